@@ -1,0 +1,107 @@
+// view.h: the drawing state shared by the view drawing, the labellers, the overlays, the
+// highlight and the bitmap export.
+//
+// - ColourTable: 50 entries of red, green, blue and width, changed by dllsetcolor.
+// - ViewState: the device context, window and scale of the last accepted view; every overlay,
+//   query drawing and export works on it.
+// - LabelBox list: the pixel rectangles of the labels of the current view, tested by every
+//   labeller with boxes_overlap so that labels do not cover each other.
+// - The pen table and the shared point buffer of 10000 pixel points.
+//
+// All of it is process-global, as the rest of the engine's state; callers make one call at a
+// time.
+#ifndef KESTREL_RENDER_VIEW_H
+#define KESTREL_RENDER_VIEW_H
+
+#include <cstdint>
+
+#include "build_config.h"
+#include "kgdi.h"
+
+namespace kestrel::render {
+
+inline constexpr int COLOUR_ENTRIES = 50;
+inline constexpr int LABEL_BOX_CAPACITY = 3000;
+inline constexpr int POINT_BUFFER_SIZE = 10000;
+inline constexpr int PEN_PLACES = 21;  // places 0..20 of the pen table
+
+struct ColourEntry {
+    int16_t red;
+    int16_t green;
+    int16_t blue;
+    int16_t width;  // metres for the scaled entries (1..9, 15), pixels for the others
+};
+
+// The colour of an entry, from the low 8 bits of its components.
+inline COLORREF colour_of(const ColourEntry& e) noexcept {
+    return RGB(e.red & 0xFF, e.green & 0xFF, e.blue & 0xFF);
+}
+
+struct ViewState {
+    HDC dc;
+    int32_t left;    // world x of the view's west edge
+    int32_t top;     // world y of the view's north edge
+    int32_t width;   // pixels
+    int32_t height;  // pixels
+    double scale;    // metres per pixel
+};
+
+struct LabelBox {
+    int16_t left;
+    int16_t top;
+    int16_t right;
+    int16_t bottom;
+};
+
+struct LabelBoxList {
+    LabelBox boxes[LABEL_BOX_CAPACITY];
+    int32_t last;  // -1 when empty
+};
+
+// -1 if the boxes are apart (right2 < left1, right1 < left2, bottom2 < top1 or
+// bottom1 < top2), else 1: boxes that only touch overlap.
+int boxes_overlap(int left1, int top1, int right1, int bottom1, int left2, int top2, int right2,
+                  int bottom2) noexcept;
+
+// True when the box overlaps any box of the list from index `first` to the last.
+bool overlaps_any(const LabelBox& box, int first) noexcept;
+
+// Appends a box; false (and nothing stored) when the list is full. Coordinates are clamped
+// to the int16 range.
+bool add_label_box(int left, int top, int right, int bottom) noexcept;
+
+ColourEntry* colour_table() noexcept;  // 50 entries
+ViewState& view_state() noexcept;
+LabelBoxList& label_boxes() noexcept;
+HPEN* pen_table() noexcept;            // PEN_PLACES places
+POINT* point_buffer() noexcept;        // POINT_BUFFER_SIZE points
+
+// Restores the colour table defaults, an empty ViewState and an empty label list (tests).
+void reset_view_state() noexcept;
+
+// A double truncated toward zero into an int32; values beyond the range (and NaN) are pinned to
+// its ends instead of being undefined, so far-away coordinates only ever clip.
+inline int32_t truncate_to_int32(double v) noexcept {
+    if (!(v > -2147483648.0)) return INT32_MIN;
+    if (v >= 2147483647.0) return INT32_MAX;
+    return static_cast<int32_t>(v);
+}
+
+// Pixel mapping of a world coordinate: the difference is an integer, divided in double
+// precision and truncated toward zero.
+inline int32_t to_column(int32_t x, int32_t left, double scale) noexcept {
+    return truncate_to_int32(static_cast<double>(int64_t{x} - left) / scale);
+}
+inline int32_t to_row(int32_t y, int32_t top, double scale) noexcept {
+    return truncate_to_int32(static_cast<double>(int64_t{top} - y) / scale);
+}
+
+// The view drawing (dlldraw) and the road labeller (dlldrawrdtxt), for the exports and tests.
+int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, double scale,
+              const char* layers) noexcept;
+int draw_road_names() noexcept;
+int set_colour(int index, int red, int green, int blue, int width) noexcept;
+
+}  // namespace kestrel::render
+
+#endif  // KESTREL_RENDER_VIEW_H

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing the project needs.
+# Idempotent: packages already present are left alone, and apt is not touched at all when
+# nothing is missing. Run as root (or through sudo) on Debian 12.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  # drawing layer
+  libfreetype-dev libfontconfig-dev libpng-dev libuemf-dev fonts-wqy-zenhei
+  # converter and server
+  libgif-dev qt6-base-dev qt6-base-dev-tools libqt6dbus6 dbus dbus-daemon dbus-bin
+  # importer
+  libgdal-dev libproj-dev gdal-bin
+  # independent checks in the tests
+  python3 python3-pil python3-dbus imagemagick xvfb xauth x11-apps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
