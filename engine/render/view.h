@@ -96,6 +96,15 @@ inline int32_t to_row(int32_t y, int32_t top, double scale) noexcept {
     return truncate_to_int32(static_cast<double>(int64_t{top} - y) / scale);
 }
 
+// The same mapping for a world coordinate held in 64 bits (a slot origin plus a vertex offset,
+// or a tile corner), so that sums near the ends of the int32 range cannot overflow.
+inline int32_t to_column_wide(int64_t x, int32_t left, double scale) noexcept {
+    return truncate_to_int32(static_cast<double>(x - left) / scale);
+}
+inline int32_t to_row_wide(int64_t y, int32_t top, double scale) noexcept {
+    return truncate_to_int32(static_cast<double>(top - y) / scale);
+}
+
 // The view drawing (dlldraw) and the road labeller (dlldrawrdtxt), for the exports and tests.
 int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, double scale,
               const char* layers) noexcept;

@@ -1,0 +1,230 @@
+// road_names.cpp: the road name labeller (dlldrawrdtxt). For every named road of the tiles of
+// the last view it lays candidate positions along the road's on-screen polyline, slides the
+// name along them until it collides with no label already placed, picks a reading direction and
+// writes the name one upright character at a time, recording a LabelBox for each character.
+#include "render/road_names.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "data/store.h"
+#include "render/view.h"
+
+namespace kestrel::render {
+namespace {
+
+constexpr unsigned char BLANK = 0x20;
+constexpr int ROAD_TYPE_FIRST = 1;
+constexpr int ROAD_TYPE_LAST = 9;
+constexpr int UNLABELLED_ROAD_TYPE = 3;
+
+// True when the point lies at least INNER_MARGIN pixels inside the view.
+bool in_inner_view(const POINT& p, int width, int height) noexcept {
+    return p.x >= INNER_MARGIN && p.x <= width - INNER_MARGIN && p.y >= INNER_MARGIN &&
+           p.y <= height - INNER_MARGIN;
+}
+
+// True when the point lies strictly inside the view's edges.
+bool in_open_view(const POINT& p, int width, int height) noexcept {
+    return p.x > 0 && p.x < width && p.y > 0 && p.y < height;
+}
+
+// Length of the segment (dx, dy). The squares are summed in 64 bits so that far-away pixel
+// points cannot overflow.
+double segment_length(int64_t dx, int64_t dy) noexcept {
+    return std::sqrt(static_cast<double>(dx * dx + dy * dy));
+}
+
+// The point at distance `offset` from `from` along the segment (dx, dy) of length `length`: the
+// products offset * dx and offset * dy are integers, divided in double precision and truncated
+// toward zero.
+POINT point_along(const POINT& from, int64_t dx, int64_t dy, int64_t offset,
+                  double length) noexcept {
+    return POINT{truncate_to_int32(from.x + static_cast<double>(offset * dx) / length),
+                 truncate_to_int32(from.y + static_cast<double>(offset * dy) / length)};
+}
+
+// A pixel coordinate pinned to the int16 range of a LabelBox.
+int16_t box_coordinate(int64_t v) noexcept {
+    return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
+}
+
+// True when the collision cell of every position of the window overlaps no label box.
+bool window_is_free(const POINT* positions, int first, int chars) noexcept {
+    for (int i = first; i < first + chars; ++i) {
+        const POINT& p = positions[i];
+        const LabelBox cell{box_coordinate(int64_t{p.x} - CELL_BEFORE),
+                            box_coordinate(int64_t{p.y} - CELL_BEFORE),
+                            box_coordinate(int64_t{p.x} + CELL_AFTER),
+                            box_coordinate(int64_t{p.y} + CELL_AFTER)};
+        if (overlaps_any(cell, 0)) return false;
+    }
+    return true;
+}
+
+// Reading direction of the window from its first position a to its last b: a steep window
+// reads top to bottom, a flat one left to right.
+bool reads_forward(const POINT& a, const POINT& b) noexcept {
+    const double ax = std::fabs(static_cast<double>(int64_t{a.x} - b.x));
+    const double ay = std::fabs(static_cast<double>(int64_t{a.y} - b.y));
+    if (ax <= DIRECTION_RATIO * ay && a.y < b.y) return true;
+    if (ax < DIRECTION_RATIO * ay) return false;
+    return a.x < b.x;
+}
+
+// Projects `count` vertices of a slot, from `first`, into the shared point buffer. The caller
+// has checked that they lie within the slot's vertex array and that count fits the buffer.
+void project_vertices(const data::TileSlot& slot, int32_t first, int count,
+                      const ViewState& view, POINT* out) noexcept {
+    const int64_t ox = slot.header.origin_x;
+    const int64_t oy = slot.header.origin_y;
+    for (int i = 0; i < count; ++i) {
+        const data::Vertex& v = slot.vertices[first + i];
+        out[i] = POINT{to_column_wide(ox + v.x, view.left, view.scale),
+                       to_row_wide(oy + v.y, view.top, view.scale)};
+    }
+}
+
+// Writes the planned characters into the view's device context and records a box for each.
+void draw_plan(const ViewState& view, const char* name, const RoadLabelPlan& plan) noexcept {
+    for (int i = 0; i < plan.chars; ++i) {
+        const POINT& p = plan.places[i];
+        const NameCharacter& c = plan.characters[i];
+        TextOutA(view.dc, p.x - TEXT_OFFSET, p.y - TEXT_OFFSET, name + c.first, c.length);
+        add_label_box(p.x - BOX_BEFORE, p.y - BOX_BEFORE, p.x + BOX_AFTER, p.y + BOX_AFTER);
+    }
+}
+
+// Labels the roads of one pinned slot, records from the last to the first.
+void label_slot(const data::TileSlot& slot, const ViewState& view) noexcept {
+    const int last = std::min(slot.header.last_record, data::MAX_RECORDS - 1);
+    POINT* points = point_buffer();
+    for (int r = last; r >= 0; --r) {
+        const data::FeatureRecord& rec = slot.records[r];
+        if (rec.type < ROAD_TYPE_FIRST || rec.type > ROAD_TYPE_LAST ||
+            rec.type == UNLABELLED_ROAD_TYPE)
+            continue;
+        if (rec.name_index < 0 || rec.name_index >= data::MAX_NAMES) continue;
+        if (rec.vertex_count < 2 || rec.first_vertex < 0 ||
+            int64_t{rec.first_vertex} + rec.vertex_count > data::MAX_VERTICES)
+            continue;
+        // The name buffer ends with the NUL that a two-byte character at byte 19 takes as its
+        // second byte.
+        char name[NAME_CHARS_MAX + 1];
+        std::memcpy(name, slot.names[rec.name_index].bytes, data::NAME_BYTES);
+        name[data::NAME_BYTES] = '\0';
+        if (static_cast<unsigned char>(name[0]) == BLANK) continue;
+
+        // A road longer than the point buffer is labelled along its first POINT_BUFFER_SIZE
+        // vertices: the name needs at most 25 positions near the start of the road.
+        const int count = std::min<int>(rec.vertex_count, POINT_BUFFER_SIZE);
+        project_vertices(slot, rec.first_vertex, count, view, points);
+
+        RoadLabelPlan plan;
+        if (!plan_road_label(points, count, name, view.width, view.height, &plan)) continue;
+        // A name is drawn whole or not at all: without room for all its boxes it would be
+        // drawn where later labels cannot see it.
+        if (LABEL_BOX_CAPACITY - 1 - label_boxes().last < plan.chars) continue;
+        draw_plan(view, name, plan);
+    }
+}
+
+}  // namespace
+
+int split_name(const char* name20, NameCharacter* out) noexcept {
+    int chars = 0;
+    for (int j = 0; j < NAME_CHARS_MAX;) {
+        const auto byte = static_cast<unsigned char>(name20[j]);
+        if (byte == BLANK) break;
+        const int length = byte >= TWO_BYTE_LEAD ? 2 : 1;
+        out[chars++] = NameCharacter{j, length};
+        j += length;
+    }
+    return chars;
+}
+
+int candidate_positions(const POINT* points, int count, int chars, int width, int height,
+                        POINT* out) noexcept {
+    const int wanted = std::clamp(chars + SPARE_POSITIONS, 1, POSITIONS_MAX);
+
+    // The start vertex: the first inner vertex, never the first or the last.
+    int k = 1;
+    while (k <= count - 2 && !in_inner_view(points[k], width, height)) ++k;
+    if (k > count - 2) return 0;
+
+    // The start point: the first sample on the segment into the start vertex that lies in the
+    // inner view, else the start vertex itself.
+    const POINT& before = points[k - 1];
+    const int64_t sdx = int64_t{points[k].x} - before.x;
+    const int64_t sdy = int64_t{points[k].y} - before.y;
+    const double slen = segment_length(sdx, sdy);
+    POINT start = points[k];
+    for (int64_t d = FIRST_START_SAMPLE; static_cast<double>(d) < slen; d += START_SAMPLE_STEP) {
+        const POINT p = point_along(before, sdx, sdy, d, slen);
+        if (in_inner_view(p, width, height)) {
+            start = p;
+            break;
+        }
+    }
+
+    // The walk: the start point takes the place of the vertex before the start vertex, and
+    // the carry is how far beyond a segment's end the next position lies.
+    int found = 0;
+    out[found++] = start;
+    POINT last = start;
+    double carry = POSITION_SPACING;
+    for (int m = k; m < count && found < wanted; ++m) {
+        const POINT& from = m == k ? start : points[m - 1];
+        const int64_t dx = int64_t{points[m].x} - from.x;
+        const int64_t dy = int64_t{points[m].y} - from.y;
+        const double len = segment_length(dx, dy);
+        if (len < SHORTEST_SEGMENT) continue;
+        auto off = static_cast<int64_t>(carry);
+        while (static_cast<double>(off) < len) {
+            const POINT p = point_along(from, dx, dy, off, len);
+            last = p;
+            if (!in_inner_view(p, width, height)) break;
+            out[found++] = p;
+            if (found == wanted) break;
+            off += POSITION_SPACING;
+        }
+        carry = static_cast<double>(off) - len;
+        if (!in_open_view(last, width, height)) break;
+    }
+    return found;
+}
+
+bool plan_road_label(const POINT* points, int count, const char* name20, int width, int height,
+                     RoadLabelPlan* plan) noexcept {
+    plan->chars = split_name(name20, plan->characters);
+    const int chars = plan->chars;
+    if (chars == 0) return false;
+
+    POINT positions[POSITIONS_MAX];
+    const int found = candidate_positions(points, count, chars, width, height, positions);
+    if (found < chars) return false;
+
+    int shift = 0;
+    while (shift <= found - chars && !window_is_free(positions, shift, chars)) ++shift;
+    if (shift > found - chars) return false;
+
+    plan->shift = shift;
+    plan->forward = reads_forward(positions[shift], positions[shift + chars - 1]);
+    for (int i = 0; i < chars; ++i)
+        plan->places[i] = positions[plan->forward ? shift + i : shift + chars - 1 - i];
+    return true;
+}
+
+int draw_road_names() noexcept {
+    const ViewState& view = view_state();
+    if (!(view.scale > 0)) return 0;  // no view was drawn yet
+    for (int s = 0; s < data::SLOT_COUNT; ++s) {
+        const data::TileSlot& slot = data::slot(s);
+        if (slot.header.in_view != 1) continue;
+        label_slot(slot, view);
+    }
+    return 0;
+}
+
+}  // namespace kestrel::render

@@ -1,0 +1,74 @@
+// road_names.h: placement of road names along the roads of a view.
+//
+// The road labeller works in two steps that are kept apart: placement turns a road's pixel
+// polyline and its 20-byte name into character positions (candidate positions every 16 pixels
+// along the road, a free window among them that collides with no label box of the view, and a
+// reading direction); drawing writes each character at its position and records its box in
+// the view's LabelBox list. Placement reads the LabelBox list but never changes it, so tests
+// can check positions without drawing anything.
+#ifndef KESTREL_RENDER_ROAD_NAMES_H
+#define KESTREL_RENDER_ROAD_NAMES_H
+
+#include <cstdint>
+
+#include "kgdi.h"
+
+namespace kestrel::render {
+
+inline constexpr int NAME_CHARS_MAX = 20;           // a NameRecord holds at most 20 characters
+inline constexpr int SPARE_POSITIONS = 5;           // the name may slide by up to 5 positions
+inline constexpr int POSITIONS_MAX = NAME_CHARS_MAX + SPARE_POSITIONS;
+inline constexpr int INNER_MARGIN = 5;              // pixels kept free at the view's edges
+inline constexpr int FIRST_START_SAMPLE = 30;       // pixels from the vertex before the start
+inline constexpr int START_SAMPLE_STEP = 20;        // pixels between start samples
+inline constexpr int POSITION_SPACING = 16;         // pixels between characters along the road
+inline constexpr double SHORTEST_SEGMENT = 0.1;     // shorter segments are passed over
+inline constexpr double DIRECTION_RATIO = 0.7;      // steep or flat window
+inline constexpr int CELL_BEFORE = 7;               // collision cell (x-7, y-7)..(x+14, y+14)
+inline constexpr int CELL_AFTER = 14;
+inline constexpr int BOX_BEFORE = 6;                // recorded box (x-6, y-6)..(x+12, y+12)
+inline constexpr int BOX_AFTER = 12;
+inline constexpr int TEXT_OFFSET = 5;               // a character's text at (x-5, y-5)
+inline constexpr unsigned char TWO_BYTE_LEAD = 0x7F;  // this byte and above start 2-byte chars
+
+// One character of a name: its first byte in the name and its length (1 or 2 bytes).
+struct NameCharacter {
+    int first;
+    int length;
+};
+
+// Splits the 20 bytes of a name into characters. A blank ends the name; a byte of 0x7F or
+// above starts a two-byte character (at byte 19 its second byte is the terminating NUL that
+// follows the 20 bytes); any other byte, NUL included, is a one-byte character. Writes up to
+// 20 entries to `out` and returns how many.
+int split_name(const char* name20, NameCharacter* out) noexcept;
+
+// The candidate positions of a road with `chars` characters, from its pixel polyline `points`
+// (`count` vertices) in a view of `width` x `height` pixels: the start point on the segment
+// into the first inner vertex (neither end vertex qualifies), then one position every 16
+// pixels along the road while the walk stays inside the view, at most chars + 5 positions.
+// Writes them to `out` (room for POSITIONS_MAX) and returns how many; 0 when the road has no
+// vertex inside the inner view (so a road of two vertices always gives 0).
+int candidate_positions(const POINT* points, int count, int chars, int width, int height,
+                        POINT* out) noexcept;
+
+// Where a road's name goes: the characters of the name and, for each in name order, the
+// position at which it is centred.
+struct RoadLabelPlan {
+    int chars;
+    NameCharacter characters[NAME_CHARS_MAX];
+    POINT places[NAME_CHARS_MAX];
+    int shift;     // first position of the window among the candidates
+    bool forward;  // characters follow the candidate order
+};
+
+// Places a road's name: candidate positions, the first shift whose window collides with no box
+// of the view's LabelBox list, and the reading direction (steep windows read top to bottom,
+// flat ones left to right). Returns false when the road gets no label (no start vertex, fewer
+// positions than characters, every shift blocked). The LabelBox list is only read.
+bool plan_road_label(const POINT* points, int count, const char* name20, int width, int height,
+                     RoadLabelPlan* plan) noexcept;
+
+}  // namespace kestrel::render
+
+#endif  // KESTREL_RENDER_ROAD_NAMES_H
