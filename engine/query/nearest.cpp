@@ -1,0 +1,206 @@
+// nearest.cpp: the nearest-road query: dllquroad (road text and road reference), dllquroad2
+// (also the slope of the segment hit) and dllqudrroad (also draws the road highlighted).
+//
+// The road under a point is searched in the point's own tile only. Conceptually the search
+// runs passes of growing tolerance t = 2, 4, 6, ... up to 4 x scale metres, each scanning the
+// tile's roads in storage order and stopping at the first segment that passes the near test;
+// the first pass with a hit decides. Because the near test only ever widens as t grows, the
+// same answer comes from a single scan that finds, for each segment, the smallest tolerance of
+// the series at which it passes, and keeps the record with the smallest one (the earlier
+// record, and within it the earlier segment, on ties). That scan costs one walk over the tile
+// whatever the scale, where the passes would cost one walk per pass.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "kestrel.h"
+#include "query/query.h"
+#include "render/view.h"
+
+namespace kestrel::query {
+namespace {
+
+// Tolerances beyond this reach no further: no offset between a point and a stored vertex can
+// exceed it, so a larger limit finds nothing new (and stays clear of overflow).
+constexpr int64_t TOLERANCE_CEILING = int64_t{1} << 40;
+
+// The largest tolerance of the series 2, 4, 6, ... that is at most 4 x scale; 0 when the
+// series is empty (4 x scale below 2, or a scale that is not a number).
+int64_t largest_tolerance(double scale) noexcept {
+    const double limit = TOLERANCE_PIXELS * scale;
+    if (!(limit >= FIRST_TOLERANCE)) return 0;
+    if (limit >= static_cast<double>(TOLERANCE_CEILING)) return TOLERANCE_CEILING;
+    const auto whole = static_cast<int64_t>(limit);
+    return whole - whole % FIRST_TOLERANCE;
+}
+
+// Rounds t up to the next member of the tolerance series (2, 4, 6, ...).
+int64_t round_up_to_step(int64_t t) noexcept {
+    if (t < FIRST_TOLERANCE) return FIRST_TOLERANCE;
+    return (t + FIRST_TOLERANCE - 1) / FIRST_TOLERANCE * FIRST_TOLERANCE;
+}
+
+// The smallest tolerance of the series, at most `t_max`, at which the point passes the near
+// test of segment (x1, y1)-(x2, y2); 0 when it passes at none. The slope of the segment goes to
+// *slope. The estimate from the box and the line offset is checked against the near test
+// itself, so the result is exactly that of trying the tolerances one by one.
+int64_t smallest_passing_tolerance(int64_t px, int64_t py, int64_t x1, int64_t y1, int64_t x2,
+                                   int64_t y2, int64_t t_max, double* slope) noexcept {
+    if (!near_segment(px, py, x1, y1, x2, y2, t_max, slope)) return 0;
+    const int64_t box = std::max({int64_t{0}, std::min(x1, x2) - px, px - std::max(x1, x2),
+                                  std::min(y1, y2) - py, py - std::max(y1, y2)});
+    const int64_t t_box = round_up_to_step(box);
+    int64_t t = t_box;
+    if (x1 != x2) {
+        const double k = static_cast<double>(y1 - y2) / static_cast<double>(x1 - x2);
+        const double b = static_cast<double>(y1) - k * static_cast<double>(x1);
+        const double offset = std::fabs(k) >= 1.0
+                                  ? std::fabs(static_cast<double>(px) - (static_cast<double>(py) - b) / k)
+                                  : std::fabs(static_cast<double>(py) - (k * static_cast<double>(px) + b));
+        if (offset < static_cast<double>(t_max))
+            t = std::max(t, round_up_to_step(static_cast<int64_t>(std::ceil(offset))));
+        else
+            t = t_max;
+    }
+    t = std::min(t, t_max);
+    double s = 0;
+    while (t - FIRST_TOLERANCE >= t_box && near_segment(px, py, x1, y1, x2, y2, t - FIRST_TOLERANCE, &s))
+        t -= FIRST_TOLERANCE;
+    while (t < t_max && !near_segment(px, py, x1, y1, x2, y2, t, &s)) t += FIRST_TOLERANCE;
+    return t;
+}
+
+}  // namespace
+
+bool near_segment(int64_t px, int64_t py, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
+                  int64_t t, double* slope) noexcept {
+    if (px < std::min(x1, x2) - t || px > std::max(x1, x2) + t || py < std::min(y1, y2) - t ||
+        py > std::max(y1, y2) + t)
+        return false;
+    if (x1 == x2) {
+        *slope = 1.0;
+        return true;
+    }
+    const double k = static_cast<double>(y1 - y2) / static_cast<double>(x1 - x2);
+    const double b = static_cast<double>(y1) - k * static_cast<double>(x1);
+    const double tt = static_cast<double>(t);
+    bool pass;
+    if (std::fabs(k) >= 1.0) {
+        const double xl = (static_cast<double>(py) - b) / k;
+        pass = xl - tt <= static_cast<double>(px) && static_cast<double>(px) <= xl + tt;
+    } else {
+        const double yl = k * static_cast<double>(px) + b;
+        pass = yl - tt <= static_cast<double>(py) && static_cast<double>(py) <= yl + tt;
+    }
+    if (pass) *slope = k;
+    return pass;
+}
+
+RoadHit find_road(int32_t x, int32_t y, double scale) noexcept {
+    RoadHit hit{-1, -1, 0.0};
+    const int64_t t_max = largest_tolerance(scale);
+    const int s = data::find_or_load_tile(data::tile_number_of(x, y));
+    if (s < 0 || t_max == 0) return hit;
+    const data::TileSlot& slot = data::slot(s);
+    const int64_t px = int64_t{x} - slot.header.origin_x;
+    const int64_t py = int64_t{y} - slot.header.origin_y;
+
+    int64_t best = 0;  // smallest tolerance found so far; 0: none
+    const int last = last_record(slot);
+    for (int i = 0; i <= last; ++i) {
+        const data::FeatureRecord& r = slot.records[i];
+        if (!is_road_type(r.type)) continue;
+        int n = 0;
+        const data::Vertex* v = record_vertices(slot, r, &n);
+        for (int j = 0; j + 1 < n; ++j) {
+            // A later segment, or a later record, wins only with a strictly smaller tolerance.
+            const int64_t limit = best == 0 ? t_max : best - FIRST_TOLERANCE;
+            if (limit < FIRST_TOLERANCE) break;
+            double slope = 0;
+            const int64_t t = smallest_passing_tolerance(px, py, v[j].x, v[j].y, v[j + 1].x,
+                                                         v[j + 1].y, limit, &slope);
+            if (t != 0) {
+                best = t;
+                hit = RoadHit{s, i, slope};
+            }
+        }
+        if (best == FIRST_TOLERANCE) break;  // nothing can pass at a smaller tolerance
+    }
+    return hit;
+}
+
+void format_road_text(int slot_index, int record, char* text) noexcept {
+    const data::TileSlot& slot = data::slot(slot_index);
+    const data::FeatureRecord& r = slot.records[record];
+    char district[16];
+    std::snprintf(district, sizeof district, "%3d", r.district);
+    std::memcpy(text, district, 3);
+    text[3] = static_cast<char>('0' + r.type);
+    std::strncpy(text + ROAD_TEXT_CODE, r.code, ROAD_CODE_BYTES);
+    const char* name = record_name(slot, r);
+    if (name != nullptr)
+        std::strncpy(text + ROAD_TEXT_NAME, name, data::NAME_BYTES);
+    else
+        std::memset(text + ROAD_TEXT_NAME, 0, data::NAME_BYTES);
+    text[ROAD_TEXT_BYTES - 1] = '\0';
+}
+
+int query_road(int32_t x, int32_t y, double scale, char* text) noexcept {
+    if (text == nullptr) return -1;
+    text[0] = '\0';
+    const RoadHit hit = find_road(x, y, scale);
+    if (hit.slot < 0) return -1;
+    format_road_text(hit.slot, hit.record, text);
+    return hit.slot * ROAD_REF_FACTOR + hit.record;
+}
+
+int query_road_slope(int32_t x, int32_t y, double scale, char* text, double* slope) noexcept {
+    if (text == nullptr || slope == nullptr) {
+        if (text != nullptr) text[0] = '\0';
+        return -1;
+    }
+    text[0] = '\0';
+    const RoadHit hit = find_road(x, y, scale);
+    if (hit.slot < 0) return -1;
+    format_road_text(hit.slot, hit.record, text);
+    *slope = hit.slope;
+    return hit.slot * ROAD_REF_FACTOR + hit.record;
+}
+
+int query_draw_road(int32_t x, int32_t y, double scale, char* text, HDC dc, int32_t left,
+                    int32_t top) noexcept {
+    if (text == nullptr) return -1;
+    text[0] = '\0';
+    if (dc == nullptr) return -1;
+    const RoadHit hit = find_road(x, y, scale);
+    if (hit.slot < 0) return -1;
+    format_road_text(hit.slot, hit.record, text);
+
+    render::view_state().dc = dc;
+    const data::TileSlot& slot = data::slot(hit.slot);
+    int n = 0;
+    const data::Vertex* v = record_vertices(slot, slot.records[hit.record], &n);
+    HGDIOBJ previous = select_highlight_pen(dc);
+    draw_world_polyline(dc, v, n, slot.header.origin_x, slot.header.origin_y, left, top, scale);
+    release_highlight_pen(dc, previous);
+    return 0;
+}
+
+}  // namespace kestrel::query
+
+extern "C" {
+
+KESTREL_API int dllquroad(int x, int y, double scale, char* text) {
+    return kestrel::query::query_road(x, y, scale, text);
+}
+
+KESTREL_API int dllquroad2(int x, int y, double scale, char* text, double* slope) {
+    return kestrel::query::query_road_slope(x, y, scale, text, slope);
+}
+
+KESTREL_API int dllqudrroad(int x, int y, double scale, char* text, HDC hdc, int left, int top) {
+    return kestrel::query::query_draw_road(x, y, scale, text, hdc, left, top);
+}
+
+}  // extern "C"
