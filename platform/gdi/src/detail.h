@@ -1,0 +1,162 @@
+/*
+ * detail.h: internals of the drawing layer shared by its source files.
+ *
+ * The objects behind the handles (pens, brushes, bitmaps, device contexts, metafiles), the
+ * handle table that owns them, the raster routines that write 32-bit pixels, and the text
+ * renderer. Nothing here is exported; the flat C functions of kgdi.h are thin layers over it.
+ */
+#ifndef KGDI_DETAIL_H
+#define KGDI_DETAIL_H
+
+#include "kgdi.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace kgdi::detail {
+
+/* Largest bitmap side and pixel count (CreateCompatibleBitmap, the BMP reader). */
+constexpr int kMaxBitmapSide = 16384;
+constexpr int64_t kMaxBitmapPixels = int64_t{1} << 28;
+
+/* Pens wider than this are drawn this wide: it bounds the work of one stroke. */
+constexpr int kMaxPenWidth = 1024;
+
+/* The layer's pixel word 0x00RRGGBB from a COLORREF 0x00BBGGRR, and back. */
+constexpr uint32_t PixelFromColor(COLORREF c) noexcept {
+    return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
+}
+constexpr COLORREF ColorFromPixel(uint32_t p) noexcept {
+    return ((p >> 16) & 0xFFu) | (p & 0xFF00u) | ((p & 0xFFu) << 16);
+}
+
+enum class Kind : uint8_t { Pen, Brush, Bitmap, Dc, Metafile };
+
+/* Base of every object of the handle table. */
+struct Object {
+    explicit Object(Kind k) : kind(k) {}
+    virtual ~Object() = default;
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+    Kind kind;
+    bool stock = false;
+};
+
+struct PenAttrs {
+    bool null = false;
+    int width = 1;
+    uint32_t pixel = 0;  // 0x00RRGGBB
+    COLORREF color = 0;
+};
+
+struct BrushAttrs {
+    bool null = false;
+    uint32_t pixel = 0xFFFFFF;
+    COLORREF color = RGB(255, 255, 255);
+};
+
+struct Pen : Object {
+    Pen() : Object(Kind::Pen) {}
+    PenAttrs attrs;
+};
+
+struct Brush : Object {
+    Brush() : Object(Kind::Brush) {}
+    BrushAttrs attrs;
+};
+
+struct Bitmap : Object {
+    Bitmap() : Object(Kind::Bitmap) {}
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;  // rows top-down, width words apart
+    int selected_count = 0;        // contexts holding it (at most one unless stock)
+};
+
+/* A surface to draw on: the selected bitmap's pixels. */
+struct Surface {
+    uint32_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+};
+
+struct Dc : Object {
+    Dc() : Object(Kind::Dc) {}
+    HGDIOBJ pen_handle = nullptr;
+    HGDIOBJ brush_handle = nullptr;
+    HGDIOBJ bitmap_handle = nullptr;
+    Bitmap* bitmap = nullptr;
+    PenAttrs pen;
+    BrushAttrs brush;
+    COLORREF text_color = RGB(0, 0, 0);
+    COLORREF bk_color = RGB(255, 255, 255);
+    int bk_mode = OPAQUE;
+    KgdiRecordFn recorder = nullptr;
+    void* recorder_user = nullptr;
+
+    Surface surface() const noexcept {
+        return bitmap ? Surface{bitmap->pixels.data(), bitmap->width, bitmap->height} : Surface{};
+    }
+};
+
+struct MetafileData;  // emf.cpp
+
+struct Metafile : Object {
+    Metafile();  // defined where MetafileData is complete
+    ~Metafile() override;
+    std::unique_ptr<MetafileData> data;
+};
+
+/* ---- handle table (objects.cpp) ---- */
+
+/* The process-wide lock of the handle table. */
+std::mutex& TableLock();
+
+/* Adds an object, returns its handle (NULL when the table is full). Takes the lock. */
+HGDIOBJ AddObject(std::unique_ptr<Object> obj);
+
+/* The object of a handle if it is live and of the given kind, else nullptr. The caller holds
+ * TableLock(). */
+Object* LookupLocked(const void* handle, Kind kind);
+
+/* Looks up a device context (takes the lock for the look-up only). */
+Dc* LookupDc(HDC hdc);
+
+/* ---- raster (raster.cpp) ---- */
+
+/* Strokes connected segments through the points with the pen; `closed` adds the closing
+ * segment. One-pixel pens leave out the end point of each segment. */
+void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int count,
+                    bool closed);
+
+/* Fills a polygon with the alternate rule, sampling pixel centres. */
+void FillPolygon(const Surface& s, uint32_t pixel, const POINT* pts, int count);
+
+/* Fills polygons together (alternate rule across all of them), as a poly-polygon fill. */
+void FillPolyPolygon(const Surface& s, uint32_t pixel, const POINT* pts, const int* counts,
+                     int polys);
+
+/* Fills [left, right) x [top, bottom), clipped; coordinates in 64 bits. */
+void FillRectPixels(const Surface& s, int64_t left, int64_t top, int64_t right, int64_t bottom,
+                    uint32_t pixel);
+
+/* ---- text (text.cpp) ---- */
+
+/* Draws code page 950 text with its top-left at (x, y) in the context's text colour and
+ * background mode. Without any usable font every character is drawn as a box. */
+void DrawText950(const Dc& dc, int x, int y, const char* text, int len);
+
+/* Draws UTF-16 text (metafile records) with its top-left at (x, y). */
+void DrawTextUtf16(const Dc& dc, int x, int y, const uint16_t* text, int len);
+
+/* Width (sum of advances) and line height of code page 950 text. */
+void MeasureText950(const char* text, int len, int* width, int* height);
+
+/* Reports a primitive to the context's recorder, filling in its attributes. */
+void Record(const Dc& dc, KgdiRecord rec);
+
+}  // namespace kgdi::detail
+
+#endif  // KGDI_DETAIL_H

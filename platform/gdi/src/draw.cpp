@@ -1,0 +1,88 @@
+/*
+ * draw.cpp: the drawing entry points (Polyline, Polygon, FillRect, TextOutA and the text
+ * extent). Each checks its context, draws with the context's current attributes through the
+ * rasteriser or the text renderer, and reports the primitive to the recorder.
+ */
+#include "detail.h"
+
+using namespace kgdi::detail;
+
+extern "C" {
+
+KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count) {
+    const Dc* dc = LookupDc(hdc);
+    if (!dc || !points || count < 2) return FALSE;
+    StrokePolyline(dc->surface(), dc->pen, points, count, false);
+    if (dc->recorder) {
+        KgdiRecord rec{};
+        rec.kind = KGDI_REC_POLYLINE;
+        rec.points = points;
+        rec.count = count;
+        Record(*dc, rec);
+    }
+    return TRUE;
+}
+
+KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) {
+    const Dc* dc = LookupDc(hdc);
+    if (!dc || !points || count < 2) return FALSE;
+    const Surface s = dc->surface();
+    if (!dc->brush.null) FillPolygon(s, dc->brush.pixel, points, count);
+    StrokePolyline(s, dc->pen, points, count, true);
+    if (dc->recorder) {
+        KgdiRecord rec{};
+        rec.kind = KGDI_REC_POLYGON;
+        rec.points = points;
+        rec.count = count;
+        Record(*dc, rec);
+    }
+    return TRUE;
+}
+
+/* Returns 1 when the rectangle was filled (an empty rectangle included), 0 for a bad
+ * context, brush or rectangle. */
+KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
+    const Dc* dc = LookupDc(hdc);
+    if (!dc || !rect) return 0;
+    BrushAttrs attrs;
+    {
+        const std::lock_guard<std::mutex> guard(TableLock());
+        const auto* b = static_cast<const Brush*>(LookupLocked(brush, Kind::Brush));
+        if (!b) return 0;
+        attrs = b->attrs;
+    }
+    if (!attrs.null)
+        FillRectPixels(dc->surface(), rect->left, rect->top, rect->right, rect->bottom,
+                       attrs.pixel);
+    if (dc->recorder) {
+        KgdiRecord rec{};
+        rec.kind = KGDI_REC_FILLRECT;
+        rec.rect = *rect;
+        Record(*dc, rec);
+    }
+    return 1;
+}
+
+KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len) {
+    const Dc* dc = LookupDc(hdc);
+    if (!dc || len < 0 || (!text && len > 0)) return FALSE;
+    DrawText950(*dc, x, y, text, len);
+    if (dc->recorder) {
+        KgdiRecord rec{};
+        rec.kind = KGDI_REC_TEXT;
+        rec.x = x;
+        rec.y = y;
+        rec.text = text;
+        rec.text_len = len;
+        Record(*dc, rec);
+    }
+    return TRUE;
+}
+
+KGDI_API BOOL KgdiGetTextExtent(HDC hdc, const char* text, int len, int* width, int* height) {
+    if (!LookupDc(hdc) || len < 0 || (!text && len > 0) || !width || !height) return FALSE;
+    MeasureText950(text, len, width, height);
+    return TRUE;
+}
+
+}  // extern "C"
