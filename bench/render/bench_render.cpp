@@ -1,0 +1,217 @@
+// bench_render.cpp: how long drawing a map view takes.
+//
+// Views of 356 x 276 pixels (the server's picture box) and 1024 x 768 pixels at 5, 20 and 100
+// metres per pixel, centred on the data set's city, drawn with the server's layer string:
+//   - warm: the view's tiles are in the cache from the draw before;
+//   - cold: the cache is emptied before every draw, so each tile file is read and decoded
+//     again (the files themselves stay in the operating system's page cache).
+// Also the road labeller alone on a 5 m/px view, to compare with the whole view.
+//
+// The data set is the sample one in <build>/appdir/kgrid/ when it has been generated;
+// otherwise a synthetic city of 4 x 4 tiles (a road grid every 100 m, blocks, lines, place
+// labels, a catalogue and a base map) is written with the data-set writer into a temporary
+// directory first.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+#include "data/store.h"
+#include "kgdi.h"
+#include "render/view.h"
+#include "writer.h"
+
+namespace {
+
+namespace data = kestrel::data;
+namespace render = kestrel::render;
+
+constexpr const char* kServerLayers = "00210000";
+constexpr int32_t kCityX = 300000;  // centre of the synthetic city
+constexpr int32_t kCityY = 2770000;
+constexpr int kCityTiles = 4;       // tiles on a side
+constexpr int kBlock = 100;         // metres between roads
+constexpr int kVertexStep = 50;     // metres between road vertices
+
+bool file_exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Writes the synthetic city into a new temporary directory and returns it ('/'-terminated).
+std::string write_synthetic_city() {
+    char templ[] = "/tmp/kestrel-bench-render-XXXXXX";
+    if (mkdtemp(templ) == nullptr) return "";
+    const std::string dir = std::string(templ) + "/";
+    kdataset::DataSetContent content;
+    const int32_t west = kCityX - kCityTiles / 2 * data::TILE_SIZE_M;
+    const int32_t south = kCityY - kCityTiles / 2 * data::TILE_SIZE_M;
+    int serial = 0;
+    for (int ty = 0; ty < kCityTiles; ++ty) {
+        for (int tx = 0; tx < kCityTiles; ++tx) {
+            const int32_t x0 = west + tx * data::TILE_SIZE_M;
+            const int32_t y0 = south + ty * data::TILE_SIZE_M;
+            kdataset::Tile tile;
+            tile.number = data::tile_number_of(x0, y0);
+            // Blocks: every other block of the grid is a filled area.
+            for (int by = 0; by < data::TILE_SIZE_M / kBlock; by += 2)
+                for (int bx = 0; bx < data::TILE_SIZE_M / kBlock; bx += 2) {
+                    const int32_t ax = x0 + bx * kBlock + 10;
+                    const int32_t ay = y0 + by * kBlock + 10;
+                    tile.lines.push_back({11, {{ax, ay}, {ax + 80, ay}, {ax + 80, ay + 80},
+                                               {ax, ay + 80}, {ax, ay}}});
+                }
+            // The road grid, east-west and north-south, of mixed types.
+            for (int i = 0; i < data::TILE_SIZE_M / kBlock; ++i) {
+                const int32_t offset = i * kBlock + kBlock / 2;
+                kdataset::Road ew;
+                kdataset::Road ns;
+                ew.type = static_cast<int16_t>(1 + i % 9);
+                ns.type = static_cast<int16_t>(1 + (i + 4) % 9);
+                ew.district = ns.district = static_cast<int16_t>(100 + tx + ty * kCityTiles);
+                ew.name = "East " + std::to_string(++serial);
+                ns.name = "North " + std::to_string(++serial);
+                for (int d = 0; d <= data::TILE_SIZE_M; d += kVertexStep) {
+                    const int32_t along = std::min(d, data::TILE_SIZE_M - 1);
+                    ew.points.push_back({x0 + along, y0 + offset});
+                    ns.points.push_back({x0 + offset, y0 + along});
+                }
+                tile.roads.push_back(ew);
+                tile.roads.push_back(ns);
+            }
+            // A river line and place labels of every kind.
+            kdataset::LineFeature river{10, {}};
+            for (int d = 0; d < data::TILE_SIZE_M; d += 200)
+                river.points.push_back({x0 + d, y0 + 5000 + (d / 200 % 2) * 60});
+            tile.lines.push_back(river);
+            for (int k = 0; k < 40; ++k)
+                tile.places.push_back({static_cast<int16_t>(21 + k % 4),
+                                       {x0 + 250 * k + 30, y0 + 9000 - 200 * (k % 40)},
+                                       "Place " + std::to_string(k)});
+            content.tiles[tile.number] = tile;
+        }
+    }
+    content.tile_index = kdataset::derive_tile_index(content.tiles);
+    kdataset::CatalogueEntry city;
+    city.name = "City";
+    city.points = {{kCityX, kCityY}};
+    content.catalogue.push_back(city);
+    kdataset::CatalogueEntry coast;
+    coast.kind = kdataset::CatalogueEntry::Polyline;
+    for (int d = 0; d < 40; ++d) coast.points.push_back({west + d * 1000, south - (d % 3) * 500});
+    content.catalogue.push_back(coast);
+    kdataset::BaseMapShape land;
+    land.filled = true;
+    land.colour = RGB(0, 128, 0);
+    land.fill = RGB(200, 230, 200);
+    land.points = {{150000, 2430000}, {350000, 2430000}, {350000, 2790000}, {150000, 2790000}};
+    content.base_map.push_back(land);
+    kdataset::WriteReport report;
+    const std::string error = kdataset::write_dataset(content, dir, &report);
+    if (!error.empty()) {
+        std::fprintf(stderr, "bench_render: could not write the synthetic city: %s\n",
+                     error.c_str());
+        return "";
+    }
+    return dir;
+}
+
+// Loads the data set once per process: the sample one if present, else the synthetic city.
+bool load_data_set() {
+    static int loaded = 0;
+    if (loaded != 0) return loaded > 0;
+    std::string dir = KESTREL_SAMPLE_DIR;
+    if (!file_exists(dir + "d4.txt")) dir = write_synthetic_city();
+    loaded = !dir.empty() && data::set_path(dir.c_str(), true) == 1 ? 1 : -1;
+    if (loaded < 0) std::fprintf(stderr, "bench_render: no data set could be loaded\n");
+    return loaded > 0;
+}
+
+// A memory device context with a bitmap of the view's size.
+struct Surface {
+    Surface(int w, int h) : dc(CreateCompatibleDC(nullptr)) {
+        bitmap = CreateCompatibleBitmap(dc, w, h);
+        old = SelectObject(dc, bitmap);
+        SetBkMode(dc, TRANSPARENT);
+    }
+    ~Surface() {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ old;
+};
+
+int draw_centred(const Surface& s, int w, int h, double scale, const char* layers) {
+    const int32_t left = kCityX - static_cast<int32_t>(w * scale / 2);
+    const int32_t top = kCityY + static_cast<int32_t>(h * scale / 2);
+    return render::draw_view(s.dc, left, top, w, h, scale, layers);
+}
+
+void empty_cache() {
+    for (int s = 0; s < data::SLOT_COUNT; ++s) data::slot(s).header.tile_number = 0;
+}
+
+// Arguments: width, height, scale, cold (1) or warm (0).
+void BM_View(benchmark::State& state) {
+    if (!load_data_set()) {
+        state.SkipWithError("no data set");
+        return;
+    }
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    const double scale = static_cast<double>(state.range(2));
+    const bool cold = state.range(3) != 0;
+    Surface surface(w, h);
+    draw_centred(surface, w, h, scale, kServerLayers);
+    for (auto _ : state) {
+        if (cold) {
+            state.PauseTiming();
+            empty_cache();
+            state.ResumeTiming();
+        }
+        benchmark::DoNotOptimize(draw_centred(surface, w, h, scale, kServerLayers));
+    }
+    state.SetLabel(std::string(cold ? "cold" : "warm") + " " + std::to_string(w) + "x" +
+                   std::to_string(h) + " @" + std::to_string(static_cast<int>(scale)) + "m/px");
+}
+
+void view_arguments(benchmark::internal::Benchmark* b) {
+    for (int cold : {0, 1})
+        for (int scale : {5, 20, 100}) {
+            b->Args({356, 276, scale, cold});
+            b->Args({1024, 768, scale, cold});
+        }
+}
+BENCHMARK(BM_View)->Apply(view_arguments)->Unit(benchmark::kMicrosecond);
+
+// The road labeller alone on a warm 5 m/px view; compare with BM_View at the same size and
+// scale. The label list is emptied before each run so that every run places the same names.
+void BM_RoadNames(benchmark::State& state) {
+    if (!load_data_set()) {
+        state.SkipWithError("no data set");
+        return;
+    }
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    Surface surface(w, h);
+    draw_centred(surface, w, h, 5, "00200000");  // no labels: the labeller runs alone below
+    int boxes = 0;
+    for (auto _ : state) {
+        render::label_boxes().last = -1;
+        render::draw_road_names();
+        boxes = render::label_boxes().last + 1;
+    }
+    state.counters["characters"] = boxes;
+}
+BENCHMARK(BM_RoadNames)->Args({356, 276})->Args({1024, 768})->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
