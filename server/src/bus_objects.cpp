@@ -1,0 +1,288 @@
+// bus_objects.cpp: tesseraClass on the session bus.
+#include "bus_objects.h"
+
+#include "console_window.h"
+#include "request_service.h"
+#include "run_time_error.h"
+#include "tesseraclass_adaptor.h"
+#include "classfactory_adaptor.h"
+#include "object_adaptor.h"
+#include "debug_adaptor.h"
+
+#include <QCoreApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QLabel>
+
+#include <new>
+
+namespace tessera {
+
+namespace {
+
+// Sends the error reply for a run-time error and logs it.
+void replyError(const QDBusContext& context, const RunTimeError& error) {
+    qInfo("%s failed: %s", qPrintable(context.message().member()), qPrintable(error.message()));
+    context.sendErrorReply(error.dbusName(), error.message());
+}
+
+}  // namespace
+
+// ---- instances --------------------------------------------------------------------------
+
+InstanceObject::InstanceObject(RequestService& service, ServerBus& bus, QString path,
+                               QString owner)
+    : service_(service), bus_(bus), path_(std::move(path)), owner_(std::move(owner)) {
+    new _tesseraClassAdaptor(this);
+    new ObjectAdaptor(this);
+}
+
+bool InstanceObject::guarded(const std::function<void()>& call) {
+    try {
+        call();
+        return true;
+    } catch (const RunTimeError& error) {
+        replyError(*this, error);
+    } catch (const std::bad_alloc&) {
+        replyError(*this, RunTimeError(kErrOutOfMemory, standardErrorText(kErrOutOfMemory)));
+    }
+    return false;
+}
+
+int InstanceObject::myend() {
+    // The process ends inside the call: no reply is sent, and the caller learns that the
+    // server left the bus.
+    setDelayedReply(true);
+    service_.myend();
+    return 0;
+}
+
+int InstanceObject::show() {
+    int result = 0;
+    guarded([&] { result = service_.show(); });
+    return result;
+}
+
+int InstanceObject::test(int a, int b) {
+    int result = 0;
+    guarded([&] { result = service_.test(a, b); });
+    return result;
+}
+
+int InstanceObject::draw2(int xc, int yc, double mp, const QByteArray& b, QByteArray& filled) {
+    int result = 0;
+    filled = b;
+    if (!guarded([&] { result = service_.draw2(xc, yc, mp, filled); })) filled.clear();
+    return result;
+}
+
+QDBusVariant InstanceObject::draw3(int xc, int yc, double mp) {
+    QByteArray image;
+    guarded([&] { image = service_.draw3(xc, yc, mp); });
+    return QDBusVariant(QVariant(image));
+}
+
+QString InstanceObject::draw(int xc, int yc, double mp, const QString& ID, short MapW,
+                             short MapH) {
+    QString result = QString::fromLatin1(RequestService::kErrorGif);
+    guarded([&] { result = service_.draw(xc, yc, mp, ID, MapW, MapH); });
+    return result;
+}
+
+void InstanceObject::Release() {
+    // Deleting this object while its call runs is not safe: release after the reply.
+    QMetaObject::invokeMethod(
+        &bus_, [bus = &bus_, path = path_] { bus->releaseInstance(path); }, Qt::QueuedConnection);
+}
+
+// ---- class object -------------------------------------------------------------------------
+
+ClassFactoryObject::ClassFactoryObject(RequestService& service, ServerBus& bus)
+    : service_(service), bus_(bus) {
+    new ClassFactoryAdaptor(this);
+}
+
+QDBusObjectPath ClassFactoryObject::CreateInstance() {
+    try {
+        service_.initialise();
+    } catch (const RunTimeError& error) {
+        replyError(*this, error);
+        return QDBusObjectPath(QStringLiteral("/"));
+    }
+    return QDBusObjectPath(bus_.addInstance(message().service()));
+}
+
+// ---- test hooks ---------------------------------------------------------------------------
+
+DebugObject::DebugObject(RequestService& service) : service_(service) {
+    new DebugAdaptor(this);
+}
+
+QVariantMap DebugObject::controls() {
+    QVariantMap texts;
+    if (!service_.windowLoaded()) return texts;
+    ConsoleWindow& form = service_.window();
+    static const char* const kNames[] = {"Text1", "Text2", "Text3", "Text4", "Text5",
+                                         "Label1", "Label2", "Label3", "Label4", "Label5",
+                                         "Command1", "Command2", "Command3"};
+    for (const char* name : kNames) {
+        texts.insert(QLatin1String(name), form.controlText(QLatin1String(name)));
+    }
+    texts.insert(QStringLiteral("caption"), form.windowTitle());
+    texts.insert(QStringLiteral("visible"), form.isVisible() ? QStringLiteral("1") : QStringLiteral("0"));
+    const PictureBox& box = form.picture();
+    texts.insert(QStringLiteral("P"),
+                 QStringLiteral("%1 %2").arg(box.innerWidth()).arg(box.innerHeight()));
+    texts.insert(QStringLiteral("P.outer"),
+                 QStringLiteral("%1 %2").arg(box.width()).arg(box.height()));
+    return texts;
+}
+
+void DebugObject::setText(const QString& control, const QString& text) {
+    try {
+        if (!service_.window().setTextBox(control, text)) {
+            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no text box ") + control);
+        }
+    } catch (const RunTimeError& error) {
+        replyError(*this, error);
+    }
+}
+
+QString DebugObject::press(const QString& control) {
+    try {
+        ConsoleWindow& form = service_.window();
+        if (control == QLatin1String("Command1")) {
+            form.command1Click();
+        } else if (control == QLatin1String("Command2")) {
+            form.command2Click();
+        } else if (control == QLatin1String("Command3")) {
+            form.command3Click();
+        } else {
+            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no button ") + control);
+        }
+    } catch (const RunTimeError& error) {
+        return error.message();
+    }
+    return QString();
+}
+
+void DebugObject::closeWindow() {
+    if (service_.windowLoaded()) service_.window().close();
+}
+
+int DebugObject::engineState(bool& sameInstance, QString& loadedFrom) {
+    sameInstance = service_.engine().sameInstance();
+    loadedFrom = service_.engine().loadedFrom();
+    return service_.engine().initCalls();
+}
+
+bool DebugObject::grabWindow(const QString& path) {
+    if (!service_.windowLoaded()) return false;
+    return service_.window().grab().save(path, "PNG");
+}
+
+// ---- bus registration and lifetime ----------------------------------------------------------
+
+ServerBus::ServerBus(RequestService& service, QDBusConnection connection)
+    : service_(service), connection_(std::move(connection)) {
+    watcher_ = new QDBusServiceWatcher(this);
+    watcher_->setConnection(connection_);
+    watcher_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+    connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, &ServerBus::clientLeft);
+    connect(&service_, &RequestService::windowUnloaded, this, &ServerBus::checkLifetime);
+    connect(&service_, &RequestService::endRequested, this, &ServerBus::endNow);
+    startupIdle_.setSingleShot(true);
+    startupIdle_.setInterval(kStartupIdleMs);
+    connect(&startupIdle_, &QTimer::timeout, this, [this] {
+        if (!everCreated_ && !service_.windowLoaded()) {
+            qInfo("no instance was created: ending");
+            endNow();
+        }
+    });
+}
+
+QString ServerBus::start(bool debugHooks) {
+    if (!connection_.isConnected()) {
+        return QStringLiteral("no session bus: ") + connection_.lastError().message();
+    }
+    auto* factory = new ClassFactoryObject(service_, *this);
+    factory->setParent(this);
+    if (!connection_.registerObject(QLatin1String(kClassPath), factory)) {
+        return QStringLiteral("cannot export %1: %2")
+            .arg(QLatin1String(kClassPath), connection_.lastError().message());
+    }
+    if (debugHooks) {
+        auto* debug = new DebugObject(service_);
+        debug->setParent(this);
+        connection_.registerObject(QLatin1String(kDebugPath), debug);
+    }
+    QDBusConnectionInterface* bus = connection_.interface();
+    const auto reply = bus->registerService(QLatin1String(kServiceName),
+                                            QDBusConnectionInterface::DontQueueService,
+                                            QDBusConnectionInterface::DontAllowReplacement);
+    if (!reply.isValid()) {
+        return QStringLiteral("cannot take the name %1: %2")
+            .arg(QLatin1String(kServiceName), reply.error().message());
+    }
+    if (reply.value() != QDBusConnectionInterface::ServiceRegistered) {
+        return QStringLiteral("the name %1 is taken by another process")
+            .arg(QLatin1String(kServiceName));
+    }
+    startupIdle_.start();
+    return QString();
+}
+
+QString ServerBus::addInstance(const QString& owner) {
+    const QString path = QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
+    auto* instance = new InstanceObject(service_, *this, path, owner);
+    instance->setParent(this);
+    connection_.registerObject(path, instance);
+    instances_.insert(path, instance);
+    everCreated_ = true;
+    if (!owner.isEmpty() && !watcher_->watchedServices().contains(owner)) {
+        watcher_->addWatchedService(owner);
+    }
+    qInfo("instance %s created for %s", qPrintable(path), qPrintable(owner));
+    return path;
+}
+
+void ServerBus::releaseInstance(const QString& path) {
+    InstanceObject* instance = instances_.take(path);
+    if (instance == nullptr) return;
+    connection_.unregisterObject(path);
+    const QString owner = instance->owner();
+    delete instance;
+    qInfo("instance %s released", qPrintable(path));
+    bool ownerHasMore = false;
+    for (InstanceObject* other : std::as_const(instances_)) {
+        ownerHasMore = ownerHasMore || other->owner() == owner;
+    }
+    if (!ownerHasMore) watcher_->removeWatchedService(owner);
+    checkLifetime();
+}
+
+void ServerBus::clientLeft(const QString& owner) {
+    QStringList paths;
+    for (InstanceObject* instance : std::as_const(instances_)) {
+        if (instance->owner() == owner) paths.append(instance->path());
+    }
+    qInfo("client %s left the bus: releasing %lld instance(s)", qPrintable(owner),
+          static_cast<long long>(paths.size()));
+    for (const QString& path : paths) releaseInstance(path);
+    watcher_->removeWatchedService(owner);
+}
+
+void ServerBus::checkLifetime() {
+    if (instances_.isEmpty() && !service_.windowLoaded() && everCreated_) {
+        qInfo("no instance alive and the window is not loaded: ending");
+        endNow();
+    }
+}
+
+void ServerBus::endNow() {
+    // Give the name back first, so that a client's next call starts a new server.
+    connection_.interface()->unregisterService(QLatin1String(kServiceName));
+    QCoreApplication::exit(0);
+}
+
+}  // namespace tessera

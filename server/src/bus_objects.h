@@ -1,0 +1,134 @@
+// bus_objects.h: tesseraClass on the session bus.
+//
+//   /tessera/tesseraClass       tessera.ClassFactory  CreateInstance() -> o
+//   /tessera/tesseraClass/N     tessera._tesseraClass (the six methods) and tessera.Object
+//                               Release()
+//   /tessera/debug              tessera.Debug (test hooks only)
+//
+// The objects here only translate between the bus and RequestService: arguments in, results
+// or error replies (tessera.Error.E<number>, "NUMBER: TEXT") out. ServerBus keeps the
+// instances, releases those whose client leaves the bus, and ends the process when no
+// instance is alive and the console window is not loaded.
+#ifndef TESSERA_BUS_OBJECTS_H
+#define TESSERA_BUS_OBJECTS_H
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QMap>
+#include <QObject>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <cstdint>
+#include <functional>
+
+class QDBusServiceWatcher;
+
+namespace tessera {
+
+class RequestService;
+class RunTimeError;
+class ServerBus;
+
+// Bus names and paths.
+inline constexpr const char* kServiceName = "tessera.tesseraClass";
+inline constexpr const char* kClassPath = "/tessera/tesseraClass";
+inline constexpr const char* kDebugPath = "/tessera/debug";
+
+// One tesseraClass instance. Its methods run the shared RequestService.
+class InstanceObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+public:
+    InstanceObject(RequestService& service, ServerBus& bus, QString path, QString owner);
+
+    const QString& path() const { return path_; }
+    const QString& owner() const { return owner_; }
+
+public slots:
+    int myend();
+    int show();
+    int test(int a, int b);
+    int draw2(int xc, int yc, double mp, const QByteArray& b, QByteArray& filled);
+    QDBusVariant draw3(int xc, int yc, double mp);
+    QString draw(int xc, int yc, double mp, const QString& ID, short MapW, short MapH);
+    void Release();
+
+private:
+    // Runs `call`; a RunTimeError becomes the error reply. Returns false after an error.
+    bool guarded(const std::function<void()>& call);
+
+    RequestService& service_;
+    ServerBus& bus_;
+    QString path_;
+    QString owner_;
+};
+
+// The class object.
+class ClassFactoryObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+public:
+    ClassFactoryObject(RequestService& service, ServerBus& bus);
+
+public slots:
+    QDBusObjectPath CreateInstance();
+
+private:
+    RequestService& service_;
+    ServerBus& bus_;
+};
+
+// Test hooks: the window's controls and the engine binding's state.
+class DebugObject : public QObject, protected QDBusContext {
+    Q_OBJECT
+public:
+    explicit DebugObject(RequestService& service);
+
+public slots:
+    QVariantMap controls();
+    void setText(const QString& control, const QString& text);
+    QString press(const QString& control);
+    void closeWindow();
+    int engineState(bool& sameInstance, QString& loadedFrom);
+    bool grabWindow(const QString& path);
+
+private:
+    RequestService& service_;
+};
+
+class ServerBus : public QObject {
+    Q_OBJECT
+public:
+    // How long a started server waits for its first instance before it ends.
+    static constexpr int kStartupIdleMs = 60000;
+
+    ServerBus(RequestService& service, QDBusConnection connection);
+
+    // Exports the class object (and the debug object when `debugHooks`) and takes the bus
+    // name. Returns an empty string on success, else why not.
+    QString start(bool debugHooks);
+
+    // Makes and exports a new instance owned by the bus client `owner`; returns its path.
+    QString addInstance(const QString& owner);
+    // Unexports and deletes an instance, then checks whether the server should end.
+    void releaseInstance(const QString& path);
+    // Ends the process now: releases the bus name and leaves the event loop.
+    void endNow();
+
+private:
+    void clientLeft(const QString& owner);
+    void checkLifetime();
+
+    RequestService& service_;
+    QDBusConnection connection_;
+    QDBusServiceWatcher* watcher_ = nullptr;
+    QMap<QString, InstanceObject*> instances_;
+    int nextInstance_ = 1;
+    bool everCreated_ = false;
+    QTimer startupIdle_;
+};
+
+}  // namespace tessera
+
+#endif  // TESSERA_BUS_OBJECTS_H

@@ -1,0 +1,136 @@
+// main.cpp: the tessera request server: command line, logging, display choice and the bus.
+#include "bus_objects.h"
+#include "registration.h"
+#include "request_service.h"
+#include "settings.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: tessera [--regserver | --unregserver | --help | --version]\n"
+    "\n"
+    "The road-map request server. It offers the automation class tesseraClass on the session\n"
+    "bus under the name tessera.tesseraClass and is normally started by the bus on first use.\n"
+    "\n"
+    "  --regserver    write the activation file for the current user\n"
+    "                 ($XDG_DATA_HOME/dbus-1/services/tessera.tesseraClass.service)\n"
+    "  --unregserver  remove that activation file\n"
+    "  --help         show this text\n"
+    "  --version      show the version\n"
+    "\n"
+    "Without an option the server starts: it takes the bus name, draws map views from the data\n"
+    "set in <folder of this program>/kgrid/ and writes files into <folder>/tmp/. It logs to\n"
+    "<folder>/tmp/tessera.log (standard error when that folder is missing). With no DISPLAY and\n"
+    "no WAYLAND_DISPLAY it runs with Qt's offscreen platform.\n";
+
+FILE* gLog = nullptr;
+
+// Writes one log line: time, process id, level, message.
+void logMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    static const char* const kLevels[] = {"debug", "warning", "critical", "fatal", "info"};
+    const char* level = type >= 0 && type <= QtInfoMsg ? kLevels[type] : "?";
+    FILE* out = gLog != nullptr ? gLog : stderr;
+    std::fprintf(out, "%s tessera[%d] %s: %s\n",
+                 qPrintable(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)),
+                 static_cast<int>(getpid()), level, qPrintable(message));
+    std::fflush(out);
+}
+
+// Opens the log file in AppDir/tmp/ (stderr stays the log when that fails).
+void openLog(const tessera::Settings& settings) {
+    if (!QFileInfo(settings.tmpDir()).isDir()) return;
+    gLog = std::fopen(QFile::encodeName(settings.tmpDir() + QStringLiteral("tessera.log")).constData(),
+                      "a");
+}
+
+// With no display to talk to, the window lives on Qt's offscreen platform.
+void chooseDisplay() {
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const bool noDisplay = (display == nullptr || *display == '\0') &&
+                           (wayland == nullptr || *wayland == '\0');
+    if (noDisplay && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+}
+
+// The absolute path of this executable.
+QString executablePath() {
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (argc == 2) {
+        const char* option = argv[1];
+        if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (std::strcmp(option, "--version") == 0) {
+            std::puts("tessera 1.00 (type library 111.0)");
+            return 0;
+        }
+        if (std::strcmp(option, "--regserver") == 0) {
+            const QString why = tessera::registerServer(executablePath());
+            if (!why.isEmpty()) {
+                std::fprintf(stderr, "tessera: cannot register: %s\n", qPrintable(why));
+                return 1;
+            }
+            std::printf("registered: %s\n", qPrintable(tessera::userServiceFile()));
+            return 0;
+        }
+        if (std::strcmp(option, "--unregserver") == 0) {
+            const QString why = tessera::unregisterServer();
+            if (!why.isEmpty()) {
+                std::fprintf(stderr, "tessera: cannot unregister: %s\n", qPrintable(why));
+                return 1;
+            }
+            std::printf("unregistered: %s\n", qPrintable(tessera::userServiceFile()));
+            return 0;
+        }
+        std::fprintf(stderr, "tessera: unknown option %s\n\n%s", option, kUsage);
+        return 2;
+    }
+
+    tessera::Settings settings = tessera::Settings::fromEnvironment(tessera::kBuiltInEnginePath);
+    openLog(settings);
+    qInstallMessageHandler(logMessage);
+    chooseDisplay();
+
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    qInfo("starting in %s (engine %s, platform %s%s)", qPrintable(settings.appDir),
+          settings.enginePath.constData(), qPrintable(QApplication::platformName()),
+          settings.testHooks ? ", test hooks on" : "");
+
+    tessera::RequestService service(settings);
+    tessera::ServerBus bus(service, QDBusConnection::sessionBus());
+    const QString why = bus.start(settings.testHooks);
+    if (!why.isEmpty()) {
+        qCritical("cannot start: %s", qPrintable(why));
+        if (gLog != nullptr) std::fprintf(stderr, "tessera: cannot start: %s\n", qPrintable(why));
+        return 1;
+    }
+    const int status = QApplication::exec();
+    qInfo("ended");
+    return status;
+}
