@@ -184,6 +184,14 @@ uint8_t* work_buffer() noexcept;
 // tests; the base-map metafile is deleted).
 void reset_all() noexcept;
 
+// Empties every slot of the tile cache (tile number 0, not in view) and puts the ring back at
+// slot 0. Slots never filled are not touched, so they still cost no memory.
+void empty_tile_cache() noexcept;
+
+// A sentence saying why the last set_path, set_temp_dir or load_tile call failed; empty when
+// nothing failed since the last successful set_path.
+const char* last_error() noexcept;
+
 // ---- loading the data set ----------------------------------------------------------------
 
 // Loads the five fixed files of the data set at `path` (which ends with a separator). Returns 1

@@ -1,0 +1,94 @@
+// tile_cache.cpp: the 80-slot tile cache: finding a tile's slot, choosing a slot round the
+// ring, reading a tile file whole into the work buffer and decoding it into the slot.
+#include <cstdio>
+
+#include "data/format.h"
+#include "data/store.h"
+#include "data/store_detail.h"
+#include "data/tile_decoder.h"
+
+namespace kestrel::data {
+
+namespace {
+
+// Records why a tile file was refused, for last_error().
+void set_error(const char* why) noexcept {
+    std::snprintf(detail::error_buffer(), detail::kErrorBytes, "tile file: %s", why);
+}
+
+// The slot that the next load may fill: the first, searching round the ring from its
+// position, that was never filled or is not in the current view; -1 when every slot is both.
+int choose_slot() noexcept {
+    const TileCache& cache = tile_cache();
+    const int start = cache.ring >= 0 && cache.ring < SLOT_COUNT ? cache.ring : 0;
+    for (int i = 0; i < SLOT_COUNT; ++i) {
+        const int s = (start + i) % SLOT_COUNT;
+        const TileHeader& h = cache.slots[s].header;
+        if (h.tile_number == 0 || h.in_view == 0) return s;
+    }
+    return -1;
+}
+
+// Reads the whole of `file` (its length as the file system reports it) into the work buffer.
+// Returns the number of bytes, or -1 with the reason in last_error().
+long read_whole(std::FILE* file) noexcept {
+    if (std::fseek(file, 0, SEEK_END) != 0) return set_error("cannot seek"), -1;
+    const long size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return set_error("cannot seek"), -1;
+    if (std::size_t(size) > WORK_BUFFER_SIZE)
+        return set_error("file larger than 2000000 bytes"), -1;
+    if (std::fread(work_buffer(), 1, std::size_t(size), file) != std::size_t(size))
+        return set_error("short read"), -1;
+    return size;
+}
+
+}  // namespace
+
+int find_slot(int32_t tile) noexcept {
+    if (tile == 0) return -1;  // 0 is the tile number of an empty slot, never of a tile
+    const TileSlot* slots = tile_cache().slots;
+    for (int s = 0; s < SLOT_COUNT; ++s)
+        if (slots[s].header.tile_number == tile) return s;
+    return -1;
+}
+
+int load_tile(std::FILE* file) noexcept {
+    if (file == nullptr) return -1;
+    const int s = choose_slot();
+    if (s < 0) {
+        set_error("every slot holds a tile of the current view");
+        std::fclose(file);
+        return -1;
+    }
+    const long size = read_whole(file);
+    std::fclose(file);
+    TileSlot& target = slot(s);
+    if (size < 0) {
+        empty_slot(target);
+        return -1;
+    }
+    if (const char* why = decode_tile(work_buffer(), std::size_t(size), target)) {
+        set_error(why);
+        return -1;
+    }
+    TileCache& cache = tile_cache();
+    cache.ring = s + 1 < SLOT_COUNT ? s + 1 : 0;
+    return s;
+}
+
+bool tile_file_name(int32_t tile, char* out, std::size_t out_size) noexcept {
+    if (out == nullptr || out_size == 0) return false;
+    const int n = std::snprintf(out, out_size, format::kTileFileFormat, dataset().data_path, tile);
+    return n >= 0 && std::size_t(n) < out_size;
+}
+
+int find_or_load_tile(int32_t tile) noexcept {
+    if (const int s = find_slot(tile); s >= 0) return s;
+    char name[DATA_PATH_MAX + 32];
+    if (!tile_file_name(tile, name, sizeof name)) return -1;
+    std::FILE* file = std::fopen(name, "rb");
+    if (file == nullptr) return -1;
+    return load_tile(file);
+}
+
+}  // namespace kestrel::data

@@ -1,0 +1,1 @@
+// Round trip tests of the writer.
