@@ -1,0 +1,144 @@
+// main.cpp: the kimport command: imports vector geodata (OSM PBF/XML, GeoJSON, shapefiles,
+// GeoPackages...) into a map data set.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "import.h"
+#include "mapping.h"
+#include "progress.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+constexpr const char* kUsage = R"(Usage: kimport [OPTION]... INPUT... -o FOLDER
+Imports vector geodata into a map data set: tiles, district index, points of interest,
+place catalogue and base map. INPUT is any vector source GDAL reads: OpenStreetMap PBF or
+XML, GeoJSON, shapefile, GeoPackage... Several inputs are read as one.
+
+  -o, --output FOLDER         the data-set folder to write (made when missing)
+      --replace               replace FOLDER when it exists and is not empty
+      --crs CRS               grid of the data set, a projected CRS in metres
+                              (EPSG code, PROJ string or WKT; default EPSG:3826)
+      --source-crs CRS        CRS of inputs that carry none (e.g. a shapefile without .prj)
+      --force-source-crs      use --source-crs even for inputs that carry a CRS
+      --layer NAME            read only this layer of every input (repeatable)
+      --mapping FILE          classify features by the rules of FILE instead of the
+                              built-in OpenStreetMap mapping
+      --print-mapping         print the built-in mapping (a template for FILE) and exit
+      --districts FILE        polygon layer of districts: a road belongs to the district
+                              whose polygon holds its midpoint, a point of interest to the
+                              one that holds it
+      --district-field NAME   the field of the districts layer that names each district
+      --district-attribute NAME
+                              instead of polygons: the attribute of the features that names
+                              their district
+      --name-field NAME       attribute holding feature names (default: name)
+      --code-field NAME       attribute holding road codes (default: ref)
+      --no-join               keep road pieces apart instead of joining those that
+                              continue each other (same type, name, code and district)
+      --progress              show progress even when standard error is no terminal
+      --no-progress           never show progress
+  -q, --quiet                 print no summary
+  -h, --help                  show this help and exit
+
+District codes are 100, 101, ... in the byte order of the district names. Features that
+cannot be stored (outside the tile grid, beyond a tile's capacity, without a needed name) are
+left out and counted in the summary. Nothing is written unless the whole import succeeds.
+See docs/importer.md for the mapping file format.
+)";
+
+// Reads the value of an option at argv[*i]; prints an error when it is missing.
+bool take_value(int argc, char** argv, int* i, std::string* out) {
+    if (*i + 1 >= argc) {
+        std::fprintf(stderr, "kimport: option %s needs a value\n", argv[*i]);
+        return false;
+    }
+    *out = argv[++*i];
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kimport::Options opt;
+    bool quiet = false;
+    int progress_mode = -1;  // -1: when a terminal, 0: never, 1: always
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        std::string v;
+        if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (a == "--print-mapping") {
+            std::fwrite(kimport::default_mapping_text().data(), 1,
+                        kimport::default_mapping_text().size(), stdout);
+            return kExitOk;
+        } else if (a == "-o" || a == "--output") {
+            if (!take_value(argc, argv, &i, &opt.output)) return kExitUsage;
+        } else if (a == "--crs") {
+            if (!take_value(argc, argv, &i, &opt.crs)) return kExitUsage;
+        } else if (a == "--source-crs") {
+            if (!take_value(argc, argv, &i, &opt.source_crs)) return kExitUsage;
+        } else if (a == "--force-source-crs") {
+            opt.force_source_crs = true;
+        } else if (a == "--layer") {
+            if (!take_value(argc, argv, &i, &v)) return kExitUsage;
+            opt.layers.push_back(v);
+        } else if (a == "--mapping") {
+            if (!take_value(argc, argv, &i, &opt.mapping_file)) return kExitUsage;
+        } else if (a == "--districts") {
+            if (!take_value(argc, argv, &i, &opt.districts_file)) return kExitUsage;
+        } else if (a == "--district-field") {
+            if (!take_value(argc, argv, &i, &opt.district_field)) return kExitUsage;
+        } else if (a == "--district-attribute") {
+            if (!take_value(argc, argv, &i, &opt.district_attribute)) return kExitUsage;
+        } else if (a == "--name-field") {
+            if (!take_value(argc, argv, &i, &opt.name_field)) return kExitUsage;
+        } else if (a == "--code-field") {
+            if (!take_value(argc, argv, &i, &opt.code_field)) return kExitUsage;
+        } else if (a == "--no-join") {
+            opt.join_roads = false;
+        } else if (a == "--replace") {
+            opt.replace = true;
+        } else if (a == "--progress") {
+            progress_mode = 1;
+        } else if (a == "--no-progress") {
+            progress_mode = 0;
+        } else if (a == "-q" || a == "--quiet") {
+            quiet = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "kimport: unknown option %s (see kimport --help)\n", a.c_str());
+            return kExitUsage;
+        } else {
+            opt.inputs.push_back(a);
+        }
+    }
+    if (opt.inputs.empty() || opt.output.empty()) {
+        std::fprintf(stderr, "kimport: %s (see kimport --help)\n",
+                     opt.inputs.empty() ? "no input given" : "no output folder given (-o)");
+        return kExitUsage;
+    }
+    if (!opt.districts_file.empty() && !opt.district_attribute.empty()) {
+        std::fprintf(stderr, "kimport: give either --districts or --district-attribute\n");
+        return kExitUsage;
+    }
+    bool terminal = isatty(STDERR_FILENO) != 0;
+    kimport::Progress progress(progress_mode == 1 || (progress_mode == -1 && terminal), terminal);
+    kimport::Summary summary;
+    std::string error;
+    if (!kimport::run_import(opt, &summary, &progress, &error)) {
+        progress.finish();
+        std::fprintf(stderr, "kimport: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    progress.finish();
+    if (!quiet) std::cout << kimport::format_summary(opt, summary);
+    return kExitOk;
+}

@@ -1,0 +1,66 @@
+// names.h: converting UTF-8 names of the sources to the Big5 (code page 950) bytes of the
+// data set, with characters that have no Big5 form replaced and counted, and names cut to
+// their fields' widths on character boundaries.
+#ifndef KESTREL_TOOLS_IMPORTER_NAMES_H
+#define KESTREL_TOOLS_IMPORTER_NAMES_H
+
+#include <iconv.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kimport {
+
+// Field widths of names in the data set, in bytes.
+constexpr std::size_t kRoadNameBytes = 20;       // tile names of roads and places
+constexpr std::size_t kPoiNameBytes = 28;        // names of points of interest
+constexpr std::size_t kCatalogueNameBytes = 10;  // names of the place catalogue
+constexpr std::size_t kRoadCodeBytes = 4;        // road codes
+constexpr std::size_t kPoiNoteBytes = 52;        // notes of points of interest
+
+// Stands for a character that has no Big5 form.
+constexpr char kReplacement = '?';
+
+// Counts kept over every conversion of one converter.
+struct NameStats {
+    long converted = 0;           // names converted
+    long replaced_chars = 0;      // characters without a Big5 form, replaced by '?'
+    long names_with_replacement = 0;
+    long cut = 0;                 // names shortened to their field
+    long invalid_utf8 = 0;        // names whose bytes were not valid UTF-8 (bad bytes replaced)
+};
+
+// A UTF-8 to CP950 converter. Not copyable: it owns an iconv descriptor.
+class NameConverter {
+public:
+    NameConverter();
+    ~NameConverter();
+    NameConverter(const NameConverter&) = delete;
+    NameConverter& operator=(const NameConverter&) = delete;
+
+    // False when the C library offers no CP950 conversion.
+    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts `utf8` to Big5: white space at both ends is trimmed, runs of white space inside
+    // become one blank, control characters are dropped, characters without a Big5 form become
+    // '?'. The result is cut to at most `max_bytes` without splitting a two-byte character.
+    std::string to_big5(std::string_view utf8, std::size_t max_bytes);
+
+    // As to_big5, then made one token for the place catalogue: blanks become '_'.
+    std::string to_token(std::string_view utf8, std::size_t max_bytes);
+
+    const NameStats& stats() const { return stats_; }
+
+private:
+    iconv_t cd_;
+    NameStats stats_;
+};
+
+// The longest prefix of the Big5 text `big5` of at most `max_bytes` bytes that ends on a
+// character boundary (a lead byte 0x81..0xFE always takes the byte after it).
+std::size_t big5_cut(std::string_view big5, std::size_t max_bytes);
+
+}  // namespace kimport
+
+#endif  // KESTREL_TOOLS_IMPORTER_NAMES_H
