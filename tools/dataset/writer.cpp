@@ -499,10 +499,13 @@ std::string write_dataset(const DataSetContent& content, const std::string& dir,
         discard();
         return why;
     }
-    for (const std::string& name : written) {
-        const std::string from = dir + name + kTempSuffix;
-        if (std::rename(from.c_str(), (dir + name).c_str()) != 0) {
+    // A rename that fails takes back the files renamed before it, so that the directory never
+    // holds part of this data set mixed with files of another.
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const std::string from = dir + written[i] + kTempSuffix;
+        if (std::rename(from.c_str(), (dir + written[i]).c_str()) != 0) {
             const std::string err = "cannot rename " + from + ": " + std::strerror(errno);
+            for (std::size_t k = 0; k < i; ++k) std::remove((dir + written[k]).c_str());
             discard();
             return err;
         }
