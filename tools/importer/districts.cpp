@@ -5,6 +5,13 @@
 #include <numeric>
 
 namespace kimport {
+namespace {
+
+// Where labels of a district may go: the centroid's scan line, then lines at these fractions
+// of the district's height.
+constexpr double kLabelHeightFractions[] = {-1, 0.4, 0.6, 0.25, 0.75};
+
+}  // namespace
 
 bool Districts::load_polygons(const std::string& path, const std::string& field,
                               const Grid& grid, const ReadOptions& options, std::string* error) {
@@ -61,8 +68,11 @@ bool Districts::load_polygons(const std::string& path, const std::string& field,
         for (const Rings& p : s.polygons) {
             if (extent(p) > extent(*largest)) largest = &p;
         }
-        polygon_label_point(*largest, &s.label_x, &s.label_y);
-        s.has_label = true;
+        for (double fraction : kLabelHeightFractions) {
+            double x = 0, y = 0;
+            polygon_label_point(*largest, &x, &y, fraction);
+            s.labels.emplace_back(x, y);
+        }
     }
     return true;
 }
@@ -107,14 +117,6 @@ bool Districts::assign_codes(std::string* error) {
     for (std::size_t rank = 0; rank < order.size(); ++rank) {
         codes_[order[rank]] = kFirstDistrictCode + static_cast<int>(rank);
     }
-    return true;
-}
-
-bool Districts::label_point(int index, double* x, double* y) const {
-    const Shape& s = shapes_[index];
-    if (!s.has_label) return false;
-    *x = s.label_x;
-    *y = s.label_y;
     return true;
 }
 

@@ -41,9 +41,11 @@ public:
     int size() const { return static_cast<int>(names_.size()); }
     const std::string& name(int index) const { return names_[index]; }
     int code(int index) const { return codes_[index]; }
-    // Label point of a polygon district (inside its largest polygon); false for attribute
-    // districts.
-    bool label_point(int index, double* x, double* y) const;
+    // Places for the label of a polygon district, inside its largest polygon, best first;
+    // empty for attribute districts.
+    const std::vector<std::pair<double, double>>& label_points(int index) const {
+        return shapes_[index].labels;
+    }
     // The outlines of a district's polygons, exterior rings and holes.
     const std::vector<Rings>& polygons(int index) const { return shapes_[index].polygons; }
 
@@ -52,8 +54,7 @@ private:
         std::vector<Rings> polygons;
         std::vector<std::vector<double>> rings_xy;  // all rings as doubles, for even-odd tests
         std::vector<double> box;                    // per ring: min x, min y, max x, max y
-        bool has_label = false;
-        double label_x = 0, label_y = 0;
+        std::vector<std::pair<double, double>> labels;
     };
     std::vector<std::string> names_;
     std::map<std::string, int> index_;

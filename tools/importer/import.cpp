@@ -28,8 +28,16 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kAllDistrict = "all";
-constexpr double kCatalogueTolerance = 25.0;    // metres; catalogue lines are seen at >51 m/px
-constexpr double kCatalogueMinLength = 300.0;   // shorter main-road pieces stay out of it
+constexpr double kCatalogueTolerance = 40.0;    // metres; catalogue lines are seen at >51 m/px
+constexpr double kCatalogueMinLength = 500.0;   // shorter main-road pieces stay out of it
+// Catalogue labels as the engine draws them: text at (x - 10, y - 5) pixels, about 6 pixels a
+// byte and 16 high; cities at every small scale, points up to 200 m/px, minor points to 100.
+constexpr double kLabelLeftPx = 10, kLabelUpPx = 5, kLabelHeightPx = 16;
+constexpr double kLabelPxPerByte = 6, kLabelPadPx = 4;
+constexpr double kCityLabelMaxScale = 400, kPointLabelMaxScale = 200, kMinorLabelMaxScale = 100;
+// Labels are kept apart at this scale at most: at smaller scales than that a city's labels
+// crowd anyway, and testing there would leave out nearly all of them.
+constexpr double kLabelTestScale = 60;
 constexpr double kBaseMapTolerance = 15.0;      // metres
 constexpr int kPolylineMaxPoints = kMaxFeatureVertices;
 constexpr double kAreaFirstTolerance = 1.0;     // metres, doubled until an area piece fits
@@ -584,15 +592,52 @@ void Builder::build_pois(kdataset::DataSetContent* content) {
 
 void Builder::build_catalogue(kdataset::DataSetContent* content) {
     using Entry = kdataset::CatalogueEntry;
-    std::vector<Entry> labels;
-    auto label = [&](Entry::Kind kind, const std::string& name, double x, double y) {
+    // Labels in order of importance (cities, districts, minor places); one that would cover a
+    // label kept before it where the catalogue is first drawn is left out.
+    struct Label {
+        Entry entry;
+        double max_scale;
+    };
+    std::vector<Label> labels;
+    auto overlaps = [](const Label& a, const Label& b) {
+        double s = std::min({a.max_scale, b.max_scale, kLabelTestScale});
+        auto box = [s](const Label& l, double* r) {
+            const WorldPoint& p = l.entry.points.front();
+            r[0] = p.x - kLabelLeftPx * s;
+            r[1] = r[0] + (kLabelPadPx + kLabelPxPerByte * double(l.entry.name.size())) * s;
+            r[3] = p.y + kLabelUpPx * s;
+            r[2] = r[3] - kLabelHeightPx * s;
+        };
+        double ra[4], rb[4];
+        box(a, ra);
+        box(b, rb);
+        return !(ra[1] < rb[0] || rb[1] < ra[0] || ra[3] < rb[2] || rb[3] < ra[2]);
+    };
+    std::set<std::string> label_names;
+    // Adds a label at the first of `places` where it covers no label kept before it; a name
+    // already labelled is not labelled again.
+    auto label = [&](Entry::Kind kind, const std::string& name,
+                     const std::vector<std::pair<double, double>>& places) {
         std::string token = names_.to_token(name, kCatalogueNameBytes);
-        if (token.empty()) return;
-        labels.push_back({kind, token,
-                          {{static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y))}}});
+        if (token.empty() || label_names.count(token) != 0) return;
+        for (const auto& [x, y] : places) {
+            Label l{{kind, token, {{static_cast<int32_t>(std::lround(x)),
+                                    static_cast<int32_t>(std::lround(y))}}},
+                    kind == Entry::City ? kCityLabelMaxScale
+                    : kind == Entry::Point ? kPointLabelMaxScale
+                                           : kMinorLabelMaxScale};
+            bool clear = std::none_of(labels.begin(), labels.end(),
+                                      [&](const Label& kept) { return overlaps(kept, l); });
+            if (clear) {
+                label_names.insert(token);
+                labels.push_back(std::move(l));
+                return;
+            }
+        }
+        drop("catalogue labels left out: they would cover a more important label");
     };
     for (const PlaceItem& p : col_.places) {
-        if (p.type == kMinPlaceType) label(Entry::City, p.name, p.at.x, p.at.y);
+        if (p.type == kMinPlaceType) label(Entry::City, p.name, {{p.at.x, p.at.y}});
     }
     for (const DistrictLine& d : sum_->districts) {
         int index = -1;
@@ -603,15 +648,15 @@ void Builder::build_catalogue(kdataset::DataSetContent* content) {
         if (districts_.name(index) == kOutsideDistrict || districts_.name(index) == kAllDistrict) {
             continue;
         }
-        double x = 0, y = 0;
-        if (!districts_.label_point(index, &x, &y)) {
-            x = district_x_[index] / district_n_[index];
-            y = district_y_[index] / district_n_[index];
+        std::vector<std::pair<double, double>> places = districts_.label_points(index);
+        if (places.empty()) {
+            places.emplace_back(district_x_[index] / district_n_[index],
+                                district_y_[index] / district_n_[index]);
         }
-        label(Entry::Point, districts_.name(index), x, y);
+        label(Entry::Point, districts_.name(index), places);
     }
     for (const PlaceItem& p : col_.places) {
-        if (p.type == kMinPlaceType + 1) label(Entry::MinorPoint, p.name, p.at.x, p.at.y);
+        if (p.type == kMinPlaceType + 1) label(Entry::MinorPoint, p.name, {{p.at.x, p.at.y}});
     }
     if (static_cast<int>(labels.size()) > kCatalogueEntries) {
         drop("catalogue labels left out: catalogue full (2000 entries)",
@@ -656,7 +701,7 @@ void Builder::build_catalogue(kdataset::DataSetContent* content) {
     sum_->catalogue_polylines = static_cast<int>(lines.size());
     // Polylines first, so that the labels are drawn over them.
     content->catalogue = std::move(lines);
-    content->catalogue.insert(content->catalogue.end(), labels.begin(), labels.end());
+    for (Label& l : labels) content->catalogue.push_back(std::move(l.entry));
     sum_->catalogue_entries = static_cast<int>(content->catalogue.size());
 }
 

@@ -22,8 +22,9 @@ skip     0              area=yes highway=*
 # Roads, widest first. +main roads also become polylines of the small-scale views.
 road     4      +main   highway=motorway
 road     1      +main   highway=trunk
-road     2      +main   highway=motorway_link|trunk_link
-road     5      +main   highway=primary|primary_link
+road     2              highway=motorway_link|trunk_link
+road     5      +main   highway=primary
+road     5              highway=primary_link
 road     6              highway=secondary|secondary_link
 road     7              highway=tertiary|tertiary_link
 road     8              highway=residential|unclassified|living_street|road

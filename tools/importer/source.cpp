@@ -275,7 +275,7 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
     return true;
 }
 
-void polygon_label_point(const Rings& polygon, double* x, double* y) {
+void polygon_label_point(const Rings& polygon, double* x, double* y, double height_fraction) {
     const Polyline& outer = polygon.front();
     double a = 0, cx = 0, cy = 0;
     for (std::size_t i = 0, j = outer.size() - 1; i < outer.size(); j = i++) {
@@ -291,6 +291,13 @@ void polygon_label_point(const Rings& polygon, double* x, double* y) {
     }
     cx /= 3 * a;
     cy /= 3 * a;
+    if (height_fraction >= 0) {
+        auto [lo, hi] = std::minmax_element(outer.begin(), outer.end(),
+                                            [](const WorldPoint& p, const WorldPoint& q) {
+                                                return p.y < q.y;
+                                            });
+        cy = lo->y + height_fraction * (double(hi->y) - lo->y) + 0.5;
+    }
     // The widest inside run of the scan line y = cy, over all rings (even-odd).
     std::vector<double> xs;
     for (const Polyline& ring : polygon) {

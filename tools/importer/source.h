@@ -70,9 +70,11 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
                  const std::function<void(const SourceFeature&)>& visit, ReadStats* stats,
                  Progress* progress, std::string* error);
 
-// A point inside a polygon, for labels of areas: the middle of the widest inside run of the
-// horizontal line through the exterior ring's centroid.
-void polygon_label_point(const Rings& polygon, double* x, double* y);
+// A point inside a polygon, for labels of areas: the middle of the widest inside run of a
+// horizontal line, the one through the exterior ring's centroid when `height_fraction` is
+// negative, else the one at that fraction of the exterior ring's height from its south.
+void polygon_label_point(const Rings& polygon, double* x, double* y,
+                         double height_fraction = -1);
 
 }  // namespace kimport
 
