@@ -6,7 +6,9 @@
  * bottom-up or top-down, with info headers of 40 bytes or longer. Every field is checked before
  * use: header sizes, the pixel data offset, the colour table, image size limits, and every run
  * against the row and the data. Malformed input gives FALSE and an empty image. Pixels that
- * RLE8 data skips (delta escapes, early line ends) are left at colour index 0.
+ * RLE8 data skips (delta escapes, early line ends) are left at colour index 0. Some writers
+ * encode RLE8 rows padded to a multiple of four pixels: runs may reach into that padding,
+ * whose pixels are dropped, but not beyond it.
  */
 #include "detail.h"
 
@@ -124,6 +126,10 @@ uint32_t* RowOf(KgdiImage& img, const Header& h, int file_row) {
 
 bool DecodeRle8(const Reader& r, const Header& h, const uint32_t* palette, KgdiImage& img) {
     size_t pos = h.data_offset;
+    const int padded_width = (h.width + 3) & ~3;  // h.width <= kMaxBitmapSide: no overflow
+    auto put = [&](uint32_t* out, int x, uint32_t colour) {
+        if (x < h.width) out[x] = colour;
+    };
     int x = 0, row = 0;  // row counts from the bottom
     for (int y = 0; y < h.height; ++y)
         for (int i = 0; i < h.width; ++i) RowOf(img, h, y)[i] = palette[0];
@@ -132,9 +138,9 @@ bool DecodeRle8(const Reader& r, const Header& h, const uint32_t* palette, KgdiI
         const uint8_t count = r.U8(pos), value = r.U8(pos + 1);
         pos += 2;
         if (count > 0) {
-            if (row >= h.height || count > h.width - x) return false;
+            if (row >= h.height || count > padded_width - x) return false;
             uint32_t* out = RowOf(img, h, row);
-            for (int i = 0; i < count; ++i) out[x++] = palette[value];
+            for (int i = 0; i < count; ++i) put(out, x++, palette[value]);
             continue;
         }
         if (value == kRleEndOfLine) {
@@ -146,14 +152,14 @@ bool DecodeRle8(const Reader& r, const Header& h, const uint32_t* palette, KgdiI
             if (!r.Has(pos, 2)) return false;
             const int dx = r.U8(pos), dy = r.U8(pos + 1);
             pos += 2;
-            if (dx > h.width - x || dy > h.height - row) return false;
+            if (dx > padded_width - x || dy > h.height - row) return false;
             x += dx;
             row += dy;
         } else {  // absolute run of `value` indexes, padded to 16 bits
             const size_t padded = (value + 1u) & ~size_t{1};
-            if (row >= h.height || value > h.width - x || !r.Has(pos, padded)) return false;
+            if (row >= h.height || value > padded_width - x || !r.Has(pos, padded)) return false;
             uint32_t* out = RowOf(img, h, row);
-            for (int i = 0; i < value; ++i) out[x++] = palette[r.U8(pos + i)];
+            for (int i = 0; i < value; ++i) put(out, x++, palette[r.U8(pos + i)]);
             pos += padded;
         }
     }

@@ -1,0 +1,157 @@
+/*
+ * text_test.cpp: TextOutA with the default font: ASCII and Big5 two-byte text land inside
+ * their box in the text colour, opaque mode fills the box with the background colour and
+ * transparent mode leaves it alone, text keeps two colours, Big5 pairs whose trail byte is an
+ * ASCII character are decoded as one character, and invalid bytes become boxes.
+ */
+#include "gdi_test_util.h"
+
+#include <gtest/gtest.h>
+
+using kgdi_test::Canvas;
+
+namespace {
+
+const COLORREF kGreen = RGB(0, 200, 0);
+const COLORREF kBlue = RGB(0, 0, 255);
+const COLORREF kYellow = RGB(255, 255, 0);
+
+struct Box {
+    int x0, y0, x1, y1;  // [x0, x1) x [y0, y1)
+    bool Contains(int x, int y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+};
+
+/* Draws text on a green canvas and returns its box from the extent. */
+Box DrawOnGreen(Canvas& c, int x, int y, const std::string& text, int mode) {
+    c.Clear(kGreen);
+    SetTextColor(c.dc(), kBlue);
+    SetBkColor(c.dc(), kYellow);
+    SetBkMode(c.dc(), mode);
+    EXPECT_TRUE(TextOutA(c.dc(), x, y, text.data(), static_cast<int>(text.size())));
+    int w = 0, h = 0;
+    EXPECT_TRUE(KgdiGetTextExtent(c.dc(), text.data(), static_cast<int>(text.size()), &w, &h));
+    return Box{x, y, x + w, y + h};
+}
+
+/* Counts of ink pixels inside and outside the box, checking that nothing else changed. */
+void CheckBox(const Canvas& c, const Box& box, int mode, int* ink) {
+    *ink = 0;
+    for (int y = 0; y < c.height(); ++y)
+        for (int x = 0; x < c.width(); ++x) {
+            const COLORREF p = GetPixel(c.dc(), x, y);
+            if (!box.Contains(x, y)) {
+                ASSERT_EQ(p, kGreen) << "outside the text box at " << x << "," << y;
+            } else if (p == kBlue) {
+                ++*ink;
+            } else {
+                ASSERT_EQ(p, mode == OPAQUE ? kYellow : kGreen) << "at " << x << "," << y;
+            }
+        }
+}
+
+}  // namespace
+
+TEST(TextOut, AsciiTextIsInkInsideItsBoxOnAnOpaqueBackground) {
+    Canvas c(120, 40);
+    const Box box = DrawOnGreen(c, 7, 9, "Road 12", OPAQUE);
+    EXPECT_EQ(box.y1 - box.y0, 16);  // the font's line height
+    EXPECT_GT(box.x1 - box.x0, 7 * 2);
+    EXPECT_LE(box.x1 - box.x0, 7 * 10);
+    int ink = 0;
+    CheckBox(c, box, OPAQUE, &ink);
+    EXPECT_GT(ink, 30);
+}
+
+TEST(TextOut, TransparentModeLeavesTheBackgroundAlone) {
+    Canvas c(120, 40);
+    const Box box = DrawOnGreen(c, 3, 2, "Road 12", TRANSPARENT);
+    int ink_transparent = 0;
+    CheckBox(c, box, TRANSPARENT, &ink_transparent);
+    DrawOnGreen(c, 3, 2, "Road 12", OPAQUE);
+    int ink_opaque = 0;
+    CheckBox(c, box, OPAQUE, &ink_opaque);
+    EXPECT_EQ(ink_transparent, ink_opaque);
+}
+
+TEST(TextOut, Big5CharactersAreTwelvePixelsWideAndDrawn) {
+    Canvas c(120, 40);
+    const std::string text = "\xA5\x78\xA5\x5F\xA5\xAB";  // three Chinese characters
+    const Box box = DrawOnGreen(c, 10, 10, text, OPAQUE);
+    EXPECT_EQ(box.x1 - box.x0, 36);
+    int ink = 0;
+    CheckBox(c, box, OPAQUE, &ink);
+    EXPECT_GT(ink, 3 * 20);
+    // Each character has ink in its own 12-pixel cell.
+    for (int k = 0; k < 3; ++k) {
+        int cell = 0;
+        for (int y = box.y0; y < box.y1; ++y)
+            for (int x = box.x0 + 12 * k; x < box.x0 + 12 * (k + 1); ++x) cell += GetPixel(c.dc(), x, y) == kBlue;
+        EXPECT_GT(cell, 15) << "character " << k;
+    }
+}
+
+TEST(TextOut, TrailBytesThatLookLikeAsciiBelongToTheirLeadByte) {
+    // 0xA5 0x5C is one character whose trail byte is a backslash; 0xA4 0x41 has trail 'A'.
+    Canvas c(60, 30);
+    int w = 0, h = 0;
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "\xA5\x5C", 2, &w, &h));
+    EXPECT_EQ(w, 12);
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "\xA4\x41", 2, &w, &h));
+    EXPECT_EQ(w, 12);
+    int bs = 0;
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "\\", 1, &bs, &h));
+    EXPECT_LT(bs, 12);
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "\xA5\x5C\xA4\x41x", 5, &w, &h));
+    int x_only = 0;
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "x", 1, &x_only, &h));
+    EXPECT_EQ(w, 24 + x_only);
+}
+
+TEST(TextOut, InvalidBytesAreDrawnAsBoxesAndNeverSwallowAscii) {
+    Canvas c(80, 30);
+    int lone = 0, h = 0, pair = 0, space = 0;
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "\xA4", 1, &lone, &h));  // lead byte at the end
+    EXPECT_GT(lone, 0);
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), " ", 1, &space, &h));
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "\x81\x20", 2, &pair, &h));  // 0x20 is no trail byte
+    EXPECT_EQ(pair, lone + space);
+    const Box box = DrawOnGreen(c, 2, 2, "\x80\xFF\x01", OPAQUE);
+    int ink = 0;
+    CheckBox(c, box, OPAQUE, &ink);
+    EXPECT_GT(ink, 3 * 10);  // three box outlines
+}
+
+TEST(TextOut, TextIsClippedAtEveryEdge) {
+    Canvas c(30, 12);
+    const std::string text = "\xA4\xA4\xA4\xE5 Wide text";
+    for (int x : {-20, -5, 0, 20, 29}) {
+        for (int y : {-10, -3, 0, 5, 11}) {
+            SetBkMode(c.dc(), OPAQUE);
+            ASSERT_TRUE(TextOutA(c.dc(), x, y, text.data(), static_cast<int>(text.size())));
+        }
+    }
+    ASSERT_TRUE(TextOutA(c.dc(), INT32_MAX - 5, INT32_MIN, text.data(), static_cast<int>(text.size())));
+    ASSERT_TRUE(TextOutA(c.dc(), INT32_MIN, INT32_MAX, text.data(), static_cast<int>(text.size())));
+}
+
+TEST(TextOut, EmptyAndBadArgumentsAreHandled) {
+    Canvas c(10, 10);
+    EXPECT_TRUE(TextOutA(c.dc(), 0, 0, "", 0));
+    EXPECT_EQ(c.CountNot(RGB(255, 255, 255)), 0);
+    EXPECT_FALSE(TextOutA(c.dc(), 0, 0, nullptr, 3));
+    EXPECT_FALSE(TextOutA(c.dc(), 0, 0, "abc", -1));
+}
+
+TEST(TextOut, TextKeepsExactlyTwoColours) {
+    Canvas c(200, 20);
+    SetTextColor(c.dc(), RGB(10, 20, 30));
+    SetBkColor(c.dc(), RGB(250, 240, 230));
+    const std::string text = "Kestrel \xA5\x78\xA5\x5F Road 7";
+    ASSERT_TRUE(TextOutA(c.dc(), 0, 0, text.data(), static_cast<int>(text.size())));
+    int w = 0, h = 0;
+    KgdiGetTextExtent(c.dc(), text.data(), static_cast<int>(text.size()), &w, &h);
+    std::set<COLORREF> colours;
+    for (int y = 0; y < h && y < 20; ++y)
+        for (int x = 0; x < w; ++x) colours.insert(GetPixel(c.dc(), x, y));
+    EXPECT_EQ(colours, (std::set<COLORREF>{RGB(10, 20, 30), RGB(250, 240, 230)}));
+}
