@@ -58,6 +58,18 @@ void for_each_district_tile(int32_t code, Visit visit) noexcept {
 
 // ---- ReportNameList ----------------------------------------------------------------------
 
+namespace {
+
+// A name entry as the list keeps it: the bytes up to the first NUL (at most 20), then NULs, so
+// that names equal under a bounded 20-byte comparison have equal bytes.
+void normalise(const char* name, char (&out)[data::NAME_BYTES]) noexcept {
+    const std::size_t n = strnlen(name, data::NAME_BYTES);
+    std::memcpy(out, name, n);
+    std::memset(out + n, 0, data::NAME_BYTES - n);
+}
+
+}  // namespace
+
 ReportNameList& report_names() noexcept {
     static ReportNameList list;
     return list;
@@ -93,14 +105,14 @@ int ReportNameList::find(const char* name, uint32_t* home) const noexcept {
 
 bool ReportNameList::contains(const char* name) const noexcept {
     char normal[data::NAME_BYTES];
-    std::strncpy(normal, name, data::NAME_BYTES);
+    normalise(name, normal);
     uint32_t home = 0;
     return find(normal, &home) >= 0;
 }
 
 bool ReportNameList::add(const char* name) noexcept {
     char normal[data::NAME_BYTES];
-    std::strncpy(normal, name, data::NAME_BYTES);
+    normalise(name, normal);
     uint32_t home = 0;
     if (find(normal, &home) >= 0 || last_ + 1 >= REPORT_NAME_CAPACITY) return false;
     ++last_;
