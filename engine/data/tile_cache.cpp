@@ -30,15 +30,22 @@ int choose_slot() noexcept {
 }
 
 // Reads the whole of `file` (its length as the file system reports it) into the work buffer.
-// Returns the number of bytes, or -1 with the reason in last_error().
-long read_whole(std::FILE* file) noexcept {
-    if (std::fseek(file, 0, SEEK_END) != 0) return set_error("cannot seek"), -1;
-    const long size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) return set_error("cannot seek"), -1;
-    if (std::size_t(size) > WORK_BUFFER_SIZE)
-        return set_error("file larger than 2000000 bytes"), -1;
-    if (std::fread(work_buffer(), 1, std::size_t(size), file) != std::size_t(size))
-        return set_error("short read"), -1;
+// Returns the number of bytes, or -1 with the reason in `*why`.
+long read_whole(std::FILE* file, const char** why) noexcept {
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        *why = "cannot seek";
+        return -1;
+    }
+    if (std::size_t(size) > WORK_BUFFER_SIZE) {
+        *why = "file larger than 2000000 bytes";
+        return -1;
+    }
+    if (std::fread(work_buffer(), 1, std::size_t(size), file) != std::size_t(size)) {
+        *why = "short read";
+        return -1;
+    }
     return size;
 }
 
@@ -60,10 +67,12 @@ int load_tile(std::FILE* file) noexcept {
         std::fclose(file);
         return -1;
     }
-    const long size = read_whole(file);
+    const char* why = nullptr;
+    const long size = read_whole(file, &why);
     std::fclose(file);
     TileSlot& target = slot(s);
     if (size < 0) {
+        set_error(why);
         empty_slot(target);
         return -1;
     }
