@@ -78,6 +78,7 @@ int stored_vertices(const IPoly& line) {
 
 // A road feature before conversion: its world points, type, UTF-8 name and district.
 struct Piece {
+    int32_t tile;
     int16_t type;
     IPoly points;
     std::string name;
@@ -176,7 +177,7 @@ void Assembler::make_pieces(const std::vector<IPoly>& lines, const std::vector<L
                 if (cur.size() >= 2) {
                     const P mid = cur.size() == 2 ? (to_p(cur[0]) + to_p(cur[1])) * 0.5 : to_p(cur[cur.size() / 2]);
                     const int16_t district = world_.districts()[static_cast<size_t>(world_.district_index(mid))].code;
-                    pieces_.push_back({road.type, cur, cur_name, district});
+                    pieces_.push_back({cp.cell, road.type, cur, cur_name, district});
                 }
             };
             for (size_t i = 1; i < cp.points.size(); ++i) {
@@ -206,10 +207,7 @@ void Assembler::fit_budgets() {
     // Count what each tile will hold; drop lanes of over-full tiles (every other one, then
     // more) until the tile fits.
     std::map<int32_t, std::vector<size_t>> by_tile;
-    for (size_t i = 0; i < pieces_.size(); ++i) {
-        const IPoint p = pieces_[i].points[pieces_[i].points.size() / 2];
-        by_tile[cell_of(p.x, p.y, kTileSize)].push_back(i);
-    }
+    for (size_t i = 0; i < pieces_.size(); ++i) by_tile[pieces_[i].tile].push_back(i);
     std::vector<char> dropped(pieces_.size(), 0);
     for (auto& [number, idx] : by_tile) {
         for (int round = 0; round < 8; ++round) {
@@ -233,7 +231,6 @@ void Assembler::fit_budgets() {
     for (size_t i = 0; i < pieces_.size(); ++i) {
         if (dropped[i]) continue;
         const Piece& pc = pieces_[i];
-        const IPoint p = pc.points[pc.points.size() / 2];
         kdataset::Road road;
         road.type = pc.type;
         road.points = pc.points;
@@ -241,7 +238,7 @@ void Assembler::fit_budgets() {
         road.district = pc.district;
         if (pc.type == kFreeway) road.code = "N1";
         if (pc.type == kExpressway) road.code = "X1";
-        tile(cell_of(p.x, p.y, kTileSize)).roads.push_back(std::move(road));
+        tile(pc.tile).roads.push_back(std::move(road));
     }
 }
 
