@@ -786,6 +786,11 @@ bool Builder::run(kdataset::DataSetContent* content, std::string* error) {
     build_catalogue(content);
     build_base_map(content);
     content->tile_index = kdataset::derive_tile_index(content->tiles);
+    if (static_cast<long>(content->tile_index.size()) > kTileIndexLines) {
+        drop("district index lines left out: the index holds 2000 lines",
+             static_cast<long>(content->tile_index.size()) - kTileIndexLines);
+        content->tile_index.resize(kTileIndexLines);
+    }
     sum_->names = names_.stats();
     return true;
 }

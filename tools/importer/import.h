@@ -22,6 +22,7 @@ constexpr int kTileRecords = 10000;
 constexpr int kTileVertices = 100000;
 constexpr int kTileNames = 5000;
 constexpr int kPoiTiles = 500;
+constexpr int kTileIndexLines = 2000;  // lines of d4.txt
 constexpr int kCatalogueEntries = 2000;
 constexpr int kCatalogueFirstPointLimit = 32768;  // first-point indexes are int16
 constexpr int kCataloguePoints = 80000;
