@@ -151,7 +151,7 @@ void Builder::grid(const Zone& zone) {
                 line.push_back(family == 0 ? world_at(k * s, t) : world_at(t, k * s));
             // A few streets stop short in the suburbs, so the grid frays at its edges.
             // Minor roads thin out where the zone is less built up, so the grid frays at its edges.
-            const double need = type <= kArterial ? -1 : type == kSecondary ? 0.1 : type == kStreet ? 0.3 : 0.4;
+            const double need = type <= kArterial ? 0.03 : type == kSecondary ? 0.15 : type == kStreet ? 0.3 : 0.4;
             add(type, line, name, [&](P p) { return mine(p) && land_ok(p, type) && world_.density(p, zone.id) > need; }, 60);
         }
     }

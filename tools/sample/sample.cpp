@@ -327,7 +327,7 @@ void Assembler::make_places() {
     add_place(23, c + P{-900, 2900}, "市立美術館");
     add_place(23, c + P{5400, 900}, "市立體育館");
     add_place(23, c + P{-3900, -800}, "龍山寺");
-    add_place(23, c + P{900, 11800}, "北港漁港");
+    add_place(23, c + P{-1000, 14000}, "北港老街");
     add_place(23, c + P{15800, -11200}, "南山動物園");
     add_place(23, c + P{-4100, 4200}, "大稻埕碼頭");
     add_place(23, c + P{11200, 9700}, "科學園區");
@@ -485,10 +485,9 @@ void Assembler::make_catalogue(const std::vector<IPoly>& lines, const std::vecto
     for (const auto& city : cities) label(Kind::City, city.name, {city.x, city.y});
     for (const District& d : world_.districts()) label(Kind::Point, d.name, d.seed);
     const P c{kCentreX, kCentreY};
-    label(Kind::MinorPoint, "北河車站", world_.station());
     label(Kind::MinorPoint, "中央公園", c + P{2400, -2500});
     label(Kind::MinorPoint, "北河大學", c + P{3600, -6900});
-    label(Kind::MinorPoint, "北港漁港", c + P{900, 11800});
+    label(Kind::MinorPoint, "北港老街", c + P{-1000, 14000});
     label(Kind::MinorPoint, "南山動物園", c + P{15800, -11200});
     label(Kind::MinorPoint, "科學園區", c + P{11200, 9700});
 }
