@@ -5,7 +5,8 @@
 //   - warm: the view's tiles are in the cache from the draw before;
 //   - cold: the cache is emptied before every draw, so each tile file is read and decoded
 //     again (the files themselves stay in the operating system's page cache).
-// Also the road labeller alone on a 5 m/px view, to compare with the whole view.
+// Also the same 5 m/px views without road names, and the road labeller export on its own
+// (which, unlike the labeller called by the view drawing, scans every road of the tiles).
 //
 // The data set is the sample one in <build>/appdir/kgrid/ when it has been generated;
 // otherwise a synthetic city of 4 x 4 tiles (a road grid every 100 m, blocks, lines, place
@@ -191,7 +192,23 @@ void view_arguments(benchmark::internal::Benchmark* b) {
 }
 BENCHMARK(BM_View)->Apply(view_arguments)->Unit(benchmark::kMicrosecond);
 
-// The road labeller alone on a warm 5 m/px view; compare with BM_View at the same size and
+// A warm 5 m/px view without labels (layer character 3 "0"): at 5 m/px no place label is drawn,
+// so the difference to BM_View at the same size is the time of the road labeller within the
+// view drawing.
+void BM_ViewWithoutNames(benchmark::State& state) {
+    if (!load_data_set()) {
+        state.SkipWithError("no data set");
+        return;
+    }
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    Surface surface(w, h);
+    draw_centred(surface, w, h, 5, "00200000");
+    for (auto _ : state) benchmark::DoNotOptimize(draw_centred(surface, w, h, 5, "00200000"));
+}
+BENCHMARK(BM_ViewWithoutNames)->Args({356, 276})->Args({1024, 768})->Unit(benchmark::kMicrosecond);
+
+// The road labeller export (dlldrawrdtxt) alone on a warm 5 m/px view; compare with BM_View at the same size and
 // scale. The label list is emptied before each run so that every run places the same names.
 void BM_RoadNames(benchmark::State& state) {
     if (!load_data_set()) {

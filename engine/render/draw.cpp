@@ -13,6 +13,8 @@
 #include <cstring>
 
 #include "data/store.h"
+#include "render/cull.h"
+#include "render/road_names.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -93,14 +95,21 @@ int32_t add_pixels(int32_t a, int64_t b) noexcept {
     return static_cast<int32_t>(std::clamp<int64_t>(a + b, INT32_MIN, INT32_MAX));
 }
 
+// The named roads that reach the view, collected while the tiles are drawn so that the road
+// labeller need not scan every road of the tiles again (a view is far smaller than its tiles).
+RoadRef g_view_roads[data::SLOT_COUNT * data::MAX_RECORDS];
+
 // Everything one draw works with.
 struct Drawing {
     HDC dc;
     const ViewState& view;
     Layers layers;
     HBRUSH fill;
+    WorldWindow window{};  // features wholly outside it are not handed to the drawing layer
     HGDIOBJ kept_brush = nullptr;
     bool brush_kept = false;
+    bool collect_roads = false;  // road names follow: note the roads that reach the view
+    int roads = 0;               // entries of g_view_roads
 
     // Selects a brush, keeping the brush the device context had before the first selection.
     void select_brush(HGDIOBJ brush) noexcept {
@@ -157,12 +166,17 @@ int pen_width(int type, const ColourEntry& entry, double scale) noexcept {
     return width;
 }
 
-void create_pens(double scale) noexcept {
+// Creates the pens of line types 1 to 15 in the pen table; returns the widest width.
+int create_pens(double scale) noexcept {
     HPEN* pens = pen_table();
     const ColourEntry* colours = colour_table();
-    for (int type = FIRST_PEN; type <= LAST_PEN; ++type)
-        pens[type] = CreatePen(PS_SOLID, pen_width(type, colours[type], scale),
-                               colour_of(colours[type]));
+    int widest = 0;
+    for (int type = FIRST_PEN; type <= LAST_PEN; ++type) {
+        const int width = pen_width(type, colours[type], scale);
+        widest = std::max(widest, width);
+        pens[type] = CreatePen(PS_SOLID, width, colour_of(colours[type]));
+    }
+    return widest;
 }
 
 void delete_pens() noexcept {
@@ -273,13 +287,17 @@ void select_type_pen(const Drawing& d, int type) noexcept {
 
 // Draws one line or area record of a slot. Records whose vertices lie outside the slot's
 // vertex array are skipped.
-void draw_line_record(const Drawing& d, const data::TileSlot& slot,
-                      const data::FeatureRecord& rec) noexcept {
+void draw_line_record(Drawing& d, int s, int r) noexcept {
+    const data::TileSlot& slot = data::slot(s);
+    const data::FeatureRecord& rec = slot.records[r];
     if (rec.type == OPTIONAL_LINE_13 && d.layers.lines == '0') return;
     if (rec.type == OPTIONAL_LINE_14 && !(d.layers.lines > '1')) return;
     if (rec.vertex_count < 2 || rec.first_vertex < 0 ||
         int64_t{rec.first_vertex} + rec.vertex_count > data::MAX_VERTICES)
         return;
+    if (outside_window(slot, rec.first_vertex, rec.vertex_count, d.window)) return;
+    if (d.collect_roads && is_labelled_road_type(rec.type))
+        g_view_roads[d.roads++] = RoadRef{static_cast<int16_t>(s), r};
     const int64_t ox = slot.header.origin_x;
     const int64_t oy = slot.header.origin_y;
     const data::Vertex* v = slot.vertices + rec.first_vertex;
@@ -323,7 +341,8 @@ void draw_place_label(const Drawing& d, const data::TileSlot& slot,
 
 // Draws the records of one pinned slot in storage order; the pen changes only when the type
 // changes from one record to the next.
-void draw_slot(const Drawing& d, const data::TileSlot& slot) noexcept {
+void draw_slot(Drawing& d, int s) noexcept {
+    const data::TileSlot& slot = data::slot(s);
     int current = -1;
     const int last = std::min(slot.header.last_record, data::MAX_RECORDS - 1);
     for (int r = 0; r <= last; ++r) {
@@ -333,7 +352,7 @@ void draw_slot(const Drawing& d, const data::TileSlot& slot) noexcept {
                 select_type_pen(d, rec.type);
                 current = rec.type;
             }
-            draw_line_record(d, slot, rec);
+            draw_line_record(d, s, r);
         } else if (d.layers.labels == '1') {
             draw_place_label(d, slot, rec);
         }
@@ -346,7 +365,7 @@ void draw_tiles(Drawing& d) noexcept {
     const int count = list_view_tiles(d.view, tiles);
     pin_view_tiles(d, tiles, count);
     for (int s = 0; s < data::SLOT_COUNT; ++s)
-        if (data::slot(s).header.in_view == 1) draw_slot(d, data::slot(s));
+        if (data::slot(s).header.in_view == 1) draw_slot(d, s);
 }
 
 // True when a catalogue label of this kind is written at this scale.
@@ -420,13 +439,16 @@ int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, 
         play_base_map(d);
     }
 
-    create_pens(scale);
+    const int widest_pen = create_pens(scale);
+    d.window = world_window(view, widest_pen / 2 + 1);
     d.fill = CreateSolidBrush(colour_of(colour_table()[AREA_ENTRY]));
+    const bool road_names = scale <= ROAD_NAMES_MAX_SCALE && d.layers.labels == '1';
+    d.collect_roads = road_names;
     if (scale <= TILE_MODE_MAX_SCALE)
         draw_tiles(d);
     else
         draw_catalogue(d);
-    if (scale <= ROAD_NAMES_MAX_SCALE && d.layers.labels == '1') draw_road_names();
+    if (road_names) draw_road_names_of(g_view_roads, d.roads);
     if constexpr (kServerOnly) SetTextColor(dc, AFTER_DRAW_TEXT_COLOUR);
 
     SelectObject(dc, kept_pen);

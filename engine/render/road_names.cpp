@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "data/store.h"
+#include "render/cull.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -50,17 +51,13 @@ int16_t box_coordinate(int64_t v) noexcept {
     return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
 }
 
-// True when the collision cell of every position of the window overlaps no label box.
-bool window_is_free(const POINT* positions, int first, int chars) noexcept {
-    for (int i = first; i < first + chars; ++i) {
-        const POINT& p = positions[i];
-        const LabelBox cell{box_coordinate(int64_t{p.x} - CELL_BEFORE),
-                            box_coordinate(int64_t{p.y} - CELL_BEFORE),
-                            box_coordinate(int64_t{p.x} + CELL_AFTER),
-                            box_coordinate(int64_t{p.y} + CELL_AFTER)};
-        if (overlaps_any(cell, 0)) return false;
-    }
-    return true;
+// True when the collision cell around a position overlaps a label box of the view.
+bool cell_is_blocked(const POINT& p) noexcept {
+    const LabelBox cell{box_coordinate(int64_t{p.x} - CELL_BEFORE),
+                        box_coordinate(int64_t{p.y} - CELL_BEFORE),
+                        box_coordinate(int64_t{p.x} + CELL_AFTER),
+                        box_coordinate(int64_t{p.y} + CELL_AFTER)};
+    return overlaps_any(cell, 0);
 }
 
 // Reading direction of the window from its first position a to its last b: a steep window
@@ -96,38 +93,40 @@ void draw_plan(const ViewState& view, const char* name, const RoadLabelPlan& pla
     }
 }
 
-// Labels the roads of one pinned slot, records from the last to the first.
-void label_slot(const data::TileSlot& slot, const ViewState& view) noexcept {
-    const int last = std::min(slot.header.last_record, data::MAX_RECORDS - 1);
+// Labels one record of a slot if it is a named road that reaches the view. Roads whose
+// vertices all lie on one side of the view's window cannot have a vertex inside the view and
+// are passed over without projecting them.
+void label_road(const data::TileSlot& slot, int r, const ViewState& view,
+                const WorldWindow& window) noexcept {
+    const data::FeatureRecord& rec = slot.records[r];
+    if (!is_labelled_road_type(rec.type)) return;
+    if (rec.name_index < 0 || rec.name_index >= data::MAX_NAMES) return;
+    // A road of fewer than three vertices has no inner vertex to start from.
+    if (rec.vertex_count < 3 || rec.first_vertex < 0 ||
+        int64_t{rec.first_vertex} + rec.vertex_count > data::MAX_VERTICES)
+        return;
+
+    // A road longer than the point buffer is labelled along its first POINT_BUFFER_SIZE
+    // vertices: the name needs at most 25 positions near the start of the road. Most roads of
+    // a tile lie outside the view, so that test comes before the name is looked at.
+    const int count = std::min<int>(rec.vertex_count, POINT_BUFFER_SIZE);
+    if (outside_window(slot, rec.first_vertex, count, window)) return;
+    if (static_cast<unsigned char>(slot.names[rec.name_index].bytes[0]) == BLANK) return;
+
+    // The name buffer ends with the NUL that a two-byte character at byte 19 takes as its
+    // second byte.
+    char name[NAME_CHARS_MAX + 1];
+    std::memcpy(name, slot.names[rec.name_index].bytes, data::NAME_BYTES);
+    name[data::NAME_BYTES] = '\0';
     POINT* points = point_buffer();
-    for (int r = last; r >= 0; --r) {
-        const data::FeatureRecord& rec = slot.records[r];
-        if (rec.type < ROAD_TYPE_FIRST || rec.type > ROAD_TYPE_LAST ||
-            rec.type == UNLABELLED_ROAD_TYPE)
-            continue;
-        if (rec.name_index < 0 || rec.name_index >= data::MAX_NAMES) continue;
-        if (rec.vertex_count < 2 || rec.first_vertex < 0 ||
-            int64_t{rec.first_vertex} + rec.vertex_count > data::MAX_VERTICES)
-            continue;
-        // The name buffer ends with the NUL that a two-byte character at byte 19 takes as its
-        // second byte.
-        char name[NAME_CHARS_MAX + 1];
-        std::memcpy(name, slot.names[rec.name_index].bytes, data::NAME_BYTES);
-        name[data::NAME_BYTES] = '\0';
-        if (static_cast<unsigned char>(name[0]) == BLANK) continue;
+    project_vertices(slot, rec.first_vertex, count, view, points);
 
-        // A road longer than the point buffer is labelled along its first POINT_BUFFER_SIZE
-        // vertices: the name needs at most 25 positions near the start of the road.
-        const int count = std::min<int>(rec.vertex_count, POINT_BUFFER_SIZE);
-        project_vertices(slot, rec.first_vertex, count, view, points);
-
-        RoadLabelPlan plan;
-        if (!plan_road_label(points, count, name, view.width, view.height, &plan)) continue;
-        // A name is drawn whole or not at all: without room for all its boxes it would be
-        // drawn where later labels cannot see it.
-        if (LABEL_BOX_CAPACITY - 1 - label_boxes().last < plan.chars) continue;
-        draw_plan(view, name, plan);
-    }
+    RoadLabelPlan plan;
+    if (!plan_road_label(points, count, name, view.width, view.height, &plan)) return;
+    // A name is drawn whole or not at all: without room for all its boxes it would be drawn
+    // where later labels cannot see it.
+    if (LABEL_BOX_CAPACITY - 1 - label_boxes().last < plan.chars) return;
+    draw_plan(view, name, plan);
 }
 
 }  // namespace
@@ -205,8 +204,12 @@ bool plan_road_label(const POINT* points, int count, const char* name20, int wid
     const int found = candidate_positions(points, count, chars, width, height, positions);
     if (found < chars) return false;
 
+    // The first shift whose window holds no blocked position. A blocked position rules out
+    // every window that holds it, so the search resumes just after it and each position's cell
+    // is tested at most once.
     int shift = 0;
-    while (shift <= found - chars && !window_is_free(positions, shift, chars)) ++shift;
+    for (int i = 0; shift <= found - chars && i < shift + chars; ++i)
+        if (cell_is_blocked(positions[i])) shift = i + 1;
     if (shift > found - chars) return false;
 
     plan->shift = shift;
@@ -216,15 +219,33 @@ bool plan_road_label(const POINT* points, int count, const char* name20, int wid
     return true;
 }
 
+bool is_labelled_road_type(int type) noexcept {
+    return type >= ROAD_TYPE_FIRST && type <= ROAD_TYPE_LAST && type != UNLABELLED_ROAD_TYPE;
+}
+
 int draw_road_names() noexcept {
     const ViewState& view = view_state();
     if (!(view.scale > 0)) return 0;  // no view was drawn yet
+    const WorldWindow window = world_window(view, 0);
     for (int s = 0; s < data::SLOT_COUNT; ++s) {
         const data::TileSlot& slot = data::slot(s);
         if (slot.header.in_view != 1) continue;
-        label_slot(slot, view);
+        const int last = std::min(slot.header.last_record, data::MAX_RECORDS - 1);
+        for (int r = last; r >= 0; --r) label_road(slot, r, view, window);
     }
     return 0;
+}
+
+void draw_road_names_of(const RoadRef* roads, int count) noexcept {
+    const ViewState& view = view_state();
+    const WorldWindow window = world_window(view, 0);
+    for (int i = 0; i < count;) {
+        int end = i;
+        while (end < count && roads[end].slot == roads[i].slot) ++end;
+        const data::TileSlot& slot = data::slot(roads[i].slot);
+        for (int k = end - 1; k >= i; --k) label_road(slot, roads[k].record, view, window);
+        i = end;
+    }
 }
 
 }  // namespace kestrel::render

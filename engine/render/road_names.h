@@ -69,6 +69,22 @@ struct RoadLabelPlan {
 bool plan_road_label(const POINT* points, int count, const char* name20, int width, int height,
                      RoadLabelPlan* plan) noexcept;
 
+// True for the road types that carry names: 1 to 9 except 3.
+bool is_labelled_road_type(int type) noexcept;
+
+// A record of a cache slot.
+struct RoadRef {
+    int16_t slot;
+    int32_t record;
+};
+
+// Labels the given roads of the last view, which the view drawing collected in its own order
+// (slots ascending, records ascending) as the named roads reaching its window: the labeller
+// visits them slot by slot, records from the last to the first, exactly as draw_road_names
+// visits all the roads of the pinned slots, but without scanning the roads that lie elsewhere
+// in the tiles.
+void draw_road_names_of(const RoadRef* roads, int count) noexcept;
+
 }  // namespace kestrel::render
 
 #endif  // KESTREL_RENDER_ROAD_NAMES_H

@@ -64,13 +64,21 @@ int boxes_overlap(int left1, int top1, int right1, int bottom1, int left2, int t
     return 1;
 }
 
+// The scan runs once per character cell over every box of the view, so it is written without
+// branches per box: blocks of boxes are tested together and the block ends the scan on a hit.
+// The result is the same as testing the boxes one by one with boxes_overlap.
 bool overlaps_any(const LabelBox& box, int first) noexcept {
+    constexpr int kBlock = 16;
     const LabelBoxList& list = state().labels;
-    for (int i = std::max(first, 0); i <= list.last; ++i) {
-        const LabelBox& b = list.boxes[i];
-        if (boxes_overlap(box.left, box.top, box.right, box.bottom, b.left, b.top, b.right,
-                          b.bottom) == 1)
-            return true;
+    const int l = box.left, t = box.top, r = box.right, b = box.bottom;
+    for (int i = std::max(first, 0); i <= list.last;) {
+        const int end = std::min(list.last + 1, i + kBlock);
+        bool hit = false;
+        for (; i < end; ++i) {
+            const LabelBox& o = list.boxes[i];
+            hit |= (o.right >= l) & (r >= o.left) & (o.bottom >= t) & (b >= o.top);
+        }
+        if (hit) return true;
     }
     return false;
 }

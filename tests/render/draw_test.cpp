@@ -220,6 +220,15 @@ TEST_F(DrawView, PenWidthsInMetresFollowTheScale) {
     EXPECT_EQ(lines[1].pen_width, 2);  // pixels, whatever the scale
 }
 
+TEST_F(DrawView, WideLineJustOutsideTheViewStillShowsItsEdge) {
+    // A type 4 road (40 m) at 1 m per pixel runs 15 pixels above the view: its pen reaches 20
+    // pixels to each side, so the top rows of the view take its colour.
+    SlotFill(0, kTile).line(4, {WorldPt{kLeft + 10, kTop + 15}, WorldPt{kLeft + 390, kTop + 15}});
+    ASSERT_EQ(draw(1, "1000"), 0);
+    EXPECT_EQ(GetPixel(canvas_.dc(), 200, 2), RGB(190, 0, 0));
+    EXPECT_EQ(GetPixel(canvas_.dc(), 200, 10), RGB(0, 255, 255));
+}
+
 TEST_F(DrawView, LineTypesWithoutAPenKeepThePenOfTheRecordBefore) {
     SlotFill(0, kTile).line(5, across(10, 50)).line(17, across(10, 60));
     ASSERT_EQ(draw(10), 0);

@@ -1,0 +1,102 @@
+// cull.h: quick rejection of tile features that cannot reach the view.
+//
+// A slot holds a whole tile, usually far more than a view shows. Before a feature's vertices
+// are mapped to pixels and handed to the drawing layer (which would clip every pixel away),
+// its bounding box in the slot's vertex frame is compared with the view's world window widened
+// by a margin in pixels (half the widest pen, so a thick line just outside still shows its
+// edge). The test is conservative: a feature it rejects draws no pixel inside the view.
+#ifndef KESTREL_RENDER_CULL_H
+#define KESTREL_RENDER_CULL_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "data/store.h"
+#include "render/view.h"
+
+namespace kestrel::render {
+
+// The world rectangle that maps to pixels -margin .. size + margin of a view, rounded outward
+// by one more pixel.
+struct WorldWindow {
+    int64_t west;
+    int64_t south;
+    int64_t east;
+    int64_t north;
+};
+
+inline WorldWindow world_window(const ViewState& view, int margin_px) noexcept {
+    static constexpr double kLimit = 9.0e15;  // well inside int64, beyond any int32 sum
+    const double m = (margin_px + 1.0) * view.scale;
+    auto pin = [](double v) { return static_cast<int64_t>(std::clamp(v, -kLimit, kLimit)); };
+    return WorldWindow{pin(std::floor(view.left - m)),
+                       pin(std::floor(view.top - (view.height * view.scale) - m)),
+                       pin(std::ceil(view.left + (view.width * view.scale) + m)),
+                       pin(std::ceil(view.top + m))};
+}
+
+// Bounding box of `count` vertices, in the slot's vertex frame.
+struct VertexBox {
+    int min_x;
+    int min_y;
+    int max_x;
+    int max_y;
+};
+
+// The bounding box of a run of vertices. Vertices are (x, y) pairs of int16, so with SSE2 four
+// of them are folded at once, x and y in alternate lanes. This scan runs over every feature of
+// every tile of a view, most of which lie outside it, so it is worth the few lines.
+inline VertexBox vertex_box(const data::Vertex* v, int count) noexcept {
+    VertexBox box{INT16_MAX, INT16_MAX, INT16_MIN, INT16_MIN};
+    int i = 0;
+#if defined(__SSE2__)
+    constexpr int kPerVector = 4;          // vertices in 128 bits
+    constexpr int kWorthVectors = 2 * kPerVector;  // shorter runs fold faster one by one
+    if (count >= kWorthVectors) {
+        __m128i lo = _mm_set1_epi16(INT16_MAX);
+        __m128i hi = _mm_set1_epi16(INT16_MIN);
+        for (; i + kPerVector <= count; i += kPerVector) {
+            const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+            lo = _mm_min_epi16(lo, p);
+            hi = _mm_max_epi16(hi, p);
+        }
+        alignas(16) int16_t l[8];
+        alignas(16) int16_t h[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
+        _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+        for (int k = 0; k < 8; k += 2) {
+            box.min_x = std::min<int>(box.min_x, l[k]);
+            box.min_y = std::min<int>(box.min_y, l[k + 1]);
+            box.max_x = std::max<int>(box.max_x, h[k]);
+            box.max_y = std::max<int>(box.max_y, h[k + 1]);
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        box.min_x = std::min<int>(box.min_x, v[i].x);
+        box.min_y = std::min<int>(box.min_y, v[i].y);
+        box.max_x = std::max<int>(box.max_x, v[i].x);
+        box.max_y = std::max<int>(box.max_y, v[i].y);
+    }
+    return box;
+}
+
+// True when the `count` vertices of `slot` from `first` (all within the slot's vertex array)
+// lie entirely on one side of the window, so the feature cannot show in the view.
+inline bool outside_window(const data::TileSlot& slot, int32_t first, int count,
+                           const WorldWindow& w) noexcept {
+    const VertexBox b = vertex_box(slot.vertices + first, count);
+    const int64_t ox = slot.header.origin_x;
+    const int64_t oy = slot.header.origin_y;
+    return ox + b.max_x < w.west || ox + b.min_x > w.east || oy + b.max_y < w.south ||
+           oy + b.min_y > w.north;
+}
+
+}  // namespace kestrel::render
+
+#endif  // KESTREL_RENDER_CULL_H
