@@ -165,9 +165,13 @@ bool DecodeRle8(const Reader& r, const Header& h, const uint32_t* palette, KgdiI
     }
 }
 
+/* Bytes a row of uncompressed data takes, padded to four. */
+uint64_t RawStride(const Header& h) {
+    return ((uint64_t{static_cast<uint32_t>(h.width)} * h.bpp + 31) / 32) * 4;
+}
+
 bool DecodeRaw(const Reader& r, const Header& h, const uint32_t* palette, KgdiImage& img) {
-    const uint64_t stride = ((uint64_t{static_cast<uint32_t>(h.width)} * h.bpp + 31) / 32) * 4;
-    if (!r.Has(h.data_offset, stride * h.height)) return false;
+    const uint64_t stride = RawStride(h);
     int shifts[3] = {16, 8, 0};
     if (h.compression == kBitfields)
         for (int i = 0; i < 3; ++i)
@@ -213,6 +217,8 @@ KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image) {
     if (!ReadHeader(r, h)) return FALSE;
     uint32_t palette[kMaxPalette] = {};
     if (h.bpp == 8 && !ReadPalette(r, h, palette)) return FALSE;
+    // Uncompressed data must all be there before any memory is given to the image.
+    if (h.compression != BI_RLE8 && !r.Has(h.data_offset, RawStride(h) * h.height)) return FALSE;
     KgdiImage img{static_cast<uint32_t*>(std::malloc(static_cast<size_t>(h.width) * h.height * 4)),
                   h.width, h.height};
     if (!img.pixels) return FALSE;

@@ -7,8 +7,9 @@
  *   A segment is clipped by jumping straight to the first step inside the bitmap (the error
  *   term is computed in 128 bits), so coordinates may be anywhere in the 32-bit range.
  * - Wider pens: a disc of the pen's width is stamped at every step of the segment, end point
- *   included; per segment the covered span of each row is collected first and filled once.
- *   Successive segments share their end points, which gives round caps and round joins.
+ *   included: the whole disc at the first step and then only the pixels that each one-pixel
+ *   move adds. Successive segments share their end points, which gives round caps and round
+ *   joins.
  * - Polygons: scanline fill with the alternate (even-odd) rule; a pixel is filled when its
  *   centre (x + 0.5, y + 0.5) lies inside, vertices being at integer positions. Edge crossings
  *   are exact rationals, so right and bottom edges are excluded consistently.
@@ -65,24 +66,29 @@ inline void WalkSegment(int64_t a0, int64_t b0, int64_t n, int sa, int64_t db, i
     if (i1 > last) i1 = last;
     if (i0 > i1) return;
     const int64_t two_n = 2 * n;
-    // minor offset of step i: floor((2 i db + n) / 2n); keep num = 2 i db + n mod 2n
-    const i128 num0 = static_cast<i128>(2) * i0 * db + n;
-    int64_t off = static_cast<int64_t>(num0 / two_n);
-    int64_t rem = static_cast<int64_t>(num0 % two_n);
+    // Minor offset of step i: floor((2 i db + n) / 2n); rem keeps 2 i db + n mod 2n. A segment
+    // that starts inside needs no division; a clipped start jumps there in 128 bits.
+    int64_t off = 0, rem = n;
+    if (i0 > 0) {
+        const i128 num0 = static_cast<i128>(2) * i0 * db + n;
+        off = static_cast<int64_t>(num0 / two_n);
+        rem = static_cast<int64_t>(num0 % two_n);
+    }
     const int64_t step = 2 * db;
     int64_t a = a0 + sa * i0;
     for (int64_t i = i0; i <= i1; ++i) {
         plot(a, b0 + sb * off);
         a += sa;
         rem += step;
-        while (rem >= two_n) {  // db <= n, so at most one step but guard exact ties
+        if (rem >= two_n) {  // db <= n: at most one step at a time
             rem -= two_n;
             ++off;
         }
     }
 }
 
-/* One-pixel segment from p to q, end point left out. */
+/* One-pixel segment from p to q, end point left out. Segments inside the bitmap (the common
+ * case) take a plain loop; others are walked with clipping. */
 void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1,
                  uint32_t pixel) {
     const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
@@ -90,6 +96,23 @@ void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y
     if (dx == 0 && dy == 0) return;
     uint32_t* px = s.pixels;
     const int64_t w = s.width, h = s.height;
+    const bool inside = x0 >= 0 && x0 < w && x1 >= 0 && x1 < w && y0 >= 0 && y0 < h && y1 >= 0 && y1 < h;
+    if (inside) {
+        const int64_t n = std::max(dx, dy), d = std::min(dx, dy);
+        const int64_t major = dx >= dy ? sx : sy * w, minor = dx >= dy ? sy * w : sx;
+        uint32_t* p = px + y0 * w + x0;
+        int64_t rem = n;
+        for (int64_t i = 0; i < n; ++i) {
+            *p = pixel;
+            p += major;
+            rem += 2 * d;
+            if (rem >= 2 * n) {
+                rem -= 2 * n;
+                p += minor;
+            }
+        }
+        return;
+    }
     if (dx >= dy) {
         WalkSegment(x0, y0, dx, sx, dy, sy, dx - 1, 0, w, [&](int64_t x, int64_t y) {
             if (static_cast<uint64_t>(y) < static_cast<uint64_t>(h)) px[y * w + x] = pixel;
@@ -101,101 +124,171 @@ void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y
     }
 }
 
-/* A disc of a pen width as one span per row: offsets dy = -top .. rows-top-1, x in
- * [lo[r], hi[r]]. Odd widths centre on the pixel, even widths on the corner above-left of it,
- * so a horizontal line of width w covers exactly w rows. */
-struct Disc {
+/* A run of pixels of a stamp: row offset dy, columns dx0 .. dx1 (inclusive). */
+struct StampSpan {
+    int dy, dx0, dx1;
+};
+
+/* The disc of a pen width as spans, and for each of the eight one-pixel moves the spans that
+ * the disc gains by the move (pixels of the moved disc that the disc before did not hold).
+ * Odd widths centre on the pixel, even widths on the corner above-left of it, so a
+ * horizontal line of width w covers exactly w rows. Stamping the full disc once and then the
+ * gains at each step draws exactly the union of the discs along the segment. */
+struct Stamp {
     int width = 0;
-    int top = 0;
-    std::vector<int> lo, hi;
+    int reach = 0;  // no offset is farther than this from the centre pixel
+    std::vector<StampSpan> full;
+    std::vector<StampSpan> gain[9];  // index (my + 1) * 3 + (mx + 1)
+
+    /* The same spans as pixel offsets for rows `stride` pixels apart (the unclipped path). */
+    struct Run {
+        int64_t offset;
+        int length;
+    };
+    int64_t stride = -1;
+    std::vector<Run> full_runs;
+    std::vector<Run> gain_runs[9];
+
+    void SetStride(int64_t w) {
+        if (stride == w) return;
+        stride = w;
+        auto flatten = [w](const std::vector<StampSpan>& spans, std::vector<Run>& runs) {
+            runs.clear();
+            for (const StampSpan& sp : spans) runs.push_back(Run{sp.dy * w + sp.dx0, sp.dx1 - sp.dx0 + 1});
+        };
+        flatten(full, full_runs);
+        for (int i = 0; i < 9; ++i) flatten(gain[i], gain_runs[i]);
+    }
 
     void Build(int w) {
         width = w;
+        reach = w / 2 + 1;
         const int e = (w % 2 == 0) ? 1 : 0;  // doubled centre offset
-        const int reach = w / 2 + 1;
-        lo.clear();
-        hi.clear();
-        top = reach;
-        for (int dy = -reach; dy <= reach; ++dy) {
-            int l = 1, r = 0;  // empty
-            for (int dx = -reach; dx <= reach; ++dx) {
-                const int64_t ex = 2 * dx + e, ey = 2 * dy + e;
-                if (ex * ex + ey * ey < int64_t{w} * w) {
-                    if (l > r) l = dx;
-                    r = dx;
+        auto in_disc = [&](int dx, int dy) {
+            if (dx < -reach || dx > reach || dy < -reach || dy > reach) return false;
+            const int64_t ex = 2 * dx + e, ey = 2 * dy + e;
+            return ex * ex + ey * ey < int64_t{w} * w;
+        };
+        stride = -1;
+        full.clear();
+        for (auto& g : gain) g.clear();
+        auto add_spans = [&](std::vector<StampSpan>& out, auto&& member) {
+            for (int dy = -reach; dy <= reach; ++dy) {
+                int start = 0;
+                bool open = false;
+                for (int dx = -reach; dx <= reach + 1; ++dx) {
+                    const bool m = dx <= reach && member(dx, dy);
+                    if (m && !open) {
+                        start = dx;
+                        open = true;
+                    } else if (!m && open) {
+                        out.push_back(StampSpan{dy, start, dx - 1});
+                        open = false;
+                    }
                 }
             }
-            lo.push_back(l);
-            hi.push_back(r);
-        }
-        // Trim empty rows at both ends.
-        while (!lo.empty() && lo.front() > hi.front()) {
-            lo.erase(lo.begin());
-            hi.erase(hi.begin());
-            --top;
-        }
-        while (!lo.empty() && lo.back() > hi.back()) {
-            lo.pop_back();
-            hi.pop_back();
-        }
+        };
+        add_spans(full, in_disc);
+        for (int my = -1; my <= 1; ++my)
+            for (int mx = -1; mx <= 1; ++mx) {
+                if (mx == 0 && my == 0) continue;
+                // Offsets o (from the new centre) in the disc whose pixel was not in the old
+                // disc: o + (mx, my) is outside the disc around the old centre.
+                add_spans(gain[(my + 1) * 3 + (mx + 1)],
+                          [&](int dx, int dy) { return in_disc(dx, dy) && !in_disc(dx + mx, dy + my); });
+            }
     }
-    int rows() const { return static_cast<int>(lo.size()); }
 };
 
-/* Per-thread scratch for wide strokes: the disc of the last width and row spans. */
-struct WideScratch {
-    Disc disc;
-    std::vector<int64_t> row_lo, row_hi;
-};
-
-WideScratch& Scratch() {
-    thread_local WideScratch scratch;
-    return scratch;
+Stamp& StampFor(int width, int stride) {
+    thread_local Stamp stamp;
+    if (stamp.width != width) stamp.Build(width);
+    stamp.SetStride(stride);
+    return stamp;
 }
 
-/* A segment of a wide pen: the union of the disc stamped at each step, both ends included. */
-void WideSegment(const Surface& s, WideScratch& ws, int64_t x0, int64_t y0, int64_t x1,
-                 int64_t y1, uint32_t pixel) {
-    const Disc& disc = ws.disc;
-    const int64_t top = disc.top, bottom = disc.rows() - disc.top;  // dy in [-top, bottom)
-    const int64_t ymin = std::max<int64_t>(std::min(y0, y1) - top, 0);
-    const int64_t ymax = std::min<int64_t>(std::max(y0, y1) + bottom, s.height);  // exclusive
-    const int64_t reach = disc.width / 2 + 1;
-    if (ymin >= ymax) return;
-    if (std::max(x0, x1) + reach < 0 || std::min(x0, x1) - reach >= s.width) return;
-    const int64_t nrows = ymax - ymin;
-    if (static_cast<int64_t>(ws.row_lo.size()) < nrows) {
-        ws.row_lo.resize(nrows);
-        ws.row_hi.resize(nrows);
+inline void PutRuns(uint32_t* p, const std::vector<Stamp::Run>& runs, uint32_t pixel) {
+    for (const Stamp::Run& r : runs) {
+        uint32_t* q = p + r.offset;
+        for (int k = 0; k < r.length; ++k) q[k] = pixel;
     }
-    std::fill_n(ws.row_lo.begin(), nrows, INT64_MAX);
-    std::fill_n(ws.row_hi.begin(), nrows, INT64_MIN);
-    auto stamp = [&](int64_t x, int64_t y) {
-        int64_t r0 = std::max<int64_t>(y - top, ymin), r1 = std::min<int64_t>(y + bottom, ymax);
-        for (int64_t row = r0; row < r1; ++row) {
-            const size_t k = static_cast<size_t>(row - y + top);
-            const int64_t l = x + disc.lo[k], h = x + disc.hi[k];
-            int64_t& lo = ws.row_lo[row - ymin];
-            int64_t& hi = ws.row_hi[row - ymin];
-            if (l < lo) lo = l;
-            if (h > hi) hi = h;
+}
+
+/* Writes the spans of a stamp around (x, y); `checked` clips each span to the bitmap. */
+inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int64_t x, int64_t y,
+                     uint32_t pixel, bool checked) {
+    if (!checked) {
+        for (const StampSpan& sp : spans) {
+            uint32_t* row = s.pixels + (y + sp.dy) * s.width + x;
+            for (int dx = sp.dx0; dx <= sp.dx1; ++dx) row[dx] = pixel;
         }
-    };
+        return;
+    }
+    for (const StampSpan& sp : spans) FillSpan(s, static_cast<int>(std::clamp<int64_t>(y + sp.dy, -1, s.height)),
+                                               x + sp.dx0, x + sp.dx1 + 1, pixel);
+}
+
+/* A segment of a wide pen, both ends included. `start_drawn` tells that the disc at the
+ * start is already on the bitmap (the previous segment ended there). Returns whether the disc
+ * at the end was drawn. */
+bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, int64_t x1,
+                 int64_t y1, uint32_t pixel, bool start_drawn) {
+    const int64_t r = stamp.reach;
+    const bool checked = std::min(x0, x1) - r < 0 || std::max(x0, x1) + r >= s.width ||
+                         std::min(y0, y1) - r < 0 || std::max(y0, y1) + r >= s.height;
     const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
     const int sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
+    if (!checked) {
+        // Wholly inside: a plain Bresenham loop over pixel pointers.
+        const int64_t w = s.width, n = std::max(dx, dy), d = std::min(dx, dy);
+        const bool xmajor = dx >= dy;
+        const int64_t major = xmajor ? sx : sy * w, minor = xmajor ? sy * w : sx;
+        const auto& straight = stamp.gain_runs[xmajor ? 3 + (sx + 1) : (sy + 1) * 3 + 1];
+        const auto& diagonal = stamp.gain_runs[(sy + 1) * 3 + (sx + 1)];
+        uint32_t* p = s.pixels + y0 * w + x0;
+        if (!start_drawn) PutRuns(p, stamp.full_runs, pixel);
+        int64_t rem = n;
+        for (int64_t i = 0; i < n; ++i) {
+            p += major;
+            rem += 2 * d;
+            if (rem >= 2 * n) {
+                rem -= 2 * n;
+                p += minor;
+                PutRuns(p, diagonal, pixel);
+            } else {
+                PutRuns(p, straight, pixel);
+            }
+        }
+        return true;
+    }
+    bool any = false;
+    int64_t px = 0, py = 0;
+    auto visit = [&](int64_t x, int64_t y) {
+        if (!any) {
+            any = true;
+            if (!(start_drawn && x == x0 && y == y0)) PutStamp(s, stamp.full, x, y, pixel, checked);
+        } else {
+            PutStamp(s, stamp.gain[(y - py + 1) * 3 + (x - px + 1)], x, y, pixel, checked);
+        }
+        px = x;
+        py = y;
+    };
     if (dx == 0 && dy == 0) {
-        stamp(x0, y0);
+        if (x0 + r >= 0 && x0 - r < s.width && y0 + r >= 0 && y0 - r < s.height) visit(x0, y0);
     } else if (dx >= dy) {
-        WalkSegment(x0, y0, dx, sx, dy, sy, dx, -reach, s.width + reach,
-                    [&](int64_t x, int64_t y) { stamp(x, y); });
+        if (std::max(y0, y1) + r < 0 || std::min(y0, y1) - r >= s.height) return false;
+        WalkSegment(x0, y0, dx, sx, dy, sy, dx, -r, s.width + r, [&](int64_t x, int64_t y) {
+            if (y + r >= 0 && y - r < s.height) visit(x, y);
+            else any = false;  // the next disc in range starts afresh
+        });
     } else {
-        WalkSegment(y0, x0, dy, sy, dx, sx, dy, ymin - bottom, ymax + top,
-                    [&](int64_t y, int64_t x) { stamp(x, y); });
+        if (std::max(x0, x1) + r < 0 || std::min(x0, x1) - r >= s.width) return false;
+        WalkSegment(y0, x0, dy, sy, dx, sx, dy, -r, s.height + r, [&](int64_t y, int64_t x) {
+            if (x + r >= 0 && x - r < s.width) visit(x, y);
+            else any = false;
+        });
     }
-    for (int64_t row = ymin; row < ymax; ++row) {
-        const int64_t lo = ws.row_lo[row - ymin], hi = ws.row_hi[row - ymin];
-        if (lo <= hi) FillSpan(s, static_cast<int>(row), lo, hi + 1, pixel);
-    }
+    return any && px == x1 && py == y1;
 }
 
 /* An edge of a polygon for the scanline fill, top to bottom. */
@@ -274,12 +367,11 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
         }
         return;
     }
-    WideScratch& ws = Scratch();
-    const int width = std::min(pen.width, kMaxPenWidth);
-    if (ws.disc.width != width) ws.disc.Build(width);
+    const Stamp& stamp = StampFor(std::min(pen.width, kMaxPenWidth), s.width);
+    bool drawn = false;
     for (int i = 0; i < segments; ++i) {
         const POINT a = pts[i], b = pts[(i + 1) % count];
-        WideSegment(s, ws, a.x, a.y, b.x, b.y, pen.pixel);
+        drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pen.pixel, drawn);
     }
 }
 

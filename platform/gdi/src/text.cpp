@@ -98,8 +98,13 @@ private:
         }
         std::string path;
         int index = 0;
-        if (!Match(kFontFamily, true, &path, &index) && !Match(kFallbackPattern, false, &path, &index))
-            return;
+        // A private fontconfig configuration, freed once the file is found, so that the
+        // process-wide one of other users (a GUI toolkit) is left alone.
+        FcConfig* config = FcInitLoadConfigAndFonts();
+        const bool found = config && (Match(config, kFontFamily, true, &path, &index) ||
+                                      Match(config, kFallbackPattern, false, &path, &index));
+        if (config) FcConfigDestroy(config);
+        if (!found) return;
         if (FT_New_Face(library_, path.c_str(), index, &face_) != 0) {
             face_ = nullptr;
             return;
@@ -125,13 +130,14 @@ private:
     }
 
     /* Finds a font file through fontconfig; `exact` requires the family to match. */
-    static bool Match(const char* pattern_text, bool exact, std::string* path, int* index) {
+    static bool Match(FcConfig* config, const char* pattern_text, bool exact, std::string* path,
+                      int* index) {
         FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(pattern_text));
         if (!pattern) return false;
-        FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+        FcConfigSubstitute(config, pattern, FcMatchPattern);
         FcDefaultSubstitute(pattern);
         FcResult result = FcResultNoMatch;
-        FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+        FcPattern* match = FcFontMatch(config, pattern, &result);
         FcPatternDestroy(pattern);
         if (!match) return false;
         bool ok = false;
