@@ -13,14 +13,14 @@
 
 namespace {
 
-struct Run {
+struct DumpResult {
     int status;
     std::string output;  // standard output and standard error together
 };
 
-Run run_dump(const std::string& args) {
+DumpResult run_dump(const std::string& args) {
     const std::string command = std::string(KDATA_DUMP_PROGRAM) + " " + args + " 2>&1";
-    Run run{-1, {}};
+    DumpResult run{-1, {}};
     std::FILE* p = popen(command.c_str(), "r");
     if (!p) return run;
     char buf[4096];
@@ -46,7 +46,7 @@ protected:
 };
 
 TEST_F(DumpCommand, PrintsEveryFileOfADataSet) {
-    const Run r = run_dump(dir.path());
+    const DumpResult r = run_dump(dir.path());
     EXPECT_EQ(r.status, 0) << r.output;
     for (const char* expected : {"101 277025", "poi 0 at (250100, 2770200)", "\"Open daily\"",
                                  "city \"Keelung\"", "frame (0, 0)-(220000, 380000)",
@@ -55,7 +55,7 @@ TEST_F(DumpCommand, PrintsEveryFileOfADataSet) {
 }
 
 TEST_F(DumpCommand, PrintsATileWithItsRecordsAndVertices) {
-    const Run r = run_dump("--vertices " + dir.file("277025.dat"));
+    const DumpResult r = run_dump("--vertices " + dir.file("277025.dat"));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("code \"K9\" district 101 name 0 \"Harbour Rd\""), std::string::npos)
         << r.output;
@@ -66,7 +66,7 @@ TEST_F(DumpCommand, MalformedTileExitsWithItsReason) {
     fixture::TileFile t;
     t.roads = {{5, 0, 0, 5, "", 0, 100}};  // five vertices, no deltas, and no names
     ASSERT_TRUE(fixture::write_bytes(dir.file("277026.dat"), t.bytes()));
-    Run r = run_dump(dir.file("277026.dat"));
+    DumpResult r = run_dump(dir.file("277026.dat"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("name index out of range"), std::string::npos) << r.output;
     r = run_dump(dir.path());  // the data set holds the bad tile too
@@ -74,7 +74,7 @@ TEST_F(DumpCommand, MalformedTileExitsWithItsReason) {
 }
 
 TEST_F(DumpCommand, ExplainsItsUseAndRefusesUnknownArguments) {
-    Run r = run_dump("--help");
+    DumpResult r = run_dump("--help");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.output.find("usage: kdataset-dump"), std::string::npos);
     EXPECT_EQ(run_dump("").status, 2);
