@@ -100,8 +100,9 @@ Fixture& fixture() {
             const data::Vertex& v = slot.vertices[r.first_vertex + 1];
             fx.on_road.emplace_back(slot.header.origin_x + v.x, slot.header.origin_y + v.y);
         }
-        std::fprintf(stderr, "bench_query: %s, tile %d, %d records, %zu roads\n", fx.source.c_str(),
-                     fx.tile, slot.header.last_record + 1, fx.on_road.size());
+        std::fprintf(stderr, "bench_query: %s, tile %d, %d records, %zu roads, %d vertices\n",
+                     fx.source.c_str(), fx.tile, slot.header.last_record + 1, fx.on_road.size(),
+                     slot.header.vertex_last + 1);
         return fx;
     }();
     return f;

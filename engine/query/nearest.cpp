@@ -9,10 +9,20 @@
 // the series at which it passes, and keeps the record with the smallest one (the earlier
 // record, and within it the earlier segment, on ties). That scan costs one walk over the tile
 // whatever the scale, where the passes would cost one walk per pass.
+//
+// The walk itself is cut short by a first pass over the slot's vertex array that lists the
+// segments whose box, widened by the largest tolerance, can hold the point (four segments at a
+// time with SSE2); the records are then visited in storage order and only their listed
+// segments are tested exactly. No state is kept between calls.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "kestrel.h"
 #include "query/query.h"
@@ -97,6 +107,66 @@ bool near_segment(int64_t px, int64_t py, int64_t x1, int64_t y1, int64_t x2, in
     return pass;
 }
 
+namespace {
+
+// Starting vertices k of the segments (k, k + 1) of a slot's vertex array whose box, widened by
+// the largest tolerance, may hold the point; ascending. Only these can pass the near test, so
+// the search looks only at them. A segment is left out when both its ends lie beyond the same
+// side of the widened window (west, east, south or north). The list may hold more segments than
+// pass (each is tested exactly afterwards), never fewer.
+int32_t g_candidates[data::MAX_VERTICES];
+
+// The widened window in slot-relative metres, clamped to the int16 range of the vertices.
+// Clamping keeps the filter conservative: a bound beyond the range still rejects every vertex
+// it should, except possibly one at the very end of the range, which then stays a candidate.
+struct Window {
+    int16_t west, east, south, north;
+};
+
+Window widened_window(int64_t px, int64_t py, int64_t t) noexcept {
+    const auto bound = [](int64_t b) {
+        return static_cast<int16_t>(std::clamp<int64_t>(b, INT16_MIN, INT16_MAX));
+    };
+    return Window{bound(px - t), bound(px + t), bound(py - t), bound(py + t)};
+}
+
+// True when segment (a, b) lies wholly beyond one side of the window.
+inline bool beyond(const Window& w, const data::Vertex& a, const data::Vertex& b) noexcept {
+    return (a.x < w.west && b.x < w.west) || (a.x > w.east && b.x > w.east) ||
+           (a.y < w.south && b.y < w.south) || (a.y > w.north && b.y > w.north);
+}
+
+int collect_candidates(const data::Vertex* v, int count, const Window& w) noexcept {
+    int n = 0;
+    int k = 0;
+#if defined(__SSE2__)
+    // Four segments at a time: vertices k..k+3 against vertices k+1..k+4, x and y in
+    // alternating 16-bit lanes.
+    const __m128i low = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(w.west)) |
+                                       static_cast<int32_t>(static_cast<uint16_t>(w.south)) << 16);
+    const __m128i high = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(w.east)) |
+                                        static_cast<int32_t>(static_cast<uint16_t>(w.north)) << 16);
+    for (; k + 4 < count; k += 4) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + k + 1));
+        const __m128i below = _mm_and_si128(_mm_cmplt_epi16(a, low), _mm_cmplt_epi16(b, low));
+        const __m128i above = _mm_and_si128(_mm_cmpgt_epi16(a, high), _mm_cmpgt_epi16(b, high));
+        // A segment is a candidate when neither of its two lanes was rejected.
+        const __m128i kept = _mm_cmpeq_epi32(_mm_or_si128(below, above), _mm_setzero_si128());
+        unsigned mask = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(kept)));
+        while (mask != 0) {
+            g_candidates[n++] = k + __builtin_ctz(mask);
+            mask &= mask - 1;
+        }
+    }
+#endif
+    for (; k + 1 < count; ++k)
+        if (!beyond(w, v[k], v[k + 1])) g_candidates[n++] = k;
+    return n;
+}
+
+}  // namespace
+
 RoadHit find_road(int32_t x, int32_t y, double scale) noexcept {
     RoadHit hit{-1, -1, 0.0};
     const int64_t t_max = largest_tolerance(scale);
@@ -106,6 +176,15 @@ RoadHit find_road(int32_t x, int32_t y, double scale) noexcept {
     const int64_t px = int64_t{x} - slot.header.origin_x;
     const int64_t py = int64_t{y} - slot.header.origin_y;
 
+    // Segments inside the classified part of the vertex array are looked up among the
+    // candidates; a record reaching beyond it (a header whose vertex count is too small) is
+    // tested segment by segment.
+    const int classified = std::clamp(slot.header.vertex_last + 1, 0, data::MAX_VERTICES);
+    const int32_t* const first_candidate = g_candidates;
+    const int32_t* const end_candidate =
+        g_candidates + collect_candidates(slot.vertices, classified, widened_window(px, py, t_max));
+    const int32_t* c = first_candidate;  // the first candidate at or after the record's vertices
+
     int64_t best = 0;  // smallest tolerance found so far; 0: none
     const int last = last_record(slot);
     for (int i = 0; i <= last; ++i) {
@@ -113,7 +192,23 @@ RoadHit find_road(int32_t x, int32_t y, double scale) noexcept {
         if (!is_road_type(r.type)) continue;
         int n = 0;
         const data::Vertex* v = record_vertices(slot, r, &n);
+        if (n < 2) continue;
+        const bool inside = r.first_vertex + n <= classified;
+        if (inside) {
+            // Records normally follow each other through the vertex array: move on from the
+            // last position, and search afresh only when a record starts further back.
+            if (c != first_candidate && c[-1] >= r.first_vertex)
+                c = std::lower_bound(first_candidate, c, r.first_vertex);
+            while (c != end_candidate && *c < r.first_vertex) ++c;
+            if (c == end_candidate || *c > r.first_vertex + n - 2) continue;
+        }
+        const int32_t* rc = c;
         for (int j = 0; j + 1 < n; ++j) {
+            if (inside) {
+                // Jump to the record's next candidate segment, if it has one.
+                if (rc == end_candidate || *rc > r.first_vertex + n - 2) break;
+                j = *rc++ - r.first_vertex;
+            }
             // A later segment, or a later record, wins only with a strictly smaller tolerance.
             const int64_t limit = best == 0 ? t_max : best - FIRST_TOLERANCE;
             if (limit < FIRST_TOLERANCE) break;

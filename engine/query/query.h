@@ -41,16 +41,31 @@ inline constexpr bool is_road_type(int type) noexcept {
 // ---- access to a slot's records with every index checked ---------------------------------
 
 // The last record index of a slot, limited to the record capacity (-1: no records).
-int last_record(const data::TileSlot& s) noexcept;
+inline int last_record(const data::TileSlot& s) noexcept {
+    const int last = s.header.last_record;
+    return last < -1 ? -1 : last > data::MAX_RECORDS - 1 ? data::MAX_RECORDS - 1 : last;
+}
 
 // The vertices of record `r` of a slot: a pointer to the first and the count. A record whose
 // vertices do not lie wholly inside the vertex array (or with a negative count) gives nullptr
 // and count 0, so callers treat it as a feature without vertices.
-const data::Vertex* record_vertices(const data::TileSlot& s, const data::FeatureRecord& r,
-                                    int* count) noexcept;
+inline const data::Vertex* record_vertices(const data::TileSlot& s, const data::FeatureRecord& r,
+                                           int* count) noexcept {
+    const int64_t first = r.first_vertex;
+    const int64_t n = r.vertex_count;
+    if (first < 0 || n < 0 || first + n > data::MAX_VERTICES) {
+        *count = 0;
+        return nullptr;
+    }
+    *count = static_cast<int>(n);
+    return s.vertices + first;
+}
 
 // The 20-byte name entry of a record, or nullptr when its name index lies outside the names.
-const char* record_name(const data::TileSlot& s, const data::FeatureRecord& r) noexcept;
+inline const char* record_name(const data::TileSlot& s, const data::FeatureRecord& r) noexcept {
+    if (r.name_index < 0 || r.name_index >= data::MAX_NAMES) return nullptr;
+    return s.names[r.name_index].bytes;
+}
 
 // Draws a polyline through `count` world vertices (slot-relative, plus origin) mapped to the
 // pixels of a view at (left, top, scale), using the shared point buffer. A line longer than the

@@ -1,33 +1,11 @@
-// road_access.cpp: what the road queries share: checked access to a slot's records, vertices
-// and names, the highlight pen of colour entry 10, and drawing a road's world vertices into a
-// view through the shared point buffer.
+// road_access.cpp: what the road queries share for drawing: the highlight pen of colour entry
+// 10, and drawing a road's world vertices into a view through the shared point buffer.
 #include <algorithm>
 
 #include "query/query.h"
 #include "render/view.h"
 
 namespace kestrel::query {
-
-int last_record(const data::TileSlot& s) noexcept {
-    return std::clamp(s.header.last_record, -1, data::MAX_RECORDS - 1);
-}
-
-const data::Vertex* record_vertices(const data::TileSlot& s, const data::FeatureRecord& r,
-                                    int* count) noexcept {
-    const int64_t first = r.first_vertex;
-    const int64_t n = r.vertex_count;
-    if (first < 0 || n < 0 || first + n > data::MAX_VERTICES) {
-        *count = 0;
-        return nullptr;
-    }
-    *count = static_cast<int>(n);
-    return s.vertices + first;
-}
-
-const char* record_name(const data::TileSlot& s, const data::FeatureRecord& r) noexcept {
-    if (r.name_index < 0 || r.name_index >= data::MAX_NAMES) return nullptr;
-    return s.names[r.name_index].bytes;
-}
 
 namespace {
 

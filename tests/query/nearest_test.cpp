@@ -1,6 +1,7 @@
 // nearest_test.cpp: the near test, the nearest-road search and its three exports (road text,
 // road reference, slope, drawing). Slots are filled by hand; one test loads a tile file built
 // byte by byte from the tile format through the cache.
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -255,11 +256,18 @@ query::RoadHit passes(int slot_index, int px, int py, double scale) {
     return query::RoadHit{-1, -1, 0};
 }
 
+// Random roads in four arrangements: as loaded; with the records in reverse order (their
+// vertices then run backwards through the array); with a header whose vertex count leaves the
+// later roads outside it; and spread over the whole int16 range with points beyond it and
+// large scales.
 TEST_F(NearestTest, TheSingleScanAgreesWithPassesOfGrowingTolerance) {
     std::mt19937 rng(20261208);
-    std::uniform_int_distribution<int> coord(0, 400), step(-60, 60), len(2, 6);
-    std::uniform_real_distribution<double> scale(0.4, 30.0);
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 80; ++round) {
+        const int arrangement = round % 4;
+        const int reach = arrangement == 3 ? 32000 : 400;
+        std::uniform_int_distribution<int> coord(arrangement == 3 ? -reach : 0, reach);
+        std::uniform_int_distribution<int> step(-60, 60), len(2, 7);
+        std::uniform_real_distribution<double> scale(0.4, arrangement == 3 ? 3000.0 : 30.0);
         SlotBuilder a(0, kTile);
         for (int r = 0; r < 30; ++r) {
             Points pts{{coord(rng), coord(rng)}};
@@ -268,15 +276,28 @@ TEST_F(NearestTest, TheSingleScanAgreesWithPassesOfGrowingTolerance) {
                 // Vertical and horizontal pieces now and then, so every branch of the test runs.
                 const int dx = k % 3 == 0 ? 0 : step(rng);
                 const int dy = k % 4 == 0 ? 0 : step(rng);
-                pts.emplace_back(pts.back().first + dx, pts.back().second + dy);
+                pts.emplace_back(std::clamp(pts.back().first + dx, -32768, 32767),
+                                 std::clamp(pts.back().second + dy, -32768, 32767));
             }
             a.road(1 + r % 12, 105, "R" + std::to_string(r), pts);
         }
-        for (int q = 0; q < 50; ++q) {
-            const int px = coord(rng), py = coord(rng);
+        data::TileSlot& slot = a.slot();
+        if (arrangement == 1) std::reverse(slot.records, slot.records + 30);
+        if (arrangement == 2) slot.header.vertex_last /= 2;
+        if (arrangement == 3) {
+            // The tile's points then lie 25000 to 35000 m from the origin, on either side.
+            const int32_t shift = round % 8 == 3 ? -25000 : 35000;
+            slot.header.origin_x = kWest + shift;
+            slot.header.origin_y = kSouth + (round % 16 < 8 ? shift : 0);
+        }
+        std::uniform_int_distribution<int> inside(0, 9999);
+        for (int q = 0; q < 60; ++q) {
+            const int px = arrangement == 3 ? kWest + inside(rng) - slot.header.origin_x : coord(rng);
+            const int py = arrangement == 3 ? kSouth + inside(rng) - slot.header.origin_y : coord(rng);
             const double sc = scale(rng);
             const query::RoadHit want = passes(0, px, py, sc);
-            const query::RoadHit got = query::find_road(kWest + px, kSouth + py, sc);
+            const query::RoadHit got = query::find_road(slot.header.origin_x + px,
+                                                        slot.header.origin_y + py, sc);
             ASSERT_EQ(got.slot, want.slot) << round << " " << px << " " << py << " " << sc;
             ASSERT_EQ(got.record, want.record) << round << " " << px << " " << py << " " << sc;
             if (want.slot >= 0) {
