@@ -292,13 +292,11 @@ std::vector<CellPiece> cut_at_cells(const IPoly& line, int32_t cell) {
             std::vector<std::pair<double, IPoint>> cuts;
             const int32_t xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
             for (int32_t k = floor_div(xlo, cell) + 1; k * cell < xhi; ++k) {
-                if (k * cell <= xlo) continue;
                 const double t = double(k * cell - a.x) / (b.x - a.x);
                 cuts.push_back({t, {k * cell, static_cast<int32_t>(std::lround(a.y + t * (b.y - a.y)))}});
             }
             const int32_t ylo = std::min(a.y, b.y), yhi = std::max(a.y, b.y);
             for (int32_t k = floor_div(ylo, cell) + 1; k * cell < yhi; ++k) {
-                if (k * cell <= ylo) continue;
                 const double t = double(k * cell - a.y) / (b.y - a.y);
                 cuts.push_back({t, {static_cast<int32_t>(std::lround(a.x + t * (b.x - a.x))), k * cell}});
             }

@@ -79,7 +79,7 @@ std::vector<std::vector<int>> vertex_degrees(const std::vector<IPoly>& lines);
 
 // Cuts a line at the borders of the `cell`-metre grid: a vertex is inserted where the line
 // crosses a border (exactly on it), and the line is split there. Each piece lies within one
-// cell, borders included; `cell_of` receives the cell key row * 1000 + column.
+// cell, borders included, and carries that cell's key (row * 1000 + column).
 struct CellPiece {
     int32_t cell;
     IPoly points;
