@@ -9,6 +9,7 @@
 #include "kestrel.h"
 #include "temp_dir.h"
 #include "tile_fixture.h"
+#include "writer.h"
 
 namespace kd = kestrel::data;
 
@@ -285,12 +286,25 @@ TEST_F(DataSetLoad, SecondLoadFromAnotherPathEmptiesTheTileCache) {
     EXPECT_EQ(kd::tile_cache().ring, 0);
 }
 
-TEST_F(DataSetLoad, DllfreeReleasesTheBaseMapAndReturnsZero) {
+TEST_F(DataSetLoad, ReadableMetafileIsKeptReplacedOnReloadAndReleasedByDllfree) {
     write_set("", "");
+    ASSERT_EQ(kdataset::write_base_map({}, dir.file("dist.emf")), "");
     ASSERT_EQ(load(), 1);
+    const HENHMETAFILE first = data().base_map;
+    EXPECT_NE(first, nullptr);
+    ASSERT_EQ(load(), 1);
+    EXPECT_NE(data().base_map, nullptr);
+    // The first handle was deleted by the reload: the drawing layer now refuses it as stale.
+    EXPECT_FALSE(DeleteEnhMetaFile(first));
     EXPECT_EQ(dllfree(), 0);
     EXPECT_EQ(data().base_map, nullptr);
     EXPECT_EQ(dllfree(), 0);
+}
+
+TEST_F(DataSetLoad, UnreadableMetafileStillLoadsTheDataSet) {
+    write_set("", "");
+    EXPECT_EQ(load(), 1);
+    EXPECT_EQ(data().base_map, nullptr);
 }
 
 }  // namespace
