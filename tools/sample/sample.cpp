@@ -124,6 +124,7 @@ private:
     World world_;
     Rng rng_;
     std::set<IPoint, PointLess> junctions_;
+    std::vector<Poly> city_limit_, inner_borders_;  // district borders, traced once
     std::vector<Piece> pieces_;
     kdataset::DataSetContent content_;
     std::vector<IPoint> track_;
@@ -293,10 +294,8 @@ void Assembler::make_areas_and_lines() {
         add_line(12, offset_line(r.centre, r.half_width));
         add_line(12, offset_line(r.centre, -r.half_width));
     }
-    std::vector<Poly> limit, inner;
-    world_.district_borders(&limit, &inner);
-    for (const Poly& l : limit) add_line(13, l);
-    for (const Poly& l : inner) add_line(14, l);
+    for (const Poly& l : city_limit_) add_line(13, l);
+    for (const Poly& l : inner_borders_) add_line(14, l);
     add_line(10, world_.railway());
     for (const Poly& m : world_.metro_lines()) add_line(15, m);
 }
@@ -531,10 +530,8 @@ void Assembler::make_base_map() {
         }
         if (river.size() >= 2) shape(false, kRiver, 0, 2, river);
     }
-    std::vector<Poly> limit, inner;
-    world_.district_borders(&limit, &inner);
-    for (const Poly& l : inner) shape(false, kBorder, 0, 1, l);
-    for (const Poly& l : limit) shape(false, kLimit, 0, 2, l);
+    for (const Poly& l : inner_borders_) shape(false, kBorder, 0, 1, l);
+    for (const Poly& l : city_limit_) shape(false, kLimit, 0, 2, l);
 }
 
 void Assembler::make_track(const std::vector<IPoly>& lines, const std::vector<LogicalRoad>& roads) {
@@ -600,7 +597,9 @@ void Assembler::make_track(const std::vector<IPoly>& lines, const std::vector<Lo
                            {kCentreX + 2300, kCentreY + 1600}, {kCentreX + 8200, kCentreY - 2800}, {318200, 2781700}};
     std::vector<IPoint> path;
     for (size_t w = 1; w < std::size(waypoints); ++w) {
-        std::vector<IPoint> leg = route(snap(waypoints[w - 1]), snap(waypoints[w]));
+        const int from = snap(waypoints[w - 1]), to = snap(waypoints[w]);
+        if (from < 0 || to < 0) continue;  // no street-level road at all: nothing to drive on
+        std::vector<IPoint> leg = route(from, to);
         if (!path.empty() && !leg.empty()) leg.erase(leg.begin());
         path.insert(path.end(), leg.begin(), leg.end());
     }
@@ -623,6 +622,7 @@ void Assembler::make_track(const std::vector<IPoly>& lines, const std::vector<Lo
 Sample Assembler::run() {
     // Every present tile gets a file, even one with nothing in it.
     for (int32_t number : present_tiles()) tile(number);
+    world_.district_borders(&city_limit_, &inner_borders_);
     make_areas_and_lines();
     make_places();
     make_roads();
