@@ -109,6 +109,16 @@ struct Metafile : Object {
     std::unique_ptr<MetafileData> data;
 };
 
+/* A per-thread scratch object of type T, one for each Tag (each user names its own tag, so
+ * that no two users share an object). The accessor is kept out of line on purpose: in a
+ * shared library each use of a thread_local name may call the TLS look-up again, while a
+ * reference returned from a call stays in a register. */
+template <typename T, typename Tag>
+[[gnu::noinline]] T& PerThread() {
+    thread_local T value;
+    return value;
+}
+
 /* ---- handle table (objects.cpp) ---- */
 
 /* The process-wide lock of the handle table. */

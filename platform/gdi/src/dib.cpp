@@ -19,6 +19,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kgdi::detail {
 namespace {
@@ -41,94 +44,104 @@ inline uint32_t CellOf(uint32_t p) {
            ((p >> (16 - kCellBits)) & 0x3F) << kCellBits | ((p >> (8 - kCellBits)) & 0x3F);
 }
 
-/* Bounded output for the encoder: every write is checked against the room. */
+/* Bounded output for the encoder: every write is checked against the room first. */
 class Sink {
 public:
     Sink(uint8_t* out, size_t room) : out_(out), room_(room) {}
-    bool Put1(uint8_t a) {
-        if (pos_ >= room_) return Fail();
-        out_[pos_++] = a;
-        return true;
-    }
+    bool Fits(size_t n) const { return room_ - pos_ >= n; }
     bool Put2(uint8_t a, uint8_t b) {
-        if (room_ - pos_ < 2) return Fail();
+        if (!Fits(2)) return false;
         out_[pos_] = a;
         out_[pos_ + 1] = b;
         pos_ += 2;
         return true;
     }
-    bool PutBytes(const uint8_t* p, size_t n) {
-        if (room_ - pos_ < n) return Fail();
-        std::memcpy(out_ + pos_, p, n);
+    /* Unchecked writes, after Fits() said yes. */
+    void Byte(uint8_t a) { out_[pos_++] = a; }
+    void Fill(uint8_t v, size_t n) {
+        std::memset(out_ + pos_, v, n);
         pos_ += n;
-        return true;
     }
     size_t size() const { return pos_; }
-    bool failed() const { return failed_; }
 
 private:
-    bool Fail() {
-        failed_ = true;
-        return false;
-    }
     uint8_t* out_;
     size_t room_;
     size_t pos_ = 0;
-    bool failed_ = false;
 };
 
-/* Length of the run of equal indexes at row[i], at most `cap`, comparing eight bytes at a
- * time where the row allows. */
-inline int RunAt(const uint8_t* row, int i, int width, int cap) {
-    const uint8_t v = row[i];
-    const int end = std::min(width, i + cap);
-    int j = i + 1;
-    const uint64_t pattern = 0x0101010101010101ull * v;
-    while (j + 8 <= end) {
-        uint64_t word;
-        std::memcpy(&word, row + j, 8);
-        const uint64_t diff = word ^ pattern;
-        if (diff != 0) return j + (__builtin_ctzll(diff) >> 3) - i;  // little-endian order
-        j += 8;
-    }
-    while (j < end && row[j] == v) ++j;
-    return j - i;
+/* A run of equal colour-table indexes within a row. */
+struct IndexRun {
+    uint8_t index;
+    uint32_t length;
+};
+
+/* Appends a run, merging it with the previous one of the same index. */
+inline void AddRun(std::vector<IndexRun>& runs, size_t row_start, uint8_t index, uint32_t length) {
+    if (runs.size() > row_start && runs.back().index == index)
+        runs.back().length += length;
+    else
+        runs.push_back(IndexRun{index, length});
 }
 
-/* Compresses one row of indexes; false when the room ran out. */
-bool EncodeRow(const uint8_t* row, int width, Sink& sink) {
-    int i = 0;
-    while (i < width) {
-        const int r = RunAt(row, i, width, kMaxRun);
-        if (r >= kMinEncodedRun) {
-            if (!sink.Put2(static_cast<uint8_t>(r), row[i])) return false;
-            i += r;
+/* Compresses the runs of one row; false when the room ran out. The rules: a run of
+ * kMinEncodedRun or more is an encoded run; otherwise a stretch of mixed indexes is gathered
+ * until a run of kMinRunInStretch or more, the row end or kMaxRun pixels; a stretch of
+ * kMinAbsolute or more pixels is an absolute run, a shorter one encoded runs of one or two. */
+bool EncodeRow(const IndexRun* runs, size_t count, Sink& sink) {
+    size_t k = 0;
+    uint32_t used = 0;  // pixels of runs[k] already written
+    while (k < count) {
+        const uint32_t left = runs[k].length - used;
+        if (left >= kMinEncodedRun) {
+            const uint32_t n = std::min<uint32_t>(left, kMaxRun);
+            if (!sink.Put2(static_cast<uint8_t>(n), runs[k].index)) return false;
+            used += n;
+            if (used == runs[k].length) ++k, used = 0;
             continue;
         }
-        // A stretch of mixed indexes, ended by a long run, the row end or the length limit.
-        int j = i;
-        while (j < width && j - i < kMaxRun) {
-            const int rr = RunAt(row, j, width, kMaxRun);
-            if (rr >= kMinRunInStretch) break;
-            j += std::min(rr, kMaxRun - (j - i));
+        // Gather the stretch: pieces of runs shorter than kMinRunInStretch.
+        const size_t first = k;
+        const uint32_t first_used = used;
+        uint32_t total = 0;
+        size_t end = k;
+        uint32_t end_used = used;
+        while (end < count && total < kMaxRun) {
+            const uint32_t l = runs[end].length - end_used;
+            if (l >= kMinRunInStretch) break;
+            const uint32_t take = std::min<uint32_t>(l, kMaxRun - total);
+            total += take;
+            end_used += take;
+            if (end_used == runs[end].length) ++end, end_used = 0;
         }
-        const int n = j - i;
-        if (n >= kMinAbsolute) {
-            if (!sink.Put2(kEscape, static_cast<uint8_t>(n)) || !sink.PutBytes(row + i, n))
-                return false;
-            if ((n & 1) && !sink.Put1(0)) return false;  // pad to a 16-bit boundary
-        } else {
-            for (int k = i; k < j;) {
-                const int rr = RunAt(row, k, j, kMaxRun);
-                if (!sink.Put2(static_cast<uint8_t>(rr), row[k])) return false;
-                k += rr;
+        // Write the pieces from (first, first_used) up to (end, end_used).
+        auto for_pieces = [&](auto&& piece) {
+            size_t j = first;
+            uint32_t u = first_used;
+            while (j < end || (j == end && u < end_used)) {
+                const uint32_t stop = j < end ? runs[j].length : end_used;
+                piece(runs[j].index, stop - u);
+                ++j;
+                u = 0;
             }
+        };
+        if (total >= kMinAbsolute) {
+            const size_t pad = total & 1;  // absolute runs end on a 16-bit boundary
+            if (!sink.Fits(2 + total + pad)) return false;
+            sink.Byte(kEscape);
+            sink.Byte(static_cast<uint8_t>(total));
+            for_pieces([&](uint8_t index, uint32_t n) { sink.Fill(index, n); });
+            if (pad) sink.Byte(0);
+        } else {
+            bool ok = true;
+            for_pieces([&](uint8_t index, uint32_t n) { ok = ok && sink.Put2(static_cast<uint8_t>(n), index); });
+            if (!ok) return false;
         }
-        i = j;
+        k = end;
+        used = end_used;
     }
     return true;
 }
-
 
 /* Rows of a bitmap in the order they are converted (bottom row first). */
 struct Band {
@@ -140,10 +153,33 @@ struct Band {
     }
 };
 
-/* Gives each pixel its exact colour-table index; false when there are more than 256
- * colours. A small open-addressing table maps colours to indexes, and the previous pixel's
- * index is reused along runs, which maps consist of. */
-bool IndexExact(const Band& band, uint8_t* indexes, uint32_t* palette, int* count) {
+/* The end of the run of pixels equal to `raw` that starts at row[x] (exclusive), comparing
+ * four pixels at a time where SSE2 is there. */
+inline int RunEnd(const uint32_t* row, int x, int width, uint32_t raw) {
+    int end = x + 1;
+#if defined(__SSE2__)
+    const __m128i want = _mm_set1_epi32(static_cast<int>(raw));
+    while (end + 4 <= width) {
+        const __m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + end));
+        const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi32(got, want)));
+        if (same != 0xFFFFu) return end + (__builtin_ctz(~same) >> 2);
+        end += 4;
+    }
+#endif
+    while (end < width && row[end] == raw) ++end;
+    return end;
+}
+
+/* The runs of index rows: all rows' runs one after another, row k from row_start[k]. */
+struct RunRows {
+    std::vector<IndexRun> runs;
+    std::vector<size_t> row_start;  // rows + 1 entries
+};
+
+/* Builds the rows' runs with exact colour-table indexes; false when there are more than 256
+ * colours. A small open-addressing table maps colours to indexes, looked up once per run of
+ * equal pixels, which maps consist of. */
+bool RunsExact(const Band& band, RunRows& out, uint32_t* palette, int* count) {
     constexpr int kSlots = 1024;  // power of two, at least 4 x kPaletteSize
     constexpr uint32_t kEmpty = 0xFFFFFFFFu;  // pixels have a zero top byte
     uint32_t keys[kSlots];
@@ -153,9 +189,11 @@ bool IndexExact(const Band& band, uint8_t* indexes, uint32_t* palette, int* coun
     const int width = band.bitmap->width;
     uint32_t last = kEmpty;
     uint8_t last_index = 0;
+    out.runs.clear();
+    out.row_start.assign(1, 0);
     for (int k = 0; k < band.rows; ++k) {
         const uint32_t* row = band.Row(k);
-        uint8_t* out = indexes + static_cast<size_t>(k) * width;
+        const size_t row_start = out.runs.size();
         for (int x = 0; x < width;) {
             const uint32_t raw = row[x];
             const uint32_t p = raw & 0xFFFFFFu;
@@ -171,11 +209,11 @@ bool IndexExact(const Band& band, uint8_t* indexes, uint32_t* palette, int* coun
                 last = p;
                 last_index = values[h];
             }
-            int end = x + 1;  // the run of this exact word
-            while (end < width && row[end] == raw) ++end;
-            std::memset(out + x, last_index, static_cast<size_t>(end - x));
+            const int end = RunEnd(row, x, width, raw);
+            AddRun(out.runs, row_start, last_index, static_cast<uint32_t>(end - x));
             x = end;
         }
+        out.row_start.push_back(out.runs.size());
     }
     *count = n;
     return true;
@@ -215,8 +253,9 @@ void MeasureBox(const std::vector<Cell>& cells, CutBox& box) {
         }
 }
 
-/* Reduces more than 256 colours by median cut (see the head comment). */
-void IndexReduced(const Band& band, uint8_t* indexes, uint32_t* palette, int* count) {
+/* Reduces more than 256 colours by median cut (see the head comment) and builds the rows'
+ * runs of the reduced indexes. */
+void RunsReduced(const Band& band, RunRows& out, uint32_t* palette, int* count) {
     const int width = band.bitmap->width;
     std::vector<uint32_t> slot_of(kCells, UINT32_MAX);
     std::vector<Cell> cells;
@@ -301,19 +340,23 @@ void IndexReduced(const Band& band, uint8_t* indexes, uint32_t* palette, int* co
         }
         index_of_slot[slot] = static_cast<uint8_t>(best);
     }
+    out.runs.clear();
+    out.row_start.assign(1, 0);
     for (int k = 0; k < band.rows; ++k) {
         const uint32_t* row = band.Row(k);
-        uint8_t* out = indexes + static_cast<size_t>(k) * width;
-        for (int x = 0; x < width; ++x) out[x] = index_of_slot[slot_of[CellOf(row[x])]];
+        const size_t row_start = out.runs.size();
+        for (int x = 0; x < width; ++x) AddRun(out.runs, row_start, index_of_slot[slot_of[CellOf(row[x])]], 1);
+        out.row_start.push_back(out.runs.size());
     }
     *count = n;
 }
 
-/* Compresses the index rows; returns the size, 0 when the room ran out. */
-size_t EncodeRle8(const uint8_t* indexes, int width, int rows, uint8_t* out, size_t room) {
+/* Compresses the rows' runs; returns the size, 0 when the room ran out. */
+size_t EncodeRle8(const RunRows& rr, int rows, uint8_t* out, size_t room) {
     Sink sink(out, room);
     for (int k = 0; k < rows; ++k) {
-        if (!EncodeRow(indexes + static_cast<size_t>(k) * width, width, sink)) return 0;
+        const size_t begin = rr.row_start[k], end = rr.row_start[k + 1];
+        if (!EncodeRow(rr.runs.data() + begin, end - begin, sink)) return 0;
         if (!sink.Put2(kEscape, kEndOfLine)) return 0;
     }
     if (!sink.Put2(kEscape, kEndOfBitmap)) return 0;
@@ -323,23 +366,20 @@ size_t EncodeRle8(const uint8_t* indexes, int width, int rows, uint8_t* out, siz
 /* The RLE8 branch of GetDIBits (arguments checked by the caller). */
 int ToRle8(const Band& band, void* bits, BITMAPINFO* info) {
     const int width = band.bitmap->width;
-    thread_local std::vector<uint8_t> indexes;
-    thread_local std::vector<uint8_t> scratch;
-    indexes.resize(static_cast<size_t>(width) * band.rows);
+    RunRows& runs = PerThread<RunRows, struct RleRunsTag>();
+    std::vector<uint8_t>& scratch = PerThread<std::vector<uint8_t>, struct RleScratchTag>();
     uint32_t palette[kPaletteSize] = {};
     int count = 0;
-    if (!IndexExact(band, indexes.data(), palette, &count))
-        IndexReduced(band, indexes.data(), palette, &count);
+    if (!RunsExact(band, runs, palette, &count)) RunsReduced(band, runs, palette, &count);
     size_t size;
     if (bits) {
-        size = EncodeRle8(indexes.data(), width, band.rows, static_cast<uint8_t*>(bits),
-                          info->bmiHeader.biSizeImage);
+        size = EncodeRle8(runs, band.rows, static_cast<uint8_t*>(bits), info->bmiHeader.biSizeImage);
         if (size == 0) return 0;
     } else {
         // Worst case: two bytes a pixel plus the row and bitmap ends.
         const size_t bound = (2 * static_cast<size_t>(width) + 2) * band.rows + 2;
         scratch.resize(bound);
-        size = EncodeRle8(indexes.data(), width, band.rows, scratch.data(), bound);
+        size = EncodeRle8(runs, band.rows, scratch.data(), bound);
         if (size == 0) return 0;
     }
     if (size > UINT32_MAX) return 0;

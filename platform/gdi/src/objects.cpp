@@ -12,6 +12,7 @@
 #include "detail.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace kgdi::detail {
@@ -33,6 +34,7 @@ struct Table {
     std::vector<Slot> slots;
     std::vector<uint32_t> free_slots;
     int live = 0;  // non-stock objects
+    std::atomic<uint64_t> removals{0};  // objects removed so far (see LookupDc)
     HGDIOBJ stock[kStockCount] = {};
     HGDIOBJ default_bitmap = nullptr;
 };
@@ -114,6 +116,7 @@ void RemoveLocked(Table& t, uint32_t index) {
     Slot& slot = t.slots[index];
     if (!slot.object->stock) --t.live;
     slot.object.reset();
+    t.removals.fetch_add(1, std::memory_order_release);
     ++slot.generation;
     if (slot.generation == 0) slot.generation = 1;
     t.free_slots.push_back(index);
@@ -147,10 +150,25 @@ Object* LookupLocked(const void* handle, Kind kind) {
     return obj->kind == kind ? obj : nullptr;
 }
 
+/* The last context a thread looked up, valid while no object has been removed since. */
+struct DcCache {
+    const void* handle = nullptr;
+    Dc* dc = nullptr;
+    uint64_t removals = 0;
+};
+
+/* Looks up a context. Drawing calls come in long runs on one context, so each thread keeps
+ * its last successful look-up and reuses it without the lock as long as no object has been
+ * removed from the table since (objects only go away by removal, so it is still live). */
 Dc* LookupDc(HDC hdc) {
     Table& t = GetTable();
+    DcCache& cache = PerThread<DcCache, struct DcCacheTag>();
+    if (hdc && hdc == cache.handle && cache.removals == t.removals.load(std::memory_order_acquire))
+        return cache.dc;
     const std::lock_guard<std::mutex> guard(t.lock);
-    return static_cast<Dc*>(LookupLocked(hdc, Kind::Dc));
+    Dc* dc = static_cast<Dc*>(LookupLocked(hdc, Kind::Dc));
+    if (dc) cache = DcCache{hdc, dc, t.removals.load(std::memory_order_relaxed)};
+    return dc;
 }
 
 void Record(const Dc& dc, KgdiRecord rec) {

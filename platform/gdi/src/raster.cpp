@@ -149,15 +149,28 @@ struct Stamp {
     std::vector<Run> full_runs;
     std::vector<Run> gain_runs[9];
 
+    /* Narrow pens write their few pixels one by one from offset lists, which beats looping
+     * over runs of one or two pixels; wide pens use runs. */
+    static constexpr int kMaxPointStampWidth = 8;
+    bool points = false;
+    std::vector<int64_t> full_points;
+    std::vector<int64_t> gain_points[9];
+
     void SetStride(int64_t w) {
         if (stride == w) return;
         stride = w;
-        auto flatten = [w](const std::vector<StampSpan>& spans, std::vector<Run>& runs) {
+        points = width <= kMaxPointStampWidth;
+        auto flatten = [w](const std::vector<StampSpan>& spans, std::vector<Run>& runs,
+                           std::vector<int64_t>& offsets) {
             runs.clear();
-            for (const StampSpan& sp : spans) runs.push_back(Run{sp.dy * w + sp.dx0, sp.dx1 - sp.dx0 + 1});
+            offsets.clear();
+            for (const StampSpan& sp : spans) {
+                runs.push_back(Run{sp.dy * w + sp.dx0, sp.dx1 - sp.dx0 + 1});
+                for (int dx = sp.dx0; dx <= sp.dx1; ++dx) offsets.push_back(sp.dy * w + dx);
+            }
         };
-        flatten(full, full_runs);
-        for (int i = 0; i < 9; ++i) flatten(gain[i], gain_runs[i]);
+        flatten(full, full_runs, full_points);
+        for (int i = 0; i < 9; ++i) flatten(gain[i], gain_runs[i], gain_points[i]);
     }
 
     void Build(int w) {
@@ -201,7 +214,7 @@ struct Stamp {
 };
 
 Stamp& StampFor(int width, int stride) {
-    thread_local Stamp stamp;
+    Stamp& stamp = PerThread<Stamp, struct StampTag>();
     if (stamp.width != width) stamp.Build(width);
     stamp.SetStride(stride);
     return stamp;
@@ -211,6 +224,34 @@ inline void PutRuns(uint32_t* p, const std::vector<Stamp::Run>& runs, uint32_t p
     for (const Stamp::Run& r : runs) {
         uint32_t* q = p + r.offset;
         for (int k = 0; k < r.length; ++k) q[k] = pixel;
+    }
+}
+
+inline void PutPoints(uint32_t* p, const int64_t* offsets, size_t n, uint32_t pixel) {
+    for (size_t k = 0; k < n; ++k) p[offsets[k]] = pixel;
+}
+
+/* The unclipped Bresenham walk of a wide segment: `put(p, kind)` writes the full disc (kind
+ * 0), the gain of a straight step (1) or of a diagonal step (2) at pixel pointer p. */
+template <typename Put>
+inline void WideWalk(const Surface& s, int64_t x0, int64_t y0, int64_t dx, int64_t dy, int sx,
+                     int sy, bool start_drawn, Put&& put) {
+    const int64_t w = s.width, n = std::max(dx, dy), d = std::min(dx, dy);
+    const bool xmajor = dx >= dy;
+    const int64_t major = xmajor ? sx : sy * w, minor = xmajor ? sy * w : sx;
+    uint32_t* p = s.pixels + y0 * w + x0;
+    if (!start_drawn) put(p, 0);
+    int64_t rem = n;
+    for (int64_t i = 0; i < n; ++i) {
+        p += major;
+        rem += 2 * d;
+        if (rem >= 2 * n) {
+            rem -= 2 * n;
+            p += minor;
+            put(p, 2);
+        } else {
+            put(p, 1);
+        }
     }
 }
 
@@ -240,24 +281,19 @@ bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, i
     const int sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
     if (!checked) {
         // Wholly inside: a plain Bresenham loop over pixel pointers.
-        const int64_t w = s.width, n = std::max(dx, dy), d = std::min(dx, dy);
-        const bool xmajor = dx >= dy;
-        const int64_t major = xmajor ? sx : sy * w, minor = xmajor ? sy * w : sx;
-        const auto& straight = stamp.gain_runs[xmajor ? 3 + (sx + 1) : (sy + 1) * 3 + 1];
-        const auto& diagonal = stamp.gain_runs[(sy + 1) * 3 + (sx + 1)];
-        uint32_t* p = s.pixels + y0 * w + x0;
-        if (!start_drawn) PutRuns(p, stamp.full_runs, pixel);
-        int64_t rem = n;
-        for (int64_t i = 0; i < n; ++i) {
-            p += major;
-            rem += 2 * d;
-            if (rem >= 2 * n) {
-                rem -= 2 * n;
-                p += minor;
-                PutRuns(p, diagonal, pixel);
-            } else {
-                PutRuns(p, straight, pixel);
-            }
+        const int straight = dx >= dy ? 3 + (sx + 1) : (sy + 1) * 3 + 1;
+        const int diagonal = (sy + 1) * 3 + (sx + 1);
+        if (stamp.points) {
+            const std::vector<int64_t>* lists[3] = {&stamp.full_points, &stamp.gain_points[straight],
+                                                    &stamp.gain_points[diagonal]};
+            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
+                PutPoints(p, lists[kind]->data(), lists[kind]->size(), pixel);
+            });
+        } else {
+            const std::vector<Stamp::Run>* lists[3] = {&stamp.full_runs, &stamp.gain_runs[straight],
+                                                       &stamp.gain_runs[diagonal]};
+            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn,
+                     [&](uint32_t* p, int kind) { PutRuns(p, *lists[kind], pixel); });
         }
         return true;
     }
@@ -291,21 +327,50 @@ bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, i
     return any && px == x1 && py == y1;
 }
 
-/* An edge of a polygon for the scanline fill, top to bottom. */
+/* An edge of a polygon for the scanline fill, top to bottom. Its crossing with the centre
+ * line of row y is x(y) = x0 + (2y + 1 - 2y0)(x1 - x0) / (2 (y1 - y0)); the first pixel whose
+ * centre is at or right of it is ceil(x(y) - 0.5) = ceil(p / q) with
+ * p = 2 x0 d + 2 (2y + 1 - 2y0)(x1 - x0) - d, q = 2d, d = 2 (y1 - y0). From row to row p grows
+ * by 4 (x1 - x0), so the crossing is kept as c = ceil(p / q) and r = c q - p (0 <= r < q) and
+ * stepped exactly with integers; only the first row needs 128-bit arithmetic. */
 struct Edge {
-    int64_t ytop, ybot;  // rows ytop .. ybot-1 cross it
+    int64_t ytop, ybot;      // rows ytop .. ybot-1 cross it
     int64_t x0, y0, x1, y1;  // end points, y0 < y1
+    int64_t c, r, q;         // crossing state (see above)
+    int64_t step_c, step_r;  // 4 (x1 - x0) = step_c q - step_r, 0 <= step_r < q
+
+    void Start(int64_t y) {
+        q = 4 * (y1 - y0);
+        const i128 d = 2 * static_cast<i128>(y1 - y0);
+        const i128 p = 2 * static_cast<i128>(x0) * d + 2 * static_cast<i128>(2 * y + 1 - 2 * y0) * (x1 - x0) - d;
+        const i128 cc = CeilDiv<i128>(p, q);
+        c = static_cast<int64_t>(std::clamp<i128>(cc, INT64_MIN / 4, INT64_MAX / 4));
+        r = static_cast<int64_t>(cc * q - p);
+        const int64_t inc = 4 * (x1 - x0);
+        step_c = CeilDiv<int64_t>(inc, q);
+        step_r = step_c * q - inc;
+    }
+    void Step() {
+        c += step_c;
+        r += step_r;
+        if (r >= q) {  // p grew by less than step_c * q: the ceiling is one lower
+            r -= q;
+            --c;
+        }
+    }
 };
 
 /* The alternate-rule fill of a set of closed rings. */
 void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* counts, int rings) {
     if (s.width <= 0 || s.height <= 0) return;
-    thread_local std::vector<Edge> edges;
-    thread_local std::vector<int64_t> xs;
+    std::vector<Edge>& edges = PerThread<std::vector<Edge>, struct FillEdgesTag>();
+    std::vector<int64_t>& xs = PerThread<std::vector<int64_t>, struct FillCrossingsTag>();
+    std::vector<Edge*>& active = PerThread<std::vector<Edge*>, struct FillActiveTag>();
     edges.clear();
+    active.clear();
     const POINT* ring = pts;
-    for (int r = 0; r < rings; ++r) {
-        const int n = counts[r];
+    for (int k = 0; k < rings; ++k) {
+        const int n = counts[k];
         for (int i = 0; i < n && n >= 3; ++i) {
             const POINT a = ring[i], b = ring[(i + 1) % n];
             if (a.y == b.y) continue;
@@ -323,34 +388,24 @@ void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* co
         if (n > 0) ring += n;
     }
     if (edges.empty()) return;
-    std::sort(edges.begin(), edges.end(),
-              [](const Edge& a, const Edge& b) { return a.ytop < b.ytop; });
-    int64_t ystart = edges.front().ytop, yend = 0;
+    std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.ytop < b.ytop; });
+    int64_t yend = 0;
     for (const Edge& e : edges) yend = std::max(yend, e.ybot);
-    thread_local std::vector<const Edge*> active;
-    active.clear();
     size_t next = 0;
-    for (int64_t y = ystart; y < yend; ++y) {
-        while (next < edges.size() && edges[next].ytop <= y) active.push_back(&edges[next++]);
-        active.erase(std::remove_if(active.begin(), active.end(),
-                                    [y](const Edge* e) { return e->ybot <= y; }),
+    for (int64_t y = edges.front().ytop; y < yend; ++y) {
+        while (next < edges.size() && edges[next].ytop <= y) {
+            edges[next].Start(y);
+            active.push_back(&edges[next++]);
+        }
+        active.erase(std::remove_if(active.begin(), active.end(), [y](const Edge* e) { return e->ybot <= y; }),
                      active.end());
         xs.clear();
-        for (const Edge* e : active) {
-            // Crossing at row centre: x = x0 + (2y + 1 - 2y0)(x1 - x0) / (2 (y1 - y0)).
-            // First pixel whose centre is at or right of it: ceil(x - 0.5).
-            const i128 den = static_cast<i128>(2) * (e->y1 - e->y0);
-            const i128 num = static_cast<i128>(2 * y + 1 - 2 * e->y0) * (e->x1 - e->x0);
-            // x - 0.5 = (2 x0 den + 2 num - den) / (2 den)
-            const i128 p = 2 * static_cast<i128>(e->x0) * den + 2 * num - den;
-            i128 c = CeilDiv<i128>(p, 2 * den);
-            if (c < -1) c = -1;
-            if (c > s.width + 1) c = s.width + 1;
-            xs.push_back(static_cast<int64_t>(c));
+        for (Edge* e : active) {
+            xs.push_back(std::clamp<int64_t>(e->c, -1, int64_t{s.width} + 1));
+            e->Step();
         }
         std::sort(xs.begin(), xs.end());
-        for (size_t k = 0; k + 1 < xs.size(); k += 2)
-            FillSpan(s, static_cast<int>(y), xs[k], xs[k + 1], pixel);
+        for (size_t k = 0; k + 1 < xs.size(); k += 2) FillSpan(s, static_cast<int>(y), xs[k], xs[k + 1], pixel);
     }
 }
 

@@ -286,7 +286,7 @@ void KeysOfUtf16(const uint16_t* text, int len, std::vector<uint32_t>& keys) {
 /* Draws the glyphs of `keys` with the font lock held. */
 void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t>& keys) {
     const Surface s = dc.surface();
-    thread_local std::vector<const Glyph*> glyphs;
+    std::vector<const Glyph*>& glyphs = PerThread<std::vector<const Glyph*>, struct TextGlyphsTag>();
     glyphs.clear();
     int64_t width = 0;
     for (uint32_t k : keys) {
@@ -322,7 +322,7 @@ void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t
 void DrawText950(const Dc& dc, int x, int y, const char* text, int len) {
     Font& font = TheFont();
     const std::lock_guard<std::mutex> guard(font.lock);
-    thread_local std::vector<uint32_t> keys;
+    std::vector<uint32_t>& keys = PerThread<std::vector<uint32_t>, struct TextKeysTag>();
     KeysOf950(font, text, len, keys);
     DrawKeys(font, dc, x, y, keys);
 }
@@ -330,7 +330,7 @@ void DrawText950(const Dc& dc, int x, int y, const char* text, int len) {
 void DrawTextUtf16(const Dc& dc, int x, int y, const uint16_t* text, int len) {
     Font& font = TheFont();
     const std::lock_guard<std::mutex> guard(font.lock);
-    thread_local std::vector<uint32_t> keys;
+    std::vector<uint32_t>& keys = PerThread<std::vector<uint32_t>, struct TextKeysTag>();
     KeysOfUtf16(text, len, keys);
     DrawKeys(font, dc, x, y, keys);
 }
@@ -338,7 +338,7 @@ void DrawTextUtf16(const Dc& dc, int x, int y, const uint16_t* text, int len) {
 void MeasureText950(const char* text, int len, int* width, int* height) {
     Font& font = TheFont();
     const std::lock_guard<std::mutex> guard(font.lock);
-    thread_local std::vector<uint32_t> keys;
+    std::vector<uint32_t>& keys = PerThread<std::vector<uint32_t>, struct TextKeysTag>();
     KeysOf950(font, text, len, keys);
     int64_t w = 0;
     for (uint32_t k : keys) w += font.GlyphFor(k).advance;
