@@ -75,8 +75,8 @@ TEST(Command, ASuccessfulImportEndsWithASummaryAndNoProgressOffATerminal) {
     Result r = kimport(dir.file("in.geojson") + " -o " + dir.file("out"));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.rfind("kimport: wrote", 0), 0u) << r.out;
-    EXPECT_NE(r.out.find("roads            1 records"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("points inserted  2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("roads               1 records"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("points inserted     2"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("reading"), std::string::npos);  // progress only on a terminal
     r = kimport(dir.file("in.geojson") + " --progress --replace -q -o " + dir.file("out"));
     EXPECT_EQ(r.status, 0);

@@ -144,7 +144,7 @@ TEST_F(Import, RoadsTakeTheDistrictThatHoldsTheirMidpoint) {
     o.districts_file = dir_.file("districts.geojson");
     o.district_field = "TNAME";
     run(o);
-    ASSERT_EQ(summary_.districts.size(), 3u);
+    ASSERT_EQ(summary_.districts.size(), 3u);  // every polygon district and the outside
     EXPECT_EQ(summary_.districts[0].code, 100);
     EXPECT_EQ(summary_.districts[0].name, "A區");
     EXPECT_EQ(summary_.districts[0].roads, 2);

@@ -28,6 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kAllDistrict = "all";
+// The tile cache marks empty slots with tile number 0, so tile 0 (x and y below 10000 m)
+// cannot be stored; it counts as off the grid.
+constexpr int32_t kUnusableTile = 0;
 constexpr double kCatalogueTolerance = 40.0;    // metres; catalogue lines are seen at >51 m/px
 constexpr double kCatalogueMinLength = 500.0;   // shorter main-road pieces stay out of it
 // Catalogue labels as the engine draws them: text at (x - 10, y - 5) pixels, about 6 pixels a
@@ -300,7 +303,6 @@ void Builder::list_districts() {
     }
     for (const PoiItem& p : col_.pois) ++pois[p.district];
     for (int d = 0; d < districts_.size(); ++d) {
-        if (district_n_[d] == 0 && pois[d] == 0) continue;
         sum_->districts.push_back({districts_.code(d), districts_.name(d), district_n_[d], pois[d]});
     }
     std::sort(sum_->districts.begin(), sum_->districts.end(),
@@ -371,7 +373,7 @@ void Builder::cut_roads() {
         std::string name = names_.to_big5(r.name, kRoadNameBytes);
         std::string code = names_.to_big5(r.code, kRoadCodeBytes);
         for (TilePiece& piece : cut_at_tiles(r.points)) {
-            if (piece.tile < 0) {
+            if (piece.tile <= kUnusableTile) {
                 drop("road pieces off the tile grid");
                 continue;
             }
@@ -397,7 +399,7 @@ void Builder::cut_roads() {
 void Builder::cut_lines() {
     for (const LineItem& l : col_.lines) {
         for (TilePiece& piece : cut_at_tiles(l.points)) {
-            if (piece.tile < 0) {
+            if (piece.tile <= kUnusableTile) {
                 drop("line pieces off the tile grid");
                 continue;
             }
@@ -430,6 +432,10 @@ void Builder::cut_areas() {
                 int32_t tile = static_cast<int32_t>(row * kTileColumns + col);
                 Polyline outer = clip_ring_to_tile(a.rings.front(), tile);
                 if (outer.empty()) continue;
+                if (tile == kUnusableTile) {
+                    drop("areas off the tile grid");
+                    continue;
+                }
                 // Holes join the outline through a bridge that the even-odd fill cancels:
                 // outline, back to its start, the hole, back to the hole's start.
                 Polyline shape = outer;
@@ -464,7 +470,7 @@ void Builder::cut_areas() {
 void Builder::place_points() {
     for (const PlaceItem& p : col_.places) {
         int32_t tile = tile_of(p.at.x, p.at.y);
-        if (tile < 0) {
+        if (tile <= kUnusableTile) {
             drop("place labels off the tile grid");
             continue;
         }
@@ -569,7 +575,7 @@ void Builder::build_pois(kdataset::DataSetContent* content) {
     std::set<int32_t> tiles;
     for (const PoiItem& p : col_.pois) {
         int32_t tile = tile_of(p.at.x, p.at.y);
-        if (tile < 0) {
+        if (tile <= kUnusableTile) {
             drop("points of interest off the tile grid");
             continue;
         }
@@ -871,30 +877,33 @@ bool run_import(const Options& options, Summary* summary, Progress* progress, st
 
 std::string format_summary(const Options& options, const Summary& s) {
     std::ostringstream o;
+    auto row = [&o](const char* what) -> std::ostringstream& {
+        o << "  " << what << std::string(20 - std::strlen(what), ' ');
+        return o;
+    };
     o << "kimport: wrote " << options.output << "\n";
-    o << "  tiles            " << s.tiles << "\n";
-    o << "  roads            " << s.road_records << " records (" << s.source_roads
-      << " source lines, " << s.joined_roads << " after joining pieces)\n";
-    o << "  other lines      " << s.line_records << "\n";
-    o << "  areas            " << s.area_records << "\n";
-    o << "  place labels     " << s.place_records << "\n";
-    o << "  points of interest " << s.pois << " in " << s.poi_tiles << " tiles\n";
-    o << "  catalogue        " << s.catalogue_entries << " entries (" << s.catalogue_polylines
-      << " main-road polylines)\n";
-    o << "  base map         " << s.base_shapes << " shapes\n";
-    o << "  points inserted  " << s.inserted_vertices
-      << " (so that every road step fits a signed byte)";
+    row("tiles") << s.tiles << "\n";
+    row("roads") << s.road_records << " records (" << s.source_roads << " source lines, "
+                 << s.joined_roads << " after joining pieces)\n";
+    row("other lines") << s.line_records << "\n";
+    row("areas") << s.area_records << "\n";
+    row("place labels") << s.place_records << "\n";
+    row("points of interest") << s.pois << " in " << s.poi_tiles << " tiles\n";
+    row("catalogue") << s.catalogue_entries << " entries (" << s.catalogue_polylines
+                     << " main-road polylines)\n";
+    row("base map") << s.base_shapes << " shapes\n";
+    row("points inserted") << s.inserted_vertices << " (so that every road step fits a signed byte)";
     if (s.written.inserted_vertices > 0) {
         o << ", and " << s.written.inserted_vertices << " by the writer";
     }
     o << "\n";
-    if (s.split_features > 0) o << "  long lines split into " << s.split_features << " more records\n";
-    if (s.simplified_areas > 0) o << "  areas simplified " << s.simplified_areas << "\n";
-    o << "  names            " << s.names.converted << " converted to Big5, " << s.names.cut
-      << " shortened to their field, " << s.names.replaced_chars
-      << " characters without a Big5 form replaced by '?' (in " << s.names.names_with_replacement
-      << " names)";
-    if (s.names.invalid_utf8 > 0) o << ", " << s.names.invalid_utf8 << " names with bad UTF-8";
+    if (s.split_features > 0) row("long lines split") << s.split_features << " more records\n";
+    if (s.simplified_areas > 0) row("areas simplified") << s.simplified_areas << "\n";
+    row("Big5 texts") << s.names.converted << " converted, " << s.names.cut
+                      << " shortened to their field, " << s.names.replaced_chars
+                      << " characters without a Big5 form replaced by '?' (in "
+                      << s.names.names_with_replacement << " texts)";
+    if (s.names.invalid_utf8 > 0) o << ", " << s.names.invalid_utf8 << " texts with bad UTF-8";
     o << "\n";
     o << "  districts (code, name, roads, points of interest):\n";
     for (const DistrictLine& d : s.districts) {
