@@ -53,6 +53,8 @@ struct LabelBox {
     int16_t bottom;
 };
 
+// Boxes are added only through add_label_box, which keeps the collision index of
+// overlaps_any in step; the list may be emptied or cut short by setting `last` directly.
 struct LabelBoxList {
     LabelBox boxes[LABEL_BOX_CAPACITY];
     int32_t last;  // -1 when empty

@@ -5,6 +5,7 @@
 // drawn is observed through the drawing layer's recorder and the pixels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -502,6 +503,76 @@ TEST(BoxesOverlap, BoxesThatOnlyTouchOverlap) {
     EXPECT_EQ(kestrel::render::boxes_overlap(0, 0, 10, 10, 11, 0, 20, 10), -1);
     EXPECT_EQ(kestrel::render::boxes_overlap(0, 0, 10, 10, 0, 11, 10, 20), -1);
     EXPECT_EQ(kestrel::render::boxes_overlap(5, 5, 6, 6, 0, 0, 10, 10), 1);
+}
+
+}  // namespace
+}  // namespace render_test
+
+namespace render_test {
+namespace {
+
+// The collision test over the label list must give the answer of testing every box in turn,
+// whatever the boxes' sizes and places (inside or far outside the view, inverted, huge), the
+// first index, and however the list was emptied.
+class LabelCollisions : public RenderTest {
+protected:
+    static bool brute_force(const render::LabelBox& q, int first) {
+        const render::LabelBoxList& list = render::label_boxes();
+        for (int i = std::max(first, 0); i <= list.last; ++i) {
+            const render::LabelBox& b = list.boxes[i];
+            if (render::boxes_overlap(q.left, q.top, q.right, q.bottom, b.left, b.top, b.right,
+                                      b.bottom) == 1)
+                return true;
+        }
+        return false;
+    }
+    // A small linear congruential generator, so that the cases are the same on every run.
+    int next(int lo, int hi) {
+        seed_ = seed_ * 1103515245u + 12345u;
+        return lo + static_cast<int>((seed_ >> 8) % static_cast<uint32_t>(hi - lo + 1));
+    }
+    render::LabelBox random_box() {
+        const int kind = next(0, 9);
+        const int x = next(-3000, 5000), y = next(-3000, 5000);
+        int w = next(0, 40), h = next(0, 40);
+        if (kind == 0) w = next(200, 9000);  // spans many cells
+        if (kind == 1) w = -next(1, 50);     // inverted
+        if (kind == 2) h = -next(1, 50);
+        if (kind < 5) return {static_cast<int16_t>(x), static_cast<int16_t>(y),
+                              static_cast<int16_t>(std::clamp(x + w, -32768, 32767)),
+                              static_cast<int16_t>(std::clamp(y + h, -32768, 32767))};
+        // most boxes near the view, where labels are
+        const int vx = next(-50, 1100), vy = next(-50, 800);
+        return {static_cast<int16_t>(vx), static_cast<int16_t>(vy),
+                static_cast<int16_t>(vx + next(0, 120)), static_cast<int16_t>(vy + next(0, 20))};
+    }
+    uint32_t seed_ = 12345;
+};
+
+TEST_F(LabelCollisions, AgreesWithTestingEveryBoxInTurn) {
+    for (int round = 0; round < 4; ++round) {
+        render::label_boxes().last = round == 2 ? 5 : -1;  // emptied, or cut short, directly
+        for (int n = 0; n < 2500; ++n) {
+            const render::LabelBox b = random_box();
+            ASSERT_TRUE(render::add_label_box(b.left, b.top, b.right, b.bottom));
+            if (n % 10 != 0) continue;
+            for (int q = 0; q < 20; ++q) {
+                const render::LabelBox query = random_box();
+                const int first = next(0, 3) == 0 ? next(0, n) : 0;
+                ASSERT_EQ(render::overlaps_any(query, first), brute_force(query, first))
+                    << "round " << round << " box " << n << " query " << q;
+            }
+        }
+    }
+}
+
+TEST_F(LabelCollisions, BoxesBeyondTheGridStillMeet) {
+    ASSERT_TRUE(render::add_label_box(30000, 30000, 30010, 30010));
+    ASSERT_TRUE(render::add_label_box(-30000, -30000, -29990, -29990));
+    EXPECT_TRUE(render::overlaps_any({30010, 30010, 30020, 30020}, 0));
+    EXPECT_FALSE(render::overlaps_any({30011, 30011, 30020, 30020}, 0));
+    EXPECT_TRUE(render::overlaps_any({-29990, -29995, -29980, -29980}, 0));
+    EXPECT_FALSE(render::overlaps_any({-29990, -29995, -29980, -29980}, 2));
 }
 
 }  // namespace
