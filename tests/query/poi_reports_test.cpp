@@ -261,6 +261,32 @@ TEST_F(PoiReportTest, TheEmptySearchTextReportsEveryPointInIndexOrder) {
                             poi_line("THIRD", kWestA + 5, kSouthA + 6));
 }
 
+// A dat44_1.bin of 48 bytes, loaded by the data set loader: index entry 0 addresses a record at
+// byte 8 (so the record's x is that entry's offset field, 8, and its y 0); entries 1 to 3 are
+// made of the record's bytes (entry 1's last index is the record's note, -1; entries 2 and 3
+// have blanks for last index, far past the file). The entries the file does not fill must be
+// skipped, not read as tile 0 with a record at byte 0.
+TEST_F(PoiReportTest, IndexEntriesThatAShortFileLeftUnfilledAreSkipped) {
+    std::string file(12, '\0');
+    const int32_t entry0[3] = {kTileA, 0, 8};
+    std::memcpy(file.data(), entry0, 12);
+    const int16_t district_category[2] = {105, 0};
+    file.append(reinterpret_cast<const char*>(district_category), 4);
+    const int32_t no_note = -1;
+    file.append(reinterpret_cast<const char*>(&no_note), 4);
+    file += padded("SHORT FILE", 28);
+    ASSERT_EQ(file.size(), 48u);
+    write_file(data_dir_ + "dat44_1.bin", file);
+    write_file(data_dir_ + "dat44_2.bin", "");
+    write_file(data_dir_ + "d4.txt", "105 277025\n");
+    write_file(data_dir_ + "alldist.txt", "");
+    ASSERT_EQ(data::set_path(data_dir_.c_str(), false), 1);
+    EXPECT_EQ(dlldistsearch(""), 0);
+    EXPECT_EQ(dist44(), poi_line("SHORT FILE", kWestA + 8, kSouthA));
+    EXPECT_EQ(dlldist44(105, 0), 0);
+    EXPECT_EQ(dist44(), poi_line("SHORT FILE", kWestA + 8, kSouthA));
+}
+
 // ---- failures -------------------------------------------------------------------------------
 
 TEST_F(PoiReportTest, MissingDataFilesGiveMinusOneAndWriteNoReport) {
