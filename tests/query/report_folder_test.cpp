@@ -3,6 +3,9 @@
 // link, not a folder, open to others or owned by another user; report files replaced, never
 // written through a planted link; nothing left behind by a failed call.
 #include <dirent.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "fixture.h"
 #include "kestrel.h"
@@ -113,6 +116,30 @@ TEST_F(ReportFolderTest, AReportThatCannotBePutInPlaceLeavesNothingBehind) {
     ASSERT_EQ(mkdir((folder_ + "/distroad.tmp").c_str(), 0700), 0);
     ASSERT_EQ(mkdir((folder_ + "/distroad.tmp/keep").c_str(), 0700), 0);
     EXPECT_EQ(dlldistroad(105), -1);
+    EXPECT_EQ(list_folder(folder_), std::vector<std::string>{"distroad.tmp"});
+}
+
+// A file size limit makes the write of the report fail (EFBIG, with SIGXFSZ ignored), as a full
+// disk would.
+TEST_F(ReportFolderTest, AReportThatCannotBeWrittenWholeLeavesNothingAndKeepsTheEarlierOne) {
+    SlotBuilder b(1, 277026);
+    for (int i = 0; i < 10; ++i) b.road(3, 105, "ROAD " + std::to_string(i), {{i, i}, {9, 9}});
+    index_tile(105, 277026);
+    ASSERT_EQ(dlldistroad(105), 10);
+    const std::string earlier = report("distroad.tmp");
+
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old_limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+    rlimit small = old_limit;
+    small.rlim_cur = 100;  // the report is 11 lines of about 40 bytes
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = dlldistroad(105);
+    setrlimit(RLIMIT_FSIZE, &old_limit);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(report("distroad.tmp"), earlier);
     EXPECT_EQ(list_folder(folder_), std::vector<std::string>{"distroad.tmp"});
 }
 
