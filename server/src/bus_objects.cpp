@@ -199,6 +199,13 @@ ServerBus::ServerBus(RequestService& service, QDBusConnection connection)
             endNow();
         }
     });
+    busCheck_.setInterval(kBusCheckMs);
+    connect(&busCheck_, &QTimer::timeout, this, [this] {
+        if (!connection_.isConnected()) {
+            qWarning("the bus connection is gone: ending");
+            QCoreApplication::exit(1);
+        }
+    });
 }
 
 QString ServerBus::start(bool debugHooks) {
@@ -229,6 +236,7 @@ QString ServerBus::start(bool debugHooks) {
             .arg(QLatin1String(kServiceName));
     }
     startupIdle_.start();
+    busCheck_.start();
     return QString();
 }
 

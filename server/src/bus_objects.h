@@ -102,6 +102,8 @@ class ServerBus : public QObject {
 public:
     // How long a started server waits for its first instance before it ends.
     static constexpr int kStartupIdleMs = 60000;
+    // How often the server checks that its bus is still there (it ends when the bus is gone).
+    static constexpr int kBusCheckMs = 1000;
 
     ServerBus(RequestService& service, QDBusConnection connection);
 
@@ -127,6 +129,7 @@ private:
     int nextInstance_ = 1;
     bool everCreated_ = false;
     QTimer startupIdle_;
+    QTimer busCheck_;
 };
 
 }  // namespace tessera

@@ -2,7 +2,8 @@
 //
 // Fixtures are BMP files built byte by byte from the format's tables (file header, info
 // header, colour table, pixel rows or RLE8 codes). The GIF files written are decoded by
-// Pillow in a separate /usr/bin/python3 process, so the check does not rest on giflib.
+// Pillow in a separate /usr/bin/python3 process (decode_gif.py), so the check does not rest
+// on giflib.
 #include <kbmp2gif.h>
 
 #include <gtest/gtest.h>
@@ -98,14 +99,10 @@ void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// Decodes a GIF with Pillow: returns the picture and the number of palette entries used.
+// Decodes a GIF with Pillow (decode_gif.py): returns the picture, the number of its distinct
+// colours and whether it is interlaced.
 Picture decodeGif(const fs::path& path, int* colours = nullptr, bool* interlaced = nullptr) {
-    const std::string command =
-        "/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
-        "assert im.format == 'GIF'; "
-        "print(im.size[0], im.size[1], len(im.getcolors(256) or []), "
-        "1 if im.info.get('interlace') else 0); rgb = im.convert('RGB'); "
-        "print(rgb.tobytes().hex())\" '" + path.string() + "'";
+    const std::string command = "/usr/bin/python3 " DECODE_GIF_SCRIPT " '" + path.string() + "'";
     FILE* pipe = popen(command.c_str(), "r");
     Picture p;
     if (pipe == nullptr) return p;

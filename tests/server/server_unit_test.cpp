@@ -136,7 +136,7 @@ TEST(Drawview, RaisesOverflowBeforeClearingWhenTheWindowLeavesTheInt32Range) {
     box.clearImage();
     SetPixel(box.hdc(), 0, 0, RGB(9, 9, 9));
     EXPECT_EQ(errorOf([&] { tessera::drawview(box, missingEngine, 0, 0, 1e10); }), 6);
-    EXPECT_EQ(errorOf([&] { tessera::drawview(box, missingEngine, 2147483647, 0, 20); }), 6);
+    EXPECT_EQ(errorOf([&] { tessera::drawview(box, missingEngine, -2147483647, 0, 20); }), 6);
     EXPECT_EQ(errorOf([&] { tessera::drawview(box, missingEngine, 0, 0, std::nan("")); }), 6);
     EXPECT_EQ(errorOf([&] { tessera::drawview(box, missingEngine, 0, 0, INFINITY); }), 6);
     EXPECT_EQ(GetPixel(box.hdc(), 0, 0), RGB(9, 9, 9));

@@ -86,12 +86,17 @@ class PrivateBus:
             # Qt and fontconfig keep caches until exit; leaks of the server are not the subject.
             daemon_env["ASAN_OPTIONS"] = "detect_leaks=0"
         daemon_env.update(env or {})
+        # The daemon and the servers it starts write to a log of their own, so that no
+        # process outlives the test holding the test runner's output open.
+        self.daemon_log = open(os.path.join(self.root, "daemon.log"), "w")
         self.daemon = subprocess.Popen(
             ["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
-            stdout=subprocess.PIPE, env=daemon_env)
+            stdout=subprocess.PIPE, stderr=self.daemon_log, stdin=subprocess.DEVNULL,
+            env=daemon_env)
         self.address = self.daemon.stdout.readline().decode().strip()
         self.env = dict(daemon_env, DBUS_SESSION_BUS_ADDRESS=self.address)
         self.connections = []
+        self.server_pids = set()
 
     def connect(self):
         conn = dbus.bus.BusConnection(self.address)
@@ -103,28 +108,37 @@ class PrivateBus:
         conn = conn or self.connect()
         factory = dbus.Interface(conn.get_object(SERVICE, CLASS_PATH), "tessera.ClassFactory")
         path = factory.CreateInstance(timeout=CALL_TIMEOUT)
+        self.server_pids.add(self.server_pid(conn))
         return conn, dbus.Interface(conn.get_object(SERVICE, path), IFACE), str(path)
 
     def debug(self, conn):
         return dbus.Interface(conn.get_object(SERVICE, DEBUG_PATH), "tessera.Debug")
 
     def server_pid(self, conn):
-        return int(conn.get_unix_process_id(SERVICE))
+        daemon = dbus.Interface(conn.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus"),
+                                "org.freedesktop.DBus")
+        return int(daemon.GetConnectionUnixProcessID(SERVICE))
 
     def has_server(self, conn):
         return bool(conn.name_has_owner(SERVICE))
 
+    @staticmethod
+    def running(pid):
+        """Whether the process `pid` exists and is not a zombie."""
+        try:
+            with open("/proc/%d/stat" % pid) as f:
+                return f.read().split(")")[-1].split()[0] != "Z"
+        except OSError:
+            return False
+
     def wait_gone(self, pid, seconds=20):
         """Waits until the process `pid` has ended; returns whether it did."""
         end = time.time() + seconds
-        while time.time() < end:
-            if not os.path.exists("/proc/%d" % pid):
-                return True
-            with open("/proc/%d/stat" % pid) as f:
-                if f.read().split(")")[-1].split()[0] == "Z":
-                    return True
+        while self.running(pid):
+            if time.time() >= end:
+                return False
             time.sleep(0.05)
-        return False
+        return True
 
     def log(self):
         path = os.path.join(self.tmp, "tessera.log")
@@ -133,20 +147,18 @@ class PrivateBus:
     def close(self):
         for conn in self.connections:
             try:
-                if conn.name_has_owner(SERVICE):
-                    pid = self.server_pid(conn)
-                    os.kill(pid, signal.SIGTERM)
-                    self.wait_gone(pid, 5)
-                break
-            except (dbus.DBusException, OSError):
-                pass
-        for conn in self.connections:
-            try:
                 conn.close()
             except Exception:
                 pass
+        for pid in self.server_pids:
+            if self.running(pid):
+                os.kill(pid, signal.SIGTERM)
+                if not self.wait_gone(pid, 5):
+                    os.kill(pid, signal.SIGKILL)
         self.daemon.terminate()
         self.daemon.wait()
+        self.daemon.stdout.close()
+        self.daemon_log.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -265,12 +277,12 @@ class DrawNamesTest(ServerTestCase):
 
     def test_two_draws_with_one_id_in_one_second_give_one_name_and_the_second_replaces(self):
         _, inst, _ = self.bus.create()
-        self.assertEqual(self.draw(inst, "B7", 200, 150), "B7559.gif")
-        first = os.stat(os.path.join(self.bus.tmp, "B7559.gif"))
-        self.assertEqual(self.draw(inst, "B7", 300, 250, mp=30.0), "B7559.gif")
-        self.assertEqual(self.tmp_files(), ["B7559.gif"])
-        self.assertEqual(Image.open(os.path.join(self.bus.tmp, "B7559.gif")).size, (296, 246))
-        self.assertNotEqual(first.st_ino, os.stat(os.path.join(self.bus.tmp, "B7559.gif")).st_ino)
+        self.assertEqual(self.draw(inst, "B7", 200, 150), "B759.gif")
+        first = os.stat(os.path.join(self.bus.tmp, "B759.gif"))
+        self.assertEqual(self.draw(inst, "B7", 300, 250, mp=30.0), "B759.gif")
+        self.assertEqual(self.tmp_files(), ["B759.gif"])
+        self.assertEqual(Image.open(os.path.join(self.bus.tmp, "B759.gif")).size, (296, 246))
+        self.assertNotEqual(first.st_ino, os.stat(os.path.join(self.bus.tmp, "B759.gif")).st_ino)
 
 
 class DrawNamesLateTest(ServerTestCase):
@@ -301,9 +313,9 @@ class DrawFailuresTest(ServerTestCase):
 
     def test_a_failing_converter_gives_err_gif_and_deletes_the_bmp(self):
         _, inst, _ = self.bus.create()
-        os.mkdir(os.path.join(self.bus.tmp, "C1259.gif"))  # the GIF cannot take this name
+        os.mkdir(os.path.join(self.bus.tmp, "C59.gif"))  # the GIF cannot take this name
         self.assertEqual(self.draw(inst, "C"), "err.gif")
-        self.assertEqual(self.tmp_files(), ["C1259.gif"])
+        self.assertEqual(self.tmp_files(), ["C59.gif"])
         self.assertNotIn("err.gif", self.tmp_files())
 
     def test_a_scale_below_1_converts_the_cleared_box(self):
@@ -465,7 +477,7 @@ class LifetimeTest(ServerTestCase):
         self.draw3(inst)
         dbus.Interface(conn.get_object(SERVICE, path), "tessera.Object").Release()
         time.sleep(0.5)
-        self.assertTrue(os.path.exists("/proc/%d" % pid))
+        self.assertTrue(PrivateBus.running(pid))
         self.bus.debug(conn).closeWindow()
         self.assertTrue(self.bus.wait_gone(pid))
 
@@ -539,7 +551,7 @@ class WindowTest(ServerTestCase):
         pid = self.bus.server_pid(conn)
         dbus.Interface(conn.get_object(SERVICE, path), "tessera.Object").Release()
         time.sleep(0.3)
-        self.assertTrue(os.path.exists("/proc/%d" % pid))
+        self.assertTrue(PrivateBus.running(pid))
         self.bus.debug(conn).closeWindow()
         self.assertTrue(self.bus.wait_gone(pid))
 
