@@ -176,6 +176,22 @@ TEST(WidePens, EndsAndJoinsAreRound) {
     }
 }
 
+TEST(WidePens, APointIsTheDiscOfThePenWidth) {
+    // A zero-length polyline draws the pen's disc: pixel centres strictly within w / 2 of the
+    // point (odd widths) or of the corner above-left of it (even widths).
+    for (int w = 2; w <= 40; ++w) {
+        Canvas c(100, 100);
+        DrawPolyline(c, {{50, 50}, {50, 50}}, w);
+        const double e = (w % 2 == 0) ? 0.5 : 0.0;
+        for (int y = 0; y < 100; ++y)
+            for (int x = 0; x < 100; ++x) {
+                const double ddx = x + e - 50, ddy = y + e - 50;
+                const bool want = ddx * ddx + ddy * ddy < w * w / 4.0;
+                ASSERT_EQ(GetPixel(c.dc(), x, y) == kBlack, want) << "w " << w << " at " << x << "," << y;
+            }
+    }
+}
+
 TEST(WidePens, WidePenCapsAreDrawnAtBothEnds) {
     Canvas c(40, 40);
     DrawPolyline(c, {{10, 20}, {30, 20}}, 5);

@@ -25,6 +25,12 @@ constexpr uint32_t kInfoHeaderMin = 40;
 constexpr uint32_t kInfoHeaderMax = 124;  // BITMAPV5HEADER
 constexpr uint32_t kBitfields = 3;
 constexpr uint32_t kMaxPalette = 256;
+/* RLE8 data can declare a huge bitmap in a few bytes (end of bitmap early, delta escapes).
+ * Beyond kRleFreePixels, an RLE8 image may have at most kRlePixelsPerByte pixels for each
+ * byte of compressed data (the densest plain encoding gives about 128), so that a tiny file
+ * cannot make the reader allocate and fill a gigabyte. */
+constexpr uint64_t kRleFreePixels = uint64_t{1} << 20;
+constexpr uint64_t kRlePixelsPerByte = 1024;
 /* Largest file the loader reads into memory. */
 constexpr uint64_t kMaxFileBytes = uint64_t{1} << 31;
 
@@ -219,6 +225,10 @@ KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image) {
     if (h.bpp == 8 && !ReadPalette(r, h, palette)) return FALSE;
     // Uncompressed data must all be there before any memory is given to the image.
     if (h.compression != BI_RLE8 && !r.Has(h.data_offset, RawStride(h) * h.height)) return FALSE;
+    const uint64_t pixels = uint64_t{static_cast<uint32_t>(h.width)} * static_cast<uint32_t>(h.height);
+    if (h.compression == BI_RLE8 && pixels > kRleFreePixels &&
+        pixels > (r.size() - h.data_offset) * kRlePixelsPerByte)
+        return FALSE;
     KgdiImage img{static_cast<uint32_t*>(std::malloc(static_cast<size_t>(h.width) * h.height * 4)),
                   h.width, h.height};
     if (!img.pixels) return FALSE;

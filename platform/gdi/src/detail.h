@@ -22,7 +22,7 @@ constexpr int kMaxBitmapSide = 16384;
 constexpr int64_t kMaxBitmapPixels = int64_t{1} << 28;
 
 /* Pens wider than this are drawn this wide: it bounds the work of one stroke. */
-constexpr int kMaxPenWidth = 1024;
+constexpr int kMaxPenWidth = 256;
 
 /* The layer's pixel word 0x00RRGGBB from a COLORREF 0x00BBGGRR, and back. */
 constexpr uint32_t PixelFromColor(COLORREF c) noexcept {

@@ -17,6 +17,7 @@
 #include "detail.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace kgdi::detail {
@@ -173,42 +174,49 @@ struct Stamp {
         for (int i = 0; i < 9; ++i) flatten(gain[i], gain_runs[i], gain_points[i]);
     }
 
+    /* Builds the disc and its gains row by row: row dy of the disc holds the dx with
+     * (2dx + e)^2 + (2dy + e)^2 < w^2 (e = 1 for even widths, which centre on the corner). */
     void Build(int w) {
         width = w;
         reach = w / 2 + 1;
-        const int e = (w % 2 == 0) ? 1 : 0;  // doubled centre offset
-        auto in_disc = [&](int dx, int dy) {
-            if (dx < -reach || dx > reach || dy < -reach || dy > reach) return false;
-            const int64_t ex = 2 * dx + e, ey = 2 * dy + e;
-            return ex * ex + ey * ey < int64_t{w} * w;
-        };
         stride = -1;
+        const int e = (w % 2 == 0) ? 1 : 0;
+        const int rows = 2 * reach + 1;
+        std::vector<int> lo(rows + 2, 1), hi(rows + 2, 0);  // index dy + reach + 1; empty = lo > hi
+        auto row_of = [&](int dy) { return dy + reach + 1; };
+        for (int dy = -reach; dy <= reach; ++dy) {
+            const int64_t r2 = int64_t{w} * w - int64_t{2 * dy + e} * (2 * dy + e);
+            if (r2 <= 0) continue;
+            int64_t m = static_cast<int64_t>(std::sqrt(static_cast<double>(r2)));
+            while (m * m >= r2) --m;  // largest m with m^2 < r2
+            while ((m + 1) * (m + 1) < r2) ++m;
+            // -m <= 2dx + e <= m
+            lo[row_of(dy)] = static_cast<int>(CeilDiv<int64_t>(-m - e, 2));
+            hi[row_of(dy)] = static_cast<int>(FloorDiv<int64_t>(m - e, 2));
+        }
         full.clear();
         for (auto& g : gain) g.clear();
-        auto add_spans = [&](std::vector<StampSpan>& out, auto&& member) {
-            for (int dy = -reach; dy <= reach; ++dy) {
-                int start = 0;
-                bool open = false;
-                for (int dx = -reach; dx <= reach + 1; ++dx) {
-                    const bool m = dx <= reach && member(dx, dy);
-                    if (m && !open) {
-                        start = dx;
-                        open = true;
-                    } else if (!m && open) {
-                        out.push_back(StampSpan{dy, start, dx - 1});
-                        open = false;
-                    }
-                }
-            }
-        };
-        add_spans(full, in_disc);
+        for (int dy = -reach; dy <= reach; ++dy)
+            if (lo[row_of(dy)] <= hi[row_of(dy)]) full.push_back(StampSpan{dy, lo[row_of(dy)], hi[row_of(dy)]});
         for (int my = -1; my <= 1; ++my)
             for (int mx = -1; mx <= 1; ++mx) {
                 if (mx == 0 && my == 0) continue;
                 // Offsets o (from the new centre) in the disc whose pixel was not in the old
-                // disc: o + (mx, my) is outside the disc around the old centre.
-                add_spans(gain[(my + 1) * 3 + (mx + 1)],
-                          [&](int dx, int dy) { return in_disc(dx, dy) && !in_disc(dx + mx, dy + my); });
+                // disc: row dy of the new disc minus row dy + my of the old one moved by -mx.
+                std::vector<StampSpan>& out = gain[(my + 1) * 3 + (mx + 1)];
+                for (int dy = -reach; dy <= reach; ++dy) {
+                    const int nl = lo[row_of(dy)], nh = hi[row_of(dy)];
+                    if (nl > nh) continue;
+                    const int old = dy + my;
+                    const bool has_old = old >= -reach && old <= reach && lo[row_of(old)] <= hi[row_of(old)];
+                    if (!has_old) {
+                        out.push_back(StampSpan{dy, nl, nh});
+                        continue;
+                    }
+                    const int ol = lo[row_of(old)] - mx, oh = hi[row_of(old)] - mx;
+                    if (nl <= std::min(nh, ol - 1)) out.push_back(StampSpan{dy, nl, std::min(nh, ol - 1)});
+                    if (std::max(nl, oh + 1) <= nh) out.push_back(StampSpan{dy, std::max(nl, oh + 1), nh});
+                }
             }
     }
 };
@@ -265,8 +273,11 @@ inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int6
         }
         return;
     }
-    for (const StampSpan& sp : spans) FillSpan(s, static_cast<int>(std::clamp<int64_t>(y + sp.dy, -1, s.height)),
-                                               x + sp.dx0, x + sp.dx1 + 1, pixel);
+    // Spans are in row order: skip straight to the rows inside the bitmap.
+    auto it = std::lower_bound(spans.begin(), spans.end(), -y,
+                               [](const StampSpan& sp, int64_t dy) { return sp.dy < dy; });
+    for (; it != spans.end() && y + it->dy < s.height; ++it)
+        FillSpan(s, static_cast<int>(y + it->dy), x + it->dx0, x + it->dx1 + 1, pixel);
 }
 
 /* A segment of a wide pen, both ends included. `start_drawn` tells that the disc at the
