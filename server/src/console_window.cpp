@@ -57,6 +57,7 @@ QLineEdit* makeTextBox(const QString& text, QRect geometry, QWidget* parent) {
     auto* box = new QLineEdit(text, parent);
     box->setGeometry(geometry);
     box->setTextMargins(0, 0, 0, 0);
+    box->setCursorPosition(0);  // show the start of the text in the narrow box
     return box;
 }
 
@@ -82,6 +83,7 @@ ConsoleWindow::ConsoleWindow(EngineBinding& engine, const QByteArray& converterP
     font.setPixelSize(12);
     font.setStyleStrategy(QFont::NoAntialias);
     setFont(font);
+    setStyleSheet(QStringLiteral("QLineEdit { padding: 0px; }"));
 
     // Controls in creation order.
     command3_ = makeButton(QStringLiteral("清圖"), twips(3240, 0, 615, 255), this);
@@ -137,6 +139,8 @@ ConsoleWindow::~ConsoleWindow() = default;
 void ConsoleWindow::formLoad() {
     text4_->setText(singleText(static_cast<float>(picture_->innerWidth())));
     text5_->setText(singleText(static_cast<float>(picture_->innerHeight())));
+    text4_->setCursorPosition(0);
+    text5_->setCursorPosition(0);
 }
 
 void ConsoleWindow::command1Click() {
@@ -191,6 +195,7 @@ bool ConsoleWindow::setTextBox(const QString& name, const QString& text) {
     auto* box = qobject_cast<QLineEdit*>(control(name));
     if (box == nullptr) return false;
     box->setText(text);
+    box->setCursorPosition(0);
     return true;
 }
 
