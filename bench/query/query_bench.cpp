@@ -51,8 +51,9 @@ std::string generate_city() {
                 for (int k = 0; k <= 4; ++k) {
                     const int along = block * 150 + k * 37 + (k == 4 ? 2 : 0);
                     const int across = line * 150 + (k == 0 || k == 4 ? 0 : jitter(rng));
-                    road.points.push_back(dir_ == 0 ? kdataset::WorldPoint{west + along, south + across}
-                                                    : kdataset::WorldPoint{west + across, south + along});
+                    road.points.push_back(dir_ == 0
+                                              ? kdataset::WorldPoint{west + along, south + across}
+                                              : kdataset::WorldPoint{west + across, south + along});
                 }
                 tile.roads.push_back(road);
             }
@@ -63,7 +64,8 @@ std::string generate_city() {
     const std::string folder = std::string(dir) + "/";
     const std::string error = kdataset::write_dataset(content, folder, &report);
     if (!error.empty()) {
-        std::fprintf(stderr, "bench_query: cannot write the generated data set: %s\n", error.c_str());
+        std::fprintf(stderr, "bench_query: cannot write the generated data set: %s\n",
+                     error.c_str());
         return "";
     }
     return folder;

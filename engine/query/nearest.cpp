@@ -65,9 +65,10 @@ int64_t smallest_passing_tolerance(int64_t px, int64_t py, int64_t x1, int64_t y
     if (x1 != x2) {
         const double k = static_cast<double>(y1 - y2) / static_cast<double>(x1 - x2);
         const double b = static_cast<double>(y1) - k * static_cast<double>(x1);
-        const double offset = std::fabs(k) >= 1.0
-                                  ? std::fabs(static_cast<double>(px) - (static_cast<double>(py) - b) / k)
-                                  : std::fabs(static_cast<double>(py) - (k * static_cast<double>(px) + b));
+        const double offset =
+            std::fabs(k) >= 1.0
+                ? std::fabs(static_cast<double>(px) - (static_cast<double>(py) - b) / k)
+                : std::fabs(static_cast<double>(py) - (k * static_cast<double>(px) + b));
         if (offset < static_cast<double>(t_max))
             t = std::max(t, round_up_to_step(static_cast<int64_t>(std::ceil(offset))));
         else
@@ -75,7 +76,8 @@ int64_t smallest_passing_tolerance(int64_t px, int64_t py, int64_t x1, int64_t y
     }
     t = std::min(t, t_max);
     double s = 0;
-    while (t - FIRST_TOLERANCE >= t_box && near_segment(px, py, x1, y1, x2, y2, t - FIRST_TOLERANCE, &s))
+    while (t - FIRST_TOLERANCE >= t_box &&
+           near_segment(px, py, x1, y1, x2, y2, t - FIRST_TOLERANCE, &s))
         t -= FIRST_TOLERANCE;
     while (t < t_max && !near_segment(px, py, x1, y1, x2, y2, t, &s)) t += FIRST_TOLERANCE;
     return t;
@@ -83,8 +85,8 @@ int64_t smallest_passing_tolerance(int64_t px, int64_t py, int64_t x1, int64_t y
 
 }  // namespace
 
-bool near_segment(int64_t px, int64_t py, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
-                  int64_t t, double* slope) noexcept {
+bool near_segment(int64_t px, int64_t py, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t t,
+                  double* slope) noexcept {
     if (px < std::min(x1, x2) - t || px > std::max(x1, x2) + t || py < std::min(y1, y2) - t ||
         py > std::max(y1, y2) + t)
         return false;

@@ -22,17 +22,17 @@
 namespace kestrel::query {
 
 // ---- shared limits and field sizes ------------------------------------------------------
-inline constexpr int ROAD_TYPE_FIRST = 1;    // road types for queries, highlight and reports
+inline constexpr int ROAD_TYPE_FIRST = 1;  // road types for queries, highlight and reports
 inline constexpr int ROAD_TYPE_LAST = 9;
-inline constexpr int POINT_TYPE_FIRST = 21;  // point features follow the lines in a slot
-inline constexpr int HIGHLIGHT_COLOUR = 10;  // colour entry and pen place of the highlight
+inline constexpr int POINT_TYPE_FIRST = 21;     // point features follow the lines in a slot
+inline constexpr int HIGHLIGHT_COLOUR = 10;     // colour entry and pen place of the highlight
 inline constexpr int ROAD_REF_FACTOR = 100000;  // road reference = slot * 100000 + record
 inline constexpr int ROAD_TEXT_BYTES = 29;      // road text with its NUL
 inline constexpr int ROAD_TEXT_CODE = 4;        // byte offsets in the road text
 inline constexpr int ROAD_TEXT_NAME = 8;
 inline constexpr int ROAD_CODE_BYTES = 4;
-inline constexpr int FIRST_TOLERANCE = 2;       // metres; passes grow by this step
-inline constexpr double TOLERANCE_PIXELS = 4.0; // largest tolerance, in pixels of the scale
+inline constexpr int FIRST_TOLERANCE = 2;        // metres; passes grow by this step
+inline constexpr double TOLERANCE_PIXELS = 4.0;  // largest tolerance, in pixels of the scale
 
 inline constexpr bool is_road_type(int type) noexcept {
     return type >= ROAD_TYPE_FIRST && type <= ROAD_TYPE_LAST;
@@ -96,11 +96,11 @@ int select_road(const char* name) noexcept;
 // then the horizontal (steep segment) or vertical (shallow segment) offset from the segment's
 // line, both bounds inclusive. On a pass, *slope receives the segment's slope (1.0 for a
 // vertical segment).
-bool near_segment(int64_t px, int64_t py, int64_t x1, int64_t y1, int64_t x2, int64_t y2,
-                  int64_t t, double* slope) noexcept;
+bool near_segment(int64_t px, int64_t py, int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t t,
+                  double* slope) noexcept;
 
 struct RoadHit {
-    int slot;      // -1: nothing found
+    int slot;  // -1: nothing found
     int record;
     double slope;  // slope of the segment that decided
 };
@@ -143,7 +143,7 @@ bool report_folder(char* out, std::size_t size) noexcept;
 // temporary file; commit() renames it over the report's name, so the report appears whole or
 // not at all. A report that is not committed is removed when the object ends.
 class ReportFile {
-public:
+  public:
     ReportFile() noexcept = default;
     ~ReportFile();
     ReportFile(const ReportFile&) = delete;
@@ -151,13 +151,13 @@ public:
 
     bool open(const char* name) noexcept;
     void write(const char* bytes, std::size_t n) noexcept;
-    void text(const char* s) noexcept;                     // up to its NUL
-    void number(int64_t v) noexcept;                       // signed decimal
+    void text(const char* s) noexcept;  // up to its NUL
+    void number(int64_t v) noexcept;    // signed decimal
     void blanks(int n) noexcept;
-    void line_end() noexcept { write("\r\n", 2); }         // CR LF on disk
+    void line_end() noexcept { write("\r\n", 2); }  // CR LF on disk
     bool commit() noexcept;  // false (and nothing left) when any write failed
 
-private:
+  private:
     bool flush() noexcept;
     void discard() noexcept;
 
@@ -176,7 +176,7 @@ private:
 inline constexpr int REPORT_NAME_CAPACITY = 100000;
 
 class ReportNameList {
-public:
+  public:
     void clear() noexcept;
     // True when `name` (20 bytes, compared up to a NUL) is in the list.
     bool contains(const char* name) const noexcept;
@@ -184,7 +184,7 @@ public:
     bool add(const char* name) noexcept;
     int last() const noexcept { return last_; }
 
-private:
+  private:
     static constexpr int HASH_SLOTS = 262144;  // power of two, above twice the capacity
     static uint32_t hash(const char* name) noexcept;
     int find(const char* name, uint32_t* home) const noexcept;

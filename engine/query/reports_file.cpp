@@ -64,7 +64,9 @@ bool report_folder(char* out, std::size_t size) noexcept {
     return n > 0 && static_cast<std::size_t>(n) < size;
 }
 
-ReportFile::~ReportFile() { discard(); }
+ReportFile::~ReportFile() {
+    discard();
+}
 
 bool ReportFile::open(const char* name) noexcept {
     discard();
@@ -100,7 +102,9 @@ void ReportFile::write(const char* bytes, std::size_t n) noexcept {
     }
 }
 
-void ReportFile::text(const char* s) noexcept { write(s, std::strlen(s)); }
+void ReportFile::text(const char* s) noexcept {
+    write(s, std::strlen(s));
+}
 
 void ReportFile::number(int64_t v) noexcept {
     char digits[24];

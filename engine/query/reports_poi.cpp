@@ -28,8 +28,8 @@ static_assert(std::endian::native == std::endian::little,
 
 constexpr const char* POI_FILE = "dat44_1.bin";
 constexpr const char* NOTE_FILE = "dat44_2.bin";
-constexpr int POI_NAME_BLANKS = 7;   // between the name and X
-constexpr int POI_NOTE_BLANKS = 2;   // between Y and the note (or the line end)
+constexpr int POI_NAME_BLANKS = 7;  // between the name and X
+constexpr int POI_NOTE_BLANKS = 2;  // between Y and the note (or the line end)
 constexpr int MAX_BLOCK_RECORDS = static_cast<int>(data::WORK_BUFFER_SIZE / data::POI_RECORD_BYTES);
 
 // A data file open for reading, with its size.
@@ -159,7 +159,8 @@ int poi_by_district(int32_t code, int32_t category) noexcept {
         const int count = out.read_block(ds.poi_index[e]);
         for (int i = 0; i < count; ++i) {
             const data::PoiRecord rec = block_record(i);
-            if (rec.district == code && rec.category == category) out.write(ds.poi_index[e].tile, rec);
+            if (rec.district == code && rec.category == category)
+                out.write(ds.poi_index[e].tile, rec);
         }
     }
     return out.finish();
@@ -240,6 +241,8 @@ KESTREL_API int dlldistxy(int x, int y, int r, int category) {
     return kestrel::query::poi_by_window(x, y, r, category);
 }
 
-KESTREL_API int dlldistsearch(const char* text) { return kestrel::query::poi_by_name(text); }
+KESTREL_API int dlldistsearch(const char* text) {
+    return kestrel::query::poi_by_name(text);
+}
 
 }  // extern "C"

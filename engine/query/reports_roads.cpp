@@ -200,7 +200,9 @@ int meeting_roads(int32_t code, char* name) noexcept {
 
 extern "C" {
 
-KESTREL_API int dlldistroad(int code) { return kestrel::query::district_roads(code); }
+KESTREL_API int dlldistroad(int code) {
+    return kestrel::query::district_roads(code);
+}
 
 KESTREL_API int dlldistcrrd(int code, char* name) {
     return kestrel::query::meeting_roads(code, name);

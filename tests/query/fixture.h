@@ -28,7 +28,9 @@
 #include "render/view.h"
 
 // Pixel points compare by value (for expected polylines).
-inline bool operator==(const POINT& a, const POINT& b) { return a.x == b.x && a.y == b.y; }
+inline bool operator==(const POINT& a, const POINT& b) {
+    return a.x == b.x && a.y == b.y;
+}
 
 namespace qtest {
 
@@ -44,7 +46,7 @@ inline std::string padded(const std::string& name, std::size_t width = data::NAM
 }
 
 class SlotBuilder {
-public:
+  public:
     // Empties slot `s` and gives it `tile`, the tile's south-west corner as origin and the
     // in-view flag.
     SlotBuilder(int s, int32_t tile, bool in_view = false) : index_(s), slot_(data::slot(s)) {
@@ -89,7 +91,7 @@ public:
 
     data::FeatureRecord& record(int i) { return slot_.records[i]; }
 
-private:
+  private:
     data::FeatureRecord& add(int type, const Points& pts) {
         const int i = ++slot_.header.last_record;
         data::FeatureRecord& r = slot_.records[i];
@@ -116,7 +118,7 @@ private:
 };
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/query-test-XXXXXX";
         const char* made = mkdtemp(pattern);
@@ -130,7 +132,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -163,7 +165,7 @@ inline std::string poi_line(const std::string& name, long x, long y, const std::
 
 // Resets the engine and sends reports into a private folder.
 class QueryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         data::reset_all();
         kestrel::render::reset_view_state();

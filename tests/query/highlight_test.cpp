@@ -17,7 +17,7 @@ struct Drawn {
 };
 
 class HighlightTest : public QueryTest {
-protected:
+  protected:
     void SetUp() override {
         QueryTest::SetUp();
         dc_ = CreateCompatibleDC(nullptr);

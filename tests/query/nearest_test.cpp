@@ -77,7 +77,7 @@ TEST_F(NearestTest, APoint3mAboveAHorizontalRoadNeedsTolerance4) {
     EXPECT_EQ(dllquroad(kWest + 150, kSouth + 503, 1.0, text), 0);
     EXPECT_EQ(dllquroad(kWest + 150, kSouth + 503, 0.75, text), -1);  // largest tolerance 2
     EXPECT_STREQ(text, "");
-    EXPECT_EQ(dllquroad(kWest + 150, kSouth + 503, 0.4, text), -1);   // no pass at all
+    EXPECT_EQ(dllquroad(kWest + 150, kSouth + 503, 0.4, text), -1);  // no pass at all
 }
 
 TEST_F(NearestTest, ThePointOnAVerticalRoadIsFoundInTheFirstPass) {
@@ -192,21 +192,21 @@ std::string one_road_tile_file(int32_t tile) {
     std::string f(128, '\0');
     auto put32 = [&](std::size_t at, int32_t v) { std::memcpy(&f[at], &v, 4); };
     auto add16 = [&](int16_t v) { f.append(reinterpret_cast<const char*>(&v), 2); };
-    put32(8, 4);       // record size of sections A, C, D
-    put32(12, -1);     // section A empty
-    put32(16, -1);     // anchor base
+    put32(8, 4);    // record size of sections A, C, D
+    put32(12, -1);  // section A empty
+    put32(16, -1);  // anchor base
     put32(20, 128);
-    put32(24, 0);      // one section B record
+    put32(24, 0);  // one section B record
     put32(28, 16);
     put32(32, 128);
-    put32(36, -1);     // sections C, D empty
+    put32(36, -1);  // sections C, D empty
     put32(40, 144);
     put32(44, -1);
     put32(48, 144);
-    put32(52, -1);     // no file vertices
+    put32(52, -1);  // no file vertices
     put32(56, 144);
-    put32(64, 144);    // delta stream
-    put32(68, 0);      // one name
+    put32(64, 144);  // delta stream
+    put32(68, 0);    // one name
     put32(76, 146);
     put32(84, data::tile_west(tile));
     put32(88, data::tile_south(tile));
@@ -292,12 +292,14 @@ TEST_F(NearestTest, TheSingleScanAgreesWithPassesOfGrowingTolerance) {
         }
         std::uniform_int_distribution<int> inside(0, 9999);
         for (int q = 0; q < 60; ++q) {
-            const int px = arrangement == 3 ? kWest + inside(rng) - slot.header.origin_x : coord(rng);
-            const int py = arrangement == 3 ? kSouth + inside(rng) - slot.header.origin_y : coord(rng);
+            const int px =
+                arrangement == 3 ? kWest + inside(rng) - slot.header.origin_x : coord(rng);
+            const int py =
+                arrangement == 3 ? kSouth + inside(rng) - slot.header.origin_y : coord(rng);
             const double sc = scale(rng);
             const query::RoadHit want = passes(0, px, py, sc);
-            const query::RoadHit got = query::find_road(slot.header.origin_x + px,
-                                                        slot.header.origin_y + py, sc);
+            const query::RoadHit got =
+                query::find_road(slot.header.origin_x + px, slot.header.origin_y + py, sc);
             ASSERT_EQ(got.slot, want.slot) << round << " " << px << " " << py << " " << sc;
             ASSERT_EQ(got.record, want.record) << round << " " << px << " " << py << " " << sc;
             if (want.slot >= 0) {
@@ -310,7 +312,7 @@ TEST_F(NearestTest, TheSingleScanAgreesWithPassesOfGrowingTolerance) {
 // ---- dllqudrroad -----------------------------------------------------------------------------
 
 class DrawRoadTest : public QueryTest {
-protected:
+  protected:
     void SetUp() override {
         QueryTest::SetUp();
         dc_ = CreateCompatibleDC(nullptr);

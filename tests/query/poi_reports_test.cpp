@@ -19,7 +19,7 @@ struct Poi {
 
 // Builds the two point-of-interest files and the index the data set would hold.
 class PoiFiles {
-public:
+  public:
     // A block for `tile`; an empty `records` gives an entry with last index -1.
     void block(int32_t tile, const std::vector<Poi>& records) {
         Entry e{tile, static_cast<int32_t>(records.size()) - 1,
@@ -60,7 +60,7 @@ public:
         std::memcpy(data::dataset().poi_index, index.data(), index.size());
     }
 
-private:
+  private:
     struct Entry {
         int32_t tile, last, offset;
     };
@@ -73,7 +73,7 @@ constexpr int32_t kTileA = 277025, kTileB = 277026, kTileC = 278025;
 constexpr long kWestA = 250000, kWestB = 260000, kSouthA = 2770000, kSouthC = 2780000;
 
 class PoiReportTest : public QueryTest {
-protected:
+  protected:
     std::string dist44() const { return report("dist44.tmp"); }
     PoiFiles files_;
 };
@@ -161,9 +161,9 @@ TEST_F(PoiReportTest, NotesThatAddressNoWholeRecordGiveALineWithoutANote) {
 }
 
 TEST_F(PoiReportTest, BlocksThatRunPastTheFileOrTheWorkBufferAreSkipped) {
-    files_.raw_entry(kTileA, 3, 6000);          // four records, but the file holds one
-    files_.raw_entry(kTileB, 0, -40);           // before the start of the file
-    files_.raw_entry(kTileC, 60000, 6000);      // more than the work buffer holds
+    files_.raw_entry(kTileA, 3, 6000);      // four records, but the file holds one
+    files_.raw_entry(kTileB, 0, -40);       // before the start of the file
+    files_.raw_entry(kTileC, 60000, 6000);  // more than the work buffer holds
     files_.block(kTileC + 1, {{1, 2, 105, 0, -1, "GOOD"}});
     files_.write(data_dir_);
     EXPECT_EQ(dlldistsearch(""), 0);
@@ -184,7 +184,7 @@ TEST_F(PoiReportTest, ABlockOfMoreRecordsThanTheWorkBufferHoldsIsSkipped) {
 
 TEST_F(PoiReportTest, ByWindowCategoryZeroSelectsEveryCategoryStrictlyInside) {
     files_.block(kTileA, {{100, 100, 105, 0, -1, "CENTRE"},
-                          {150, 100, 999, 7, -1, "EAST EDGE"},   // exactly r east
+                          {150, 100, 999, 7, -1, "EAST EDGE"},  // exactly r east
                           {149, 149, 105, 3, -1, "NEAR CORNER"},
                           {100, 50, 105, 3, -1, "SOUTH EDGE"}});
     files_.write(data_dir_);
@@ -243,7 +243,8 @@ TEST_F(PoiReportTest, SearchMatchesBytesAnywhereInTheTwentyEightByteName) {
 }
 
 TEST_F(PoiReportTest, EachRecordIsReportedOnceAndANulInTheNameEndsAMatch) {
-    files_.block(kTileA, {{1, 1, 105, 0, -1, "AA AA AA"}, {2, 2, 105, 0, -1, std::string("XA\0A", 4)}});
+    files_.block(kTileA,
+                 {{1, 1, 105, 0, -1, "AA AA AA"}, {2, 2, 105, 0, -1, std::string("XA\0A", 4)}});
     files_.write(data_dir_);
     EXPECT_EQ(dlldistsearch("AA"), 0);
     EXPECT_EQ(dist44(), poi_line("AA AA AA", kWestA + 1, kSouthA + 1));

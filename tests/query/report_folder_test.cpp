@@ -28,7 +28,7 @@ std::vector<std::string> list_folder(const std::string& path) {
 }
 
 class ReportFolderTest : public QueryTest {
-protected:
+  protected:
     void SetUp() override {
         QueryTest::SetUp();
         SlotBuilder a(0, 277025);

@@ -102,7 +102,7 @@ TEST_F(RoadReportTest, TheNameListStopsAtItsCapacity) {
 // stored vertices, MAIN ST continues in a second record, and a road of district 300 meets it at
 // (300,100).
 class MeetingRoadTest : public QueryTest {
-protected:
+  protected:
     void SetUp() override {
         QueryTest::SetUp();
         SlotBuilder a(0, kTileA);
@@ -137,7 +137,7 @@ TEST_F(MeetingRoadTest, TheCallersNameIsPaddedInPlace) {
     EXPECT_EQ(name[21], 'x');
 
     char long_name[32] = "ELM ST              TOO LONG";  // 28 characters
-    EXPECT_EQ(dlldistcrrd(105, long_name), 0);                // cut to its first 20
+    EXPECT_EQ(dlldistcrrd(105, long_name), 0);            // cut to its first 20
     EXPECT_EQ(std::string(long_name, 21), padded("ELM ST") + '\0');
     EXPECT_EQ(report("distcrrd.tmp"), road_line("MAIN ST", kWestA + 200, kSouth + 100));
 
@@ -166,7 +166,9 @@ TEST_F(MeetingRoadTest, ANameThatNoRoadBearsGivesAnEmptyReport) {
     EXPECT_EQ(dlldistcrrd(300, main_st), -1);  // not a road of district 300, and no tile
 }
 
-TEST_F(MeetingRoadTest, ANullNameIsRefused) { EXPECT_EQ(dlldistcrrd(105, nullptr), -1); }
+TEST_F(MeetingRoadTest, ANullNameIsRefused) {
+    EXPECT_EQ(dlldistcrrd(105, nullptr), -1);
+}
 
 // ---- through the tile cache -----------------------------------------------------------------
 
@@ -181,10 +183,10 @@ std::string roads_tile_file(int32_t tile, const std::vector<std::string>& names)
     };
     const int n = static_cast<int>(names.size());
     const int delta_at = 128 + 16 * n, names_at = delta_at + 2 * n;
-    const int32_t header[][2] = {{8, 4},        {12, -1},      {16, -1},       {20, 128},
-                                 {24, n - 1},   {28, 16},      {32, 128},      {36, -1},
-                                 {40, delta_at}, {44, -1},     {48, delta_at}, {52, -1},
-                                 {56, delta_at}, {64, delta_at}, {68, n - 1},  {76, names_at}};
+    const int32_t header[][2] = {{8, 4},         {12, -1},       {16, -1},       {20, 128},
+                                 {24, n - 1},    {28, 16},       {32, 128},      {36, -1},
+                                 {40, delta_at}, {44, -1},       {48, delta_at}, {52, -1},
+                                 {56, delta_at}, {64, delta_at}, {68, n - 1},    {76, names_at}};
     for (const auto& [at, v] : header) put32(static_cast<std::size_t>(at), v);
     put32(84, data::tile_west(tile));
     put32(88, data::tile_south(tile));
