@@ -314,10 +314,10 @@ private:
 
     void ApplyPenWidth() {
         if (state_.pen_logical_width < 0) return;  // cosmetic or the context's own pen
-        const double w = state_.pen_logical_width * std::fabs(ax_);
-        state_.pen.width = state_.pen_logical_width == 0
-                               ? 0
-                               : static_cast<int>(std::clamp(std::lround(w), 1L, long{kMaxPenWidth}));
+        double w = std::round(state_.pen_logical_width * std::fabs(ax_));
+        if (!(w >= 1)) w = 1;  // also NaN
+        if (w > kMaxPenWidth) w = kMaxPenWidth;
+        state_.pen.width = state_.pen_logical_width == 0 ? 0 : static_cast<int>(w);
     }
 
     static LONG Clamp(double v) {
