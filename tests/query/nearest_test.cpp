@@ -365,4 +365,36 @@ TEST_F(DrawRoadTest, OnFailureNothingIsDrawnAndTheViewKeepsItsContext) {
     EXPECT_EQ(render::view_state().dc, nullptr);
 }
 
+// The export reads the context that dllqudrroad was given: the earlier view's context is white,
+// the query's black with the road drawn in red.
+TEST_F(DrawRoadTest, TheBitmapExportThenCopiesFromTheQuerysContext) {
+    HDC earlier = CreateCompatibleDC(nullptr);
+    HBITMAP earlier_bitmap = CreateCompatibleBitmap(earlier, 100, 100);
+    HGDIOBJ earlier_old = SelectObject(earlier, earlier_bitmap);
+    RECT all{0, 0, 100, 100};
+    FillRect(earlier, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    render::ViewState& view = render::view_state();
+    view = render::ViewState{earlier, kWest, kSouth + 100, 100, 100, 1.0};
+
+    SlotBuilder a(0, kTile);
+    a.road(3, 105, "MAIN ST", {{10, 50}, {90, 50}});
+    render::colour_table()[10] = render::ColourEntry{255, 0, 0, 3};
+    char text[64];
+    ASSERT_EQ(dllqudrroad(kWest + 50, kSouth + 50, 1.0, text, dc_, kWest, kSouth + 100), 0);
+
+    std::vector<unsigned char> bmp(1078 + 100 * 100);
+    const int n = sdllgetbmp(bmp.data());
+    ASSERT_GT(n, 0);
+    KgdiImage image{};
+    ASSERT_TRUE(KgdiDecodeBmp(bmp.data(), static_cast<std::size_t>(n) + 1078, &image));
+    ASSERT_EQ(image.width, 100);
+    EXPECT_EQ(image.pixels[50 * 100 + 50] & 0xFFFFFFu, 0xFF0000u);  // the road, red
+    EXPECT_EQ(image.pixels[10 * 100 + 10] & 0xFFFFFFu, 0x000000u);  // the query's black ground
+    KgdiFreeImage(&image);
+
+    SelectObject(earlier, earlier_old);
+    DeleteObject(earlier_bitmap);
+    DeleteDC(earlier);
+}
+
 }  // namespace
