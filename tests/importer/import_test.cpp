@@ -368,6 +368,49 @@ TEST_F(Import, AnExistingOutputIsReplacedOnlyWhenAsked) {
     EXPECT_EQ(count_entries(dir_.path(), ".out.kimport-"), 0);
 }
 
+TEST_F(Import, OpenStreetMapXmlIsReadWithTagsFromOtherTags) {
+    // Nodes near 121.5 E, 25.05 N (tile 277030). amenity and admin_level reach the importer
+    // through the OSM driver's other_tags field.
+    kimport_test::write_text(dir_.file("in.osm"), R"(<?xml version="1.0" encoding="UTF-8"?>
+<osm version="0.6" generator="test">
+  <node id="1" lat="25.050" lon="121.500" version="1"/>
+  <node id="2" lat="25.050" lon="121.510" version="1"/>
+  <node id="3" lat="25.055" lon="121.510" version="1"/>
+  <node id="4" lat="25.055" lon="121.500" version="1"/>
+  <node id="5" lat="25.052" lon="121.505" version="1">
+    <tag k="amenity" v="cafe"/><tag k="name" v="咖啡"/>
+  </node>
+  <node id="6" lat="25.060" lon="121.500" version="1"/>
+  <node id="7" lat="25.060" lon="121.510" version="1"/>
+  <way id="10" version="1"><nd ref="1"/><nd ref="2"/>
+    <tag k="highway" v="primary"/><tag k="name" v="中山北路"/></way>
+  <way id="11" version="1"><nd ref="1"/><nd ref="2"/><nd ref="3"/><nd ref="4"/><nd ref="1"/>
+    <tag k="natural" v="water"/></way>
+  <way id="12" version="1"><nd ref="6"/><nd ref="7"/>
+    <tag k="boundary" v="administrative"/><tag k="admin_level" v="4"/></way>
+</osm>
+)");
+    run(options({"in.osm"}));
+    TileFile t = tile(277030);
+    ASSERT_TRUE(t.ok);
+    std::map<int, int> types;
+    for (const TileRecord& r : t.records) ++types[r.type];
+    EXPECT_EQ(types[5], 1);   // the primary road
+    EXPECT_EQ(types[11], 1);  // the lake
+    EXPECT_EQ(types[13], 1);  // the boundary, admin_level from other_tags
+    EXPECT_EQ(summary_.pois, 1);
+    EXPECT_EQ(summary_.base_shapes, 2);  // the lake as water, the boundary as a border
+}
+
+TEST_F(Import, TileZeroIsNeverWritten) {
+    GeoJson().point("\"place\":\"city\",\"name\":\"p\"", 5000, 5000)
+        .point("\"place\":\"city\",\"name\":\"q\"", kX, kY + 1)
+        .save(dir_.file("in.geojson"));
+    run(options({"in.geojson"}));
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("out/0.dat")));
+    EXPECT_EQ(summary_.dropped["place labels off the tile grid"], 1);
+}
+
 TEST_F(Import, RoadPiecesThatContinueEachOtherAreJoined) {
     GeoJson()
         .line("\"highway\":\"secondary\",\"name\":\"a\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})

@@ -38,9 +38,9 @@ constexpr double kCatalogueMinLength = 500.0;   // shorter main-road pieces stay
 constexpr double kLabelLeftPx = 10, kLabelUpPx = 5, kLabelHeightPx = 16;
 constexpr double kLabelPxPerByte = 6, kLabelPadPx = 4;
 constexpr double kCityLabelMaxScale = 400, kPointLabelMaxScale = 200, kMinorLabelMaxScale = 100;
-// Labels are kept apart at this scale at most: at smaller scales than that a city's labels
-// crowd anyway, and testing there would leave out nearly all of them.
-constexpr double kLabelTestScale = 60;
+// Labels are kept apart at this scale at most: at smaller scales still (up to 200 m/px) a
+// city's labels crowd anyway, and keeping them apart there would leave out most of them.
+constexpr double kLabelTestScale = 100;
 constexpr double kBaseMapTolerance = 15.0;      // metres
 constexpr int kPolylineMaxPoints = kMaxFeatureVertices;
 constexpr double kAreaFirstTolerance = 1.0;     // metres, doubled until an area piece fits
