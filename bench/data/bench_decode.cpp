@@ -3,12 +3,12 @@
 // bench_tile_decode decodes the same bytes from memory. Bytes processed are the file's size,
 // so the rates are in file megabytes per second.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <unistd.h>
 
 #include "bench_tiles.h"
 #include "data/store.h"

@@ -2,9 +2,9 @@
 // up the tile in the last slot (a scan of all 80 headers), the first slot, and a tile that is
 // not cached (also a full scan).
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <unistd.h>
 
 #include "data/store.h"
 #include "writer.h"

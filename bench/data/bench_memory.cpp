@@ -3,11 +3,11 @@
 // slots were filled with tiles that use every capacity, next to the size of the tables. The
 // tables are static zero-initialised data, so only what is filled becomes resident.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <unistd.h>
 
 #include "bench_tiles.h"
 #include "data/store.h"
@@ -34,7 +34,8 @@ kdataset::DataSetContent sample_set() {
     kdataset::DataSetContent c;
     for (int i = 0; i < 2000; ++i) c.tile_index.push_back({100 + i % 12, 270000 + i});
     for (int i = 0; i < 2000; ++i)
-        c.pois.push_back({{250000 + (i % 50) * 10000, 2700000 + (i / 50) * 10000}, 100, 1, "P", "n"});
+        c.pois.push_back(
+            {{250000 + (i % 50) * 10000, 2700000 + (i / 50) * 10000}, 100, 1, "P", "n"});
     kdataset::CatalogueEntry line{kdataset::CatalogueEntry::Polyline, "", {}};
     for (int i = 0; i < 30000; ++i) line.points.push_back({200000 + i, 2600000 + i});
     c.catalogue.push_back(line);
@@ -67,7 +68,8 @@ void bench_resident_memory(benchmark::State& state) {
         for (int i = 0; i < kd::SLOT_COUNT; ++i) kd::load_tile(std::fopen(tile.c_str(), "rb"));
         after_all = vm_rss();
     }
-    const double tables = double(sizeof(kd::TileCache) + sizeof(kd::DataSet) + kd::WORK_BUFFER_SIZE);
+    const double tables =
+        double(sizeof(kd::TileCache) + sizeof(kd::DataSet) + kd::WORK_BUFFER_SIZE);
     state.counters["rss_start_MB"] = at_start / 1e6;
     state.counters["rss_data_set_MB"] = after_set / 1e6;
     state.counters["rss_one_small_tile_MB"] = after_one / 1e6;

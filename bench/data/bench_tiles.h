@@ -27,7 +27,8 @@ inline kdataset::Tile full_tile(int32_t number = kTile) {
         t.roads.push_back({int16_t(1 + i % 9), zigzag(i, 50), "R" + std::to_string(i % 100),
                            "Road " + std::to_string(i % 500), int16_t(100 + i % 12)});
     for (int i = 0; i < 5000; ++i)
-        t.places.push_back({21, {x0 + i % 9000, y0 + (i * 3) % 9000}, "Place " + std::to_string(i)});
+        t.places.push_back(
+            {21, {x0 + i % 9000, y0 + (i * 3) % 9000}, "Place " + std::to_string(i)});
     return t;
 }
 

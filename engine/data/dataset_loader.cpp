@@ -23,7 +23,7 @@ namespace {
 namespace fmt = format;
 
 constexpr int kLineBytes = fmt::kTextReadChars + 1;  // room for one read and its NUL
-constexpr int kPathBytes = DATA_PATH_MAX + 16;        // the data path and a fixed file name
+constexpr int kPathBytes = DATA_PATH_MAX + 16;       // the data path and a fixed file name
 constexpr unsigned char kBig5LeadMin = 0x81;
 
 // Records why the load failed, for last_error(), and returns -1.
@@ -68,7 +68,8 @@ bool read_token(const char*& p, const char** start, std::size_t* length) noexcep
 }
 
 // Copies a place name, cut to PLACE_NAME_MAX bytes without splitting a two-byte character.
-void copy_place_name(char (&to)[PLACE_NAME_MAX + 1], const char* from, std::size_t length) noexcept {
+void copy_place_name(char (&to)[PLACE_NAME_MAX + 1], const char* from,
+                     std::size_t length) noexcept {
     std::size_t end = 0;
     while (end < length) {
         const bool pair = static_cast<unsigned char>(from[end]) >= kBig5LeadMin && end + 1 < length;
@@ -283,7 +284,9 @@ int set_temp_dir(const char* dir) noexcept {
     return 0;
 }
 
-int is_initialised() noexcept { return dataset().data_path[0] != '\0' ? 1 : -1; }
+int is_initialised() noexcept {
+    return dataset().data_path[0] != '\0' ? 1 : -1;
+}
 
 int free_base_map() noexcept {
     DataSet& d = dataset();

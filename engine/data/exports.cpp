@@ -22,9 +22,13 @@ KESTREL_API int sdllinit(const char* path, const char* tmpdir) {
 }
 
 // 1 when a data path has been stored (even if its load failed), else -1.
-KESTREL_API int sdllisinit(void) { return kestrel::data::is_initialised(); }
+KESTREL_API int sdllisinit(void) {
+    return kestrel::data::is_initialised();
+}
 
 // Releases the base-map metafile; returns 0.
-KESTREL_API int dllfree(void) { return kestrel::data::free_base_map(); }
+KESTREL_API int dllfree(void) {
+    return kestrel::data::free_base_map();
+}
 
 }  // extern "C"

@@ -27,7 +27,7 @@ inline constexpr int kTextReadChars = 98;
 
 // ---- tile file header (128 bytes): offsets of the int32 fields ----------------------------
 inline constexpr std::size_t kHeaderBytes = 128;
-inline constexpr std::size_t kHdrRecordSize = 8;     // stride of sections A, C and D
+inline constexpr std::size_t kHdrRecordSize = 8;  // stride of sections A, C and D
 inline constexpr std::size_t kHdrALast = 12;
 inline constexpr std::size_t kHdrAnchorBase = 16;
 inline constexpr std::size_t kHdrAOffset = 20;
@@ -46,17 +46,17 @@ inline constexpr std::size_t kHdrNameOffset = 76;
 inline constexpr std::size_t kHdrLastRecord = 80;  // not read; a slot keeps its last record here
 inline constexpr std::size_t kHdrOriginX = 84;
 inline constexpr std::size_t kHdrOriginY = 88;
-inline constexpr std::size_t kHdrInView = 92;      // not read; a slot keeps its in-view flag here
+inline constexpr std::size_t kHdrInView = 92;  // not read; a slot keeps its in-view flag here
 inline constexpr std::size_t kHdrTileNumber = 96;
 
 // ---- section records ---------------------------------------------------------------------
 // Sections A (lines and areas), C (named points) and D (coded points) share the stride of
 // header offset 8, of which the first 4 bytes are read.
 inline constexpr int kPointRecordUsedBytes = 4;
-inline constexpr std::size_t kRecType = 0;        // int16, all sections
-inline constexpr std::size_t kRecACount = 2;      // int16 vertex count (A)
-inline constexpr std::size_t kRecCName = 2;       // int16 name index (C)
-inline constexpr std::size_t kRecDCode = 2;       // 2 bytes of code (D)
+inline constexpr std::size_t kRecType = 0;    // int16, all sections
+inline constexpr std::size_t kRecACount = 2;  // int16 vertex count (A)
+inline constexpr std::size_t kRecCName = 2;   // int16 name index (C)
+inline constexpr std::size_t kRecDCode = 2;   // 2 bytes of code (D)
 inline constexpr int kPointCodeBytes = 2;
 
 // Section B (delta-coded roads): stride at header offset 28, of which 16 bytes are read.
@@ -87,12 +87,12 @@ constexpr int16_t decode_vertex_count(int16_t x, int16_t y, int16_t coded) noexc
 
 // ---- dat44_1.bin and dat44_2.bin ---------------------------------------------------------
 inline constexpr std::size_t kPoiIndexEntryBytes = 12;  // int32 tile, last index, offset
-inline constexpr std::size_t kPoiRecX = 0;          // int16, metres east of the tile's west edge
-inline constexpr std::size_t kPoiRecY = 2;          // int16, metres north of the south edge
-inline constexpr std::size_t kPoiRecDistrict = 4;   // int16
-inline constexpr std::size_t kPoiRecCategory = 6;   // int16
-inline constexpr std::size_t kPoiRecNote = 8;       // int32 note index, -1: none
-inline constexpr std::size_t kPoiRecName = 12;      // 28 bytes, blank-padded
+inline constexpr std::size_t kPoiRecX = 0;         // int16, metres east of the tile's west edge
+inline constexpr std::size_t kPoiRecY = 2;         // int16, metres north of the south edge
+inline constexpr std::size_t kPoiRecDistrict = 4;  // int16
+inline constexpr std::size_t kPoiRecCategory = 6;  // int16
+inline constexpr std::size_t kPoiRecNote = 8;      // int32 note index, -1: none
+inline constexpr std::size_t kPoiRecName = 12;     // 28 bytes, blank-padded
 
 // ---- alldist.txt keywords, compared on their own length in this order --------------------
 inline constexpr const char* kWordPolyline = "pline";

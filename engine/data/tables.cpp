@@ -14,8 +14,8 @@ namespace kestrel::data {
 
 namespace {
 
-TileCache g_cache;            // zero: every slot never filled, ring at 0
-DataSet g_data;               // zero apart from the counters set below
+TileCache g_cache;  // zero: every slot never filled, ring at 0
+DataSet g_data;     // zero apart from the counters set below
 alignas(64) uint8_t g_work[WORK_BUFFER_SIZE];
 char g_last_error[detail::kErrorBytes];
 
@@ -30,14 +30,24 @@ struct EmptyCounters {
 
 }  // namespace
 
-DataSet& dataset() noexcept { return g_data; }
-TileCache& tile_cache() noexcept { return g_cache; }
-uint8_t* work_buffer() noexcept { return g_work; }
+DataSet& dataset() noexcept {
+    return g_data;
+}
+TileCache& tile_cache() noexcept {
+    return g_cache;
+}
+uint8_t* work_buffer() noexcept {
+    return g_work;
+}
 
-const char* last_error() noexcept { return g_last_error; }
+const char* last_error() noexcept {
+    return g_last_error;
+}
 
 namespace detail {
-char* error_buffer() noexcept { return g_last_error; }
+char* error_buffer() noexcept {
+    return g_last_error;
+}
 }  // namespace detail
 
 void empty_tile_cache() noexcept {

@@ -20,7 +20,7 @@ static_assert(sizeof(Vertex) == fmt::kVertexBytes);
 // A read-only view of a tile file. covers() is the one bounds check; the typed reads that
 // follow it are unchecked and must only address ranges that covers() accepted.
 class TileBytes {
-public:
+  public:
     TileBytes(const uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
 
     // True when the `length` bytes at `offset` lie inside the file (64-bit arithmetic, so
@@ -32,7 +32,8 @@ public:
 
     // True when `count` records of `used` bytes, `stride` apart, starting at `offset`, lie
     // inside the file. An empty section needs no room and may have any offset.
-    bool covers_records(int64_t offset, int64_t count, int64_t stride, int64_t used) const noexcept {
+    bool covers_records(int64_t offset, int64_t count, int64_t stride,
+                        int64_t used) const noexcept {
         return count == 0 || covers(offset, (count - 1) * stride + used);
     }
 
@@ -46,7 +47,7 @@ public:
     }
     const uint8_t* at(std::size_t offset) const noexcept { return data_ + offset; }
 
-private:
+  private:
     const uint8_t* data_;
     std::size_t size_;
 };
@@ -62,12 +63,12 @@ struct Layout {
 Layout read_layout(const TileBytes& in) noexcept {
     const auto count = [&](std::size_t field) { return int64_t(in.i32(field)) + 1; };
     return Layout{
-        in.i32(fmt::kHdrRecordSize),   in.i32(fmt::kHdrBRecordSize), in.i32(fmt::kHdrAnchorBase),
-        count(fmt::kHdrALast),         count(fmt::kHdrBLast),         count(fmt::kHdrCLast),
-        count(fmt::kHdrDLast),         count(fmt::kHdrVertexLast),    count(fmt::kHdrNameLast),
-        in.i32(fmt::kHdrAOffset),      in.i32(fmt::kHdrBOffset),      in.i32(fmt::kHdrCOffset),
-        in.i32(fmt::kHdrDOffset),      in.i32(fmt::kHdrVertexOffset), in.i32(fmt::kHdrDeltaOffset),
-        in.i32(fmt::kHdrNameOffset),   in.i32(fmt::kHdrTileNumber)};
+        in.i32(fmt::kHdrRecordSize), in.i32(fmt::kHdrBRecordSize),  in.i32(fmt::kHdrAnchorBase),
+        count(fmt::kHdrALast),       count(fmt::kHdrBLast),         count(fmt::kHdrCLast),
+        count(fmt::kHdrDLast),       count(fmt::kHdrVertexLast),    count(fmt::kHdrNameLast),
+        in.i32(fmt::kHdrAOffset),    in.i32(fmt::kHdrBOffset),      in.i32(fmt::kHdrCOffset),
+        in.i32(fmt::kHdrDOffset),    in.i32(fmt::kHdrVertexOffset), in.i32(fmt::kHdrDeltaOffset),
+        in.i32(fmt::kHdrNameOffset), in.i32(fmt::kHdrTileNumber)};
 }
 
 // Checks the header against the file size and the slot's capacities. Returns why it does not
@@ -168,8 +169,9 @@ const char* decode_tile(const uint8_t* bytes, std::size_t size, TileSlot& slot) 
         if (!in.covers(delta, delta_bytes))
             return refuse("section B: the delta stream runs past the end of the file");
 
-        *rec = FeatureRecord{in.i16(at + fmt::kRecType), count, int32_t(vertex_last + 1), {},
-                             name, in.i16(at + fmt::kRoadDistrict)};
+        *rec =
+            FeatureRecord{in.i16(at + fmt::kRecType),     count, int32_t(vertex_last + 1), {}, name,
+                          in.i16(at + fmt::kRoadDistrict)};
         bounded_text_copy(rec->code, in.at(at + fmt::kRoadCode), fmt::kRoadCodeBytes);
         Vertex* v = slot.vertices + vertex_last + 1;
         Vertex prev{x, y};

@@ -2,8 +2,8 @@
 // refused input must leave the slot empty, an accepted one must keep every record inside the
 // slot's arrays.
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 #include "data/tile_decoder.h"
 #include "data_invariants.h"

@@ -64,8 +64,8 @@ TEST(SeedCorpus, TextFilesLoadOrOverflowAsTheirNamesSay) {
         ASSERT_GE(bytes.size(), 2u) << path;
         std::FILE* f = fmemopen(const_cast<uint8_t*>(bytes.data() + 1), bytes.size() - 1, "r");
         ASSERT_NE(f, nullptr);
-        const int result = bytes[0] % 2 == 0 ? kd::detail::load_tile_index(f)
-                                             : kd::detail::load_catalogue(f);
+        const int result =
+            bytes[0] % 2 == 0 ? kd::detail::load_tile_index(f) : kd::detail::load_catalogue(f);
         std::fclose(f);
         EXPECT_EQ(result, starts_with(path, "good-") ? 1 : -1) << path;
         EXPECT_EQ(data_invariants::check_dataset(kd::dataset()), nullptr) << path;

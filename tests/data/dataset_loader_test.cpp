@@ -16,7 +16,7 @@ namespace kd = kestrel::data;
 namespace {
 
 class DataSetLoad : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { kd::reset_all(); }
     void TearDown() override { kd::reset_all(); }
 
@@ -38,8 +38,10 @@ protected:
 // ---- d4.txt -----------------------------------------------------------------------------
 
 TEST_F(DataSetLoad, DistrictIndexKeepsCodesOf100AndMoreWithATileNumber) {
-    write_set("99 277025\n100 277025\n\nroads of the city\n  101 277026\n102\n103 x\n"
-              "104 277027 trailing words\n", "");
+    write_set(
+        "99 277025\n100 277025\n\nroads of the city\n  101 277026\n102\n103 x\n"
+        "104 277027 trailing words\n",
+        "");
     ASSERT_EQ(load(), 1);
     ASSERT_EQ(data().tile_index_last, 2);
     EXPECT_EQ(data().tile_index_district[0], 100);
@@ -80,8 +82,9 @@ TEST_F(DataSetLoad, MoreThan2000DistrictLinesStopTheLoadWithTheFirst2000Kept) {
 // ---- alldist.txt --------------------------------------------------------------------------
 
 TEST_F(DataSetLoad, CatalogueKindsFollowTheirWords) {
-    write_set("", "poin22 Small 1 2\npoint Big 3 4\ncity Taipei 5 6\npointless 7 8 9\n"
-                  "comment line\n");
+    write_set("",
+              "poin22 Small 1 2\npoint Big 3 4\ncity Taipei 5 6\npointless 7 8 9\n"
+              "comment line\n");
     ASSERT_EQ(load(), 1);
     ASSERT_EQ(data().place_last, 3);
     EXPECT_EQ(data().places[0].kind, kd::PLACE_MINOR);
@@ -112,7 +115,7 @@ TEST_F(DataSetLoad, PolylineConsumesItsCountOfLinesWhateverTheyStartWith) {
 
     write_set("", "pline 3\n10 20\ncity Inside 1 1\n50 60\ncity After 7 8\n");
     ASSERT_EQ(load(), 1);
-    ASSERT_EQ(data().place_last, 1);  // the "city" line was one of the polyline's lines
+    ASSERT_EQ(data().place_last, 1);             // the "city" line was one of the polyline's lines
     EXPECT_EQ(data().places[0].point_count, 2);  // and held no coordinates to keep
     EXPECT_EQ(data().points[1].x, 50);
     EXPECT_STREQ(data().places[1].name, "After");

@@ -1,7 +1,6 @@
 // Tests of the kdataset-dump command, run as a program: a written data set and a tile file
 // are printed, malformed input gives exit status 1 with the reason, misuse status 2.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -32,7 +31,7 @@ DumpResult run_dump(const std::string& args) {
 }
 
 class DumpCommand : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kdataset::DataSetContent c;
         c.tiles[277025].roads.push_back(
@@ -48,9 +47,9 @@ protected:
 TEST_F(DumpCommand, PrintsEveryFileOfADataSet) {
     const DumpResult r = run_dump(dir.path());
     EXPECT_EQ(r.status, 0) << r.output;
-    for (const char* expected : {"101 277025", "poi 0 at (250100, 2770200)", "\"Open daily\"",
-                                 "city \"Keelung\"", "frame (0, 0)-(220000, 380000)",
-                                 "277025.dat: tile 277025"})
+    for (const char* expected :
+         {"101 277025", "poi 0 at (250100, 2770200)", "\"Open daily\"", "city \"Keelung\"",
+          "frame (0, 0)-(220000, 380000)", "277025.dat: tile 277025"})
         EXPECT_NE(r.output.find(expected), std::string::npos) << expected << "\n" << r.output;
 }
 

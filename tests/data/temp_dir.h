@@ -9,7 +9,7 @@
 namespace fixture {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "kdata-XXXXXX").string();
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern + "/";
@@ -25,7 +25,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + name; }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -15,7 +15,7 @@ using fixture::TileFile;
 namespace {
 
 class TileCacheTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kd::reset_all();
         // The data set's own files are absent: the load fails but the path is stored, which is

@@ -1,5 +1,7 @@
 // Tests of the tile file decoder: fixtures built byte by byte from the format tables, decoded
 // into a slot of the test's own, and corrupt variants that must be refused as a whole.
+#include "data/tile_decoder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,17 +9,16 @@
 #include <string>
 
 #include "data/store.h"
-#include "data/tile_decoder.h"
 #include "tile_fixture.h"
 
+using fixture::TileFile;
 using kestrel::data::decode_tile;
 using kestrel::data::TileSlot;
-using fixture::TileFile;
 
 namespace {
 
 class TileDecoding : public ::testing::Test {
-protected:
+  protected:
     // Decodes `bytes` into the test's slot; nullptr on success, else the refusal.
     const char* decode(const std::vector<uint8_t>& bytes) {
         return decode_tile(bytes.data(), bytes.size(), *slot);
@@ -88,7 +89,7 @@ TEST_F(TileDecoding, NegativeFirstVertexUsesRemaindersTruncatedTowardZero) {
 
 TEST_F(TileDecoding, RecordsFollowTheSectionOrderAndKeepOnlyTheirOwnFields) {
     TileFile t = full_tile();
-    t.record_size = 8;        // strides longer than the used bytes
+    t.record_size = 8;  // strides longer than the used bytes
     t.road_record_size = 20;
     ASSERT_EQ(decode(t.bytes()), nullptr);
     ASSERT_EQ(slot->header.last_record, 3);
@@ -154,7 +155,7 @@ TEST_F(TileDecoding, AllSectionsEmptyGivesATileWithNoRecords) {
 // ---- refusals: the slot is left empty -------------------------------------------------
 
 class TileRefusal : public TileDecoding {
-protected:
+  protected:
     // Decodes a corrupt file into a slot that held a good tile before, and checks that it is
     // refused and leaves the slot empty.
     // `reason` is a part of the sentence that must say why.
@@ -205,8 +206,8 @@ TEST_F(TileRefusal, CountsPastTheSlotsCapacitiesAreRefused) {
 }
 
 TEST_F(TileRefusal, OffsetsPastTheFileAreRefused) {
-    for (auto field : {fixture::kAOffset, fixture::kBOffset, fixture::kCOffset,
-                       fixture::kDOffset, fixture::kVertexOffset, fixture::kNameOffset}) {
+    for (auto field : {fixture::kAOffset, fixture::kBOffset, fixture::kCOffset, fixture::kDOffset,
+                       fixture::kVertexOffset, fixture::kNameOffset}) {
         auto b = good;
         fixture::set32(b, field, int32_t(b.size()) - 2);
         expect_refused(b, "past the end");

@@ -11,7 +11,9 @@
 
 namespace fixture {
 
-inline void put8(std::vector<uint8_t>& out, int v) { out.push_back(uint8_t(v)); }
+inline void put8(std::vector<uint8_t>& out, int v) {
+    out.push_back(uint8_t(v));
+}
 inline void put16(std::vector<uint8_t>& out, int v) {
     out.push_back(uint8_t(v & 0xff));
     out.push_back(uint8_t((v >> 8) & 0xff));
@@ -29,17 +31,52 @@ inline int32_t get32(const std::vector<uint8_t>& in, std::size_t at) {
 
 // Header field offsets, from the header table of the tile file format.
 enum Hdr : std::size_t {
-    kRecordSize = 8, kALast = 12, kAnchorBase = 16, kAOffset = 20, kBLast = 24,
-    kBRecordSize = 28, kBOffset = 32, kCLast = 36, kCOffset = 40, kDLast = 44, kDOffset = 48,
-    kVertexLast = 52, kVertexOffset = 56, kDeltaOffset = 64, kNameLast = 68, kNameOffset = 76,
-    kOriginX = 84, kOriginY = 88, kTileNumber = 96
+    kRecordSize = 8,
+    kALast = 12,
+    kAnchorBase = 16,
+    kAOffset = 20,
+    kBLast = 24,
+    kBRecordSize = 28,
+    kBOffset = 32,
+    kCLast = 36,
+    kCOffset = 40,
+    kDLast = 44,
+    kDOffset = 48,
+    kVertexLast = 52,
+    kVertexOffset = 56,
+    kDeltaOffset = 64,
+    kNameLast = 68,
+    kNameOffset = 76,
+    kOriginX = 84,
+    kOriginY = 88,
+    kTileNumber = 96
 };
 
-struct LineRec { int type; int count; };
-struct RoadRec { int type; int x; int y; int coded; std::string code; int name; int district; };
-struct PlaceRec { int type; int name; };
-struct CodedRec { int type; std::string code; };
-struct Vtx { int x; int y; };
+struct LineRec {
+    int type;
+    int count;
+};
+struct RoadRec {
+    int type;
+    int x;
+    int y;
+    int coded;
+    std::string code;
+    int name;
+    int district;
+};
+struct PlaceRec {
+    int type;
+    int name;
+};
+struct CodedRec {
+    int type;
+    std::string code;
+};
+struct Vtx {
+    int x;
+    int y;
+};
 
 // A tile file described section by section. bytes() lays it out as header, A, B, C, D,
 // vertex array, delta stream, names, with the strides chosen here (records are padded with
@@ -49,7 +86,7 @@ struct TileFile {
     int32_t origin_x = 250000;
     int32_t origin_y = 2770000;
     int32_t anchor_base = -1;
-    int record_size = 4;     // sections A, C, D
+    int record_size = 4;  // sections A, C, D
     int road_record_size = 16;
     std::vector<LineRec> lines;
     std::vector<RoadRec> roads;

@@ -1,6 +1,8 @@
 // Tests of the data-set writer: tiles written by it and read back by the engine's decoder
 // (round trip), its refusals, and the other files of a data set checked byte by byte against
 // their layouts and loaded through the engine.
+#include "writer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,7 +16,6 @@
 #include "kestrel.h"
 #include "temp_dir.h"
 #include "tile_fixture.h"
-#include "writer.h"
 
 namespace kd = kestrel::data;
 using kdataset::WorldPoint;
@@ -29,7 +30,7 @@ std::vector<uint8_t> read_file(const std::string& path) {
 }
 
 class WriterRoundTrip : public ::testing::Test {
-protected:
+  protected:
     // Writes `tile`, decodes the file into the test's slot and returns the decoder's verdict.
     const char* write_and_decode(const kdataset::Tile& tile) {
         const std::string path = dir.file(std::to_string(tile.number) + ".dat");
@@ -55,7 +56,8 @@ TEST_F(WriterRoundTrip, EveryKindOfFeatureReadsBackInSectionOrder) {
     t.number = kTile;
     t.coded.push_back({31, {251000, 2771000}, "B7"});
     t.places.push_back({22, {255000, 2775000}, "Wanhua"});
-    t.roads.push_back({3, {{250123, 2770045}, {250200, 2770100}, {250150, 2770000}}, "T1", "Main Rd", 105});
+    t.roads.push_back(
+        {3, {{250123, 2770045}, {250200, 2770100}, {250150, 2770000}}, "T1", "Main Rd", 105});
     t.roads.push_back({7, {{259990, 2779990}, {259000, 2778000}}, "", "", 106});
     t.lines.push_back({11, {{250000, 2770000}, {251000, 2770000}, {251000, 2771000}}});
     ASSERT_EQ(write_and_decode(t), nullptr);
@@ -144,7 +146,7 @@ TEST_F(WriterRoundTrip, TileWithNoNumberIsRefusedAndLeavesNoFile) {
 // ---- whole data sets ----------------------------------------------------------------------
 
 class WriterDataSet : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { kd::reset_all(); }
     void TearDown() override { kd::reset_all(); }
 
@@ -154,14 +156,18 @@ protected:
         t.roads.push_back({5, {{250000, 2770000}, {250500, 2770300}}, "A", "Road", 101});
         t.roads.push_back({5, {{250000, 2770000}, {250500, 2770300}}, "A", "Road", 100});
         c.tiles[kTile] = t;
-        c.tiles[kTile + 1].roads.push_back({4, {{260000, 2770000}, {260100, 2770000}}, "", "", 101});
+        c.tiles[kTile + 1].roads.push_back(
+            {4, {{260000, 2770000}, {260100, 2770000}}, "", "", 101});
         c.tile_index = kdataset::derive_tile_index(c.tiles);
         c.pois.push_back({{250100, 2770200}, 101, 7, "Shop", "Open daily"});
         c.pois.push_back({{250300, 2770400}, 101, 8, "Bank", ""});
         c.pois.push_back({{265000, 2781000}, 102, 7, "Park", "Trees"});
         c.catalogue.push_back({kdataset::CatalogueEntry::Polyline, "", {{1, 2}, {3, 4}}});
         c.catalogue.push_back({kdataset::CatalogueEntry::MinorPoint, "Hamlet", {{5, 6}}});
-        c.base_map.push_back({true, 0x0000ff, 0x00ff00, 1,
+        c.base_map.push_back({true,
+                              0x0000ff,
+                              0x00ff00,
+                              1,
                               {{150000, 2500000}, {300000, 2500000}, {300000, 2700000}}});
         c.base_map.push_back({false, 0xff0000, 0, 2, {{140000, 2800000}, {360000, 2420000}}});
         return c;
@@ -199,8 +205,8 @@ TEST_F(WriterDataSet, PointsOfInterestFollowTheirRecordLayout) {
     const int32_t block = fixture::get32(poi, 8);
     EXPECT_EQ(block, 6000);
     const auto i16 = [&](std::size_t at) { return int16_t(poi[at] | poi[at + 1] << 8); };
-    EXPECT_EQ(i16(block + 0), 100);   // x east of 250000
-    EXPECT_EQ(i16(block + 2), 200);   // y north of 2770000
+    EXPECT_EQ(i16(block + 0), 100);  // x east of 250000
+    EXPECT_EQ(i16(block + 2), 200);  // y north of 2770000
     EXPECT_EQ(i16(block + 4), 101);
     EXPECT_EQ(i16(block + 6), 7);
     EXPECT_EQ(fixture::get32(poi, block + 8), 0);
@@ -217,11 +223,11 @@ TEST_F(WriterDataSet, MetafileFrameCoversTheBaseMapRectangle) {
     ASSERT_EQ(kdataset::write_dataset(sample(), dir.path(), nullptr), "");
     const auto emf = read_file(dir.file("dist.emf"));
     ASSERT_GE(emf.size(), 108u);
-    EXPECT_EQ(fixture::get32(emf, 0), 1);  // EMR_HEADER
-    EXPECT_EQ(fixture::get32(emf, 24), 0);           // frame left, 0.01 mm
-    EXPECT_EQ(fixture::get32(emf, 28), 0);           // frame top
-    EXPECT_EQ(fixture::get32(emf, 32), 220000);      // frame right
-    EXPECT_EQ(fixture::get32(emf, 36), 380000);      // frame bottom
+    EXPECT_EQ(fixture::get32(emf, 0), 1);        // EMR_HEADER
+    EXPECT_EQ(fixture::get32(emf, 24), 0);       // frame left, 0.01 mm
+    EXPECT_EQ(fixture::get32(emf, 28), 0);       // frame top
+    EXPECT_EQ(fixture::get32(emf, 32), 220000);  // frame right
+    EXPECT_EQ(fixture::get32(emf, 36), 380000);  // frame bottom
     EXPECT_EQ(std::string(emf.begin() + 40, emf.begin() + 44), " EMF");
     EXPECT_EQ(fixture::get32(emf, 48), int32_t(emf.size()));  // nBytes
     EXPECT_EQ(fixture::get32(emf, emf.size() - 20), 14);      // EMR_EOF last
@@ -231,7 +237,8 @@ TEST_F(WriterDataSet, IndexesPlacesAndPointsOverTheirCapacitiesAreRefused) {
     kdataset::DataSetContent c;
     for (int i = 0; i < 2002; ++i) c.tile_index.push_back({100 + i, 5});
     c.tile_index.push_back({99, 5});
-    for (int i = 0; i < 2001; ++i) c.catalogue.push_back({kdataset::CatalogueEntry::City, "C", {{1, 1}}});
+    for (int i = 0; i < 2001; ++i)
+        c.catalogue.push_back({kdataset::CatalogueEntry::City, "C", {{1, 1}}});
     c.catalogue.push_back({kdataset::CatalogueEntry::City, "two words", {{1, 1}}});
     for (int i = 0; i < 501; ++i) c.pois.push_back({{i * 10000, 2770000}, 100, 1, "P", ""});
     kdataset::WriteReport report;

@@ -5,14 +5,14 @@
 // pixel per 10 world metres (22000 x 38000 pixels on 2200 x 3800 mm), so a frame unit of
 // 0.01 mm is exactly one world metre from the north-west corner; records use device pixels,
 // y growing southward.
+#include <uemf.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
-
-#include <uemf.h>
 
 #include "bytes.h"
 #include "data/format.h"
@@ -64,17 +64,16 @@ U_RECTL bounds_of(const std::vector<U_POINTL>& pts) {
 }
 
 // Writes every record of the metafile into `et`. Returns why it failed, or an empty string.
-std::string write_records(const std::vector<BaseMapShape>& shapes, EMFTRACK* et,
-                          EMFHANDLES* eht) {
+std::string write_records(const std::vector<BaseMapShape>& shapes, EMFTRACK* et, EMFHANDLES* eht) {
     const U_RECTL bounds = rectl_set(point32_set(0, 0), point32_set(kDeviceWidth, kDeviceHeight));
     const U_RECTL frame =
         rectl_set(point32_set(0, 0), point32_set(fmt::kBaseMapWidth, fmt::kBaseMapHeight));
-    if (!append(U_EMRHEADER_set(bounds, frame, nullptr, 0, nullptr,
-                                sizel_set(kDeviceWidth, kDeviceHeight),
-                                sizel_set(kDeviceWidth / kDevicePixelsPerMm,
-                                          kDeviceHeight / kDevicePixelsPerMm),
-                                0),
-                et))
+    if (!append(
+            U_EMRHEADER_set(
+                bounds, frame, nullptr, 0, nullptr, sizel_set(kDeviceWidth, kDeviceHeight),
+                sizel_set(kDeviceWidth / kDevicePixelsPerMm, kDeviceHeight / kDevicePixelsPerMm),
+                0),
+            et))
         return "cannot make the metafile header";
     if (!append(U_EMRSETMAPMODE_set(U_MM_TEXT), et) ||
         !append(U_EMRSETPOLYFILLMODE_set(U_ALTERNATE), et))
@@ -89,10 +88,10 @@ std::string write_records(const std::vector<BaseMapShape>& shapes, EMFTRACK* et,
         for (const WorldPoint& p : s.points) pts.push_back(device_point(p));
 
         uint32_t pen = 0, brush = 0;
-        const U_LOGPEN lp = logpen_set(U_PS_SOLID, point_set(std::max(s.width, 0), 0),
-                                       to_colorref(s.colour));
-        bool ok = append(createpen_set(&pen, eht, lp), et) &&
-                  append(selectobject_set(pen, eht), et);
+        const U_LOGPEN lp =
+            logpen_set(U_PS_SOLID, point_set(std::max(s.width, 0), 0), to_colorref(s.colour));
+        bool ok =
+            append(createpen_set(&pen, eht, lp), et) && append(selectobject_set(pen, eht), et);
         if (ok && s.filled) {
             const U_LOGBRUSH lb = logbrush_set(U_BS_SOLID, to_colorref(s.fill), 0);
             ok = append(createbrushindirect_set(&brush, eht, lb), et) &&

@@ -36,8 +36,8 @@ void put_text(std::vector<uint8_t>* out, const std::string& text, int width, cha
 std::string cut_text(const std::string& text, std::size_t max_bytes) {
     std::size_t end = 0;
     while (end < text.size()) {
-        const bool pair = static_cast<unsigned char>(text[end]) >= kBig5LeadMin &&
-                          end + 1 < text.size();
+        const bool pair =
+            static_cast<unsigned char>(text[end]) >= kBig5LeadMin && end + 1 < text.size();
         const std::size_t next = end + (pair ? 2 : 1);
         if (next > max_bytes) break;
         end = next;

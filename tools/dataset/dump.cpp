@@ -58,7 +58,9 @@ int32_t le32(const uint8_t* p) {
     return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
                    uint32_t(p[3]) << 24);
 }
-int16_t le16(const uint8_t* p) { return int16_t(uint16_t(p[0]) | uint16_t(p[1]) << 8); }
+int16_t le16(const uint8_t* p) {
+    return int16_t(uint16_t(p[0]) | uint16_t(p[1]) << 8);
+}
 
 // Text of a fixed-width field, trailing blanks removed, other bytes kept as they are.
 std::string trimmed(const char* bytes, std::size_t width) {
@@ -84,11 +86,11 @@ void print_tile(const kd::TileSlot& s, bool vertices) {
     std::printf("  origin x %d, y %d\n", h.origin_x, h.origin_y);
     std::printf("  record size (A, C, D) %d, record size (B) %d, anchor base %d\n", h.record_size,
                 h.b_record_size, h.anchor_base);
-    std::printf("  section A: last %d at %d; B: last %d at %d; C: last %d at %d; D: last %d at %d\n",
-                h.a_last, h.a_offset, h.b_last, h.b_offset, h.c_last, h.c_offset, h.d_last,
-                h.d_offset);
-    std::printf("  vertices: last %d (file and decoded) at %d; delta stream at %d\n",
-                h.vertex_last, h.vertex_offset, h.delta_offset);
+    std::printf(
+        "  section A: last %d at %d; B: last %d at %d; C: last %d at %d; D: last %d at %d\n",
+        h.a_last, h.a_offset, h.b_last, h.b_offset, h.c_last, h.c_offset, h.d_last, h.d_offset);
+    std::printf("  vertices: last %d (file and decoded) at %d; delta stream at %d\n", h.vertex_last,
+                h.vertex_offset, h.delta_offset);
     std::printf("  names: last %d at %d\n", h.name_last, h.name_offset);
     std::printf("  records: last %d\n", h.last_record);
 
@@ -149,20 +151,22 @@ int print_pois(const std::string& dir) {
         for (int i = 0; i <= x.last; ++i) {
             const uint8_t* r = poi.data() + x.offset + std::size_t(i) * kd::POI_RECORD_BYTES;
             const int32_t note = le32(r + fmt::kPoiRecNote);
-            std::printf("    poi %d at (%d, %d) district %d category %d name \"%s\"", i,
-                        kd::tile_west(x.tile) + le16(r + fmt::kPoiRecX),
-                        kd::tile_south(x.tile) + le16(r + fmt::kPoiRecY),
-                        le16(r + fmt::kPoiRecDistrict), le16(r + fmt::kPoiRecCategory),
-                        trimmed(reinterpret_cast<const char*>(r + fmt::kPoiRecName),
-                                kd::POI_NAME_BYTES).c_str());
+            std::printf(
+                "    poi %d at (%d, %d) district %d category %d name \"%s\"", i,
+                kd::tile_west(x.tile) + le16(r + fmt::kPoiRecX),
+                kd::tile_south(x.tile) + le16(r + fmt::kPoiRecY), le16(r + fmt::kPoiRecDistrict),
+                le16(r + fmt::kPoiRecCategory),
+                trimmed(reinterpret_cast<const char*>(r + fmt::kPoiRecName), kd::POI_NAME_BYTES)
+                    .c_str());
             if (note >= 0) {
                 const int64_t at = int64_t(note) * kd::POI_NOTE_BYTES;
                 if (at + kd::POI_NOTE_BYTES > int64_t(notes.size()))
                     return malformed(fmt::kPoiNoteFile,
                                      "note " + std::to_string(note) + " lies past the end");
-                std::printf(" note %d \"%s\"", note,
-                            trimmed(reinterpret_cast<const char*>(notes.data() + at),
-                                    kd::POI_NOTE_BYTES).c_str());
+                std::printf(
+                    " note %d \"%s\"", note,
+                    trimmed(reinterpret_cast<const char*>(notes.data() + at), kd::POI_NOTE_BYTES)
+                        .c_str());
             }
             std::printf("\n");
         }
@@ -190,7 +194,8 @@ void print_catalogue() {
 // Prints the frame of dist.emf from its header record.
 int print_base_map(const std::string& dir) {
     std::vector<uint8_t> emf;
-    if (!read_file(dir + fmt::kBaseMapFile, &emf)) return malformed(fmt::kBaseMapFile, "cannot read");
+    if (!read_file(dir + fmt::kBaseMapFile, &emf))
+        return malformed(fmt::kBaseMapFile, "cannot read");
     constexpr std::size_t kHeaderMin = 88;
     constexpr int32_t kEmrHeader = 1;
     if (emf.size() < kHeaderMin || le32(emf.data()) != kEmrHeader ||

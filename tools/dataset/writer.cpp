@@ -81,7 +81,7 @@ int densify(const std::vector<TileVertex>& in, std::vector<TileVertex>* out) {
 // One tile being assembled. Sections are appended feature by feature; add_* checks every
 // capacity first and returns why a feature is refused, or an empty string when it was added.
 class TileAssembly {
-public:
+  public:
     explicit TileAssembly(int32_t tile)
         : origin_x_(kestrel::data::tile_west(tile)), origin_y_(kestrel::data::tile_south(tile)) {}
 
@@ -216,7 +216,7 @@ public:
 
     int records() const { return records_; }
 
-private:
+  private:
     bool convert(const std::vector<WorldPoint>& points, std::vector<TileVertex>* out) const {
         out->resize(points.size());
         for (std::size_t i = 0; i < points.size(); ++i)
@@ -229,17 +229,19 @@ private:
     std::string fits(int records, int vertices, int names, int delta_bytes,
                      int record_bytes) const {
         if (records_ + records > cap::MAX_RECORDS) return "tile already holds 10000 records";
-        const int total_vertices = int(line_vertices_.size() + place_anchors_.size() +
-                                       coded_anchors_.size()) + road_vertices_ + vertices;
+        const int total_vertices =
+            int(line_vertices_.size() + place_anchors_.size() + coded_anchors_.size()) +
+            road_vertices_ + vertices;
         if (total_vertices > cap::MAX_VERTICES) return "tile would hold over 100000 vertices";
         if (int(names_.size()) + names > cap::MAX_NAMES) return "tile already holds 5000 names";
         const std::size_t size = file_size() + std::size_t(record_bytes) +
-                                 std::size_t(delta_bytes) +
-                                 std::size_t(names) * cap::NAME_BYTES;
+                                 std::size_t(delta_bytes) + std::size_t(names) * cap::NAME_BYTES;
         // A road's own vertices go to the delta stream, a point's anchor to the vertex array.
-        const std::size_t vertex_bytes =
-            record_bytes == fmt::kRoadRecordUsedBytes ? 0 : std::size_t(vertices) * fmt::kVertexBytes;
-        if (size + vertex_bytes > cap::WORK_BUFFER_SIZE) return "tile file would exceed 2000000 bytes";
+        const std::size_t vertex_bytes = record_bytes == fmt::kRoadRecordUsedBytes
+                                             ? 0
+                                             : std::size_t(vertices) * fmt::kVertexBytes;
+        if (size + vertex_bytes > cap::WORK_BUFFER_SIZE)
+            return "tile file would exceed 2000000 bytes";
         return {};
     }
 
@@ -275,7 +277,8 @@ private:
 // Builds the bytes of one tile file; refused features are listed in `report`. Returns why the
 // tile as a whole cannot be written, or an empty string.
 std::string build_tile(const Tile& tile, std::vector<uint8_t>* out, WriteReport* report) {
-    if (tile.number <= 0) return "tile " + std::to_string(tile.number) + ": number must be positive";
+    if (tile.number <= 0)
+        return "tile " + std::to_string(tile.number) + ": number must be positive";
     TileAssembly t(tile.number);
     const std::string where = "tile " + std::to_string(tile.number) + ": ";
     const auto note = [&](const char* kind, std::size_t i, const std::string& why) {
@@ -283,20 +286,28 @@ std::string build_tile(const Tile& tile, std::vector<uint8_t>* out, WriteReport*
     };
     int inserted = 0, lines = 0, roads = 0, points = 0;
     for (std::size_t i = 0; i < tile.lines.size(); ++i) {
-        if (auto why = t.add_line(tile.lines[i]); !why.empty()) note("line", i, why);
-        else ++lines;
+        if (auto why = t.add_line(tile.lines[i]); !why.empty())
+            note("line", i, why);
+        else
+            ++lines;
     }
     for (std::size_t i = 0; i < tile.roads.size(); ++i) {
-        if (auto why = t.add_road(tile.roads[i], &inserted); !why.empty()) note("road", i, why);
-        else ++roads;
+        if (auto why = t.add_road(tile.roads[i], &inserted); !why.empty())
+            note("road", i, why);
+        else
+            ++roads;
     }
     for (std::size_t i = 0; i < tile.places.size(); ++i) {
-        if (auto why = t.add_place(tile.places[i]); !why.empty()) note("place", i, why);
-        else ++points;
+        if (auto why = t.add_place(tile.places[i]); !why.empty())
+            note("place", i, why);
+        else
+            ++points;
     }
     for (std::size_t i = 0; i < tile.coded.size(); ++i) {
-        if (auto why = t.add_coded(tile.coded[i]); !why.empty()) note("coded point", i, why);
-        else ++points;
+        if (auto why = t.add_coded(tile.coded[i]); !why.empty())
+            note("coded point", i, why);
+        else
+            ++points;
     }
     *out = t.bytes(tile.number);
     if (report) {
@@ -372,16 +383,32 @@ std::string build_catalogue(const std::vector<CatalogueEntry>& entries, WriteRep
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const CatalogueEntry& e = entries[i];
         const auto refuse = [&](const std::string& why) {
-            if (report) report->refused.push_back("catalogue entry " + std::to_string(i) + ": " + why);
+            if (report)
+                report->refused.push_back("catalogue entry " + std::to_string(i) + ": " + why);
         };
         const int needed = e.kind == CatalogueEntry::Polyline ? int(e.points.size()) : 1;
-        if (count == cap::PLACE_CAPACITY) { refuse("catalogue holds 2000 entries"); continue; }
-        if (points >= cap::CATALOGUE_FIRST_POINT_LIMIT) { refuse("first point would be 32768 or beyond"); continue; }
-        if (points + needed > cap::CATALOGUE_POINTS) { refuse("catalogue holds 80000 points"); continue; }
+        if (count == cap::PLACE_CAPACITY) {
+            refuse("catalogue holds 2000 entries");
+            continue;
+        }
+        if (points >= cap::CATALOGUE_FIRST_POINT_LIMIT) {
+            refuse("first point would be 32768 or beyond");
+            continue;
+        }
+        if (points + needed > cap::CATALOGUE_POINTS) {
+            refuse("catalogue holds 80000 points");
+            continue;
+        }
         char line[64];
         if (e.kind == CatalogueEntry::Polyline) {
-            if (needed < kMinPolylinePoints) { refuse("polyline with fewer than 2 points"); continue; }
-            if (needed > kMaxFeatureVertices) { refuse("polyline with more than 32767 points"); continue; }
+            if (needed < kMinPolylinePoints) {
+                refuse("polyline with fewer than 2 points");
+                continue;
+            }
+            if (needed > kMaxFeatureVertices) {
+                refuse("polyline with more than 32767 points");
+                continue;
+            }
             std::snprintf(line, sizeof line, "%s %d\n", fmt::kWordPolyline, needed);
             out += line;
             for (const WorldPoint& p : e.points) {
@@ -392,9 +419,15 @@ std::string build_catalogue(const std::vector<CatalogueEntry>& entries, WriteRep
             const char* word = e.kind == CatalogueEntry::City    ? fmt::kWordCity
                                : e.kind == CatalogueEntry::Point ? fmt::kWordPoint
                                                                  : fmt::kWordMinorPoint;
-            if (e.points.size() != 1) { refuse("a place needs exactly one point"); continue; }
+            if (e.points.size() != 1) {
+                refuse("a place needs exactly one point");
+                continue;
+            }
             const std::string name = cut_text(e.name, cap::PLACE_NAME_MAX);
-            if (name.empty() || has_blank(name)) { refuse("name empty or not one token"); continue; }
+            if (name.empty() || has_blank(name)) {
+                refuse("name empty or not one token");
+                continue;
+            }
             out += word;
             out += ' ';
             out += name;
@@ -414,8 +447,8 @@ std::string build_tile_index(const std::vector<std::pair<int32_t, int32_t>>& ind
     std::string out;
     int kept = 0;
     for (const auto& [district, tile] : index) {
-        const std::string what = "tile index line " + std::to_string(district) + " " +
-                                 std::to_string(tile) + ": ";
+        const std::string what =
+            "tile index line " + std::to_string(district) + " " + std::to_string(tile) + ": ";
         if (district < fmt::kMinDistrict) {
             if (report) report->refused.push_back(what + "district code below 100");
             continue;
