@@ -6,20 +6,21 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
+build=${BUILD_DIR:-build}   # another build folder may be named, for example BUILD_DIR=build-dev
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja
-cmake --build build
+cmake -S . -B "$build" -G Ninja
+cmake --build "$build"
 
-appdir=$root/build/appdir
-client=$root/build/bin/tessera-client
-out=$root/build/views
+appdir=$root/$build/appdir
+client=$root/$build/bin/tessera-client
+out=$root/$build/views
 mkdir -p "$out"
 
 started_bus=
 if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
   # A private session bus that activates the build tree's tessera.
-  DBUS_SESSION_BUS_ADDRESS=$(dbus-daemon --config-file="$root/build/server/dbus/session.conf" \
+  DBUS_SESSION_BUS_ADDRESS=$(dbus-daemon --config-file="$root/$build/server/dbus/session.conf" \
                              --fork --print-address=1 --print-pid=3 3>"$out/.bus-pid")
   export DBUS_SESSION_BUS_ADDRESS
   started_bus=$(cat "$out/.bus-pid")
