@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
+#include <sstream>
 
 #include "fixtures.h"
 
@@ -409,6 +410,83 @@ TEST_F(Import, TileZeroIsNeverWritten) {
     run(options({"in.geojson"}));
     EXPECT_FALSE(std::filesystem::exists(dir_.file("out/0.dat")));
     EXPECT_EQ(summary_.dropped["place labels off the tile grid"], 1);
+}
+
+TEST_F(Import, DistrictsCanComeFromAnAttribute) {
+    GeoJson()
+        .line("\"highway\":\"residential\",\"town\":\"Zeta\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
+        .line("\"highway\":\"residential\",\"town\":\"Alpha\"", {{kX + 100, kY + 300}, {kX + 200, kY + 300}})
+        .line("\"highway\":\"residential\"", {{kX + 100, kY + 500}, {kX + 200, kY + 500}})
+        .save(dir_.file("in.geojson"));
+    Options o = options({"in.geojson"});
+    o.district_attribute = "town";
+    run(o);
+    ASSERT_EQ(summary_.districts.size(), 3u);
+    EXPECT_EQ(summary_.districts[0].name, "Alpha");
+    EXPECT_EQ(summary_.districts[1].name, "Zeta");
+    EXPECT_EQ(summary_.districts[2].name, "(outside)");
+    EXPECT_EQ(read_text(dir_.file("out/d4.txt")), "100 276030\n101 276030\n102 276030\n");
+}
+
+TEST_F(Import, TheCatalogueStaysWithinItsEntriesAndPointIndexes) {
+    GeoJson g;
+    // 2100 cities 10 km apart: more labels than the catalogue's 2000 entries.
+    for (int i = 0; i < 2100; ++i) {
+        g.point("\"place\":\"city\",\"name\":\"c" + std::to_string(i) + "\"",
+                20000 + (i % 60) * 10000 + 5000, 2000000 + (i / 60) * 10000 + 5000);
+    }
+    // 40 zigzag motorways of 1000 points that simplification cannot thin: 40000 points for
+    // what the first-point indexes below 32768 allow.
+    for (int r = 0; r < 40; ++r) {
+        kimport_test::Coords c;
+        for (int i = 0; i < 1000; ++i) c.push_back({kX + 10 * i, kY + 100 + r * 200 + (i % 2) * 100});
+        g.line("\"highway\":\"motorway\",\"name\":\"m" + std::to_string(r) + "\"", c);
+    }
+    g.save(dir_.file("in.geojson"));
+    run(options({"in.geojson"}));
+    EXPECT_EQ(summary_.catalogue_entries, 2000);
+    EXPECT_GT(summary_.dropped["catalogue labels left out: catalogue full (2000 entries)"], 0);
+    EXPECT_GT(summary_.dropped["main roads left out of the catalogue: catalogue full"], 0);
+    // Every entry's first point, counted through the file, stays below 32768.
+    std::istringstream cat(read_text(dir_.file("out/alldist.txt")));
+    std::string line;
+    long points = 0, entries = 0, worst_first = -1;
+    while (std::getline(cat, line)) {
+        std::istringstream words(line);
+        std::string word;
+        words >> word;
+        if (word == "pline" || word == "city" || word == "point" || word == "poin22") {
+            worst_first = std::max(worst_first, points);
+            ++entries;
+            if (word != "pline") ++points;
+        } else {
+            ++points;
+        }
+    }
+    EXPECT_EQ(entries, 2000);
+    EXPECT_LT(worst_first, 32768);
+    EXPECT_TRUE(summary_.written.refused.empty());
+}
+
+TEST_F(Import, ALayerWithoutCrsNeedsTheSourceCrs) {
+    GeoJson("").line("\"highway\":\"primary\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
+        .save(dir_.file("in.geojson"));
+    // A shapefile made by GDAL's converter, its .prj removed.
+    std::string cmd = "ogr2ogr -f 'ESRI Shapefile' " + dir_.file("in.shp") + " " +
+                      dir_.file("in.geojson") + " > /dev/null 2>&1 && rm -f " +
+                      dir_.file("in.prj");
+    if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "ogr2ogr is not available";
+    std::string error;
+    EXPECT_FALSE(run(options({"in.shp"}), &error));
+    EXPECT_NE(error.find("has no CRS; give the source's CRS with --source-crs"),
+              std::string::npos) << error;
+    expect_nothing_written();
+    Options o = options({"in.shp"});
+    o.source_crs = "EPSG:3826";
+    run(o);
+    auto r = roads(tile(276030));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].points.front(), (std::pair<int32_t, int32_t>{kX + 100, kY + 100}));
 }
 
 TEST_F(Import, RoadPiecesThatContinueEachOtherAreJoined) {
