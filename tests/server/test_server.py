@@ -82,10 +82,14 @@ class PrivateBus:
         daemon_env["TESSERA_TEST_HOOKS"] = "1"
         if converter is not None:
             daemon_env["TESSERA_CONVERTER_PATH"] = converter
+        daemon_env.update(env or {})
         if SANITIZE:
             # Qt and fontconfig keep caches until exit; leaks of the server are not the subject.
             daemon_env["ASAN_OPTIONS"] = "detect_leaks=0"
-        daemon_env.update(env or {})
+            # The sanitizer runtime intercepts dlopen, which hides the server's run path from
+            # the bare-name search: name the library folder last in the search instead.
+            search = [p for p in daemon_env.get("LD_LIBRARY_PATH", "").split(":") if p]
+            daemon_env["LD_LIBRARY_PATH"] = ":".join(search + [LIBDIR])
         # The daemon and the servers it starts write to a log of their own, so that no
         # process outlives the test holding the test runner's output open.
         self.daemon_log = open(os.path.join(self.root, "daemon.log"), "w")
