@@ -29,6 +29,13 @@ TEST(NameConversion, CharactersWithoutBig5FormAreReplacedAndCounted) {
     EXPECT_EQ(c.stats().names_with_replacement, 1);
 }
 
+TEST(NameConversion, AccentedLatinLettersLoseTheirAccent) {
+    NameConverter c;
+    EXPECT_EQ(c.to_big5("Café Ñandú Ærø", kPoiNameBytes), "Cafe Nandu Aro");
+    EXPECT_EQ(c.stats().folded_chars, 5);
+    EXPECT_EQ(c.stats().replaced_chars, 0);
+}
+
 TEST(NameConversion, LongNamesAreCutOnCharacterBoundaries) {
     NameConverter c;
     // Eleven two-byte characters (22 bytes) keep ten.

@@ -903,6 +903,9 @@ std::string format_summary(const Options& options, const Summary& s) {
                       << " shortened to their field, " << s.names.replaced_chars
                       << " characters without a Big5 form replaced by '?' (in "
                       << s.names.names_with_replacement << " texts)";
+    if (s.names.folded_chars > 0) {
+        o << ", " << s.names.folded_chars << " accented letters written without accent";
+    }
     if (s.names.invalid_utf8 > 0) o << ", " << s.names.invalid_utf8 << " texts with bad UTF-8";
     o << "\n";
     o << "  districts (code, name, roads, points of interest):\n";

@@ -256,7 +256,6 @@ bool Mapping::parse(std::string_view text, std::string_view name, std::string* e
             }
         }
         if (i == words.size()) return fail("a rule needs at least one condition");
-        rule.label = words[i];
         for (; i < words.size(); ++i) {
             Condition c;
             std::string why = parse_condition(words[i], &c);

@@ -55,7 +55,6 @@ struct Rule {
     unsigned roles = 0;  // Role bits
     std::vector<Condition> conditions;
     int line = 0;        // line number in the mapping text (0 for rules built in code)
-    std::string label;   // the first condition as written, e.g. "amenity=cafe"
 };
 
 // Looks up an attribute of the feature being classified; an empty view means absent.

@@ -40,6 +40,17 @@ bool decode_utf8(std::string_view s, std::size_t& i, char32_t* cp) {
     return true;
 }
 
+// The unaccented ASCII letter of a Latin-1 letter (U+00C0 to U+00FF), or 0. Big5 has no
+// accented Latin letters; "Cafe" reads better than "Caf?".
+char fold_latin1(char32_t cp) {
+    static constexpr char kFold[64 + 1] =
+        "AAAAAAACEEEEIIII"   // C0..CF
+        "DNOOOOO\0OUUUUY\0\0"  // D0..DF (D7 is the multiplication sign, DE thorn, DF sharp s)
+        "aaaaaaaceeeeiiii"   // E0..EF
+        "dnooooo\0ouuuuy\0y";  // F0..FF (F7 is the division sign, FE thorn)
+    return cp >= 0xC0 && cp <= 0xFF ? kFold[cp - 0xC0] : 0;
+}
+
 bool is_space(char32_t cp) {
     return cp == ' ' || cp == '\t' || cp == '\n' || cp == '\r' || cp == '\v' || cp == '\f' ||
            cp == kNoBreakSpace || cp == kIdeographicSpace;
@@ -87,6 +98,11 @@ std::string NameConverter::to_big5(std::string_view utf8, std::size_t max_bytes)
         }
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
+            continue;
+        }
+        if (char folded = fold_latin1(cp); folded != 0) {
+            out.push_back(folded);
+            ++stats_.folded_chars;
             continue;
         }
         // Re-encode the one character and convert it alone.

@@ -231,7 +231,6 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
             continue;
         }
         SourceFeature f;
-        f.layer = ctx.name;
         if (!collect(geom, &f)) {
             ++stats->not_reprojected;
             continue;

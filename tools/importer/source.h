@@ -46,7 +46,6 @@ struct SourceFeature {
     std::vector<Polyline> lines;     // Shape::Line: each line string, repeats dropped
     std::vector<Rings> polygons;     // Shape::Polygon: each polygon
     TagLookup tags;                  // attribute values; valid during the callback only
-    std::string layer;               // name of the source layer
 };
 
 // Counts of a read.
