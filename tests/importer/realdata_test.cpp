@@ -83,7 +83,10 @@ TEST(TaipeiExtract, AWholeImportLoadsInTheEngineAndDumps) {
     EXPECT_GT(s.place_records, 80);
     EXPECT_GT(s.pois, 14000);
     EXPECT_GT(s.catalogue_polylines, 20);
-    EXPECT_GE(s.catalogue_entries, s.catalogue_polylines + 10);  // district labels
+    EXPECT_GE(s.catalogue_entries, s.catalogue_polylines + 5);  // district and city labels
+    // 中山區 in Big5, as a district label of the catalogue.
+    EXPECT_NE(kimport_test::read_text(o.output + "/alldist.txt").find("point \xA4\xA4\xA4\x73\xB0\xCF "),
+              std::string::npos);
     EXPECT_GT(s.base_shapes, 10);
 
     std::string out;
