@@ -19,8 +19,9 @@ constexpr int REPORT_SEPARATOR_BLANKS = 7;  // between the name and X
 struct ReportName {
     char bytes[data::NAME_BYTES + 1];
     explicit ReportName(const char* entry) noexcept {
-        std::strncpy(bytes, entry, data::NAME_BYTES);
-        bytes[data::NAME_BYTES] = '\0';
+        const std::size_t n = strnlen(entry, data::NAME_BYTES);
+        std::memcpy(bytes, entry, n);
+        std::memset(bytes + n, 0, sizeof bytes - n);
     }
 };
 
