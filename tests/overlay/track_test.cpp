@@ -130,7 +130,9 @@ TEST_F(TrackOverlay, PointsBeyondTwentyThousandAreIgnored) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         EXPECT_LE(lines[i].points.size(), std::size_t(render::POINT_BUFFER_SIZE));
         total += lines[i].points.size() - (i == 0 ? 0 : 1);
-        if (i > 0) EXPECT_EQ(lines[i].points.front(), lines[i - 1].points.back());
+        if (i > 0) {
+            EXPECT_EQ(lines[i].points.front(), lines[i - 1].points.back());
+        }
     }
     EXPECT_EQ(total, 20000u);
     const int last = 19999;
