@@ -102,15 +102,16 @@ void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y
         const int64_t n = std::max(dx, dy), d = std::min(dx, dy);
         const int64_t major = dx >= dy ? sx : sy * w, minor = dx >= dy ? sy * w : sx;
         uint32_t* p = px + y0 * w + x0;
+        // Branch-free stepping: whether the minor axis moves is close to random for short
+        // road pieces, so a conditional jump would mispredict on many pixels.
+        const int64_t two_n = 2 * n, two_d = 2 * d;
         int64_t rem = n;
         for (int64_t i = 0; i < n; ++i) {
             *p = pixel;
-            p += major;
-            rem += 2 * d;
-            if (rem >= 2 * n) {
-                rem -= 2 * n;
-                p += minor;
-            }
+            rem += two_d;
+            const int64_t step = rem >= two_n ? 1 : 0;
+            rem -= step * two_n;
+            p += major + step * minor;
         }
         return;
     }
