@@ -16,7 +16,7 @@ packages=(
   # importer
   libgdal-dev libproj-dev gdal-bin
   # independent checks in the tests
-  python3 python3-pil python3-dbus imagemagick xvfb xauth x11-apps
+  python3 python3-pil python3-dbus imagemagick xvfb xauth x11-apps libglib2.0-bin
 )
 
 missing=()
