@@ -7,19 +7,27 @@
 
 using namespace kgdi::detail;
 
+namespace {
+
+/* Reports a polyline or polygon to the context's recorder, when it has one. */
+void RecordPoints(const Dc& dc, int kind, const POINT* points, int count) {
+    if (!dc.recorder) return;
+    KgdiRecord rec{};
+    rec.kind = kind;
+    rec.points = points;
+    rec.count = count;
+    Record(dc, rec);
+}
+
+}  // namespace
+
 extern "C" {
 
 KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count) {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !points || count < 2) return FALSE;
     StrokePolyline(dc->surface(), dc->pen, points, count, false);
-    if (dc->recorder) {
-        KgdiRecord rec{};
-        rec.kind = KGDI_REC_POLYLINE;
-        rec.points = points;
-        rec.count = count;
-        Record(*dc, rec);
-    }
+    RecordPoints(*dc, KGDI_REC_POLYLINE, points, count);
     return TRUE;
 }
 
@@ -29,13 +37,7 @@ KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) {
     const Surface s = dc->surface();
     if (!dc->brush.null) FillPolygon(s, dc->brush.pixel, points, count);
     StrokePolyline(s, dc->pen, points, count, true);
-    if (dc->recorder) {
-        KgdiRecord rec{};
-        rec.kind = KGDI_REC_POLYGON;
-        rec.points = points;
-        rec.count = count;
-        Record(*dc, rec);
-    }
+    RecordPoints(*dc, KGDI_REC_POLYGON, points, count);
     return TRUE;
 }
 
