@@ -24,7 +24,6 @@ namespace fmt = format;
 
 constexpr int kLineBytes = fmt::kTextReadChars + 1;  // room for one read and its NUL
 constexpr int kPathBytes = DATA_PATH_MAX + 16;       // the data path and a fixed file name
-constexpr unsigned char kBig5LeadMin = 0x81;
 
 // Records why the load failed, for last_error(), and returns -1.
 int fail(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
@@ -72,7 +71,8 @@ void copy_place_name(char (&to)[PLACE_NAME_MAX + 1], const char* from,
                      std::size_t length) noexcept {
     std::size_t end = 0;
     while (end < length) {
-        const bool pair = static_cast<unsigned char>(from[end]) >= kBig5LeadMin && end + 1 < length;
+        const bool pair =
+            static_cast<unsigned char>(from[end]) >= fmt::kBig5LeadMin && end + 1 < length;
         const std::size_t next = end + (pair ? 2 : 1);
         if (next > std::size_t(PLACE_NAME_MAX)) break;
         end = next;

@@ -21,6 +21,18 @@ inline constexpr const char* kCatalogueFile = "alldist.txt";
 inline constexpr const char* kBaseMapFile = "dist.emf";
 inline constexpr const char* kTileFileFormat = "%s%d.dat";
 
+// ---- two-byte characters of the code page ------------------------------------------------
+// Text is Big5. Two rules read its bytes, on purpose with different bounds, and both are kept
+// here so that neither is restated elsewhere:
+// - kBig5LeadMin: the code page's lead bytes are 0x81 to 0xFE. Cutting a catalogue name to its
+//   10 bytes uses it, so that no cut ever separates a real lead byte from its trail byte.
+// - kLabelTwoByteMin: the road labeller lays a 20-byte name out one position per character and
+//   takes every byte of 0x7F or above as the start of a two-byte character. This is the label
+//   layout that views have always had (0x7F, which Big5 leaves unused, counts as a lead byte
+//   there); changing it would move the characters of existing labels.
+inline constexpr unsigned char kBig5LeadMin = 0x81;
+inline constexpr unsigned char kLabelTwoByteMin = 0x7F;
+
 // Text files are read in pieces of at most this many characters; a longer line is continued
 // by the next read and treated as a line of its own.
 inline constexpr int kTextReadChars = 98;

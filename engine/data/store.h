@@ -12,7 +12,8 @@
 // exports.cpp. Tests include this header to look at the tables directly.
 //
 // Conventions: every table keeps the index of its last used entry (-1 when empty), and loops
-// run from 0 to that index inclusive. Tile number = (y div 10000) * 1000 + (x div 10000).
+// run from 0 to that index inclusive. Tile number = (y div 10000) * 1000 + (x div 10000): the
+// numbering is written only here (tile_number, tile_column, tile_row and their relatives).
 #ifndef KESTREL_DATA_STORE_H
 #define KESTREL_DATA_STORE_H
 
@@ -20,7 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "kgdi.h"
+#include "gdi_api.h"  // the base map's metafile handle
 
 namespace kestrel::data {
 
@@ -43,17 +44,50 @@ inline constexpr int POI_RECORD_BYTES = 40;
 inline constexpr int POI_NAME_BYTES = 28;
 inline constexpr int POI_NOTE_BYTES = 52;
 inline constexpr int POI_INDEX_BYTES = POI_INDEX_ENTRIES * 12;  // 6000
+// Records of one PoiRecord block that the work buffer holds.
+inline constexpr int POI_BLOCK_RECORDS_MAX = int(WORK_BUFFER_SIZE / POI_RECORD_BYTES);
 inline constexpr int TILE_SIZE_M = 10000;                       // metres on a side
 inline constexpr int TILE_HEADER_BYTES = 128;
 
 // ---- tile numbering ---------------------------------------------------------------------
-constexpr int32_t tile_number_of(int32_t x, int32_t y) noexcept {
-    return (y / TILE_SIZE_M) * 1000 + (x / TILE_SIZE_M);
+inline constexpr int32_t TILE_ROW_FACTOR = 1000;  // tile number = row * 1000 + column
+// The largest row whose tile numbers (row * 1000 + column, column 0..999) fit an int32.
+inline constexpr int32_t TILE_ROW_MAX = (INT32_MAX - (TILE_ROW_FACTOR - 1)) / TILE_ROW_FACTOR;
+
+constexpr int32_t tile_number(int32_t row, int32_t column) noexcept {
+    return row * TILE_ROW_FACTOR + column;
 }
-constexpr int32_t tile_west(int32_t tile) noexcept { return (tile % 1000) * TILE_SIZE_M; }
-constexpr int32_t tile_south(int32_t tile) noexcept { return (tile / 1000) * TILE_SIZE_M; }
+constexpr int32_t tile_column(int32_t tile) noexcept {
+    return tile % TILE_ROW_FACTOR;
+}
+constexpr int32_t tile_row(int32_t tile) noexcept {
+    return tile / TILE_ROW_FACTOR;
+}
+constexpr int32_t tile_number_of(int32_t x, int32_t y) noexcept {
+    return tile_number(y / TILE_SIZE_M, x / TILE_SIZE_M);
+}
+constexpr int32_t tile_west(int32_t tile) noexcept {
+    return tile_column(tile) * TILE_SIZE_M;
+}
+constexpr int32_t tile_south(int32_t tile) noexcept {
+    return tile_row(tile) * TILE_SIZE_M;
+}
+// The south edge in 64 bits, for any int32 tile number (rows beyond 214748 overflow int32).
+constexpr int64_t tile_south_wide(int32_t tile) noexcept {
+    return int64_t{tile_row(tile)} * TILE_SIZE_M;
+}
 
 // ---- the in-memory form of a tile ---------------------------------------------------------
+
+// Feature types: roads 1 to 9, other lines and areas up to 20, point features from 21 on. A
+// slot stores its lines and areas before its point features.
+inline constexpr int ROAD_TYPE_FIRST = 1;
+inline constexpr int ROAD_TYPE_LAST = 9;
+inline constexpr int POINT_TYPE_FIRST = 21;
+
+constexpr bool is_road_type(int type) noexcept {
+    return type >= ROAD_TYPE_FIRST && type <= ROAD_TYPE_LAST;
+}
 
 struct Vertex {
     int16_t x;  // metres east of the slot's origin
@@ -121,6 +155,44 @@ struct TileCache {
     TileSlot slots[SLOT_COUNT];
     int32_t ring;  // where the search for a slot to fill starts
 };
+
+// ---- access to a slot's records with every index checked ---------------------------------
+// Every layer reads a slot's records through these, so that a record with indexes outside the
+// slot's arrays is treated the same way everywhere: as a feature without that part.
+
+// The last record index of a slot, limited to the record capacity (-1: no records).
+inline int last_record(const TileSlot& s) noexcept {
+    const int last = s.header.last_record;
+    return last < -1 ? -1 : last > MAX_RECORDS - 1 ? MAX_RECORDS - 1 : last;
+}
+
+// The vertices of record `r` of a slot: a pointer to the first and the count. A record whose
+// vertices do not lie wholly inside the vertex array (or with a negative count) gives nullptr
+// and count 0, so callers treat it as a feature without vertices.
+inline const Vertex* record_vertices(const TileSlot& s, const FeatureRecord& r,
+                                     int* count) noexcept {
+    const int64_t first = r.first_vertex;
+    const int64_t n = r.vertex_count;
+    if (first < 0 || n < 0 || first + n > MAX_VERTICES) {
+        *count = 0;
+        return nullptr;
+    }
+    *count = static_cast<int>(n);
+    return s.vertices + first;
+}
+
+// The anchor vertex of a point feature (its first vertex), or nullptr when the index lies
+// outside the vertex array.
+inline const Vertex* record_anchor(const TileSlot& s, const FeatureRecord& r) noexcept {
+    if (r.first_vertex < 0 || r.first_vertex >= MAX_VERTICES) return nullptr;
+    return s.vertices + r.first_vertex;
+}
+
+// The 20-byte name entry of a record, or nullptr when its name index lies outside the names.
+inline const char* record_name(const TileSlot& s, const FeatureRecord& r) noexcept {
+    if (r.name_index < 0 || r.name_index >= MAX_NAMES) return nullptr;
+    return s.names[r.name_index].bytes;
+}
 
 // ---- the data set's fixed tables ---------------------------------------------------------
 

@@ -2,7 +2,6 @@
 // view with the highlight pen (colour entry 10).
 #include <cstring>
 
-#include "kestrel.h"
 #include "query/query.h"
 #include "render/view.h"
 
@@ -43,7 +42,3 @@ int select_road(const char* name) noexcept {
 }
 
 }  // namespace kestrel::query
-
-extern "C" KESTREL_API int dllselroad(const char* name) {
-    return kestrel::query::select_road(name);
-}

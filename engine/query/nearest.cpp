@@ -24,7 +24,6 @@
 #include <emmintrin.h>
 #endif
 
-#include "kestrel.h"
 #include "query/query.h"
 #include "render/view.h"
 
@@ -285,19 +284,3 @@ int query_draw_road(int32_t x, int32_t y, double scale, char* text, HDC dc, int3
 }
 
 }  // namespace kestrel::query
-
-extern "C" {
-
-KESTREL_API int dllquroad(int x, int y, double scale, char* text) {
-    return kestrel::query::query_road(x, y, scale, text);
-}
-
-KESTREL_API int dllquroad2(int x, int y, double scale, char* text, double* slope) {
-    return kestrel::query::query_road_slope(x, y, scale, text, slope);
-}
-
-KESTREL_API int dllqudrroad(int x, int y, double scale, char* text, HDC hdc, int left, int top) {
-    return kestrel::query::query_draw_road(x, y, scale, text, hdc, left, top);
-}
-
-}  // extern "C"

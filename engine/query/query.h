@@ -17,15 +17,17 @@
 #include <cstdint>
 
 #include "data/store.h"
-#include "kgdi.h"
+#include "gdi_api.h"
+#include "render/highlight.h"
 
 namespace kestrel::query {
 
 // ---- shared limits and field sizes ------------------------------------------------------
-inline constexpr int ROAD_TYPE_FIRST = 1;  // road types for queries, highlight and reports
-inline constexpr int ROAD_TYPE_LAST = 9;
-inline constexpr int POINT_TYPE_FIRST = 21;     // point features follow the lines in a slot
-inline constexpr int HIGHLIGHT_COLOUR = 10;     // colour entry and pen place of the highlight
+using data::is_road_type;
+using data::POINT_TYPE_FIRST;  // point features follow the lines in a slot
+using data::ROAD_TYPE_FIRST;   // road types for queries, highlight and reports
+using data::ROAD_TYPE_LAST;
+using render::HIGHLIGHT_COLOUR;                 // colour entry and pen place of the highlight
 inline constexpr int ROAD_REF_FACTOR = 100000;  // road reference = slot * 100000 + record
 inline constexpr int ROAD_TEXT_BYTES = 29;      // road text with its NUL
 inline constexpr int ROAD_TEXT_CODE = 4;        // byte offsets in the road text
@@ -34,51 +36,15 @@ inline constexpr int ROAD_CODE_BYTES = 4;
 inline constexpr int FIRST_TOLERANCE = 2;        // metres; passes grow by this step
 inline constexpr double TOLERANCE_PIXELS = 4.0;  // largest tolerance, in pixels of the scale
 
-inline constexpr bool is_road_type(int type) noexcept {
-    return type >= ROAD_TYPE_FIRST && type <= ROAD_TYPE_LAST;
-}
+// A slot's records with every index checked: the data store's accessors.
+using data::last_record;
+using data::record_name;
+using data::record_vertices;
 
-// ---- access to a slot's records with every index checked ---------------------------------
-
-// The last record index of a slot, limited to the record capacity (-1: no records).
-inline int last_record(const data::TileSlot& s) noexcept {
-    const int last = s.header.last_record;
-    return last < -1 ? -1 : last > data::MAX_RECORDS - 1 ? data::MAX_RECORDS - 1 : last;
-}
-
-// The vertices of record `r` of a slot: a pointer to the first and the count. A record whose
-// vertices do not lie wholly inside the vertex array (or with a negative count) gives nullptr
-// and count 0, so callers treat it as a feature without vertices.
-inline const data::Vertex* record_vertices(const data::TileSlot& s, const data::FeatureRecord& r,
-                                           int* count) noexcept {
-    const int64_t first = r.first_vertex;
-    const int64_t n = r.vertex_count;
-    if (first < 0 || n < 0 || first + n > data::MAX_VERTICES) {
-        *count = 0;
-        return nullptr;
-    }
-    *count = static_cast<int>(n);
-    return s.vertices + first;
-}
-
-// The 20-byte name entry of a record, or nullptr when its name index lies outside the names.
-inline const char* record_name(const data::TileSlot& s, const data::FeatureRecord& r) noexcept {
-    if (r.name_index < 0 || r.name_index >= data::MAX_NAMES) return nullptr;
-    return s.names[r.name_index].bytes;
-}
-
-// Draws a polyline through `count` world vertices (slot-relative, plus origin) mapped to the
-// pixels of a view at (left, top, scale), using the shared point buffer. A line longer than the
-// buffer is drawn in pieces that each start at the last point of the piece before, so the line
-// has no gap. Nothing is drawn for fewer than two vertices.
-void draw_world_polyline(HDC dc, const data::Vertex* v, int count, int32_t origin_x,
-                         int32_t origin_y, int32_t left, int32_t top, double scale) noexcept;
-
-// Makes the highlight pen from colour entry 10 (width in pixels), keeps it in place 10 of the
-// pen table and selects it into `dc`; returns the object that was selected before.
-HGDIOBJ select_highlight_pen(HDC dc) noexcept;
-// Selects `previous` back and deletes the pen of place 10 (the place becomes empty).
-void release_highlight_pen(HDC dc, HGDIOBJ previous) noexcept;
+// Drawing the roads found or selected: the highlight of the drawing area.
+using render::draw_world_polyline;
+using render::release_highlight_pen;
+using render::select_highlight_pen;
 
 // ---- road highlight -------------------------------------------------------------------------
 

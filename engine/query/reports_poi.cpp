@@ -8,88 +8,38 @@
 // and note is checked against the file's size and the work buffer before it is read: a block
 // that runs past either is skipped, and a note index that addresses no whole note gives a line
 // without a note.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <bit>
-#include <cstdio>
 #include <cstring>
 
-#include "kestrel.h"
+#include "data/format.h"
+#include "data/poi_file.h"
 #include "query/query.h"
 
 namespace kestrel::query {
 namespace {
 
-static_assert(std::endian::native == std::endian::little,
-              "point records are read from the file's little-endian bytes as they stand");
+namespace fmt = data::format;
 
-constexpr const char* POI_FILE = "dat44_1.bin";
-constexpr const char* NOTE_FILE = "dat44_2.bin";
 constexpr int POI_NAME_BLANKS = 7;  // between the name and X
 constexpr int POI_NOTE_BLANKS = 2;  // between Y and the note (or the line end)
-constexpr int MAX_BLOCK_RECORDS = static_cast<int>(data::WORK_BUFFER_SIZE / data::POI_RECORD_BYTES);
-
-// A data file open for reading, with its size.
-struct DataFile {
-    int fd = -1;
-    int64_t size = 0;
-
-    DataFile() noexcept = default;
-    DataFile(const DataFile&) = delete;
-    DataFile& operator=(const DataFile&) = delete;
-    ~DataFile() {
-        if (fd >= 0) close(fd);
-    }
-
-    // Opens the data path + `name`; false when the name does not fit or the file does not open.
-    bool open(const char* name) noexcept {
-        char path[data::DATA_PATH_MAX + 32];
-        const int n = std::snprintf(path, sizeof path, "%s%s", data::dataset().data_path, name);
-        if (n < 0 || static_cast<std::size_t>(n) >= sizeof path) return false;
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return false;
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-        size = st.st_size;
-        return true;
-    }
-
-    // Reads exactly `n` bytes at `offset` when they lie wholly inside the file.
-    bool read_at(int64_t offset, void* out, std::size_t n) const noexcept {
-        if (offset < 0 || offset > size || static_cast<int64_t>(n) > size - offset) return false;
-        auto* p = static_cast<char*>(out);
-        std::size_t done = 0;
-        while (done < n) {
-            const ssize_t got = pread(fd, p + done, n - done, static_cast<off_t>(offset + done));
-            if (got <= 0) return false;
-            done += static_cast<std::size_t>(got);
-        }
-        return true;
-    }
-};
 
 // One call's open files: the two data files and the report.
 struct PoiReport {
-    DataFile points;
-    DataFile notes;
+    data::DataFile points;
+    data::DataFile notes;
     ReportFile report;
     int last_line = -1;
 
     // Opens the data files, then the report; false when any of them cannot be opened.
     bool open() noexcept {
-        return points.open(POI_FILE) && notes.open(NOTE_FILE) && report.open(DIST44_FILE);
+        return points.open(fmt::kPoiFile) && notes.open(fmt::kPoiNoteFile) &&
+               report.open(DIST44_FILE);
     }
 
     // Reads the block of PoiIndex entry `e` into the work buffer and returns its record count;
     // 0 for an empty entry or a block that runs past the file or the work buffer.
     int read_block(const data::PoiIndexEntry& e) const noexcept {
-        if (e.last < 0 || e.last >= MAX_BLOCK_RECORDS) return 0;
-        const int count = e.last + 1;
-        const std::size_t bytes = static_cast<std::size_t>(count) * data::POI_RECORD_BYTES;
-        return points.read_at(e.offset, data::work_buffer(), bytes) ? count : 0;
+        return data::read_poi_block(points, e);
     }
 
     // Writes one line for `rec` of tile `tile`: the name, 7 blanks, X, one blank, Y, two
@@ -103,7 +53,7 @@ struct PoiReport {
         report.blanks(POI_NAME_BLANKS);
         report.number(int64_t{data::tile_west(tile)} + rec.x);
         report.blanks(1);
-        report.number(int64_t{tile / 1000} * data::TILE_SIZE_M + rec.y);
+        report.number(data::tile_south_wide(tile) + rec.y);
         report.blanks(POI_NOTE_BLANKS);
         char note[data::POI_NOTE_BYTES + 1];
         if (rec.note >= 0 &&
@@ -118,22 +68,8 @@ struct PoiReport {
     int finish() noexcept { return report.commit() ? last_line : -1; }
 };
 
-// Record `i` of the block in the work buffer.
-data::PoiRecord block_record(int i) noexcept {
-    data::PoiRecord rec;
-    std::memcpy(&rec, data::work_buffer() + static_cast<std::size_t>(i) * data::POI_RECORD_BYTES,
-                sizeof rec);
-    return rec;
-}
-
-// The PoiIndex entry of a tile's block: the first entry of that tile number whose last index is
-// not -1, or -1 when there is none.
-int find_block(int32_t tile) noexcept {
-    const data::PoiIndexEntry* index = data::dataset().poi_index;
-    for (int e = 0; e < data::POI_INDEX_ENTRIES; ++e)
-        if (index[e].tile == tile && index[e].last != -1) return e;
-    return -1;
-}
+using data::find_poi_block;
+using data::poi_block_record;
 
 // True when the name holds `text` (n bytes) at some position k with k + n <= 28; the bounded
 // comparison fails on a NUL inside the name.
@@ -154,11 +90,11 @@ int poi_by_district(int32_t code, int32_t category) noexcept {
     const int last = std::min(ds.tile_index_last, data::TILE_INDEX_CAPACITY - 1);
     for (int t = 0; t <= last; ++t) {
         if (ds.tile_index_district[t] != code) continue;
-        const int e = find_block(ds.tile_index_tile[t]);
+        const int e = find_poi_block(ds.tile_index_tile[t]);
         if (e < 0) continue;
         const int count = out.read_block(ds.poi_index[e]);
         for (int i = 0; i < count; ++i) {
-            const data::PoiRecord rec = block_record(i);
+            const data::PoiRecord rec = poi_block_record(i);
             if (rec.district == code && rec.category == category)
                 out.write(ds.poi_index[e].tile, rec);
         }
@@ -187,8 +123,8 @@ int poi_by_window(int32_t x, int32_t y, int32_t r, int32_t category) noexcept {
     const data::PoiIndexEntry* index = data::dataset().poi_index;
     for (int e = 0; e < data::POI_INDEX_ENTRIES; ++e) {
         const int32_t tile = index[e].tile;
-        if (tile < 0 || find_block(tile) != e) continue;  // only a tile's first non-empty entry
-        const int32_t column = tile % 1000, row = tile / 1000;
+        if (tile < 0 || find_poi_block(tile) != e) continue;  // only a tile's first non-empty entry
+        const int32_t column = data::tile_column(tile), row = data::tile_row(tile);
         if (column < col_lo || column > col_hi || row < row_lo || row > row_hi) continue;
         visits[n++] = Visit{column, row, e};
     }
@@ -200,10 +136,10 @@ int poi_by_window(int32_t x, int32_t y, int32_t r, int32_t category) noexcept {
         const data::PoiIndexEntry& entry = index[visits[v].entry];
         const int count = out.read_block(entry);
         for (int i = 0; i < count; ++i) {
-            const data::PoiRecord rec = block_record(i);
+            const data::PoiRecord rec = poi_block_record(i);
             if (category != 0 && rec.category != category) continue;
             const int64_t px = int64_t{data::tile_west(entry.tile)} + rec.x;
-            const int64_t py = int64_t{entry.tile / 1000} * data::TILE_SIZE_M + rec.y;
+            const int64_t py = data::tile_south_wide(entry.tile) + rec.y;
             if (west < px && px < east && south < py && py < north) out.write(entry.tile, rec);
         }
     }
@@ -222,7 +158,7 @@ int poi_by_name(const char* text) noexcept {
         if (index[e].last == -1) continue;
         const int count = out.read_block(index[e]);
         for (int i = 0; i < count; ++i) {
-            const data::PoiRecord rec = block_record(i);
+            const data::PoiRecord rec = poi_block_record(i);
             if (name_contains(rec.name, text, n)) out.write(index[e].tile, rec);
         }
     }
@@ -230,19 +166,3 @@ int poi_by_name(const char* text) noexcept {
 }
 
 }  // namespace kestrel::query
-
-extern "C" {
-
-KESTREL_API int dlldist44(int code, int category) {
-    return kestrel::query::poi_by_district(code, category);
-}
-
-KESTREL_API int dlldistxy(int x, int y, int r, int category) {
-    return kestrel::query::poi_by_window(x, y, r, category);
-}
-
-KESTREL_API int dlldistsearch(const char* text) {
-    return kestrel::query::poi_by_name(text);
-}
-
-}  // extern "C"

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "kestrel.h"
 #include "query/query.h"
 
 namespace kestrel::query {
@@ -137,12 +136,12 @@ int district_roads(int32_t code) noexcept {
             const data::FeatureRecord& r = slot.records[i];
             const char* name = road_name(slot, r);
             if (name == nullptr || r.district != code || name[0] == ' ') continue;
-            if (r.first_vertex < 0 || r.first_vertex >= data::MAX_VERTICES) continue;
+            const data::Vertex* v = data::record_anchor(slot, r);
+            if (v == nullptr) continue;
             const ReportName copy(name);
             if (!names.add(copy.bytes)) continue;
-            const data::Vertex& v = slot.vertices[r.first_vertex];
-            write_road_line(file, copy, int64_t{slot.header.origin_x} + v.x,
-                            int64_t{slot.header.origin_y} + v.y);
+            write_road_line(file, copy, int64_t{slot.header.origin_x} + v->x,
+                            int64_t{slot.header.origin_y} + v->y);
         }
     });
     if (!file.commit()) return -1;
@@ -198,15 +197,3 @@ int meeting_roads(int32_t code, char* name) noexcept {
 }
 
 }  // namespace kestrel::query
-
-extern "C" {
-
-KESTREL_API int dlldistroad(int code) {
-    return kestrel::query::district_roads(code);
-}
-
-KESTREL_API int dlldistcrrd(int code, char* name) {
-    return kestrel::query::meeting_roads(code, name);
-}
-
-}  // extern "C"

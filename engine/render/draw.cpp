@@ -9,9 +9,9 @@
 // blue afterwards, it has no base map, and it draws road names only at 5 metres per pixel or
 // less.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
+#include "data/format.h"
 #include "data/store.h"
 #include "render/cull.h"
 #include "render/road_names.h"
@@ -24,8 +24,9 @@ constexpr double MIN_SCALE = 1.0;             // smaller scales are refused
 constexpr double TILE_MODE_MAX_SCALE = 51.0;  // tiles up to this scale, base map above it
 constexpr double ROAD_NAMES_MAX_SCALE = kServerOnly ? 5.0 : 10.0;
 constexpr int TILE_LIST_MAX = data::SLOT_COUNT / 2;  // tiles one view may pin
-constexpr int ROW_LIMIT = INT32_MAX / data::TILE_SIZE_M;  // keeps row * 1000 + column in int32
-constexpr int TILE_NUMBER_ROW_FACTOR = 1000;
+// Rows and columns of a view are pinned to this many tiles either side of 0, which keeps the
+// tile numbers of any view within int32.
+constexpr int ROW_LIMIT = INT32_MAX / data::TILE_SIZE_M;
 constexpr int BACKGROUND_MARGIN = 20;  // pixels painted beyond each edge of the view
 
 // Line types and the pens of the colour table.
@@ -57,12 +58,6 @@ constexpr int PLACE_TEXT_OFFSET = 2;
 constexpr int PLACE_BOX_BEFORE = 5;
 constexpr int PLACE_BOX_RIGHT = 113;
 constexpr int PLACE_BOX_BOTTOM = 15;
-
-// The base-map metafile's frame in world metres.
-constexpr int32_t BASE_MAP_WEST = 140000;
-constexpr int32_t BASE_MAP_NORTH = 2800000;
-constexpr double BASE_MAP_WIDTH = 220000.0;
-constexpr double BASE_MAP_HEIGHT = 380000.0;
 
 // Catalogue labels and their scale rules.
 constexpr double CATALOGUE_POINT_MAX_SCALE = 200.0;
@@ -121,26 +116,9 @@ struct Drawing {
     }
 
     POINT map(int64_t x, int64_t y) const noexcept {
-        return POINT{to_column_wide(x, view.left, view.scale),
-                     to_row_wide(y, view.top, view.scale)};
+        return to_point_wide(x, y, view.left, view.top, view.scale);
     }
 };
-
-// Draws a polyline of `count` points given by map_point(i) through the shared point buffer. A
-// line longer than the buffer is drawn in consecutive pieces that share their joining point,
-// so it shows no gap.
-template <class MapPoint>
-void draw_polyline(HDC dc, int count, MapPoint map_point) noexcept {
-    if (count < 2) return;
-    POINT* buffer = point_buffer();
-    for (int start = 0;;) {
-        const int n = std::min(count - start, POINT_BUFFER_SIZE);
-        for (int i = 0; i < n; ++i) buffer[i] = map_point(start + i);
-        Polyline(dc, buffer, n);
-        if (start + n >= count) return;
-        start += n - 1;
-    }
-}
 
 // Draws a filled polygon of `count` points given by map_point(i). An outline with more points
 // than the buffer holds is thinned to POINT_BUFFER_SIZE evenly spread vertices, which keeps
@@ -198,14 +176,15 @@ void paint_background(const Drawing& d) noexcept {
 
 // Plays the base-map metafile into the rectangle that its world frame covers in the view.
 void play_base_map(const Drawing& d) noexcept {
+    namespace fmt = data::format;
     HENHMETAFILE base_map = data::dataset().base_map;
     if (base_map == nullptr) return;
     const double scale = d.view.scale;
     RECT r;
-    r.left = truncate_to_int32(static_cast<double>(int64_t{BASE_MAP_WEST} - d.view.left) / scale);
-    r.top = truncate_to_int32(static_cast<double>(int64_t{d.view.top} - BASE_MAP_NORTH) / scale);
-    r.right = truncate_to_int32(r.left + BASE_MAP_WIDTH / scale);
-    r.bottom = truncate_to_int32(r.top + BASE_MAP_HEIGHT / scale);
+    r.left = to_column(fmt::kBaseMapWest, d.view.left, scale);
+    r.top = to_row(fmt::kBaseMapNorth, d.view.top, scale);
+    r.right = truncate_to_int32(r.left + double{fmt::kBaseMapWidth} / scale);
+    r.bottom = truncate_to_int32(r.top + double{fmt::kBaseMapHeight} / scale);
     PlayEnhMetaFile(d.dc, base_map, &r);
 }
 
@@ -224,29 +203,19 @@ int list_view_tiles(const ViewState& view, int32_t* tiles) noexcept {
     if (east < west) return 0;
     for (int32_t row = south; row <= north && n < TILE_LIST_MAX; ++row)
         for (int32_t column = east; column >= west && n < TILE_LIST_MAX; --column)
-            tiles[n++] = row * TILE_NUMBER_ROW_FACTOR + column;
+            tiles[n++] = data::tile_number(row, column);
     return n;
 }
 
 // Paints the square of a tile that is not available: outlined with the selected pen (12),
 // filled with the selected fill brush.
 void paint_missing_tile(const Drawing& d, int32_t tile) noexcept {
-    const int64_t x = int64_t{tile % TILE_NUMBER_ROW_FACTOR} * data::TILE_SIZE_M;
-    const int64_t y = int64_t{tile / TILE_NUMBER_ROW_FACTOR} * data::TILE_SIZE_M;
+    const int64_t x = data::tile_west(tile);
+    const int64_t y = data::tile_south_wide(tile);
     const int64_t side = data::TILE_SIZE_M;
     const POINT square[5] = {d.map(x, y), d.map(x + side, y), d.map(x + side, y + side),
                              d.map(x, y + side), d.map(x, y)};
     Polygon(d.dc, square, 5);
-}
-
-// Opens and decodes a tile that is not in the cache. Returns its slot, or -1 when the file is
-// absent or the store refuses it.
-int load_view_tile(int32_t tile) noexcept {
-    char path[data::DATA_PATH_MAX + 32];
-    if (!data::tile_file_name(tile, path, sizeof path)) return -1;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return -1;
-    return data::load_tile(file);
 }
 
 // Pins the view's tiles in the cache: clears every in-view flag, flags the slots that already
@@ -255,21 +224,17 @@ void pin_view_tiles(Drawing& d, const int32_t* tiles, int count) noexcept {
     bool cached[TILE_LIST_MAX] = {};
     for (int s = 0; s < data::SLOT_COUNT; ++s) data::slot(s).header.in_view = 0;
     for (int i = 0; i < count; ++i) {
-        // Tile number 0 marks a slot never filled, so it is never taken as cached.
-        if (tiles[i] == 0) continue;
-        for (int s = 0; s < data::SLOT_COUNT; ++s) {
-            if (data::slot(s).header.tile_number == tiles[i]) {
-                data::slot(s).header.in_view = 1;
-                cached[i] = true;
-                break;
-            }
-        }
+        // Tile number 0 marks a slot never filled, so the cache never reports it as cached.
+        const int s = data::find_slot(tiles[i]);
+        if (s < 0) continue;
+        data::slot(s).header.in_view = 1;
+        cached[i] = true;
     }
     SelectObject(d.dc, pen_table()[MISSING_TILE_PEN]);
     d.select_brush(d.fill);
     for (int i = 0; i < count; ++i) {
         if (cached[i]) continue;
-        const int s = load_view_tile(tiles[i]);
+        const int s = data::find_or_load_tile(tiles[i]);
         if (s < 0)
             paint_missing_tile(d, tiles[i]);
         else
@@ -292,20 +257,19 @@ void draw_line_record(Drawing& d, int s, int r) noexcept {
     const data::FeatureRecord& rec = slot.records[r];
     if (rec.type == OPTIONAL_LINE_13 && d.layers.lines == '0') return;
     if (rec.type == OPTIONAL_LINE_14 && !(d.layers.lines > '1')) return;
-    if (rec.vertex_count < 2 || rec.first_vertex < 0 ||
-        int64_t{rec.first_vertex} + rec.vertex_count > data::MAX_VERTICES)
-        return;
-    if (outside_window(slot, rec.first_vertex, rec.vertex_count, d.window)) return;
+    int count = 0;
+    const data::Vertex* v = data::record_vertices(slot, rec, &count);
+    if (v == nullptr || count < 2) return;
+    if (outside_window(slot, rec.first_vertex, count, d.window)) return;
     if (d.collect_roads && is_labelled_road_type(rec.type))
         g_view_roads[d.roads++] = RoadRef{static_cast<int16_t>(s), r};
     const int64_t ox = slot.header.origin_x;
     const int64_t oy = slot.header.origin_y;
-    const data::Vertex* v = slot.vertices + rec.first_vertex;
     auto map_point = [&](int i) { return d.map(ox + v[i].x, oy + v[i].y); };
     if (rec.type == AREA_TYPE)
-        draw_polygon(d.dc, rec.vertex_count, map_point);
+        draw_polygon(d.dc, count, map_point);
     else
-        draw_polyline(d.dc, rec.vertex_count, map_point);
+        draw_polyline(d.dc, count, map_point);
 }
 
 // True when a place label of this type is drawn at this scale.
@@ -326,17 +290,16 @@ void draw_place_label(const Drawing& d, const data::TileSlot& slot,
                       const data::FeatureRecord& rec) noexcept {
     if (!(d.view.scale > PLACE_LABEL_MIN_SCALE) || !place_label_shown(rec.type, d.view.scale))
         return;
-    if (rec.first_vertex < 0 || rec.first_vertex >= data::MAX_VERTICES) return;
-    if (rec.name_index < 0 || rec.name_index >= data::MAX_NAMES) return;
-    const data::Vertex& anchor = slot.vertices[rec.first_vertex];
-    const POINT p = d.map(int64_t{slot.header.origin_x} + anchor.x,
-                          int64_t{slot.header.origin_y} + anchor.y);
+    const data::Vertex* anchor = data::record_anchor(slot, rec);
+    const char* name = data::record_name(slot, rec);
+    if (anchor == nullptr || name == nullptr) return;
+    const POINT p =
+        d.map(int64_t{slot.header.origin_x} + anchor->x, int64_t{slot.header.origin_y} + anchor->y);
     if (!(p.x > 0 && p.x < d.view.width && p.y > 0 && p.y < d.view.height)) return;
     if (!add_label_box(p.x - PLACE_BOX_BEFORE, p.y - PLACE_BOX_BEFORE, p.x + PLACE_BOX_RIGHT,
                        p.y + PLACE_BOX_BOTTOM))
         return;
-    TextOutA(d.dc, p.x + PLACE_TEXT_OFFSET, p.y + PLACE_TEXT_OFFSET,
-             slot.names[rec.name_index].bytes, data::NAME_BYTES);
+    TextOutA(d.dc, p.x + PLACE_TEXT_OFFSET, p.y + PLACE_TEXT_OFFSET, name, data::NAME_BYTES);
 }
 
 // Draws the records of one pinned slot in storage order; the pen changes only when the type
@@ -344,7 +307,7 @@ void draw_place_label(const Drawing& d, const data::TileSlot& slot,
 void draw_slot(Drawing& d, int s) noexcept {
     const data::TileSlot& slot = data::slot(s);
     int current = -1;
-    const int last = std::min(slot.header.last_record, data::MAX_RECORDS - 1);
+    const int last = data::last_record(slot);
     for (int r = 0; r <= last; ++r) {
         const data::FeatureRecord& rec = slot.records[r];
         if (rec.type <= LAST_LINE_TYPE) {

@@ -23,7 +23,6 @@
 #include <cstring>
 
 #include "data/store.h"
-#include "kestrel.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -143,14 +142,12 @@ bool write_whole_file(const char* name, const uint8_t* data, std::size_t size) n
 }
 
 }  // namespace
-}  // namespace kestrel::render
 
-// Exports the last view into `buffer`, which must hold 1078 + W x H bytes (W, H: the size of
-// the last accepted view). Returns N, the number of compressed pixel bytes after the 1078-byte
-// header; -1 for a null buffer, when no view has been drawn, when the view's device context is
-// gone, or when the compressed pixels would need more than W x H bytes.
-extern "C" KESTREL_API int sdllgetbmp(unsigned char* buffer) {
-    using namespace kestrel::render;
+// Writes the image of the last view into `buffer`, which must hold 1078 + W x H bytes (W, H: the
+// size of the last accepted view). Returns N, the number of compressed pixel bytes after the
+// 1078-byte header; -1 for a null buffer, when no view has been drawn, when the view's device
+// context is gone, or when the compressed pixels would need more than W x H bytes.
+int export_bitmap(unsigned char* buffer) noexcept {
     if (buffer == nullptr) return -1;
     const uint64_t room = pixel_room_of_view();
     if (room == 0) return -1;
@@ -163,9 +160,7 @@ extern "C" KESTREL_API int sdllgetbmp(unsigned char* buffer) {
 // view, an image that cannot fit the shared work buffer (1078 + W x H bytes), compressed pixels
 // over W x H bytes, no temporary directory, or a file that cannot be created or written; no
 // file is left behind then.
-extern "C" KESTREL_API int sdllgetimgfile(char* name) {
-    using namespace kestrel::render;
-    namespace data = kestrel::data;
+int export_bitmap_file(char* name) noexcept {
     if (name == nullptr) return -1;
     name[0] = '\0';
     const uint64_t room = pixel_room_of_view();
@@ -183,3 +178,5 @@ extern "C" KESTREL_API int sdllgetimgfile(char* name) {
     std::memcpy(name, file_name, std::strlen(file_name) + 1);
     return compressed;
 }
+
+}  // namespace kestrel::render

@@ -4,8 +4,8 @@
 // blue cross at each point and its 28-byte name beside it. The points come from the PoiRecord
 // blocks of dat44_1.bin (40 bytes each: int16 x, int16 y, int16 district, int16 category,
 // int32 note, 28-byte blank-padded name), found through the PoiIndex loaded with the data set;
-// for each pinned tile only the first index entry with records is used. A block is read whole
-// into the shared work buffer.
+// for each pinned tile only the first index entry with records is used. The data store's
+// reader (data/poi_file.h) checks each block and reads it whole into the shared work buffer.
 //
 // Modes: 1 draws every selected point; 2 draws the points strictly inside the view whose name
 // box meets no label box of the view; 3 tests only against the boxes this same call added.
@@ -15,11 +15,10 @@
 // the work buffer is passed over, a file that does not open draws nothing, and when the label
 // box list is full a point that needs its box recorded is not drawn.
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 
+#include "data/format.h"
+#include "data/poi_file.h"
 #include "data/store.h"
-#include "kestrel.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -27,7 +26,6 @@ namespace {
 
 namespace data = kestrel::data;
 
-constexpr char kPoiFileName[] = "dat44_1.bin";
 constexpr int kPoiPenPlace = 10;
 constexpr COLORREF kPoiColour = RGB(0, 0, 255);
 constexpr int kPoiPenWidth = 0;  // one-pixel lines
@@ -40,44 +38,6 @@ constexpr int kBoxBelow = 15;
 constexpr int kPixelsPerNameByte = 7;
 
 enum Mode : int { kDrawAll = 1, kAvoidAllLabels = 2, kAvoidOwnLabels = 3 };
-
-// The file path of dat44_1.bin in `out`; false when the data path is empty or the name would
-// not fit.
-bool poi_file_name(char* out, std::size_t size) noexcept {
-    const char* dir = data::dataset().data_path;
-    if (dir[0] == '\0') return false;
-    const int n = std::snprintf(out, size, "%s%s", dir, kPoiFileName);
-    return n > 0 && std::size_t(n) < size;
-}
-
-// The first PoiIndex entry of `tile` that has records, or nullptr.
-const data::PoiIndexEntry* first_block_of(int32_t tile) noexcept {
-    for (const data::PoiIndexEntry& entry : data::dataset().poi_index) {
-        if (entry.tile == tile && entry.last != -1) return &entry;
-    }
-    return nullptr;
-}
-
-// Reads the records of `entry` into the work buffer and returns their number, or 0 when the
-// block is malformed (negative count or offset), larger than the work buffer, runs past the
-// end of the file (`file_size` bytes) or cannot be read.
-int read_block(std::FILE* file, long file_size, const data::PoiIndexEntry& entry) noexcept {
-    if (entry.last < 0 || entry.offset < 0) return 0;
-    const int64_t count = int64_t{entry.last} + 1;
-    const int64_t bytes = count * data::POI_RECORD_BYTES;
-    if (bytes > int64_t(data::WORK_BUFFER_SIZE)) return 0;
-    if (int64_t{entry.offset} + bytes > file_size) return 0;
-    if (std::fseek(file, entry.offset, SEEK_SET) != 0) return 0;
-    if (std::fread(data::work_buffer(), 1, std::size_t(bytes), file) != std::size_t(bytes))
-        return 0;
-    return static_cast<int>(count);
-}
-
-// The size of the open file in bytes, or -1.
-long size_of(std::FILE* file) noexcept {
-    if (std::fseek(file, 0, SEEK_END) != 0) return -1;
-    return std::ftell(file);
-}
 
 // Length of a blank-padded name without its trailing blanks (0 to 28).
 int trimmed_length(const char (&name)[data::POI_NAME_BYTES]) noexcept {
@@ -97,11 +57,6 @@ bool box_is_taken(int left, int top, int right, int bottom, int first) noexcept 
     return false;
 }
 
-// A pixel coordinate of a world offset: `delta` metres divided by the scale, truncated.
-int32_t to_pixel(int64_t delta, double scale) noexcept {
-    return truncate_to_int32(static_cast<double>(delta) / scale);
-}
-
 // Draws the cross (2 pixels each way) and the whole 28-byte name at (x + 2, y + 2).
 void draw_point(HDC dc, int x, int y, const char (&name)[data::POI_NAME_BYTES]) noexcept {
     POINT* points = point_buffer();
@@ -118,14 +73,14 @@ void draw_point(HDC dc, int x, int y, const char (&name)[data::POI_NAME_BYTES]) 
 void draw_block(int count, int32_t tile, int category, int mode, int first_box) noexcept {
     const ViewState& view = view_state();
     const int64_t west = data::tile_west(tile);
-    const int64_t south = int64_t{tile / 1000} * data::TILE_SIZE_M;
-    const uint8_t* records = data::work_buffer();
+    const int64_t south = data::tile_south_wide(tile);
     for (int i = 0; i < count; ++i) {
-        data::PoiRecord record;
-        std::memcpy(&record, records + std::size_t(i) * data::POI_RECORD_BYTES, sizeof record);
+        const data::PoiRecord record = data::poi_block_record(i);
         if (category != 0 && record.category != category) continue;
-        const int32_t x = to_pixel(west + record.x - view.left, view.scale);
-        const int32_t y = to_pixel(int64_t{view.top} - south - record.y, view.scale);
+        const POINT p =
+            to_point_wide(west + record.x, south + record.y, view.left, view.top, view.scale);
+        const int32_t x = p.x;
+        const int32_t y = p.y;
         if (mode != kDrawAll) {
             if (!(0 < x && x < view.width && 0 < y && y < view.height)) continue;
             const int e = trimmed_length(record.name);
@@ -141,24 +96,15 @@ void draw_block(int count, int32_t tile, int category, int mode, int first_box) 
 }
 
 }  // namespace
-}  // namespace kestrel::render
 
-// Draws the points of interest of the last view's pinned tiles; see the file comment for the
-// modes. Category 0 selects every category, any other value that category only. Always 0;
-// nothing is drawn for an unknown mode, when no view has been drawn or when dat44_1.bin does
-// not open.
-extern "C" KESTREL_API int dlldraw44(int category, int mode) {
-    using namespace kestrel::render;
-    namespace data = kestrel::data;
+int draw_points_of_interest(int category, int mode) noexcept {
     const ViewState& view = view_state();
     if (mode < kDrawAll || mode > kAvoidOwnLabels) return 0;
     if (view.dc == nullptr || !(view.scale > 0)) return 0;
 
-    char path[data::DATA_PATH_MAX + sizeof kPoiFileName + 1];
-    if (!poi_file_name(path, sizeof path)) return 0;
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) return 0;
-    const long file_size = size_of(file);
+    if (data::is_initialised() < 0) return 0;  // no data path: no file to read
+    data::DataFile points;
+    if (!points.open(data::format::kPoiFile)) return 0;
 
     HPEN& pen = pen_table()[kPoiPenPlace];
     pen = CreatePen(PS_SOLID, kPoiPenWidth, kPoiColour);
@@ -168,15 +114,17 @@ extern "C" KESTREL_API int dlldraw44(int category, int mode) {
     for (int s = 0; s < data::SLOT_COUNT; ++s) {
         const data::TileHeader& header = data::slot(s).header;
         if (header.in_view != 1) continue;
-        const data::PoiIndexEntry* entry = first_block_of(header.tile_number);
-        if (entry == nullptr) continue;
-        const int count = read_block(file, file_size, *entry);
-        if (count > 0) draw_block(count, entry->tile, category, mode, first_box);
+        const int e = data::find_poi_block(header.tile_number);
+        if (e < 0) continue;
+        const data::PoiIndexEntry& entry = data::dataset().poi_index[e];
+        const int count = data::read_poi_block(points, entry);
+        if (count > 0) draw_block(count, entry.tile, category, mode, first_box);
     }
 
-    std::fclose(file);
     if (previous != nullptr && previous != HGDI_ERROR) SelectObject(view.dc, previous);
     DeleteObject(pen);
     pen = nullptr;
     return 0;
 }
+
+}  // namespace kestrel::render

@@ -16,8 +16,6 @@ namespace kestrel::render {
 namespace {
 
 constexpr unsigned char BLANK = 0x20;
-constexpr int ROAD_TYPE_FIRST = 1;
-constexpr int ROAD_TYPE_LAST = 9;
 constexpr int UNLABELLED_ROAD_TYPE = 3;
 
 // True when the point lies at least INNER_MARGIN pixels inside the view.
@@ -100,23 +98,23 @@ void label_road(const data::TileSlot& slot, int r, const ViewState& view,
                 const WorldWindow& window) noexcept {
     const data::FeatureRecord& rec = slot.records[r];
     if (!is_labelled_road_type(rec.type)) return;
-    if (rec.name_index < 0 || rec.name_index >= data::MAX_NAMES) return;
+    const char* stored_name = data::record_name(slot, rec);
+    if (stored_name == nullptr) return;
     // A road of fewer than three vertices has no inner vertex to start from.
-    if (rec.vertex_count < 3 || rec.first_vertex < 0 ||
-        int64_t{rec.first_vertex} + rec.vertex_count > data::MAX_VERTICES)
-        return;
+    int vertices = 0;
+    if (data::record_vertices(slot, rec, &vertices) == nullptr || vertices < 3) return;
 
     // A road longer than the point buffer is labelled along its first POINT_BUFFER_SIZE
     // vertices: the name needs at most 25 positions near the start of the road. Most roads of
     // a tile lie outside the view, so that test comes before the name is looked at.
-    const int count = std::min<int>(rec.vertex_count, POINT_BUFFER_SIZE);
+    const int count = std::min(vertices, POINT_BUFFER_SIZE);
     if (outside_window(slot, rec.first_vertex, count, window)) return;
-    if (static_cast<unsigned char>(slot.names[rec.name_index].bytes[0]) == BLANK) return;
+    if (static_cast<unsigned char>(stored_name[0]) == BLANK) return;
 
     // The name buffer ends with the NUL that a two-byte character at byte 19 takes as its
     // second byte.
     char name[NAME_CHARS_MAX + 1];
-    std::memcpy(name, slot.names[rec.name_index].bytes, data::NAME_BYTES);
+    std::memcpy(name, stored_name, data::NAME_BYTES);
     name[data::NAME_BYTES] = '\0';
     POINT* points = point_buffer();
     project_vertices(slot, rec.first_vertex, count, view, points);
@@ -136,7 +134,7 @@ int split_name(const char* name20, NameCharacter* out) noexcept {
     for (int j = 0; j < NAME_CHARS_MAX;) {
         const auto byte = static_cast<unsigned char>(name20[j]);
         if (byte == BLANK) break;
-        const int length = byte >= TWO_BYTE_LEAD ? 2 : 1;
+        const int length = byte >= data::format::kLabelTwoByteMin ? 2 : 1;
         out[chars++] = NameCharacter{j, length};
         j += length;
     }
@@ -220,7 +218,7 @@ bool plan_road_label(const POINT* points, int count, const char* name20, int wid
 }
 
 bool is_labelled_road_type(int type) noexcept {
-    return type >= ROAD_TYPE_FIRST && type <= ROAD_TYPE_LAST && type != UNLABELLED_ROAD_TYPE;
+    return data::is_road_type(type) && type != UNLABELLED_ROAD_TYPE;
 }
 
 int draw_road_names() noexcept {
@@ -230,8 +228,7 @@ int draw_road_names() noexcept {
     for (int s = 0; s < data::SLOT_COUNT; ++s) {
         const data::TileSlot& slot = data::slot(s);
         if (slot.header.in_view != 1) continue;
-        const int last = std::min(slot.header.last_record, data::MAX_RECORDS - 1);
-        for (int r = last; r >= 0; --r) label_road(slot, r, view, window);
+        for (int r = data::last_record(slot); r >= 0; --r) label_road(slot, r, view, window);
     }
     return 0;
 }

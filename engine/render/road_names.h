@@ -11,7 +11,8 @@
 
 #include <cstdint>
 
-#include "kgdi.h"
+#include "data/format.h"
+#include "gdi_api.h"
 
 namespace kestrel::render {
 
@@ -28,8 +29,7 @@ inline constexpr int CELL_BEFORE = 7;               // collision cell (x-7, y-7)
 inline constexpr int CELL_AFTER = 14;
 inline constexpr int BOX_BEFORE = 6;                // recorded box (x-6, y-6)..(x+12, y+12)
 inline constexpr int BOX_AFTER = 12;
-inline constexpr int TEXT_OFFSET = 5;               // a character's text at (x-5, y-5)
-inline constexpr unsigned char TWO_BYTE_LEAD = 0x7F;  // this byte and above start 2-byte chars
+inline constexpr int TEXT_OFFSET = 5;  // a character's text at (x-5, y-5)
 
 // One character of a name: its first byte in the name and its length (1 or 2 bytes).
 struct NameCharacter {
@@ -38,7 +38,8 @@ struct NameCharacter {
 };
 
 // Splits the 20 bytes of a name into characters. A blank ends the name; a byte of 0x7F or
-// above starts a two-byte character (at byte 19 its second byte is the terminating NUL that
+// above (data::format::kLabelTwoByteMin, which says why it is not the code page's 0x81)
+// starts a two-byte character (at byte 19 its second byte is the terminating NUL that
 // follows the 20 bytes); any other byte, NUL included, is a one-byte character. Writes up to
 // 20 entries to `out` and returns how many.
 int split_name(const char* name20, NameCharacter* out) noexcept;

@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "kestrel.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -78,19 +77,19 @@ bool is_accepted(const TrackPoint& p) noexcept {
     return kMinX < p.x && p.x < kMaxX && kMinY < p.y && p.y < kMaxY;
 }
 
-// Draws the run of `count` points of the point buffer when it holds at least two.
-void draw_run(HDC dc, int count) noexcept {
-    if (count >= 2) Polyline(dc, point_buffer(), count);
+// Draws points first .. first + count - 1 of the track, mapped with the window's north-west
+// corner at pixel (0, 0).
+void draw_run(const ViewState& view, const Track& t, int first, int count, int32_t west,
+              int32_t north) noexcept {
+    draw_polyline(view.dc, count, [&](int k) {
+        const TrackPoint& p = t.points[first + k];
+        return POINT{to_column(p.x, west, view.scale), to_row(p.y, north, view.scale)};
+    });
 }
 
 }  // namespace
-}  // namespace kestrel::render
 
-// Replaces the track with the points of the file at `path`. Returns the key of the first point,
-// (Y div 1000) x 1000 + (X div 1000); -1, with the track left empty, for a null path, a file
-// that does not open, or a file without any accepted point.
-extern "C" KESTREL_API int dllhisload(const char* path) {
-    using namespace kestrel::render;
+int load_track(const char* path) noexcept {
     Track& t = track();
     t.last = -1;
     if (path == nullptr) return -1;
@@ -109,11 +108,7 @@ extern "C" KESTREL_API int dllhisload(const char* path) {
     return (first.y / kKeyUnit) * kKeyUnit + first.x / kKeyUnit;
 }
 
-// Draws the track inside the window west < X < east, south < Y < north into the last view's
-// device context, the window's north-west corner at pixel (0, 0) and the view's scale. Always
-// 0; nothing is drawn when the track is empty or no view has been drawn.
-extern "C" KESTREL_API int dllhisdraw(int west, int south, int east, int north) {
-    using namespace kestrel::render;
+int draw_track(int32_t west, int32_t south, int32_t east, int32_t north) noexcept {
     const ViewState& view = view_state();
     const Track& t = track();
     if (t.last < 0 || view.dc == nullptr || !(view.scale > 0)) return 0;
@@ -122,26 +117,15 @@ extern "C" KESTREL_API int dllhisdraw(int west, int south, int east, int north) 
     pen = CreatePen(PS_SOLID, kTrackPenWidth, kTrackColour);
     const HGDIOBJ previous = SelectObject(view.dc, pen);
 
-    POINT* run = point_buffer();
-    int count = 0;
+    // A run is a stretch of consecutive points inside the window; a point outside ends it.
+    int first = 0;
     for (int i = 0; i <= t.last; ++i) {
         const TrackPoint& p = t.points[i];
-        if (!(west < p.x && p.x < east && south < p.y && p.y < north)) {
-            draw_run(view.dc, count);
-            count = 0;
-            continue;
-        }
-        if (count == POINT_BUFFER_SIZE) {
-            // The buffer is full: draw this piece and start the next one at its last point.
-            draw_run(view.dc, count);
-            run[0] = run[count - 1];
-            count = 1;
-        }
-        run[count++] = POINT{
-            truncate_to_int32(static_cast<double>(int64_t{p.x} - west) / view.scale),
-            truncate_to_int32(static_cast<double>(int64_t{north} - p.y) / view.scale)};
+        if (west < p.x && p.x < east && south < p.y && p.y < north) continue;
+        draw_run(view, t, first, i - first, west, north);
+        first = i + 1;
     }
-    draw_run(view.dc, count);
+    draw_run(view, t, first, t.last + 1 - first, west, north);
 
     if (previous != nullptr && previous != HGDI_ERROR) SelectObject(view.dc, previous);
     DeleteObject(pen);
@@ -149,8 +133,9 @@ extern "C" KESTREL_API int dllhisdraw(int west, int south, int east, int north) 
     return 0;
 }
 
-// Empties the track; always 0.
-extern "C" KESTREL_API int dllhisfree(void) {
-    kestrel::render::track().last = -1;
+int free_track() noexcept {
+    track().last = -1;
     return 0;
 }
+
+}  // namespace kestrel::render

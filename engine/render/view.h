@@ -16,7 +16,7 @@
 #include <cstdint>
 
 #include "build_config.h"
-#include "kgdi.h"
+#include "gdi_api.h"
 
 namespace kestrel::render {
 
@@ -107,11 +107,41 @@ inline int32_t to_row_wide(int64_t y, int32_t top, double scale) noexcept {
     return truncate_to_int32(static_cast<double>(top - y) / scale);
 }
 
+// The pixel of a world point held in 64 bits: to_column_wide and to_row_wide together.
+inline POINT to_point_wide(int64_t x, int64_t y, int32_t left, int32_t top, double scale) noexcept {
+    return POINT{to_column_wide(x, left, scale), to_row_wide(y, top, scale)};
+}
+
+// Draws a polyline of `count` points given by map_point(i) through the shared point buffer. A
+// line longer than the buffer is drawn in consecutive pieces, each starting at the last point
+// of the piece before, so the line shows no gap. Nothing is drawn for fewer than two points.
+template <class MapPoint>
+void draw_polyline(HDC dc, int count, MapPoint map_point) noexcept {
+    if (count < 2) return;
+    POINT* buffer = point_buffer();
+    for (int start = 0;;) {
+        const int n = count - start < POINT_BUFFER_SIZE ? count - start : POINT_BUFFER_SIZE;
+        for (int i = 0; i < n; ++i) buffer[i] = map_point(start + i);
+        Polyline(dc, buffer, n);
+        if (start + n >= count) return;
+        start += n - 1;
+    }
+}
+
 // The view drawing (dlldraw) and the road labeller (dlldrawrdtxt), for the exports and tests.
 int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, double scale,
               const char* layers) noexcept;
 int draw_road_names() noexcept;
 int set_colour(int index, int red, int green, int blue, int width) noexcept;
+
+// The overlays on the last view and its bitmap export (dlldraw44, dllhisload, dllhisdraw,
+// dllhisfree, sdllgetbmp, sdllgetimgfile); kestrel.h documents their arguments and results.
+int draw_points_of_interest(int category, int mode) noexcept;
+int load_track(const char* path) noexcept;
+int draw_track(int32_t west, int32_t south, int32_t east, int32_t north) noexcept;
+int free_track() noexcept;
+int export_bitmap(unsigned char* buffer) noexcept;
+int export_bitmap_file(char* name) noexcept;
 
 }  // namespace kestrel::render
 

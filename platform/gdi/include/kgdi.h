@@ -30,6 +30,13 @@
 #define KGDI_API
 #endif
 
+/* No function lets a C++ exception out: to C++ callers they are declared noexcept. */
+#if defined(__cplusplus)
+#define KGDI_NOEXCEPT noexcept
+#else
+#define KGDI_NOEXCEPT
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -161,24 +168,24 @@ static_assert(sizeof(RGBQUAD) == 4, "RGBQUAD is 4 bytes on disk");
 
 /* Returns the stock object (never deleted; DeleteObject on it succeeds and does nothing), or
  * NULL for an unknown index. */
-KGDI_API HGDIOBJ GetStockObject(int index);
+KGDI_API HGDIOBJ GetStockObject(int index) KGDI_NOEXCEPT;
 
 /* A pen of the given style, width in pixels (0 and 1 both draw one-pixel lines; wider pens
  * have round ends and joins) and colour. NULL for an unknown style or a negative width. */
-KGDI_API HPEN CreatePen(int style, int width, COLORREF color);
+KGDI_API HPEN CreatePen(int style, int width, COLORREF color) KGDI_NOEXCEPT;
 
 /* A solid brush of the given colour. */
-KGDI_API HBRUSH CreateSolidBrush(COLORREF color);
+KGDI_API HBRUSH CreateSolidBrush(COLORREF color) KGDI_NOEXCEPT;
 
 /* Selects a pen, brush or bitmap into a memory device context and returns the object of the
  * same kind that was selected before. A bitmap can be selected into one context at a time.
  * Returns NULL for a bad context or object, or a bitmap already selected elsewhere. */
-KGDI_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj);
+KGDI_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) KGDI_NOEXCEPT;
 
 /* Deletes a pen, brush or bitmap. A pen or brush that is still selected may be deleted: the
  * context keeps drawing with its attributes until another one is selected. A bitmap that is
  * selected into a context is refused (FALSE). FALSE for a null, stale or unknown handle. */
-KGDI_API BOOL DeleteObject(HGDIOBJ obj);
+KGDI_API BOOL DeleteObject(HGDIOBJ obj) KGDI_NOEXCEPT;
 
 /* ---- device contexts -------------------------------------------------------------------- */
 
@@ -186,66 +193,69 @@ KGDI_API BOOL DeleteObject(HGDIOBJ obj);
  * NULL) only has to be valid when given. A new context holds a 1 x 1 bitmap, the black pen,
  * the white brush, black text on an opaque white background and the default font (a 12-pixel
  * font with Traditional Chinese coverage, drawn without antialiasing). */
-KGDI_API HDC CreateCompatibleDC(HDC hdc);
+KGDI_API HDC CreateCompatibleDC(HDC hdc) KGDI_NOEXCEPT;
 
 /* A width x height colour bitmap, all black. NULL when a size is not positive, too large
  * (more than 16384 on a side or 2^28 pixels) or the memory is not available. */
-KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height);
+KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) KGDI_NOEXCEPT;
 
 /* Deletes a memory device context. The bitmap selected into it is not deleted (it becomes free
  * to select elsewhere). */
-KGDI_API BOOL DeleteDC(HDC hdc);
+KGDI_API BOOL DeleteDC(HDC hdc) KGDI_NOEXCEPT;
 
 /* Copies a rectangle of pixels from one context to another (only SRCCOPY). Parts outside
  * either bitmap are left out. */
-KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1, DWORD rop);
+KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
+                     DWORD rop) KGDI_NOEXCEPT;
 
 /* Drawing is immediate; kept for callers that flush a batch. Always TRUE. */
-KGDI_API BOOL GdiFlush(void);
+KGDI_API BOOL GdiFlush(void) KGDI_NOEXCEPT;
 
 /* ---- drawing ---------------------------------------------------------------------------- */
 
 /* Connected line segments through `count` points with the selected pen. One-pixel lines leave
  * out their last point. FALSE for a bad context or count < 2. */
-KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count);
+KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count) KGDI_NOEXCEPT;
 
 /* A closed polygon: filled with the selected brush (alternate rule), outlined with the
  * selected pen. FALSE for a bad context or count < 2. */
-KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count);
+KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) KGDI_NOEXCEPT;
 
 /* Fills a rectangle (right and bottom excluded) with a brush, without outline. */
-KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush);
+KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) KGDI_NOEXCEPT;
 
 /* Writes `len` bytes of code page 950 text with its top-left at (x, y), in the text colour; in
  * OPAQUE mode the text box is first filled with the background colour. Bytes below 0x80 are
  * ASCII; a byte from 0x81 to 0xFE and the byte after it form one character; a character that
  * the font lacks, or an invalid pair, is drawn as a replacement box. */
-KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len);
+KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len) KGDI_NOEXCEPT;
 
 /* Size of the box that TextOutA fills for this text, in pixels (width x line height). */
-KGDI_API BOOL KgdiGetTextExtent(HDC hdc, const char* text, int len, int* width, int* height);
+KGDI_API BOOL KgdiGetTextExtent(HDC hdc, const char* text, int len, int* width,
+                                int* height) KGDI_NOEXCEPT;
 
-KGDI_API COLORREF SetTextColor(HDC hdc, COLORREF color); /* previous, CLR_INVALID on error */
-KGDI_API COLORREF GetTextColor(HDC hdc);
-KGDI_API COLORREF SetBkColor(HDC hdc, COLORREF color); /* previous, CLR_INVALID on error */
-KGDI_API COLORREF GetBkColor(HDC hdc);
-KGDI_API int SetBkMode(HDC hdc, int mode); /* previous mode, 0 on error */
-KGDI_API int GetBkMode(HDC hdc);
+/* Set...Color return the previous colour, CLR_INVALID on error. */
+KGDI_API COLORREF SetTextColor(HDC hdc, COLORREF color) KGDI_NOEXCEPT;
+KGDI_API COLORREF GetTextColor(HDC hdc) KGDI_NOEXCEPT;
+KGDI_API COLORREF SetBkColor(HDC hdc, COLORREF color) KGDI_NOEXCEPT;
+KGDI_API COLORREF GetBkColor(HDC hdc) KGDI_NOEXCEPT;
+KGDI_API int SetBkMode(HDC hdc, int mode) KGDI_NOEXCEPT; /* previous mode, 0 on error */
+KGDI_API int GetBkMode(HDC hdc) KGDI_NOEXCEPT;
 
 /* The colour of one pixel, CLR_INVALID outside the bitmap or for a bad context. */
-KGDI_API COLORREF GetPixel(HDC hdc, int x, int y);
-KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color);
+KGDI_API COLORREF GetPixel(HDC hdc, int x, int y) KGDI_NOEXCEPT;
+KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) KGDI_NOEXCEPT;
 
 /* ---- enhanced metafiles ----------------------------------------------------------------- */
 
 /* Reads an enhanced metafile. NULL when the file does not open, is truncated or is not a
  * well-formed metafile (every record is checked before it is kept). */
-KGDI_API HENHMETAFILE GetEnhMetaFileA(const char* path);
+KGDI_API HENHMETAFILE GetEnhMetaFileA(const char* path) KGDI_NOEXCEPT;
 
 /* Plays the metafile's records, its picture frame mapped onto `rect` of the context. */
-KGDI_API BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect);
+KGDI_API BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect) KGDI_NOEXCEPT;
 
-KGDI_API BOOL DeleteEnhMetaFile(HENHMETAFILE emf);
+KGDI_API BOOL DeleteEnhMetaFile(HENHMETAFILE emf) KGDI_NOEXCEPT;
 
 /* ---- device-independent bitmaps ----------------------------------------------------------- */
 
@@ -262,7 +272,7 @@ KGDI_API BOOL DeleteEnhMetaFile(HENHMETAFILE emf);
  * Returns the number of rows converted, 0 on failure (bad handles, unsupported format, room
  * too small), in which case nothing is written to `bits` beyond the room. */
 KGDI_API int GetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, void* bits,
-                       BITMAPINFO* info, UINT usage);
+                       BITMAPINFO* info, UINT usage) KGDI_NOEXCEPT;
 
 /* ---- temporary files -------------------------------------------------------------------- */
 
@@ -271,7 +281,8 @@ KGDI_API int GetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, void* bi
  * a link). `unique` != 0 uses that number and does not create the file. Writes the full name
  * (at most 259 characters and a NUL) to `out`, which must hold 260 bytes. Returns the number
  * used, 0 on failure. */
-KGDI_API UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique, char* out);
+KGDI_API UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique,
+                               char* out) KGDI_NOEXCEPT;
 
 /* ---- extensions ------------------------------------------------------------------------- */
 
@@ -284,13 +295,13 @@ typedef struct KgdiSurface {
     int height;
     int stride;
 } KgdiSurface;
-KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface);
+KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface) KGDI_NOEXCEPT;
 
 /* Saves the bitmap selected into a context: KGDI_FILE_BMP writes a 24-bit BI_RGB BMP file,
  * KGDI_FILE_PNG a PNG file. Returns TRUE when the whole file was written. */
 #define KGDI_FILE_BMP 1
 #define KGDI_FILE_PNG 2
-KGDI_API BOOL KgdiSaveImage(HDC hdc, const char* path, int format);
+KGDI_API BOOL KgdiSaveImage(HDC hdc, const char* path, int format) KGDI_NOEXCEPT;
 
 /* A decoded image: 32-bit words 0x00RRGGBB, rows top-down, width * 4 bytes apart. */
 typedef struct KgdiImage {
@@ -302,12 +313,12 @@ typedef struct KgdiImage {
 /* Decodes a BMP file (8 bits with or without RLE8, 24 and 32 bits BI_RGB, bottom-up or
  * top-down) from memory or from a file. Every size, offset and run is checked: malformed data
  * gives FALSE and an empty image. Free the pixels with KgdiFreeImage. */
-KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image);
-KGDI_API BOOL KgdiLoadBmp(const char* path, KgdiImage* image);
-KGDI_API void KgdiFreeImage(KgdiImage* image);
+KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image) KGDI_NOEXCEPT;
+KGDI_API BOOL KgdiLoadBmp(const char* path, KgdiImage* image) KGDI_NOEXCEPT;
+KGDI_API void KgdiFreeImage(KgdiImage* image) KGDI_NOEXCEPT;
 
 /* Parses an enhanced metafile held in memory, as GetEnhMetaFileA does with a file. */
-KGDI_API HENHMETAFILE KgdiLoadEnhMetaFile(const void* data, size_t size);
+KGDI_API HENHMETAFILE KgdiLoadEnhMetaFile(const void* data, size_t size) KGDI_NOEXCEPT;
 
 /* Recorder: after KgdiSetRecorder, every primitive drawn into the context is reported to the
  * callback (after it is drawn) with the attributes it was drawn with. Pass NULL to stop. */
@@ -335,11 +346,11 @@ typedef struct KgdiRecord {
     int bk_mode;
 } KgdiRecord;
 typedef void (*KgdiRecordFn)(void* user, const KgdiRecord* record);
-KGDI_API BOOL KgdiSetRecorder(HDC hdc, KgdiRecordFn fn, void* user);
+KGDI_API BOOL KgdiSetRecorder(HDC hdc, KgdiRecordFn fn, void* user) KGDI_NOEXCEPT;
 
 /* Number of live objects of the handle table (contexts, pens, brushes, bitmaps, metafiles);
  * stock objects are not counted. Lets tests and callers check that nothing leaks. */
-KGDI_API int KgdiLiveObjectCount(void);
+KGDI_API int KgdiLiveObjectCount(void) KGDI_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -208,13 +208,15 @@ using namespace kgdi::detail;
 
 extern "C" {
 
-KGDI_API void KgdiFreeImage(KgdiImage* image) {
+KGDI_API void KgdiFreeImage(KgdiImage* image) noexcept try {
     if (!image) return;
     std::free(image->pixels);
     *image = KgdiImage{nullptr, 0, 0};
+} catch (...) {
+    return;
 }
 
-KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image) {
+KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image) noexcept try {
     if (!image) return FALSE;
     *image = KgdiImage{nullptr, 0, 0};
     if (!data) return FALSE;
@@ -240,9 +242,11 @@ KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image) {
     }
     *image = img;
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
-KGDI_API BOOL KgdiLoadBmp(const char* path, KgdiImage* image) {
+KGDI_API BOOL KgdiLoadBmp(const char* path, KgdiImage* image) noexcept try {
     if (!image) return FALSE;
     *image = KgdiImage{nullptr, 0, 0};
     if (!path) return FALSE;
@@ -259,6 +263,8 @@ KGDI_API BOOL KgdiLoadBmp(const char* path, KgdiImage* image) {
     } catch (...) {
         return FALSE;
     }
+} catch (...) {
+    return FALSE;
 }
 
 }  // extern "C"

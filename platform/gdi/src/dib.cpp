@@ -434,7 +434,7 @@ int ToRgb(const Band& band, int bpp, bool top_down, void* bits, BITMAPINFO* info
 using namespace kgdi::detail;
 
 extern "C" KGDI_API int GetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, void* bits,
-                                  BITMAPINFO* info, UINT usage) {
+                                  BITMAPINFO* info, UINT usage) noexcept try {
     try {
         if (!info || usage != DIB_RGB_COLORS || !LookupDc(hdc)) return 0;
         const Bitmap* bm;
@@ -459,4 +459,6 @@ extern "C" KGDI_API int GetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT line
     } catch (...) {
         return 0;
     }
+} catch (...) {
+    return 0;
 }

@@ -23,15 +23,17 @@ void RecordPoints(const Dc& dc, int kind, const POINT* points, int count) {
 
 extern "C" {
 
-KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count) {
+KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !points || count < 2) return FALSE;
     StrokePolyline(dc->surface(), dc->pen, points, count, false);
     RecordPoints(*dc, KGDI_REC_POLYLINE, points, count);
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
-KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) {
+KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !points || count < 2) return FALSE;
     const Surface s = dc->surface();
@@ -39,11 +41,13 @@ KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) {
     StrokePolyline(s, dc->pen, points, count, true);
     RecordPoints(*dc, KGDI_REC_POLYGON, points, count);
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
 /* Returns 1 when the rectangle was filled (an empty rectangle included), 0 for a bad
  * context, brush or rectangle. */
-KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
+KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !rect) return 0;
     BrushAttrs attrs;
@@ -63,9 +67,11 @@ KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
         Record(*dc, rec);
     }
     return 1;
+} catch (...) {
+    return 0;
 }
 
-KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len) {
+KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || len < 0 || (!text && len > 0)) return FALSE;
     DrawText950(*dc, x, y, text, len);
@@ -79,12 +85,17 @@ KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len) {
         Record(*dc, rec);
     }
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
-KGDI_API BOOL KgdiGetTextExtent(HDC hdc, const char* text, int len, int* width, int* height) {
+KGDI_API BOOL KgdiGetTextExtent(HDC hdc, const char* text, int len, int* width,
+                                int* height) noexcept try {
     if (!LookupDc(hdc) || len < 0 || (!text && len > 0) || !width || !height) return FALSE;
     MeasureText950(text, len, width, height);
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
 }  // extern "C"

@@ -555,15 +555,17 @@ using namespace kgdi::detail;
 
 extern "C" {
 
-KGDI_API HENHMETAFILE KgdiLoadEnhMetaFile(const void* data, size_t size) {
+KGDI_API HENHMETAFILE KgdiLoadEnhMetaFile(const void* data, size_t size) noexcept try {
     try {
         return Register(Parse(static_cast<const uint8_t*>(data), size));
     } catch (...) {
         return nullptr;
     }
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API HENHMETAFILE GetEnhMetaFileA(const char* path) {
+KGDI_API HENHMETAFILE GetEnhMetaFileA(const char* path) noexcept try {
     if (!path) return nullptr;
     try {
         std::ifstream in(path, std::ios::binary);
@@ -578,9 +580,11 @@ KGDI_API HENHMETAFILE GetEnhMetaFileA(const char* path) {
     } catch (...) {
         return nullptr;
     }
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect) {
+KGDI_API BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect) noexcept try {
     if (!rect) return FALSE;
     try {
         const Dc* dc = LookupDc(hdc);
@@ -602,6 +606,8 @@ KGDI_API BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect) {
     } catch (...) {
         return FALSE;
     }
+} catch (...) {
+    return FALSE;
 }
 
 }  // extern "C"

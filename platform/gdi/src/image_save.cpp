@@ -94,7 +94,7 @@ bool WritePng(FILE* f, const Surface& s, uint8_t* row) {
 
 using namespace kgdi::detail;
 
-extern "C" KGDI_API BOOL KgdiSaveImage(HDC hdc, const char* path, int format) {
+extern "C" KGDI_API BOOL KgdiSaveImage(HDC hdc, const char* path, int format) noexcept try {
     if (!path || (format != KGDI_FILE_BMP && format != KGDI_FILE_PNG)) return FALSE;
     try {
         const Dc* dc = LookupDc(hdc);
@@ -118,4 +118,6 @@ extern "C" KGDI_API BOOL KgdiSaveImage(HDC hdc, const char* path, int format) {
     } catch (...) {
         return FALSE;
     }
+} catch (...) {
+    return FALSE;
 }

@@ -203,12 +203,14 @@ using namespace kgdi::detail;
 
 extern "C" {
 
-KGDI_API HGDIOBJ GetStockObject(int index) {
+KGDI_API HGDIOBJ GetStockObject(int index) noexcept try {
     if (index < 0 || index >= kStockCount) return nullptr;
     return GetTable().stock[index];
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API HPEN CreatePen(int style, int width, COLORREF color) {
+KGDI_API HPEN CreatePen(int style, int width, COLORREF color) noexcept try {
     if ((style != PS_SOLID && style != PS_NULL) || width < 0) return nullptr;
     try {
         auto pen = std::make_unique<Pen>();
@@ -220,9 +222,11 @@ KGDI_API HPEN CreatePen(int style, int width, COLORREF color) {
     } catch (...) {
         return nullptr;
     }
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API HBRUSH CreateSolidBrush(COLORREF color) {
+KGDI_API HBRUSH CreateSolidBrush(COLORREF color) noexcept try {
     try {
         auto brush = std::make_unique<Brush>();
         brush->attrs.color = color & 0xFFFFFFu;
@@ -231,9 +235,11 @@ KGDI_API HBRUSH CreateSolidBrush(COLORREF color) {
     } catch (...) {
         return nullptr;
     }
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
+KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) noexcept try {
     if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide ||
         int64_t{width} * height > kMaxBitmapPixels)
         return nullptr;
@@ -247,9 +253,11 @@ KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
     } catch (...) {
         return nullptr;
     }
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API HDC CreateCompatibleDC(HDC hdc) {
+KGDI_API HDC CreateCompatibleDC(HDC hdc) noexcept try {
     if (hdc && !LookupDc(hdc)) return nullptr;
     try {
         Table& t = GetTable();
@@ -264,9 +272,11 @@ KGDI_API HDC CreateCompatibleDC(HDC hdc) {
     } catch (...) {
         return nullptr;
     }
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API BOOL DeleteDC(HDC hdc) {
+KGDI_API BOOL DeleteDC(HDC hdc) noexcept try {
     Table& t = GetTable();
     const std::lock_guard<std::mutex> guard(t.lock);
     const uint32_t index = LiveIndexLocked(t, hdc);
@@ -275,9 +285,11 @@ KGDI_API BOOL DeleteDC(HDC hdc) {
     if (dc->bitmap) --dc->bitmap->selected_count;
     RemoveLocked(t, index);
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
-KGDI_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
+KGDI_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) noexcept try {
     Table& t = GetTable();
     const std::lock_guard<std::mutex> guard(t.lock);
     auto* dc = static_cast<Dc*>(LookupLocked(hdc, Kind::Dc));
@@ -312,9 +324,11 @@ KGDI_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) {
             return nullptr;
     }
     return previous ? previous : DefaultObjectOf(o->kind);
+} catch (...) {
+    return nullptr;
 }
 
-KGDI_API BOOL DeleteObject(HGDIOBJ obj) {
+KGDI_API BOOL DeleteObject(HGDIOBJ obj) noexcept try {
     Table& t = GetTable();
     const std::lock_guard<std::mutex> guard(t.lock);
     const uint32_t index = LiveIndexLocked(t, obj);
@@ -325,83 +339,107 @@ KGDI_API BOOL DeleteObject(HGDIOBJ obj) {
     if (o->kind == Kind::Bitmap && static_cast<Bitmap*>(o)->selected_count > 0) return FALSE;
     RemoveLocked(t, index);
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
-KGDI_API BOOL DeleteEnhMetaFile(HENHMETAFILE emf) {
+KGDI_API BOOL DeleteEnhMetaFile(HENHMETAFILE emf) noexcept try {
     Table& t = GetTable();
     const std::lock_guard<std::mutex> guard(t.lock);
     const uint32_t index = LiveIndexLocked(t, emf);
     if (index == kMaxObjects || t.slots[index].object->kind != Kind::Metafile) return FALSE;
     RemoveLocked(t, index);
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
-KGDI_API int KgdiLiveObjectCount(void) {
+KGDI_API int KgdiLiveObjectCount(void) noexcept try {
     Table& t = GetTable();
     const std::lock_guard<std::mutex> guard(t.lock);
     return t.live;
+} catch (...) {
+    return 0;
 }
 
-KGDI_API BOOL GdiFlush(void) { return TRUE; }
+KGDI_API BOOL GdiFlush(void) noexcept {
+    return TRUE;
+}
 
-KGDI_API COLORREF SetTextColor(HDC hdc, COLORREF color) {
+KGDI_API COLORREF SetTextColor(HDC hdc, COLORREF color) noexcept try {
     Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
     const COLORREF old = dc->text_color;
     dc->text_color = color & 0xFFFFFFu;
     return old;
+} catch (...) {
+    return CLR_INVALID;
 }
 
-KGDI_API COLORREF GetTextColor(HDC hdc) {
+KGDI_API COLORREF GetTextColor(HDC hdc) noexcept try {
     const Dc* dc = LookupDc(hdc);
     return dc ? dc->text_color : CLR_INVALID;
+} catch (...) {
+    return CLR_INVALID;
 }
 
-KGDI_API COLORREF SetBkColor(HDC hdc, COLORREF color) {
+KGDI_API COLORREF SetBkColor(HDC hdc, COLORREF color) noexcept try {
     Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
     const COLORREF old = dc->bk_color;
     dc->bk_color = color & 0xFFFFFFu;
     return old;
+} catch (...) {
+    return CLR_INVALID;
 }
 
-KGDI_API COLORREF GetBkColor(HDC hdc) {
+KGDI_API COLORREF GetBkColor(HDC hdc) noexcept try {
     const Dc* dc = LookupDc(hdc);
     return dc ? dc->bk_color : CLR_INVALID;
+} catch (...) {
+    return CLR_INVALID;
 }
 
-KGDI_API int SetBkMode(HDC hdc, int mode) {
+KGDI_API int SetBkMode(HDC hdc, int mode) noexcept try {
     Dc* dc = LookupDc(hdc);
     if (!dc || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
     const int old = dc->bk_mode;
     dc->bk_mode = mode;
     return old;
+} catch (...) {
+    return 0;
 }
 
-KGDI_API int GetBkMode(HDC hdc) {
+KGDI_API int GetBkMode(HDC hdc) noexcept try {
     const Dc* dc = LookupDc(hdc);
     return dc ? dc->bk_mode : 0;
+} catch (...) {
+    return 0;
 }
 
-KGDI_API COLORREF GetPixel(HDC hdc, int x, int y) {
+KGDI_API COLORREF GetPixel(HDC hdc, int x, int y) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
     const Surface s = dc->surface();
     if (x < 0 || y < 0 || x >= s.width || y >= s.height) return CLR_INVALID;
     return ColorFromPixel(s.pixels[static_cast<size_t>(y) * s.width + x]);
+} catch (...) {
+    return CLR_INVALID;
 }
 
 /* Sets one pixel; returns the colour set, CLR_INVALID outside the bitmap. */
-KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
+KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
     const Surface s = dc->surface();
     if (x < 0 || y < 0 || x >= s.width || y >= s.height) return CLR_INVALID;
     s.pixels[static_cast<size_t>(y) * s.width + x] = PixelFromColor(color);
     return color & 0xFFFFFFu;
+} catch (...) {
+    return CLR_INVALID;
 }
 
-KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface) {
+KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !surface) return FALSE;
     const Surface s = dc->surface();
@@ -410,19 +448,24 @@ KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface) {
     surface->height = s.height;
     surface->stride = s.width * 4;
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
-KGDI_API BOOL KgdiSetRecorder(HDC hdc, KgdiRecordFn fn, void* user) {
+KGDI_API BOOL KgdiSetRecorder(HDC hdc, KgdiRecordFn fn, void* user) noexcept try {
     Dc* dc = LookupDc(hdc);
     if (!dc) return FALSE;
     dc->recorder = fn;
     dc->recorder_user = fn ? user : nullptr;
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
 /* Copies the overlap of the source rectangle and both bitmaps; memmove per row so that a copy
  * within one bitmap is right whatever the overlap. */
-KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1, DWORD rop) {
+KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
+                     DWORD rop) noexcept try {
     if (rop != SRCCOPY) return FALSE;
     const Dc* d = LookupDc(dst);
     const Dc* s = LookupDc(src);
@@ -453,6 +496,8 @@ KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int
     rec.rect = RECT{x, y, static_cast<LONG>(int64_t{x} + cx), static_cast<LONG>(int64_t{y} + cy)};
     Record(*d, rec);
     return TRUE;
+} catch (...) {
+    return FALSE;
 }
 
 }  // extern "C"

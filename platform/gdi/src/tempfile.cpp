@@ -52,7 +52,7 @@ unsigned StartNumber() {
 }  // namespace
 
 extern "C" KGDI_API UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique,
-                                          char* out) {
+                                          char* out) noexcept try {
     if (!path || !out || path[0] == '\0') return 0;
     try {
         if (unique != 0) {
@@ -77,4 +77,6 @@ extern "C" KGDI_API UINT GetTempFileNameA(const char* path, const char* prefix, 
     } catch (...) {
         return 0;
     }
+} catch (...) {
+    return 0;
 }
