@@ -25,7 +25,7 @@ import tempfile
 ENGINE = pathlib.Path(__file__).resolve().parent.parent / "engine"
 
 PUBLIC = {
-    "data": {"data/store.h", "data/format.h", "data/poi_file.h"},
+    "data": {"data/limits.h", "data/store.h", "data/format.h", "data/poi_file.h"},
     "render": {"render/view.h", "render/highlight.h"},
     "query": {"query/query.h"},
 }

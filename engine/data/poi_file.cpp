@@ -51,7 +51,7 @@ int find_poi_block(int32_t tile) noexcept {
 }
 
 int read_poi_block(const DataFile& points, const PoiIndexEntry& e) noexcept {
-    if (e.last < 0 || e.last >= POI_BLOCK_RECORDS_MAX) return 0;
+    if (e.last < 0 || e.last >= kPoiBlockRecordsMax) return 0;
     const int count = e.last + 1;
     const std::size_t bytes = static_cast<std::size_t>(count) * POI_RECORD_BYTES;
     return points.read_at(e.offset, work_buffer(), bytes) ? count : 0;

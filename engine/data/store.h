@@ -9,11 +9,10 @@
 //
 // The rendering, overlay, query and report code of the engine reads these tables through this
 // header; the flat C exports (dllsetpath, sdllinit, sdllisinit, dllfree) are thin wrappers in
-// exports.cpp. Tests include this header to look at the tables directly.
+// exports/data.cpp. Tests include this header to look at the tables directly.
 //
 // Conventions: every table keeps the index of its last used entry (-1 when empty), and loops
-// run from 0 to that index inclusive. Tile number = (y div 10000) * 1000 + (x div 10000): the
-// numbering is written only here (tile_number, tile_column, tile_row and their relatives).
+// run from 0 to that index inclusive. The capacities and the tile numbering are in limits.h.
 #ifndef KESTREL_DATA_STORE_H
 #define KESTREL_DATA_STORE_H
 
@@ -21,61 +20,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "data/limits.h"
 #include "gdi_api.h"  // the base map's metafile handle
 
 namespace kestrel::data {
-
-// ---- capacities ------------------------------------------------------------------------
-inline constexpr int SLOT_COUNT = 80;
-inline constexpr int MAX_RECORDS = 10000;     // FeatureRecords per slot
-inline constexpr int MAX_VERTICES = 100000;   // vertices per slot (file + decoded)
-inline constexpr int MAX_NAMES = 5000;        // NameRecords per slot
-inline constexpr std::size_t WORK_BUFFER_SIZE = 2'000'000;
-inline constexpr int TILE_INDEX_CAPACITY = 2000;
-inline constexpr int POI_INDEX_ENTRIES = 500;
-inline constexpr int PLACE_CAPACITY = 2000;
-inline constexpr int CATALOGUE_POINTS = 80000;
-inline constexpr int CATALOGUE_FIRST_POINT_LIMIT = 32768;  // first point is a signed int16
-inline constexpr int PLACE_NAME_MAX = 10;                  // bytes, without the NUL
-inline constexpr int DATA_PATH_MAX = 103;                  // characters
-inline constexpr int TEMP_DIR_MAX = 199;                   // characters
-inline constexpr int NAME_BYTES = 20;                      // tile NameRecord
-inline constexpr int POI_RECORD_BYTES = 40;
-inline constexpr int POI_NAME_BYTES = 28;
-inline constexpr int POI_NOTE_BYTES = 52;
-inline constexpr int POI_INDEX_BYTES = POI_INDEX_ENTRIES * 12;  // 6000
-// Records of one PoiRecord block that the work buffer holds.
-inline constexpr int POI_BLOCK_RECORDS_MAX = int(WORK_BUFFER_SIZE / POI_RECORD_BYTES);
-inline constexpr int TILE_SIZE_M = 10000;                       // metres on a side
-inline constexpr int TILE_HEADER_BYTES = 128;
-
-// ---- tile numbering ---------------------------------------------------------------------
-inline constexpr int32_t TILE_ROW_FACTOR = 1000;  // tile number = row * 1000 + column
-// The largest row whose tile numbers (row * 1000 + column, column 0..999) fit an int32.
-inline constexpr int32_t TILE_ROW_MAX = (INT32_MAX - (TILE_ROW_FACTOR - 1)) / TILE_ROW_FACTOR;
-
-constexpr int32_t tile_number(int32_t row, int32_t column) noexcept {
-    return row * TILE_ROW_FACTOR + column;
-}
-constexpr int32_t tile_column(int32_t tile) noexcept {
-    return tile % TILE_ROW_FACTOR;
-}
-constexpr int32_t tile_row(int32_t tile) noexcept {
-    return tile / TILE_ROW_FACTOR;
-}
-constexpr int32_t tile_number_of(int32_t x, int32_t y) noexcept {
-    return tile_number(y / TILE_SIZE_M, x / TILE_SIZE_M);
-}
-constexpr int32_t tile_west(int32_t tile) noexcept {
-    return tile_column(tile) * TILE_SIZE_M;
-}
-constexpr int32_t tile_south(int32_t tile) noexcept {
-    return tile_row(tile) * TILE_SIZE_M;
-}
-// The south edge in 64 bits, for any int32 tile number (rows beyond 214748 overflow int32).
-constexpr int64_t tile_south_wide(int32_t tile) noexcept {
-    return int64_t{tile_row(tile)} * TILE_SIZE_M;
-}
 
 // ---- the in-memory form of a tile ---------------------------------------------------------
 

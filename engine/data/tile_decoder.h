@@ -14,6 +14,12 @@
 
 namespace kestrel::data {
 
+// The refusal sentences name the slot's capacities and the work buffer's size in words; these
+// checks keep the words and the numbers of limits.h in step.
+static_assert(MAX_RECORDS == 10000 && MAX_VERTICES == 100000 && MAX_NAMES == 5000 &&
+                  WORK_BUFFER_SIZE == 2'000'000,
+              "update the refusal sentences of tile_decoder.cpp and tile_cache.cpp");
+
 // Decodes the tile file `bytes` (`size` bytes) into `slot`: the header (with its last record
 // index set, its in-view flag 0 and its vertex last index raised by the decoded road
 // vertices), the records of sections A, B, C and D in that order, the vertex array followed by

@@ -228,12 +228,15 @@ class TileAssembly {
     // or an empty string when it fits.
     std::string fits(int records, int vertices, int names, int delta_bytes,
                      int record_bytes) const {
-        if (records_ + records > cap::MAX_RECORDS) return "tile already holds 10000 records";
+        if (records_ + records > cap::MAX_RECORDS)
+            return "tile already holds " + std::to_string(cap::MAX_RECORDS) + " records";
         const int total_vertices =
             int(line_vertices_.size() + place_anchors_.size() + coded_anchors_.size()) +
             road_vertices_ + vertices;
-        if (total_vertices > cap::MAX_VERTICES) return "tile would hold over 100000 vertices";
-        if (int(names_.size()) + names > cap::MAX_NAMES) return "tile already holds 5000 names";
+        if (total_vertices > cap::MAX_VERTICES)
+            return "tile would hold over " + std::to_string(cap::MAX_VERTICES) + " vertices";
+        if (int(names_.size()) + names > cap::MAX_NAMES)
+            return "tile already holds " + std::to_string(cap::MAX_NAMES) + " names";
         const std::size_t size = file_size() + std::size_t(record_bytes) +
                                  std::size_t(delta_bytes) + std::size_t(names) * cap::NAME_BYTES;
         // A road's own vertices go to the delta stream, a point's anchor to the vertex array.
@@ -241,7 +244,7 @@ class TileAssembly {
                                              ? 0
                                              : std::size_t(vertices) * fmt::kVertexBytes;
         if (size + vertex_bytes > cap::WORK_BUFFER_SIZE)
-            return "tile file would exceed 2000000 bytes";
+            return "tile file would exceed " + std::to_string(cap::WORK_BUFFER_SIZE) + " bytes";
         return {};
     }
 
@@ -388,7 +391,7 @@ std::string build_catalogue(const std::vector<CatalogueEntry>& entries, WriteRep
         };
         const int needed = e.kind == CatalogueEntry::Polyline ? int(e.points.size()) : 1;
         if (count == cap::PLACE_CAPACITY) {
-            refuse("catalogue holds 2000 entries");
+            refuse("catalogue holds " + std::to_string(cap::PLACE_CAPACITY) + " entries");
             continue;
         }
         if (points >= cap::CATALOGUE_FIRST_POINT_LIMIT) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/data/limits.h"
 #include "tools/dataset/writer.h"
 
 namespace kimport {
@@ -15,9 +16,9 @@ namespace kimport {
 using kdataset::WorldPoint;
 using Polyline = std::vector<WorldPoint>;
 
-constexpr int32_t kTileSize = 10000;        // metres per tile side
-constexpr int32_t kTileColumns = 1000;      // tile number = row * 1000 + column
-constexpr int32_t kMaxTileRow = 2147482;    // keeps row * 1000 + column within int32
+constexpr int32_t kTileSize = kestrel::data::TILE_SIZE_M;        // metres per tile side
+constexpr int32_t kTileColumns = kestrel::data::kTileRowFactor;  // row * 1000 + column
+constexpr int32_t kMaxTileRow = kestrel::data::kTileRowMax;      // keeps the number in int32
 constexpr int kMaxDeltaStep = 127;          // largest step of the delta stream (signed byte)
 constexpr int kMaxFeatureVertices = 10000;  // vertices of one feature the engine can draw
 

@@ -453,7 +453,8 @@ void Builder::cut_areas() {
                         if (static_cast<int>(smaller.size()) <= kMaxFeatureVertices) break;
                     }
                     if (static_cast<int>(smaller.size()) > kMaxFeatureVertices) {
-                        drop("area pieces over 10000 vertices even when simplified");
+                        drop("area pieces over " + std::to_string(kMaxFeatureVertices) +
+                             " vertices even when simplified");
                         continue;
                     }
                     ++sum_->simplified_areas;
@@ -507,11 +508,13 @@ void Builder::fit_tiles(kdataset::DataSetContent* content) {
         std::vector<Candidate> kept;
         for (const Candidate& c : cands) {
             if (records + 1 > kTileRecords) {
-                drop("features left out: tile record table full (10000)");
+                drop("features left out: tile record table full (" + std::to_string(kTileRecords) +
+                     ")");
                 continue;
             }
             if (vertices + c.vertices > kTileVertices) {
-                drop("features left out: tile vertex table full (100000)");
+                drop("features left out: tile vertex table full (" + std::to_string(kTileVertices) +
+                     ")");
                 continue;
             }
             ++records;
@@ -526,9 +529,11 @@ void Builder::fit_tiles(kdataset::DataSetContent* content) {
             // One entry of the table stays for the blank name of unnamed features.
             if (static_cast<int>(names.size()) >= kTileNames - 1) {
                 if (c.what == Candidate::Place) {
-                    drop("place labels left out: tile name table full (5000)");
+                    drop("place labels left out: tile name table full (" +
+                         std::to_string(kTileNames) + ")");
                 } else {
-                    drop("road names left out: tile name table full (5000)");
+                    drop("road names left out: tile name table full (" +
+                         std::to_string(kTileNames) + ")");
                 }
                 name->clear();
                 continue;
@@ -665,7 +670,8 @@ void Builder::build_catalogue(kdataset::DataSetContent* content) {
         if (p.type == kMinPlaceType + 1) label(Entry::MinorPoint, p.name, {{p.at.x, p.at.y}});
     }
     if (static_cast<int>(labels.size()) > kCatalogueEntries) {
-        drop("catalogue labels left out: catalogue full (2000 entries)",
+        drop("catalogue labels left out: catalogue full (" + std::to_string(kCatalogueEntries) +
+                 " entries)",
              static_cast<long>(labels.size()) - kCatalogueEntries);
         labels.resize(kCatalogueEntries);
     }
@@ -793,7 +799,8 @@ bool Builder::run(kdataset::DataSetContent* content, std::string* error) {
     build_base_map(content);
     content->tile_index = kdataset::derive_tile_index(content->tiles);
     if (static_cast<long>(content->tile_index.size()) > kTileIndexLines) {
-        drop("district index lines left out: the index holds 2000 lines",
+        drop("district index lines left out: the index holds " + std::to_string(kTileIndexLines) +
+                 " lines",
              static_cast<long>(content->tile_index.size()) - kTileIndexLines);
         content->tile_index.resize(kTileIndexLines);
     }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/limits.h"
 #include "names.h"
 #include "tools/dataset/writer.h"
 
@@ -18,12 +19,12 @@ namespace kimport {
 class Progress;
 
 // Capacities of one tile and of the small-scale tables, as the engine holds them.
-constexpr int kTileRecords = 10000;
-constexpr int kTileVertices = 100000;
-constexpr int kTileNames = 5000;
+constexpr int kTileRecords = kestrel::data::MAX_RECORDS;
+constexpr int kTileVertices = kestrel::data::MAX_VERTICES;
+constexpr int kTileNames = kestrel::data::MAX_NAMES;
 constexpr int kPoiTiles = 500;
-constexpr int kTileIndexLines = 2000;  // lines of d4.txt
-constexpr int kCatalogueEntries = 2000;
+constexpr int kTileIndexLines = kestrel::data::TILE_INDEX_CAPACITY;  // lines of d4.txt
+constexpr int kCatalogueEntries = kestrel::data::PLACE_CAPACITY;
 constexpr int kCatalogueFirstPointLimit = 32768;  // first-point indexes are int16
 constexpr int kCataloguePoints = 80000;
 

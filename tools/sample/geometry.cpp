@@ -5,6 +5,8 @@
 #include <cmath>
 #include <tuple>
 
+#include "engine/data/limits.h"
+
 namespace ksample {
 namespace {
 
@@ -280,7 +282,7 @@ std::vector<std::vector<int>> vertex_degrees(const std::vector<IPoly>& lines) {
 int32_t cell_of(double x, double y, int32_t cell) {
     const auto col = static_cast<int32_t>(std::floor(x / cell));
     const auto row = static_cast<int32_t>(std::floor(y / cell));
-    return row * 1000 + col;
+    return kestrel::data::tile_number(row, col);
 }
 
 std::vector<CellPiece> cut_at_cells(const IPoly& line, int32_t cell) {
@@ -317,7 +319,8 @@ std::vector<CellPiece> cut_at_cells(const IPoly& line, int32_t cell) {
     }
     // Rounding near a corner can leave a point a metre outside its cell: pull it back in.
     for (CellPiece& piece : pieces) {
-        const int32_t x0 = (piece.cell % 1000) * cell, y0 = (piece.cell / 1000) * cell;
+        const int32_t x0 = kestrel::data::tile_column(piece.cell) * cell;
+        const int32_t y0 = kestrel::data::tile_row(piece.cell) * cell;
         for (IPoint& p : piece.points) {
             p.x = std::clamp(p.x, x0, x0 + cell);
             p.y = std::clamp(p.y, y0, y0 + cell);

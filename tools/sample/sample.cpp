@@ -46,7 +46,7 @@ bool in_extent(P p) { return p.x >= kExtentX0 && p.x < kExtentX1 && p.y >= kExte
 
 // Whether a tile number lies in the covered area and is not one of the absent tiles.
 bool present(int32_t tile) {
-    const int32_t col = tile % 1000, row = tile / 1000;
+    const int32_t col = kestrel::data::tile_column(tile), row = kestrel::data::tile_row(tile);
     return col >= kExtentX0 / kTileSize && col < kExtentX1 / kTileSize && row >= kExtentY0 / kTileSize &&
            row < kExtentY1 / kTileSize && !absent(tile);
 }
@@ -56,7 +56,8 @@ std::vector<int32_t> present_tiles() {
     std::vector<int32_t> tiles;
     for (int32_t row = kExtentY0 / kTileSize; row < kExtentY1 / kTileSize; ++row)
         for (int32_t col = kExtentX0 / kTileSize; col < kExtentX1 / kTileSize; ++col)
-            if (!absent(row * 1000 + col)) tiles.push_back(row * 1000 + col);
+            if (!absent(kestrel::data::tile_number(row, col)))
+                tiles.push_back(kestrel::data::tile_number(row, col));
     return tiles;
 }
 
@@ -255,7 +256,7 @@ void Assembler::add_line(int16_t type, const Poly& line) {
 
 void Assembler::add_area(const Poly& polygon) {
     for (int32_t number : present_tiles()) {
-        const double x0 = (number % 1000) * double(kTileSize), y0 = (number / 1000) * double(kTileSize);
+        const double x0 = kestrel::data::tile_west(number), y0 = kestrel::data::tile_south(number);
         const Poly part = clip_polygon(polygon, x0, y0, x0 + kTileSize, y0 + kTileSize);
         IPoly pts = round_line(part);
         while (pts.size() > 1 && pts.front() == pts.back()) pts.pop_back();

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/data/limits.h"
 #include "geometry.h"
 #include "rng.h"
 
 namespace ksample {
 
 // Tile size of the data set, metres.
-constexpr int32_t kTileSize = 10000;
+constexpr int32_t kTileSize = kestrel::data::TILE_SIZE_M;
 // The part of the world the detailed map covers: tile columns 26..32, rows 273..278.
 constexpr int32_t kExtentX0 = 260000, kExtentX1 = 330000;
 constexpr int32_t kExtentY0 = 2730000, kExtentY1 = 2790000;
