@@ -225,10 +225,16 @@ class CreationTest(ServerTestCase):
                               "tessera.ClassFactory.CreateInstance"],
                              capture_output=True, text=True, check=True).stdout
         self.assertIn("/tessera/tesseraClass/2", out)
-        out = subprocess.run(["busctl", "--address=" + self.bus.address, "call", SERVICE,
-                              "/tessera/tesseraClass/1", IFACE, "test", "ii", "1", "2"],
+        # Each busctl run is a connection of its own, so it sees the instance of another
+        # connection and its methods but may not call them.
+        out = subprocess.run(["busctl", "--address=" + self.bus.address, "introspect", SERVICE,
+                              "/tessera/tesseraClass/1", IFACE],
                              capture_output=True, text=True, check=True).stdout
-        self.assertEqual(out.strip(), "i 4")
+        self.assertRegex(out, r"\.test\s+method\s+ii\s+i")
+        call = subprocess.run(["busctl", "--address=" + self.bus.address, "call", SERVICE,
+                               "/tessera/tesseraClass/1", IFACE, "test", "ii", "1", "2"],
+                              capture_output=True, text=True)
+        self.assertIn("Access denied", call.stderr)
 
     def test_the_introspection_data_carries_the_dispatch_ids_and_version(self):
         conn, _, path = self.bus.create()
