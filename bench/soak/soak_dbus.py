@@ -116,13 +116,13 @@ def client(index, address, count, foreign_path, done, failures_out, kinds_out):
                 image = bytes(inst.draw3(dbus.Int32(x), dbus.Int32(y), dbus.Double(mp),
                                          timeout=TIMEOUT))
                 if image[:2] != b"BM":
-                    failures.append("draw3: no BMP")
+                    failures.append("draw3 %d %d %g: no BMP" % (x, y, mp))
             elif kind == "draw2":
                 count_, filled = inst.draw2(dbus.Int32(x), dbus.Int32(y), dbus.Double(mp),
                                             dbus.ByteArray(bytes(HEADER + 500 * 500)),
                                             timeout=TIMEOUT, byte_arrays=True)
                 if int(count_) <= 0 or bytes(filled[:2]) != b"BM":
-                    failures.append("draw2: no BMP")
+                    failures.append("draw2 %d %d %g: count %d" % (x, y, mp, int(count_)))
             elif kind == "draw":
                 # Sizes draw3 and draw2 of the other clients can still serve (500 x 500 room).
                 w, h = rng.randint(40, 400), rng.randint(40, 400)
@@ -151,7 +151,8 @@ def client(index, address, count, foreign_path, done, failures_out, kinds_out):
                     if error.get_dbus_name() != "org.freedesktop.DBus.Error.AccessDenied":
                         failures.append("wrong owner: %s" % error.get_dbus_name())
         except dbus.DBusException as error:
-            failures.append("%s: %s %s" % (kind, error.get_dbus_name(), error.get_dbus_message()))
+            failures.append("%s %d %d %g: %s %s" % (kind, x, y, mp, error.get_dbus_name(),
+                                                   error.get_dbus_message()))
         with done.get_lock():
             done.value += 1
     release(conn, path)

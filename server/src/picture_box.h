@@ -19,7 +19,7 @@ public:
     static constexpr int kBorder = 2;                      // pixels on each side
     static constexpr COLORREF kBackground = RGB(255, 255, 192);
     // The largest inner side: room for a full-screen map on a 4K display, while one request
-    // stays well under a second and its bitmap at 64 MiB (the drawing layer would allow
+    // stays about a second and its bitmap at 64 MiB (the drawing layer would allow
     // 16384 pixels, a 1 GiB bitmap that holds every other client up for seconds).
     static constexpr int kMaxSide = 4096;
 
