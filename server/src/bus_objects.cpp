@@ -1,20 +1,22 @@
 // bus_objects.cpp: tesseraClass on the session bus.
 #include "bus_objects.h"
 
-#include "console_window.h"
-#include "request_service.h"
-#include "run_time_error.h"
-#include "tesseraclass_adaptor.h"
-#include "classfactory_adaptor.h"
-#include "object_adaptor.h"
-#include "debug_adaptor.h"
+#include <malloc.h>
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QLabel>
-
 #include <new>
+
+#include "classfactory_adaptor.h"
+#include "console_window.h"
+#include "debug_adaptor.h"
+#include "object_adaptor.h"
+#include "request_service.h"
+#include "run_time_error.h"
+#include "server_log.h"
+#include "tesseraclass_adaptor.h"
 
 namespace tessera {
 
@@ -22,7 +24,8 @@ namespace {
 
 // Sends the error reply for a run-time error and logs it.
 void replyError(const QDBusContext& context, const RunTimeError& error) {
-    qInfo("%s failed: %s", qPrintable(context.message().member()), qPrintable(error.message()));
+    qInfo("%s failed: %s", qPrintable(logSafe(context.message().member())),
+          qPrintable(error.message()));
     context.sendErrorReply(error.dbusName(), error.message());
 }
 
@@ -49,7 +52,21 @@ bool InstanceObject::guarded(const std::function<void()>& call) {
     return false;
 }
 
+bool InstanceObject::callerIsOwner() {
+    const QString caller = message().service();
+    if (caller == owner_) return true;
+    qWarning("%s on %s refused: %s is not the connection that created it",
+             qPrintable(logSafe(message().member())), qPrintable(path_),
+             qPrintable(logSafe(caller)));
+    sendErrorReply(QDBusError::AccessDenied,
+                   QStringLiteral("The instance %1 belongs to the bus connection that created "
+                                  "it; create an instance of your own with CreateInstance.")
+                       .arg(path_));
+    return false;
+}
+
 int InstanceObject::myend() {
+    if (!callerIsOwner()) return 0;
     // The process ends inside the call: no reply is sent, and the caller learns that the
     // server left the bus.
     setDelayedReply(true);
@@ -59,18 +76,21 @@ int InstanceObject::myend() {
 
 int InstanceObject::show() {
     int result = 0;
+    if (!callerIsOwner()) return result;
     guarded([&] { result = service_.show(); });
     return result;
 }
 
 int InstanceObject::test(int a, int b) {
     int result = 0;
+    if (!callerIsOwner()) return result;
     guarded([&] { result = service_.test(a, b); });
     return result;
 }
 
 int InstanceObject::draw2(int xc, int yc, double mp, const QByteArray& b, QByteArray& filled) {
     int result = 0;
+    if (!callerIsOwner()) return result;
     filled = b;
     if (!guarded([&] { result = service_.draw2(xc, yc, mp, filled); })) filled.clear();
     return result;
@@ -78,6 +98,7 @@ int InstanceObject::draw2(int xc, int yc, double mp, const QByteArray& b, QByteA
 
 QDBusVariant InstanceObject::draw3(int xc, int yc, double mp) {
     QByteArray image;
+    if (!callerIsOwner()) return QDBusVariant(QVariant(image));
     guarded([&] { image = service_.draw3(xc, yc, mp); });
     return QDBusVariant(QVariant(image));
 }
@@ -85,11 +106,13 @@ QDBusVariant InstanceObject::draw3(int xc, int yc, double mp) {
 QString InstanceObject::draw(int xc, int yc, double mp, const QString& ID, short MapW,
                              short MapH) {
     QString result = QString::fromLatin1(RequestService::kErrorGif);
+    if (!callerIsOwner()) return result;
     guarded([&] { result = service_.draw(xc, yc, mp, ID, MapW, MapH); });
     return result;
 }
 
 void InstanceObject::Release() {
+    if (!callerIsOwner()) return;
     // Deleting this object while its call runs is not safe: release after the reply.
     QMetaObject::invokeMethod(
         &bus_, [bus = &bus_, path = path_] { bus->releaseInstance(path); }, Qt::QueuedConnection);
@@ -109,7 +132,13 @@ QDBusObjectPath ClassFactoryObject::CreateInstance() {
         replyError(*this, error);
         return QDBusObjectPath(QStringLiteral("/"));
     }
-    return QDBusObjectPath(bus_.addInstance(message().service()));
+    QString why;
+    const QString path = bus_.addInstance(message().service(), why);
+    if (path.isEmpty()) {
+        sendErrorReply(QDBusError::LimitsExceeded, why);
+        return QDBusObjectPath(QStringLiteral("/"));
+    }
+    return QDBusObjectPath(path);
 }
 
 // ---- test hooks ---------------------------------------------------------------------------
@@ -240,17 +269,32 @@ QString ServerBus::start(bool debugHooks) {
     return QString();
 }
 
-QString ServerBus::addInstance(const QString& owner) {
+QString ServerBus::addInstance(const QString& owner, QString& why) {
+    const int held = perOwner_.value(owner, 0);
+    if (held >= kMaxInstancesPerClient) {
+        why = QStringLiteral(
+                  "This bus connection already holds %1 tesseraClass instances, the "
+                  "most one connection may hold; release one first.")
+                  .arg(kMaxInstancesPerClient);
+    } else if (instances_.size() >= kMaxInstances) {
+        why = QStringLiteral(
+                  "The server already holds %1 tesseraClass instances, the most it "
+                  "keeps; try again when other clients have released theirs.")
+                  .arg(kMaxInstances);
+    }
+    if (!why.isEmpty()) {
+        qWarning("instance for %s refused: %s", qPrintable(logSafe(owner)), qPrintable(why));
+        return QString();
+    }
     const QString path = QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
     auto* instance = new InstanceObject(service_, *this, path, owner);
     instance->setParent(this);
     connection_.registerObject(path, instance);
     instances_.insert(path, instance);
+    perOwner_.insert(owner, held + 1);
     everCreated_ = true;
-    if (!owner.isEmpty() && !watcher_->watchedServices().contains(owner)) {
-        watcher_->addWatchedService(owner);
-    }
-    qInfo("instance %s created for %s", qPrintable(path), qPrintable(owner));
+    if (held == 0 && !owner.isEmpty()) watcher_->addWatchedService(owner);
+    qInfo("instance %s created for %s", qPrintable(path), qPrintable(logSafe(owner)));
     return path;
 }
 
@@ -261,11 +305,20 @@ void ServerBus::releaseInstance(const QString& path) {
     const QString owner = instance->owner();
     delete instance;
     qInfo("instance %s released", qPrintable(path));
-    bool ownerHasMore = false;
-    for (InstanceObject* other : std::as_const(instances_)) {
-        ownerHasMore = ownerHasMore || other->owner() == owner;
+    const int left = perOwner_.value(owner, 1) - 1;
+    if (left > 0) {
+        perOwner_.insert(owner, left);
+    } else {
+        perOwner_.remove(owner);
+        watcher_->removeWatchedService(owner);
     }
-    if (!ownerHasMore) watcher_->removeWatchedService(owner);
+    // Give the freed memory of the instance back to the system rather than keep it in the
+    // allocator's free lists, where many instances made and released by a busy client would
+    // otherwise stay counted in the server's resident size.
+    if (++releasesSinceTrim_ >= kMaxInstancesPerClient || instances_.size() <= 1) {
+        releasesSinceTrim_ = 0;
+        malloc_trim(0);
+    }
     checkLifetime();
 }
 
@@ -274,7 +327,7 @@ void ServerBus::clientLeft(const QString& owner) {
     for (InstanceObject* instance : std::as_const(instances_)) {
         if (instance->owner() == owner) paths.append(instance->path());
     }
-    qInfo("client %s left the bus: releasing %lld instance(s)", qPrintable(owner),
+    qInfo("client %s left the bus: releasing %lld instance(s)", qPrintable(logSafe(owner)),
           static_cast<long long>(paths.size()));
     for (const QString& path : paths) releaseInstance(path);
     watcher_->removeWatchedService(owner);

@@ -9,6 +9,11 @@
 // or error replies (tessera.Error.E<number>, "NUMBER: TEXT") out. ServerBus keeps the
 // instances, releases those whose client leaves the bus, and ends the process when no
 // instance is alive and the console window is not loaded.
+//
+// An instance belongs to the bus connection that created it: a call or Release() from any
+// other connection is refused with org.freedesktop.DBus.Error.AccessDenied. A connection
+// holds at most kMaxInstancesPerClient live instances and the server kMaxInstances; a
+// creation beyond either is refused with org.freedesktop.DBus.Error.LimitsExceeded.
 #ifndef TESSERA_BUS_OBJECTS_H
 #define TESSERA_BUS_OBJECTS_H
 
@@ -58,6 +63,8 @@ public slots:
 private:
     // Runs `call`; a RunTimeError becomes the error reply. Returns false after an error.
     bool guarded(const std::function<void()>& call);
+    // True when the caller is the owner; otherwise sends the access-denied reply.
+    bool callerIsOwner();
 
     RequestService& service_;
     ServerBus& bus_;
@@ -104,6 +111,9 @@ public:
     static constexpr int kStartupIdleMs = 60000;
     // How often the server checks that its bus is still there (it ends when the bus is gone).
     static constexpr int kBusCheckMs = 1000;
+    // Live instances one bus connection may hold, and the whole server.
+    static constexpr int kMaxInstancesPerClient = 64;
+    static constexpr int kMaxInstances = 1024;
 
     ServerBus(RequestService& service, QDBusConnection connection);
 
@@ -111,8 +121,9 @@ public:
     // name. Returns an empty string on success, else why not.
     QString start(bool debugHooks);
 
-    // Makes and exports a new instance owned by the bus client `owner`; returns its path.
-    QString addInstance(const QString& owner);
+    // Makes and exports a new instance owned by the bus client `owner`; returns its path, or
+    // an empty string with `why` set when a limit refuses it.
+    QString addInstance(const QString& owner, QString& why);
     // Unexports and deletes an instance, then checks whether the server should end.
     void releaseInstance(const QString& path);
     // Ends the process now: releases the bus name and leaves the event loop.
@@ -126,7 +137,9 @@ private:
     QDBusConnection connection_;
     QDBusServiceWatcher* watcher_ = nullptr;
     QMap<QString, InstanceObject*> instances_;
-    int nextInstance_ = 1;
+    QMap<QString, int> perOwner_;  // live instances of each owner
+    quint64 nextInstance_ = 1;
+    int releasesSinceTrim_ = 0;
     bool everCreated_ = false;
     QTimer startupIdle_;
     QTimer busCheck_;

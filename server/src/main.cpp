@@ -1,8 +1,5 @@
 // main.cpp: the tessera request server: command line, logging, display choice and the bus.
-#include "bus_objects.h"
-#include "registration.h"
-#include "request_service.h"
-#include "settings.h"
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -10,11 +7,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
+
+#include "bus_objects.h"
+#include "registration.h"
+#include "request_service.h"
+#include "server_log.h"
+#include "settings.h"
 
 namespace {
 
@@ -32,27 +33,34 @@ constexpr const char* kUsage =
     "\n"
     "Without an option the server starts: it takes the bus name, draws map views from the data\n"
     "set in <folder of this program>/kgrid/ and writes files into <folder>/tmp/. It logs to\n"
-    "<folder>/tmp/tessera.log (standard error when that folder is missing). With no DISPLAY and\n"
-    "no WAYLAND_DISPLAY it runs with Qt's offscreen platform.\n";
+    "<folder>/tmp/tessera.log, at most 1 MiB before it is renamed to tessera.log.1 (standard\n"
+    "error when that folder is missing). With no DISPLAY and no WAYLAND_DISPLAY it runs with\n"
+    "Qt's offscreen platform.\n";
 
-FILE* gLog = nullptr;
+// Never destroyed: Qt may still log while the program's statics are torn down.
+tessera::LogFile& gLog = *new tessera::LogFile;
 
-// Writes one log line: time, process id, level, message.
+// Writes one log line: time, process id, level, message (made one line).
 void logMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
     static const char* const kLevels[] = {"debug", "warning", "critical", "fatal", "info"};
     const char* level = type >= 0 && type <= QtInfoMsg ? kLevels[type] : "?";
-    FILE* out = gLog != nullptr ? gLog : stderr;
-    std::fprintf(out, "%s tessera[%d] %s: %s\n",
-                 qPrintable(QDateTime::currentDateTime().toString(Qt::ISODateWithMs)),
-                 static_cast<int>(getpid()), level, qPrintable(message));
-    std::fflush(out);
+    const QByteArray line = QStringLiteral("%1 tessera[%2] %3: %4")
+                                .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs))
+                                .arg(static_cast<int>(getpid()))
+                                .arg(QLatin1String(level), tessera::logLine(message))
+                                .toUtf8();
+    if (gLog.isOpen()) {
+        gLog.writeLine(line);
+    } else {
+        std::fprintf(stderr, "%s\n", line.constData());
+        std::fflush(stderr);
+    }
 }
 
 // Opens the log file in AppDir/tmp/ (stderr stays the log when that fails).
 void openLog(const tessera::Settings& settings) {
     if (!QFileInfo(settings.tmpDir()).isDir()) return;
-    gLog = std::fopen(QFile::encodeName(settings.tmpDir() + QStringLiteral("tessera.log")).constData(),
-                      "a");
+    gLog.open(QFile::encodeName(settings.tmpDir() + QStringLiteral("tessera.log")));
 }
 
 // With no display to talk to, the window lives on Qt's offscreen platform.
@@ -127,7 +135,7 @@ int main(int argc, char** argv) {
     const QString why = bus.start(settings.testHooks);
     if (!why.isEmpty()) {
         qCritical("cannot start: %s", qPrintable(why));
-        if (gLog != nullptr) std::fprintf(stderr, "tessera: cannot start: %s\n", qPrintable(why));
+        if (gLog.isOpen()) std::fprintf(stderr, "tessera: cannot start: %s\n", qPrintable(why));
         return 1;
     }
     const int status = QApplication::exec();

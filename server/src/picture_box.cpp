@@ -1,10 +1,11 @@
 // picture_box.cpp: the picture box P and its persistent drawing-layer image.
 #include "picture_box.h"
 
-#include "run_time_error.h"
-
 #include <QImage>
 #include <QPainter>
+#include <cstdint>
+
+#include "run_time_error.h"
 
 namespace tessera {
 
@@ -35,10 +36,23 @@ PictureBox::~PictureBox() {
     DeleteObject(background_);
 }
 
+namespace {
+
+bool acceptsInner(int side) {
+    return side >= 1 && side <= PictureBox::kMaxSide;
+}
+
+}  // namespace
+
+bool PictureBox::acceptsOuterSize(int width, int height) {
+    // Sides far outside the range must not wrap when the border is taken off.
+    const int64_t innerWidth = static_cast<int64_t>(width) - 2 * kBorder;
+    const int64_t innerHeight = static_cast<int64_t>(height) - 2 * kBorder;
+    return innerWidth >= 1 && innerWidth <= kMaxSide && innerHeight >= 1 && innerHeight <= kMaxSide;
+}
+
 void PictureBox::resizeImage(int innerWidth, int innerHeight) {
-    if (innerWidth < 1 || innerHeight < 1 || innerWidth > kMaxSide || innerHeight > kMaxSide) {
-        raiseError(kErrInvalidProperty);
-    }
+    if (!acceptsInner(innerWidth) || !acceptsInner(innerHeight)) raiseError(kErrInvalidProperty);
     if (innerWidth == innerWidth_ && innerHeight == innerHeight_) return;
     HBITMAP fresh = CreateCompatibleBitmap(hdc_, innerWidth, innerHeight);
     if (fresh == nullptr) raiseError(kErrOutOfMemory);
@@ -69,13 +83,22 @@ void PictureBox::resizeImage(int innerWidth, int innerHeight) {
     innerHeight_ = innerHeight;
 }
 
+void PictureBox::setOuterSize(int width, int height) {
+    if (!acceptsOuterSize(width, height)) raiseError(kErrInvalidProperty);
+    resizeImage(width - 2 * kBorder, height - 2 * kBorder);
+    resize(width, height);
+    update();
+}
+
 void PictureBox::setOuterWidth(int width) {
+    if (!acceptsOuterSize(width, innerHeight_ + 2 * kBorder)) raiseError(kErrInvalidProperty);
     resizeImage(width - 2 * kBorder, innerHeight_);
     resize(width, height());
     update();
 }
 
 void PictureBox::setOuterHeight(int height) {
+    if (!acceptsOuterSize(innerWidth_ + 2 * kBorder, height)) raiseError(kErrInvalidProperty);
     resizeImage(innerWidth_, height - 2 * kBorder);
     resize(width(), height);
     update();

@@ -18,7 +18,10 @@ class PictureBox : public QWidget {
 public:
     static constexpr int kBorder = 2;                      // pixels on each side
     static constexpr COLORREF kBackground = RGB(255, 255, 192);
-    static constexpr int kMaxSide = 16384;                 // the drawing layer's bitmap limit
+    // The largest inner side: room for a full-screen map on a 4K display, while one request
+    // stays about a second and its bitmap at 64 MiB (the drawing layer would allow
+    // 16384 pixels, a 1 GiB bitmap that holds every other client up for seconds).
+    static constexpr int kMaxSide = 4096;
 
     // Creates the memory context and its bitmap for the design size. Raises error 7 when the
     // drawing layer cannot make them.
@@ -35,6 +38,10 @@ public:
     // cannot be made; the size is then unchanged.
     void setOuterWidth(int width);
     void setOuterHeight(int height);
+    // Sets both at once: when either side is refused, neither changes.
+    void setOuterSize(int width, int height);
+    // Whether an outer size gives an inner size the box accepts.
+    static bool acceptsOuterSize(int width, int height);
 
     // Fills the persistent image with the background colour.
     void clearImage();

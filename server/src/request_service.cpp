@@ -1,17 +1,17 @@
 // request_service.cpp: the methods of tesseraClass.
 #include "request_service.h"
 
-#include "console_window.h"
-#include "numbers.h"
-#include "run_time_error.h"
-#include "tessera_bas.h"
-
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-
 #include <algorithm>
 #include <limits>
+
+#include "console_window.h"
+#include "numbers.h"
+#include "run_time_error.h"
+#include "server_log.h"
+#include "tessera_bas.h"
 
 namespace tessera {
 
@@ -138,10 +138,19 @@ QByteArray RequestService::draw3(int32_t xc, int32_t yc, double mp) {
 
 bool RequestService::isPlainFileName(const QString& id) {
     if (id.isEmpty() || id == QLatin1String(".") || id == QLatin1String("..")) return false;
-    for (QChar c : id) {
+    // The UTF-8 form is never shorter than the UTF-16 one: a longer text is refused before it
+    // is encoded.
+    if (id.size() > kMaxIdBytes) return false;
+    for (qsizetype i = 0; i < id.size(); ++i) {
+        const QChar c = id[i];
         if (c == u'/' || c == u'\\' || c.unicode() < 0x20 || c.unicode() == 0x7F) return false;
+        if (c.isHighSurrogate() && i + 1 < id.size() && id[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            return false;
+        }
     }
-    return true;
+    return id.toUtf8().size() <= kMaxIdBytes;
 }
 
 // The steps of draw; every error raised here becomes "err.gif" in draw.
@@ -149,8 +158,8 @@ QString RequestService::drawSteps(int32_t xc, int32_t yc, double mp, const QStri
                                   int16_t mapWidth, int16_t mapHeight) {
     ConsoleWindow& form = window();
     PictureBox& box = form.picture();
-    box.setOuterHeight(roundToInt32(toSingle(mapHeight)));
-    box.setOuterWidth(roundToInt32(toSingle(mapWidth)));
+    // Height and width are set together, so that a refused side changes neither.
+    box.setOuterSize(roundToInt32(toSingle(mapWidth)), roundToInt32(toSingle(mapHeight)));
     setBusy(form);
     drawInto(form, xc, yc, mp);
 
@@ -169,8 +178,8 @@ QString RequestService::drawSteps(int32_t xc, int32_t yc, double mp, const QStri
     const bool failed = converter.failed();
     if (!QFile::remove(bmpPath)) raiseError(kErrFileAccess);
     if (failed) {
-        qWarning("draw %s: the converter failed: %s", qPrintable(id),
-                 qPrintable(converter.lastError()));
+        qWarning("draw \"%s\": the converter failed: %s", qPrintable(logSafe(id)),
+                 qPrintable(logSafe(converter.lastError(), 1024)));
         return QString::fromLatin1(kErrorGif);
     }
     return gifName;
@@ -179,13 +188,13 @@ QString RequestService::drawSteps(int32_t xc, int32_t yc, double mp, const QStri
 QString RequestService::draw(int32_t xc, int32_t yc, double mp, const QString& id,
                              int16_t mapWidth, int16_t mapHeight) {
     if (!isPlainFileName(id)) {
-        qWarning("draw: refused the request identifier \"%s\"", qPrintable(id));
+        qWarning("draw: refused the request identifier \"%s\"", qPrintable(logSafe(id)));
         return QString::fromLatin1(kErrorGif);
     }
     try {
         return drawSteps(xc, yc, mp, id, mapWidth, mapHeight);
     } catch (const RunTimeError& error) {
-        qWarning("draw %s: %s", qPrintable(id), qPrintable(error.message()));
+        qWarning("draw \"%s\": %s", qPrintable(logSafe(id)), qPrintable(error.message()));
         return QString::fromLatin1(kErrorGif);
     }
 }

@@ -25,6 +25,11 @@ public:
     static constexpr int kBmpHeaderBytes = 1078;       // file, info header, 256-colour table
     static constexpr int kDraw3BufferBytes = 500001;   // draw3's buffer, indexes 0 to 500000
     static constexpr const char* kErrorGif = "err.gif";
+    // The longest request identifier, in bytes of its UTF-8 file-name form: the file names
+    // made from it (ID.bmp and the drawing layer's ID.bmp.partPID, ID MS.gif and the
+    // converter's ID MS.gif.XXXXXX) then stay below the 255 bytes a file name may hold,
+    // whatever the process id and the clock.
+    static constexpr int kMaxIdBytes = 200;
 
     explicit RequestService(Settings settings, QObject* parent = nullptr);
     ~RequestService() override;
@@ -48,7 +53,8 @@ public:
     // refuses the export.
     QByteArray draw3(int32_t xc, int32_t yc, double mp);
     // Draws the view at MapW x MapH (outer size of P), converts it to AppDir/tmp/ID MS.gif and
-    // returns that file name, or "err.gif" on any failure (never an error).
+    // returns that file name, or "err.gif" on any failure (never an error). A size that P
+    // refuses leaves P as it was.
     QString draw(int32_t xc, int32_t yc, double mp, const QString& id, int16_t mapWidth,
                  int16_t mapHeight);
 
@@ -63,7 +69,8 @@ public:
     int32_t counter() const { return counter_; }
 
     // True when `id` can name a file in the temporary folder: not empty, not "." or "..", no
-    // path separator ('/' or '\'), no NUL or other control character.
+    // path separator ('/' or '\'), no NUL or other control character, no unpaired surrogate,
+    // and at most kMaxIdBytes bytes in UTF-8.
     static bool isPlainFileName(const QString& id);
 
 signals:

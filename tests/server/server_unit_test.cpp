@@ -1,17 +1,21 @@
 // server_unit_test.cpp: unit tests of the server's number rules, picture box, drawing routine
-// checks and engine binding.
-#include "engine_binding.h"
-#include "numbers.h"
-#include "picture_box.h"
-#include "run_time_error.h"
-#include "tessera_bas.h"
-
+// checks, engine binding, request identifiers and log.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <cmath>
 #include <limits>
+
+#include "engine_binding.h"
+#include "numbers.h"
+#include "picture_box.h"
+#include "request_service.h"
+#include "run_time_error.h"
+#include "server_log.h"
+#include "tessera_bas.h"
 
 namespace {
 
@@ -121,8 +125,19 @@ TEST(PictureBox, RefusesAnEmptyOrOversizedInnerAreaAndKeepsItsSize) {
     EXPECT_EQ(errorOf([&] { box.setOuterWidth(4); }), 380);
     EXPECT_EQ(errorOf([&] { box.setOuterHeight(-10); }), 380);
     EXPECT_EQ(errorOf([&] { box.setOuterWidth(20000); }), 380);
+    EXPECT_EQ(errorOf([&] { box.setOuterHeight(4101); }), 380);
+    EXPECT_EQ(errorOf([&] { box.setOuterWidth(std::numeric_limits<int>::min()); }), 380);
+    // Setting both: one refused side leaves the other unchanged too.
+    EXPECT_EQ(errorOf([&] { box.setOuterSize(0, 1000); }), 380);
+    EXPECT_EQ(errorOf([&] { box.setOuterSize(1000, 4101); }), 380);
+    EXPECT_EQ(errorOf([&] { box.setOuterSize(16388, 16388); }), 380);
     EXPECT_EQ(box.innerWidth(), 356);
     EXPECT_EQ(box.innerHeight(), 276);
+    EXPECT_EQ(box.width(), 360);
+    EXPECT_EQ(box.height(), 280);
+    EXPECT_EQ(errorOf([&] { box.setOuterSize(4100, 5); }), 0);
+    EXPECT_EQ(box.innerWidth(), tessera::PictureBox::kMaxSide);
+    EXPECT_EQ(box.innerHeight(), 1);
 }
 
 // ---- drawview -------------------------------------------------------------------------------
@@ -165,6 +180,73 @@ TEST(EngineBinding, AMissingEntryPointIsError453) {
     tessera::EngineBinding engine(TESSERA_TEST_LIBDIR "/libkbmp2gif.so");
     tessera::PictureBox box(360, 280, nullptr);
     EXPECT_EQ(errorOf([&] { engine.sdlldraw(box.hdc(), 0, 0, 1, 1, 20, "00210000"); }), 453);
+}
+
+// ---- request identifiers ------------------------------------------------------------------
+
+TEST(RequestIds, ArePlainFileNamesOfAtMost200Utf8Bytes) {
+    using tessera::RequestService;
+    EXPECT_TRUE(RequestService::isPlainFileName(QStringLiteral("A12")));
+    EXPECT_TRUE(RequestService::isPlainFileName(QString(200, u'a')));
+    EXPECT_FALSE(RequestService::isPlainFileName(QString(201, u'a')));
+    EXPECT_TRUE(RequestService::isPlainFileName(QString(66, QChar(0x4E2D))));   // 198 bytes
+    EXPECT_FALSE(RequestService::isPlainFileName(QString(67, QChar(0x4E2D))));  // 201 bytes
+    EXPECT_TRUE(RequestService::isPlainFileName(QString::fromUcs4(U"\U0001F5FA")));
+    EXPECT_FALSE(RequestService::isPlainFileName(QString(QChar(0xD800))));
+    EXPECT_FALSE(RequestService::isPlainFileName(QStringLiteral("a\x1b[31m")));
+}
+
+// ---- the log ----------------------------------------------------------------------------------
+
+TEST(LogSafe, EscapesWhatCouldForgeOrHideALine) {
+    const struct {
+        QString in;
+        QString out;
+    } cases[] = {
+        {QStringLiteral("A12"), QStringLiteral("A12")},
+        {QStringLiteral("x\n2026-12-09 tessera[1] info: forged"),
+         QStringLiteral("x\\n2026-12-09 tessera[1] info: forged")},
+        {QStringLiteral("\x1b[31mred\r\t"), QStringLiteral("\\x1b[31mred\\r\\t")},
+        {QStringLiteral("back\\slash \"quoted\""), QStringLiteral("back\\\\slash \\\"quoted\\\"")},
+        {QString(QChar(0x85)) + QChar(0x7F) + QChar(0), QStringLiteral("\\x85\\x7f\\x00")},
+        {QString(QChar(0x2028)) + QChar(0x202E) + QChar(0xDC00),
+         QStringLiteral("\\u{2028}\\u{202e}\\u{dc00}")},
+        {QStringLiteral("中文 ") + QString::fromUcs4(U"\U0001F5FA"),
+         QStringLiteral("中文 ") + QString::fromUcs4(U"\U0001F5FA")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tessera::logSafe(c.in), c.out) << qPrintable(c.out);
+    EXPECT_EQ(tessera::logSafe(QByteArray("ok\xff\xc3(\xe4\xb8\xad\n")),
+              QStringLiteral("ok\\xff\\xc3(中\\n"));
+    EXPECT_EQ(tessera::logSafe(QString(300, u'a')),
+              QString(256, u'a') + QStringLiteral("...(44 more)"));
+    EXPECT_EQ(tessera::logLine(QStringLiteral("a \"b\\\"\nc")), QStringLiteral("a \"b\\\"\\nc"));
+}
+
+TEST(LogFile, RotatesBeforeALineWouldPassTheBound) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("tessera.log")));
+    {
+        tessera::LogFile log;
+        ASSERT_TRUE(log.open(path, 100));
+        for (int i = 0; i < 25; ++i) log.writeLine(QByteArray(19, char('a' + i)));
+    }
+    QFile current(QString::fromUtf8(path));
+    QFile old(QString::fromUtf8(path + ".1"));
+    ASSERT_TRUE(current.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    // Five 20-byte lines fill a file; the 25 lines leave the last five in each of the two.
+    EXPECT_EQ(old.readAll(), QByteArray("p").repeated(19) + "\n" + QByteArray("q").repeated(19) +
+                                 "\n" + QByteArray("r").repeated(19) + "\n" +
+                                 QByteArray("s").repeated(19) + "\n" +
+                                 QByteArray("t").repeated(19) + "\n");
+    EXPECT_EQ(current.size(), 100);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+    // Reopening continues the file at its size: the next line rotates at once.
+    tessera::LogFile again;
+    ASSERT_TRUE(again.open(path, 100));
+    again.writeLine("z");
+    EXPECT_EQ(QFile(QString::fromUtf8(path)).size(), 2);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ TESSERA_SANITIZE (1 in the sanitizer build).
 """
 import io
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -203,7 +204,7 @@ class ServerTestCase(unittest.TestCase):
         return int(count), bytes(filled)
 
     def tmp_files(self):
-        return sorted(f for f in os.listdir(self.bus.tmp) if f != "tessera.log")
+        return sorted(f for f in os.listdir(self.bus.tmp) if not f.startswith("tessera.log"))
 
 
 class CreationTest(ServerTestCase):
@@ -224,10 +225,16 @@ class CreationTest(ServerTestCase):
                               "tessera.ClassFactory.CreateInstance"],
                              capture_output=True, text=True, check=True).stdout
         self.assertIn("/tessera/tesseraClass/2", out)
-        out = subprocess.run(["busctl", "--address=" + self.bus.address, "call", SERVICE,
-                              "/tessera/tesseraClass/1", IFACE, "test", "ii", "1", "2"],
+        # Each busctl run is a connection of its own, so it sees the instance of another
+        # connection and its methods but may not call them.
+        out = subprocess.run(["busctl", "--address=" + self.bus.address, "introspect", SERVICE,
+                              "/tessera/tesseraClass/1", IFACE],
                              capture_output=True, text=True, check=True).stdout
-        self.assertEqual(out.strip(), "i 4")
+        self.assertRegex(out, r"\.test\s+method\s+ii\s+i")
+        call = subprocess.run(["busctl", "--address=" + self.bus.address, "call", SERVICE,
+                               "/tessera/tesseraClass/1", IFACE, "test", "ii", "1", "2"],
+                              capture_output=True, text=True)
+        self.assertIn("Access denied", call.stderr)
 
     def test_the_introspection_data_carries_the_dispatch_ids_and_version(self):
         conn, _, path = self.bus.create()
@@ -333,6 +340,42 @@ class DrawFailuresTest(ServerTestCase):
         _, inst, _ = self.bus.create()
         self.assertEqual(self.draw(inst, "O", mp=1e300), "err.gif")
         self.assertEqual(self.draw(inst, "O", w=-5), "err.gif")
+
+    def test_a_refused_size_leaves_the_picture_box_as_it_was(self):
+        conn, inst, _ = self.bus.create()
+        debug = self.bus.debug(conn)
+        self.assertEqual(self.draw(inst, "W", 4100, 60), "W59.gif")  # the largest side
+        self.assertEqual(Image.open(os.path.join(self.bus.tmp, "W59.gif")).size, (4096, 56))
+        for w, h in ((4101, 60), (16388, 16388), (0, 1000), (1000, 0), (300, 4101)):
+            self.assertEqual(self.draw(inst, "R", w, h), "err.gif", (w, h))
+            self.assertEqual(str(debug.controls()["P"]), "4096 56", (w, h))
+        self.assertEqual(self.tmp_files(), ["W59.gif"])
+        # Every other client still draws at that size.
+        self.assertEqual(bmp_image(self.draw3(inst)).size, (4096, 56))
+
+    def test_ids_up_to_200_utf8_bytes_work_and_longer_give_err_gif(self):
+        _, inst, _ = self.bus.create()
+        for ident, ok in (("a" * 200, True), ("a" * 201, False), ("中" * 66, True),
+                          ("中" * 67, False), ("b" * 5000, False)):
+            self.assertEqual(self.draw(inst, ident, 40, 40), ident + "59.gif" if ok else "err.gif",
+                             len(ident.encode()))
+        self.assertEqual(self.tmp_files(), sorted(["a" * 200 + "59.gif", "中" * 66 + "59.gif"]))
+
+    def test_client_text_reaches_the_log_escaped(self):
+        _, inst, _ = self.bus.create()
+        forged = "x\n2026-12-08T14:05:09.000 tessera[1] info: forged\x1b[2J\u2028\u202e"
+        for ident in (forged, forged + "y" * 300):
+            self.assertEqual(self.draw(inst, ident), "err.gif")
+        with open(os.path.join(self.bus.tmp, "tessera.log"), "rb") as f:
+            log = f.read().decode("utf-8")
+        lines = log.splitlines()
+        self.assertTrue(all(re.match(r"\d{4}-\d\d-\d\dT[0-9:.]+ tessera\[\d+\] ", line)
+                            for line in lines), log)
+        for raw in ("\x1b", "\u2028", "\u202e", "\r"):
+            self.assertNotIn(raw, log)
+        self.assertIn("x\\n2026-12-08T14:05:09.000 tessera[1] info: forged\\x1b[2J"
+                      "\\u{2028}\\u{202e}", log)
+        self.assertRegex(log, r"y{100}\.\.\.\(\d+ more\)\"")  # a long identifier is cut
 
     def test_draw_when_the_temporary_folder_is_missing_gives_err_gif(self):
         bus = PrivateBus(env=self.bus_env, make_tmp=False)
@@ -484,6 +527,93 @@ class LifetimeTest(ServerTestCase):
         self.assertTrue(PrivateBus.running(pid))
         self.bus.debug(conn).closeWindow()
         self.assertTrue(self.bus.wait_gone(pid))
+
+
+class OwnershipTest(ServerTestCase):
+    def test_only_the_creating_connection_may_call_or_release_an_instance(self):
+        owner, inst, path = self.bus.create()
+        other = self.bus.connect()
+        foreign = dbus.Interface(other.get_object(SERVICE, path), IFACE)
+        denied = "org.freedesktop.DBus.Error.AccessDenied"
+        calls = (lambda: foreign.test(1, 2), lambda: foreign.show(),
+                 lambda: self.draw(foreign, "F"), lambda: self.draw3(foreign),
+                 lambda: self.draw2(foreign, HEADER + 356 * 276), lambda: foreign.myend(),
+                 lambda: dbus.Interface(other.get_object(SERVICE, path), "tessera.Object").Release())
+        for call in calls:
+            error = error_of(call)
+            self.assertEqual(error[0], denied)
+            self.assertIn("belongs to the bus connection that created it", error[1])
+        self.assertEqual(self.tmp_files(), [])
+        self.assertEqual(dict(self.bus.debug(owner).controls()), {})  # no window was loaded
+        # The refused calls neither counted nor released: the owner's instance works.
+        self.assertEqual(int(inst.test(1, 2)), 4)
+        out = subprocess.run(["busctl", "--address=" + self.bus.address, "call", SERVICE, path,
+                              IFACE, "test", "ii", "1", "2"], capture_output=True, text=True)
+        self.assertNotEqual(out.returncode, 0)
+        self.assertIn("Access denied", out.stderr)
+
+
+class LimitsTest(ServerTestCase):
+    PER_CLIENT, TOTAL = 64, 1024
+
+    def factory(self, conn):
+        return dbus.Interface(conn.get_object(SERVICE, CLASS_PATH), "tessera.ClassFactory")
+
+    def children(self, conn):
+        xml = dbus.Interface(conn.get_object(SERVICE, CLASS_PATH),
+                             "org.freedesktop.DBus.Introspectable").Introspect()
+        return re.findall(r'<node name="(\d+)"', xml)
+
+    def test_live_instances_are_bounded_per_connection_and_in_total(self):
+        first = self.bus.connect()
+        self.bus.create(first)
+        paths = [str(self.factory(first).CreateInstance()) for _ in range(self.PER_CLIENT - 1)]
+        error = error_of(lambda: self.factory(first).CreateInstance())
+        self.assertEqual(error[0], "org.freedesktop.DBus.Error.LimitsExceeded")
+        self.assertIn("holds 64 tesseraClass instances", error[1])
+        dbus.Interface(first.get_object(SERVICE, paths[0]), "tessera.Object").Release()
+        self.factory(first).CreateInstance()
+        # Fill the server from more connections, up to its total.
+        others = [self.bus.connect() for _ in range(self.TOTAL // self.PER_CLIENT - 1)]
+        for conn in others:
+            for _ in range(self.PER_CLIENT):
+                self.factory(conn).CreateInstance()
+        late = self.bus.connect()
+        error = error_of(lambda: self.factory(late).CreateInstance())
+        self.assertEqual(error[0], "org.freedesktop.DBus.Error.LimitsExceeded")
+        self.assertIn("1024", error[1])
+        self.assertEqual(len(self.children(late)), self.TOTAL)
+        # A client leaving gives its instances back.
+        others[0].close()
+        end = time.time() + 20
+        while len(self.children(late)) > self.TOTAL - self.PER_CLIENT and time.time() < end:
+            time.sleep(0.05)
+        self.factory(late).CreateInstance()
+
+    def test_released_instances_leave_no_registration_or_watch_behind(self):
+        conn, inst, _ = self.bus.create()
+        self.draw3(inst)  # the window keeps the server alive with no instance
+        for _ in range(3):
+            paths = [str(self.factory(conn).CreateInstance()) for _ in range(50)]
+            for path in paths:
+                dbus.Interface(conn.get_object(SERVICE, path), "tessera.Object").Release()
+        self.assertEqual(self.children(conn), ["1"])
+        # Clients that came and went leave no match rule of the server behind.
+        for _ in range(20):
+            client = dbus.bus.BusConnection(self.bus.address)
+            self.factory(client).CreateInstance()
+            client.close()
+        daemon = dbus.Interface(conn.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus"),
+                                "org.freedesktop.DBus.Debug.Stats")
+        server = conn.get_name_owner(SERVICE)
+        end = time.time() + 20
+        while time.time() < end:
+            stats = daemon.GetConnectionStats(server)
+            if len(self.children(conn)) == 1 and int(stats["MatchRules"]) <= 3:
+                break
+            time.sleep(0.1)
+        self.assertEqual(self.children(conn), ["1"])
+        self.assertLessEqual(int(stats["MatchRules"]), 3)
 
 
 class WindowTest(ServerTestCase):
