@@ -807,6 +807,22 @@ void remove_tree(const fs::path& p) {
     fs::remove_all(p, ec);
 }
 
+// Why an import stored nothing, and what to try.
+std::string no_tiles_message(const Options& options, const Summary& s) {
+    std::string text = "nothing to write: no feature of the " + std::to_string(s.features_read) +
+                       " read lies on the tile grid of " +
+                       (options.crs.empty() ? std::string("EPSG:3826") : options.crs);
+    long off_grid = 0;
+    for (const auto& [why, n] : s.dropped)
+        if (why.find("off the tile grid") != std::string::npos) off_grid += n;
+    if (off_grid > 0) text += " (" + std::to_string(off_grid) + " pieces fell off the grid)";
+    text +=
+        ". Check --crs (the data set's grid: a projected CRS in metres that covers the "
+        "data, like EPSG:3826 for Taiwan) and, for inputs without a CRS of their own, "
+        "--source-crs";
+    return text;
+}
+
 }  // namespace
 
 bool build_content(const Options& options, kdataset::DataSetContent* content, Summary* summary,
@@ -832,12 +848,30 @@ bool run_import(const Options& options, Summary* summary, Progress* progress, st
         *error = out.string() + " exists and is not empty; give --replace to replace it";
         return false;
     }
+    // Missing parent folders are made, but only after the work: check first that the nearest
+    // existing one can take them, so that a typing error fails at once.
+    fs::path parent = out.has_parent_path() ? out.parent_path() : fs::path(".");
+    fs::path existing = parent;
+    while (!fs::exists(existing, ec) && existing.has_parent_path() &&
+           existing.parent_path() != existing)
+        existing = existing.parent_path();
+    if (!fs::is_directory(existing, ec)) {
+        *error = existing.string() + " is no folder: cannot make the output " + out.string();
+        return false;
+    }
+    if (access(existing.c_str(), W_OK | X_OK) != 0) {
+        *error = "cannot write into " + existing.string() + ": " + std::strerror(errno);
+        return false;
+    }
     kdataset::DataSetContent content;
     if (!build_content(options, &content, summary, progress, error)) return false;
+    if (content.tiles.empty() && content.pois.empty()) {
+        *error = no_tiles_message(options, *summary);
+        return false;
+    }
 
-    fs::path parent = out.has_parent_path() ? out.parent_path() : fs::path(".");
-    if (!fs::is_directory(parent, ec)) {
-        *error = "the folder " + parent.string() + " of the output does not exist";
+    if (!fs::create_directories(parent, ec) && !fs::is_directory(parent)) {
+        *error = "cannot make the folder " + parent.string() + ": " + ec.message();
         return false;
     }
     std::string tmpl = (parent / ("." + out.filename().string() + ".kimport-XXXXXX")).string();

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "cli.h"
 #include "import.h"
 #include "mapping.h"
 #include "progress.h"
@@ -22,7 +24,8 @@ Imports vector geodata into a map data set: tiles, district index, points of int
 place catalogue and base map. INPUT is any vector source GDAL reads: OpenStreetMap PBF or
 XML, GeoJSON, shapefile, GeoPackage... Several inputs are read as one.
 
-  -o, --output FOLDER         the data-set folder to write (made when missing)
+  -o, --output FOLDER         the data-set folder to write (made, with its parents,
+                              when missing)
       --replace               replace FOLDER when it exists and is not empty
       --crs CRS               grid of the data set, a projected CRS in metres
                               (EPSG code, PROJ string or WKT; default EPSG:3826)
@@ -47,20 +50,25 @@ XML, GeoJSON, shapefile, GeoPackage... Several inputs are read as one.
       --no-progress           never show progress
   -q, --quiet                 print no summary
   -h, --help                  show this help and exit
+      --version               show the version and exit
+
+Options take their value as the next argument or after '=' (--crs=EPSG:3826).
 
 District codes are 100, 101, ... in the byte order of the district names. Features that
 cannot be stored (outside the tile grid, beyond a tile's capacity, without a needed name) are
-left out and counted in the summary. Nothing is written unless the whole import succeeds.
+left out and counted in the summary. Nothing is written unless the whole import succeeds,
+and an import that stores no tile at all (e.g. everything off the grid of --crs) fails.
+Exit status: 0 on success, 1 when the import failed, 2 on a usage error.
 See docs/importer.md for the mapping file format.
 )";
 
-// Reads the value of an option at argv[*i]; prints an error when it is missing.
-bool take_value(int argc, char** argv, int* i, std::string* out) {
-    if (*i + 1 >= argc) {
-        std::fprintf(stderr, "kimport: option %s needs a value\n", argv[*i]);
+// Reads the value of an option at args[*i]; prints an error when it is missing.
+bool take_value(const std::vector<std::string>& args, size_t* i, std::string* out) {
+    if (*i + 1 >= args.size()) {
+        std::fprintf(stderr, "kimport: option %s needs a value\n", args[*i].c_str());
         return false;
     }
-    *out = argv[++*i];
+    *out = args[++*i];
     return true;
 }
 
@@ -70,39 +78,52 @@ int main(int argc, char** argv) {
     kimport::Options opt;
     bool quiet = false;
     int progress_mode = -1;  // -1: when a terminal, 0: never, 1: always
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
+    std::vector<std::string> args;
+    const std::string why = kcli::expand_args(
+        argc, argv,
+        {"--output", "--crs", "--source-crs", "--layer", "--mapping", "--districts",
+         "--district-field", "--district-attribute", "--name-field", "--code-field"},
+        &args);
+    if (!why.empty()) {
+        std::fprintf(stderr, "kimport: %s (see kimport --help)\n", why.c_str());
+        return kExitUsage;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         std::string v;
         if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
+            return kExitOk;
+        } else if (a == "--version") {
+            std::fputs(kcli::version_text("kimport").c_str(), stdout);
             return kExitOk;
         } else if (a == "--print-mapping") {
             std::fwrite(kimport::default_mapping_text().data(), 1,
                         kimport::default_mapping_text().size(), stdout);
             return kExitOk;
         } else if (a == "-o" || a == "--output") {
-            if (!take_value(argc, argv, &i, &opt.output)) return kExitUsage;
+            if (!take_value(args, &i, &opt.output)) return kExitUsage;
         } else if (a == "--crs") {
-            if (!take_value(argc, argv, &i, &opt.crs)) return kExitUsage;
+            if (!take_value(args, &i, &opt.crs)) return kExitUsage;
         } else if (a == "--source-crs") {
-            if (!take_value(argc, argv, &i, &opt.source_crs)) return kExitUsage;
+            if (!take_value(args, &i, &opt.source_crs)) return kExitUsage;
         } else if (a == "--force-source-crs") {
             opt.force_source_crs = true;
         } else if (a == "--layer") {
-            if (!take_value(argc, argv, &i, &v)) return kExitUsage;
+            if (!take_value(args, &i, &v)) return kExitUsage;
             opt.layers.push_back(v);
         } else if (a == "--mapping") {
-            if (!take_value(argc, argv, &i, &opt.mapping_file)) return kExitUsage;
+            if (!take_value(args, &i, &opt.mapping_file)) return kExitUsage;
         } else if (a == "--districts") {
-            if (!take_value(argc, argv, &i, &opt.districts_file)) return kExitUsage;
+            if (!take_value(args, &i, &opt.districts_file)) return kExitUsage;
         } else if (a == "--district-field") {
-            if (!take_value(argc, argv, &i, &opt.district_field)) return kExitUsage;
+            if (!take_value(args, &i, &opt.district_field)) return kExitUsage;
         } else if (a == "--district-attribute") {
-            if (!take_value(argc, argv, &i, &opt.district_attribute)) return kExitUsage;
+            if (!take_value(args, &i, &opt.district_attribute)) return kExitUsage;
         } else if (a == "--name-field") {
-            if (!take_value(argc, argv, &i, &opt.name_field)) return kExitUsage;
+            if (!take_value(args, &i, &opt.name_field)) return kExitUsage;
         } else if (a == "--code-field") {
-            if (!take_value(argc, argv, &i, &opt.code_field)) return kExitUsage;
+            if (!take_value(args, &i, &opt.code_field)) return kExitUsage;
         } else if (a == "--no-join") {
             opt.join_roads = false;
         } else if (a == "--replace") {
