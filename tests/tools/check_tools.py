@@ -171,7 +171,47 @@ def main():
     check(counted is not None and int(counted.group(1)) == records and
           counted_names is not None and int(counted_names.group(1)) == len(names),
           "kdataset-dump counts records and names as counts", (counted, records))
+    check_empty_tiles(bindir, work)
     return 1 if FAILURES else 0
+
+
+def check_empty_tiles(bindir, work):
+    """kimport writes empty tiles between the tiles with data: a view of a square without data
+    inside the covered area shows no missing-tile colour; with --no-empty-tiles it does."""
+    kimport = os.path.join(bindir, "kimport")
+    if not os.path.exists(kimport):
+        print("skip empty tiles (kimport is not built)")
+        return
+    source = os.path.join(work, "two-roads.geojson")
+    roads = [[[301000, 2771000], [309000, 2771500]], [[321000, 2791000], [329000, 2791500]]]
+    with open(source, "w") as f:
+        json.dump({"type": "FeatureCollection",
+                   "crs": {"type": "name", "properties": {"name": "urn:ogc:def:crs:EPSG::3826"}},
+                   "features": [{"type": "Feature", "properties": {"highway": "primary"},
+                                 "geometry": {"type": "LineString", "coordinates": c}}
+                                for c in roads]}, f)
+    cyan = {}
+    for name, extra in (("filled", []), ("holes", ["--no-empty-tiles"])):
+        out = os.path.join(work, name)
+        r = run([kimport, "-q", source, "-o", out] + extra, text=True)
+        png = os.path.join(work, name + ".png")
+        v = run([os.path.join(bindir, "kview"), "--data", out, "--centre", "315000,2785000",
+                 "--scale", "20", "--size", "200x200", "--output", png], text=True)
+        if r.returncode != 0 or v.returncode != 0:
+            check(False, "import and view of two distant roads (%s)" % name, r.stderr + v.stderr)
+            return
+        with Image.open(png) as im:
+            cyan[name] = sum(n for n, c in im.convert("RGB").getcolors(1 << 16)
+                             if c == (0, 255, 255))
+        tiles = sorted(f for f in os.listdir(out) if f.endswith(".dat"))
+        cyan[name + " tiles"] = len(tiles)
+    check(cyan["filled"] == 0 and cyan["filled tiles"] == 9,
+          "empty tiles fill the covered area: no missing-tile squares between the data", cyan)
+    check(cyan["holes"] > 0 and cyan["holes tiles"] == 2,
+          "--no-empty-tiles writes only the tiles with data", cyan)
+    r = run([os.path.join(bindir, "kdataset-dump"), os.path.join(work, "filled")], text=True)
+    check(r.returncode == 0 and "tile 278031, sections A 0 B 0 C 0 D 0" in r.stdout,
+          "the engine loads the empty tiles", r.stderr + r.stdout[-500:])
 
 
 if __name__ == "__main__":

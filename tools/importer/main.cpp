@@ -2,6 +2,8 @@
 // GeoPackages...) into a map data set.
 #include <unistd.h>
 
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -46,6 +48,11 @@ XML, GeoJSON, shapefile, GeoPackage... Several inputs are read as one.
       --code-field NAME       attribute holding road codes (default: ref)
       --no-join               keep road pieces apart instead of joining those that
                               continue each other (same type, name, code and district)
+      --extent W,S,E,N        write empty tiles over this box (grid metres) where no data
+                              lies, instead of over the tiles with data and the base map
+                              (district polygons, water, coast)
+      --no-empty-tiles        write tiles only where data lies (views then show the
+                              squares of missing tiles around the data)
       --progress              show progress even when standard error is no terminal
       --no-progress           never show progress
   -q, --quiet                 print no summary
@@ -82,7 +89,7 @@ int main(int argc, char** argv) {
     const std::string why = kcli::expand_args(
         argc, argv,
         {"--output", "--crs", "--source-crs", "--layer", "--mapping", "--districts",
-         "--district-field", "--district-attribute", "--name-field", "--code-field"},
+         "--district-field", "--district-attribute", "--name-field", "--code-field", "--extent"},
         &args);
     if (!why.empty()) {
         std::fprintf(stderr, "kimport: %s (see kimport --help)\n", why.c_str());
@@ -124,6 +131,23 @@ int main(int argc, char** argv) {
             if (!take_value(args, &i, &opt.name_field)) return kExitUsage;
         } else if (a == "--code-field") {
             if (!take_value(args, &i, &opt.code_field)) return kExitUsage;
+        } else if (a == "--extent") {
+            if (!take_value(args, &i, &v)) return kExitUsage;
+            std::array<double, 4> box{};
+            char tail = 0;
+            if (std::sscanf(v.c_str(), "%lf,%lf,%lf,%lf%c", &box[0], &box[1], &box[2], &box[3],
+                            &tail) != 4 ||
+                !(box[0] < box[2]) || !(box[1] < box[3]) || !std::isfinite(box[2] - box[0]) ||
+                !std::isfinite(box[3] - box[1])) {
+                std::fprintf(stderr,
+                             "kimport: --extent wants WEST,SOUTH,EAST,NORTH in grid metres with "
+                             "west < east and south < north, not '%s'\n",
+                             v.c_str());
+                return kExitUsage;
+            }
+            opt.extent = box;
+        } else if (a == "--no-empty-tiles") {
+            opt.empty_tiles = false;
         } else if (a == "--no-join") {
             opt.join_roads = false;
         } else if (a == "--replace") {
