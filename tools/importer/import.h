@@ -6,8 +6,8 @@
 #ifndef KESTREL_TOOLS_IMPORTER_IMPORT_H
 #define KESTREL_TOOLS_IMPORTER_IMPORT_H
 
-#include <map>
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
