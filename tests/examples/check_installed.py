@@ -2,6 +2,7 @@
 """check_installed.py: installs the build into a fresh temporary prefix and uses the installed
 files only, as a user of that prefix would: no LD_LIBRARY_PATH, no build tree.
 
+- the manual pages are installed (compressed) into <prefix>/share/man/man1;
 - kview from <prefix>/bin draws the installed sample data set into a PNG (decoded with Pillow);
 - the installed activation file names the installed server;
 - on a private bus whose service folder is <prefix>/share/dbus-1/services, the installed
@@ -60,6 +61,10 @@ def main():
                 ok = im.format == "PNG" and im.size == (356, 276) and \
                     len(im.convert("RGB").getcolors(1 << 16) or []) > 2
         check(ok, "the installed kview draws a view without a library path", r.stderr)
+
+        pages = [p for p in ("kview", "kimport", "kdataset-dump", "tessera", "tessera-client")
+                 if not os.path.exists(os.path.join(prefix, "share", "man", "man1", p + ".1.gz"))]
+        check(not pages, "the manual pages are installed", pages)
 
         service_dir = os.path.join(prefix, "share", "dbus-1", "services")
         with open(os.path.join(service_dir, "tessera.tesseraClass.service")) as f:

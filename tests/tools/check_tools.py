@@ -69,6 +69,18 @@ def main():
         check(h.returncode == 0 and "--help" in h.stdout and v.returncode == 0 and
               v.stdout.startswith(name + " ") and v.stdout.count("\n") == 1,
               name + " answers --help and --version", h.stderr + v.stdout + v.stderr)
+    # The manual pages (man/, made by help2man) know every option the programs list.
+    mandir = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "man")
+    for name, command in programs.items():
+        page = os.path.join(mandir, name + ".1")
+        if not os.path.exists(command[-1]):
+            continue
+        text = open(page).read().replace("\\-", "-") if os.path.exists(page) else ""
+        helped = set(re.findall(r"(?<![\w-])--[a-z][a-z0-9-]*", run(command + ["--help"],
+                                                                        text=True).stdout))
+        missing = sorted(o for o in helped if o not in text)
+        check(text and not missing, "the manual page of %s lists its options" % name,
+              missing or "no page " + page)
     for name, flag in (("kview", "--world-file=1"), ("kdataset-dump", "--raw=yes"),
                        ("ksample-gen", "--quiet=1"), ("kimport", "--replace=1")):
         r = run(programs[name] + [flag, "x"], text=True)

@@ -45,8 +45,7 @@ constexpr int kMaxSide = 16384;
 constexpr int kBmpHeaderBytes = 1078;  // the engine's 8-bit export: headers and colour table
 
 const char* const kUsage =
-    "Usage: kview --data DIR (--centre X,Y | --top-left X,Y | --bbox X1,Y1,X2,Y2)\n"
-    "             --output FILE [options]\n"
+    "Usage: kview --data DIR --output FILE (--centre X,Y | --top-left X,Y | --bbox W,S,E,N) ...\n"
     "\n"
     "Draws one map view of the data set in DIR into FILE. The format follows FILE's\n"
     "extension: .png PNG, .gif GIF, .bmp 24-bit BMP, .rle.bmp the engine's 8-bit RLE8 BMP,\n"
@@ -58,7 +57,7 @@ const char* const kUsage =
     "                        alldist.txt, dist.emf and the tile files)\n"
     "  --centre X,Y          position of the view's centre (--center also works)\n"
     "  --top-left X,Y        position of the view's top-left corner\n"
-    "  --bbox X1,Y1,X2,Y2    the view covers this box (west, south, east, north): with\n"
+    "  --bbox W,S,E,N        the view covers this box (west, south, east, north): with\n"
     "                        --size the scale is chosen so that the box fits, centred;\n"
     "                        otherwise the size follows from the scale\n"
     "  --lonlat              the positions above are longitude,latitude in degrees (WGS 84)\n"
