@@ -23,6 +23,49 @@ from PIL import Image
 CENTRE = ("302000", "2770000")
 
 
+def serve_and_draw(root, service_dir, client, appdir, env):
+    """Starts a private bus whose service folder is `service_dir`, has `client` ask it for a
+    view (the bus starts the server) and ends the server. Returns (whether the view came back
+    as a 356 x 276 BMP, what to show when not, the server's log)."""
+    config = os.path.join(root, "session.conf")
+    with open(config, "w") as f:
+        f.write("""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:tmpdir=%s</listen>
+  <servicedir>%s</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+""" % (root, service_dir))
+    with open(os.path.join(root, "daemon.log"), "w") as daemon_log:
+        daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
+                                   "--print-address=1"], stdout=subprocess.PIPE,
+                                  stderr=daemon_log, stdin=subprocess.DEVNULL, env=env)
+    try:
+        address = daemon.stdout.readline().decode().strip()
+        bmp = os.path.join(root, "server.bmp")
+        r = subprocess.run([client, "--bus", address, "draw3", CENTRE[0], CENTRE[1], "10", bmp],
+                           capture_output=True, text=True, env=env, timeout=120)
+        ok = r.returncode == 0 and os.path.exists(bmp)
+        if ok:
+            with Image.open(bmp) as im:
+                ok = im.format == "BMP" and im.size == (356, 276)
+        log_path = os.path.join(appdir, "tmp", "tessera.log")
+        log = open(log_path).read() if os.path.exists(log_path) else ""
+        subprocess.run([client, "--bus", address, "myend"], capture_output=True, env=env,
+                       timeout=60)
+        return ok, r.stdout + r.stderr + log, log
+    finally:
+        daemon.terminate()
+        daemon.wait()
+        daemon.stdout.close()
+
+
 def main():
     build, libdir, libexecdir = sys.argv[1:4]
     root = tempfile.mkdtemp(prefix="kestrel-install-",
@@ -41,7 +84,6 @@ def main():
     env.pop("DBUS_SESSION_BUS_ADDRESS", None)
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
-    daemon = None
     try:
         prefix = os.path.join(root, "opt", "kestrel")
         r = subprocess.run(["cmake", "--install", build, "--prefix", prefix],
@@ -73,48 +115,13 @@ def main():
         check("Exec=%s\n" % server in service, "the activation file names the installed server",
               service)
 
-        config = os.path.join(root, "session.conf")
-        with open(config, "w") as f:
-            f.write("""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=%s</listen>
-  <servicedir>%s</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-""" % (root, service_dir))
-        daemon_log = open(os.path.join(root, "daemon.log"), "w")
-        daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
-                                   "--print-address=1"], stdout=subprocess.PIPE,
-                                  stderr=daemon_log, stdin=subprocess.DEVNULL, env=env)
-        address = daemon.stdout.readline().decode().strip()
         client = os.path.join(prefix, "bin", "tessera-client")
-        bmp = os.path.join(root, "server.bmp")
-        r = subprocess.run([client, "--bus", address, "draw3", CENTRE[0], CENTRE[1], "10", bmp],
-                           capture_output=True, text=True, env=env, timeout=120)
-        ok = r.returncode == 0 and os.path.exists(bmp)
-        if ok:
-            with Image.open(bmp) as im:
-                ok = im.format == "BMP" and im.size == (356, 276)
-        log_path = os.path.join(appdir, "tmp", "tessera.log")
-        log = open(log_path).read() if os.path.exists(log_path) else ""
-        check(ok, "the installed server, started by the bus, draws a view",
-              r.stdout + r.stderr + log)
+        ok, detail, log = serve_and_draw(root, service_dir, client, appdir, env)
+        check(ok, "the installed server, started by the bus, draws a view", detail)
         engine = os.path.normpath(os.path.join(prefix, libdir, "libkestrel.so"))
         check("(engine %s," % engine in log, "the installed server binds the prefix's engine",
               log)
-        subprocess.run([client, "--bus", address, "myend"], capture_output=True, env=env,
-                       timeout=60)
     finally:
-        if daemon is not None:
-            daemon.terminate()
-            daemon.wait()
-            daemon.stdout.close()
         shutil.rmtree(root, ignore_errors=True)
     return 1 if failures else 0
 
