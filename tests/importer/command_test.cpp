@@ -85,6 +85,13 @@ TEST(Command, ASuccessfulImportEndsWithASummaryAndNoProgressOffATerminal) {
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(std::filesystem::exists(dir.file("a/b/out/d4.txt"))) << r.out;
     EXPECT_EQ(kimport("--quiet=1 in.geojson -o x").status, 2);
+    // A relative output whose parents are missing (as in docs/importer.md).
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    r = kimport("in.geojson -o data/city");
+    std::filesystem::current_path(here);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/city/d4.txt"))) << r.out;
     r = kimport(dir.file("in.geojson") + " -o " + dir.file("out"));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.rfind("kimport: wrote", 0), 0u) << r.out;

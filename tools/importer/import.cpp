@@ -911,9 +911,8 @@ bool run_import(const Options& options, Summary* summary, Progress* progress, st
     // Missing parent folders are made, but only after the work: check first that the nearest
     // existing one can take them, so that a typing error fails at once.
     fs::path parent = out.has_parent_path() ? out.parent_path() : fs::path(".");
-    fs::path existing = parent;
-    while (!fs::exists(existing, ec) && existing.has_parent_path() &&
-           existing.parent_path() != existing)
+    fs::path existing = fs::absolute(parent, ec);
+    while (!fs::exists(existing, ec) && existing.has_relative_path())
         existing = existing.parent_path();
     if (!fs::is_directory(existing, ec)) {
         *error = existing.string() + " is no folder: cannot make the output " + out.string();
