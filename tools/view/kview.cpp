@@ -24,7 +24,9 @@
 #include <vector>
 
 #include "cli.h"
+#ifdef KVIEW_HAVE_GIF
 #include "kbmp2gif.h"
+#endif
 #include "kestrel.h"
 #include "kgdi.h"
 
@@ -309,6 +311,12 @@ int parse(int argc, char** argv, Options& o) {
                      o.output.c_str());
         return 1;
     }
+#ifndef KVIEW_HAVE_GIF
+    if (o.format == Format::kGif) {
+        std::fputs("kview: this kview was built without the GIF converter: no GIF\n", stderr);
+        return 1;
+    }
+#endif
 #ifndef KVIEW_HAVE_GDAL
     if (o.format == Format::kTiff || o.lonlat) {
         std::fputs("kview: this kview was built without GDAL: no GeoTIFF and no --lonlat\n",
@@ -442,6 +450,7 @@ bool save_bmp8(const View& v, const std::string& path) {
     return write_bytes(path, image.data(), kBmpHeaderBytes + size_t(n));
 }
 
+#ifdef KVIEW_HAVE_GIF
 // GIF through the converter component, from a 24-bit BMP next to the output.
 bool save_gif(HDC dc, const std::string& path) {
     const std::string bmp = path + ".kview-" + std::to_string(getpid()) + ".bmp";
@@ -459,6 +468,7 @@ bool save_gif(HDC dc, const std::string& path) {
     std::remove(bmp.c_str());
     return ok;
 }
+#endif
 
 #ifdef KVIEW_HAVE_GDAL
 // The grid's WKT, or "" (reported) when --crs is not known.
@@ -575,7 +585,9 @@ bool save(const Options& o, const View& v, HDC dc) {
             ok = save_bmp8(v, o.output);
             break;
         case Format::kGif:
+#ifdef KVIEW_HAVE_GIF
             ok = save_gif(dc, o.output);
+#endif
             break;
         case Format::kTiff:
 #ifdef KVIEW_HAVE_GDAL
