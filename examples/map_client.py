@@ -6,18 +6,34 @@ the points of interest over it, exports the view with sdllgetbmp (saved as view.
 sdllgetimgfile, checks the saved BMP with Pillow against the device context pixel by pixel,
 writes the district road report with dlldistroad and prints what it did.
 
-Run it with Debian's /usr/bin/python3 (which has Pillow). Exit status 0 when every step
-worked, 1 otherwise.
+Run it with Debian's /usr/bin/python3 (which has Pillow). Without arguments, from the
+repository root after a build, it uses the build's libraries (build/lib/), its sample data set
+(build/appdir/kgrid/), a fresh temporary folder and the current folder for view.bmp. Exit
+status 0 when every step worked, 1 otherwise (with what is missing), 2 on a usage error.
 """
 import argparse
 import ctypes
 import os
 import sys
+import tempfile
 
 VIEW_WIDTH = 356
 VIEW_HEIGHT = 276
 BMP_HEADER_BYTES = 1078
 NAME_ROOM = 260
+HERE = os.path.dirname(os.path.abspath(__file__))
+# Build folders looked at when no folder is given: build/ of the current folder first (the
+# repository root), then the build folders beside this example.
+BUILD_DIRS = [os.path.join(os.getcwd(), "build"), os.path.join(HERE, "..", "build"),
+              os.path.join(HERE, "..", "build-dev")]
+
+
+def default_build_dir():
+    """The first build folder that holds the engine library, or None."""
+    for build in BUILD_DIRS:
+        if os.path.exists(os.path.join(build, "lib", "libkestrel.so.1")):
+            return os.path.normpath(build)
+    return None
 
 
 def load_libraries(lib_dir):
@@ -70,7 +86,12 @@ def check_with_pillow(path, gdi, dc):
 
 
 def run(args):
-    gdi, engine = load_libraries(args.lib_dir)
+    try:
+        gdi, engine = load_libraries(args.lib_dir)
+    except OSError as error:
+        print("map_client.py: cannot load the engine (%s): build the project first "
+              "(cmake --build build), install it, or give --lib-dir" % error, file=sys.stderr)
+        return 1
 
     loaded = engine.sdllinit(args.data_dir.encode(), args.tmp_dir.encode())
     print("data set %s: %s" % (args.data_dir, "loaded" if loaded == 1 else "NOT loaded"))
@@ -124,16 +145,48 @@ def run(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("data_dir", help="data set directory, ending with '/'")
-    parser.add_argument("tmp_dir", help="directory for sdllgetimgfile, ending with '/'")
-    parser.add_argument("out_dir", help="where view.bmp is written")
-    parser.add_argument("--lib-dir", default="", help="folder of libkestrel.so.1 and libkgdi.so.1 "
-                        "(default: the normal library search)")
+    parser.add_argument("data_dir", nargs="?",
+                        help="data set directory (default: the build's appdir/kgrid/)")
+    parser.add_argument("tmp_dir", nargs="?",
+                        help="directory for sdllgetimgfile (default: a new temporary folder)")
+    parser.add_argument("out_dir", nargs="?", default=".",
+                        help="where view.bmp is written (default: the current folder)")
+    parser.add_argument("--lib-dir", default=None, help="folder of libkestrel.so.1 and "
+                        "libkgdi.so.1 (default: the build's lib/, else the normal library "
+                        "search)")
     parser.add_argument("--left", type=int, default=300000, help="west edge, world metres")
     parser.add_argument("--top", type=int, default=2767760, help="north edge, world metres")
     parser.add_argument("--scale", type=float, default=10.0, help="metres per pixel")
     parser.add_argument("--district", type=int, default=101, help="district of the report")
-    return run(parser.parse_args())
+    args = parser.parse_args()
+    try:
+        import PIL  # noqa: F401  (checked first: the last step needs it)
+    except ImportError:
+        print("map_client.py: Pillow is missing: run it with Debian's /usr/bin/python3 "
+              "(package python3-pil)", file=sys.stderr)
+        return 1
+    build = default_build_dir()
+    if args.lib_dir is None:
+        args.lib_dir = os.path.join(build, "lib") if build else ""
+    if args.data_dir is None:
+        if build is None:
+            print("map_client.py: no build found (looked in %s): build the project or give "
+                  "the data set folder" % ", ".join(os.path.normpath(b) for b in BUILD_DIRS),
+                  file=sys.stderr)
+            return 1
+        args.data_dir = os.path.join(build, "appdir", "kgrid")
+    for name in ("data_dir", "tmp_dir"):
+        value = getattr(args, name)
+        if value is not None and not value.endswith("/"):
+            setattr(args, name, value + "/")
+    if not os.path.isdir(args.data_dir):
+        print("map_client.py: no data set folder %s" % args.data_dir, file=sys.stderr)
+        return 1
+    if args.tmp_dir is None:
+        with tempfile.TemporaryDirectory(prefix="map-client-") as tmp:
+            args.tmp_dir = tmp + "/"
+            return run(args)
+    return run(args)
 
 
 if __name__ == "__main__":

@@ -17,6 +17,8 @@ packages=(
   libgdal-dev libproj-dev gdal-bin
   # independent checks in the tests
   python3 python3-pil python3-dbus imagemagick xvfb xauth x11-apps libglib2.0-bin
+  # manual pages and Debian packages (man/update.sh, cpack -G DEB, the package test)
+  help2man lintian dpkg-dev
 )
 
 missing=()

@@ -84,4 +84,20 @@ TEST_F(ExampleClients, ThePythonClientDrawsExportsChecksWithPillowAndReports) {
     check_run(output);
 }
 
+// Without arguments, from a folder whose build/ is a build: the build's libraries and sample.
+// Without Pillow (Python without its site packages) it says what is missing.
+TEST_F(ExampleClients, ThePythonClientRunsWithoutArgumentsBesideABuild) {
+    std::filesystem::create_directory_symlink(BUILD_DIR, out_.path() + "/build");
+    int status = 0;
+    std::string output = run_command("cd '" + out_.path() + "' && " + PYTHON_PRELOAD +
+                                         " /usr/bin/python3 '" MAP_CLIENT_PY "' 2>&1",
+                                     &status);
+    ASSERT_EQ(status, 0) << output;
+    EXPECT_NE(output.find("decodes to the view, pixel for pixel"), std::string::npos) << output;
+    EXPECT_TRUE(std::filesystem::exists(out_.path() + "/view.bmp"));
+    output = run_command("/usr/bin/python3 -S '" MAP_CLIENT_PY "' 2>&1", &status);
+    EXPECT_EQ(WEXITSTATUS(status), 1) << output;
+    EXPECT_NE(output.find("Pillow is missing"), std::string::npos) << output;
+}
+
 }  // namespace

@@ -36,6 +36,9 @@ TEST(Command, HelpExplainsTheOptions) {
                             "--progress", "--replace"}) {
         EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
     }
+    r = kimport("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("kimport ", 0), 0u) << r.out;
 }
 
 TEST(Command, PrintsTheBuiltInMapping) {
@@ -58,6 +61,7 @@ TEST(Command, BadInputExitsWithOneAndSaysWhy) {
     Result r = kimport(dir.file("none.geojson") + " -o " + dir.file("out"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("kimport: cannot read"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("No such file or directory"), std::string::npos) << r.out;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out")));
 
     GeoJson().point("\"place\":\"city\",\"name\":\"p\"", 300000, 2760000).save(dir.file("in.geojson"));
@@ -65,6 +69,10 @@ TEST(Command, BadInputExitsWithOneAndSaysWhy) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("unknown CRS \"NOT:A:CRS\""), std::string::npos) << r.out;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out")));
+    // An output below a file fails before any work.
+    r = kimport(dir.file("in.geojson") + " -o " + dir.file("in.geojson/sub/out"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("is no folder"), std::string::npos) << r.out;
 }
 
 TEST(Command, ASuccessfulImportEndsWithASummaryAndNoProgressOffATerminal) {
@@ -72,7 +80,19 @@ TEST(Command, ASuccessfulImportEndsWithASummaryAndNoProgressOffATerminal) {
     GeoJson()
         .line("\"highway\":\"primary\",\"name\":\"a\"", {{300100, 2760100}, {300400, 2760100}})
         .save(dir.file("in.geojson"));
-    Result r = kimport(dir.file("in.geojson") + " -o " + dir.file("out"));
+    // --opt=value, and an output whose parent folders are made.
+    Result r = kimport(dir.file("in.geojson") + " --crs=EPSG:3826 --output=" + dir.file("a/b/out"));
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("a/b/out/d4.txt"))) << r.out;
+    EXPECT_EQ(kimport("--quiet=1 in.geojson -o x").status, 2);
+    // A relative output whose parents are missing (as in docs/importer.md).
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    r = kimport("in.geojson -o data/city");
+    std::filesystem::current_path(here);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/city/d4.txt"))) << r.out;
+    r = kimport(dir.file("in.geojson") + " -o " + dir.file("out"));
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(r.out.rfind("kimport: wrote", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("roads               1 records"), std::string::npos) << r.out;

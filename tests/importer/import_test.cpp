@@ -285,9 +285,14 @@ TEST_F(Import, FeaturesOffTheTileGridAreLeftOutAndCounted) {
         .save(dir_.file("in.geojson"));
     Options o = options({"in.geojson"});
     o.crs = "EPSG:3857";  // x about 13.5 million metres: column beyond 999
-    run(o);
+    // Nothing is left to store: the import fails, says why and what to check.
+    std::string error;
+    EXPECT_FALSE(run(o, &error));
     EXPECT_EQ(summary_.dropped["road pieces off the tile grid"], 1);
     EXPECT_EQ(summary_.tiles, 0);
+    EXPECT_NE(error.find("nothing to write"), std::string::npos) << error;
+    EXPECT_NE(error.find("--crs"), std::string::npos) << error;
+    expect_nothing_written();
 }
 
 TEST_F(Import, AnUnreadableInputLeavesNothingBehind) {

@@ -3,7 +3,9 @@
 // Files are read with the engine's own loaders and tile decoder, so what the command prints is
 // what the engine would hold, and a file that the engine would refuse makes the command fail
 // with the engine's reason. Point-of-interest blocks, which the engine reads only on demand,
-// are read here with their own bounds checks.
+// are read here with their own bounds checks. Names are stored in Big5 (code page 950) and
+// printed in UTF-8 unless --raw asks for the stored bytes; counts are printed as counts.
+#include <iconv.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "cli.h"
 #include "data/format.h"
 #include "data/store.h"
 #include "data/tile_decoder.h"
@@ -28,13 +31,18 @@ namespace fmt = kestrel::data::format;
 constexpr int kExitMalformed = 1;
 constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
-    "usage: kdataset-dump [--vertices] PATH\n"
+    "usage: kdataset-dump [--vertices] [--raw] PATH\n"
     "\n"
     "Prints a map data set in readable form, as the engine loads it.\n"
     "  PATH        a tile file (NUMBER.dat), or a data set directory: d4.txt, dat44_1.bin,\n"
     "              dat44_2.bin, alldist.txt, dist.emf and the tile files\n"
     "  --vertices  also print every vertex of a tile file (world metres)\n"
+    "  --raw       print names and notes with their stored bytes (Big5) instead of UTF-8\n"
     "  --help      show this text\n"
+    "  --version   show the version\n"
+    "\n"
+    "Names are converted from Big5 (code page 950) to UTF-8; a byte that is no Big5 text is\n"
+    "printed as \\xNN. Counts are numbers of entries (a header's stored \"last index\" plus 1).\n"
     "\n"
     "For a directory it prints the district index, the point-of-interest index and records\n"
     "with their notes, the place catalogue, the base map's frame and one line per tile file.\n"
@@ -62,11 +70,48 @@ int16_t le16(const uint8_t* p) {
     return int16_t(uint16_t(p[0]) | uint16_t(p[1]) << 8);
 }
 
-// Text of a fixed-width field, trailing blanks removed, other bytes kept as they are.
+bool gRaw = false;  // --raw: names as stored
+
+// Big5 text as UTF-8, pair by pair (trail bytes can be ASCII); bytes that are no Big5 text
+// become \xNN.
+std::string to_utf8(const std::string& big5) {
+    static iconv_t cd = iconv_open("UTF-8", "CP950");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return big5;
+    std::string out;
+    size_t i = 0;
+    while (i < big5.size()) {
+        const unsigned char c = static_cast<unsigned char>(big5[i]);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+            continue;
+        }
+        char in[2] = {big5[i], i + 1 < big5.size() ? big5[i + 1] : '\0'};
+        char buf[8];
+        char* src = in;
+        size_t src_left = i + 1 < big5.size() ? 2 : 1;
+        char* dst = buf;
+        size_t dst_left = sizeof buf;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1) &&
+            src_left == 0) {
+            out.append(buf, dst - buf);
+            i += 2;
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02X", c);
+            out += esc;
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Text of a fixed-width field, trailing blanks removed, for printing.
 std::string trimmed(const char* bytes, std::size_t width) {
-    std::string s(bytes, width);
+    std::string s(bytes, strnlen(bytes, width));
     while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
-    return s;
+    return gRaw ? s : to_utf8(s);
 }
 
 // Printable form of a code field (NUL bytes end it).
@@ -86,13 +131,13 @@ void print_tile(const kd::TileSlot& s, bool vertices) {
     std::printf("  origin x %d, y %d\n", h.origin_x, h.origin_y);
     std::printf("  record size (A, C, D) %d, record size (B) %d, anchor base %d\n", h.record_size,
                 h.b_record_size, h.anchor_base);
-    std::printf(
-        "  section A: last %d at %d; B: last %d at %d; C: last %d at %d; D: last %d at %d\n",
-        h.a_last, h.a_offset, h.b_last, h.b_offset, h.c_last, h.c_offset, h.d_last, h.d_offset);
-    std::printf("  vertices: last %d (file and decoded) at %d; delta stream at %d\n", h.vertex_last,
+    std::printf("  section A: %d records at %d; B: %d at %d; C: %d at %d; D: %d at %d\n",
+                h.a_last + 1, h.a_offset, h.b_last + 1, h.b_offset, h.c_last + 1, h.c_offset,
+                h.d_last + 1, h.d_offset);
+    std::printf("  vertices: %d (file and decoded) at %d; delta stream at %d\n", h.vertex_last + 1,
                 h.vertex_offset, h.delta_offset);
-    std::printf("  names: last %d at %d\n", h.name_last, h.name_offset);
-    std::printf("  records: last %d\n", h.last_record);
+    std::printf("  names: %d at %d\n", h.name_last + 1, h.name_offset);
+    std::printf("  records: %d\n", h.last_record + 1);
 
     const int a_end = h.a_last + 1;
     const int b_end = a_end + h.b_last + 1;
@@ -143,7 +188,7 @@ int print_pois(const std::string& dir) {
     for (int e = 0; e < kd::POI_INDEX_ENTRIES; ++e) {
         const kd::PoiIndexEntry& x = d.poi_index[e];
         if (x.last == -1) continue;
-        std::printf("  entry %d: tile %d, last %d, offset %d\n", e, x.tile, x.last, x.offset);
+        std::printf("  entry %d: tile %d, %d points, offset %d\n", e, x.tile, x.last + 1, x.offset);
         const int64_t end = int64_t(x.offset) + (int64_t(x.last) + 1) * kd::POI_RECORD_BYTES;
         if (x.last < -1 || x.offset < 0 || end > int64_t(poi.size()))
             return malformed(fmt::kPoiFile, "block of entry " + std::to_string(e) +
@@ -177,12 +222,13 @@ int print_pois(const std::string& dir) {
 void print_catalogue() {
     static const char* const kKinds[] = {"?", "pline", "city", "point", "poin22"};
     const kd::DataSet& d = kd::dataset();
-    std::printf("place catalogue (%s): last %d, points last %d\n", fmt::kCatalogueFile,
-                d.place_last, d.point_last);
+    std::printf("place catalogue (%s): %d entries, %d points\n", fmt::kCatalogueFile,
+                d.place_last + 1, d.point_last + 1);
     for (int i = 0; i <= d.place_last; ++i) {
         const kd::PlaceEntry& e = d.places[i];
         const char* kind = e.kind >= 1 && e.kind <= 4 ? kKinds[e.kind] : kKinds[0];
-        std::printf("  entry %d: %s \"%s\" first point %d", i, kind, e.name, e.first_point);
+        const std::string name = gRaw ? std::string(e.name) : to_utf8(e.name);
+        std::printf("  entry %d: %s \"%s\" first point %d", i, kind, name.c_str(), e.first_point);
         const int count = e.kind == kd::PLACE_POLYLINE ? e.point_count : 1;
         std::printf(" points %d:", count);
         for (int p = 0; p < count; ++p)
@@ -241,7 +287,7 @@ int dump_dataset(std::string dir) {
     if (kd::set_path(dir.c_str(), true) != 1) return malformed(dir, kd::last_error());
     const kd::DataSet& d = kd::dataset();
     std::printf("data set %s\n", dir.c_str());
-    std::printf("district index (%s): last %d\n", fmt::kTileIndexFile, d.tile_index_last);
+    std::printf("district index (%s): %d lines\n", fmt::kTileIndexFile, d.tile_index_last + 1);
     for (int i = 0; i <= d.tile_index_last; ++i)
         std::printf("  %d %d\n", d.tile_index_district[i], d.tile_index_tile[i]);
     int result = print_pois(dir);
@@ -257,18 +303,31 @@ int dump_dataset(std::string dir) {
 int main(int argc, char** argv) {
     bool vertices = false;
     const char* path = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+    std::vector<std::string> args;
+    const std::string why = kcli::expand_args(argc, argv, {}, &args);
+    if (!why.empty()) {
+        std::fprintf(stderr, "kdataset-dump: %s (see --help)\n", why.c_str());
+        return kExitUsage;
+    }
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (std::strcmp(argv[i], "--vertices") == 0) {
+        if (arg == "--version") {
+            std::fputs(kcli::version_text("kdataset-dump").c_str(), stdout);
+            return 0;
+        }
+        if (arg == "--vertices") {
             vertices = true;
-        } else if (argv[i][0] == '-' || path != nullptr) {
-            std::fprintf(stderr, "kdataset-dump: unexpected argument '%s'\n%s", argv[i], kUsage);
+        } else if (arg == "--raw") {
+            gRaw = true;
+        } else if (arg[0] == '-' || path != nullptr) {
+            std::fprintf(stderr, "kdataset-dump: unexpected argument '%s'\n%s", arg.c_str(),
+                         kUsage);
             return kExitUsage;
         } else {
-            path = argv[i];
+            path = arg.c_str();
         }
     }
     if (path == nullptr || *path == '\0') {

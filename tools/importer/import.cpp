@@ -31,6 +31,8 @@ constexpr const char* kAllDistrict = "all";
 // The tile cache marks empty slots with tile number 0, so tile 0 (x and y below 10000 m)
 // cannot be stored; it counts as off the grid.
 constexpr int32_t kUnusableTile = 0;
+// Empty tiles are written over at most this many tile squares (100 x 100 tiles, 1000 km).
+constexpr long kMaxEmptyTileArea = 10000;
 constexpr double kCatalogueTolerance = 40.0;    // metres; catalogue lines are seen at >51 m/px
 constexpr double kCatalogueMinLength = 500.0;   // shorter main-road pieces stay out of it
 // Catalogue labels as the engine draws them: text at (x - 10, y - 5) pixels, about 6 pixels a
@@ -151,6 +153,7 @@ private:
     void build_pois(kdataset::DataSetContent* content);
     void build_catalogue(kdataset::DataSetContent* content);
     void build_base_map(kdataset::DataSetContent* content);
+    void fill_empty_tiles(kdataset::DataSetContent* content);
     void drop(const std::string& why, long n = 1) {
         if (n > 0) sum_->dropped[why] += n;
     }
@@ -797,6 +800,7 @@ bool Builder::run(kdataset::DataSetContent* content, std::string* error) {
     build_pois(content);
     build_catalogue(content);
     build_base_map(content);
+    fill_empty_tiles(content);
     content->tile_index = kdataset::derive_tile_index(content->tiles);
     if (static_cast<long>(content->tile_index.size()) > kTileIndexLines) {
         drop("district index lines left out: the index holds " + std::to_string(kTileIndexLines) +
@@ -808,10 +812,82 @@ bool Builder::run(kdataset::DataSetContent* content, std::string* error) {
     return true;
 }
 
+// Writes an empty tile into every tile square of the covered area that holds no data.
+void Builder::fill_empty_tiles(kdataset::DataSetContent* content) {
+    if (!opt_.empty_tiles) return;
+    double west = 0, south = 0, east = 0, north = 0;
+    bool any = false;
+    auto cover = [&](double x, double y) {
+        if (!any) {
+            west = east = x;
+            south = north = y;
+            any = true;
+        }
+        west = std::min(west, x);
+        east = std::max(east, x);
+        south = std::min(south, y);
+        north = std::max(north, y);
+    };
+    if (opt_.extent) {
+        cover((*opt_.extent)[0], (*opt_.extent)[1]);
+        cover((*opt_.extent)[2], (*opt_.extent)[3]);
+    } else {
+        for (const auto& [number, tile] : content->tiles) {
+            const double x = double(number % kTileColumns) * kTileSize;
+            const double y = double(number / kTileColumns) * kTileSize;
+            cover(x + 1, y + 1);
+            cover(x + kTileSize - 1, y + kTileSize - 1);
+        }
+        for (const kdataset::BaseMapShape& shape : content->base_map)
+            for (const WorldPoint& p : shape.points) cover(p.x, p.y);
+    }
+    if (!any) return;
+    // Only the part on the tile grid; tile 0 cannot be stored.
+    const long col0 = std::max(0L, long(std::floor(west / kTileSize)));
+    const long col1 = std::min(long(kTileColumns) - 1, long(std::floor(east / kTileSize)));
+    const long row0 = std::max(0L, long(std::floor(south / kTileSize)));
+    const long row1 = std::min(long(kMaxTileRow), long(std::floor(north / kTileSize)));
+    if (col0 > col1 || row0 > row1) return;
+    const long squares = (col1 - col0 + 1) * (row1 - row0 + 1);
+    if (squares > kMaxEmptyTileArea) {
+        drop("empty tiles not written: the covered area spans more than " +
+                 std::to_string(kMaxEmptyTileArea) + " tiles (give --extent)",
+             squares - static_cast<long>(content->tiles.size()));
+        return;
+    }
+    for (long row = row0; row <= row1; ++row) {
+        for (long col = col0; col <= col1; ++col) {
+            const int32_t number = static_cast<int32_t>(row * kTileColumns + col);
+            if (number == kUnusableTile || content->tiles.count(number) != 0) continue;
+            kdataset::Tile tile;
+            tile.number = number;
+            content->tiles.emplace(number, std::move(tile));
+            ++sum_->empty_tiles;
+        }
+    }
+    sum_->tiles = static_cast<int>(content->tiles.size());
+}
+
 // Removes a folder tree, ignoring errors (cleaning up after a failure).
 void remove_tree(const fs::path& p) {
     std::error_code ec;
     fs::remove_all(p, ec);
+}
+
+// Why an import stored nothing, and what to try.
+std::string no_tiles_message(const Options& options, const Summary& s) {
+    std::string text = "nothing to write: no feature of the " + std::to_string(s.features_read) +
+                       " read lies on the tile grid of " +
+                       (options.crs.empty() ? std::string("EPSG:3826") : options.crs);
+    long off_grid = 0;
+    for (const auto& [why, n] : s.dropped)
+        if (why.find("off the tile grid") != std::string::npos) off_grid += n;
+    if (off_grid > 0) text += " (" + std::to_string(off_grid) + " pieces fell off the grid)";
+    text +=
+        ". Check --crs (the data set's grid: a projected CRS in metres that covers the "
+        "data, like EPSG:3826 for Taiwan) and, for inputs without a CRS of their own, "
+        "--source-crs";
+    return text;
 }
 
 }  // namespace
@@ -839,12 +915,30 @@ bool run_import(const Options& options, Summary* summary, Progress* progress, st
         *error = out.string() + " exists and is not empty; give --replace to replace it";
         return false;
     }
+    // Missing parent folders are made, but only after the work: check first that the nearest
+    // existing one can take them, so that a typing error fails at once.
+    fs::path parent = out.has_parent_path() ? out.parent_path() : fs::path(".");
+    fs::path existing = fs::absolute(parent, ec);
+    while (!fs::exists(existing, ec) && existing.has_relative_path())
+        existing = existing.parent_path();
+    if (!fs::is_directory(existing, ec)) {
+        *error = existing.string() + " is no folder: cannot make the output " + out.string();
+        return false;
+    }
+    if (access(existing.c_str(), W_OK | X_OK) != 0) {
+        *error = "cannot write into " + existing.string() + ": " + std::strerror(errno);
+        return false;
+    }
     kdataset::DataSetContent content;
     if (!build_content(options, &content, summary, progress, error)) return false;
+    if (content.tiles.size() == static_cast<std::size_t>(summary->empty_tiles) &&
+        content.pois.empty()) {
+        *error = no_tiles_message(options, *summary);
+        return false;
+    }
 
-    fs::path parent = out.has_parent_path() ? out.parent_path() : fs::path(".");
-    if (!fs::is_directory(parent, ec)) {
-        *error = "the folder " + parent.string() + " of the output does not exist";
+    if (!fs::create_directories(parent, ec) && !fs::is_directory(parent)) {
+        *error = "cannot make the folder " + parent.string() + ": " + ec.message();
         return false;
     }
     std::string tmpl = (parent / ("." + out.filename().string() + ".kimport-XXXXXX")).string();
@@ -889,7 +983,9 @@ std::string format_summary(const Options& options, const Summary& s) {
         return o;
     };
     o << "kimport: wrote " << options.output << "\n";
-    row("tiles") << s.tiles << "\n";
+    row("tiles") << s.tiles;
+    if (s.empty_tiles > 0) o << " (" << s.empty_tiles << " of them empty, over the covered area)";
+    o << "\n";
     row("roads") << s.road_records << " records (" << s.source_roads << " source lines, "
                  << s.joined_roads << " after joining pieces)\n";
     row("other lines") << s.line_records << "\n";

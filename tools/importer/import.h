@@ -6,7 +6,9 @@
 #ifndef KESTREL_TOOLS_IMPORTER_IMPORT_H
 #define KESTREL_TOOLS_IMPORTER_IMPORT_H
 
+#include <array>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,11 @@ struct Options {
     std::string code_field = "ref";
     bool join_roads = true;               // join road pieces that continue each other
     bool replace = false;                 // replace an existing, non-empty output folder
+    // Empty tiles are written over the area the data set covers, so that views show missing
+    // tiles only where data is really missing: the box of the tiles that hold data and of the
+    // base map (district polygons, water, coast), or `extent` when it is given.
+    bool empty_tiles = true;
+    std::optional<std::array<double, 4>> extent;  // west, south, east, north in grid metres
 };
 
 struct DistrictLine {
@@ -67,6 +74,7 @@ struct Summary {
     long split_features = 0;        // extra records made by splitting long lines
     long simplified_areas = 0;      // area pieces simplified to fit the vertex limit
     int tiles = 0;
+    int empty_tiles = 0;            // of `tiles`: empty tiles written over the covered area
     int catalogue_entries = 0;
     int catalogue_polylines = 0;
     int base_shapes = 0;

@@ -5,9 +5,12 @@
 #include <gdal_priv.h>
 #include <ogr_spatialref.h>
 #include <ogrsf_frmts.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -137,10 +140,22 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
                  Progress* progress, std::string* error) {
     init_gdal();
     CPLErrorReset();
+    // A plain file name that names nothing: say so (GDAL gives no reason for it). Virtual
+    // files (/vsi...) and connection strings (PG:...) are left to GDAL.
+    struct stat st;
+    if (path.rfind("/vsi", 0) != 0 && path.find(':') == std::string::npos &&
+        stat(path.c_str(), &st) != 0) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
     std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
         path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
     if (!ds) {
-        *error = "cannot read " + path + " as a vector source: " + last_gdal_error();
+        const std::string why = CPLGetLastErrorMsg();
+        *error = "cannot read " + path + " as a vector source: " +
+                 (why.empty() ? "no vector format that GDAL knows (OpenStreetMap, GeoJSON, "
+                                "shapefile, GeoPackage...)"
+                              : why);
         return false;
     }
     for (const std::string& want : options.layers) {

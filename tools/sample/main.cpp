@@ -6,7 +6,9 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
+#include "cli.h"
 #include "sample.h"
 #include "writer.h"
 
@@ -23,7 +25,10 @@ const char* const kUsage =
     "  --out DIR     data set directory (created when missing)\n"
     "  --track FILE  also write the sample track (lines \"xy X Y\") to FILE\n"
     "  --quiet       print nothing on success\n"
-    "  --help        show this text\n";
+    "  --help        show this text\n"
+    "  --version     show the version\n"
+    "\n"
+    "Options take their value as the next argument or after '=' (--out=DIR).\n";
 
 // Writes `text` to `path`; returns an empty string or why it failed.
 std::string write_text(const std::string& path, const std::string& text) {
@@ -44,15 +49,24 @@ std::string write_text(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
     std::string out, track;
     bool quiet = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    std::vector<std::string> args;
+    const std::string why = kcli::expand_args(argc, argv, {"--out", "--track"}, &args);
+    if (!why.empty()) {
+        std::fprintf(stderr, "ksample-gen: %s (see --help)\n", why.c_str());
+        return 2;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (arg == "--out" && i + 1 < argc) {
-            out = argv[++i];
-        } else if (arg == "--track" && i + 1 < argc) {
-            track = argv[++i];
+        } else if (arg == "--version") {
+            std::fputs(kcli::version_text("ksample-gen").c_str(), stdout);
+            return 0;
+        } else if (arg == "--out" && i + 1 < args.size()) {
+            out = args[++i];
+        } else if (arg == "--track" && i + 1 < args.size()) {
+            track = args[++i];
         } else if (arg == "--quiet") {
             quiet = true;
         } else {

@@ -3,20 +3,38 @@
 // Loads the data set through the engine's public interface (dllsetpath), makes a memory
 // device context of the drawing layer, clears it to white, sets the text to black on a
 // transparent background (as the server's picture box does), draws the view with dlldraw,
-// optionally lays a track and the points of interest over it, and saves the image as BMP or
-// PNG, chosen by the output file's extension. Used to make pictures for the documentation and
-// to look at data sets by hand.
+// optionally lays a track and the points of interest over it, and saves the image in the
+// format its extension names: PNG, GIF, 24-bit BMP, the engine's 8-bit RLE8 BMP export, or
+// GeoTIFF. The view is given in world metres of the data set's grid, or in longitude and
+// latitude (WGS 84) turned into the grid of --crs; a world file can go with any image, so that
+// GIS programs place it. Used to make pictures for the documentation and to look at data sets
+// by hand.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "cli.h"
+#ifdef KVIEW_HAVE_GIF
+#include "kbmp2gif.h"
+#endif
 #include "kestrel.h"
 #include "kgdi.h"
+
+#ifdef KVIEW_HAVE_GDAL
+#include <cpl_conv.h>
+#include <gdal_priv.h>
+#include <ogr_spatialref.h>
+#endif
 
 namespace {
 
@@ -24,18 +42,30 @@ constexpr int kDefaultWidth = 356;  // the server's picture box
 constexpr int kDefaultHeight = 276;
 constexpr double kDefaultScale = 10.0;
 constexpr const char* kDefaultLayers = "00210000";
+constexpr const char* kDefaultCrs = "EPSG:3826";
 constexpr int kMaxSide = 16384;
+constexpr int kBmpHeaderBytes = 1078;  // the engine's 8-bit export: headers and colour table
 
 const char* const kUsage =
-    "Usage: kview --data DIR (--centre X,Y | --top-left X,Y) --output FILE [options]\n"
+    "Usage: kview --data DIR --output FILE (--centre X,Y | --top-left X,Y | --bbox W,S,E,N) ...\n"
     "\n"
-    "Draws one map view of the data set in DIR into FILE (.bmp or .png).\n"
+    "Draws one map view of the data set in DIR into FILE. The format follows FILE's\n"
+    "extension: .png PNG, .gif GIF, .bmp 24-bit BMP, .rle.bmp the engine's 8-bit RLE8 BMP,\n"
+    ".tif or .tiff GeoTIFF (placed in the grid of --crs); any other extension is refused.\n"
+    "Options take their value as the next argument or after '=' (--data=DIR).\n"
     "\n"
     "Options:\n"
     "  --data DIR            data set directory (d4.txt, dat44_1.bin, dat44_2.bin,\n"
     "                        alldist.txt, dist.emf and the tile files)\n"
-    "  --centre X,Y          world position of the view's centre, metres\n"
-    "  --top-left X,Y        world position of the view's top-left corner, metres\n"
+    "  --centre X,Y          position of the view's centre (--center also works)\n"
+    "  --top-left X,Y        position of the view's top-left corner\n"
+    "  --bbox W,S,E,N        the view covers this box (west, south, east, north): with\n"
+    "                        --size the scale is chosen so that the box fits, centred;\n"
+    "                        otherwise the size follows from the scale\n"
+    "  --lonlat              the positions above are longitude,latitude in degrees (WGS 84)\n"
+    "                        instead of world metres of the data set's grid\n"
+    "  --crs CRS             the data set's grid: EPSG code, PROJ string or WKT\n"
+    "                        (default EPSG:3826); used by --lonlat, GeoTIFF and world files\n"
     "  --scale M             metres per pixel, 1 or more (default 10)\n"
     "  --size WxH            view size in pixels (default 356x276)\n"
     "  --layers STR          layer string (default 00210000): character 0 '1' paints the\n"
@@ -44,24 +74,50 @@ const char* const kUsage =
     "  --track FILE          draw the track of FILE over the view\n"
     "  --pois CATEGORY:MODE  draw the points of interest (category 0: all; mode 1: all points,\n"
     "                        2: avoiding every label, 3: avoiding each other)\n"
-    "  --output FILE         image to write; .png writes PNG, anything else BMP\n"
-    "  --help                show this text\n";
+    "  --output FILE         image to write\n"
+    "  --format FORMAT       png, gif, bmp, bmp8 or tiff, whatever FILE's extension\n"
+    "  --world-file          also write FILE's world file (.pgw, .gfw, .bpw, .tfw) and, with\n"
+    "                        the CRS, FILE.aux.xml, so that GIS programs place the image\n"
+    "  --help                show this text\n"
+    "  --version             show the version\n"
+    "\n"
+    "Exit status: 0 when the image was written, 1 when the data set, the view or the file\n"
+    "failed, 2 on a usage error.\n";
+
+enum class Format { kNone, kPng, kGif, kBmp, kBmp8, kTiff };
 
 struct Options {
     std::string data;
     std::string output;
     std::string track;
     std::string layers = kDefaultLayers;
+    std::string crs = kDefaultCrs;
+    Format format = Format::kNone;
     bool has_centre = false;
     bool has_top_left = false;
-    long x = 0;
-    long y = 0;
+    bool has_bbox = false;
+    bool lonlat = false;
+    bool world_file = false;
+    double x = 0;  // centre or top-left, in the unit of the command line
+    double y = 0;
+    double box[4] = {0, 0, 0, 0};
     double scale = kDefaultScale;
+    bool has_scale = false;
+    bool has_size = false;
     int width = kDefaultWidth;
     int height = kDefaultHeight;
     bool pois = false;
     int poi_category = 0;
     int poi_mode = 1;
+};
+
+// The view in the grid: top-left corner in metres, scale, size.
+struct View {
+    long left = 0;
+    long top = 0;
+    double scale = kDefaultScale;
+    int width = kDefaultWidth;
+    int height = kDefaultHeight;
 };
 
 // Parses "A<sep>B" into two integers; false when the text is not exactly that.
@@ -75,79 +131,25 @@ bool parse_pair(const char* text, char sep, long* a, long* b) {
     return end != second && *end == '\0' && errno == 0;
 }
 
-bool fits_int(long v) { return v >= INT32_MIN && v <= INT32_MAX; }
+// Parses `count` finite numbers separated by commas.
+bool parse_numbers(const char* text, int count, double* out) {
+    const char* p = text;
+    for (int i = 0; i < count; ++i) {
+        char* end = nullptr;
+        out[i] = std::strtod(p, &end);
+        if (end == p || !std::isfinite(out[i])) return false;
+        if (i + 1 < count) {
+            if (*end != ',') return false;
+            p = end + 1;
+        } else if (*end != '\0') {
+            return false;
+        }
+    }
+    return true;
+}
 
-// Reads the command line into `o`. Returns 0 to go on, 1 after an error (reported), 2 after
-// --help.
-int parse(int argc, char** argv, Options& o) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 2;
-        }
-        if (i + 1 >= argc) {
-            std::fprintf(stderr, "kview: %s needs a value (see --help)\n", arg.c_str());
-            return 1;
-        }
-        const char* value = argv[++i];
-        long a = 0;
-        long b = 0;
-        if (arg == "--data") {
-            o.data = value;
-        } else if (arg == "--output") {
-            o.output = value;
-        } else if (arg == "--track") {
-            o.track = value;
-        } else if (arg == "--layers") {
-            o.layers = value;
-        } else if (arg == "--centre" || arg == "--center" || arg == "--top-left") {
-            if (!parse_pair(value, ',', &a, &b) || !fits_int(a) || !fits_int(b)) {
-                std::fprintf(stderr, "kview: %s wants X,Y in whole metres, not '%s'\n",
-                             arg.c_str(), value);
-                return 1;
-            }
-            o.x = a;
-            o.y = b;
-            (arg == "--top-left" ? o.has_top_left : o.has_centre) = true;
-        } else if (arg == "--scale") {
-            char* end = nullptr;
-            o.scale = std::strtod(value, &end);
-            if (end == value || *end != '\0' || !(o.scale >= 1.0) || !std::isfinite(o.scale)) {
-                std::fprintf(stderr, "kview: --scale wants metres per pixel, 1 or more, not '%s'\n",
-                             value);
-                return 1;
-            }
-        } else if (arg == "--size") {
-            if (!parse_pair(value, 'x', &a, &b) || a < 1 || b < 1 || a > kMaxSide ||
-                b > kMaxSide) {
-                std::fprintf(stderr, "kview: --size wants WxH, each 1 to %d, not '%s'\n",
-                             kMaxSide, value);
-                return 1;
-            }
-            o.width = static_cast<int>(a);
-            o.height = static_cast<int>(b);
-        } else if (arg == "--pois") {
-            if (!parse_pair(value, ':', &a, &b) || !fits_int(a) || b < 1 || b > 3) {
-                std::fprintf(stderr, "kview: --pois wants CATEGORY:MODE with mode 1 to 3, not '%s'\n",
-                             value);
-                return 1;
-            }
-            o.pois = true;
-            o.poi_category = static_cast<int>(a);
-            o.poi_mode = static_cast<int>(b);
-        } else {
-            std::fprintf(stderr, "kview: unknown option '%s' (see --help)\n", arg.c_str());
-            return 1;
-        }
-    }
-    if (o.data.empty() || o.output.empty() || o.has_centre == o.has_top_left) {
-        std::fprintf(stderr,
-                     "kview: --data, --output and one of --centre or --top-left are needed "
-                     "(see --help)\n");
-        return 1;
-    }
-    return 0;
+bool fits_int(double v) {
+    return v >= INT32_MIN && v <= INT32_MAX;
 }
 
 bool ends_with(const std::string& s, const char* suffix) {
@@ -159,48 +161,470 @@ bool ends_with(const std::string& s, const char* suffix) {
     return true;
 }
 
+Format format_of_name(const std::string& name) {
+    if (name == "png") return Format::kPng;
+    if (name == "gif") return Format::kGif;
+    if (name == "bmp") return Format::kBmp;
+    if (name == "bmp8") return Format::kBmp8;
+    if (name == "tiff" || name == "tif" || name == "geotiff") return Format::kTiff;
+    return Format::kNone;
+}
+
+Format format_of_file(const std::string& path) {
+    if (ends_with(path, ".png")) return Format::kPng;
+    if (ends_with(path, ".gif")) return Format::kGif;
+    if (ends_with(path, ".rle.bmp")) return Format::kBmp8;
+    if (ends_with(path, ".bmp")) return Format::kBmp;
+    if (ends_with(path, ".tif") || ends_with(path, ".tiff")) return Format::kTiff;
+    return Format::kNone;
+}
+
+// Reads the command line into `o`. Returns 0 to go on, 1 after an error (reported), 2 after
+// --help or --version.
+int parse(int argc, char** argv, Options& o) {
+    std::vector<std::string> args;
+    const std::string why = kcli::expand_args(
+        argc, argv,
+        {"--data", "--output", "--track", "--layers", "--centre", "--center", "--top-left",
+         "--bbox", "--crs", "--scale", "--size", "--pois", "--format"},
+        &args);
+    if (!why.empty()) {
+        std::fprintf(stderr, "kview: %s (see --help)\n", why.c_str());
+        return 1;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 2;
+        }
+        if (arg == "--version") {
+            std::fputs(kcli::version_text("kview").c_str(), stdout);
+            return 2;
+        }
+        if (arg == "--lonlat") {
+            o.lonlat = true;
+            continue;
+        }
+        if (arg == "--world-file") {
+            o.world_file = true;
+            continue;
+        }
+        const bool known = arg == "--data" || arg == "--output" || arg == "--track" ||
+                           arg == "--layers" || arg == "--centre" || arg == "--center" ||
+                           arg == "--top-left" || arg == "--bbox" || arg == "--crs" ||
+                           arg == "--scale" || arg == "--size" || arg == "--pois" ||
+                           arg == "--format";
+        if (!known) {
+            std::fprintf(stderr, "kview: unknown option '%s' (see --help)\n", arg.c_str());
+            return 1;
+        }
+        if (i + 1 >= args.size()) {
+            std::fprintf(stderr, "kview: %s needs a value (see --help)\n", arg.c_str());
+            return 1;
+        }
+        const char* value = args[++i].c_str();
+        long a = 0;
+        long b = 0;
+        if (arg == "--data") {
+            o.data = value;
+        } else if (arg == "--output") {
+            o.output = value;
+        } else if (arg == "--track") {
+            o.track = value;
+        } else if (arg == "--layers") {
+            o.layers = value;
+        } else if (arg == "--crs") {
+            o.crs = value;
+        } else if (arg == "--format") {
+            o.format = format_of_name(value);
+            if (o.format == Format::kNone) {
+                std::fprintf(
+                    stderr, "kview: --format wants png, gif, bmp, bmp8 or tiff, not '%s'\n", value);
+                return 1;
+            }
+        } else if (arg == "--centre" || arg == "--center" || arg == "--top-left") {
+            double xy[2];
+            if (!parse_numbers(value, 2, xy)) {
+                std::fprintf(stderr, "kview: %s wants X,Y, not '%s'\n", arg.c_str(), value);
+                return 1;
+            }
+            o.x = xy[0];
+            o.y = xy[1];
+            (arg == "--top-left" ? o.has_top_left : o.has_centre) = true;
+        } else if (arg == "--bbox") {
+            if (!parse_numbers(value, 4, o.box) || !(o.box[0] < o.box[2]) ||
+                !(o.box[1] < o.box[3])) {
+                std::fprintf(stderr,
+                             "kview: --bbox wants WEST,SOUTH,EAST,NORTH with west < east and "
+                             "south < north, not '%s'\n",
+                             value);
+                return 1;
+            }
+            o.has_bbox = true;
+        } else if (arg == "--scale") {
+            char* end = nullptr;
+            o.scale = std::strtod(value, &end);
+            if (end == value || *end != '\0' || !(o.scale >= 1.0) || !std::isfinite(o.scale)) {
+                std::fprintf(stderr, "kview: --scale wants metres per pixel, 1 or more, not '%s'\n",
+                             value);
+                return 1;
+            }
+            o.has_scale = true;
+        } else if (arg == "--size") {
+            if (!parse_pair(value, 'x', &a, &b) || a < 1 || b < 1 || a > kMaxSide || b > kMaxSide) {
+                std::fprintf(stderr, "kview: --size wants WxH, each 1 to %d, not '%s'\n", kMaxSide,
+                             value);
+                return 1;
+            }
+            o.width = static_cast<int>(a);
+            o.height = static_cast<int>(b);
+            o.has_size = true;
+        } else if (arg == "--pois") {
+            if (!parse_pair(value, ':', &a, &b) || !fits_int(a) || b < 1 || b > 3) {
+                std::fprintf(stderr,
+                             "kview: --pois wants CATEGORY:MODE with mode 1 to 3, not '%s'\n",
+                             value);
+                return 1;
+            }
+            o.pois = true;
+            o.poi_category = static_cast<int>(a);
+            o.poi_mode = static_cast<int>(b);
+        }
+    }
+    const int placements = int(o.has_centre) + int(o.has_top_left) + int(o.has_bbox);
+    if (o.data.empty() || o.output.empty() || placements != 1) {
+        std::fprintf(stderr,
+                     "kview: --data, --output and one of --centre, --top-left or --bbox are "
+                     "needed (see --help)\n");
+        return 1;
+    }
+    if (o.has_bbox && o.has_scale && o.has_size) {
+        std::fputs("kview: with --bbox give --scale or --size, not both\n", stderr);
+        return 1;
+    }
+    if (o.format == Format::kNone) o.format = format_of_file(o.output);
+    if (o.format == Format::kNone) {
+        std::fprintf(stderr,
+                     "kview: cannot tell the image format of '%s': name it .png, .gif, .bmp, "
+                     ".rle.bmp, .tif or .tiff, or give --format\n",
+                     o.output.c_str());
+        return 1;
+    }
+#ifndef KVIEW_HAVE_GIF
+    if (o.format == Format::kGif) {
+        std::fputs("kview: this kview was built without the GIF converter: no GIF\n", stderr);
+        return 1;
+    }
+#endif
+#ifndef KVIEW_HAVE_GDAL
+    if (o.format == Format::kTiff || o.lonlat) {
+        std::fputs("kview: this kview was built without GDAL: no GeoTIFF and no --lonlat\n",
+                   stderr);
+        return 1;
+    }
+#endif
+    return 0;
+}
+
+#ifdef KVIEW_HAVE_GDAL
+// The data set's grid, from --crs; false (reported) when GDAL does not know it.
+bool grid_crs(const Options& o, OGRSpatialReference* srs) {
+    srs->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    if (srs->SetFromUserInput(o.crs.c_str()) != OGRERR_NONE) {
+        std::fprintf(stderr, "kview: --crs '%s' is not a coordinate system GDAL knows\n",
+                     o.crs.c_str());
+        return false;
+    }
+    if (!srs->IsProjected()) {
+        std::fprintf(stderr, "kview: --crs '%s' is not a projected grid in metres\n",
+                     o.crs.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Turns longitude/latitude points (WGS 84) into grid metres in place.
+bool lonlat_to_grid(const Options& o, int count, double* xs, double* ys) {
+    OGRSpatialReference grid;
+    if (!grid_crs(o, &grid)) return false;
+    OGRSpatialReference wgs84;
+    wgs84.SetWellKnownGeogCS("WGS84");
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> to_grid(
+        OGRCreateCoordinateTransformation(&wgs84, &grid));
+    if (!to_grid || !to_grid->Transform(count, xs, ys)) {
+        std::fputs("kview: the longitude/latitude position cannot be put into the grid\n", stderr);
+        return false;
+    }
+    return true;
+}
+#endif
+
+// Works out the view in grid metres from the options; false (reported) when it cannot be.
+bool make_view(const Options& o, View* v) {
+    v->scale = o.scale;
+    v->width = o.width;
+    v->height = o.height;
+    double x = o.x;
+    double y = o.y;
+    double box[4] = {o.box[0], o.box[1], o.box[2], o.box[3]};
+#ifdef KVIEW_HAVE_GDAL
+    if (o.lonlat) {
+        if (o.has_bbox) {
+            // The corners and edge midpoints of the box; the view covers all of them.
+            const double mx = (box[0] + box[2]) / 2;
+            const double my = (box[1] + box[3]) / 2;
+            double xs[8] = {box[0], mx, box[2], box[2], box[2], mx, box[0], box[0]};
+            double ys[8] = {box[1], box[1], box[1], my, box[3], box[3], box[3], my};
+            if (!lonlat_to_grid(o, 8, xs, ys)) return false;
+            box[0] = *std::min_element(xs, xs + 8);
+            box[2] = *std::max_element(xs, xs + 8);
+            box[1] = *std::min_element(ys, ys + 8);
+            box[3] = *std::max_element(ys, ys + 8);
+        } else if (!lonlat_to_grid(o, 1, &x, &y)) {
+            return false;
+        }
+    }
+#endif
+    double left = x;
+    double top = y;
+    if (o.has_bbox) {
+        const double dx = box[2] - box[0];
+        const double dy = box[3] - box[1];
+        if (o.has_size) {
+            v->scale = std::max({dx / v->width, dy / v->height, 1.0});
+            left = (box[0] + box[2]) / 2 - v->width * v->scale / 2;
+            top = (box[1] + box[3]) / 2 + v->height * v->scale / 2;
+        } else {
+            const double w = std::ceil(dx / v->scale);
+            const double h = std::ceil(dy / v->scale);
+            if (w > kMaxSide || h > kMaxSide) {
+                std::fprintf(stderr,
+                             "kview: the box needs %.0f x %.0f pixels at %g m per pixel (at most "
+                             "%d each): give a larger --scale or a --size\n",
+                             w, h, v->scale, kMaxSide);
+                return false;
+            }
+            v->width = std::max(1, static_cast<int>(w));
+            v->height = std::max(1, static_cast<int>(h));
+            left = box[0];
+            top = box[3];
+        }
+    } else if (o.has_centre) {
+        left = x - std::round(v->width * v->scale / 2);
+        top = y + std::round(v->height * v->scale / 2);
+    }
+    if (!fits_int(std::round(left)) || !fits_int(std::round(top))) {
+        std::fputs("kview: the view reaches beyond the world's coordinate range\n", stderr);
+        return false;
+    }
+    v->left = std::lround(left);
+    v->top = std::lround(top);
+    return true;
+}
+
+// Writes `bytes` to `path`; false (reported) when it cannot.
+bool write_bytes(const std::string& path, const unsigned char* bytes, size_t size) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    bool ok = f != nullptr && std::fwrite(bytes, 1, size, f) == size;
+    if (f != nullptr && std::fclose(f) != 0) ok = false;
+    if (!ok) {
+        std::fprintf(stderr, "kview: could not write %s: %s\n", path.c_str(), std::strerror(errno));
+        std::remove(path.c_str());
+    }
+    return ok;
+}
+
+// The engine's own export of the last view: 8 bits, 256-entry colour table, RLE8.
+bool save_bmp8(const View& v, const std::string& path) {
+    std::vector<unsigned char> image(kBmpHeaderBytes + size_t(v.width) * size_t(v.height));
+    const int n = sdllgetbmp(image.data());
+    if (n < 0) {
+        std::fputs(
+            "kview: the engine's 8-bit export refused this view (it does not compress into "
+            "width x height bytes): write .bmp or .png instead\n",
+            stderr);
+        return false;
+    }
+    return write_bytes(path, image.data(), kBmpHeaderBytes + size_t(n));
+}
+
+#ifdef KVIEW_HAVE_GIF
+// GIF through the converter component, from a 24-bit BMP next to the output.
+bool save_gif(HDC dc, const std::string& path) {
+    const std::string bmp = path + ".kview-" + std::to_string(getpid()) + ".bmp";
+    if (!KgdiSaveImage(dc, bmp.c_str(), KGDI_FILE_BMP)) {
+        std::fprintf(stderr, "kview: could not write %s\n", bmp.c_str());
+        return false;
+    }
+    KBmp2Gif* converter = kbmp2gif_create();
+    const bool ok = converter != nullptr &&
+                    kbmp2gif_convert(converter, bmp.c_str(), path.c_str(), KBMP2GIF_PLAIN) == 0;
+    if (!ok)
+        std::fprintf(stderr, "kview: could not write %s: %s\n", path.c_str(),
+                     converter ? kbmp2gif_error(converter) : "out of memory");
+    kbmp2gif_destroy(converter);
+    std::remove(bmp.c_str());
+    return ok;
+}
+#endif
+
+#ifdef KVIEW_HAVE_GDAL
+// The grid's WKT, or "" (reported) when --crs is not known.
+std::string crs_wkt(const Options& o) {
+    OGRSpatialReference srs;
+    if (!grid_crs(o, &srs)) return {};
+    char* wkt = nullptr;
+    srs.exportToWkt(&wkt);
+    std::string text = wkt ? wkt : "";
+    CPLFree(wkt);
+    return text;
+}
+
+// An RGB GeoTIFF placed in the grid of --crs.
+bool save_tiff(const Options& o, const View& v, HDC dc, const std::string& path) {
+    KgdiSurface s;
+    if (!KgdiGetSurface(dc, &s)) {
+        std::fputs("kview: could not read the drawing surface\n", stderr);
+        return false;
+    }
+    OGRSpatialReference srs;
+    if (!grid_crs(o, &srs)) return false;
+    std::vector<unsigned char> rgb(size_t(s.width) * size_t(s.height) * 3);
+    for (int row = 0; row < s.height; ++row) {
+        const uint32_t* line = reinterpret_cast<const uint32_t*>(
+            reinterpret_cast<const unsigned char*>(s.pixels) + size_t(row) * size_t(s.stride));
+        for (int col = 0; col < s.width; ++col) {
+            unsigned char* p = &rgb[(size_t(row) * size_t(s.width) + size_t(col)) * 3];
+            p[0] = static_cast<unsigned char>(line[col] >> 16);
+            p[1] = static_cast<unsigned char>(line[col] >> 8);
+            p[2] = static_cast<unsigned char>(line[col]);
+        }
+    }
+    GDALAllRegister();
+    GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
+    const char* create_options[] = {"COMPRESS=DEFLATE", "PHOTOMETRIC=RGB", nullptr};
+    GDALDataset* ds = driver ? driver->Create(path.c_str(), s.width, s.height, 3, GDT_Byte,
+                                              const_cast<char**>(create_options))
+                             : nullptr;
+    if (ds == nullptr) {
+        std::fprintf(stderr, "kview: could not write %s: %s\n", path.c_str(), CPLGetLastErrorMsg());
+        return false;
+    }
+    double transform[6] = {double(v.left), v.scale, 0, double(v.top), 0, -v.scale};
+    bool ok = ds->SetGeoTransform(transform) == CE_None && ds->SetSpatialRef(&srs) == CE_None;
+    int bands[3] = {1, 2, 3};
+    ok = ok && ds->RasterIO(GF_Write, 0, 0, s.width, s.height, rgb.data(), s.width, s.height,
+                            GDT_Byte, 3, bands, 3, 3 * s.width, 1, nullptr) == CE_None;
+    GDALClose(ds);
+    if (!ok) {
+        std::fprintf(stderr, "kview: could not write %s: %s\n", path.c_str(), CPLGetLastErrorMsg());
+        std::remove(path.c_str());
+    }
+    return ok;
+}
+#endif
+
+// FILE with its extension's world-file form: first and last letter of the extension and 'w'.
+std::string world_file_name(const std::string& path) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        dot + 2 >= path.size())
+        return path + ".wld";
+    const std::string ext = path.substr(dot + 1);
+    return path.substr(0, dot + 1) + ext.front() + ext.back() + 'w';
+}
+
+// The six lines of a world file (centre of the top-left pixel), and the CRS beside the image.
+bool save_world_file(const Options& o, const View& v) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%.10g\n0\n0\n%.10g\n%.10g\n%.10g\n", v.scale, -v.scale,
+                  v.left + v.scale / 2, v.top - v.scale / 2);
+    const std::string name = world_file_name(o.output);
+    if (!write_bytes(name, reinterpret_cast<const unsigned char*>(text), std::strlen(text)))
+        return false;
+#ifdef KVIEW_HAVE_GDAL
+    if (o.format != Format::kTiff) {
+        const std::string wkt = crs_wkt(o);
+        if (wkt.empty()) return false;
+        std::string xml = "<PAMDataset>\n  <SRS>";
+        for (char c : wkt) {
+            if (c == '&')
+                xml += "&amp;";
+            else if (c == '<')
+                xml += "&lt;";
+            else if (c == '>')
+                xml += "&gt;";
+            else if (c == '"')
+                xml += "&quot;";
+            else
+                xml += c;
+        }
+        xml += "</SRS>\n</PAMDataset>\n";
+        const std::string aux = o.output + ".aux.xml";
+        if (!write_bytes(aux, reinterpret_cast<const unsigned char*>(xml.data()), xml.size()))
+            return false;
+    }
+#endif
+    return true;
+}
+
+// Writes the image in the chosen format (and its world file).
+bool save(const Options& o, const View& v, HDC dc) {
+    bool ok = false;
+    switch (o.format) {
+        case Format::kPng:
+        case Format::kBmp:
+            ok = KgdiSaveImage(dc, o.output.c_str(),
+                               o.format == Format::kPng ? KGDI_FILE_PNG : KGDI_FILE_BMP);
+            if (!ok) std::fprintf(stderr, "kview: could not write %s\n", o.output.c_str());
+            break;
+        case Format::kBmp8:
+            ok = save_bmp8(v, o.output);
+            break;
+        case Format::kGif:
+#ifdef KVIEW_HAVE_GIF
+            ok = save_gif(dc, o.output);
+#endif
+            break;
+        case Format::kTiff:
+#ifdef KVIEW_HAVE_GDAL
+            ok = save_tiff(o, v, dc, o.output);
+#endif
+            break;
+        case Format::kNone:
+            break;
+    }
+    return ok && (!o.world_file || save_world_file(o, v));
+}
+
 // Draws the view and its overlays into `dc` and saves it. Returns the exit status.
-int render(const Options& o, HDC dc) {
-    const RECT all{0, 0, o.width, o.height};
+int render(const Options& o, const View& v, HDC dc) {
+    const RECT all{0, 0, v.width, v.height};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
 
-    long left = o.x;
-    long top = o.y;
-    if (o.has_centre) {
-        left = o.x - std::lround(o.width * o.scale / 2);
-        top = o.y + std::lround(o.height * o.scale / 2);
-    }
-    if (!fits_int(left) || !fits_int(top)) {
-        std::fputs("kview: the view reaches beyond the world's coordinate range\n", stderr);
-        return 1;
-    }
-    if (dlldraw(dc, static_cast<int>(left), static_cast<int>(top), o.width, o.height, o.scale,
+    if (dlldraw(dc, static_cast<int>(v.left), static_cast<int>(v.top), v.width, v.height, v.scale,
                 o.layers.c_str()) != 0) {
         std::fputs("kview: the engine refused to draw the view\n", stderr);
         return 1;
     }
     if (!o.track.empty()) {
         if (dllhisload(o.track.c_str()) == -1) {
-            std::fprintf(stderr, "kview: no track points could be read from %s\n",
-                         o.track.c_str());
+            std::fprintf(stderr, "kview: no track points could be read from %s\n", o.track.c_str());
             return 1;
         }
-        const long right = left + std::lround(o.width * o.scale);
-        const long bottom = top - std::lround(o.height * o.scale);
-        dllhisdraw(static_cast<int>(left), static_cast<int>(std::max(bottom, long{INT32_MIN})),
-                   static_cast<int>(std::min(right, long{INT32_MAX})), static_cast<int>(top));
+        const long right = v.left + std::lround(v.width * v.scale);
+        const long bottom = v.top - std::lround(v.height * v.scale);
+        dllhisdraw(static_cast<int>(v.left), static_cast<int>(std::max(bottom, long{INT32_MIN})),
+                   static_cast<int>(std::min(right, long{INT32_MAX})), static_cast<int>(v.top));
         dllhisfree();
     }
     if (o.pois) dlldraw44(o.poi_category, o.poi_mode);
-
-    const int format = ends_with(o.output, ".png") ? KGDI_FILE_PNG : KGDI_FILE_BMP;
-    if (!KgdiSaveImage(dc, o.output.c_str(), format)) {
-        std::fprintf(stderr, "kview: could not write %s\n", o.output.c_str());
-        return 1;
-    }
-    return 0;
+    return save(o, v, dc) ? 0 : 1;
 }
 
 }  // namespace
@@ -209,6 +633,8 @@ int main(int argc, char** argv) {
     Options o;
     const int parsed = parse(argc, argv, o);
     if (parsed != 0) return parsed == 2 ? 0 : 2;
+    View v;
+    if (!make_view(o, &v)) return 1;
 
     std::string path = o.data;
     if (path.back() != '/') path += '/';
@@ -218,14 +644,14 @@ int main(int argc, char** argv) {
     }
 
     HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = dc ? CreateCompatibleBitmap(dc, o.width, o.height) : nullptr;
+    HBITMAP bitmap = dc ? CreateCompatibleBitmap(dc, v.width, v.height) : nullptr;
     if (bitmap == nullptr) {
         std::fputs("kview: could not make a drawing surface of that size\n", stderr);
         if (dc) DeleteDC(dc);
         return 1;
     }
     HGDIOBJ old = SelectObject(dc, bitmap);
-    const int status = render(o, dc);
+    const int status = render(o, v, dc);
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
