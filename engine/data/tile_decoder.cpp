@@ -173,7 +173,7 @@ const char* decode_tile(const uint8_t* bytes, std::size_t size, TileSlot& slot) 
             FeatureRecord{in.i16(at + fmt::kRecType),     count, int32_t(vertex_last + 1), {}, name,
                           in.i16(at + fmt::kRoadDistrict)};
         bounded_text_copy(rec->code, in.at(at + fmt::kRoadCode), fmt::kRoadCodeBytes);
-        Vertex* v = slot.vertices + vertex_last + 1;
+        Vertex* v = slot.vertices + (vertex_last + 1);
         Vertex prev{x, y};
         *v++ = prev;
         const uint8_t* d = in.at(std::size_t(delta));

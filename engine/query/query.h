@@ -117,7 +117,7 @@ class ReportFile {
 
     bool open(const char* name) noexcept;
     void write(const char* bytes, std::size_t n) noexcept;
-    void text(const char* s) noexcept;  // up to its NUL
+    void text(const char* s) noexcept;  // up to its NUL; CR and LF written as blanks
     void number(int64_t v) noexcept;    // signed decimal
     void blanks(int n) noexcept;
     void line_end() noexcept { write("\r\n", 2); }  // CR LF on disk

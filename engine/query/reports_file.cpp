@@ -102,8 +102,18 @@ void ReportFile::write(const char* bytes, std::size_t n) noexcept {
     }
 }
 
+// Names and notes come from the data files: a CR or LF byte in them is written as a blank, so
+// that only line_end() ends a line and every line stays one record.
 void ReportFile::text(const char* s) noexcept {
-    write(s, std::strlen(s));
+    while (*s != '\0') {
+        const std::size_t n = std::strcspn(s, "\r\n");
+        write(s, n);
+        s += n;
+        if (*s != '\0') {
+            write(" ", 1);
+            ++s;
+        }
+    }
 }
 
 void ReportFile::number(int64_t v) noexcept {
