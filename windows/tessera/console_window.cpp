@@ -68,7 +68,16 @@ ConsoleWindow::ConsoleWindow(EngineBinding& engine, std::function<void()> onClos
         logLine("cannot create the console window: error %lu", GetLastError());
         raiseError(kErrOutOfMemory);
     }
-    font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+    // A 9-point Traditional Chinese font, so that the Big5 captions show where the system's
+    // default font has no such glyphs.
+    LOGFONTW face = {};
+    face.lfHeight = -12;
+    face.lfWeight = FW_NORMAL;
+    face.lfCharSet = CHINESEBIG5_CHARSET;
+    face.lfQuality = DEFAULT_QUALITY;
+    wcscpy(face.lfFaceName, L"PMingLiU");
+    font_ = CreateFontIndirectW(&face);
+    if (font_ == nullptr) font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     auto make = [&](const wchar_t* kind, const std::wstring& caption, DWORD extra, int left,
                     int top, int width, int height, int id) {
         HWND control = CreateWindowExW(
@@ -99,7 +108,9 @@ ConsoleWindow::ConsoleWindow(EngineBinding& engine, std::function<void()> onClos
         converter_ = std::make_unique<ConverterBinding>();
     } catch (...) {
         picture_.reset();
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
+        if (font_ != GetStockObject(DEFAULT_GUI_FONT)) DeleteObject(font_);
         throw;
     }
     // Form_Load: the size boxes show the inner size of P.
@@ -112,6 +123,7 @@ ConsoleWindow::~ConsoleWindow() {
     picture_.reset();
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
+    if (font_ != GetStockObject(DEFAULT_GUI_FONT)) DeleteObject(font_);
 }
 
 void ConsoleWindow::show() {
