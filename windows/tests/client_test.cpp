@@ -414,6 +414,28 @@ TEST(TypeLibrary, DescribesTheClassAndItsInterface) {
     library->Release();
 }
 
+// The version block: version 1.00, the names, and the self-registration entry.
+TEST(VersionBlock, NamesTheProgramAndOffersSelfRegistration) {
+    const std::wstring path = appDir() + L"\\tessera.exe";
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+    ASSERT_GT(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
+    auto value = [&](const wchar_t* name) -> std::wstring {
+        void* text = nullptr;
+        UINT length = 0;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+        if (!VerQueryValueW(block.data(), key.c_str(), &text, &length)) return L"(absent)";
+        return static_cast<const wchar_t*>(text);
+    };
+    EXPECT_EQ(value(L"FileVersion"), L"1.00");
+    EXPECT_EQ(value(L"ProductVersion"), L"1.00");
+    EXPECT_EQ(value(L"ProductName"), L"tessera");
+    EXPECT_EQ(value(L"InternalName"), L"tessera");
+    EXPECT_EQ(value(L"OriginalFilename"), L"tessera.exe");
+    EXPECT_EQ(value(L"OLESelfRegister"), L"");
+}
+
 std::wstring registryValue(const std::wstring& key) {
     wchar_t value[1024] = L"";
     DWORD size = sizeof value;

@@ -112,6 +112,16 @@ else
   fail "export table"
 fi
 
+# The engine's module-definition files list what the Linux version scripts export.
+for lib in kestrel kestrelsrv; do
+  if diff <(sed -n 's/^ *\([a-z0-9]*\) @[0-9]*$/\1/p' "$here/../engine/$lib.def" | sort) \
+          <(sed -n 's/^ *\([a-z0-9]*\);$/\1/p' "$here/../../engine/$lib.map" | sort) >/dev/null; then
+    ok "$lib.def lists the exports of $lib.map"
+  else
+    fail "$lib.def and $lib.map differ"
+  fi
+done
+
 # Without the converter (neither registered nor beside the program) the window cannot load.
 run 'C:\tessera\tessera.exe' /unregserver || true
 run regsvr32 /u /s 'C:\tessera\BMP2GIF.OCX' || fail "regsvr32 /u BMP2GIF.OCX"
