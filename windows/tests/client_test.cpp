@@ -359,6 +359,144 @@ TEST_F(Server, MyendEndsTheServerWhileAnotherObjectIsHeld) {
     EXPECT_EQ(V_I4(&fresh.result), 4);
 }
 
+struct Control {
+    HWND hwnd;
+    std::wstring kind;
+    RECT rect;  // in the form's client coordinates
+};
+
+std::vector<Control> controlsOf(HWND form) {
+    std::vector<HWND> children;
+    EnumChildWindows(
+        form,
+        [](HWND child, LPARAM list) {
+            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    std::vector<Control> controls;
+    for (HWND child : children) {
+        wchar_t kind[64];
+        GetClassNameW(child, kind, 64);
+        RECT rect;
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+        controls.push_back({child, kind, rect});
+    }
+    return controls;
+}
+
+std::wstring textOf(HWND control) {
+    wchar_t text[256] = L"";
+    SendMessageW(control, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+// The console window, seen from outside as an operator sees it: its controls at their design
+// positions (twips / 15) with their captions, the size boxes filled at load, and the buttons.
+TEST_F(Server, ConsoleWindowAsDesigned) {
+    Call show;
+    client.call(show, L"show", {});
+    ASSERT_EQ(show.hr, S_OK);
+    HWND form = FindWindowW(L"tesseraForm", L"tessera");
+    ASSERT_NE(form, nullptr);
+    RECT client_area;
+    GetClientRect(form, &client_area);
+    EXPECT_EQ(client_area.right, 6015 / 15);
+    EXPECT_EQ(client_area.bottom, 5655 / 15);
+
+    const struct {
+        const wchar_t* kind;
+        const wchar_t* text;
+        int left, top, width, height;  // twips
+    } design[] = {
+        {L"Button", L"\u6e05\u5716", 3240, 0, 615, 255},  // clear picture
+        {L"Button", L"\u5bec\u9ad8", 4080, 0, 615, 255},  // width, height
+        {L"Edit", L" 276", 5400, 0, 495, 270},
+        {L"Edit", L" 356", 4800, 0, 495, 270},
+        {L"Button", L"\u79c0\u5716", 2520, 0, 615, 255},  // show picture
+        {L"Edit", L"20", 2040, 0, 375, 270},
+        {L"Edit", L"2771234", 1200, 0, 735, 270},
+        {L"Edit", L"301234", 360, 0, 735, 270},
+        {L"tesseraPicture", L"", 240, 720, 5400, 4200},
+        {L"Static", L"\u524d\u6b21\u6642\u9593", 1080, 360, 720, 180},  // last time
+        {L"Static", L"", 1800, 360, 2055, 255},
+        {L"Static", L"\u72c0\u614b", 120, 360, 360, 180},  // status
+        {L"Static", L"xy", 120, 0, 180, 180},
+        {L"Static", L"", 480, 360, 495, 255},
+    };
+    const std::vector<Control> controls = controlsOf(form);
+    auto find = [&](int left, int top) -> const Control* {
+        for (const Control& c : controls) {
+            if (c.rect.left == left / 15 && c.rect.top == top / 15) return &c;
+        }
+        return nullptr;
+    };
+    for (const auto& d : design) {
+        const Control* c = find(d.left, d.top);
+        ASSERT_NE(c, nullptr) << d.left << "," << d.top;
+        EXPECT_EQ(_wcsicmp(c->kind.c_str(), d.kind), 0) << d.left << "," << d.top;
+        EXPECT_EQ(c->rect.right - c->rect.left, d.width / 15) << d.left << "," << d.top;
+        EXPECT_EQ(c->rect.bottom - c->rect.top, d.height / 15) << d.left << "," << d.top;
+        EXPECT_EQ(textOf(c->hwnd), d.text) << d.left << "," << d.top;
+    }
+    const Control* picture = find(240, 720);
+    ASSERT_NE(picture, nullptr);
+
+    // The draw button with the initial texts leaves both labels alone.
+    SendMessageW(find(2520, 0)->hwnd, BM_CLICK, 0, 0);
+    EXPECT_EQ(textOf(find(480, 360)->hwnd), L"");
+    EXPECT_EQ(textOf(find(1800, 360)->hwnd), L"");
+
+    // The size button sets the outer size of P from the two boxes; draw2 then exports that.
+    SendMessageW(find(4800, 0)->hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"200"));
+    SendMessageW(find(5400, 0)->hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"150abc"));
+    SendMessageW(find(4080, 0)->hwnd, BM_CLICK, 0, 0);
+    RECT inner;
+    GetClientRect(picture->hwnd, &inner);
+    EXPECT_EQ(inner.right, 196);
+    EXPECT_EQ(inner.bottom, 146);
+
+    Arg x = Arg::i4(301234), y = Arg::i4(2771234), mp = Arg::r8(20);
+    SAFEARRAY* array = byteArray(0, 600000);
+    Arg b;
+    V_VT(&b.v) = VT_ARRAY | VT_UI1 | VT_BYREF;
+    V_ARRAYREF(&b.v) = &array;
+    Call two;
+    client.call(two, L"draw2", {&x.v, &y.v, &mp.v, &b.v});
+    ASSERT_EQ(two.hr, S_OK);
+    const auto* info = reinterpret_cast<const BITMAPINFOHEADER*>(
+        static_cast<const unsigned char*>(array->pvData) + sizeof(BITMAPFILEHEADER));
+    EXPECT_EQ(info->biWidth, 196);
+    EXPECT_EQ(info->biHeight, 146);
+    SafeArrayDestroy(array);
+    // After draw2 the status is empty and the time stamp reads "yy_mm_dd hh:mm:ss".
+    EXPECT_EQ(textOf(find(480, 360)->hwnd), L"");
+    EXPECT_EQ(textOf(find(1800, 360)->hwnd).size(), 17u);
+}
+
+// Closing the window while no object is alive ends the server; while an object is alive
+// the server stays.
+TEST_F(Server, ClosingTheWindowEndsTheServerWhenNoObjectIsAlive) {
+    Call show;
+    client.call(show, L"show", {});
+    ASSERT_EQ(show.hr, S_OK);
+    HWND form = FindWindowW(L"tesseraForm", L"tessera");
+    ASSERT_NE(form, nullptr);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(form, &pid);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(process, nullptr);
+
+    // Released with the window loaded: the server stays.
+    client.release();
+    EXPECT_EQ(WaitForSingleObject(process, 1000), static_cast<DWORD>(WAIT_TIMEOUT));
+    // The operator closes the window: nothing keeps the server any more.
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(process);
+}
+
 // The type library in the program: library tessera 111.0, an application object with a
 // predeclared instance that clients can create, a hidden dual interface.
 TEST(TypeLibrary, DescribesTheClassAndItsInterface) {
