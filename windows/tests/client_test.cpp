@@ -365,15 +365,14 @@ struct Control {
     RECT rect;  // in the form's client coordinates
 };
 
+BOOL CALLBACK collectChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
 std::vector<Control> controlsOf(HWND form) {
     std::vector<HWND> children;
-    EnumChildWindows(
-        form,
-        [](HWND child, LPARAM list) {
-            reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
+    EnumChildWindows(form, collectChild, reinterpret_cast<LPARAM>(&children));
     std::vector<Control> controls;
     for (HWND child : children) {
         wchar_t kind[64];
