@@ -222,6 +222,8 @@ SAFEARRAY* byteArray(LONG lower, ULONG count) {
 // draw2 fills a byte array by reference from element 0: the RLE8 BMP of the view. An array
 // without element 0, or too short for the view, is error 9.
 TEST_F(Server, Draw2FillsAByteArrayByReference) {
+    Client second;  // a second object: the data set is loaded only once
+    ASSERT_EQ(second.create(), S_OK);
     Arg x = Arg::i4(301234), y = Arg::i4(2771234), mp = Arg::r8(20);
     SAFEARRAY* array = byteArray(0, 600000);
     Arg b;
@@ -242,6 +244,10 @@ TEST_F(Server, Draw2FillsAByteArrayByReference) {
     EXPECT_EQ(info->biBitCount, 8);
     EXPECT_EQ(info->biCompression, static_cast<DWORD>(BI_RLE8));
     EXPECT_EQ(info->biSizeImage, static_cast<DWORD>(count));
+    // The stand-in engine's report: one sdllinit for two objects (the fixture's and this
+    // one), with AppDir\kgrid\ and AppDir\tmp\.
+    EXPECT_EQ(file->bfReserved1, 1);
+    EXPECT_EQ(file->bfReserved2, 1);
     SafeArrayDestroy(array);
 
     // Bounds 1..n: element 0 is missing.

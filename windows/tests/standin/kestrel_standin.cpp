@@ -10,11 +10,14 @@
 //   sdllgetbmp  writes the last view as an 8-bit RLE8 BMP (1078-byte header) into the
 //               buffer and returns the number of image bytes; -1 without a view
 //   sdllgetimgfile  writes the same image to "rle<n>.bmp" in the temporary folder
-// It also records how often sdllinit ran (sdllinit_calls, for the tests).
+// For the tests it reports, in the reserved fields of the exported BMP's file header, how
+// often sdllinit ran (bfReserved1) and whether its two folders were AppDir\kgrid\ and
+// AppDir\tmp\ of one existing AppDir (bfReserved2 = 1).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -27,7 +30,13 @@ struct View {
 
 bool loaded = false;
 int initCalls = 0;
+bool foldersAsExpected = false;
 char tmpDir[260] = "";
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
 
 // Encodes one row of 8-bit indexes in the BMP format's RLE8 scheme: runs of equal bytes as
 // (count, value) pairs, at most 255 each.
@@ -81,6 +90,8 @@ std::vector<unsigned char> exportView() {
     head.bfType = 0x4D42;
     head.bfOffBits = 1078;
     head.bfSize = static_cast<DWORD>(1078 + image.size());
+    head.bfReserved1 = static_cast<WORD>(initCalls);
+    head.bfReserved2 = foldersAsExpected ? 1 : 0;
     BITMAPINFOHEADER bih = {};
     bih.biSize = sizeof bih;
     bih.biWidth = view.width;
@@ -111,6 +122,10 @@ int WINAPI sdllinit(const char* dataDir, const char* tempDir) {
     ++initCalls;
     loaded = true;
     std::snprintf(tmpDir, sizeof tmpDir, "%s", tempDir != nullptr ? tempDir : "");
+    const std::string data = dataDir != nullptr ? dataDir : "";
+    const std::string temp = tmpDir;
+    foldersAsExpected = endsWith(data, "\\kgrid\\") && endsWith(temp, "\\tmp\\") &&
+                        data.substr(0, data.size() - 7) == temp.substr(0, temp.size() - 5);
     const DWORD attributes = GetFileAttributesA(dataDir);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1
                                                                                             : -1;
@@ -159,10 +174,6 @@ int WINAPI sdllgetimgfile(char* name) {
     std::fclose(out);
     std::snprintf(name, 260, "%s", path);
     return static_cast<int>(file.size() - 1078);
-}
-
-int WINAPI sdllinit_calls() {
-    return initCalls;
 }
 
 }  // extern "C"
