@@ -19,6 +19,10 @@ packages=(
   python3 python3-pil python3-dbus imagemagick xvfb xauth x11-apps libglib2.0-bin
   # manual pages and Debian packages (man/update.sh, cpack -G DEB, the package test)
   help2man lintian dpkg-dev
+  # the Windows build (scripts/build-windows.sh): cross compilers, widl, the platform's IDL
+  # files, GoogleTest sources, and Wine in both bitnesses to run the tests
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev googletest
+  wine wine64 wine32:i386
 )
 
 missing=()
@@ -37,5 +41,9 @@ echo "install-deps: installing ${missing[*]}"
 SUDO=
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
+# wine32 is an i386 package.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Runs the Windows tests of one build folder under Wine, in a fresh Wine prefix of its own
+# that is deleted afterwards, on a virtual X display (the console window needs one).
+#
+#   windows/tests/run-tests.sh build-win32|build-win64
+#
+# Stages the server's application folder in the prefix (tessera.exe, BMP2GIF.OCX, the test
+# stand-in for kestrel.dll, kgrid\ and tmp\), registers it, and runs the C++ client, the
+# VBScript and JScript clients (Wine's cscript), the registry and export-table checks, and the
+# same client again against folders without the converter and without the engine.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+
+if [ -z "${TESSERA_TEST_DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1024x768x24" env TESSERA_TEST_DISPLAY=1 bash "$0" "$@"
+fi
+
+if x86_64-w64-mingw32-objdump -f "$build/app/tessera.exe" | grep -q 'pei-x86-64'; then
+  bits=64; objdump=x86_64-w64-mingw32-objdump
+else
+  bits=32; objdump=i686-w64-mingw32-objdump
+fi
+start=$(date +%s)
+failures=0
+ok() { echo "ok   win$bits: $*"; }
+fail() { echo "FAIL win$bits: $*"; failures=$((failures + 1)); }
+
+WINEPREFIX=$(mktemp -d /tmp/tessera-wine.XXXXXX)
+export WINEPREFIX WINEDEBUG=-all WINEARCH=win$bits WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+wineboot -i >/dev/null 2>&1
+wineserver -w
+wineserver -p 60  # stays up between the steps below
+drive=$WINEPREFIX/drive_c
+
+# The application folder, as an installation lays it out.
+stage() {  # stage FOLDER [without FILE...]
+  local folder=$drive/$1; shift
+  mkdir -p "$folder/kgrid" "$folder/tmp"
+  cp "$build/app/tessera.exe" "$build/app/BMP2GIF.OCX" "$build/standin/kestrel.dll" "$folder/"
+  for f in "$@"; do rm -f "$folder/$f"; done
+}
+stage tessera
+# A second copy of the engine at the old absolute path: the server must not draw through it,
+# or the view would land in another instance than the one sdllgetbmp reads.
+mkdir -p "$drive/winnt/system32"
+cp "$build/standin/kestrel.dll" "$drive/winnt/system32/kestrel.dll"
+
+run() { wine "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+regkey() { wine reg query "$1" >/dev/null 2>&1; }
+
+# Registration.
+if run 'C:\tessera\tessera.exe' /regserver; then ok "/regserver"; else fail "/regserver"; fi
+run regsvr32 /s 'C:\tessera\BMP2GIF.OCX' || fail "regsvr32 BMP2GIF.OCX"
+clsid=$(wine reg query 'HKCR\tessera.tesseraClass\CLSID' /ve 2>/dev/null | tr -d '\r' |
+        grep -o '{[0-9A-F-]*}' || true)
+for key in 'HKCR\TypeLib\{2D8AB3C4-BFFE-4247-9C28-DF6297F9E359}\6f.0' \
+           'HKCR\Interface\{FFB1E4C6-D57D-44C0-AC69-A8BA852460AE}' 'HKCR\BMP2GIFLib.BMP2GIF\CLSID'; do
+  if [ -n "$clsid" ] && regkey "$key"; then ok "registered $key"; else fail "not registered: $key"; fi
+done
+
+# The C++ client.
+export TESSERA_APP_DIR='C:\tessera'
+if TESSERA_PHASE=main run "$build/tests/tessera_client_test.exe" --gtest_brief=1; then
+  ok "C++ client"
+else
+  fail "C++ client"
+fi
+
+# Script clients; each prints the names of the GIF files it received.
+gifs=()
+for script in client.vbs client.js; do
+  cp "$here/scripts/$script" "$drive/tessera/"
+  if out=$(run cscript //nologo "C:\\tessera\\$script"); then ok "$script"; else fail "$script"; fi
+  echo "$out" | grep -v '^GIF ' | sed "s/^/  $script: /"
+  while read -r name; do gifs+=("$name"); done < <(echo "$out" | sed -n 's/^GIF //p')
+  if [ $script = client.vbs ]; then
+    # The console window that client.vbs showed last, for a look.
+    sleep 1
+    import -display "$DISPLAY" -window root "$build/console-window.png" 2>/dev/null || true
+  fi
+done
+
+# The GIF files decode, keep the picture box's background and show what the engine drew.
+if /usr/bin/python3 - "$drive/tessera/tmp" "${gifs[@]}" <<'PY'; then ok "GIF files decode"; else fail "GIF files"; fi
+import sys
+from PIL import Image
+folder, names = sys.argv[1], sys.argv[2:]
+assert len(names) == 3, names
+for name in names:
+    image = Image.open(f"{folder}/{name}")
+    image.load()
+    assert image.format == "GIF", name
+    rgb = image.convert("RGB")
+    w, h = rgb.size
+    assert rgb.getpixel((w - 1, 0)) == (255, 255, 192), (name, rgb.getpixel((w - 1, 0)))
+    refused = name.startswith("J8")  # the engine refused the scale: nothing drawn
+    frame = rgb.getpixel((2, h // 2))
+    assert frame == ((255, 255, 192) if refused else (0, 0, 255)), (name, frame)
+PY
+if ls "$drive/tessera/tmp/"*.bmp >/dev/null 2>&1; then fail "draw left BMP files behind"; fi
+
+# The export table of the engine stand-in, as the engine's own libraries are checked.
+if bash "$here/check-exports.sh" "$objdump" "$build/standin/kestrel.dll" "$here/standin/kestrel_standin.def"; then
+  ok "export table"
+else
+  fail "export table"
+fi
+
+# The engine's module-definition files list what the Linux version scripts export.
+for lib in kestrel kestrelsrv; do
+  if diff <(sed -n 's/^ *\([a-z0-9]*\) @[0-9]*$/\1/p' "$here/../engine/$lib.def" | sort) \
+          <(sed -n 's/^ *\([a-z0-9]*\);$/\1/p' "$here/../../engine/$lib.map" | sort) >/dev/null; then
+    ok "$lib.def lists the exports of $lib.map"
+  else
+    fail "$lib.def and $lib.map differ"
+  fi
+done
+
+# Without the converter (neither registered nor beside the program) the window cannot load.
+run 'C:\tessera\tessera.exe' /unregserver || true
+run regsvr32 /u /s 'C:\tessera\BMP2GIF.OCX' || fail "regsvr32 /u BMP2GIF.OCX"
+stage noconverter BMP2GIF.OCX
+run 'C:\noconverter\tessera.exe' /regserver || fail "/regserver in noconverter"
+if TESSERA_APP_DIR='C:\noconverter' TESSERA_PHASE=no-converter \
+   run "$build/tests/tessera_client_test.exe" --gtest_brief=1 --gtest_filter='NoConverter.*'; then
+  ok "no converter"
+else
+  fail "no converter"
+fi
+run 'C:\noconverter\tessera.exe' /unregserver || true
+
+# Without the engine: creation fails with error 48, even with a kestrel.dll planted in the
+# client's (and so the server's) current directory.
+stage noengine kestrel.dll
+mkdir -p "$drive/planted"
+cp "$build/standin/kestrel.dll" "$drive/planted/"
+run 'C:\noengine\tessera.exe' /regserver || fail "/regserver in noengine"
+if (cd "$drive/planted" && TESSERA_APP_DIR='C:\noengine' TESSERA_PHASE=no-engine \
+    run "$build/tests/tessera_client_test.exe" --gtest_brief=1 --gtest_filter='NoEngine.*'); then
+  ok "no engine"
+else
+  fail "no engine"
+fi
+
+# /unregserver removes what /regserver wrote.
+if run 'C:\noengine\tessera.exe' /unregserver; then ok "/unregserver"; else fail "/unregserver"; fi
+for key in 'HKCR\tessera.tesseraClass' 'HKCR\TypeLib\{2D8AB3C4-BFFE-4247-9C28-DF6297F9E359}'; do
+  if regkey "$key"; then fail "still registered: $key"; else ok "removed $key"; fi
+done
+if TESSERA_PHASE=unregistered run "$build/tests/tessera_client_test.exe" --gtest_brief=1 \
+     --gtest_filter='Registration.*'; then
+  ok "unregistered"
+else
+  fail "unregistered"
+fi
+
+echo "win$bits: $failures failure(s) in $(( $(date +%s) - start )) s"
+[ "$failures" -eq 0 ]
