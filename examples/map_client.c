@@ -82,14 +82,15 @@ int main(int argc, char** argv) {
     char path[4096];
     snprintf(path, sizeof path, "%sview.bmp", out_dir);
     FILE* out = fopen(path, "wb");
-    if (out == NULL || fwrite(image, 1, (size_t)n + BMP_HEADER_BYTES, out) != (size_t)n + BMP_HEADER_BYTES) {
+    if (out == NULL ||
+        fwrite(image, 1, (size_t)n + BMP_HEADER_BYTES, out) != (size_t)n + BMP_HEADER_BYTES) {
         fprintf(stderr, "map_client: cannot write %s\n", path);
         if (out != NULL) fclose(out);
         goto done;
     }
     if (fclose(out) != 0) goto done;
-    printf("sdllgetbmp: %d bytes of RLE8 pixels, %d bytes written to %s\n", n,
-           n + BMP_HEADER_BYTES, path);
+    printf("sdllgetbmp: %d bytes of RLE8 pixels, %d bytes written to %s\n", n, n + BMP_HEADER_BYTES,
+           path);
 
     /* 5. The same picture as a temporary file of the library. */
     char name[NAME_ROOM];

@@ -23,7 +23,7 @@ constexpr int kHeaderBytes = 1078;
 
 // A memory context holding a map-like picture, made the last view for the whole run.
 class MapLikeView {
-public:
+  public:
     MapLikeView() {
         dc_ = CreateCompatibleDC(nullptr);
         bitmap_ = CreateCompatibleBitmap(dc_, kWidth, kHeight);
@@ -43,7 +43,8 @@ public:
         for (int i = 0; i < 60; ++i) {
             HPEN pen = CreatePen(PS_SOLID, 1 + i % 4, colours[i % 4]);
             HGDIOBJ old = SelectObject(dc_, pen);
-            POINT line[3] = {{(i * 37) % kWidth, 0}, {(i * 53) % kWidth, kHeight / 2},
+            POINT line[3] = {{(i * 37) % kWidth, 0},
+                             {(i * 53) % kWidth, kHeight / 2},
                              {(i * 71) % kWidth, kHeight}};
             Polyline(dc_, line, 3);
             SelectObject(dc_, old);
@@ -60,7 +61,7 @@ public:
         DeleteObject(bitmap_);
     }
 
-private:
+  private:
     HDC dc_;
     HBITMAP bitmap_;
     HGDIOBJ previous_;

@@ -8,12 +8,12 @@
  *  - GetDIBits: BI_RLE8 of a map-like 356 x 276 image (roads, areas, labels), and 32-bit
  *    BI_RGB for comparison.
  */
-#include "kgdi.h"
-
 #include <benchmark/benchmark.h>
 
 #include <random>
 #include <vector>
+
+#include "kgdi.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ constexpr int kMaxStep = 6;
 
 /* A memory context with a view-sized bitmap. */
 class View {
-public:
+  public:
     View() {
         dc_ = CreateCompatibleDC(nullptr);
         bitmap_ = CreateCompatibleBitmap(dc_, kWidth, kHeight);
@@ -41,7 +41,7 @@ public:
     HDC dc() const { return dc_; }
     HBITMAP bitmap() const { return bitmap_; }
 
-private:
+  private:
     HDC dc_;
     HBITMAP bitmap_;
     HGDIOBJ old_;
@@ -50,7 +50,8 @@ private:
 /* Road pieces: polylines of kSegments steps of up to kMaxStep pixels, some reaching out. */
 std::vector<POINT> RoadPieces() {
     std::mt19937 rng(42);
-    std::uniform_int_distribution<int> x0(-10, kWidth + 10), y0(-10, kHeight + 10), step(-kMaxStep, kMaxStep);
+    std::uniform_int_distribution<int> x0(-10, kWidth + 10), y0(-10, kHeight + 10),
+        step(-kMaxStep, kMaxStep);
     std::vector<POINT> pts;
     pts.reserve(kPolylines * (kSegments + 1));
     for (int i = 0; i < kPolylines; ++i) {
@@ -71,7 +72,8 @@ void BM_Polyline(benchmark::State& state) {
     HPEN pen = CreatePen(PS_SOLID, static_cast<int>(state.range(0)), RGB(250, 200, 60));
     HGDIOBJ old = SelectObject(view.dc(), pen);
     for (auto _ : state) {
-        for (int i = 0; i < kPolylines; ++i) Polyline(view.dc(), &pts[static_cast<size_t>(i) * (kSegments + 1)], kSegments + 1);
+        for (int i = 0; i < kPolylines; ++i)
+            Polyline(view.dc(), &pts[static_cast<size_t>(i) * (kSegments + 1)], kSegments + 1);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * kPolylines);
@@ -104,7 +106,8 @@ BENCHMARK(BM_PolygonFill)->Unit(benchmark::kMicrosecond);
 void BM_TextOutBig5Label(benchmark::State& state) {
     View view;
     // Ten Big5 characters (twenty bytes).
-    const char label[] = "\xA4\xA4\xA5\xC1\xB8\xF4\xA4\x40\xAC\x71\xAB\xC8\xB9\x42\xAA\xE1\xA5\x78\xA5\x5F";
+    const char label[] =
+        "\xA4\xA4\xA5\xC1\xB8\xF4\xA4\x40\xAC\x71\xAB\xC8\xB9\x42\xAA\xE1\xA5\x78\xA5\x5F";
     SetBkMode(view.dc(), TRANSPARENT);
     TextOutA(view.dc(), 0, 0, label, 20);  // fill the glyph cache
     int x = 0;
@@ -138,7 +141,8 @@ void DrawMap(const View& view) {
         SelectObject(dc, pen);
         POINT line[4];
         line[0] = {x(rng), y(rng)};
-        for (int k = 1; k < 4; ++k) line[k] = {line[k - 1].x + d(rng) / 2, line[k - 1].y + d(rng) / 2};
+        for (int k = 1; k < 4; ++k)
+            line[k] = {line[k - 1].x + d(rng) / 2, line[k - 1].y + d(rng) / 2};
         Polyline(dc, line, 4);
         SelectObject(dc, GetStockObject(NULL_PEN));
         DeleteObject(pen);
@@ -166,9 +170,10 @@ void BM_GetDIBitsRle8(benchmark::State& state) {
     std::vector<uint8_t> out(static_cast<size_t>(kWidth) * kHeight);
     Info256 info{};
     for (auto _ : state) {
-        info.h = BITMAPINFOHEADER{40, kWidth, kHeight, 1, 8, BI_RLE8, static_cast<DWORD>(out.size()), 0, 0, 0, 0};
-        if (GetDIBits(view.dc(), view.bitmap(), 0, kHeight, out.data(), reinterpret_cast<BITMAPINFO*>(&info),
-                      DIB_RGB_COLORS) != kHeight)
+        info.h = BITMAPINFOHEADER{
+            40, kWidth, kHeight, 1, 8, BI_RLE8, static_cast<DWORD>(out.size()), 0, 0, 0, 0};
+        if (GetDIBits(view.dc(), view.bitmap(), 0, kHeight, out.data(),
+                      reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != kHeight)
             state.SkipWithError("GetDIBits failed");
         benchmark::DoNotOptimize(out.data());
     }

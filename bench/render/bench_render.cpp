@@ -13,13 +13,13 @@
 // labels, a catalogue and a base map) is written with the data-set writer into a temporary
 // directory first.
 #include <benchmark/benchmark.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 
 #include "data/store.h"
 #include "kgdi.h"
@@ -34,9 +34,9 @@ namespace render = kestrel::render;
 constexpr const char* kServerLayers = "00210000";
 constexpr int32_t kCityX = 300000;  // centre of the synthetic city
 constexpr int32_t kCityY = 2770000;
-constexpr int kCityTiles = 4;       // tiles on a side
-constexpr int kBlock = 100;         // metres between roads
-constexpr int kVertexStep = 50;     // metres between road vertices
+constexpr int kCityTiles = 4;    // tiles on a side
+constexpr int kBlock = 100;      // metres between roads
+constexpr int kVertexStep = 50;  // metres between road vertices
 
 bool file_exists(const std::string& path) {
     struct stat st;
@@ -63,8 +63,9 @@ std::string write_synthetic_city() {
                 for (int bx = 0; bx < data::TILE_SIZE_M / kBlock; bx += 2) {
                     const int32_t ax = x0 + bx * kBlock + 10;
                     const int32_t ay = y0 + by * kBlock + 10;
-                    tile.lines.push_back({11, {{ax, ay}, {ax + 80, ay}, {ax + 80, ay + 80},
-                                               {ax, ay + 80}, {ax, ay}}});
+                    tile.lines.push_back(
+                        {11,
+                         {{ax, ay}, {ax + 80, ay}, {ax + 80, ay + 80}, {ax, ay + 80}, {ax, ay}}});
                 }
             // The road grid, east-west and north-south, of mixed types.
             for (int i = 0; i < data::TILE_SIZE_M / kBlock; ++i) {
@@ -208,8 +209,9 @@ void BM_ViewWithoutNames(benchmark::State& state) {
 }
 BENCHMARK(BM_ViewWithoutNames)->Args({356, 276})->Args({1024, 768})->Unit(benchmark::kMicrosecond);
 
-// The road labeller export (dlldrawrdtxt) alone on a warm 5 m/px view; compare with BM_View at the same size and
-// scale. The label list is emptied before each run so that every run places the same names.
+// The road labeller export (dlldrawrdtxt) alone on a warm 5 m/px view; compare with BM_View at the
+// same size and scale. The label list is emptied before each run so that every run places the same
+// names.
 void BM_RoadNames(benchmark::State& state) {
     if (!load_data_set()) {
         state.SkipWithError("no data set");

@@ -9,15 +9,13 @@
 //  - the round trip of test, which draws nothing: the bus and server overhead of a request.
 // Run: build/bench/server/bench_server (the sample data set must be in build/appdir/kgrid/).
 #include <benchmark/benchmark.h>
+#include <signal.h>
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
-
-#include <signal.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -39,8 +37,8 @@ using Clock = std::chrono::steady_clock;
 
 // Calls draw3 and returns the image size, 0 on an error reply.
 qsizetype draw3(int x, int y, double scale) {
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, gInstance,
-                                                       "tessera._tesseraClass", "draw3");
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, gInstance, "tessera._tesseraClass", "draw3");
     call << x << y << scale;
     const QDBusMessage reply = gBus->call(call, QDBus::Block, kCallTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return 0;
@@ -92,8 +90,8 @@ BENCHMARK(BM_Draw3Panning)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTim
 void BM_TestRoundTrip(benchmark::State& state) {
     std::vector<double> ms;
     for (auto _ : state) {
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, gInstance,
-                                                           "tessera._tesseraClass", "test");
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kService, gInstance, "tessera._tesseraClass", "test");
         call << 0 << 0;
         const auto start = Clock::now();
         const QDBusMessage reply = gBus->call(call, QDBus::Block, kCallTimeoutMs);
@@ -112,7 +110,8 @@ std::string startBus(long* pid) {
     if (out == nullptr) return {};
     char address[512] = {};
     char pidText[64] = {};
-    if (fgets(address, sizeof address, out) == nullptr || fgets(pidText, sizeof pidText, out) == nullptr) {
+    if (fgets(address, sizeof address, out) == nullptr ||
+        fgets(pidText, sizeof pidText, out) == nullptr) {
         pclose(out);
         return {};
     }
@@ -159,8 +158,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
-    QDBusMessage end = QDBusMessage::createMethodCall(kService, gInstance, "tessera._tesseraClass",
-                                                      "myend");
+    QDBusMessage end =
+        QDBusMessage::createMethodCall(kService, gInstance, "tessera._tesseraClass", "myend");
     bus.call(end, QDBus::Block, 5000);
     kill(static_cast<pid_t>(busPid), SIGTERM);
     return 0;

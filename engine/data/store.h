@@ -153,11 +153,11 @@ static_assert(sizeof(PoiIndexEntry) == 12);
 
 // A PoiRecord exactly as stored in dat44_1.bin (40 bytes, little-endian).
 struct PoiRecord {
-    int16_t x;         // metres east of the tile's west edge
-    int16_t y;         // metres north of the tile's south edge
+    int16_t x;  // metres east of the tile's west edge
+    int16_t y;  // metres north of the tile's south edge
     int16_t district;
     int16_t category;
-    int32_t note;      // PoiNote index in dat44_2.bin, -1: none
+    int32_t note;               // PoiNote index in dat44_2.bin, -1: none
     char name[POI_NAME_BYTES];  // blank-padded, no terminator
 };
 static_assert(sizeof(PoiRecord) == POI_RECORD_BYTES);
@@ -165,9 +165,9 @@ static_assert(sizeof(PoiRecord) == POI_RECORD_BYTES);
 enum PlaceKind : int8_t { PLACE_POLYLINE = 1, PLACE_CITY = 2, PLACE_POINT = 3, PLACE_MINOR = 4 };
 
 struct PlaceEntry {
-    int16_t first_point;  // index into the catalogue points
-    int16_t point_count;  // polyline points; 0 for the other kinds
-    int8_t kind;          // PlaceKind
+    int16_t first_point;            // index into the catalogue points
+    int16_t point_count;            // polyline points; 0 for the other kinds
+    int8_t kind;                    // PlaceKind
     char name[PLACE_NAME_MAX + 1];  // NUL-terminated; empty for polylines
 };
 
@@ -194,7 +194,9 @@ struct DataSet {
 
 DataSet& dataset() noexcept;
 TileCache& tile_cache() noexcept;
-inline TileSlot& slot(int s) noexcept { return tile_cache().slots[s]; }
+inline TileSlot& slot(int s) noexcept {
+    return tile_cache().slots[s];
+}
 
 // The shared 2,000,000-byte work buffer: holds a whole tile file while it is decoded, and is
 // reused by the bitmap export and the point-of-interest readers.

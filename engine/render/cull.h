@@ -34,10 +34,9 @@ inline WorldWindow world_window(const ViewState& view, int margin_px) noexcept {
     static constexpr double kLimit = 9.0e15;  // well inside int64, beyond any int32 sum
     const double m = (margin_px + 1.0) * view.scale;
     auto pin = [](double v) { return static_cast<int64_t>(std::clamp(v, -kLimit, kLimit)); };
-    return WorldWindow{pin(std::floor(view.left - m)),
-                       pin(std::floor(view.top - (view.height * view.scale) - m)),
-                       pin(std::ceil(view.left + (view.width * view.scale) + m)),
-                       pin(std::ceil(view.top + m))};
+    return WorldWindow{
+        pin(std::floor(view.left - m)), pin(std::floor(view.top - (view.height * view.scale) - m)),
+        pin(std::ceil(view.left + (view.width * view.scale) + m)), pin(std::ceil(view.top + m))};
 }
 
 // Bounding box of `count` vertices, in the slot's vertex frame.
@@ -55,7 +54,7 @@ inline VertexBox vertex_box(const data::Vertex* v, int count) noexcept {
     VertexBox box{INT16_MAX, INT16_MAX, INT16_MIN, INT16_MIN};
     int i = 0;
 #if defined(__SSE2__)
-    constexpr int kPerVector = 4;          // vertices in 128 bits
+    constexpr int kPerVector = 4;                  // vertices in 128 bits
     constexpr int kWorthVectors = 2 * kPerVector;  // shorter runs fold faster one by one
     if (count >= kWorthVectors) {
         __m128i lo = _mm_set1_epi16(INT16_MAX);

@@ -32,9 +32,9 @@ constexpr int BACKGROUND_MARGIN = 20;  // pixels painted beyond each edge of the
 // Line types and the pens of the colour table.
 constexpr int FIRST_PEN = 1;
 constexpr int LAST_PEN = 15;
-constexpr int LAST_SCALED_ROAD_PEN = 9;   // pens 1..9 and 15 have widths in metres
+constexpr int LAST_SCALED_ROAD_PEN = 9;  // pens 1..9 and 15 have widths in metres
 constexpr int SCALED_PEN_15 = 15;
-constexpr int LAST_WIDENED_PEN = 5;       // pens 1..5 are at least 2 pixels wide
+constexpr int LAST_WIDENED_PEN = 5;  // pens 1..5 are at least 2 pixels wide
 constexpr int WIDENED_PEN_WIDTH = 2;
 constexpr int AREA_TYPE = 11;
 constexpr int MISSING_TILE_PEN = 12;
@@ -128,8 +128,7 @@ void draw_polygon(HDC dc, int count, MapPoint map_point) noexcept {
     if (count < 2) return;
     POINT* buffer = point_buffer();
     const int n = std::min(count, POINT_BUFFER_SIZE);
-    for (int i = 0; i < n; ++i)
-        buffer[i] = map_point(static_cast<int>(int64_t{i} * count / n));
+    for (int i = 0; i < n; ++i) buffer[i] = map_point(static_cast<int>(int64_t{i} * count / n));
     Polygon(dc, buffer, n);
 }
 
@@ -193,12 +192,12 @@ void play_base_map(const Drawing& d) noexcept {
 int list_view_tiles(const ViewState& view, int32_t* tiles) noexcept {
     const int32_t west = view.left / data::TILE_SIZE_M;
     const int32_t north = view.top / data::TILE_SIZE_M;
-    const int32_t south = std::clamp(
-        truncate_to_int32((view.top - view.height * view.scale) / data::TILE_SIZE_M), -ROW_LIMIT,
-        ROW_LIMIT);
-    const int32_t east = std::clamp(
-        truncate_to_int32((view.left + view.width * view.scale) / data::TILE_SIZE_M), -ROW_LIMIT,
-        ROW_LIMIT);
+    const int32_t south =
+        std::clamp(truncate_to_int32((view.top - view.height * view.scale) / data::TILE_SIZE_M),
+                   -ROW_LIMIT, ROW_LIMIT);
+    const int32_t east =
+        std::clamp(truncate_to_int32((view.left + view.width * view.scale) / data::TILE_SIZE_M),
+                   -ROW_LIMIT, ROW_LIMIT);
     int n = 0;
     if (east < west) return 0;
     for (int32_t row = south; row <= north && n < TILE_LIST_MAX; ++row)
@@ -275,11 +274,16 @@ void draw_line_record(Drawing& d, int s, int r) noexcept {
 // True when a place label of this type is drawn at this scale.
 bool place_label_shown(int type, double scale) noexcept {
     switch (type) {
-        case PLACE_TYPE_ALWAYS: return true;
-        case PLACE_TYPE_25: return scale <= PLACE_22_MAX_SCALE;
-        case PLACE_TYPE_15: return scale <= PLACE_23_MAX_SCALE;
-        case PLACE_TYPE_8: return scale <= PLACE_24_MAX_SCALE;
-        default: return false;
+        case PLACE_TYPE_ALWAYS:
+            return true;
+        case PLACE_TYPE_25:
+            return scale <= PLACE_22_MAX_SCALE;
+        case PLACE_TYPE_15:
+            return scale <= PLACE_23_MAX_SCALE;
+        case PLACE_TYPE_8:
+            return scale <= PLACE_24_MAX_SCALE;
+        default:
+            return false;
     }
 }
 

@@ -29,8 +29,8 @@ namespace kestrel::render {
 namespace {
 
 constexpr int kColourEntries = 256;
-constexpr uint32_t kFileHeaderBytes = sizeof(BITMAPFILEHEADER);        // 14
-constexpr uint32_t kInfoHeaderBytes = sizeof(BITMAPINFOHEADER);        // 40
+constexpr uint32_t kFileHeaderBytes = sizeof(BITMAPFILEHEADER);           // 14
+constexpr uint32_t kInfoHeaderBytes = sizeof(BITMAPINFOHEADER);           // 40
 constexpr uint32_t kColourTableBytes = kColourEntries * sizeof(RGBQUAD);  // 1024
 constexpr uint32_t kPixelOffset = kFileHeaderBytes + kInfoHeaderBytes + kColourTableBytes;
 static_assert(kPixelOffset == 1078, "an 8-bit BMP header with its colour table is 1078 bytes");
@@ -49,7 +49,7 @@ static_assert(sizeof(InfoWithColours) == kInfoHeaderBytes + kColourTableBytes);
 // Device context, bitmap and the object the bitmap replaced, released in reverse order when
 // the export ends, whatever way it ends.
 class MemorySurface {
-public:
+  public:
     MemorySurface() noexcept = default;
     MemorySurface(const MemorySurface&) = delete;
     MemorySurface& operator=(const MemorySurface&) = delete;
@@ -77,7 +77,7 @@ public:
     HDC dc() const noexcept { return dc_; }
     HBITMAP bitmap() const noexcept { return bitmap_; }
 
-private:
+  private:
     HDC dc_ = nullptr;
     HBITMAP bitmap_ = nullptr;
     HGDIOBJ previous_ = nullptr;
@@ -108,9 +108,9 @@ int build_image(uint8_t* image, uint64_t room) noexcept {
     info.header.biBitCount = kBitsPerPixel;
     info.header.biCompression = BI_RLE8;
     info.header.biSizeImage = static_cast<DWORD>(room);
-    const int rows = GetDIBits(surface.dc(), surface.bitmap(), 0, static_cast<UINT>(view.height),
-                               image + kPixelOffset, reinterpret_cast<BITMAPINFO*>(&info),
-                               DIB_RGB_COLORS);
+    const int rows =
+        GetDIBits(surface.dc(), surface.bitmap(), 0, static_cast<UINT>(view.height),
+                  image + kPixelOffset, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
     if (rows <= 0 || info.header.biSizeImage > room) return -1;
     const uint32_t compressed = info.header.biSizeImage;
 

@@ -51,10 +51,9 @@ int16_t box_coordinate(int64_t v) noexcept {
 
 // True when the collision cell around a position overlaps a label box of the view.
 bool cell_is_blocked(const POINT& p) noexcept {
-    const LabelBox cell{box_coordinate(int64_t{p.x} - CELL_BEFORE),
-                        box_coordinate(int64_t{p.y} - CELL_BEFORE),
-                        box_coordinate(int64_t{p.x} + CELL_AFTER),
-                        box_coordinate(int64_t{p.y} + CELL_AFTER)};
+    const LabelBox cell{
+        box_coordinate(int64_t{p.x} - CELL_BEFORE), box_coordinate(int64_t{p.y} - CELL_BEFORE),
+        box_coordinate(int64_t{p.x} + CELL_AFTER), box_coordinate(int64_t{p.y} + CELL_AFTER)};
     return overlaps_any(cell, 0);
 }
 
@@ -70,8 +69,8 @@ bool reads_forward(const POINT& a, const POINT& b) noexcept {
 
 // Projects `count` vertices of a slot, from `first`, into the shared point buffer. The caller
 // has checked that they lie within the slot's vertex array and that count fits the buffer.
-void project_vertices(const data::TileSlot& slot, int32_t first, int count,
-                      const ViewState& view, POINT* out) noexcept {
+void project_vertices(const data::TileSlot& slot, int32_t first, int count, const ViewState& view,
+                      POINT* out) noexcept {
     const int64_t ox = slot.header.origin_x;
     const int64_t oy = slot.header.origin_y;
     for (int i = 0; i < count; ++i) {

@@ -16,18 +16,18 @@
 
 namespace kestrel::render {
 
-inline constexpr int NAME_CHARS_MAX = 20;           // a NameRecord holds at most 20 characters
-inline constexpr int SPARE_POSITIONS = 5;           // the name may slide by up to 5 positions
+inline constexpr int NAME_CHARS_MAX = 20;  // a NameRecord holds at most 20 characters
+inline constexpr int SPARE_POSITIONS = 5;  // the name may slide by up to 5 positions
 inline constexpr int POSITIONS_MAX = NAME_CHARS_MAX + SPARE_POSITIONS;
-inline constexpr int INNER_MARGIN = 5;              // pixels kept free at the view's edges
-inline constexpr int FIRST_START_SAMPLE = 30;       // pixels from the vertex before the start
-inline constexpr int START_SAMPLE_STEP = 20;        // pixels between start samples
-inline constexpr int POSITION_SPACING = 16;         // pixels between characters along the road
-inline constexpr double SHORTEST_SEGMENT = 0.1;     // shorter segments are passed over
-inline constexpr double DIRECTION_RATIO = 0.7;      // steep or flat window
-inline constexpr int CELL_BEFORE = 7;               // collision cell (x-7, y-7)..(x+14, y+14)
+inline constexpr int INNER_MARGIN = 5;           // pixels kept free at the view's edges
+inline constexpr int FIRST_START_SAMPLE = 30;    // pixels from the vertex before the start
+inline constexpr int START_SAMPLE_STEP = 20;     // pixels between start samples
+inline constexpr int POSITION_SPACING = 16;      // pixels between characters along the road
+inline constexpr double SHORTEST_SEGMENT = 0.1;  // shorter segments are passed over
+inline constexpr double DIRECTION_RATIO = 0.7;   // steep or flat window
+inline constexpr int CELL_BEFORE = 7;            // collision cell (x-7, y-7)..(x+14, y+14)
 inline constexpr int CELL_AFTER = 14;
-inline constexpr int BOX_BEFORE = 6;                // recorded box (x-6, y-6)..(x+12, y+12)
+inline constexpr int BOX_BEFORE = 6;  // recorded box (x-6, y-6)..(x+12, y+12)
 inline constexpr int BOX_AFTER = 12;
 inline constexpr int TEXT_OFFSET = 5;  // a character's text at (x-5, y-5)
 

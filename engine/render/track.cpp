@@ -25,7 +25,7 @@ namespace kestrel::render {
 namespace {
 
 constexpr int kTrackCapacity = 20000;
-constexpr int kLineRoom = 499;  // 498 characters per read and the NUL
+constexpr int kLineRoom = 499;     // 498 characters per read and the NUL
 constexpr int32_t kMinX = 110000;  // exclusive bounds of an accepted point
 constexpr int32_t kMaxX = 360000;
 constexpr int32_t kMinY = 2410000;

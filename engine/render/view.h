@@ -75,8 +75,8 @@ bool add_label_box(int left, int top, int right, int bottom) noexcept;
 ColourEntry* colour_table() noexcept;  // 50 entries
 ViewState& view_state() noexcept;
 LabelBoxList& label_boxes() noexcept;
-HPEN* pen_table() noexcept;            // PEN_PLACES places
-POINT* point_buffer() noexcept;        // POINT_BUFFER_SIZE points
+HPEN* pen_table() noexcept;      // PEN_PLACES places
+POINT* point_buffer() noexcept;  // POINT_BUFFER_SIZE points
 
 // Restores the colour table defaults, an empty ViewState and an empty label list (tests).
 void reset_view_state() noexcept;

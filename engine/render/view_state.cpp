@@ -1,11 +1,11 @@
 // view_state.cpp: the process-global drawing state of view.h (colour table, last view, label
 // boxes, pen table, point buffer) and the rectangle overlap test shared by every labeller.
-#include "render/view.h"
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <iterator>
+
+#include "render/view.h"
 
 namespace kestrel::render {
 namespace {
@@ -13,7 +13,7 @@ namespace {
 // Defaults of the colour table. The server-only build paints its background light green.
 constexpr ColourEntry kDefaultColours[16] = {
     {kServerOnly ? int16_t{200} : int16_t{0}, 255, kServerOnly ? int16_t{200} : int16_t{255}, 0},
-    {128, 64, 64, 23},   // 1..9: roads, widths in metres
+    {128, 64, 64, 23},  // 1..9: roads, widths in metres
     {128, 64, 64, 18},
     {164, 124, 96, 10},
     {190, 0, 0, 40},
@@ -22,12 +22,12 @@ constexpr ColourEntry kDefaultColours[16] = {
     {255, 100, 100, 15},
     {255, 100, 100, 10},
     {255, 100, 100, 5},
-    {0, 0, 0, 2},        // 10: line type 10 and the highlight pen, pixels
-    {0, 255, 255, 0},    // 11: areas and missing tiles
-    {0, 255, 255, 1},    // 12: line type 12, outline of missing tiles
-    {255, 255, 0, 4},    // 13: line type 13, catalogue polylines
-    {255, 255, 0, 2},    // 14
-    {0, 0, 0, 10},       // 15: metres
+    {0, 0, 0, 2},      // 10: line type 10 and the highlight pen, pixels
+    {0, 255, 255, 0},  // 11: areas and missing tiles
+    {0, 255, 255, 1},  // 12: line type 12, outline of missing tiles
+    {255, 255, 0, 4},  // 13: line type 13, catalogue polylines
+    {255, 255, 0, 2},  // 14
+    {0, 0, 0, 10},     // 15: metres
 };
 
 struct DrawingState {
@@ -86,7 +86,9 @@ BoxIndex& box_index() noexcept {
     return index;
 }
 
-int grid_cell(int v) noexcept { return std::clamp(v >> GRID_CELL_SHIFT, 0, GRID_SIDE - 1); }
+int grid_cell(int v) noexcept {
+    return std::clamp(v >> GRID_CELL_SHIFT, 0, GRID_SIDE - 1);
+}
 
 void index_box(BoxIndex& ix, int i, const LabelBox& b) noexcept {
     const int x0 = grid_cell(b.left), x1 = grid_cell(b.right);
@@ -165,11 +167,23 @@ bool add_label_box(int left, int top, int right, int bottom) noexcept {
     return true;
 }
 
-ColourEntry* colour_table() noexcept { return state().colours; }
-ViewState& view_state() noexcept { return state().view; }
-LabelBoxList& label_boxes() noexcept { return state().labels; }
-HPEN* pen_table() noexcept { return state().pens; }
-POINT* point_buffer() noexcept { return state().points; }
-void reset_view_state() noexcept { state().reset(); }
+ColourEntry* colour_table() noexcept {
+    return state().colours;
+}
+ViewState& view_state() noexcept {
+    return state().view;
+}
+LabelBoxList& label_boxes() noexcept {
+    return state().labels;
+}
+HPEN* pen_table() noexcept {
+    return state().pens;
+}
+POINT* point_buffer() noexcept {
+    return state().points;
+}
+void reset_view_state() noexcept {
+    state().reset();
+}
 
 }  // namespace kestrel::render

@@ -4,9 +4,9 @@
  * rectangle that both shrinks and flips it; then the same bytes go to the BMP reader. Every
  * handle made is freed, and the live-object count must come back to where it was.
  */
-#include "kgdi.h"
-
 #include <cstdlib>
+
+#include "kgdi.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static HDC dc = [] {

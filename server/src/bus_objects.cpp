@@ -33,8 +33,7 @@ void replyError(const QDBusContext& context, const RunTimeError& error) {
 
 // ---- instances --------------------------------------------------------------------------
 
-InstanceObject::InstanceObject(RequestService& service, ServerBus& bus, QString path,
-                               QString owner)
+InstanceObject::InstanceObject(RequestService& service, ServerBus& bus, QString path, QString owner)
     : service_(service), bus_(bus), path_(std::move(path)), owner_(std::move(owner)) {
     new _tesseraClassAdaptor(this);
     new ObjectAdaptor(this);
@@ -103,8 +102,7 @@ QDBusVariant InstanceObject::draw3(int xc, int yc, double mp) {
     return QDBusVariant(QVariant(image));
 }
 
-QString InstanceObject::draw(int xc, int yc, double mp, const QString& ID, short MapW,
-                             short MapH) {
+QString InstanceObject::draw(int xc, int yc, double mp, const QString& ID, short MapW, short MapH) {
     QString result = QString::fromLatin1(RequestService::kErrorGif);
     if (!callerIsOwner()) return result;
     guarded([&] { result = service_.draw(xc, yc, mp, ID, MapW, MapH); });
@@ -151,14 +149,15 @@ QVariantMap DebugObject::controls() {
     QVariantMap texts;
     if (!service_.windowLoaded()) return texts;
     ConsoleWindow& form = service_.window();
-    static const char* const kNames[] = {"Text1", "Text2", "Text3", "Text4", "Text5",
-                                         "Label1", "Label2", "Label3", "Label4", "Label5",
+    static const char* const kNames[] = {"Text1",    "Text2",    "Text3",   "Text4",  "Text5",
+                                         "Label1",   "Label2",   "Label3",  "Label4", "Label5",
                                          "Command1", "Command2", "Command3"};
     for (const char* name : kNames) {
         texts.insert(QLatin1String(name), form.controlText(QLatin1String(name)));
     }
     texts.insert(QStringLiteral("caption"), form.windowTitle());
-    texts.insert(QStringLiteral("visible"), form.isVisible() ? QStringLiteral("1") : QStringLiteral("0"));
+    texts.insert(QStringLiteral("visible"),
+                 form.isVisible() ? QStringLiteral("1") : QStringLiteral("0"));
     const PictureBox& box = form.picture();
     texts.insert(QStringLiteral("P"),
                  QStringLiteral("%1 %2").arg(box.innerWidth()).arg(box.innerHeight()));
@@ -286,7 +285,8 @@ QString ServerBus::addInstance(const QString& owner, QString& why) {
         qWarning("instance for %s refused: %s", qPrintable(logSafe(owner)), qPrintable(why));
         return QString();
     }
-    const QString path = QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
+    const QString path =
+        QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
     auto* instance = new InstanceObject(service_, *this, path, owner);
     instance->setParent(this);
     connection_.registerObject(path, instance);

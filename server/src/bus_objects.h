@@ -25,7 +25,6 @@
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
-
 #include <cstdint>
 #include <functional>
 
@@ -45,13 +44,13 @@ inline constexpr const char* kDebugPath = "/tessera/debug";
 // One tesseraClass instance. Its methods run the shared RequestService.
 class InstanceObject : public QObject, protected QDBusContext {
     Q_OBJECT
-public:
+  public:
     InstanceObject(RequestService& service, ServerBus& bus, QString path, QString owner);
 
     const QString& path() const { return path_; }
     const QString& owner() const { return owner_; }
 
-public slots:
+  public slots:
     int myend();
     int show();
     int test(int a, int b);
@@ -60,7 +59,7 @@ public slots:
     QString draw(int xc, int yc, double mp, const QString& ID, short MapW, short MapH);
     void Release();
 
-private:
+  private:
     // Runs `call`; a RunTimeError becomes the error reply. Returns false after an error.
     bool guarded(const std::function<void()>& call);
     // True when the caller is the owner; otherwise sends the access-denied reply.
@@ -75,13 +74,13 @@ private:
 // The class object.
 class ClassFactoryObject : public QObject, protected QDBusContext {
     Q_OBJECT
-public:
+  public:
     ClassFactoryObject(RequestService& service, ServerBus& bus);
 
-public slots:
+  public slots:
     QDBusObjectPath CreateInstance();
 
-private:
+  private:
     RequestService& service_;
     ServerBus& bus_;
 };
@@ -89,10 +88,10 @@ private:
 // Test hooks: the window's controls and the engine binding's state.
 class DebugObject : public QObject, protected QDBusContext {
     Q_OBJECT
-public:
+  public:
     explicit DebugObject(RequestService& service);
 
-public slots:
+  public slots:
     QVariantMap controls();
     void setText(const QString& control, const QString& text);
     QString press(const QString& control);
@@ -100,13 +99,13 @@ public slots:
     int engineState(bool& sameInstance, QString& loadedFrom);
     bool grabWindow(const QString& path);
 
-private:
+  private:
     RequestService& service_;
 };
 
 class ServerBus : public QObject {
     Q_OBJECT
-public:
+  public:
     // How long a started server waits for its first instance before it ends.
     static constexpr int kStartupIdleMs = 60000;
     // How often the server checks that its bus is still there (it ends when the bus is gone).
@@ -129,7 +128,7 @@ public:
     // Ends the process now: releases the bus name and leaves the event loop.
     void endNow();
 
-private:
+  private:
     void clientLeft(const QString& owner);
     void checkLifetime();
 

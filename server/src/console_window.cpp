@@ -1,10 +1,6 @@
 // console_window.cpp: the console window tesseraForm and its event handlers.
 #include "console_window.h"
 
-#include "numbers.h"
-#include "run_time_error.h"
-#include "tessera_bas.h"
-
 #include <QCloseEvent>
 #include <QFont>
 #include <QLabel>
@@ -13,6 +9,10 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+
+#include "numbers.h"
+#include "run_time_error.h"
+#include "tessera_bas.h"
 
 namespace tessera {
 
@@ -120,7 +120,7 @@ ConsoleWindow::ConsoleWindow(EngineBinding& engine, const QByteArray& converterP
     label5_->setObjectName(QStringLiteral("Label5"));
 
     // Tab order: P, Text1, Text2, Text3, Command1, Text4, Text5, Command2, Command3.
-    const QList<QWidget*> tabOrder{picture_, text1_, text2_, text3_, command1_,
+    const QList<QWidget*> tabOrder{picture_, text1_, text2_,    text3_,   command1_,
                                    text4_,   text5_, command2_, command3_};
     for (int i = 1; i < tabOrder.size(); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -168,11 +168,10 @@ void ConsoleWindow::runHandler(void (ConsoleWindow::*handler)()) {
         (this->*handler)();
     } catch (const RunTimeError& error) {
         qWarning("console window: run-time error %s", qPrintable(error.message()));
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("tessera"),
-                                    QStringLiteral("Run-time error '%1':\n\n%2")
-                                        .arg(error.number())
-                                        .arg(error.text()),
-                                    QMessageBox::Ok, this);
+        auto* box = new QMessageBox(
+            QMessageBox::Warning, QStringLiteral("tessera"),
+            QStringLiteral("Run-time error '%1':\n\n%2").arg(error.number()).arg(error.text()),
+            QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();

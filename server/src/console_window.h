@@ -7,12 +7,11 @@
 #ifndef TESSERA_CONSOLE_WINDOW_H
 #define TESSERA_CONSOLE_WINDOW_H
 
+#include <QWidget>
+#include <memory>
+
 #include "converter_binding.h"
 #include "picture_box.h"
-
-#include <QWidget>
-
-#include <memory>
 
 class QLabel;
 class QLineEdit;
@@ -24,7 +23,7 @@ class EngineBinding;
 
 class ConsoleWindow : public QWidget {
     Q_OBJECT
-public:
+  public:
     static constexpr int kTwipsPerPixel = 15;
 
     // Builds the window and its controls, loads the converter (`converterPath`, or the bare
@@ -49,14 +48,14 @@ public:
     // Sets the text of a text box; false for a name that is not a text box.
     bool setTextBox(const QString& name, const QString& text);
 
-signals:
+  signals:
     // The operator closed the window: it is to be unloaded.
     void closeRequested();
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void formLoad();
     void runHandler(void (ConsoleWindow::*handler)());
 

@@ -1,11 +1,11 @@
 // converter_binding.cpp: loading the GIF converter component and calling its members.
 #include "converter_binding.h"
 
-#include "run_time_error.h"
+#include <dlfcn.h>
 
 #include <QtGlobal>
 
-#include <dlfcn.h>
+#include "run_time_error.h"
 
 namespace tessera {
 
@@ -39,8 +39,8 @@ ConverterBinding::ConverterBinding(const QByteArray& path) {
     convert_ = reinterpret_cast<int (*)(KBmp2Gif*, const char*, const char*, int)>(
         entry(handle, name, "kbmp2gif_convert"));
     failed_ = reinterpret_cast<int (*)(const KBmp2Gif*)>(entry(handle, name, "kbmp2gif_failed"));
-    error_ = reinterpret_cast<const char* (*)(const KBmp2Gif*)>(
-        entry(handle, name, "kbmp2gif_error"));
+    error_ =
+        reinterpret_cast<const char* (*)(const KBmp2Gif*)>(entry(handle, name, "kbmp2gif_error"));
     destroy_ = reinterpret_cast<void (*)(KBmp2Gif*)>(entry(handle, name, "kbmp2gif_destroy"));
     converter_ = create_();
     if (converter_ == nullptr) raiseError(kErrLoadingLibrary);

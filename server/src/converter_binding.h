@@ -14,7 +14,7 @@ struct KBmp2Gif;
 namespace tessera {
 
 class ConverterBinding {
-public:
+  public:
     // Loads the library (by the bare name, or `path` when it is not empty) and creates a
     // converter. Raises error 48 when the library does not load or makes no converter, 453
     // when an entry point is missing.
@@ -32,7 +32,7 @@ public:
 
     static constexpr const char* kBareName = "libkbmp2gif.so";
 
-private:
+  private:
     KBmp2Gif* (*create_)() = nullptr;
     int (*convert_)(KBmp2Gif*, const char*, const char*, int) = nullptr;
     int (*failed_)(const KBmp2Gif*) = nullptr;

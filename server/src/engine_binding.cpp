@@ -1,14 +1,13 @@
 // engine_binding.cpp: run-time binding of the map engine's server entry points.
 #include "engine_binding.h"
 
-#include "run_time_error.h"
-
-#include <QtGlobal>
-
 #include <dlfcn.h>
 #include <link.h>
 
+#include <QtGlobal>
 #include <utility>
+
+#include "run_time_error.h"
 
 namespace tessera {
 
@@ -77,8 +76,8 @@ int EngineBinding::sdlldraw(HDC hdc, int left, int top, int width, int height, d
 
 int EngineBinding::sdllgetbmp(unsigned char* buffer) {
     if (getbmp_ == nullptr) {
-        getbmp_ = reinterpret_cast<int (*)(unsigned char*)>(
-            bind(bareHandle(), kBareName, "sdllgetbmp"));
+        getbmp_ =
+            reinterpret_cast<int (*)(unsigned char*)>(bind(bareHandle(), kBareName, "sdllgetbmp"));
     }
     return getbmp_(buffer);
 }

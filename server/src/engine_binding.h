@@ -17,7 +17,7 @@
 namespace tessera {
 
 class EngineBinding {
-public:
+  public:
     // `absolutePath` is the file that sdlldraw is bound from.
     explicit EngineBinding(QByteArray absolutePath);
     EngineBinding(const EngineBinding&) = delete;
@@ -41,7 +41,7 @@ public:
     // The library's bare name.
     static constexpr const char* kBareName = "libkestrel.so";
 
-private:
+  private:
     void* bareHandle();
     void* absoluteHandle();
     void* bind(void* handle, const char* library, const char* entry);

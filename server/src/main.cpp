@@ -67,8 +67,8 @@ void openLog(const tessera::Settings& settings) {
 void chooseDisplay() {
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    const bool noDisplay = (display == nullptr || *display == '\0') &&
-                           (wayland == nullptr || *wayland == '\0');
+    const bool noDisplay =
+        (display == nullptr || *display == '\0') && (wayland == nullptr || *wayland == '\0');
     if (noDisplay && std::getenv("QT_QPA_PLATFORM") == nullptr) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }

@@ -1,13 +1,13 @@
 // numbers.cpp: number conversions of the console window and the drawing routine.
 #include "numbers.h"
 
-#include "run_time_error.h"
-
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <string>
+
+#include "run_time_error.h"
 
 namespace tessera {
 

@@ -5,7 +5,6 @@
 #define TESSERA_NUMBERS_H
 
 #include <QString>
-
 #include <cstdint>
 
 namespace tessera {

@@ -15,8 +15,8 @@ namespace tessera {
 
 class PictureBox : public QWidget {
     Q_OBJECT
-public:
-    static constexpr int kBorder = 2;                      // pixels on each side
+  public:
+    static constexpr int kBorder = 2;  // pixels on each side
     static constexpr COLORREF kBackground = RGB(255, 255, 192);
     // The largest inner side: room for a full-screen map on a 4K display, while one request
     // stays about a second and its bitmap at 64 MiB (the drawing layer would allow
@@ -50,10 +50,10 @@ public:
     // Saves the persistent image as a 24-bit BMP file; false when it was not written.
     bool saveBmp(const QByteArray& path) const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void resizeImage(int innerWidth, int innerHeight);
 
     HDC hdc_ = nullptr;

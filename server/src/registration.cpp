@@ -1,12 +1,12 @@
 // registration.cpp: writing and removing the user's D-Bus activation file.
 #include "registration.h"
 
-#include "bus_objects.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+
+#include "bus_objects.h"
 
 namespace tessera {
 

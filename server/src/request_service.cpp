@@ -170,8 +170,8 @@ QString RequestService::drawSteps(int32_t xc, int32_t yc, double mp, const QStri
     // One reading of the clock gives both the minute and the second, so that the two always
     // belong to the same moment.
     const QTime now = currentTime(settings_).time();
-    const QString gifName = id + QString::number(now.minute()) + QString::number(now.second()) +
-                            QStringLiteral(".gif");
+    const QString gifName =
+        id + QString::number(now.minute()) + QString::number(now.second()) + QStringLiteral(".gif");
     ConverterBinding& converter = form.converter();
     converter.convert(QFile::encodeName(bmpPath), QFile::encodeName(settings_.tmpDir() + gifName),
                       false);
@@ -185,8 +185,8 @@ QString RequestService::drawSteps(int32_t xc, int32_t yc, double mp, const QStri
     return gifName;
 }
 
-QString RequestService::draw(int32_t xc, int32_t yc, double mp, const QString& id,
-                             int16_t mapWidth, int16_t mapHeight) {
+QString RequestService::draw(int32_t xc, int32_t yc, double mp, const QString& id, int16_t mapWidth,
+                             int16_t mapHeight) {
     if (!isPlainFileName(id)) {
         qWarning("draw: refused the request identifier \"%s\"", qPrintable(logSafe(id)));
         return QString::fromLatin1(kErrorGif);

@@ -5,15 +5,14 @@
 #ifndef TESSERA_REQUEST_SERVICE_H
 #define TESSERA_REQUEST_SERVICE_H
 
-#include "engine_binding.h"
-#include "settings.h"
-
 #include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QString>
-
 #include <cstdint>
+
+#include "engine_binding.h"
+#include "settings.h"
 
 namespace tessera {
 
@@ -21,9 +20,9 @@ class ConsoleWindow;
 
 class RequestService : public QObject {
     Q_OBJECT
-public:
-    static constexpr int kBmpHeaderBytes = 1078;       // file, info header, 256-colour table
-    static constexpr int kDraw3BufferBytes = 500001;   // draw3's buffer, indexes 0 to 500000
+  public:
+    static constexpr int kBmpHeaderBytes = 1078;      // file, info header, 256-colour table
+    static constexpr int kDraw3BufferBytes = 500001;  // draw3's buffer, indexes 0 to 500000
     static constexpr const char* kErrorGif = "err.gif";
     // The longest request identifier, in bytes of its UTF-8 file-name form: the file names
     // made from it (ID.bmp and the drawing layer's ID.bmp.partPID, ID MS.gif and the
@@ -73,11 +72,11 @@ public:
     // and at most kMaxIdBytes bytes in UTF-8.
     static bool isPlainFileName(const QString& id);
 
-signals:
+  signals:
     void windowUnloaded();
     void endRequested();
 
-private:
+  private:
     void setBusy(ConsoleWindow& window);
     void setDone(ConsoleWindow& window);
     int32_t drawInto(ConsoleWindow& window, int32_t xc, int32_t yc, double mp);

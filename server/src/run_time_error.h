@@ -6,29 +6,28 @@
 #define TESSERA_RUN_TIME_ERROR_H
 
 #include <QString>
-
 #include <stdexcept>
 
 namespace tessera {
 
 // Error numbers used by the server.
 enum ErrorNumber : int {
-    kErrInvalidCall = 5,         // Invalid procedure call or argument
-    kErrOverflow = 6,            // Overflow
-    kErrOutOfMemory = 7,         // Out of memory
-    kErrSubscript = 9,           // Subscript out of range
-    kErrDivisionByZero = 11,     // Division by zero
-    kErrLoadingLibrary = 48,     // Error in loading DLL
-    kErrFileNotFound = 53,       // File not found
-    kErrFileAccess = 75,         // Path/File access error
-    kErrPathNotFound = 76,       // Path not found
-    kErrInvalidProperty = 380,   // Invalid property value
-    kErrEntryPoint = 453,        // Can't find DLL entry point
+    kErrInvalidCall = 5,        // Invalid procedure call or argument
+    kErrOverflow = 6,           // Overflow
+    kErrOutOfMemory = 7,        // Out of memory
+    kErrSubscript = 9,          // Subscript out of range
+    kErrDivisionByZero = 11,    // Division by zero
+    kErrLoadingLibrary = 48,    // Error in loading DLL
+    kErrFileNotFound = 53,      // File not found
+    kErrFileAccess = 75,        // Path/File access error
+    kErrPathNotFound = 76,      // Path not found
+    kErrInvalidProperty = 380,  // Invalid property value
+    kErrEntryPoint = 453,       // Can't find DLL entry point
 };
 
 // A run-time error: number and text. Thrown inside the server only; never crosses a C export.
 class RunTimeError : public std::runtime_error {
-public:
+  public:
     RunTimeError(int number, const QString& text)
         : std::runtime_error(text.toStdString()), number_(number), text_(text) {}
 
@@ -37,9 +36,11 @@ public:
     // "NUMBER: TEXT", the message of the D-Bus error reply.
     QString message() const { return QString::number(number_) + QStringLiteral(": ") + text_; }
     // "tessera.Error.E<NUMBER>", the name of the D-Bus error reply.
-    QString dbusName() const { return QStringLiteral("tessera.Error.E") + QString::number(number_); }
+    QString dbusName() const {
+        return QStringLiteral("tessera.Error.E") + QString::number(number_);
+    }
 
-private:
+  private:
     int number_;
     QString text_;
 };

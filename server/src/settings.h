@@ -14,15 +14,14 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
-
 #include <optional>
 
 namespace tessera {
 
 struct Settings {
-    QString appDir;           // directory of the executable, no trailing '/'
-    QByteArray enginePath;    // absolute path that sdlldraw is bound from
-    QByteArray converterPath; // empty: the converter's bare name
+    QString appDir;            // directory of the executable, no trailing '/'
+    QByteArray enginePath;     // absolute path that sdlldraw is bound from
+    QByteArray converterPath;  // empty: the converter's bare name
     std::optional<QDateTime> fakeTime;
     bool testHooks = false;
 

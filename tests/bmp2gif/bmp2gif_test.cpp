@@ -4,10 +4,8 @@
 // header, colour table, pixel rows or RLE8 codes). The GIF files written are decoded by
 // Pillow in a separate /usr/bin/python3 process (decode_gif.py), so the check does not rest
 // on giflib.
-#include <kbmp2gif.h>
-
 #include <gtest/gtest.h>
-
+#include <kbmp2gif.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,11 +61,11 @@ std::vector<uint8_t> bmpHeaders(int width, int height, int bits, int compression
     put32(out, 40);                  // info header size
     put32(out, static_cast<uint32_t>(width));
     put32(out, static_cast<uint32_t>(height));
-    put16(out, 1);                   // planes
+    put16(out, 1);  // planes
     put16(out, static_cast<uint32_t>(bits));
     put32(out, static_cast<uint32_t>(compression));
     put32(out, imageSize);
-    put32(out, 2835);                // 72 dpi
+    put32(out, 2835);  // 72 dpi
     put32(out, 2835);
     put32(out, paletteEntries);
     put32(out, 0);
@@ -96,7 +94,8 @@ std::vector<uint8_t> rgbBmp(const Picture& p, int bits) {
 
 void writeFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // Decodes a GIF with Pillow (decode_gif.py): returns the picture, the number of its distinct
@@ -127,8 +126,8 @@ Picture decodeGif(const fs::path& path, int* colours = nullptr, bool* interlaced
 
 // A picture of a few colours with a pattern that shows row order and padding mistakes.
 Picture fewColours(int width, int height) {
-    static const Rgb kColours[] = {{255, 255, 192}, {0, 0, 0}, {255, 0, 0}, {0, 128, 255},
-                                   {128, 64, 64}};
+    static const Rgb kColours[] = {
+        {255, 255, 192}, {0, 0, 0}, {255, 0, 0}, {0, 128, 255}, {128, 64, 64}};
     Picture p{width, height, {}};
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) p.pixels.push_back(kColours[(x + 2 * y) % 5]);
@@ -137,7 +136,7 @@ Picture fewColours(int width, int height) {
 }
 
 class ConverterTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char templ[] = "/tmp/bmp2gif-test-XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);
@@ -194,8 +193,7 @@ TEST_F(ConverterTest, AnRle8FileWithRunsAbsoluteRunsAndEndOfLineDecodes) {
     //               end of line;
     //   top row:    run of 6 x index 2, end of bitmap.
     const std::vector<uint8_t> codes = {3, 1, 0, 3, 2, 0, 2, 0, 0, 0, 6, 2, 0, 1};
-    std::vector<uint8_t> file =
-        bmpHeaders(6, 2, 8, 1, 256, static_cast<uint32_t>(codes.size()));
+    std::vector<uint8_t> file = bmpHeaders(6, 2, 8, 1, 256, static_cast<uint32_t>(codes.size()));
     for (int i = 0; i < 256; ++i) {
         const uint8_t entry[4][4] = {{192, 255, 255, 0}, {0, 0, 255, 0}, {255, 0, 0, 0}};
         const uint8_t* e = i < 3 ? entry[i] : entry[3];
@@ -207,7 +205,7 @@ TEST_F(ConverterTest, AnRle8FileWithRunsAbsoluteRunsAndEndOfLineDecodes) {
     ASSERT_EQ(gif.width, 6);
     ASSERT_EQ(gif.height, 2);
     const Rgb yellow{255, 255, 192}, red{255, 0, 0}, blue{0, 0, 255};
-    const std::vector<Rgb> expected = {blue, blue, blue, blue, blue, blue,
+    const std::vector<Rgb> expected = {blue, blue, blue, blue, blue,   blue,
                                        red,  red,  red,  blue, yellow, blue};
     EXPECT_EQ(gif.pixels, expected);
 }
@@ -228,7 +226,8 @@ TEST_F(ConverterTest, AnImageOfMoreThan256ColoursIsReducedToAtMost256CloseColour
     EXPECT_LE(colours, 256);
     long total = 0;
     for (size_t i = 0; i < p.pixels.size(); ++i) {
-        total += std::abs(gif.pixels[i].r - p.pixels[i].r) + std::abs(gif.pixels[i].g - p.pixels[i].g) +
+        total += std::abs(gif.pixels[i].r - p.pixels[i].r) +
+                 std::abs(gif.pixels[i].g - p.pixels[i].g) +
                  std::abs(gif.pixels[i].b - p.pixels[i].b);
     }
     EXPECT_LT(static_cast<double>(total) / static_cast<double>(p.pixels.size()), 24.0);

@@ -17,7 +17,7 @@ using namespace kestrel_test;
 namespace fs = std::filesystem;
 
 class ExampleClients : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(write_fixture_dataset(data_.slash()), ""); }
 
     // Checks the lines every example prints and the files it leaves.
@@ -56,9 +56,9 @@ protected:
 
 TEST_F(ExampleClients, TheCClientDrawsExportsAndReports) {
     int status = 0;
-    const std::string output = run_command("'" MAP_CLIENT "' '" + data_.slash() + "' '" +
-                                               temp_.slash() + "' '" + out_.slash() + "'",
-                                           &status);
+    const std::string output = run_command(
+        "'" MAP_CLIENT "' '" + data_.slash() + "' '" + temp_.slash() + "' '" + out_.slash() + "'",
+        &status);
     ASSERT_EQ(status, 0) << output;
     check_run(output);
 }
@@ -74,11 +74,10 @@ TEST_F(ExampleClients, TheCClientExplainsItself) {
 
 TEST_F(ExampleClients, ThePythonClientDrawsExportsChecksWithPillowAndReports) {
     int status = 0;
-    const std::string output =
-        run_command(std::string(PYTHON_PRELOAD) + " /usr/bin/python3 '" MAP_CLIENT_PY "' '" +
-                        data_.slash() + "' '" + temp_.slash() + "' '" + out_.slash() +
-                        "' --lib-dir '" LIB_DIR "' 2>&1",
-                    &status);
+    const std::string output = run_command(
+        std::string(PYTHON_PRELOAD) + " /usr/bin/python3 '" MAP_CLIENT_PY "' '" + data_.slash() +
+            "' '" + temp_.slash() + "' '" + out_.slash() + "' --lib-dir '" LIB_DIR "' 2>&1",
+        &status);
     ASSERT_EQ(status, 0) << output;
     EXPECT_NE(output.find("decodes to the view, pixel for pixel"), std::string::npos) << output;
     check_run(output);

@@ -43,7 +43,7 @@ target_link_libraries(tiny_client PRIVATE kestrel::kestrel)
 )";
 
 class InstalledPackage : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         prefix_ = new TempDir();
         int status = 0;
@@ -59,9 +59,7 @@ protected:
 
     static std::string prefix() { return prefix_->path(); }
     static std::string libdir() { return prefix() + "/" INSTALL_LIBDIR; }
-    void write_source(const std::string& dir) {
-        std::ofstream(dir + "/client.c") << kClientSource;
-    }
+    void write_source(const std::string& dir) { std::ofstream(dir + "/client.c") << kClientSource; }
     // Runs the built client with the installed libraries.
     void run_client(const std::string& program) {
         int status = 0;
@@ -82,11 +80,10 @@ std::string* InstalledPackage::install_log_ = nullptr;
 int InstalledPackage::install_status_ = -1;
 
 TEST_F(InstalledPackage, HoldsTheLibrariesHeadersAndPackageFiles) {
-    for (const char* file : {"libkestrel.so", "libkestrelsrv.so", "libkgdi.so",
-                             "libkestrel.so.1", "pkgconfig/kestrel.pc", "pkgconfig/kestrelsrv.pc",
-                             "cmake/kestrel/kestrelConfig.cmake",
-                             "cmake/kestrel/kestrelConfigVersion.cmake",
-                             "cmake/kestrel/kestrelTargets.cmake"})
+    for (const char* file :
+         {"libkestrel.so", "libkestrelsrv.so", "libkgdi.so", "libkestrel.so.1",
+          "pkgconfig/kestrel.pc", "pkgconfig/kestrelsrv.pc", "cmake/kestrel/kestrelConfig.cmake",
+          "cmake/kestrel/kestrelConfigVersion.cmake", "cmake/kestrel/kestrelTargets.cmake"})
         EXPECT_TRUE(fs::exists(libdir() + "/" + file)) << file;
     for (const char* header : {"kestrel.h", "kgdi.h"})
         EXPECT_TRUE(fs::exists(prefix() + "/" INSTALL_INCLUDEDIR "/kestrel/" + header)) << header;
@@ -101,10 +98,10 @@ TEST_F(InstalledPackage, AClientBuildsWithPkgConfig) {
     EXPECT_NE(flags.find("-lkestrel"), std::string::npos);
     EXPECT_NE(flags.find(prefix()), std::string::npos) << flags;
     const std::string program = work_.path() + "/tiny_client";
-    const std::string log = run_command("cc " SANITIZE_FLAGS " '" + work_.path() + "/client.c' -o '" +
-                                            program + "' $(" + env +
-                                            "pkg-config --cflags --libs kestrel) 2>&1",
-                                        &status);
+    const std::string log =
+        run_command("cc " SANITIZE_FLAGS " '" + work_.path() + "/client.c' -o '" + program +
+                        "' $(" + env + "pkg-config --cflags --libs kestrel) 2>&1",
+                    &status);
     ASSERT_EQ(status, 0) << log;
     run_client(program);
 }

@@ -25,7 +25,7 @@ constexpr COLORREF kServerBackground = RGB(200, 255, 200);
 static_assert(kestrel::kServerOnly, "this test exercises the server-only build");
 
 class ServerBuildExport : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kestrel::data::reset_all();
         kestrel::render::reset_view_state();
@@ -78,9 +78,9 @@ TEST_F(ServerBuildExport, TextWrittenAfterADrawIsBlueOnTheMap) {
     MemoryView view(kViewWidth, kViewHeight);
     SetTextColor(view.dc(), RGB(255, 0, 0));
     SetBkMode(view.dc(), OPAQUE);
-    ASSERT_EQ(sdlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale,
-                       "10210000"),
-              0);
+    ASSERT_EQ(
+        sdlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale, "10210000"),
+        0);
     // Write a caller's text on a stretch of plain background, then export.
     const int x = 200;
     const int y = 240;

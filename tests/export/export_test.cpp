@@ -68,7 +68,7 @@ void draw_noise(const MemoryView& view) {
 }
 
 class ExportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kestrel::render::reset_view_state();
         set_temp_dir(temp_.slash());
@@ -183,8 +183,8 @@ TEST_F(ExportTest, SingleColourViewReportsTheCompressedSizeNotWidthTimesHeight) 
 }
 
 TEST_F(ExportTest, OddSizedViewsDecodeExactly) {
-    for (const auto& [w, h] : {std::pair{17, 97}, std::pair{255, 3}, std::pair{256, 2},
-                               std::pair{513, 7}}) {
+    for (const auto& [w, h] :
+         {std::pair{17, 97}, std::pair{255, 3}, std::pair{256, 2}, std::pair{513, 7}}) {
         MemoryView view(w, h);
         view.fill(RGB(10, 20, 30));
         view.line(0, 0, w, h, 1, RGB(250, 250, 0));

@@ -27,7 +27,7 @@ uint32_t u32(const std::vector<uint8_t>& b, std::size_t at) {
 }
 
 class DrawnViewExport : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kestrel::data::reset_all();
         kestrel::render::reset_view_state();
@@ -57,9 +57,9 @@ protected:
 
 TEST_F(DrawnViewExport, EveryPixelOfADetailedViewSurvivesTheExport) {
     MemoryView view(kViewWidth, kViewHeight);
-    ASSERT_EQ(dlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale,
-                      "10210000"),
-              0);
+    ASSERT_EQ(
+        dlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale, "10210000"),
+        0);
     int n = 0;
     std::vector<uint8_t> bytes;
     const Decoded image = export_and_decode(kViewWidth, kViewHeight, &n, &bytes);
@@ -74,8 +74,7 @@ TEST_F(DrawnViewExport, EveryPixelOfADetailedViewSurvivesTheExport) {
 
 TEST_F(DrawnViewExport, EveryPixelOfASmallScaleViewSurvivesTheFileExport) {
     MemoryView view(kViewWidth, kViewHeight);
-    ASSERT_EQ(dlldraw(view.dc(), 280000, 2790000, kViewWidth, kViewHeight, 200.0, "10210000"),
-              0);
+    ASSERT_EQ(dlldraw(view.dc(), 280000, 2790000, kViewWidth, kViewHeight, 200.0, "10210000"), 0);
     char name[260];
     const int n = sdllgetimgfile(name);
     ASSERT_GT(n, 0);
@@ -87,9 +86,9 @@ TEST_F(DrawnViewExport, EveryPixelOfASmallScaleViewSurvivesTheFileExport) {
 
 TEST_F(DrawnViewExport, ARefusedDrawLeavesTheExportOnThePreviousView) {
     MemoryView first(kViewWidth, kViewHeight);
-    ASSERT_EQ(dlldraw(first.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale,
-                      "10210000"),
-              0);
+    ASSERT_EQ(
+        dlldraw(first.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale, "10210000"),
+        0);
     MemoryView second(120, 80);
     second.fill(RGB(255, 0, 255));
     EXPECT_EQ(dlldraw(second.dc(), kViewLeft, kViewTop, 120, 80, 0.5, "10210000"), -1);
@@ -105,9 +104,9 @@ TEST_F(DrawnViewExport, ARefusedDrawLeavesTheExportOnThePreviousView) {
 
 TEST_F(DrawnViewExport, AfterARoadQueryDrawsElsewhereTheExportCopiesThatContext) {
     MemoryView view(kViewWidth, kViewHeight);
-    ASSERT_EQ(dlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale,
-                      "10210000"),
-              0);
+    ASSERT_EQ(
+        dlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale, "10210000"),
+        0);
     MemoryView other(kViewWidth, kViewHeight);
     other.fill(RGB(255, 255, 255));
     char text[64];
@@ -121,9 +120,9 @@ TEST_F(DrawnViewExport, AfterARoadQueryDrawsElsewhereTheExportCopiesThatContext)
 
 TEST_F(DrawnViewExport, OverlaysDrawnOnTheViewAppearInTheExport) {
     MemoryView view(kViewWidth, kViewHeight);
-    ASSERT_EQ(dlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale,
-                      "10210000"),
-              0);
+    ASSERT_EQ(
+        dlldraw(view.dc(), kViewLeft, kViewTop, kViewWidth, kViewHeight, kViewScale, "10210000"),
+        0);
     ASSERT_EQ(dlldraw44(0, 1), 0);
     int n = 0;
     const Decoded image = export_and_decode(kViewWidth, kViewHeight, &n);

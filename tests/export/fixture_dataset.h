@@ -49,7 +49,10 @@ inline kdataset::DataSetContent fixture_content() {
 
     kdataset::LineFeature area;
     area.type = 11;
-    area.points = {{302600, 2766400}, {303200, 2766400}, {303200, 2766900}, {302600, 2766900},
+    area.points = {{302600, 2766400},
+                   {303200, 2766400},
+                   {303200, 2766900},
+                   {302600, 2766900},
                    {302600, 2766400}};
     tile.lines.push_back(area);
     kdataset::LineFeature line;

@@ -31,7 +31,7 @@ namespace kestrel_test {
 #endif
 
 class TempDir {
-public:
+  public:
     TempDir() {
         char pattern[] = "/tmp/kestrel-test-XXXXXX";
         const char* made = mkdtemp(pattern);
@@ -47,12 +47,12 @@ public:
     std::string slash() const { return path_ + "/"; }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
 class MemoryView {
-public:
+  public:
     MemoryView(int width, int height) : width_(width), height_(height) {
         dc_ = CreateCompatibleDC(nullptr);
         bitmap_ = CreateCompatibleBitmap(dc_, width, height);
@@ -99,7 +99,7 @@ public:
         DeleteObject(pen);
     }
 
-private:
+  private:
     int width_;
     int height_;
     HDC dc_ = nullptr;
@@ -111,8 +111,8 @@ struct Decoded {
     bool ok = false;
     int width = 0;
     int height = 0;
-    std::string mode;        // Pillow's mode ("P" for a palette image)
-    int compression = -1;    // Pillow's BMP compression (1: RLE8); -1 when unknown
+    std::string mode;          // Pillow's mode ("P" for a palette image)
+    int compression = -1;      // Pillow's BMP compression (1: RLE8); -1 when unknown
     std::vector<uint8_t> rgb;  // width * height * 3, rows top-down
 };
 
@@ -147,9 +147,10 @@ inline Decoded decode_with_pillow(const std::string& bmp_path) {
     Decoded d;
     const std::string out = bmp_path + ".pillow.rgb";
     int status = 0;
-    const std::string line = run_command("/usr/bin/python3 '" KESTREL_TEST_SCRIPTS
-                                         "/decode_bmp.py' '" + bmp_path + "' '" + out + "'",
-                                         &status);
+    const std::string line =
+        run_command("/usr/bin/python3 '" KESTREL_TEST_SCRIPTS "/decode_bmp.py' '" + bmp_path +
+                        "' '" + out + "'",
+                    &status);
     if (status != 0) return d;
     std::istringstream fields(line);
     fields >> d.width >> d.height >> d.mode >> d.compression;

@@ -21,13 +21,12 @@ namespace {
 using Names = std::set<std::string>;
 
 const Names kKestrelExports = {
-    "dlldraw",     "dllsetcolor",   "dllsetpath",  "dllselroad",   "dllquroad",   "dllqudrroad",
-    "dlldistroad", "dlldistcrrd",   "dlldist44",   "dlldistxy",    "dlldistsearch", "dllfree",
-    "dlldraw44",   "dllhisload",    "dllhisdraw",  "dllhisfree",   "dlldrawrdtxt", "dllquroad2",
-    "sdlldraw",    "sdllinit",      "sdllgetbmp",  "sdllgetimgfile", "sdllisinit"};
+    "dlldraw",     "dllsetcolor", "dllsetpath", "dllselroad",     "dllquroad",     "dllqudrroad",
+    "dlldistroad", "dlldistcrrd", "dlldist44",  "dlldistxy",      "dlldistsearch", "dllfree",
+    "dlldraw44",   "dllhisload",  "dllhisdraw", "dllhisfree",     "dlldrawrdtxt",  "dllquroad2",
+    "sdlldraw",    "sdllinit",    "sdllgetbmp", "sdllgetimgfile", "sdllisinit"};
 
-const Names kServerExports = {"sdlldraw", "sdllinit", "sdllgetbmp", "sdllgetimgfile",
-                              "sdllisinit"};
+const Names kServerExports = {"sdlldraw", "sdllinit", "sdllgetbmp", "sdllgetimgfile", "sdllisinit"};
 
 // The defined dynamic symbols of a shared library, as nm lists them (version suffixes cut).
 Names dynamic_symbols(const std::string& library) {

@@ -4,11 +4,11 @@
  * top-down rows, RLE8 delta escapes and absolute runs; and malformed files (bad sizes,
  * offsets, runs past the row or the data, truncation at every length) refused cleanly.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+#include "gdi_test_util.h"
 
 using kgdi_test::Canvas;
 
@@ -24,7 +24,8 @@ void Put32(std::vector<uint8_t>& b, uint32_t v) {
 
 /* An 8-bit BMP from the format tables: file header, 40-byte info header, `colors` table
  * entries (index i is RGB(i * 10, 0, 255 - i)), then the pixel data. */
-std::vector<uint8_t> Bmp8(int w, int h, uint32_t compression, int colors, const std::vector<uint8_t>& data) {
+std::vector<uint8_t> Bmp8(int w, int h, uint32_t compression, int colors,
+                          const std::vector<uint8_t>& data) {
     std::vector<uint8_t> f;
     const uint32_t off = 14 + 40 + 4 * colors;
     Put16(f, 0x4D42);
@@ -52,14 +53,18 @@ std::vector<uint8_t> Bmp8(int w, int h, uint32_t compression, int colors, const 
     return f;
 }
 
-uint32_t Colour(int i) { return (static_cast<uint32_t>(i * 10) << 16) | static_cast<uint32_t>(255 - i); }
+uint32_t Colour(int i) {
+    return (static_cast<uint32_t>(i * 10) << 16) | static_cast<uint32_t>(255 - i);
+}
 
 /* A test picture of 31 colours (enough for ImageMagick to write 8-bit rather than 4-bit
  * palettes) with some detail. */
 void Paint(Canvas& c) {
     for (int y = 0; y < c.height(); ++y)
         for (int x = 0; x < c.width(); ++x)
-            SetPixel(c.dc(), x, y, ((x / 5 + y / 3) % 4 == 0) ? RGB(200, 30, 40) : RGB(x % 6 * 40, y % 5 * 50, 90));
+            SetPixel(
+                c.dc(), x, y,
+                ((x / 5 + y / 3) % 4 == 0) ? RGB(200, 30, 40) : RGB(x % 6 * 40, y % 5 * 50, 90));
 }
 
 void ExpectSame(const Canvas& c, const KgdiImage& img) {
@@ -68,7 +73,8 @@ void ExpectSame(const Canvas& c, const KgdiImage& img) {
     for (int y = 0; y < img.height; ++y)
         for (int x = 0; x < img.width; ++x) {
             const uint32_t p = img.pixels[static_cast<size_t>(y) * img.width + x];
-            ASSERT_EQ(RGB(p >> 16, (p >> 8) & 0xFF, p & 0xFF), GetPixel(c.dc(), x, y)) << x << "," << y;
+            ASSERT_EQ(RGB(p >> 16, (p >> 8) & 0xFF, p & 0xFF), GetPixel(c.dc(), x, y))
+                << x << "," << y;
         }
 }
 
@@ -128,7 +134,8 @@ TEST(BmpReader, ReadsImageMagickFilesOfEveryDepthAndRle8) {
         kgdi_test::RunCommand("convert '" + png + "' " + opts + prefix + "'" + out + "' 2>&1", &ok);
         ASSERT_TRUE(ok) << name;
         bool id_ok = false;
-        const std::string id = kgdi_test::RunCommand("identify -verbose '" + out + "' | grep -i -E 'compression|depth|type:'", &id_ok);
+        const std::string id = kgdi_test::RunCommand(
+            "identify -verbose '" + out + "' | grep -i -E 'compression|depth|type:'", &id_ok);
         KgdiImage img{};
         ASSERT_TRUE(KgdiLoadBmp(out.c_str(), &img)) << name << "\n" << id;
         ExpectSame(c, img);
@@ -140,19 +147,21 @@ TEST(BmpReader, DecodesRle8EscapesFromTheFormatTables) {
     // 6 x 3, bottom-up: an encoded run, an absolute run with its pad byte, an end of line,
     // a delta escape over a whole row, and the end of bitmap before the last row is complete.
     const std::vector<uint8_t> data = {
-        3, 1,             // row 0: 1 1 1
-        0, 3, 2, 3, 2, 0, // absolute 2 3 2 + pad
-        0, 0,             // end of line
-        0, 2, 2, 1,       // delta: right 2, up 1 -> row 2, x 2
-        2, 5,             // 5 5 at x 2..3
-        0, 1,             // end of bitmap
+        3, 1,              // row 0: 1 1 1
+        0, 3, 2, 3, 2, 0,  // absolute 2 3 2 + pad
+        0, 0,              // end of line
+        0, 2, 2, 1,        // delta: right 2, up 1 -> row 2, x 2
+        2, 5,              // 5 5 at x 2..3
+        0, 1,              // end of bitmap
     };
     const auto file = Bmp8(6, 3, BI_RLE8, 6, data);
     KgdiImage img{};
     ASSERT_TRUE(KgdiDecodeBmp(file.data(), file.size(), &img));
     ASSERT_EQ(img.width, 6);
     ASSERT_EQ(img.height, 3);
-    auto at = [&](int x, int row_from_bottom) { return img.pixels[static_cast<size_t>(2 - row_from_bottom) * 6 + x]; };
+    auto at = [&](int x, int row_from_bottom) {
+        return img.pixels[static_cast<size_t>(2 - row_from_bottom) * 6 + x];
+    };
     const int row0[6] = {1, 1, 1, 2, 3, 2};
     for (int x = 0; x < 6; ++x) EXPECT_EQ(at(x, 0), Colour(row0[x])) << x;
     for (int x = 0; x < 6; ++x) EXPECT_EQ(at(x, 1), Colour(0)) << "skipped row keeps index 0";
@@ -187,28 +196,28 @@ TEST(BmpReader, MalformedFilesAreRefused) {
         return f;
     };
     const std::vector<std::vector<uint8_t>> bad = {
-        patched(0, 0x4D43, 2),          // signature
-        patched(10, 0xFFFFFFF0),        // data offset past the end
-        patched(10, 20),                // data offset inside the headers
-        patched(14, 12),                // info header too small
-        patched(14, 0x10000),           // info header too large
-        patched(18, 0),                 // width 0
-        patched(18, 0x80000000),        // negative width
-        patched(22, 0),                 // height 0
-        patched(18, 70000),             // too wide
-        patched(22, 0xFFFFFFFE),        // top-down RLE8
-        patched(26, 2, 2),              // planes
-        patched(28, 4, 2),              // unsupported depth
-        patched(30, 7),                 // unknown compression
-        patched(46, 300),               // too many colours
-        Bmp8(2, 2, BI_RLE8, 4, {5, 1, 0, 1}),             // run past the row's padding
+        patched(0, 0x4D43, 2),                                   // signature
+        patched(10, 0xFFFFFFF0),                                 // data offset past the end
+        patched(10, 20),                                         // data offset inside the headers
+        patched(14, 12),                                         // info header too small
+        patched(14, 0x10000),                                    // info header too large
+        patched(18, 0),                                          // width 0
+        patched(18, 0x80000000),                                 // negative width
+        patched(22, 0),                                          // height 0
+        patched(18, 70000),                                      // too wide
+        patched(22, 0xFFFFFFFE),                                 // top-down RLE8
+        patched(26, 2, 2),                                       // planes
+        patched(28, 4, 2),                                       // unsupported depth
+        patched(30, 7),                                          // unknown compression
+        patched(46, 300),                                        // too many colours
+        Bmp8(2, 2, BI_RLE8, 4, {5, 1, 0, 1}),                    // run past the row's padding
         Bmp8(2, 2, BI_RLE8, 4, {0, 5, 1, 2, 3, 1, 2, 0, 0, 1}),  // absolute run past it
-        Bmp8(2, 2, BI_RLE8, 4, {3, 1, 2, 1, 0, 1}),       // two runs past it
-        Bmp8(2, 2, BI_RLE8, 4, {0, 2, 1, 3, 0, 1}),       // delta past the bitmap
-        Bmp8(2, 2, BI_RLE8, 4, {0, 2, 5, 0, 0, 1}),       // delta past the row's padding
-        Bmp8(2, 2, BI_RLE8, 4, {2, 1, 0, 0, 2, 2}),       // no end of bitmap
+        Bmp8(2, 2, BI_RLE8, 4, {3, 1, 2, 1, 0, 1}),              // two runs past it
+        Bmp8(2, 2, BI_RLE8, 4, {0, 2, 1, 3, 0, 1}),              // delta past the bitmap
+        Bmp8(2, 2, BI_RLE8, 4, {0, 2, 5, 0, 0, 1}),              // delta past the row's padding
+        Bmp8(2, 2, BI_RLE8, 4, {2, 1, 0, 0, 2, 2}),              // no end of bitmap
         Bmp8(2, 2, BI_RLE8, 4, {0, 0, 0, 0, 0, 0, 2, 1, 0, 1}),  // rows beyond the height
-        Bmp8(4, 4, BI_RGB, 4, {1, 2, 3, 0}),              // uncompressed data too short
+        Bmp8(4, 4, BI_RGB, 4, {1, 2, 3, 0}),                     // uncompressed data too short
     };
     for (size_t i = 0; i < bad.size(); ++i) {
         EXPECT_FALSE(KgdiDecodeBmp(bad[i].data(), bad[i].size(), &img)) << "case " << i;

@@ -3,12 +3,12 @@
  * metafile reader and player and the BMP reader, as the fuzz target does. Seeds are valid and
  * broken files; none may crash, leak a handle or be misread.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
+
+#include "gdi_test_util.h"
 
 TEST(FuzzCorpus, EverySeedGoesThroughTheReadersSafely) {
     namespace fs = std::filesystem;

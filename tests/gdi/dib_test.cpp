@@ -6,14 +6,14 @@
  * of line per row, end of bitmap last, no delta escapes), and a room that is too small fails
  * without writing past it.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <random>
+
+#include "gdi_test_util.h"
 
 using kgdi_test::Canvas;
 
@@ -115,7 +115,8 @@ void CheckWithPillow(const Canvas& c, const Info256& info, const std::vector<uin
     kgdi_test::TempDir dir;
     const std::string path = dir.File("rle.bmp");
     const auto file = BmpFile(info, data);
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), file.size());
     int w = 0, h = 0;
     std::vector<uint32_t> px;
     ASSERT_TRUE(kgdi_test::DecodeWithPillow(path, &w, &h, &px));
@@ -126,9 +127,12 @@ void CheckWithPillow(const Canvas& c, const Info256& info, const std::vector<uin
         for (int x = 0; x < w; ++x) {
             const COLORREF want = GetPixel(c.dc(), x, y);
             const uint32_t got = px[static_cast<size_t>(y) * w + x];
-            const int dr = std::abs(static_cast<int>(GetRValue(want)) - static_cast<int>((got >> 16) & 0xFF));
-            const int dg = std::abs(static_cast<int>(GetGValue(want)) - static_cast<int>((got >> 8) & 0xFF));
-            const int db = std::abs(static_cast<int>(GetBValue(want)) - static_cast<int>(got & 0xFF));
+            const int dr =
+                std::abs(static_cast<int>(GetRValue(want)) - static_cast<int>((got >> 16) & 0xFF));
+            const int dg =
+                std::abs(static_cast<int>(GetGValue(want)) - static_cast<int>((got >> 8) & 0xFF));
+            const int db =
+                std::abs(static_cast<int>(GetBValue(want)) - static_cast<int>(got & 0xFF));
             worst = std::max({worst, dr, dg, db});
             if (max_error == 0) {
                 ASSERT_EQ(worst, 0) << "pixel " << x << "," << y;
@@ -177,7 +181,8 @@ TEST(GetDIBitsRgb, TwentyFourAndThirtyTwoBitRowsMatchThePixels) {
                 const int y = sign > 0 ? 4 - row : row;
                 for (int x = 0; x < 7; ++x) {
                     const uint8_t* p = bits.data() + stride * row + x * (bpp / 8);
-                    EXPECT_EQ(RGB(p[2], p[1], p[0]), GetPixel(c.dc(), x, y)) << bpp << " " << x << "," << y;
+                    EXPECT_EQ(RGB(p[2], p[1], p[0]), GetPixel(c.dc(), x, y))
+                        << bpp << " " << x << "," << y;
                 }
             }
         }
@@ -208,8 +213,9 @@ TEST(GetDIBitsRgb, BadArgumentsFail) {
     EXPECT_EQ(GetDIBits(c.dc(), c.bitmap(), 0, 4, bits.data(), &info, 1), 0);
     EXPECT_EQ(GetDIBits(c.dc(), nullptr, 0, 4, bits.data(), &info, DIB_RGB_COLORS), 0);
     EXPECT_EQ(GetDIBits(nullptr, c.bitmap(), 0, 4, bits.data(), &info, DIB_RGB_COLORS), 0);
-    EXPECT_EQ(GetDIBits(c.dc(), reinterpret_cast<HBITMAP>(GetStockObject(BLACK_PEN)), 0, 4, bits.data(),
-                        &info, DIB_RGB_COLORS), 0);
+    EXPECT_EQ(GetDIBits(c.dc(), reinterpret_cast<HBITMAP>(GetStockObject(BLACK_PEN)), 0, 4,
+                        bits.data(), &info, DIB_RGB_COLORS),
+              0);
     EXPECT_EQ(GetDIBits(c.dc(), c.bitmap(), 0, 4, bits.data(), nullptr, DIB_RGB_COLORS), 0);
 }
 
@@ -241,18 +247,21 @@ TEST(GetDIBitsRle8, NoisyRowsUseAbsoluteRunsForOddAndEvenWidths) {
     std::mt19937 rng(5);
     for (int width : {1, 2, 3, 4, 5, 17, 254, 255, 256, 257, 300, 511}) {
         Canvas c(width, 9);
-        const COLORREF palette[6] = {RGB(0, 0, 0), RGB(255, 0, 0), RGB(0, 255, 0),
-                                     RGB(0, 0, 255), RGB(9, 9, 9), RGB(200, 100, 50)};
+        const COLORREF palette[6] = {RGB(0, 0, 0),   RGB(255, 0, 0), RGB(0, 255, 0),
+                                     RGB(0, 0, 255), RGB(9, 9, 9),   RGB(200, 100, 50)};
         for (int y = 0; y < 9; ++y)
             for (int x = 0; x < width; ++x) {
                 // rows mix noise, short runs and long runs
                 const int kind = y % 3;
-                const int v = kind == 0 ? static_cast<int>(rng() % 6) : kind == 1 ? (x / 2) % 6 : (x / 7) % 6;
+                const int v = kind == 0   ? static_cast<int>(rng() % 6)
+                              : kind == 1 ? (x / 2) % 6
+                                          : (x / 7) % 6;
                 SetPixel(c.dc(), x, y, palette[v]);
             }
         Info256 info{};
         std::vector<uint8_t> data;
-        const size_t room = static_cast<size_t>(width) * 9 * 2 + 64;  // roomy: noise may exceed W x H
+        const size_t room =
+            static_cast<size_t>(width) * 9 * 2 + 64;  // roomy: noise may exceed W x H
         ASSERT_TRUE(ToRle8(c, info, data, room)) << "width " << width;
         CheckStream(data, width, 9);
         CheckWithPillow(c, info, data, 0);
@@ -299,8 +308,9 @@ TEST(GetDIBitsRle8, RoomTooSmallFailsWithoutWritingPastIt) {
     {
         Info256 probe{};
         probe.h = Header(64, 16, 8, BI_RLE8, 0);
-        ASSERT_EQ(GetDIBits(c.dc(), c.bitmap(), 0, 16, nullptr, reinterpret_cast<BITMAPINFO*>(&probe),
-                            DIB_RGB_COLORS), 16);  // NULL bits: size only
+        ASSERT_EQ(GetDIBits(c.dc(), c.bitmap(), 0, 16, nullptr,
+                            reinterpret_cast<BITMAPINFO*>(&probe), DIB_RGB_COLORS),
+                  16);  // NULL bits: size only
         needed = probe.h.biSizeImage;
     }
     for (size_t room : {size_t{0}, size_t{1}, size_t{2}, needed / 2, needed - 2, needed - 1}) {

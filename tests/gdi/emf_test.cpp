@@ -4,16 +4,15 @@
  * 16- and 32-bit poly records, map modes and text land where the mapping puts them. Truncated,
  * corrupted and garbage files are refused, and stale or wrong handles fail.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
-
 #include <uemf.h>
 
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
+
+#include "gdi_test_util.h"
 
 using kgdi_test::Canvas;
 
@@ -26,11 +25,12 @@ const COLORREF kRed = RGB(255, 0, 0);
 /* Writes a metafile through libuemf: a reference device of 1000 x 1000 pixels on
  * 100 x 100 mm (ten pixels a millimetre) and a frame of 0..frame_mm01 in 0.01 mm. */
 class EmfWriter {
-public:
+  public:
     explicit EmfWriter(const std::string& path, int frame_mm01 = 1000) : path_(path) {
         emf_start(path.c_str(), 4096, 4096, &et_);
         emf_htable_create(32, 32, &eht_);
-        const U_RECTL bounds = rectl_set(U_POINTL{0, 0}, U_POINTL{frame_mm01 / 10, frame_mm01 / 10});
+        const U_RECTL bounds =
+            rectl_set(U_POINTL{0, 0}, U_POINTL{frame_mm01 / 10, frame_mm01 / 10});
         const U_RECTL frame = rectl_set(U_POINTL{0, 0}, U_POINTL{frame_mm01, frame_mm01});
         Add(U_EMRHEADER_set(bounds, frame, nullptr, 0, nullptr, sizel_set(1000, 1000),
                             sizel_set(100, 100), 0));
@@ -69,7 +69,7 @@ public:
         return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
     }
 
-private:
+  private:
     std::string path_;
     EMFTRACK* et_ = nullptr;
     EMFHANDLES* eht_ = nullptr;
@@ -85,7 +85,7 @@ void Play(Canvas& c, const std::vector<uint8_t>& bytes, RECT target) {
 }  // namespace
 
 class Metafiles : public ::testing::Test {
-protected:
+  protected:
     kgdi_test::TempDir dir_;
     std::string Path() const { return dir_.File("test.emf"); }
 };
@@ -155,10 +155,13 @@ TEST_F(Metafiles, TextRecordsDrawAtTheirReferencePoint) {
     EmfWriter w(Path());
     w.Add(U_EMRSETBKMODE_set(U_TRANSPARENT));
     w.Add(U_EMRSETTEXTCOLOR_set(U_RGB(255, 0, 0)));
-    char text[] = "\xA5\x78" "Ab";
+    char text[] =
+        "\xA5\x78"
+        "Ab";
     uint32_t advances[4] = {12, 12, 6, 6};
     char* emrtext = emrtext_set(U_POINTL{40, 40}, 4, 1, text, U_ETO_NONE, U_RECTL{}, advances);
-    w.Add(U_EMREXTTEXTOUTA_set(U_RECTL{}, U_GM_COMPATIBLE, 1, 1, reinterpret_cast<PU_EMRTEXT>(emrtext)));
+    w.Add(U_EMREXTTEXTOUTA_set(U_RECTL{}, U_GM_COMPATIBLE, 1, 1,
+                               reinterpret_cast<PU_EMRTEXT>(emrtext)));
     free(emrtext);
     const auto bytes = w.Finish();
     Canvas c(100, 100);
@@ -215,13 +218,13 @@ TEST_F(Metafiles, CorruptedRecordsAreRefused) {
         std::memcpy(bad.data() + offset, &value, 4);
         return KgdiLoadEnhMetaFile(bad.data(), bad.size());
     };
-    EXPECT_EQ(corrupt(header_size + 4, 0), nullptr);            // record size 0
-    EXPECT_EQ(corrupt(header_size + 4, 6), nullptr);            // not a multiple of 4
-    EXPECT_EQ(corrupt(header_size + 4, 0x7FFFFFF0), nullptr);   // past the end
-    EXPECT_EQ(corrupt(header_size + 24, 1000000), nullptr);     // point count beyond the record
+    EXPECT_EQ(corrupt(header_size + 4, 0), nullptr);           // record size 0
+    EXPECT_EQ(corrupt(header_size + 4, 6), nullptr);           // not a multiple of 4
+    EXPECT_EQ(corrupt(header_size + 4, 0x7FFFFFF0), nullptr);  // past the end
+    EXPECT_EQ(corrupt(header_size + 24, 1000000), nullptr);    // point count beyond the record
     EXPECT_EQ(corrupt(header_size + 24, 0xFFFFFFFF), nullptr);
-    EXPECT_EQ(corrupt(40, 0x12345678), nullptr);                // header signature
-    EXPECT_EQ(corrupt(0, U_EMR_POLYLINE), nullptr);             // no header first
+    EXPECT_EQ(corrupt(40, 0x12345678), nullptr);     // header signature
+    EXPECT_EQ(corrupt(0, U_EMR_POLYLINE), nullptr);  // no header first
 }
 
 TEST_F(Metafiles, GarbageIsRefused) {

@@ -6,8 +6,6 @@
 #ifndef KGDI_TEST_UTIL_H
 #define KGDI_TEST_UTIL_H
 
-#include "kgdi.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,11 +14,13 @@
 #include <utility>
 #include <vector>
 
+#include "kgdi.h"
+
 namespace kgdi_test {
 
 /* A memory context holding a width x height bitmap, cleared to white. */
 class Canvas {
-public:
+  public:
     Canvas(int width, int height) : width_(width), height_(height) {
         dc_ = CreateCompatibleDC(nullptr);
         bitmap_ = CreateCompatibleBitmap(dc_, width, height);
@@ -62,7 +62,7 @@ public:
         return n;
     }
 
-private:
+  private:
     int width_, height_;
     HDC dc_;
     HBITMAP bitmap_;
@@ -71,7 +71,7 @@ private:
 
 /* A fresh directory under the system temporary directory, removed at the end. */
 class TempDir {
-public:
+  public:
     TempDir() {
         char tmpl[] = "/tmp/kgdi-test-XXXXXX";
         path_ = mkdtemp(tmpl) ? tmpl : "";
@@ -83,7 +83,7 @@ public:
     const std::string& path() const { return path_; }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -108,12 +108,14 @@ inline bool DecodeWithPillow(const std::string& path, int* width, int* height,
     const std::string cmd =
         "/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
         "im.load(); im = im.convert('RGB'); "
-        "sys.stdout.buffer.write(b'%d %d\\n' % im.size + im.tobytes())\" '" + path + "'";
+        "sys.stdout.buffer.write(b'%d %d\\n' % im.size + im.tobytes())\" '" +
+        path + "'";
     bool ok = false;
     const std::string out = RunCommand(cmd, &ok);
     if (!ok) return false;
     const size_t nl = out.find('\n');
-    if (nl == std::string::npos || std::sscanf(out.c_str(), "%d %d", width, height) != 2) return false;
+    if (nl == std::string::npos || std::sscanf(out.c_str(), "%d %d", width, height) != 2)
+        return false;
     const size_t count = static_cast<size_t>(*width) * *height;
     if (out.size() - nl - 1 != count * 3) return false;
     pixels->resize(count);

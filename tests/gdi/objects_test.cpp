@@ -3,13 +3,13 @@
  * refusal of null, stale and wrong-kind handles, context defaults and attributes, pixels,
  * BitBlt, the recorder, the live-object count and the library's exported symbols.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <regex>
 #include <sstream>
+
+#include "gdi_test_util.h"
 
 using kgdi_test::Canvas;
 
@@ -18,7 +18,9 @@ namespace {
 /* Records every primitive reported by a context. */
 struct Log {
     std::vector<KgdiRecord> records;
-    static void Add(void* user, const KgdiRecord* r) { static_cast<Log*>(user)->records.push_back(*r); }
+    static void Add(void* user, const KgdiRecord* r) {
+        static_cast<Log*>(user)->records.push_back(*r);
+    }
 };
 
 }  // namespace
@@ -45,7 +47,8 @@ TEST(Handles, NullStaleAndWrongKindHandlesAreRefused) {
     EXPECT_FALSE(DeleteObject(pen));  // stale
     EXPECT_FALSE(DeleteObject(nullptr));
     EXPECT_FALSE(DeleteObject(HGDI_ERROR));
-    EXPECT_FALSE(DeleteObject(reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x123456789abcull))));
+    EXPECT_FALSE(
+        DeleteObject(reinterpret_cast<HGDIOBJ>(static_cast<uintptr_t>(0x123456789abcull))));
 
     HPEN reused = CreatePen(PS_SOLID, 1, 0);  // may take the freed slot; the old handle stays dead
     Canvas c(4, 4);
@@ -193,11 +196,13 @@ TEST(BitBltCopy, CopiesTheOverlapOnly) {
         for (int x = 0; x < 10; ++x) {
             const int sx = x + 6, sy = y - 2;
             const bool copied = x < 6 && y >= 3 && sx < 10 && sy < 10;
-            EXPECT_EQ(GetPixel(dst.dc(), x, y), copied ? RGB(sx * 10, sy * 10, 7) : RGB(255, 255, 255))
+            EXPECT_EQ(GetPixel(dst.dc(), x, y),
+                      copied ? RGB(sx * 10, sy * 10, 7) : RGB(255, 255, 255))
                 << x << "," << y;
         }
     EXPECT_FALSE(BitBlt(dst.dc(), 0, 0, 1, 1, src.dc(), 0, 0, 0x00EE0086));
-    EXPECT_TRUE(BitBlt(dst.dc(), INT32_MAX - 1, INT32_MIN, INT32_MAX, INT32_MAX, src.dc(), INT32_MIN, 0, SRCCOPY));
+    EXPECT_TRUE(BitBlt(dst.dc(), INT32_MAX - 1, INT32_MIN, INT32_MAX, INT32_MAX, src.dc(),
+                       INT32_MIN, 0, SRCCOPY));
 }
 
 TEST(BitBltCopy, OverlappingCopyWithinOneBitmapIsRight) {
@@ -241,7 +246,8 @@ TEST(Exports, TheLibraryExportsExactlyTheFunctionsOfItsMap) {
     std::stringstream text;
     text << map.rdbuf();
     const std::string s = text.str();
-    const std::string global = s.substr(s.find("global:") + 7, s.find("local:") - s.find("global:") - 7);
+    const std::string global =
+        s.substr(s.find("global:") + 7, s.find("local:") - s.find("global:") - 7);
     std::set<std::string> want;
     const std::regex name("[A-Za-z_][A-Za-z0-9_]*");
     for (std::sregex_iterator it(global.begin(), global.end(), name), end; it != end; ++it)
@@ -257,7 +263,8 @@ TEST(Exports, TheLibraryExportsExactlyTheFunctionsOfItsMap) {
         std::istringstream fields(line);
         std::string sym, type;
         fields >> sym >> type;
-        if (type == "T" || type == "W" || type == "D" || type == "B") got.insert(sym.substr(0, sym.find('@')));
+        if (type == "T" || type == "W" || type == "D" || type == "B")
+            got.insert(sym.substr(0, sym.find('@')));
     }
     got.erase("");
     EXPECT_EQ(got, want);

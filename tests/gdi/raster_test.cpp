@@ -4,13 +4,13 @@
  * of wider pens, polygon fill with the alternate rule and its outline, null pens and brushes.
  * Fills are compared with an independent even-odd test at pixel centres.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cmath>
 #include <random>
+
+#include "gdi_test_util.h"
 
 using kgdi_test::Canvas;
 using PixelSet = std::set<std::pair<int, int>>;
@@ -53,7 +53,8 @@ bool InsideEvenOdd(double x, double y, const std::vector<POINT>& poly) {
 /* True when the point is within `eps` of an edge (tie cases are left out of comparisons). */
 bool NearEdge(double x, double y, const std::vector<POINT>& poly, double eps) {
     for (size_t i = 0, j = poly.size() - 1; i < poly.size(); j = i++)
-        if (SegmentDistance2(x, y, poly[j].x, poly[j].y, poly[i].x, poly[i].y) < eps * eps) return true;
+        if (SegmentDistance2(x, y, poly[j].x, poly[j].y, poly[i].x, poly[i].y) < eps * eps)
+            return true;
     return false;
 }
 
@@ -131,7 +132,8 @@ TEST(ThinLines, ClippedLinesKeepThePixelsOfTheUnclippedLine) {
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 30; ++x)
                 ASSERT_EQ(GetPixel(small.dc(), x, y), GetPixel(big.dc(), x + shift, y + shift))
-                    << "segment " << a.x << "," << a.y << " - " << b.x << "," << b.y << " at " << x << "," << y;
+                    << "segment " << a.x << "," << a.y << " - " << b.x << "," << b.y << " at " << x
+                    << "," << y;
     }
 }
 
@@ -187,7 +189,8 @@ TEST(WidePens, APointIsTheDiscOfThePenWidth) {
             for (int x = 0; x < 100; ++x) {
                 const double ddx = x + e - 50, ddy = y + e - 50;
                 const bool want = ddx * ddx + ddy * ddy < w * w / 4.0;
-                ASSERT_EQ(GetPixel(c.dc(), x, y) == kBlack, want) << "w " << w << " at " << x << "," << y;
+                ASSERT_EQ(GetPixel(c.dc(), x, y) == kBlack, want)
+                    << "w " << w << " at " << x << "," << y;
             }
     }
 }
@@ -214,7 +217,7 @@ TEST(WidePens, WideLinesReachingOutsideAreClipped) {
 }
 
 class Polygons : public ::testing::Test {
-protected:
+  protected:
     void Draw(Canvas& c, const std::vector<POINT>& pts, HGDIOBJ pen, HGDIOBJ brush) {
         HGDIOBJ old_pen = SelectObject(c.dc(), pen);
         HGDIOBJ old_brush = SelectObject(c.dc(), brush);
@@ -250,7 +253,8 @@ TEST_F(Polygons, OutlineIsDrawnWithThePenOverTheFill) {
 
 TEST_F(Polygons, NullBrushDrawsOnlyTheOutlineAndNullPenOnlyTheFill) {
     Canvas c(12, 12);
-    Draw(c, {{2, 2}, {8, 2}, {8, 8}, {2, 8}}, GetStockObject(BLACK_PEN), GetStockObject(NULL_BRUSH));
+    Draw(c, {{2, 2}, {8, 2}, {8, 8}, {2, 8}}, GetStockObject(BLACK_PEN),
+         GetStockObject(NULL_BRUSH));
     EXPECT_EQ(c.PixelsOf(kBlack).size(), 24u);
     EXPECT_EQ(c.CountNot(kWhite), 24);
     c.Clear(kWhite);
@@ -262,8 +266,12 @@ TEST_F(Polygons, FillMatchesAnEvenOddTestAtPixelCentres) {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> coord(-20, 70);
     const std::vector<std::vector<POINT>> fixed = {
-        {{25, 2}, {37, 45}, {3, 17}, {47, 17}, {13, 45}},  // pentagram: alternate rule leaves a hole
-        {{-15, -10}, {40, 5}, {10, 70}},                   // reaches outside on the left and top
+        {{25, 2},
+         {37, 45},
+         {3, 17},
+         {47, 17},
+         {13, 45}},                       // pentagram: alternate rule leaves a hole
+        {{-15, -10}, {40, 5}, {10, 70}},  // reaches outside on the left and top
     };
     std::vector<std::vector<POINT>> polys = fixed;
     for (int k = 0; k < 40; ++k) {
@@ -286,8 +294,11 @@ TEST_F(Polygons, FillMatchesAnEvenOddTestAtPixelCentres) {
 
 TEST_F(Polygons, PolygonsCoveringTheBitmapFromHugeCoordinatesFillEverything) {
     Canvas c(40, 30);
-    Draw(c, {{-2000000000, -2000000000}, {2000000000, -2000000000}, {2000000000, 2000000000},
-             {-2000000000, 2000000000}},
+    Draw(c,
+         {{-2000000000, -2000000000},
+          {2000000000, -2000000000},
+          {2000000000, 2000000000},
+          {-2000000000, 2000000000}},
          GetStockObject(NULL_PEN), red_);
     EXPECT_EQ(c.PixelsOf(kRed).size(), 40u * 30u);
 }

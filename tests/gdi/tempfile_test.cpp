@@ -3,12 +3,11 @@
  * the file is created exclusively (never an existing file, never through a link), a given
  * number is used as it is without creating anything, and bad arguments fail.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "gdi_test_util.h"
 
 TEST(TempFileNames, NamesAreUniqueAndFilesAreCreated) {
     kgdi_test::TempDir dir;
@@ -37,7 +36,8 @@ TEST(TempFileNames, ExistingFilesAndLinksAreNeverReused) {
     const UINT n = GetTempFileNameA((dir.path() + "/").c_str(), "t", 0, first);
     ASSERT_NE(n, 0u);
     char again[260];
-    ASSERT_EQ(GetTempFileNameA(dir.path().c_str(), "t", n, again), n);  // given number: no file made
+    ASSERT_EQ(GetTempFileNameA(dir.path().c_str(), "t", n, again),
+              n);  // given number: no file made
     EXPECT_STREQ(again, first);
     char link_name[260];
     const UINT m = (n % 0xFFFF) + 1;

@@ -4,9 +4,9 @@
  * transparent mode leaves it alone, text keeps two colours, Big5 pairs whose trail byte is an
  * ASCII character are decoded as one character, and invalid bytes become boxes.
  */
-#include "gdi_test_util.h"
-
 #include <gtest/gtest.h>
+
+#include "gdi_test_util.h"
 
 using kgdi_test::Canvas;
 
@@ -85,7 +85,8 @@ TEST(TextOut, Big5CharactersAreTwelvePixelsWideAndDrawn) {
     for (int k = 0; k < 3; ++k) {
         int cell = 0;
         for (int y = box.y0; y < box.y1; ++y)
-            for (int x = box.x0 + 12 * k; x < box.x0 + 12 * (k + 1); ++x) cell += GetPixel(c.dc(), x, y) == kBlue;
+            for (int x = box.x0 + 12 * k; x < box.x0 + 12 * (k + 1); ++x)
+                cell += GetPixel(c.dc(), x, y) == kBlue;
         EXPECT_GT(cell, 15) << "character " << k;
     }
 }
@@ -130,7 +131,8 @@ TEST(TextOut, TextIsClippedAtEveryEdge) {
             ASSERT_TRUE(TextOutA(c.dc(), x, y, text.data(), static_cast<int>(text.size())));
         }
     }
-    ASSERT_TRUE(TextOutA(c.dc(), INT32_MAX - 5, INT32_MIN, text.data(), static_cast<int>(text.size())));
+    ASSERT_TRUE(
+        TextOutA(c.dc(), INT32_MAX - 5, INT32_MIN, text.data(), static_cast<int>(text.size())));
     ASSERT_TRUE(TextOutA(c.dc(), INT32_MIN, INT32_MAX, text.data(), static_cast<int>(text.size())));
 }
 

@@ -64,7 +64,9 @@ TEST(Command, BadInputExitsWithOneAndSaysWhy) {
     EXPECT_NE(r.out.find("No such file or directory"), std::string::npos) << r.out;
     EXPECT_FALSE(std::filesystem::exists(dir.file("out")));
 
-    GeoJson().point("\"place\":\"city\",\"name\":\"p\"", 300000, 2760000).save(dir.file("in.geojson"));
+    GeoJson()
+        .point("\"place\":\"city\",\"name\":\"p\"", 300000, 2760000)
+        .save(dir.file("in.geojson"));
     r = kimport(dir.file("in.geojson") + " --crs NOT:A:CRS -o " + dir.file("out"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("unknown CRS \"NOT:A:CRS\""), std::string::npos) << r.out;

@@ -13,14 +13,14 @@ using kimport_test::GeoJson;
 using kimport_test::TempDir;
 
 class DistrictPolygons : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(grid_.set("EPSG:3826", &error)) << error;
         // Written in reverse name order: codes must not follow the file order.
         GeoJson()
             .polygon("\"TNAME\":\"West\"", {{{0, 0}, {1000, 0}, {1000, 1000}, {0, 1000}},
-                                           {{400, 400}, {600, 400}, {600, 600}, {400, 600}}})
+                                            {{400, 400}, {600, 400}, {600, 600}, {400, 600}}})
             .polygon("\"TNAME\":\"East\"", {{{1000, 0}, {2000, 0}, {2000, 1000}, {1000, 1000}}})
             .polygon("\"TNAME\":\"East\"", {{{5000, 0}, {6000, 0}, {6000, 1000}, {5000, 1000}}})
             .polygon("\"OTHER\":\"x\"", {{{9000, 0}, {9500, 0}, {9500, 500}}})

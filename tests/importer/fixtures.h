@@ -21,7 +21,7 @@ namespace kimport_test {
 
 // A folder under /tmp removed with everything in it when the object goes.
 class TempDir {
-public:
+  public:
     TempDir() {
         char tmpl[] = "/tmp/kimport-test-XXXXXX";
         const char* made = mkdtemp(tmpl);
@@ -36,7 +36,7 @@ public:
     std::string path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -55,7 +55,7 @@ using Coords = std::vector<std::pair<double, double>>;
 
 // Builds a GeoJSON FeatureCollection, in EPSG:3826 unless another CRS name is given.
 class GeoJson {
-public:
+  public:
     explicit GeoJson(std::string crs = "urn:ogc:def:crs:EPSG::3826") : crs_(std::move(crs)) {}
 
     // `props` is the inside of the properties object, e.g. "\"highway\":\"primary\"".
@@ -83,7 +83,7 @@ public:
     }
     void save(const std::string& path) const { write_text(path, text()); }
 
-private:
+  private:
     static std::string num(double x, double y) {
         std::ostringstream o;
         o.precision(12);
@@ -92,12 +92,14 @@ private:
     }
     static std::string coords(const Coords& c) {
         std::string s = "[";
-        for (std::size_t i = 0; i < c.size(); ++i) s += (i ? "," : "") + num(c[i].first, c[i].second);
+        for (std::size_t i = 0; i < c.size(); ++i)
+            s += (i ? "," : "") + num(c[i].first, c[i].second);
         return s + "]";
     }
     GeoJson& add(const std::string& props, const std::string& geom) {
         if (!features_.empty()) features_ += ",";
-        features_ += "{\"type\":\"Feature\",\"properties\":{" + props + "},\"geometry\":" + geom + "}";
+        features_ +=
+            "{\"type\":\"Feature\",\"properties\":{" + props + "},\"geometry\":" + geom + "}";
         return *this;
     }
     std::string crs_;
@@ -176,8 +178,10 @@ inline TileFile read_tile(const std::string& path) {
         r.type = i16(a_off + stride * i, &g);
         int n = i16(a_off + stride * i + 2, &g);
         for (int k = 0; k < n && g; ++k) {
-            if (first + k >= static_cast<int32_t>(verts.size())) g = false;
-            else r.points.push_back(world(verts[first + k]));
+            if (first + k >= static_cast<int32_t>(verts.size()))
+                g = false;
+            else
+                r.points.push_back(world(verts[first + k]));
         }
         first += n;
         t.records.push_back(std::move(r));
@@ -215,8 +219,10 @@ inline TileFile read_tile(const std::string& path) {
         r.type = i16(c_off + stride * i, &g);
         r.name = name_at(i16(c_off + stride * i + 2, &g));
         int32_t v = anchor + 1 + n_point;
-        if (v < 0 || v >= static_cast<int32_t>(verts.size())) g = false;
-        else r.points.push_back(world(verts[v]));
+        if (v < 0 || v >= static_cast<int32_t>(verts.size()))
+            g = false;
+        else
+            r.points.push_back(world(verts[v]));
         t.records.push_back(std::move(r));
     }
     (void)d_off;

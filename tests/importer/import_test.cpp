@@ -26,10 +26,12 @@ using kimport_test::TileRecord;
 // Tile 276030 covers x 300000..310000, y 2760000..2770000.
 constexpr int32_t kX = 300000, kY = 2760000;
 
-std::string padded(const std::string& s) { return s + std::string(20 - s.size(), ' '); }
+std::string padded(const std::string& s) {
+    return s + std::string(20 - s.size(), ' ');
+}
 
 class Import : public ::testing::Test {
-protected:
+  protected:
     Options options(const std::vector<std::string>& inputs) {
         Options o;
         for (const std::string& i : inputs) o.inputs.push_back(dir_.file(i));
@@ -39,8 +41,10 @@ protected:
     bool run(const Options& o, std::string* error = nullptr) {
         std::string e;
         bool ok = run_import(o, &summary_, nullptr, &e);
-        if (error) *error = e;
-        else EXPECT_TRUE(ok) << e;
+        if (error)
+            *error = e;
+        else
+            EXPECT_TRUE(ok) << e;
         return ok;
     }
     TileFile tile(int32_t number) {
@@ -66,13 +70,14 @@ using Points = std::vector<std::pair<int32_t, int32_t>>;
 
 TEST_F(Import, WritesEveryFileOfADataSet) {
     GeoJson()
-        .line("\"highway\":\"primary\",\"name\":\"中山北路\"", {{kX + 5000, kY + 5000}, {kX + 5300, kY + 5000}})
+        .line("\"highway\":\"primary\",\"name\":\"中山北路\"",
+              {{kX + 5000, kY + 5000}, {kX + 5300, kY + 5000}})
         .point("\"place\":\"city\",\"name\":\"臺北市\"", kX + 5000, kY + 6000)
         .point("\"amenity\":\"cafe\",\"name\":\"cafe\"", kX + 5100, kY + 6100)
         .save(dir_.file("in.geojson"));
     run(options({"in.geojson"}));
-    for (const char* f : {"d4.txt", "dat44_1.bin", "dat44_2.bin", "alldist.txt", "dist.emf",
-                          "276030.dat"}) {
+    for (const char* f :
+         {"d4.txt", "dat44_1.bin", "dat44_2.bin", "alldist.txt", "dist.emf", "276030.dat"}) {
         EXPECT_TRUE(std::filesystem::exists(dir_.file(std::string("out/") + f))) << f;
     }
     EXPECT_EQ(summary_.tiles, 1);
@@ -84,7 +89,8 @@ TEST_F(Import, WritesEveryFileOfADataSet) {
 
 TEST_F(Import, RoadStepsAreSplitExactlyAndCounted) {
     GeoJson()
-        .line("\"highway\":\"primary\",\"name\":\"中山北路\"", {{kX + 5000, kY + 5000}, {kX + 5300, kY + 5000}})
+        .line("\"highway\":\"primary\",\"name\":\"中山北路\"",
+              {{kX + 5000, kY + 5000}, {kX + 5300, kY + 5000}})
         .save(dir_.file("in.geojson"));
     run(options({"in.geojson"}));
     TileFile t = tile(276030);
@@ -92,8 +98,10 @@ TEST_F(Import, RoadStepsAreSplitExactlyAndCounted) {
     auto r = roads(t);
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].type, 5);
-    EXPECT_EQ(r[0].points, (Points{{kX + 5000, kY + 5000}, {kX + 5100, kY + 5000},
-                                   {kX + 5200, kY + 5000}, {kX + 5300, kY + 5000}}));
+    EXPECT_EQ(r[0].points, (Points{{kX + 5000, kY + 5000},
+                                   {kX + 5100, kY + 5000},
+                                   {kX + 5200, kY + 5000},
+                                   {kX + 5300, kY + 5000}}));
     EXPECT_EQ(r[0].name, padded("\xA4\xA4\xA4\x73\xA5\x5F\xB8\xF4"));  // 中山北路 in Big5
     EXPECT_EQ(summary_.inserted_vertices, 2);
     EXPECT_EQ(summary_.written.inserted_vertices, 0);  // nothing left for the writer to add
@@ -103,7 +111,8 @@ TEST_F(Import, RoadStepsAreSplitExactlyAndCounted) {
 TEST_F(Import, RoadsAreCutAtTileBordersAtASharedPoint) {
     // A 12 km road from tile 276029 through 276030 into 276031.
     GeoJson()
-        .line("\"highway\":\"motorway\",\"name\":\"x\"", {{kX - 1000, kY + 100}, {kX + 11000, kY + 1300}})
+        .line("\"highway\":\"motorway\",\"name\":\"x\"",
+              {{kX - 1000, kY + 100}, {kX + 11000, kY + 1300}})
         .save(dir_.file("in.geojson"));
     run(options({"in.geojson"}));
     TileFile west = tile(276029), middle = tile(276030), east = tile(276031);
@@ -126,19 +135,25 @@ TEST_F(Import, RoadsAreCutAtTileBordersAtASharedPoint) {
 
 TEST_F(Import, RoadsTakeTheDistrictThatHoldsTheirMidpoint) {
     GeoJson()
-        .polygon("\"TNAME\":\"B區\"", {{{kX, kY}, {kX + 7000, kY}, {kX + 7000, kY + 9000}, {kX, kY + 9000}}})
-        .polygon("\"TNAME\":\"A區\"",
-                 {{{kX + 7000, kY}, {kX + 20000, kY}, {kX + 20000, kY + 9000}, {kX + 7000, kY + 9000}}})
+        .polygon("\"TNAME\":\"B區\"",
+                 {{{kX, kY}, {kX + 7000, kY}, {kX + 7000, kY + 9000}, {kX, kY + 9000}}})
+        .polygon(
+            "\"TNAME\":\"A區\"",
+            {{{kX + 7000, kY}, {kX + 20000, kY}, {kX + 20000, kY + 9000}, {kX + 7000, kY + 9000}}})
         .save(dir_.file("districts.geojson"));
     GeoJson()
         // Starts in B, midpoint (x 7200) in A.
-        .line("\"highway\":\"residential\",\"name\":\"one\"", {{kX + 6900, kY + 100}, {kX + 7500, kY + 100}})
+        .line("\"highway\":\"residential\",\"name\":\"one\"",
+              {{kX + 6900, kY + 100}, {kX + 7500, kY + 100}})
         // Midpoint (x 6800) in B.
-        .line("\"highway\":\"residential\",\"name\":\"two\"", {{kX + 6000, kY + 200}, {kX + 7600, kY + 200}})
+        .line("\"highway\":\"residential\",\"name\":\"two\"",
+              {{kX + 6000, kY + 200}, {kX + 7600, kY + 200}})
         // In A, crossing into tile 276031.
-        .line("\"highway\":\"residential\",\"name\":\"three\"", {{kX + 9900, kY + 300}, {kX + 10100, kY + 300}})
+        .line("\"highway\":\"residential\",\"name\":\"three\"",
+              {{kX + 9900, kY + 300}, {kX + 10100, kY + 300}})
         // Outside both.
-        .line("\"highway\":\"residential\",\"name\":\"four\"", {{kX + 100, kY + 9500}, {kX + 200, kY + 9500}})
+        .line("\"highway\":\"residential\",\"name\":\"four\"",
+              {{kX + 100, kY + 9500}, {kX + 200, kY + 9500}})
         .point("\"amenity\":\"bank\",\"name\":\"bank\"", kX + 8000, kY + 100)
         .save(dir_.file("in.geojson"));
     Options o = options({"in.geojson"});
@@ -208,7 +223,8 @@ TEST_F(Import, AFullNameTableKeepsTheRoadsWithoutTheirNames) {
     GeoJson g;
     for (int i = 0; i < 5100; ++i) {
         double x = kX + 10 + (i % 100) * 90, y = kY + 10 + (i / 100) * 90;
-        g.line("\"highway\":\"residential\",\"name\":\"r" + std::to_string(i) + "\"", {{x, y}, {x + 50, y}});
+        g.line("\"highway\":\"residential\",\"name\":\"r" + std::to_string(i) + "\"",
+               {{x, y}, {x + 50, y}});
     }
     g.save(dir_.file("in.geojson"));
     run(options({"in.geojson"}));
@@ -221,7 +237,8 @@ TEST_F(Import, AFullNameTableKeepsTheRoadsWithoutTheirNames) {
 
 TEST_F(Import, NamesBecomeBig5WithReplacementsAndCutsOnCharacters) {
     GeoJson()
-        .line("\"highway\":\"service\",\"name\":\"鱻一\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
+        .line("\"highway\":\"service\",\"name\":\"鱻一\"",
+              {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
         // Fifteen characters: 30 bytes for a 28-byte field.
         .point("\"shop\":\"books\",\"name\":\"一一一一一一一一一一一一一一一\"", kX + 500, kY + 700)
         .save(dir_.file("in.geojson"));
@@ -359,7 +376,9 @@ TEST_F(Import, AMappingFileReplacesTheBuiltInOne) {
 }
 
 TEST_F(Import, AnExistingOutputIsReplacedOnlyWhenAsked) {
-    GeoJson().point("\"place\":\"city\",\"name\":\"p\"", kX + 1, kY + 1).save(dir_.file("in.geojson"));
+    GeoJson()
+        .point("\"place\":\"city\",\"name\":\"p\"", kX + 1, kY + 1)
+        .save(dir_.file("in.geojson"));
     std::filesystem::create_directory(dir_.file("out"));
     kimport_test::write_text(dir_.file("out/old.txt"), "old");
     Options o = options({"in.geojson"});
@@ -409,7 +428,8 @@ TEST_F(Import, OpenStreetMapXmlIsReadWithTagsFromOtherTags) {
 }
 
 TEST_F(Import, TileZeroIsNeverWritten) {
-    GeoJson().point("\"place\":\"city\",\"name\":\"p\"", 5000, 5000)
+    GeoJson()
+        .point("\"place\":\"city\",\"name\":\"p\"", 5000, 5000)
         .point("\"place\":\"city\",\"name\":\"q\"", kX, kY + 1)
         .save(dir_.file("in.geojson"));
     run(options({"in.geojson"}));
@@ -419,8 +439,10 @@ TEST_F(Import, TileZeroIsNeverWritten) {
 
 TEST_F(Import, DistrictsCanComeFromAnAttribute) {
     GeoJson()
-        .line("\"highway\":\"residential\",\"town\":\"Zeta\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
-        .line("\"highway\":\"residential\",\"town\":\"Alpha\"", {{kX + 100, kY + 300}, {kX + 200, kY + 300}})
+        .line("\"highway\":\"residential\",\"town\":\"Zeta\"",
+              {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
+        .line("\"highway\":\"residential\",\"town\":\"Alpha\"",
+              {{kX + 100, kY + 300}, {kX + 200, kY + 300}})
         .line("\"highway\":\"residential\"", {{kX + 100, kY + 500}, {kX + 200, kY + 500}})
         .save(dir_.file("in.geojson"));
     Options o = options({"in.geojson"});
@@ -444,7 +466,8 @@ TEST_F(Import, TheCatalogueStaysWithinItsEntriesAndPointIndexes) {
     // what the first-point indexes below 32768 allow.
     for (int r = 0; r < 40; ++r) {
         kimport_test::Coords c;
-        for (int i = 0; i < 1000; ++i) c.push_back({kX + 10 * i, kY + 100 + r * 200 + (i % 2) * 100});
+        for (int i = 0; i < 1000; ++i)
+            c.push_back({kX + 10 * i, kY + 100 + r * 200 + (i % 2) * 100});
         g.line("\"highway\":\"motorway\",\"name\":\"m" + std::to_string(r) + "\"", c);
     }
     g.save(dir_.file("in.geojson"));
@@ -474,17 +497,17 @@ TEST_F(Import, TheCatalogueStaysWithinItsEntriesAndPointIndexes) {
 }
 
 TEST_F(Import, ALayerWithoutCrsNeedsTheSourceCrs) {
-    GeoJson("").line("\"highway\":\"primary\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
+    GeoJson("")
+        .line("\"highway\":\"primary\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
         .save(dir_.file("in.geojson"));
     // A shapefile made by GDAL's converter, its .prj removed.
     std::string cmd = "ogr2ogr -f 'ESRI Shapefile' " + dir_.file("in.shp") + " " +
-                      dir_.file("in.geojson") + " > /dev/null 2>&1 && rm -f " +
-                      dir_.file("in.prj");
+                      dir_.file("in.geojson") + " > /dev/null 2>&1 && rm -f " + dir_.file("in.prj");
     if (std::system(cmd.c_str()) != 0) GTEST_SKIP() << "ogr2ogr is not available";
     std::string error;
     EXPECT_FALSE(run(options({"in.shp"}), &error));
-    EXPECT_NE(error.find("has no CRS; give the source's CRS with --source-crs"),
-              std::string::npos) << error;
+    EXPECT_NE(error.find("has no CRS; give the source's CRS with --source-crs"), std::string::npos)
+        << error;
     expect_nothing_written();
     Options o = options({"in.shp"});
     o.source_crs = "EPSG:3826";
@@ -496,9 +519,12 @@ TEST_F(Import, ALayerWithoutCrsNeedsTheSourceCrs) {
 
 TEST_F(Import, RoadPiecesThatContinueEachOtherAreJoined) {
     GeoJson()
-        .line("\"highway\":\"secondary\",\"name\":\"a\"", {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
-        .line("\"highway\":\"secondary\",\"name\":\"a\"", {{kX + 300, kY + 100}, {kX + 200, kY + 100}})
-        .line("\"highway\":\"secondary\",\"name\":\"b\"", {{kX + 300, kY + 100}, {kX + 400, kY + 100}})
+        .line("\"highway\":\"secondary\",\"name\":\"a\"",
+              {{kX + 100, kY + 100}, {kX + 200, kY + 100}})
+        .line("\"highway\":\"secondary\",\"name\":\"a\"",
+              {{kX + 300, kY + 100}, {kX + 200, kY + 100}})
+        .line("\"highway\":\"secondary\",\"name\":\"b\"",
+              {{kX + 300, kY + 100}, {kX + 400, kY + 100}})
         .save(dir_.file("in.geojson"));
     run(options({"in.geojson"}));
     EXPECT_EQ(summary_.source_roads, 3);

@@ -104,9 +104,9 @@ TEST(MappingFile, ErrorsNameTheFileAndLine) {
 }
 
 TEST(MappingFile, ValuesOutsideTheirKindsRangeAreRefused) {
-    for (const char* bad : {"road 0 a=b", "road 10 a=b", "line 11 a=b", "line 16 a=b",
-                            "area 12 a=b", "place 20 a=b", "place 25 a=b", "poi 0 a=b",
-                            "poi 40000 a=b"}) {
+    for (const char* bad :
+         {"road 0 a=b", "road 10 a=b", "line 11 a=b", "line 16 a=b", "area 12 a=b", "place 20 a=b",
+          "place 25 a=b", "poi 0 a=b", "poi 40000 a=b"}) {
         EXPECT_NE(parse_error(bad).find("out of range"), std::string::npos) << bad;
     }
 }
@@ -141,10 +141,12 @@ TEST(DefaultMapping, ClassifiesOpenStreetMapTags) {
     EXPECT_EQ(classify(m, Shape::Line, {{"waterway", "river"}})->roles, unsigned(kRoleRiver));
     EXPECT_EQ(classify(m, Shape::Polygon, {{"natural", "water"}})->value, 11);
     EXPECT_EQ(classify(m, Shape::Polygon, {{"leisure", "park"}})->kind, Kind::Area);
-    EXPECT_EQ(classify(m, Shape::Line, {{"boundary", "administrative"}, {"admin_level", "4"}})->value,
-              13);
-    EXPECT_EQ(classify(m, Shape::Line, {{"boundary", "administrative"}, {"admin_level", "7"}})->value,
-              14);
+    EXPECT_EQ(
+        classify(m, Shape::Line, {{"boundary", "administrative"}, {"admin_level", "4"}})->value,
+        13);
+    EXPECT_EQ(
+        classify(m, Shape::Line, {{"boundary", "administrative"}, {"admin_level", "7"}})->value,
+        14);
     EXPECT_EQ(classify(m, Shape::Point, {{"place", "city"}})->value, 21);
     EXPECT_EQ(classify(m, Shape::Point, {{"place", "suburb"}})->value, 22);
     EXPECT_EQ(classify(m, Shape::Point, {{"place", "village"}})->value, 23);

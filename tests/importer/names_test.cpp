@@ -58,7 +58,10 @@ TEST(NameConversion, LongNamesAreCutOnCharacterBoundaries) {
 TEST(NameConversion, WhiteSpaceIsTrimmedAndJoinedAndControlsDropped) {
     NameConverter c;
     EXPECT_EQ(c.to_big5("  a \t  b\n", kRoadNameBytes), "a b");
-    EXPECT_EQ(c.to_big5("a\x01" "b", kRoadNameBytes), "ab");
+    EXPECT_EQ(c.to_big5("a\x01"
+                        "b",
+                        kRoadNameBytes),
+              "ab");
     EXPECT_EQ(c.to_big5("\xE3\x80\x80", kRoadNameBytes), "");  // ideographic space only
     // A cut that ends on a blank leaves no trailing blank.
     EXPECT_EQ(c.to_big5("abcdefghi jklmnop", 10), "abcdefghi");
@@ -66,7 +69,10 @@ TEST(NameConversion, WhiteSpaceIsTrimmedAndJoinedAndControlsDropped) {
 
 TEST(NameConversion, InvalidUtf8IsReplacedAndCounted) {
     NameConverter c;
-    EXPECT_EQ(c.to_big5("a\xFF" "b\xC0\xAF", kRoadNameBytes), "a?b??");
+    EXPECT_EQ(c.to_big5("a\xFF"
+                        "b\xC0\xAF",
+                        kRoadNameBytes),
+              "a?b??");
     EXPECT_EQ(c.stats().invalid_utf8, 1);
 }
 

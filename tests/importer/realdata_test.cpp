@@ -19,7 +19,9 @@ using kimport_test::TempDir;
 
 const std::string kData = KIMPORT_REALDATA_DIR;
 
-bool have_data() { return std::filesystem::exists(kData + "/taipei_osm_roads.geojson"); }
+bool have_data() {
+    return std::filesystem::exists(kData + "/taipei_osm_roads.geojson");
+}
 
 Options taipei(const TempDir& dir, std::vector<std::string> files) {
     Options o;
@@ -52,8 +54,8 @@ TEST(TaipeiExtract, RoadsFallIntoTheDistrictsTheExtractNames) {
     // midpoint may be taken otherwise than halfway along the line, and its five multi-line
     // roads count once there and once per part here: the counts agree within 1 %.
     const std::map<std::string, long> expected = {
-        {"中山區", 1874}, {"大安區", 1849}, {"中正區", 1557}, {"信義區", 1272},
-        {"松山區", 1185}, {"大同區", 1095}, {"萬華區", 573},  {"內湖區", 396},
+        {"中山區", 1874}, {"大安區", 1849}, {"中正區", 1557},  {"信義區", 1272},
+        {"松山區", 1185}, {"大同區", 1095}, {"萬華區", 573},   {"內湖區", 396},
         {"士林區", 76},   {"南港區", 5},    {"(outside)", 259}};
     std::map<std::string, long> got;
     int code = 100;
@@ -79,14 +81,15 @@ TEST(TaipeiExtract, AWholeImportLoadsInTheEngineAndDumps) {
     EXPECT_EQ(s.written.inserted_vertices, 0);
     EXPECT_GE(s.tiles, 2);
     EXPECT_GT(s.road_records, 12000);
-    EXPECT_GT(s.line_records, 100);   // boundary lines
+    EXPECT_GT(s.line_records, 100);  // boundary lines
     EXPECT_GT(s.place_records, 80);
     EXPECT_GT(s.pois, 14000);
     EXPECT_GT(s.catalogue_polylines, 20);
     EXPECT_GE(s.catalogue_entries, s.catalogue_polylines + 5);  // district and city labels
     // 中山區 in Big5, as a district label of the catalogue.
-    EXPECT_NE(kimport_test::read_text(o.output + "/alldist.txt").find("point \xA4\xA4\xA4\x73\xB0\xCF "),
-              std::string::npos);
+    EXPECT_NE(
+        kimport_test::read_text(o.output + "/alldist.txt").find("point \xA4\xA4\xA4\x73\xB0\xCF "),
+        std::string::npos);
     EXPECT_GT(s.base_shapes, 10);
 
     std::string out;

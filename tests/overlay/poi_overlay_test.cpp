@@ -50,7 +50,7 @@ struct Record {
 
 // dat44_1.bin, assembled from index entries and blocks.
 class PoiFile {
-public:
+  public:
     PoiFile() : bytes_(kIndexBytes, 0) {}
 
     // Appends a block and an index entry pointing at it; returns the block's offset.
@@ -69,7 +69,7 @@ public:
     }
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
-private:
+  private:
     void put32(std::size_t at, int32_t v) {
         for (int i = 0; i < 4; ++i) bytes_[at + i] = uint8_t(uint32_t(v) >> (8 * i));
     }
@@ -93,10 +93,12 @@ private:
 };
 
 // The pixel at which a record of tile kTile is drawn.
-POINT pixel_of(int16_t x, int16_t y) { return POINT{x / 10, (10000 - y) / 10}; }
+POINT pixel_of(int16_t x, int16_t y) {
+    return POINT{x / 10, (10000 - y) / 10};
+}
 
 class PoiOverlay : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         data::reset_all();
         render::reset_view_state();
@@ -112,8 +114,8 @@ protected:
 
     // Writes the file and loads its index into the data set, as the data-set load does.
     void install(const PoiFile& file) {
-        ASSERT_TRUE(write_file(dir_.slash() + "dat44_1.bin", file.bytes().data(),
-                               file.bytes().size()));
+        ASSERT_TRUE(
+            write_file(dir_.slash() + "dat44_1.bin", file.bytes().data(), file.bytes().size()));
         std::memcpy(data::dataset().poi_index, file.bytes().data(), kIndexBytes);
     }
     // Pins `tile` in `slot` as the last view would have.
@@ -154,7 +156,7 @@ TEST_F(PoiOverlay, ModeOneDrawsEveryPointOfThePinnedTilesInsideTheViewOrNot) {
     EXPECT_EQ(texts[0].x, p.x + 2);
     EXPECT_EQ(texts[0].y, p.y + 2);
     EXPECT_EQ(texts[0].text, "INSIDE" + std::string(22, ' '));  // all 28 bytes
-    EXPECT_EQ(render::label_boxes().last, -1);  // mode 1 records no box
+    EXPECT_EQ(render::label_boxes().last, -1);                  // mode 1 records no box
     // The cross is blue in the picture.
     EXPECT_EQ(GetPixel(view_.dc(), p.x - 2, p.y), kBlue);
     EXPECT_EQ(GetPixel(view_.dc(), p.x, p.y - 2), kBlue);
@@ -163,11 +165,11 @@ TEST_F(PoiOverlay, ModeOneDrawsEveryPointOfThePinnedTilesInsideTheViewOrNot) {
 
 TEST_F(PoiOverlay, ModesTwoAndThreeDrawOnlyPointsStrictlyInsideTheView) {
     PoiFile file;
-    file.add_block(kTile, {{0, 8000, 101, 5, "A"},         // column 0: left edge
-                           {2000, 10000, 101, 5, "B"},     // row 0: top edge
-                           {3550, 7250, 101, 5, "C"},      // column 355, row 275: inside
-                           {3560, 8000, 101, 5, "D"},      // column 356: right edge
-                           {1000, 7240, 101, 5, "E"}});    // row 276: bottom edge
+    file.add_block(kTile, {{0, 8000, 101, 5, "A"},       // column 0: left edge
+                           {2000, 10000, 101, 5, "B"},   // row 0: top edge
+                           {3550, 7250, 101, 5, "C"},    // column 355, row 275: inside
+                           {3560, 8000, 101, 5, "D"},    // column 356: right edge
+                           {1000, 7240, 101, 5, "E"}});  // row 276: bottom edge
     install(file);
     pin(0, kTile);
     for (int mode : {2, 3}) {
@@ -329,10 +331,10 @@ TEST_F(PoiOverlay, BlocksRunningPastTheFileOrTheWorkBufferAreSkipped) {
     PoiFile file;
     file.add_block(kOtherTile, {{1000, 6000, 101, 5, "GOOD"}});
     const int32_t size = int32_t(file.bytes().size());
-    file.add_entry(kTile, 0, size - 20);            // half a record past the end
-    file.add_entry(276032, 60000, kIndexBytes);     // 2,400,040 bytes: over the work buffer
-    file.add_entry(276033, 0, -40);                 // negative offset
-    file.add_entry(276034, 1000, kIndexBytes);      // more records than the file holds
+    file.add_entry(kTile, 0, size - 20);         // half a record past the end
+    file.add_entry(276032, 60000, kIndexBytes);  // 2,400,040 bytes: over the work buffer
+    file.add_entry(276033, 0, -40);              // negative offset
+    file.add_entry(276034, 1000, kIndexBytes);   // more records than the file holds
     install(file);
     pin(0, kTile);
     pin(1, 276032);

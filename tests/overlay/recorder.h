@@ -21,7 +21,7 @@ struct Drawn {
 };
 
 class Recorder {
-public:
+  public:
     explicit Recorder(HDC dc) : dc_(dc) { KgdiSetRecorder(dc_, &Recorder::on_record, this); }
     ~Recorder() { KgdiSetRecorder(dc_, nullptr, nullptr); }
     Recorder(const Recorder&) = delete;
@@ -37,7 +37,7 @@ public:
     std::vector<Drawn> texts() const { return of_kind(KGDI_REC_TEXT); }
     void clear() { drawn_.clear(); }
 
-private:
+  private:
     static void on_record(void* user, const KgdiRecord* r) {
         Drawn d;
         d.kind = r->kind;
@@ -58,6 +58,8 @@ private:
 
 // Points compare by value (in the global namespace, where POINT lives, so that the test
 // macros find it).
-inline bool operator==(const POINT& a, const POINT& b) { return a.x == b.x && a.y == b.y; }
+inline bool operator==(const POINT& a, const POINT& b) {
+    return a.x == b.x && a.y == b.y;
+}
 
 #endif  // KESTREL_TESTS_OVERLAY_RECORDER_H

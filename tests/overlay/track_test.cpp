@@ -29,12 +29,13 @@ constexpr int kSouth = kNorth - 2760;
 constexpr COLORREF kGreen = RGB(0, 128, 0);
 
 class TrackOverlay : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         render::reset_view_state();
         dllhisfree();
         view_.fill(RGB(255, 255, 255));
-        render::view_state() = render::ViewState{view_.dc(), kWest, kNorth, kWidth, kHeight, kScale};
+        render::view_state() =
+            render::ViewState{view_.dc(), kWest, kNorth, kWidth, kHeight, kScale};
     }
     void TearDown() override {
         dllhisfree();
@@ -143,13 +144,13 @@ TEST_F(TrackOverlay, PointsBeyondTwentyThousandAreIgnored) {
 // ---- drawing ------------------------------------------------------------------------------
 
 TEST_F(TrackOverlay, APointOutsideTheWindowSplitsTheTrackAndSinglePointsDrawNothing) {
-    ASSERT_GT(load("xy 301000 2768000\n"   // T1 in
-                   "xy 301500 2768500\n"   // T2 in
-                   "xy 350000 2768500\n"   // T3 out (east)
-                   "xy 302000 2768000\n"   // T4 in
-                   "xy 302500 2768500\n"   // T5 in
-                   "xy 302500 2700000\n"   // out (south)
-                   "xy 303000 2768000\n"   // alone between two outside points
+    ASSERT_GT(load("xy 301000 2768000\n"    // T1 in
+                   "xy 301500 2768500\n"    // T2 in
+                   "xy 350000 2768500\n"    // T3 out (east)
+                   "xy 302000 2768000\n"    // T4 in
+                   "xy 302500 2768500\n"    // T5 in
+                   "xy 302500 2700000\n"    // out (south)
+                   "xy 303000 2768000\n"    // alone between two outside points
                    "xy 302500 2700000\n"),  // out
               0);
     const std::vector<Drawn> lines = draw_all();
@@ -165,10 +166,14 @@ TEST_F(TrackOverlay, APointOutsideTheWindowSplitsTheTrackAndSinglePointsDrawNoth
 TEST_F(TrackOverlay, APointOnTheWindowsEdgeCountsAsOutside) {
     ASSERT_GT(load("xy 301000 2768000\n"
                    "xy 301500 2768000\n"
-                   "xy " + std::to_string(kWest) + " 2768000\n"  // on the west edge
+                   "xy " +
+                   std::to_string(kWest) +
+                   " 2768000\n"  // on the west edge
                    "xy 302000 2768000\n"
                    "xy 302500 2768000\n"
-                   "xy 302600 " + std::to_string(kNorth) + "\n"  // on the north edge
+                   "xy 302600 " +
+                   std::to_string(kNorth) +
+                   "\n"  // on the north edge
                    "xy 302700 2768000\n"),
               0);
     const std::vector<Drawn> lines = draw_all();

@@ -27,10 +27,9 @@ POINT pixel_of(int64_t x, int64_t y, int32_t left, int32_t top, double scale) {
 }
 
 class DrawView : public RenderTest {
-protected:
+  protected:
     Canvas canvas_{400, 300};
-    int draw(double scale, const char* layers = "0000", int32_t left = kLeft,
-             int32_t top = kTop) {
+    int draw(double scale, const char* layers = "0000", int32_t left = kLeft, int32_t top = kTop) {
         return dlldraw(canvas_.dc(), left, top, 400, 300, scale, layers);
     }
     // A horizontal line of the given type across the view at pixel row `row` for `scale`.
@@ -161,7 +160,8 @@ TEST_F(DrawView, ViewOverSixRowsAndEightColumnsListsFortyTilesSouthRowsFirstEast
     std::vector<POINT> expected;
     for (int row = 270; row <= 274; ++row)
         for (int column = 27; column >= 20; --column)
-            expected.push_back(pixel_of(int64_t{column} * 10000, int64_t{row} * 10000, left, top, 50));
+            expected.push_back(
+                pixel_of(int64_t{column} * 10000, int64_t{row} * 10000, left, top, 50));
     const std::vector<Prim> squares = big.polygons();
     ASSERT_EQ(squares.size(), 40u);
     for (size_t i = 0; i < squares.size(); ++i) {
@@ -240,10 +240,9 @@ TEST_F(DrawView, LineTypesWithoutAPenKeepThePenOfTheRecordBefore) {
 }
 
 TEST_F(DrawView, AreasAreFilledWithEntry11) {
-    SlotFill(0, kTile).line(11, {world_at(kLeft, kTop, 10, 100, 100),
-                                 world_at(kLeft, kTop, 10, 200, 100),
-                                 world_at(kLeft, kTop, 10, 200, 200),
-                                 world_at(kLeft, kTop, 10, 100, 200)});
+    SlotFill(0, kTile).line(
+        11, {world_at(kLeft, kTop, 10, 100, 100), world_at(kLeft, kTop, 10, 200, 100),
+             world_at(kLeft, kTop, 10, 200, 200), world_at(kLeft, kTop, 10, 100, 200)});
     dllsetcolor(11, 10, 20, 30, 0);
     ASSERT_EQ(draw(10), 0);
     const std::vector<Prim> areas = canvas_.polygons();
@@ -276,7 +275,7 @@ TEST_F(DrawView, SetColourRefusesIndexesOutsideTheTable) {
 // ---- layer strings ---------------------------------------------------------------------------
 
 class LayerString : public DrawView {
-protected:
+  protected:
     void SetUp() override {
         DrawView::SetUp();
         SlotFill(0, kTile)
@@ -439,7 +438,8 @@ TEST_F(DrawView, FeatureLongerThanThePointBufferIsDrawnInPiecesWithoutAGap) {
 
 TEST_F(DrawView, AreaLongerThanThePointBufferIsThinnedToTheBuffer) {
     std::vector<WorldPt> pts;
-    for (int i = 0; i < 12000; ++i) pts.push_back(world_at(kLeft, kTop, 1, 50 + i % 300, 50 + i / 100));
+    for (int i = 0; i < 12000; ++i)
+        pts.push_back(world_at(kLeft, kTop, 1, 50 + i % 300, 50 + i / 100));
     SlotFill(0, kTile).line(11, pts);
     ASSERT_EQ(draw(1), 0);
     const std::vector<Prim> areas = canvas_.polygons();
@@ -467,10 +467,12 @@ TEST_F(DrawView, LeavesTheContextsPenBrushAndTextSettingsAsTheyWereAndLeaksNothi
     HGDIOBJ old_brush = SelectObject(canvas_.dc(), brush);
     SetTextColor(canvas_.dc(), RGB(9, 8, 7));
     SetBkMode(canvas_.dc(), OPAQUE);
-    SlotFill(0, kTile).line(11, across(5, 10)).line(5, {world_at(kLeft, kTop, 5, 0, 100),
-                                                        world_at(kLeft, kTop, 5, 100, 100),
-                                                        world_at(kLeft, kTop, 5, 300, 100)},
-                                                    "Road");
+    SlotFill(0, kTile)
+        .line(11, across(5, 10))
+        .line(5,
+              {world_at(kLeft, kTop, 5, 0, 100), world_at(kLeft, kTop, 5, 100, 100),
+               world_at(kLeft, kTop, 5, 300, 100)},
+              "Road");
     const int live = KgdiLiveObjectCount();
     for (double scale : {5.0, 20.0, 60.0}) {
         ASSERT_EQ(draw(scale, "1021"), 0);
@@ -515,7 +517,7 @@ namespace {
 // whatever the boxes' sizes and places (inside or far outside the view, inverted, huge), the
 // first index, and however the list was emptied.
 class LabelCollisions : public RenderTest {
-protected:
+  protected:
     static bool brute_force(const render::LabelBox& q, int first) {
         const render::LabelBoxList& list = render::label_boxes();
         for (int i = std::max(first, 0); i <= list.last; ++i) {
@@ -538,9 +540,10 @@ protected:
         if (kind == 0) w = next(200, 9000);  // spans many cells
         if (kind == 1) w = -next(1, 50);     // inverted
         if (kind == 2) h = -next(1, 50);
-        if (kind < 5) return {static_cast<int16_t>(x), static_cast<int16_t>(y),
-                              static_cast<int16_t>(std::clamp(x + w, -32768, 32767)),
-                              static_cast<int16_t>(std::clamp(y + h, -32768, 32767))};
+        if (kind < 5)
+            return {static_cast<int16_t>(x), static_cast<int16_t>(y),
+                    static_cast<int16_t>(std::clamp(x + w, -32768, 32767)),
+                    static_cast<int16_t>(std::clamp(y + h, -32768, 32767))};
         // most boxes near the view, where labels are
         const int vx = next(-50, 1100), vy = next(-50, 800);
         return {static_cast<int16_t>(vx), static_cast<int16_t>(vy),

@@ -26,23 +26,23 @@ inline std::vector<uint8_t> empty_metafile() {
     for (uint32_t v : {0u, 0u, 100u, 100u}) put32(b, v);    // bounds, device units
     for (uint32_t v : {0u, 0u, 1000u, 1000u}) put32(b, v);  // frame, 0.01 mm
     put32(b, kSignature);
-    put32(b, 0x10000);                  // version
-    put32(b, kHeaderSize + kEofSize);   // bytes
-    put32(b, 2);                        // records
-    put16(b, 1);                        // handles
-    put16(b, 0);                        // reserved
-    put32(b, 0);                        // description length
-    put32(b, 0);                        // description offset
-    put32(b, 0);                        // palette entries
-    put32(b, 1024);                     // device size, pixels
+    put32(b, 0x10000);                 // version
+    put32(b, kHeaderSize + kEofSize);  // bytes
+    put32(b, 2);                       // records
+    put16(b, 1);                       // handles
+    put16(b, 0);                       // reserved
+    put32(b, 0);                       // description length
+    put32(b, 0);                       // description offset
+    put32(b, 0);                       // palette entries
+    put32(b, 1024);                    // device size, pixels
     put32(b, 768);
-    put32(b, 320);                      // device size, millimetres
+    put32(b, 320);  // device size, millimetres
     put32(b, 240);
     put32(b, kEofType);
     put32(b, kEofSize);
-    put32(b, 0);                        // palette entries
-    put32(b, 16);                       // palette offset
-    put32(b, kEofSize);                 // size last
+    put32(b, 0);         // palette entries
+    put32(b, 16);        // palette offset
+    put32(b, kEofSize);  // size last
     return b;
 }
 

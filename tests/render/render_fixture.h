@@ -44,7 +44,7 @@ struct Prim {
 };
 
 class Canvas {
-public:
+  public:
     Canvas(int width, int height) {
         dc_ = CreateCompatibleDC(nullptr);
         bitmap_ = CreateCompatibleBitmap(dc_, width, height);
@@ -74,7 +74,7 @@ public:
     std::vector<Prim> polylines() const { return of_kind(KGDI_REC_POLYLINE); }
     std::vector<Prim> polygons() const { return of_kind(KGDI_REC_POLYGON); }
 
-private:
+  private:
     static void record(void* user, const KgdiRecord* r) {
         Prim p{};
         p.kind = r->kind;
@@ -113,7 +113,7 @@ struct WorldPt {
 // Fills slot `s` with tile `tile` (origin at the tile's south-west corner); features are added
 // in storage order and take their vertices from the slot's vertex array.
 class SlotFill {
-public:
+  public:
     SlotFill(int s, int32_t tile) : slot_(data::slot(s)) {
         std::memset(&slot_.header, 0, sizeof slot_.header);
         slot_.header.tile_number = tile;
@@ -146,7 +146,7 @@ public:
     data::FeatureRecord& last_record() { return slot_.records[slot_.header.last_record]; }
     data::TileSlot& slot() { return slot_; }
 
-private:
+  private:
     data::FeatureRecord& next() {
         data::FeatureRecord& r = slot_.records[++slot_.header.last_record];
         r = data::FeatureRecord{};
@@ -172,7 +172,7 @@ inline WorldPt world_at(int32_t left, int32_t top, double scale, int px, int py)
 }
 
 class RenderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         data::reset_all();
         render::reset_view_state();

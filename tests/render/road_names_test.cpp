@@ -2,12 +2,13 @@
 // direction, name characters) and the labeller's drawing of the names of a view's roads.
 // Roads are given as pixel polylines for the placement, and put into a cache slot at scale 1
 // (one metre per pixel) when the drawn characters and their boxes are checked.
+#include "render/road_names.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "render/road_names.h"
 #include "render_fixture.h"
 
 namespace render_test {
@@ -17,11 +18,10 @@ using render::candidate_positions;
 using render::plan_road_label;
 using render::RoadLabelPlan;
 
-std::vector<POINT> positions_of(const std::vector<POINT>& road, int chars, int width,
-                                int height) {
+std::vector<POINT> positions_of(const std::vector<POINT>& road, int chars, int width, int height) {
     POINT out[render::POSITIONS_MAX];
-    const int n = candidate_positions(road.data(), static_cast<int>(road.size()), chars, width,
-                                      height, out);
+    const int n =
+        candidate_positions(road.data(), static_cast<int>(road.size()), chars, width, height, out);
     return std::vector<POINT>(out, out + n);
 }
 
@@ -168,7 +168,10 @@ TEST_F(NameCharacters, ABlankEndsTheName) {
 
 TEST_F(NameCharacters, TwoByteCharactersStartAt0x7F) {
     render::NameCharacter c[20];
-    const std::string name = padded("\x7F" "A\xA4\xA4" "b");
+    const std::string name = padded(
+        "\x7F"
+        "A\xA4\xA4"
+        "b");
     ASSERT_EQ(render::split_name(name.c_str(), c), 3);
     EXPECT_EQ(c[0].first, 0);
     EXPECT_EQ(c[0].length, 2);
@@ -198,7 +201,7 @@ TEST_F(NameCharacters, NulBytesWithoutBlanksAreCharactersToo) {
 // ---- the labeller drawing from the cache ----------------------------------------------------
 
 class RoadLabeller : public RenderTest {
-protected:
+  protected:
     // A view of 400 x 300 pixels at one metre per pixel, inside tile kTile.
     void SetUp() override {
         RenderTest::SetUp();

@@ -19,7 +19,7 @@ static_assert(kestrel::kServerOnly, "this test runs against the server-only buil
 constexpr COLORREF kLightGreen = RGB(200, 255, 200);
 
 class ServerView : public RenderTest {
-protected:
+  protected:
     void SetUp() override {
         RenderTest::SetUp();
         SetTextColor(canvas_.dc(), RGB(255, 0, 0));

@@ -10,7 +10,8 @@ namespace ksample {
 namespace {
 
 bool same(const IPoly& a, const IPoly& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](IPoint p, IPoint q) { return p == q; });
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](IPoint p, IPoint q) { return p == q; });
 }
 
 bool has(const IPoly& line, IPoint p) {
@@ -18,7 +19,8 @@ bool has(const IPoly& line, IPoint p) {
 }
 
 TEST(Noding, CrossingLinesGetTheSameVertexInBoth) {
-    const std::vector<IPoly> lines = {{{0, 0}, {1000, 0}}, {{500, -300}, {500, 700}}, {{0, 50}, {1000, 50}}};
+    const std::vector<IPoly> lines = {
+        {{0, 0}, {1000, 0}}, {{500, -300}, {500, 700}}, {{0, 50}, {1000, 50}}};
     const Noded n = node_lines(lines, [](size_t, size_t) { return true; });
     EXPECT_TRUE(has(n.lines[0], {500, 0}));
     EXPECT_TRUE(has(n.lines[1], {500, 0}));
@@ -83,7 +85,8 @@ TEST(ClipPolygon, KeepsOnlyThePartInsideTheRectangle) {
 
 TEST(KeepRuns, CutsAtTheBoundaryAndDropsShortRuns) {
     const Poly line = resample({{0, 0}, {1000, 0}}, 100);
-    const auto runs = keep_runs(line, [](P p) { return p.x < 450 || p.x > 980; }, 50);
+    const auto runs = keep_runs(
+        line, [](P p) { return p.x < 450 || p.x > 980; }, 50);
     ASSERT_EQ(runs.size(), 1u);  // the 20 m run at the far end is too short
     EXPECT_NEAR(runs[0].back().x, 450, 0.1);
 }

@@ -81,10 +81,10 @@ struct CatalogueEntry {
 
 // A shape of the base-map metafile, in world metres.
 struct BaseMapShape {
-    bool filled = false;         // polygon filled with `fill`, else a polyline
-    uint32_t colour = 0;         // 0x00BBGGRR, as COLORREF
-    uint32_t fill = 0;           // 0x00BBGGRR
-    int width = 1;               // pen width in pixels of the reference device
+    bool filled = false;  // polygon filled with `fill`, else a polyline
+    uint32_t colour = 0;  // 0x00BBGGRR, as COLORREF
+    uint32_t fill = 0;    // 0x00BBGGRR
+    int width = 1;        // pen width in pixels of the reference device
     std::vector<WorldPoint> points;
 };
 
@@ -105,8 +105,8 @@ struct WriteReport {
     int lines = 0;
     int points = 0;
     int pois = 0;
-    int inserted_vertices = 0;           // added to keep deltas within a signed byte
-    std::vector<std::string> refused;    // one line per feature or file not written, with why
+    int inserted_vertices = 0;         // added to keep deltas within a signed byte
+    std::vector<std::string> refused;  // one line per feature or file not written, with why
 };
 
 // The tile index that lists, for every district, each tile its roads touch: sorted by

@@ -13,8 +13,8 @@ constexpr double kLabelHeightFractions[] = {-1, 0.4, 0.6, 0.25, 0.75};
 
 }  // namespace
 
-bool Districts::load_polygons(const std::string& path, const std::string& field,
-                              const Grid& grid, const ReadOptions& options, std::string* error) {
+bool Districts::load_polygons(const std::string& path, const std::string& field, const Grid& grid,
+                              const ReadOptions& options, std::string* error) {
     bool field_seen = false;
     long unnamed = 0;
     auto visit = [&](const SourceFeature& f) {

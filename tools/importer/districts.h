@@ -21,7 +21,7 @@ constexpr int kMaxDistrictCode = 32767;  // district codes are int16 in tiles an
 constexpr const char* kOutsideDistrict = "(outside)";
 
 class Districts {
-public:
+  public:
     // Reads the polygons of `path`, named by the attribute `field`, reprojected to `grid`.
     // Polygons that share a name form one district. Returns false with a message when the
     // file cannot be read, the field is missing, or no polygon has a name.
@@ -49,7 +49,7 @@ public:
     // The outlines of a district's polygons, exterior rings and holes.
     const std::vector<Rings>& polygons(int index) const { return shapes_[index].polygons; }
 
-private:
+  private:
     struct Shape {
         std::vector<Rings> polygons;
         std::vector<std::vector<double>> rings_xy;  // all rings as doubles, for even-odd tests

@@ -15,7 +15,9 @@ int64_t floor_div(int64_t a, int64_t b) {
     return (a % b != 0 && a < 0) ? q - 1 : q;
 }
 
-int32_t round_to_metre(double v) { return static_cast<int32_t>(std::floor(v + 0.5)); }
+int32_t round_to_metre(double v) {
+    return static_cast<int32_t>(std::floor(v + 0.5));
+}
 
 // A parameter along a segment and the point there, exact on a border when it is a crossing.
 struct Cut {
@@ -107,10 +109,14 @@ Polyline clip_ring_to_tile(const Polyline& ring, int32_t tile) {
     for (int edge = 0; edge < 4 && !in.empty(); ++edge) {
         auto inside = [&](const WorldPoint& p) {
             switch (edge) {
-                case 0: return p.x >= x0;
-                case 1: return p.x <= x1;
-                case 2: return p.y >= y0;
-                default: return p.y <= y1;
+                case 0:
+                    return p.x >= x0;
+                case 1:
+                    return p.x <= x1;
+                case 2:
+                    return p.y >= y0;
+                default:
+                    return p.y <= y1;
             }
         };
         auto cross = [&](const WorldPoint& a, const WorldPoint& b) {

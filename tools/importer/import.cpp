@@ -33,8 +33,8 @@ constexpr const char* kAllDistrict = "all";
 constexpr int32_t kUnusableTile = 0;
 // Empty tiles are written over at most this many tile squares (100 x 100 tiles, 1000 km).
 constexpr long kMaxEmptyTileArea = 10000;
-constexpr double kCatalogueTolerance = 40.0;    // metres; catalogue lines are seen at >51 m/px
-constexpr double kCatalogueMinLength = 500.0;   // shorter main-road pieces stay out of it
+constexpr double kCatalogueTolerance = 40.0;   // metres; catalogue lines are seen at >51 m/px
+constexpr double kCatalogueMinLength = 500.0;  // shorter main-road pieces stay out of it
 // Catalogue labels as the engine draws them: text at (x - 10, y - 5) pixels, about 6 pixels a
 // byte and 16 high; cities at every small scale, points up to 200 m/px, minor points to 100.
 constexpr double kLabelLeftPx = 10, kLabelUpPx = 5, kLabelHeightPx = 16;
@@ -43,13 +43,15 @@ constexpr double kCityLabelMaxScale = 400, kPointLabelMaxScale = 200, kMinorLabe
 // Labels are kept apart at this scale at most: at smaller scales still (up to 200 m/px) a
 // city's labels crowd anyway, and keeping them apart there would leave out most of them.
 constexpr double kLabelTestScale = 100;
-constexpr double kBaseMapTolerance = 15.0;      // metres
+constexpr double kBaseMapTolerance = 15.0;  // metres
 constexpr int kPolylineMaxPoints = kMaxFeatureVertices;
-constexpr double kAreaFirstTolerance = 1.0;     // metres, doubled until an area piece fits
+constexpr double kAreaFirstTolerance = 1.0;  // metres, doubled until an area piece fits
 constexpr double kAreaLastTolerance = 1024.0;
 
 // Base-map colours (COLORREF 0x00BBGGRR) and pen widths.
-constexpr uint32_t rgb(unsigned r, unsigned g, unsigned b) { return r | (g << 8) | (b << 16); }
+constexpr uint32_t rgb(unsigned r, unsigned g, unsigned b) {
+    return r | (g << 8) | (b << 16);
+}
 constexpr uint32_t kLandFill = rgb(238, 236, 222);
 constexpr uint32_t kBorderColour = rgb(150, 140, 150);
 constexpr uint32_t kWaterColour = rgb(120, 170, 230);
@@ -102,13 +104,20 @@ int priority(bool road, bool point, int type) {
         return kPlace[std::clamp(type - kMinPlaceType, 0, 3)];
     }
     switch (type) {
-        case 10: return 70;
-        case 13: return 72;
-        case 14: return 68;
-        case 15: return 66;
-        case 12: return 65;
-        case kAreaType: return 50;
-        default: return 45;
+        case 10:
+            return 70;
+        case 13:
+            return 72;
+        case 14:
+            return 68;
+        case 15:
+            return 66;
+        case 12:
+            return 65;
+        case kAreaType:
+            return 50;
+        default:
+            return 45;
     }
 }
 
@@ -135,12 +144,12 @@ struct TileWork {
 };
 
 class Builder {
-public:
+  public:
     Builder(const Options& o, Summary* s, Progress* p) : opt_(o), sum_(s), progress_(p) {}
 
     bool run(kdataset::DataSetContent* content, std::string* error);
 
-private:
+  private:
     bool read_all(std::string* error);
     void assign_districts();
     void list_districts();
@@ -199,8 +208,8 @@ bool Builder::read_all(std::string* error) {
             for (const Rings& poly : f.polygons) {
                 double x = 0, y = 0;
                 polygon_label_point(poly, &x, &y);
-                at.push_back({static_cast<int32_t>(std::lround(x)),
-                              static_cast<int32_t>(std::lround(y))});
+                at.push_back(
+                    {static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y))});
             }
             return at;
         };
@@ -233,7 +242,8 @@ bool Builder::read_all(std::string* error) {
                     drop("place labels without a name");
                     break;
                 }
-                for (const WorldPoint& at : anchors()) col_.places.push_back({rule->value, name, at});
+                for (const WorldPoint& at : anchors())
+                    col_.places.push_back({rule->value, name, at});
                 break;
             case Kind::Poi: {
                 if (name.empty()) {
@@ -253,7 +263,8 @@ bool Builder::read_all(std::string* error) {
                 }
                 break;
             }
-            case Kind::Skip: break;
+            case Kind::Skip:
+                break;
         }
     };
     for (const std::string& input : opt_.inputs) {
@@ -306,7 +317,8 @@ void Builder::list_districts() {
     }
     for (const PoiItem& p : col_.pois) ++pois[p.district];
     for (int d = 0; d < districts_.size(); ++d) {
-        sum_->districts.push_back({districts_.code(d), districts_.name(d), district_n_[d], pois[d]});
+        sum_->districts.push_back(
+            {districts_.code(d), districts_.name(d), district_n_[d], pois[d]});
     }
     std::sort(sum_->districts.begin(), sum_->districts.end(),
               [](const DistrictLine& a, const DistrictLine& b) { return a.code < b.code; });
@@ -349,14 +361,16 @@ void Builder::join_roads() {
             for (long n; (n = next_at(chain.points.back(), tail)) >= 0;) {
                 used[n] = 1;
                 Polyline more = col_.roads[n].points;
-                if (!same_point(more.front(), chain.points.back())) std::reverse(more.begin(), more.end());
+                if (!same_point(more.front(), chain.points.back()))
+                    std::reverse(more.begin(), more.end());
                 chain.points.insert(chain.points.end(), more.begin() + 1, more.end());
                 tail = static_cast<std::size_t>(n);
             }
             for (long n; (n = next_at(chain.points.front(), head)) >= 0;) {
                 used[n] = 1;
                 Polyline more = col_.roads[n].points;
-                if (!same_point(more.back(), chain.points.front())) std::reverse(more.begin(), more.end());
+                if (!same_point(more.back(), chain.points.front()))
+                    std::reverse(more.begin(), more.end());
                 chain.points.insert(chain.points.begin(), more.begin(), more.end() - 1);
                 head = static_cast<std::size_t>(n);
             }
@@ -547,8 +561,12 @@ void Builder::fit_tiles(kdataset::DataSetContent* content) {
         tile.number = number;
         for (const Candidate& c : kept) {
             switch (c.what) {
-                case Candidate::Road: tile.roads.push_back(std::move(w.roads[c.index])); break;
-                case Candidate::Line: tile.lines.push_back(std::move(w.lines[c.index])); break;
+                case Candidate::Road:
+                    tile.roads.push_back(std::move(w.roads[c.index]));
+                    break;
+                case Candidate::Line:
+                    tile.lines.push_back(std::move(w.lines[c.index]));
+                    break;
                 case Candidate::Place:
                     if (!w.places[c.index].name.empty()) {
                         tile.places.push_back(std::move(w.places[c.index]));
@@ -557,12 +575,12 @@ void Builder::fit_tiles(kdataset::DataSetContent* content) {
             }
         }
         // Drawing order: areas under lines, minor roads under major ones.
-        std::stable_sort(tile.lines.begin(), tile.lines.end(),
-                         [](const kdataset::LineFeature& a, const kdataset::LineFeature& b) {
-                             return (a.type == kAreaType) > (b.type == kAreaType) ||
-                                    ((a.type == kAreaType) == (b.type == kAreaType) &&
-                                     a.type < b.type);
-                         });
+        std::stable_sort(
+            tile.lines.begin(), tile.lines.end(),
+            [](const kdataset::LineFeature& a, const kdataset::LineFeature& b) {
+                return (a.type == kAreaType) > (b.type == kAreaType) ||
+                       ((a.type == kAreaType) == (b.type == kAreaType) && a.type < b.type);
+            });
         std::stable_sort(tile.roads.begin(), tile.roads.end(),
                          [](const kdataset::Road& a, const kdataset::Road& b) {
                              return drawing_rank(a.type) < drawing_rank(b.type);
@@ -635,11 +653,13 @@ void Builder::build_catalogue(kdataset::DataSetContent* content) {
         std::string token = names_.to_token(name, kCatalogueNameBytes);
         if (token.empty() || label_names.count(token) != 0) return;
         for (const auto& [x, y] : places) {
-            Label l{{kind, token, {{static_cast<int32_t>(std::lround(x)),
-                                    static_cast<int32_t>(std::lround(y))}}},
-                    kind == Entry::City ? kCityLabelMaxScale
-                    : kind == Entry::Point ? kPointLabelMaxScale
-                                           : kMinorLabelMaxScale};
+            Label l{
+                {kind,
+                 token,
+                 {{static_cast<int32_t>(std::lround(x)), static_cast<int32_t>(std::lround(y))}}},
+                kind == Entry::City    ? kCityLabelMaxScale
+                : kind == Entry::Point ? kPointLabelMaxScale
+                                       : kMinorLabelMaxScale};
             bool clear = std::none_of(labels.begin(), labels.end(),
                                       [&](const Label& kept) { return overlaps(kept, l); });
             if (clear) {
@@ -971,8 +991,10 @@ bool run_import(const Options& options, Summary* summary, Progress* progress, st
         *error = "cannot move the data set to " + out.string() + ": " + std::strerror(errno);
         return false;
     }
-    fs::permissions(out, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                             fs::perms::others_read | fs::perms::others_exec, ec);
+    fs::permissions(out,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
     return true;
 }
 
@@ -995,7 +1017,8 @@ std::string format_summary(const Options& options, const Summary& s) {
     row("catalogue") << s.catalogue_entries << " entries (" << s.catalogue_polylines
                      << " main-road polylines)\n";
     row("base map") << s.base_shapes << " shapes\n";
-    row("points inserted") << s.inserted_vertices << " (so that every road step fits a signed byte)";
+    row("points inserted") << s.inserted_vertices
+                           << " (so that every road step fits a signed byte)";
     if (s.written.inserted_vertices > 0) {
         o << ", and " << s.written.inserted_vertices << " by the writer";
     }
@@ -1018,7 +1041,8 @@ std::string format_summary(const Options& options, const Summary& s) {
     if (!s.dropped.empty() || !s.written.refused.empty()) {
         o << "  left out:\n";
         for (const auto& [why, n] : s.dropped) o << "    " << n << "  " << why << "\n";
-        for (const std::string& r : s.written.refused) o << "    refused by the writer: " << r << "\n";
+        for (const std::string& r : s.written.refused)
+            o << "    refused by the writer: " << r << "\n";
     }
     return o.str();
 }

@@ -32,19 +32,19 @@ constexpr int kCataloguePoints = 80000;
 
 struct Options {
     std::vector<std::string> inputs;
-    std::string output;                   // the data-set folder to write
-    std::string crs = "EPSG:3826";        // the grid of the data set
-    std::string source_crs;               // CRS of sources that carry none
-    bool force_source_crs = false;        // use source_crs even where a source has a CRS
-    std::vector<std::string> layers;      // read only these layers of every input
-    std::string mapping_file;             // empty: the built-in mapping
-    std::string districts_file;           // polygon layer of districts
-    std::string district_field;           // name field of that layer
-    std::string district_attribute;       // or: attribute of the features naming the district
+    std::string output;               // the data-set folder to write
+    std::string crs = "EPSG:3826";    // the grid of the data set
+    std::string source_crs;           // CRS of sources that carry none
+    bool force_source_crs = false;    // use source_crs even where a source has a CRS
+    std::vector<std::string> layers;  // read only these layers of every input
+    std::string mapping_file;         // empty: the built-in mapping
+    std::string districts_file;       // polygon layer of districts
+    std::string district_field;       // name field of that layer
+    std::string district_attribute;   // or: attribute of the features naming the district
     std::string name_field = "name";
     std::string code_field = "ref";
-    bool join_roads = true;               // join road pieces that continue each other
-    bool replace = false;                 // replace an existing, non-empty output folder
+    bool join_roads = true;  // join road pieces that continue each other
+    bool replace = false;    // replace an existing, non-empty output folder
     // Empty tiles are written over the area the data set covers, so that views show missing
     // tiles only where data is really missing: the box of the tiles that hold data and of the
     // base map (district polygons, water, coast), or `extent` when it is given.
@@ -62,26 +62,26 @@ struct DistrictLine {
 // What an import did; every dropped item is counted under its reason.
 struct Summary {
     long features_read = 0;
-    long source_roads = 0;          // road lines classified (parts of multi-lines counted)
-    long joined_roads = 0;          // roads after joining pieces
-    long road_records = 0;          // road records written (after cutting and splitting)
-    long line_records = 0;          // other lines
+    long source_roads = 0;  // road lines classified (parts of multi-lines counted)
+    long joined_roads = 0;  // roads after joining pieces
+    long road_records = 0;  // road records written (after cutting and splitting)
+    long line_records = 0;  // other lines
     long area_records = 0;
     long place_records = 0;
     long pois = 0;
     long poi_tiles = 0;
-    long inserted_vertices = 0;     // points added so that deltas fit a signed byte
-    long split_features = 0;        // extra records made by splitting long lines
-    long simplified_areas = 0;      // area pieces simplified to fit the vertex limit
+    long inserted_vertices = 0;  // points added so that deltas fit a signed byte
+    long split_features = 0;     // extra records made by splitting long lines
+    long simplified_areas = 0;   // area pieces simplified to fit the vertex limit
     int tiles = 0;
-    int empty_tiles = 0;            // of `tiles`: empty tiles written over the covered area
+    int empty_tiles = 0;  // of `tiles`: empty tiles written over the covered area
     int catalogue_entries = 0;
     int catalogue_polylines = 0;
     int base_shapes = 0;
     std::vector<DistrictLine> districts;
     std::map<std::string, long> dropped;  // reason -> count
     NameStats names;
-    kdataset::WriteReport written;        // the writer's own report
+    kdataset::WriteReport written;  // the writer's own report
 };
 
 // Reads and converts everything up to the writer: `content` receives the complete data set.

@@ -11,7 +11,8 @@
 namespace kimport {
 namespace {
 
-constexpr std::string_view kDefaultMapping = R"(# Built-in mapping: OpenStreetMap tags (OSM PBF/XML through the OSM driver, or any source
+constexpr std::string_view kDefaultMapping =
+    R"(# Built-in mapping: OpenStreetMap tags (OSM PBF/XML through the OSM driver, or any source
 # that carries the tags as attributes) and the attributes of OSM-derived vector-tile GeoJSON
 # (_class, layer, admin_level). The first rule that matches wins.
 #
@@ -121,9 +122,9 @@ bool parse_number(std::string_view s, double* out) {
 // Returns an empty string, or what is wrong with it.
 std::string parse_condition(const std::string& word, Condition* c) {
     static constexpr std::pair<std::string_view, Condition::Op> kOps[] = {
-        {"!=", Condition::Op::NotEqual}, {"<=", Condition::Op::LessEqual},
+        {"!=", Condition::Op::NotEqual},     {"<=", Condition::Op::LessEqual},
         {">=", Condition::Op::GreaterEqual}, {"=", Condition::Op::Equal},
-        {"<", Condition::Op::Less}, {">", Condition::Op::Greater}};
+        {"<", Condition::Op::Less},          {">", Condition::Op::Greater}};
     std::size_t best = std::string::npos;
     std::size_t best_len = 0;
     Condition::Op op = Condition::Op::Equal;
@@ -171,16 +172,22 @@ bool holds(const Condition& c, std::string_view v) {
             }
             return c.op == Condition::Op::Equal ? match : !match;
         }
-        default: break;
+        default:
+            break;
     }
     double n = 0;
     if (!parse_number(v, &n)) return false;
     switch (c.op) {
-        case Condition::Op::Less: return n < c.number;
-        case Condition::Op::LessEqual: return n <= c.number;
-        case Condition::Op::Greater: return n > c.number;
-        case Condition::Op::GreaterEqual: return n >= c.number;
-        default: return false;
+        case Condition::Op::Less:
+            return n < c.number;
+        case Condition::Op::LessEqual:
+            return n <= c.number;
+        case Condition::Op::Greater:
+            return n > c.number;
+        case Condition::Op::GreaterEqual:
+            return n >= c.number;
+        default:
+            return false;
     }
 }
 
@@ -188,12 +195,17 @@ bool holds(const Condition& c, std::string_view v) {
 
 bool kind_accepts(Kind kind, Shape shape) {
     switch (kind) {
-        case Kind::Road: return shape == Shape::Line;
-        case Kind::Line: return shape == Shape::Line || shape == Shape::Polygon;
-        case Kind::Area: return shape == Shape::Polygon;
+        case Kind::Road:
+            return shape == Shape::Line;
+        case Kind::Line:
+            return shape == Shape::Line || shape == Shape::Polygon;
+        case Kind::Area:
+            return shape == Shape::Polygon;
         case Kind::Place:
-        case Kind::Poi: return shape == Shape::Point || shape == Shape::Polygon;
-        case Kind::Skip: return true;
+        case Kind::Poi:
+            return shape == Shape::Point || shape == Shape::Polygon;
+        case Kind::Skip:
+            return true;
     }
     return false;
 }
@@ -217,26 +229,43 @@ bool Mapping::parse(std::string_view text, std::string_view name, std::string* e
         Rule rule;
         rule.line = line_no;
         const std::string& kind = words[0];
-        if (kind == "road") rule.kind = Kind::Road;
-        else if (kind == "line") rule.kind = Kind::Line;
-        else if (kind == "area") rule.kind = Kind::Area;
-        else if (kind == "place") rule.kind = Kind::Place;
-        else if (kind == "poi") rule.kind = Kind::Poi;
-        else if (kind == "skip") rule.kind = Kind::Skip;
-        else return fail("unknown kind \"" + kind + "\" (road, line, area, place, poi or skip)");
+        if (kind == "road")
+            rule.kind = Kind::Road;
+        else if (kind == "line")
+            rule.kind = Kind::Line;
+        else if (kind == "area")
+            rule.kind = Kind::Area;
+        else if (kind == "place")
+            rule.kind = Kind::Place;
+        else if (kind == "poi")
+            rule.kind = Kind::Poi;
+        else if (kind == "skip")
+            rule.kind = Kind::Skip;
+        else
+            return fail("unknown kind \"" + kind + "\" (road, line, area, place, poi or skip)");
         if (words.size() < 2) return fail("a rule needs a value after its kind");
         long value = 0;
         if (!parse_int(words[1], &value)) return fail("value \"" + words[1] + "\" is no integer");
         bool value_ok = true;
         switch (rule.kind) {
-            case Kind::Road: value_ok = value >= kMinRoadType && value <= kMaxRoadType; break;
+            case Kind::Road:
+                value_ok = value >= kMinRoadType && value <= kMaxRoadType;
+                break;
             case Kind::Line:
                 value_ok = value == 10 || (value >= 12 && value <= 15);
                 break;
-            case Kind::Area: value_ok = value == kAreaType; break;
-            case Kind::Place: value_ok = value >= kMinPlaceType && value <= kMaxPlaceType; break;
-            case Kind::Poi: value_ok = value >= kMinPoiCategory && value <= kMaxPoiCategory; break;
-            case Kind::Skip: value_ok = true; break;
+            case Kind::Area:
+                value_ok = value == kAreaType;
+                break;
+            case Kind::Place:
+                value_ok = value >= kMinPlaceType && value <= kMaxPlaceType;
+                break;
+            case Kind::Poi:
+                value_ok = value >= kMinPoiCategory && value <= kMaxPoiCategory;
+                break;
+            case Kind::Skip:
+                value_ok = true;
+                break;
         }
         if (!value_ok) {
             return fail("value " + words[1] + " is out of range for " + kind +
@@ -246,10 +275,14 @@ bool Mapping::parse(std::string_view text, std::string_view name, std::string* e
         std::size_t i = 2;
         for (; i < words.size() && words[i][0] == '+'; ++i) {
             const std::string& r = words[i];
-            if (r == "+main" && rule.kind == Kind::Road) rule.roles |= kRoleMain;
-            else if (r == "+coast" && rule.kind == Kind::Line) rule.roles |= kRoleCoast;
-            else if (r == "+river" && rule.kind == Kind::Line) rule.roles |= kRoleRiver;
-            else if (r == "+water" && rule.kind == Kind::Area) rule.roles |= kRoleWater;
+            if (r == "+main" && rule.kind == Kind::Road)
+                rule.roles |= kRoleMain;
+            else if (r == "+coast" && rule.kind == Kind::Line)
+                rule.roles |= kRoleCoast;
+            else if (r == "+river" && rule.kind == Kind::Line)
+                rule.roles |= kRoleRiver;
+            else if (r == "+water" && rule.kind == Kind::Area)
+                rule.roles |= kRoleWater;
             else {
                 return fail("role \"" + r + "\" is unknown or not allowed for " + kind +
                             " (road: +main; line: +coast, +river; area: +water)");
@@ -297,7 +330,9 @@ std::vector<std::string> Mapping::keys() const {
     return out;
 }
 
-std::string_view default_mapping_text() { return kDefaultMapping; }
+std::string_view default_mapping_text() {
+    return kDefaultMapping;
+}
 
 std::string_view hstore_value(std::string_view h, std::string_view key, std::string* scratch) {
     // Reads one double-quoted string at h[i]; returns false at malformed input.

@@ -54,14 +54,14 @@ struct Rule {
     int value = 0;       // type or category
     unsigned roles = 0;  // Role bits
     std::vector<Condition> conditions;
-    int line = 0;        // line number in the mapping text (0 for rules built in code)
+    int line = 0;  // line number in the mapping text (0 for rules built in code)
 };
 
 // Looks up an attribute of the feature being classified; an empty view means absent.
 using TagLookup = std::function<std::string_view(std::string_view key)>;
 
 class Mapping {
-public:
+  public:
     // Parses mapping text. On a syntax error returns false and sets `error` to
     // "NAME:LINE: what is wrong"; `name` is the file name used in messages.
     bool parse(std::string_view text, std::string_view name, std::string* error);
@@ -74,7 +74,7 @@ public:
     // Every attribute key that some rule reads, each once.
     std::vector<std::string> keys() const;
 
-private:
+  private:
     std::vector<Rule> rules_;
 };
 

@@ -44,9 +44,9 @@ bool decode_utf8(std::string_view s, std::size_t& i, char32_t* cp) {
 // accented Latin letters; "Cafe" reads better than "Caf?".
 char fold_latin1(char32_t cp) {
     static constexpr char kFold[64 + 1] =
-        "AAAAAAACEEEEIIII"   // C0..CF
+        "AAAAAAACEEEEIIII"     // C0..CF
         "DNOOOOO\0OUUUUY\0\0"  // D0..DF (D7 is the multiplication sign, DE thorn, DF sharp s)
-        "aaaaaaaceeeeiiii"   // E0..EF
+        "aaaaaaaceeeeiiii"     // E0..EF
         "dnooooo\0ouuuuy\0y";  // F0..FF (F7 is the division sign, FE thorn)
     return cp >= 0xC0 && cp <= 0xFF ? kFold[cp - 0xC0] : 0;
 }

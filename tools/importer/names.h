@@ -24,17 +24,17 @@ constexpr char kReplacement = '?';
 
 // Counts kept over every conversion of one converter.
 struct NameStats {
-    long converted = 0;           // names converted
-    long replaced_chars = 0;      // characters without a Big5 form, replaced by '?'
-    long folded_chars = 0;        // accented Latin letters written without their accent
+    long converted = 0;       // names converted
+    long replaced_chars = 0;  // characters without a Big5 form, replaced by '?'
+    long folded_chars = 0;    // accented Latin letters written without their accent
     long names_with_replacement = 0;
-    long cut = 0;                 // names shortened to their field
-    long invalid_utf8 = 0;        // names whose bytes were not valid UTF-8 (bad bytes replaced)
+    long cut = 0;           // names shortened to their field
+    long invalid_utf8 = 0;  // names whose bytes were not valid UTF-8 (bad bytes replaced)
 };
 
 // A UTF-8 to CP950 converter. Not copyable: it owns an iconv descriptor.
 class NameConverter {
-public:
+  public:
     NameConverter();
     ~NameConverter();
     NameConverter(const NameConverter&) = delete;
@@ -45,7 +45,8 @@ public:
 
     // Converts `utf8` to Big5: white space at both ends is trimmed, runs of white space inside
     // become one blank, control characters are dropped, accented Latin letters lose their
-    // accent, other characters without a Big5 form become '?'. The result is cut to at most `max_bytes` without splitting a two-byte character.
+    // accent, other characters without a Big5 form become '?'. The result is cut to at most
+    // `max_bytes` without splitting a two-byte character.
     std::string to_big5(std::string_view utf8, std::size_t max_bytes);
 
     // As to_big5, then made one token for the place catalogue: blanks become '_'.
@@ -53,7 +54,7 @@ public:
 
     const NameStats& stats() const { return stats_; }
 
-private:
+  private:
     iconv_t cd_;
     NameStats stats_;
 };

@@ -10,7 +10,7 @@
 namespace kimport {
 
 class Progress {
-public:
+  public:
     // `enabled`: print at all; `terminal`: standard error is a terminal (overwrite lines).
     Progress(bool enabled, bool terminal) : enabled_(enabled), terminal_(terminal) {}
     ~Progress() { finish(); }
@@ -24,7 +24,7 @@ public:
     // Ends the current line, if any.
     void finish();
 
-private:
+  private:
     bool enabled_;
     bool terminal_;
     bool line_open_ = false;

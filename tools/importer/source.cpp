@@ -82,8 +82,10 @@ bool collect(const OGRGeometry* g, SourceFeature* f) {
                 Polyline ring;
                 if (!read_curve(r, &ring)) return false;
                 while (ring.size() > 1 && same_point(ring.front(), ring.back())) ring.pop_back();
-                if (ring.size() >= 3) rings.push_back(std::move(ring));
-                else if (rings.empty()) return true;  // a degenerate exterior: no polygon
+                if (ring.size() >= 3)
+                    rings.push_back(std::move(ring));
+                else if (rings.empty())
+                    return true;  // a degenerate exterior: no polygon
             }
             if (!rings.empty()) f->polygons.push_back(std::move(rings));
             return true;
@@ -97,7 +99,8 @@ bool collect(const OGRGeometry* g, SourceFeature* f) {
             }
             return true;
         }
-        default: return true;
+        default:
+            return true;
     }
 }
 
@@ -112,7 +115,9 @@ struct LayerContext {
 
 }  // namespace
 
-Grid::Grid() { init_gdal(); }
+Grid::Grid() {
+    init_gdal();
+}
 Grid::~Grid() = default;
 
 bool Grid::set(const std::string& text, std::string* error) {
@@ -123,7 +128,8 @@ bool Grid::set(const std::string& text, std::string* error) {
         return false;
     }
     if (!srs->IsProjected()) {
-        *error = "CRS \"" + text + "\" is not a projected grid; the data set needs x and y in metres";
+        *error =
+            "CRS \"" + text + "\" is not a projected grid; the data set needs x and y in metres";
         return false;
     }
     if (std::fabs(srs->GetLinearUnits() - 1.0) > 1e-9) {
@@ -188,9 +194,8 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
     // CRS is missing or cannot be transformed to the grid.
     auto prepare = [&](OGRLayer* layer, LayerContext* ctx) {
         ctx->name = layer->GetName();
-        if (!options.layers.empty() &&
-            std::find(options.layers.begin(), options.layers.end(), ctx->name) ==
-                options.layers.end()) {
+        if (!options.layers.empty() && std::find(options.layers.begin(), options.layers.end(),
+                                                 ctx->name) == options.layers.end()) {
             ctx->skip = true;
             return true;
         }
@@ -250,9 +255,12 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
             ++stats->not_reprojected;
             continue;
         }
-        if (!f.polygons.empty()) f.shape = Shape::Polygon;
-        else if (!f.lines.empty()) f.shape = Shape::Line;
-        else if (!f.points.empty()) f.shape = Shape::Point;
+        if (!f.polygons.empty())
+            f.shape = Shape::Polygon;
+        else if (!f.lines.empty())
+            f.shape = Shape::Line;
+        else if (!f.points.empty())
+            f.shape = Shape::Point;
         else {
             ++stats->no_geometry;
             continue;
@@ -306,10 +314,9 @@ void polygon_label_point(const Rings& polygon, double* x, double* y, double heig
     cx /= 3 * a;
     cy /= 3 * a;
     if (height_fraction >= 0) {
-        auto [lo, hi] = std::minmax_element(outer.begin(), outer.end(),
-                                            [](const WorldPoint& p, const WorldPoint& q) {
-                                                return p.y < q.y;
-                                            });
+        auto [lo, hi] =
+            std::minmax_element(outer.begin(), outer.end(),
+                                [](const WorldPoint& p, const WorldPoint& q) { return p.y < q.y; });
         cy = lo->y + height_fraction * (double(hi->y) - lo->y) + 0.5;
     }
     // The widest inside run of the scan line y = cy, over all rings (even-odd).

@@ -21,7 +21,7 @@ class Progress;
 
 // The data set's grid: a projected CRS in metres.
 class Grid {
-public:
+  public:
     Grid();
     ~Grid();
     Grid(const Grid&) = delete;
@@ -32,7 +32,7 @@ public:
     bool set(const std::string& text, std::string* error);
     const OGRSpatialReference* srs() const { return srs_.get(); }
 
-private:
+  private:
     std::unique_ptr<OGRSpatialReference> srs_;
 };
 
@@ -50,9 +50,9 @@ struct SourceFeature {
 
 // Counts of a read.
 struct ReadStats {
-    long features = 0;          // features read
-    long no_geometry = 0;       // features without (usable) geometry
-    long not_reprojected = 0;   // features whose geometry could not be reprojected
+    long features = 0;         // features read
+    long no_geometry = 0;      // features without (usable) geometry
+    long not_reprojected = 0;  // features whose geometry could not be reprojected
 };
 
 struct ReadOptions {
@@ -72,8 +72,7 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
 // A point inside a polygon, for labels of areas: the middle of the widest inside run of a
 // horizontal line, the one through the exterior ring's centroid when `height_fraction` is
 // negative, else the one at that fraction of the exterior ring's height from its south.
-void polygon_label_point(const Rings& polygon, double* x, double* y,
-                         double height_fraction = -1);
+void polygon_label_point(const Rings& polygon, double* x, double* y, double height_fraction = -1);
 
 }  // namespace kimport
 

@@ -15,13 +15,17 @@ constexpr int kBisectSteps = 14;
 // Grid cell used to find candidate crossings while noding, metres.
 constexpr int32_t kNodeCell = 256;
 
-double cross(P a, P b) { return a.x * b.y - a.y * b.x; }
+double cross(P a, P b) {
+    return a.x * b.y - a.y * b.x;
+}
 
 IPoint round_point(P p) {
     return {static_cast<int32_t>(std::lround(p.x)), static_cast<int32_t>(std::lround(p.y))};
 }
 
-P to_p(IPoint p) { return {static_cast<double>(p.x), static_cast<double>(p.y)}; }
+P to_p(IPoint p) {
+    return {static_cast<double>(p.x), static_cast<double>(p.y)};
+}
 
 // Floor division for possibly negative numerators.
 int32_t floor_div(int32_t a, int32_t b) {
@@ -32,7 +36,9 @@ int32_t floor_div(int32_t a, int32_t b) {
 
 }  // namespace
 
-double dist(P a, P b) { return std::hypot(a.x - b.x, a.y - b.y); }
+double dist(P a, P b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
 
 double length(const Poly& line) {
     double sum = 0;
@@ -47,7 +53,8 @@ Poly resample(const Poly& line, double step) {
     for (size_t i = 1; i < line.size(); ++i) {
         const double len = dist(line[i - 1], line[i]);
         const int n = std::max(1, static_cast<int>(std::ceil(len / step)));
-        for (int k = 1; k <= n; ++k) out.push_back(line[i - 1] + (line[i] - line[i - 1]) * (double(k) / n));
+        for (int k = 1; k <= n; ++k)
+            out.push_back(line[i - 1] + (line[i] - line[i - 1]) * (double(k) / n));
     }
     return out;
 }
@@ -62,7 +69,8 @@ Poly spline(const Poly& controls, double step) {
         for (int k = 1; k <= n; ++k) {
             const double t = double(k) / n, t2 = t * t, t3 = t2 * t;
             const P q = (p1 * 2.0 + (p2 - p0) * t + (p0 * 2.0 - p1 * 5.0 + p2 * 4.0 - p3) * t2 +
-                         (p1 * 3.0 - p0 - p2 * 3.0 + p3) * t3) * 0.5;
+                         (p1 * 3.0 - p0 - p2 * 3.0 + p3) * t3) *
+                        0.5;
             out.push_back(q);
         }
     }
@@ -112,7 +120,8 @@ bool inside(const Poly& polygon, P p) {
     bool in = false;
     for (size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
         const P a = polygon[i], b = polygon[j];
-        if ((a.y > p.y) != (b.y > p.y) && p.x < (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x) in = !in;
+        if ((a.y > p.y) != (b.y > p.y) && p.x < (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x)
+            in = !in;
     }
     return in;
 }
@@ -165,7 +174,8 @@ IPoly round_line(const Poly& line) {
     return out;
 }
 
-std::vector<Poly> keep_runs(const Poly& line, const std::function<bool(P)>& keep, double min_length) {
+std::vector<Poly> keep_runs(const Poly& line, const std::function<bool(P)>& keep,
+                            double min_length) {
     std::vector<Poly> runs;
     Poly cur;
     auto edge = [&](P in, P out) {  // the last kept point between a kept and a dropped one
@@ -193,7 +203,8 @@ std::vector<Poly> keep_runs(const Poly& line, const std::function<bool(P)>& keep
     return runs;
 }
 
-Noded node_lines(const std::vector<IPoly>& lines, const std::function<bool(size_t, size_t)>& may_join) {
+Noded node_lines(const std::vector<IPoly>& lines,
+                 const std::function<bool(size_t, size_t)>& may_join) {
     struct Seg {
         uint32_t line, index;
     };
@@ -209,12 +220,16 @@ Noded node_lines(const std::vector<IPoly>& lines, const std::function<bool(size_
     // Bucket the segments by grid cell: (cell key, segment id) pairs, sorted.
     std::vector<std::pair<int64_t, uint32_t>> buckets;
     for (uint32_t s = 0; s < segs.size(); ++s) {
-        const IPoint a = lines[segs[s].line][segs[s].index], b = lines[segs[s].line][segs[s].index + 1];
-        const int32_t cx0 = floor_div(std::min(a.x, b.x), kNodeCell), cx1 = floor_div(std::max(a.x, b.x), kNodeCell);
-        const int32_t cy0 = floor_div(std::min(a.y, b.y), kNodeCell), cy1 = floor_div(std::max(a.y, b.y), kNodeCell);
+        const IPoint a = lines[segs[s].line][segs[s].index],
+                     b = lines[segs[s].line][segs[s].index + 1];
+        const int32_t cx0 = floor_div(std::min(a.x, b.x), kNodeCell),
+                      cx1 = floor_div(std::max(a.x, b.x), kNodeCell);
+        const int32_t cy0 = floor_div(std::min(a.y, b.y), kNodeCell),
+                      cy1 = floor_div(std::max(a.y, b.y), kNodeCell);
         for (int32_t cy = cy0; cy <= cy1; ++cy)
             for (int32_t cx = cx0; cx <= cx1; ++cx)
-                buckets.push_back({(static_cast<int64_t>(cy) << 32) + static_cast<uint32_t>(cx), s});
+                buckets.push_back(
+                    {(static_cast<int64_t>(cy) << 32) + static_cast<uint32_t>(cx), s});
     }
     std::sort(buckets.begin(), buckets.end());
 
@@ -255,7 +270,8 @@ Noded node_lines(const std::vector<IPoly>& lines, const std::function<bool(size_
         for (size_t i = 0; i < lines[l].size(); ++i) {
             if (res.empty() || !(res.back() == lines[l][i])) res.push_back(lines[l][i]);
             for (; k < h.size() && h[k].index == i; ++k)
-                if (!(res.back() == h[k].q) && !(i + 1 < lines[l].size() && lines[l][i + 1] == h[k].q))
+                if (!(res.back() == h[k].q) &&
+                    !(i + 1 < lines[l].size() && lines[l][i + 1] == h[k].q))
                     res.push_back(h[k].q);
         }
     }
@@ -272,7 +288,8 @@ std::vector<std::vector<int>> vertex_degrees(const std::vector<IPoly>& lines) {
     for (uint32_t l = 0; l < lines.size(); ++l) {
         for (const IPoint& p : lines[l]) {
             auto lo = std::lower_bound(all.begin(), all.end(), std::make_tuple(p.x, p.y, 0u));
-            auto hi = std::upper_bound(all.begin(), all.end(), std::make_tuple(p.x, p.y, UINT32_MAX));
+            auto hi =
+                std::upper_bound(all.begin(), all.end(), std::make_tuple(p.x, p.y, UINT32_MAX));
             deg[l].push_back(static_cast<int>(hi - lo));
         }
     }
@@ -295,15 +312,18 @@ std::vector<CellPiece> cut_at_cells(const IPoly& line, int32_t cell) {
             const int32_t xlo = std::min(a.x, b.x), xhi = std::max(a.x, b.x);
             for (int32_t k = floor_div(xlo, cell) + 1; k * cell < xhi; ++k) {
                 const double t = double(k * cell - a.x) / (b.x - a.x);
-                cuts.push_back({t, {k * cell, static_cast<int32_t>(std::lround(a.y + t * (b.y - a.y)))}});
+                cuts.push_back(
+                    {t, {k * cell, static_cast<int32_t>(std::lround(a.y + t * (b.y - a.y)))}});
             }
             const int32_t ylo = std::min(a.y, b.y), yhi = std::max(a.y, b.y);
             for (int32_t k = floor_div(ylo, cell) + 1; k * cell < yhi; ++k) {
                 const double t = double(k * cell - a.y) / (b.y - a.y);
-                cuts.push_back({t, {static_cast<int32_t>(std::lround(a.x + t * (b.x - a.x))), k * cell}});
+                cuts.push_back(
+                    {t, {static_cast<int32_t>(std::lround(a.x + t * (b.x - a.x))), k * cell}});
             }
             std::sort(cuts.begin(), cuts.end(), [](const auto& u, const auto& v) {
-                return std::tie(u.first, u.second.x, u.second.y) < std::tie(v.first, v.second.x, v.second.y);
+                return std::tie(u.first, u.second.x, u.second.y) <
+                       std::tie(v.first, v.second.x, v.second.y);
             });
             for (const auto& c : cuts)
                 if (!(pts.back() == c.second)) pts.push_back(c.second);
@@ -313,7 +333,8 @@ std::vector<CellPiece> cut_at_cells(const IPoly& line, int32_t cell) {
     // Then split where the cell of a segment's midpoint changes.
     std::vector<CellPiece> pieces;
     for (size_t i = 1; i < pts.size(); ++i) {
-        const int32_t c = cell_of((pts[i - 1].x + pts[i].x) / 2.0, (pts[i - 1].y + pts[i].y) / 2.0, cell);
+        const int32_t c =
+            cell_of((pts[i - 1].x + pts[i].x) / 2.0, (pts[i - 1].y + pts[i].y) / 2.0, cell);
         if (pieces.empty() || pieces.back().cell != c) pieces.push_back({c, {pts[i - 1]}});
         pieces.back().points.push_back(pts[i]);
     }

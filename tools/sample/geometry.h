@@ -21,10 +21,18 @@ using Poly = std::vector<P>;
 using IPoint = kdataset::WorldPoint;
 using IPoly = std::vector<IPoint>;
 
-inline P operator+(P a, P b) { return {a.x + b.x, a.y + b.y}; }
-inline P operator-(P a, P b) { return {a.x - b.x, a.y - b.y}; }
-inline P operator*(P a, double k) { return {a.x * k, a.y * k}; }
-inline bool operator==(IPoint a, IPoint b) { return a.x == b.x && a.y == b.y; }
+inline P operator+(P a, P b) {
+    return {a.x + b.x, a.y + b.y};
+}
+inline P operator-(P a, P b) {
+    return {a.x - b.x, a.y - b.y};
+}
+inline P operator*(P a, double k) {
+    return {a.x * k, a.y * k};
+}
+inline bool operator==(IPoint a, IPoint b) {
+    return a.x == b.x && a.y == b.y;
+}
 // Orders integer points by x, then y (for sets and sorted vectors of points).
 struct PointLess {
     bool operator()(IPoint a, IPoint b) const { return a.x != b.x ? a.x < b.x : a.y < b.y; }
@@ -62,7 +70,8 @@ IPoly round_line(const Poly& line);
 // boundary point on each side of it cut at the exact transition found by bisection, so roads
 // end at the water's edge rather than one sample before it. Runs shorter than `min_length`
 // are dropped.
-std::vector<Poly> keep_runs(const Poly& line, const std::function<bool(P)>& keep, double min_length);
+std::vector<Poly> keep_runs(const Poly& line, const std::function<bool(P)>& keep,
+                            double min_length);
 
 // Result of noding: the lines with every crossing inserted as a vertex of both lines.
 struct Noded {
@@ -72,7 +81,8 @@ struct Noded {
 // Inserts a shared vertex wherever two lines cross or touch, for every pair of lines for which
 // `may_join(a, b)` holds (grade-separated pairs, such as a freeway over a street, are left
 // without a shared vertex). Crossings are rounded once, so both lines get the identical point.
-Noded node_lines(const std::vector<IPoly>& lines, const std::function<bool(size_t, size_t)>& may_join);
+Noded node_lines(const std::vector<IPoly>& lines,
+                 const std::function<bool(size_t, size_t)>& may_join);
 
 // For every vertex of every line, how many distinct lines pass through that exact point.
 std::vector<std::vector<int>> vertex_degrees(const std::vector<IPoly>& lines);

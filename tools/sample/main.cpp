@@ -40,7 +40,8 @@ std::string write_text(const std::string& path, const std::string& text) {
         std::remove(part.c_str());
         return "cannot write " + part;
     }
-    if (std::rename(part.c_str(), path.c_str()) != 0) return "cannot rename " + part + ": " + std::strerror(errno);
+    if (std::rename(part.c_str(), path.c_str()) != 0)
+        return "cannot rename " + part + ": " + std::strerror(errno);
     return {};
 }
 
@@ -70,7 +71,8 @@ int main(int argc, char** argv) {
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
-            std::fprintf(stderr, "ksample-gen: unknown or incomplete argument '%s'\n\n%s", arg.c_str(), kUsage);
+            std::fprintf(stderr, "ksample-gen: unknown or incomplete argument '%s'\n\n%s",
+                         arg.c_str(), kUsage);
             return 2;
         }
     }
@@ -89,7 +91,8 @@ int main(int argc, char** argv) {
         }
         if (!report.refused.empty()) {
             // The generator keeps within every capacity; a refusal is a fault of the generator.
-            for (const std::string& r : report.refused) std::fprintf(stderr, "ksample-gen: refused: %s\n", r.c_str());
+            for (const std::string& r : report.refused)
+                std::fprintf(stderr, "ksample-gen: refused: %s\n", r.c_str());
             return 1;
         }
         if (!track.empty()) {
@@ -100,10 +103,12 @@ int main(int argc, char** argv) {
             }
         }
         if (!quiet)
-            std::printf("ksample-gen: %d tiles, %d roads, %d lines and areas, %d points, %d points of interest, "
-                        "%zu track points written to %s\n",
-                        report.tiles, report.roads, report.lines, report.points, report.pois, sample.track.size(),
-                        out.c_str());
+            std::printf(
+                "ksample-gen: %d tiles, %d roads, %d lines and areas, %d points, %d points of "
+                "interest, "
+                "%zu track points written to %s\n",
+                report.tiles, report.roads, report.lines, report.points, report.pois,
+                sample.track.size(), out.c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ksample-gen: %s\n", e.what());
         return 1;

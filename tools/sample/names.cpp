@@ -10,7 +10,8 @@ namespace ksample {
 
 std::string to_big5(const std::string& utf8) {
     iconv_t cd = iconv_open("BIG5", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("iconv cannot convert UTF-8 to BIG5");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        throw std::runtime_error("iconv cannot convert UTF-8 to BIG5");
     std::string out(utf8.size() * 2 + 4, '\0');
     char* in = const_cast<char*>(utf8.data());
     size_t inLeft = utf8.size();
@@ -27,8 +28,10 @@ std::string to_big5(const std::string& utf8) {
 size_t big5_length(const std::string& utf8) {
     size_t n = 0;
     for (unsigned char c : utf8) {
-        if (c < 0x80) n += 1;
-        else if ((c & 0xC0) != 0x80) n += 2;  // lead byte of a multi-byte character
+        if (c < 0x80)
+            n += 1;
+        else if ((c & 0xC0) != 0x80)
+            n += 2;  // lead byte of a multi-byte character
     }
     return n;
 }
@@ -45,9 +48,9 @@ const std::vector<std::string>& road_stems() {
         "石牌", "振興", "榮華", "裕民", "致遠", "懷德", "立德", "文林", "大南", "後港", "延吉",
         "光華", "八里", "永吉", "松山", "松德", "虎林", "福林", "雨農", "至善", "故宮", "德行",
         "忠誠", "中庸", "大業", "舊宗", "瑞光", "港墘", "文湖", "內湖", "成美", "康寧", "環山",
-        "安康", "景美", "木柵", "指南", "萬壽", "秀明", "保儀", "政大", "萬芳", "景福",
-        "西園", "環南", "東園", "德昌", "寶興", "青年", "莒光", "大理", "富民", "雙園",
-        "水源", "廈門", "同安", "牯嶺", "泉州", "南海", "寧波", "愛國", "南昌", "金華", "潮州",
+        "安康", "景美", "木柵", "指南", "萬壽", "秀明", "保儀", "政大", "萬芳", "景福", "西園",
+        "環南", "東園", "德昌", "寶興", "青年", "莒光", "大理", "富民", "雙園", "水源", "廈門",
+        "同安", "牯嶺", "泉州", "南海", "寧波", "愛國", "南昌", "金華", "潮州",
     };
     return stems;
 }
@@ -64,12 +67,14 @@ const std::vector<std::string>& place_stems() {
 }
 
 const std::vector<std::string>& section_words() {
-    static const std::vector<std::string> words = {"一段", "二段", "三段", "四段", "五段", "六段", "七段"};
+    static const std::vector<std::string> words = {"一段", "二段", "三段", "四段",
+                                                   "五段", "六段", "七段"};
     return words;
 }
 
 std::string chinese_number(int n) {
-    static const char* const digits[] = {"零", "一", "二", "三", "四", "五", "六", "七", "八", "九", "十"};
+    static const char* const digits[] = {"零", "一", "二", "三", "四", "五",
+                                         "六", "七", "八", "九", "十"};
     if (n >= 0 && n <= 10) return digits[n];
     return std::to_string(n);
 }

@@ -14,7 +14,7 @@ namespace ksample {
 
 // SplitMix64: 64-bit state, one multiply-xorshift output function. Deterministic by design.
 class Rng {
-public:
+  public:
     explicit Rng(uint64_t seed) : state_(seed) {}
 
     // Next raw 64-bit value.
@@ -44,7 +44,7 @@ public:
     // content in one place does not shift the numbers drawn elsewhere.
     Rng fork(uint64_t salt) { return Rng(next() ^ (salt * 0xD1B54A32D192ED03ull)); }
 
-private:
+  private:
     uint64_t state_;
 };
 

@@ -41,12 +41,12 @@ std::string section_word(int n) {
 }
 
 class Builder {
-public:
+  public:
     Builder(const World& world, uint64_t seed) : world_(world), rng_(seed) {}
 
     std::vector<LogicalRoad> build();
 
-private:
+  private:
     void grid(const Zone& zone);
     void perimeter(const Zone& zone, int16_t type, const std::string& stem);
     void ring();
@@ -58,10 +58,12 @@ private:
     void rural();
 
     // Adds a lane (or alley) from its parent road, in the parts that `keep` accepts.
-    void add_lane(const Poly& lane, const RoadName& name, bool through, const std::function<bool(P)>& keep);
+    void add_lane(const Poly& lane, const RoadName& name, bool through,
+                  const std::function<bool(P)>& keep);
     // Adds the parts of `line` that `keep` accepts, each extended past its cut ends.
-    void add(int16_t type, const Poly& line, const RoadName& name, const std::function<bool(P)>& keep,
-             double min_length, bool extend_ends = true, bool trunk = false);
+    void add(int16_t type, const Poly& line, const RoadName& name,
+             const std::function<bool(P)>& keep, double min_length, bool extend_ends = true,
+             bool trunk = false);
     bool land_ok(P p, int16_t type) const {
         if (!world_.on_land(p)) return false;
         if (p.x < kExtentX0 || p.x > kExtentX1 || p.y < kExtentY0 || p.y > kExtentY1) return false;
@@ -75,8 +77,9 @@ private:
     std::vector<LogicalRoad> roads_;
 };
 
-void Builder::add(int16_t type, const Poly& line, const RoadName& name, const std::function<bool(P)>& keep,
-                  double min_length, bool extend_ends, bool trunk) {
+void Builder::add(int16_t type, const Poly& line, const RoadName& name,
+                  const std::function<bool(P)>& keep, double min_length, bool extend_ends,
+                  bool trunk) {
     for (Poly& run : keep_runs(line, keep, min_length)) {
         LogicalRoad road;
         road.type = type;
@@ -90,7 +93,8 @@ void Builder::add(int16_t type, const Poly& line, const RoadName& name, const st
 void Builder::grid(const Zone& zone) {
     Rng rng = rng_.fork(1000 + zone.id);
     const double s = zone.street;
-    const P e1{std::cos(zone.angle), std::sin(zone.angle)}, e2{-std::sin(zone.angle), std::cos(zone.angle)};
+    const P e1{std::cos(zone.angle), std::sin(zone.angle)},
+        e2{-std::sin(zone.angle), std::cos(zone.angle)};
     auto world_at = [&](double u, double v) { return world_.warp(zone.centre + e1 * u + e2 * v); };
     const double reach = zone.id == 0 ? 12500 : zone.radius * 1.9;
     const int K = static_cast<int>(std::ceil(reach / s));
@@ -103,7 +107,9 @@ void Builder::grid(const Zone& zone) {
         const int ak = ((k % zone.arterial_every) + zone.arterial_every) % zone.arterial_every;
         const int sk = ((k % zone.secondary_every) + zone.secondary_every) % zone.secondary_every;
         const int group = static_cast<int>(std::floor(double(k) / zone.arterial_every));
-        const std::string& stem = zone.stems[static_cast<size_t>(((group * 7 + family * 31) % static_cast<int>(nstems) + static_cast<int>(nstems)) % static_cast<int>(nstems))];
+        const std::string& stem = zone.stems[static_cast<size_t>(
+            ((group * 7 + family * 31) % static_cast<int>(nstems) + static_cast<int>(nstems)) %
+            static_cast<int>(nstems))];
         if (ak == 0) {
             *type = (((group % 3) + 3) % 3 == 0) ? kBoulevard : kArterial;
             name.stem = stem;
@@ -121,7 +127,9 @@ void Builder::grid(const Zone& zone) {
             }
         } else if (sk == 0) {
             *type = kSecondary;
-            const std::string& other = zone.stems[static_cast<size_t>(((k * 13 + family * 5 + 3) % static_cast<int>(nstems) + static_cast<int>(nstems)) % static_cast<int>(nstems))];
+            const std::string& other = zone.stems[static_cast<size_t>(
+                ((k * 13 + family * 5 + 3) % static_cast<int>(nstems) + static_cast<int>(nstems)) %
+                static_cast<int>(nstems))];
             name.stem = other;
             name.suffix = "路";
             name.mode = RoadName::Sections;
@@ -151,8 +159,16 @@ void Builder::grid(const Zone& zone) {
                 line.push_back(family == 0 ? world_at(k * s, t) : world_at(t, k * s));
             // A few streets stop short in the suburbs, so the grid frays at its edges.
             // Minor roads thin out where the zone is less built up, so the grid frays at its edges.
-            const double need = type <= kArterial ? 0.03 : type == kSecondary ? 0.15 : type == kStreet ? 0.3 : 0.4;
-            add(type, line, name, [&](P p) { return mine(p) && land_ok(p, type) && world_.density(p, zone.id) > need; }, 60);
+            const double need = type <= kArterial    ? 0.03
+                                : type == kSecondary ? 0.15
+                                : type == kStreet    ? 0.3
+                                                     : 0.4;
+            add(
+                type, line, name,
+                [&](P p) {
+                    return mine(p) && land_ok(p, type) && world_.density(p, zone.id) > need;
+                },
+                60);
         }
     }
 
@@ -189,8 +205,10 @@ void Builder::grid(const Zone& zone) {
                     const RoadName& parent = names[pfamily][pidx];
                     const std::string pname = parent.at(lane.front());
                     if (!pname.empty()) {
-                        // House numbers every 8 m along the parent; odd on one side, even on the other.
-                        int number = static_cast<int>(parent.offset_in_section(lane.front()) / 8) + 1;
+                        // House numbers every 8 m along the parent; odd on one side, even on the
+                        // other.
+                        int number =
+                            static_cast<int>(parent.offset_in_section(lane.front()) / 8) + 1;
                         if ((number % 2 == 0) != from_low) ++number;
                         const std::string full = pname + std::to_string(number) + "巷";
                         if (big5_length(full) <= kRoadNameBytes) name.fixed = full;
@@ -203,20 +221,24 @@ void Builder::grid(const Zone& zone) {
                     if (!rng.chance(zone.core ? 0.45 : 0.25)) continue;
                     const double f = a0 + (a1 - a0) * rng.range(0.25, 0.85);
                     const double side = rng.chance(0.5) ? 1 : -1;
-                    const Poly alley{at(f, across), at(f, across + side * gap * rng.range(0.35, 0.75))};
+                    const Poly alley{at(f, across),
+                                     at(f, across + side * gap * rng.range(0.35, 0.75))};
                     RoadName aname;
                     if (!name.fixed.empty()) {
-                        const std::string full = name.fixed + std::to_string(k * 4 + rng.irange(1, 4)) + "弄";
+                        const std::string full =
+                            name.fixed + std::to_string(k * 4 + rng.irange(1, 4)) + "弄";
                         if (big5_length(full) <= kRoadNameBytes) aname.fixed = full;
                     }
-                    add_lane(alley, aname, false, [&](P q) { return mine(q) && land_ok(q, kLane); });
+                    add_lane(alley, aname, false,
+                             [&](P q) { return mine(q) && land_ok(q, kLane); });
                 }
             }
         }
     }
 }
 
-void Builder::add_lane(const Poly& lane, const RoadName& name, bool through, const std::function<bool(P)>& keep) {
+void Builder::add_lane(const Poly& lane, const RoadName& name, bool through,
+                       const std::function<bool(P)>& keep) {
     LogicalRoad road;
     road.type = kLane;
     road.name = name;
@@ -250,7 +272,8 @@ void Builder::perimeter(const Zone& zone, int16_t type, const std::string& stem)
     name.stem = stem;
     name.suffix = "路";
     name.origin = zone.centre;
-    add(type, line, name, [&](P p) { return world_.inside_ring(p) && land_ok(p, type); }, 100);
+    add(
+        type, line, name, [&](P p) { return world_.inside_ring(p) && land_ok(p, type); }, 100);
 }
 
 void Builder::ring() {
@@ -259,7 +282,9 @@ void Builder::ring() {
     name.stem = "環城";
     name.suffix = "路";
     name.origin = {kCentreX, kCentreY};
-    add(kBoulevard, world_.ring(), name, [&](P p) { return land_ok(p, kBoulevard); }, 100, false, true);
+    add(
+        kBoulevard, world_.ring(), name, [&](P p) { return land_ok(p, kBoulevard); }, 100, false,
+        true);
 }
 
 void Builder::river_roads() {
@@ -280,20 +305,28 @@ void Builder::river_roads() {
             name.suffix = "路";
             name.origin = centre;
             name.section = 2200;
-            add(kArterial, near, name, [&](P p) { return land_ok(p, kArterial) && dist(p, centre) < 19000; }, 200, true, true);
+            add(
+                kArterial, near, name,
+                [&](P p) { return land_ok(p, kArterial) && dist(p, centre) < 19000; }, 200, true,
+                true);
             RoadName xname;
             xname.fixed = "環河快速道路";
-            add(kExpressway, far, xname, [&](P p) { return land_ok(p, kExpressway) && dist(p, centre) < 15000; }, 500, false);
+            add(
+                kExpressway, far, xname,
+                [&](P p) { return land_ok(p, kExpressway) && dist(p, centre) < 15000; }, 500,
+                false);
         } else {
             name.mode = RoadName::Sections;
             name.stem = "濱江";
             name.suffix = "路";
             name.origin = river.centre.back();
             name.section = 2500;
-            add(kSecondary, near, name, [&](P p) { return land_ok(p, kSecondary); }, 200);
+            add(
+                kSecondary, near, name, [&](P p) { return land_ok(p, kSecondary); }, 200);
             RoadName other;
             other.fixed = "東溪堤防路";
-            add(kMinorStreet, far, other, [&](P p) { return land_ok(p, kMinorStreet); }, 200);
+            add(
+                kMinorStreet, far, other, [&](P p) { return land_ok(p, kMinorStreet); }, 200);
         }
     }
 }
@@ -301,7 +334,8 @@ void Builder::river_roads() {
 void Builder::radials() {
     Rng rng = rng_.fork(2000);
     const P centre{kCentreX, kCentreY};
-    const char* const names[] = {"台1線", "承德", "台3線", "羅斯福", "忠孝", "台5線", "中正", "民權", "台9線", "松山", "新生", "文化", "成功", "光明"};
+    const char* const names[] = {"台1線", "承德",  "台3線", "羅斯福", "忠孝", "台5線", "中正",
+                                 "民權",  "台9線", "松山",  "新生",   "文化", "成功",  "光明"};
     size_t n = 0;
     for (size_t z = 3; z < world_.zones().size(); ++z, ++n) {
         const Zone& town = world_.zones()[z];
@@ -334,7 +368,9 @@ void Builder::radials() {
             name.section = 2500;
         }
         const int16_t type = n % 3 == 2 ? kSecondary : kArterial;
-        add(type, line, name, [&](P p) { return land_ok(p, type) && !world_.inside_ring(p); }, 300, true, true);
+        add(
+            type, line, name, [&](P p) { return land_ok(p, type) && !world_.inside_ring(p); }, 300,
+            true, true);
     }
 }
 
@@ -359,36 +395,52 @@ void Builder::connectors() {
         const double d = dist(pa, pb);
         const P dir = unit(pb - pa), side{-dir.y, dir.x};
         Poly controls{pa};
-        for (double t = 1800; t < d - 1000; t += 1800) controls.push_back(pa + dir * t + side * rng.range(-500, 500));
+        for (double t = 1800; t < d - 1000; t += 1800)
+            controls.push_back(pa + dir * t + side * rng.range(-500, 500));
         controls.push_back(pb);
         RoadName name;
         if (rng.chance(0.8)) {
             name.mode = RoadName::Sections;
-            name.stem = stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))];
+            name.stem =
+                stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))];
             name.suffix = "路";
             name.origin = pa;
             name.section = 3000;
         }
         const int16_t type = d > 9000 ? kSecondary : kStreet;
-        add(type, spline(controls, 60), name, [&](P p) { return land_ok(p, type) && !world_.inside_ring(p); }, 300);
+        add(
+            type, spline(controls, 60), name,
+            [&](P p) { return land_ok(p, type) && !world_.inside_ring(p); }, 300);
     }
 }
 
 void Builder::freeway_and_expressways() {
     RoadName fw;
     fw.fixed = "國道1號";
-    const Poly freeway = spline({{258000, 2735500}, {271500, 2748500}, {283500, 2758200}, {289300, 2766000},
-                                 {292300, 2775500}, {298000, 2781800}, {306000, 2782900}, {318000, 2784600},
+    const Poly freeway = spline({{258000, 2735500},
+                                 {271500, 2748500},
+                                 {283500, 2758200},
+                                 {289300, 2766000},
+                                 {292300, 2775500},
+                                 {298000, 2781800},
+                                 {306000, 2782900},
+                                 {318000, 2784600},
                                  {331500, 2788800}},
                                 70);
     const size_t first = roads_.size();
-    add(kFreeway, freeway, fw, [&](P p) { return world_.on_land(p); }, 500, false);
+    add(
+        kFreeway, freeway, fw, [&](P p) { return world_.on_land(p); }, 500, false);
     RoadName ex;
     ex.fixed = "市民快速道路";
-    const Poly express = spline({{285000, 2773700}, {292000, 2773900}, {300000, 2773600}, {308000, 2773400},
-                                 {315500, 2772600}, {323500, 2773800}},
+    const Poly express = spline({{285000, 2773700},
+                                 {292000, 2773900},
+                                 {300000, 2773600},
+                                 {308000, 2773400},
+                                 {315500, 2772600},
+                                 {323500, 2773800}},
                                 70);
-    add(kExpressway, express, ex, [&](P p) { return world_.on_land(p); }, 500, false);
+    add(
+        kExpressway, express, ex, [&](P p) { return world_.on_land(p); }, 500, false);
     const size_t last = roads_.size();
     for (size_t h = first; h < last; ++h) ramps(h);
 }
@@ -423,13 +475,19 @@ void Builder::ramps(size_t highway) {
                     return line[k];
                 };
                 const P x = hw[i];
-                const Poly a = spline({hw[i - 7], hw[i - 3] + n * 45, x + n * 140 - t * 90, along_road(sgn)}, 30);
-                const Poly b = spline({hw[i + 7], hw[i + 3] - n * 45, x - n * 140 + t * 90, along_road(-sgn)}, 30);
+                const Poly a = spline(
+                    {hw[i - 7], hw[i - 3] + n * 45, x + n * 140 - t * 90, along_road(sgn)}, 30);
+                const Poly b = spline(
+                    {hw[i + 7], hw[i + 3] - n * 45, x - n * 140 + t * 90, along_road(-sgn)}, 30);
                 RoadName name;
-                const std::string stem = road.name.mode == RoadName::Fixed ? road.name.fixed : road.name.stem;
-                if (!stem.empty() && big5_length(stem + "交流道") <= kRoadNameBytes) name.fixed = stem + "交流道";
-                add(kRamp, a, name, [&](P p) { return world_.on_land(p); }, 100);
-                add(kRamp, b, name, [&](P p) { return world_.on_land(p); }, 100);
+                const std::string stem =
+                    road.name.mode == RoadName::Fixed ? road.name.fixed : road.name.stem;
+                if (!stem.empty() && big5_length(stem + "交流道") <= kRoadNameBytes)
+                    name.fixed = stem + "交流道";
+                add(
+                    kRamp, a, name, [&](P p) { return world_.on_land(p); }, 100);
+                add(
+                    kRamp, b, name, [&](P p) { return world_.on_land(p); }, 100);
                 return true;
             }
         }
@@ -448,11 +506,13 @@ void Builder::rural() {
     for (const LogicalRoad& r : roads_)
         if (r.type >= kArterial && r.type <= kStreet)
             for (size_t i = 0; i < r.line.size(); i += 7)
-                if (!world_.inside_ring(r.line[i]) && world_.zone_at(r.line[i]) < 0) anchors.push_back(r.line[i]);
+                if (!world_.inside_ring(r.line[i]) && world_.zone_at(r.line[i]) < 0)
+                    anchors.push_back(r.line[i]);
     if (anchors.empty()) return;
     const auto& stems = road_stems();
     for (int k = 0; k < 150; ++k) {
-        const P start = anchors[static_cast<size_t>(rng.irange(0, static_cast<int>(anchors.size()) - 1))];
+        const P start =
+            anchors[static_cast<size_t>(rng.irange(0, static_cast<int>(anchors.size()) - 1))];
         const bool hills = start.x > 311000 && start.y < 2762000;
         double heading = rng.range(0, 2 * kPi);
         const double step = hills ? 220 : 400;
@@ -470,13 +530,20 @@ void Builder::rural() {
         if (type == kMinorStreet && roll < 0.4) {
             name.fixed = "縣道" + std::to_string(101 + k % 97);
         } else if (hills && roll < 0.7) {
-            name.fixed = stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))] + "山路";
+            name.fixed =
+                stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))] +
+                "山路";
         } else if (roll < 0.55) {
             name.fixed = "產業道路";
         }
         Poly line = spline(controls, hills ? 40 : 70);
         line.front() = line.front() + unit(line[0] - line[1]) * kOvershoot;
-        add(type, line, name, [&](P q) { return land_ok(q, type) && world_.zone_at(q) < 0 && !world_.inside_ring(q); }, 300, false);
+        add(
+            type, line, name,
+            [&](P q) {
+                return land_ok(q, type) && world_.zone_at(q) < 0 && !world_.inside_ring(q);
+            },
+            300, false);
     }
 }
 
@@ -527,10 +594,18 @@ std::string RoadName::at(P p) const {
 double RoadName::offset_in_section(P p) const {
     double along = 0;
     switch (mode) {
-        case EastWest: along = std::fabs(p.x - origin.x); break;
-        case NorthSouth: along = std::fabs(p.y - origin.y); break;
-        case Fixed: along = std::fabs(p.x - kExtentX0) + std::fabs(p.y - kExtentY0); break;
-        default: along = dist(p, origin); break;
+        case EastWest:
+            along = std::fabs(p.x - origin.x);
+            break;
+        case NorthSouth:
+            along = std::fabs(p.y - origin.y);
+            break;
+        case Fixed:
+            along = std::fabs(p.x - kExtentX0) + std::fabs(p.y - kExtentY0);
+            break;
+        default:
+            along = dist(p, origin);
+            break;
     }
     return section > 0 ? std::fmod(along, section) : std::fmod(along, 2000.0);
 }
@@ -542,6 +617,8 @@ bool may_meet(int16_t a, int16_t b) {
     return true;
 }
 
-std::vector<LogicalRoad> lay_roads(const World& world, uint64_t seed) { return Builder(world, seed).build(); }
+std::vector<LogicalRoad> lay_roads(const World& world, uint64_t seed) {
+    return Builder(world, seed).build();
+}
 
 }  // namespace ksample

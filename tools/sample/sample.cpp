@@ -36,19 +36,24 @@ constexpr int kDeltaReach = 127;
 constexpr double kTrackStep = 15;
 constexpr double kTrackNoise = 3;
 
-P to_p(IPoint p) { return {double(p.x), double(p.y)}; }
-
-bool absent(int32_t tile) {
-    return std::find(std::begin(kAbsentTiles), std::end(kAbsentTiles), tile) != std::end(kAbsentTiles);
+P to_p(IPoint p) {
+    return {double(p.x), double(p.y)};
 }
 
-bool in_extent(P p) { return p.x >= kExtentX0 && p.x < kExtentX1 && p.y >= kExtentY0 && p.y < kExtentY1; }
+bool absent(int32_t tile) {
+    return std::find(std::begin(kAbsentTiles), std::end(kAbsentTiles), tile) !=
+           std::end(kAbsentTiles);
+}
+
+bool in_extent(P p) {
+    return p.x >= kExtentX0 && p.x < kExtentX1 && p.y >= kExtentY0 && p.y < kExtentY1;
+}
 
 // Whether a tile number lies in the covered area and is not one of the absent tiles.
 bool present(int32_t tile) {
     const int32_t col = kestrel::data::tile_column(tile), row = kestrel::data::tile_row(tile);
-    return col >= kExtentX0 / kTileSize && col < kExtentX1 / kTileSize && row >= kExtentY0 / kTileSize &&
-           row < kExtentY1 / kTileSize && !absent(tile);
+    return col >= kExtentX0 / kTileSize && col < kExtentX1 / kTileSize &&
+           row >= kExtentY0 / kTileSize && row < kExtentY1 / kTileSize && !absent(tile);
 }
 
 // Tiles of the covered area that get a file.
@@ -71,7 +76,8 @@ double length(const IPoly& line) {
 int stored_vertices(const IPoly& line) {
     int n = 1;
     for (size_t i = 1; i < line.size(); ++i) {
-        const int reach = std::max(std::abs(line[i].x - line[i - 1].x), std::abs(line[i].y - line[i - 1].y));
+        const int reach =
+            std::max(std::abs(line[i].x - line[i - 1].x), std::abs(line[i].y - line[i - 1].y));
         n += std::max(1, (reach + kDeltaReach - 1) / kDeltaReach);
     }
     return n;
@@ -90,17 +96,18 @@ struct Piece {
 // of the word lists, reported at once.
 std::string big5(const std::string& utf8, size_t limit) {
     std::string b = to_big5(utf8);
-    if (b.size() > limit) throw std::runtime_error("name longer than " + std::to_string(limit) + " bytes: " + utf8);
+    if (b.size() > limit)
+        throw std::runtime_error("name longer than " + std::to_string(limit) + " bytes: " + utf8);
     return b;
 }
 
 class Assembler {
-public:
+  public:
     explicit Assembler(uint64_t seed) : seed_(seed), world_(seed), rng_(seed ^ 0xA55A) {}
 
     Sample run();
 
-private:
+  private:
     void make_roads();
     void make_pieces(const std::vector<IPoly>& lines, const std::vector<LogicalRoad>& roads);
     void fit_budgets();
@@ -135,7 +142,8 @@ void Assembler::make_roads() {
     const std::vector<LogicalRoad> roads = lay_roads(world_, seed_ ^ 0x5EED);
     std::vector<IPoly> rounded;
     for (const LogicalRoad& r : roads) rounded.push_back(round_line(r.line));
-    Noded noded = node_lines(rounded, [&](size_t a, size_t b) { return may_meet(roads[a].type, roads[b].type); });
+    Noded noded = node_lines(
+        rounded, [&](size_t a, size_t b) { return may_meet(roads[a].type, roads[b].type); });
 
     // Trim the overshoots: a short stub beyond the first or last junction.
     std::vector<std::vector<int>> degree = vertex_degrees(noded.lines);
@@ -145,12 +153,15 @@ void Assembler::make_roads() {
         size_t first = 0, last = line.size() - 1;
         for (size_t i = 0; i < line.size(); ++i)
             if (deg[i] >= 2) {
-                if (i > 0 && length(IPoly(line.begin(), line.begin() + i + 1)) <= kStubLength) first = i;
+                if (i > 0 && length(IPoly(line.begin(), line.begin() + i + 1)) <= kStubLength)
+                    first = i;
                 break;
             }
         for (size_t i = line.size(); i-- > 0;)
             if (deg[i] >= 2) {
-                if (i + 1 < line.size() && length(IPoly(line.begin() + i, line.end())) <= kStubLength) last = i;
+                if (i + 1 < line.size() &&
+                    length(IPoly(line.begin() + i, line.end())) <= kStubLength)
+                    last = i;
                 break;
             }
         line = last > first ? IPoly(line.begin() + first, line.begin() + last + 1) : IPoly{};
@@ -164,12 +175,16 @@ void Assembler::make_roads() {
     make_track(noded.lines, roads);
 }
 
-void Assembler::make_pieces(const std::vector<IPoly>& lines, const std::vector<LogicalRoad>& roads) {
+void Assembler::make_pieces(const std::vector<IPoly>& lines,
+                            const std::vector<LogicalRoad>& roads) {
     for (size_t l = 0; l < lines.size(); ++l) {
         if (lines[l].size() < 2) continue;
         const LogicalRoad& road = roads[l];
         // Roads are cut into features of about this length, at a junction.
-        const double target = road.type <= kExpressway ? 2500 : road.type <= kSecondary ? 1100 : road.type <= kMinorStreet ? 900 : 1e9;
+        const double target = road.type <= kExpressway    ? 2500
+                              : road.type <= kSecondary   ? 1100
+                              : road.type <= kMinorStreet ? 900
+                                                          : 1e9;
         for (const CellPiece& cp : cut_at_cells(lines[l], kTileSize)) {
             if (!present(cp.cell)) continue;
             IPoly cur{cp.points[0]};
@@ -177,8 +192,10 @@ void Assembler::make_pieces(const std::vector<IPoly>& lines, const std::vector<L
             double run = 0;
             auto flush = [&] {
                 if (cur.size() >= 2) {
-                    const P mid = cur.size() == 2 ? (to_p(cur[0]) + to_p(cur[1])) * 0.5 : to_p(cur[cur.size() / 2]);
-                    const int16_t district = world_.districts()[static_cast<size_t>(world_.district_index(mid))].code;
+                    const P mid = cur.size() == 2 ? (to_p(cur[0]) + to_p(cur[1])) * 0.5
+                                                  : to_p(cur[cur.size() / 2]);
+                    const int16_t district =
+                        world_.districts()[static_cast<size_t>(world_.district_index(mid))].code;
                     pieces_.push_back({cp.cell, road.type, cur, cur_name, district});
                 }
             };
@@ -224,7 +241,9 @@ void Assembler::fit_budgets() {
             const kdataset::Tile& t = content_.tiles[number];
             records += static_cast<int>(t.lines.size() + t.places.size() + t.coded.size());
             for (const auto& line : t.lines) vertices += static_cast<int>(line.points.size());
-            if (records <= kRecordBudget && vertices <= kVertexBudget && static_cast<int>(names.size()) <= kNameBudget) break;
+            if (records <= kRecordBudget && vertices <= kVertexBudget &&
+                static_cast<int>(names.size()) <= kNameBudget)
+                break;
             int k = 0;
             for (size_t i : idx)
                 if (!dropped[i] && pieces_[i].type == kLane && (k++ % 2 == 0)) dropped[i] = 1;
@@ -310,8 +329,8 @@ void Assembler::make_places() {
         int placed = 0;
         for (int tries = 0; tries < 400 && placed < (district.urban ? 7 : 5); ++tries) {
             const P p = district.seed + P{rng.range(-6000, 6000), rng.range(-6000, 6000)};
-            if (!in_extent(p) || !world_.on_land(p) || world_.district_index(p) != static_cast<int>(d) ||
-                world_.water_distance(p) < 80)
+            if (!in_extent(p) || !world_.on_land(p) ||
+                world_.district_index(p) != static_cast<int>(d) || world_.water_distance(p) < 80)
                 continue;
             add_place(22, p, neighbourhood_name(rng));
             ++placed;
@@ -346,8 +365,9 @@ void Assembler::make_places() {
         const int zone = world_.zone_at(p);
         if (zone < 0 || !world_.on_land(p) || world_.water_distance(p) < 60) continue;
         if (!world_.zones()[static_cast<size_t>(zone)].core && !rng.chance(0.35)) continue;
-        const std::string name = stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))] +
-                                 kinds[rng.irange(0, static_cast<int>(std::size(kinds)) - 1)];
+        const std::string name =
+            stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))] +
+            kinds[rng.irange(0, static_cast<int>(std::size(kinds)) - 1)];
         add_place(24, p, name);
         ++placed;
     }
@@ -361,7 +381,8 @@ void Assembler::make_coded_points() {
         double run = 0;
         for (size_t i = 1; i + 1 < pc.points.size(); ++i) {
             run += dist(to_p(pc.points[i - 1]), to_p(pc.points[i]));
-            if (junctions_.count(pc.points[i]) && pc.type != kSecondary) signals.insert(pc.points[i]);
+            if (junctions_.count(pc.points[i]) && pc.type != kSecondary)
+                signals.insert(pc.points[i]);
             if (run > 400) {
                 run = 0;
                 const int32_t number = cell_of(pc.points[i].x, pc.points[i].y, kTileSize);
@@ -428,25 +449,31 @@ void Assembler::make_pois() {
             const P d = (b - a) * (1.0 / std::max(1.0, dist(a, b)));
             const double side = rng.chance(0.5) ? 1 : -1;
             const P at = b + P{-d.y, d.x} * (side * rng.range(14, 24));
-            if (!present(cell_of(at.x, at.y, kTileSize)) || !world_.on_land(at) || world_.water_distance(at) < 10)
+            if (!present(cell_of(at.x, at.y, kTileSize)) || !world_.on_land(at) ||
+                world_.water_distance(at) < 10)
                 continue;
             double roll = rng.range(0, total);
             size_t ci = 0;
-            while (ci + 1 < categories.size() && roll >= categories[ci].weight) roll -= categories[ci++].weight;
+            while (ci + 1 < categories.size() && roll >= categories[ci].weight)
+                roll -= categories[ci++].weight;
             const Category& cat = categories[ci];
-            std::string form = cat.forms[static_cast<size_t>(rng.irange(0, static_cast<int>(cat.forms.size()) - 1))];
-            const std::string stem = stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))];
+            std::string form = cat.forms[static_cast<size_t>(
+                rng.irange(0, static_cast<int>(cat.forms.size()) - 1))];
+            const std::string stem =
+                stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))];
             form.replace(form.find('@'), 1, stem);
             kdataset::Poi poi;
-            poi.at = {static_cast<int32_t>(std::lround(at.x)), static_cast<int32_t>(std::lround(at.y))};
+            poi.at = {static_cast<int32_t>(std::lround(at.x)),
+                      static_cast<int32_t>(std::lround(at.y))};
             poi.district = world_.districts()[static_cast<size_t>(world_.district_index(at))].code;
             poi.category = cat.code;
             poi.name = big5(form, kPoiNameBytes);
             if (!pc.name.empty() && rng.chance(0.6)) {
                 // The address on the road it faces, and a telephone number.
-                const std::string note = pc.name + (pc.type == kLane ? "" : std::to_string(rng.irange(1, 360)) + "號") +
-                                         " (02)2" + std::to_string(100 + (phone * 37) % 900) + "-" +
-                                         std::to_string(1000 + (phone * 7919) % 9000);
+                const std::string note =
+                    pc.name + (pc.type == kLane ? "" : std::to_string(rng.irange(1, 360)) + "號") +
+                    " (02)2" + std::to_string(100 + (phone * 37) % 900) + "-" +
+                    std::to_string(1000 + (phone * 7919) % 9000);
                 ++phone;
                 if (big5_length(note) <= kPoiNoteBytes) poi.note = big5(note, kPoiNoteBytes);
             }
@@ -455,7 +482,8 @@ void Assembler::make_pois() {
     }
 }
 
-void Assembler::make_catalogue(const std::vector<IPoly>& lines, const std::vector<LogicalRoad>& roads) {
+void Assembler::make_catalogue(const std::vector<IPoly>& lines,
+                               const std::vector<LogicalRoad>& roads) {
     using Kind = kdataset::CatalogueEntry::Kind;
     // Polylines: the freeway, the expressways, the ring road and the long main roads.
     for (size_t l = 0; l < lines.size(); ++l) {
@@ -471,7 +499,8 @@ void Assembler::make_catalogue(const std::vector<IPoly>& lines, const std::vecto
         kdataset::CatalogueEntry e;
         e.kind = kind;
         e.name = big5(utf8, kCatalogueNameBytes);
-        e.points = {{static_cast<int32_t>(std::lround(at.x)), static_cast<int32_t>(std::lround(at.y))}};
+        e.points = {
+            {static_cast<int32_t>(std::lround(at.x)), static_cast<int32_t>(std::lround(at.y))}};
         content_.catalogue.push_back(std::move(e));
     };
     // Cities of the island, then the districts and landmarks of the sample city.
@@ -479,8 +508,9 @@ void Assembler::make_catalogue(const std::vector<IPoly>& lines, const std::vecto
     const struct {
         const char* name;
         double x, y;
-    } cities[] = {{"竹城市", 251000, 2740000}, {"中原市", 220000, 2668000}, {"嘉禾市", 200000, 2598000},
-                  {"南灣市", 212000, 2518000}, {"東岸市", 305000, 2650000}, {"宜海市", 326000, 2728000},
+    } cities[] = {{"竹城市", 251000, 2740000}, {"中原市", 220000, 2668000},
+                  {"嘉禾市", 200000, 2598000}, {"南灣市", 212000, 2518000},
+                  {"東岸市", 305000, 2650000}, {"宜海市", 326000, 2728000},
                   {"港口市", 327500, 2779500}};
     for (const auto& city : cities) label(Kind::City, city.name, {city.x, city.y});
     for (const District& d : world_.districts()) label(Kind::Point, d.name, d.seed);
@@ -503,27 +533,41 @@ void Assembler::make_base_map() {
         content_.base_map.push_back(std::move(s));
     };
     constexpr uint32_t kSea = 0x00F0D8B0, kLand = 0x00DCF0F5, kCoast = 0x00A08060;
-    constexpr uint32_t kUrban = 0x00D0DCF8, kRiver = 0x00E0A060, kBorder = 0x00909090, kLimit = 0x00606060;
+    constexpr uint32_t kUrban = 0x00D0DCF8, kRiver = 0x00E0A060, kBorder = 0x00909090,
+                       kLimit = 0x00606060;
     constexpr uint32_t kHills = 0x00C0E0D0;
-    shape(true, kSea, kSea, 1, {{kWorldX0, kWorldY0}, {kWorldX1, kWorldY0}, {kWorldX1, kWorldY1}, {kWorldX0, kWorldY1}});
+    shape(true, kSea, kSea, 1,
+          {{kWorldX0, kWorldY0}, {kWorldX1, kWorldY0}, {kWorldX1, kWorldY1}, {kWorldX0, kWorldY1}});
     shape(true, kCoast, kLand, 1, world_.island());
     // The mountain spine of the island, as a shaded band inside the coast.
-    Poly spine = spline({{330000, 2760000}, {318000, 2700000}, {300000, 2640000}, {282000, 2580000}, {262000, 2500000},
-                         {250000, 2450000}, {238000, 2470000}, {250000, 2540000}, {262000, 2610000}, {285000, 2690000},
-                         {305000, 2745000}, {330000, 2760000}},
+    Poly spine = spline({{330000, 2760000},
+                         {318000, 2700000},
+                         {300000, 2640000},
+                         {282000, 2580000},
+                         {262000, 2500000},
+                         {250000, 2450000},
+                         {238000, 2470000},
+                         {250000, 2540000},
+                         {262000, 2610000},
+                         {285000, 2690000},
+                         {305000, 2745000},
+                         {330000, 2760000}},
                         2000);
     shape(true, kHills, kHills, 0, spine);
     Poly urban;
-    for (const P& p : world_.ring()) urban.push_back(P{kCentreX, kCentreY} + (p - P{kCentreX, kCentreY}) * 1.25);
+    for (const P& p : world_.ring())
+        urban.push_back(P{kCentreX, kCentreY} + (p - P{kCentreX, kCentreY}) * 1.25);
     shape(true, kUrban, kUrban, 0, urban);
-    for (const River& r : world_.rivers()) shape(false, kRiver, 0, r.half_width > 150 ? 3 : r.half_width > 50 ? 2 : 1, r.centre);
+    for (const River& r : world_.rivers())
+        shape(false, kRiver, 0, r.half_width > 150 ? 3 : r.half_width > 50 ? 2 : 1, r.centre);
     // Rivers elsewhere on the island, from the mountains to the west coast.
     Rng rng = rng_.fork(11);
     for (int i = 0; i < 9; ++i) {
         const double y = 2470000 + i * 32000;
         const double xs = 300000 - (2760000 - y) * 0.22;
         Poly controls{{xs, y}};
-        for (int k = 1; k <= 5; ++k) controls.push_back({xs - k * 14000, y + rng.range(-5000, 5000) - k * 2500});
+        for (int k = 1; k <= 5; ++k)
+            controls.push_back({xs - k * 14000, y + rng.range(-5000, 5000) - k * 2500});
         Poly river;
         for (const P& p : spline(controls, 800)) {
             if (!inside(world_.island(), p)) break;
@@ -542,9 +586,11 @@ void Assembler::make_track(const std::vector<IPoly>& lines, const std::vector<Lo
     std::vector<IPoint> nodes;
     for (const IPoly& l : lines) nodes.insert(nodes.end(), l.begin(), l.end());
     std::sort(nodes.begin(), nodes.end(), PointLess());
-    nodes.erase(std::unique(nodes.begin(), nodes.end(), [](IPoint a, IPoint b) { return a == b; }), nodes.end());
+    nodes.erase(std::unique(nodes.begin(), nodes.end(), [](IPoint a, IPoint b) { return a == b; }),
+                nodes.end());
     auto id = [&](IPoint p) {
-        return static_cast<int>(std::lower_bound(nodes.begin(), nodes.end(), p, PointLess()) - nodes.begin());
+        return static_cast<int>(std::lower_bound(nodes.begin(), nodes.end(), p, PointLess()) -
+                                nodes.begin());
     };
     std::vector<std::vector<std::pair<int, double>>> adj(nodes.size());
     for (size_t l = 0; l < lines.size(); ++l) {
@@ -571,7 +617,9 @@ void Assembler::make_track(const std::vector<IPoly>& lines, const std::vector<Lo
     auto route = [&](int from, int to) {
         std::vector<double> cost(nodes.size(), 1e300);
         std::vector<int> prev(nodes.size(), -1);
-        std::priority_queue<std::pair<double, int>, std::vector<std::pair<double, int>>, std::greater<>> q;
+        std::priority_queue<std::pair<double, int>, std::vector<std::pair<double, int>>,
+                            std::greater<>>
+            q;
         cost[static_cast<size_t>(from)] = 0;
         q.push({0, from});
         while (!q.empty()) {
@@ -594,8 +642,12 @@ void Assembler::make_track(const std::vector<IPoly>& lines, const std::vector<Lo
         std::reverse(path.begin(), path.end());
         return path;
     };
-    const P waypoints[] = {{284300, 2757400}, {kCentreX - 2600, kCentreY - 900}, {kCentreX, kCentreY},
-                           {kCentreX + 2300, kCentreY + 1600}, {kCentreX + 8200, kCentreY - 2800}, {318200, 2781700}};
+    const P waypoints[] = {{284300, 2757400},
+                           {kCentreX - 2600, kCentreY - 900},
+                           {kCentreX, kCentreY},
+                           {kCentreX + 2300, kCentreY + 1600},
+                           {kCentreX + 8200, kCentreY - 2800},
+                           {318200, 2781700}};
     std::vector<IPoint> path;
     for (size_t w = 1; w < std::size(waypoints); ++w) {
         const int from = snap(waypoints[w - 1]), to = snap(waypoints[w]);
@@ -613,8 +665,9 @@ void Assembler::make_track(const std::vector<IPoly>& lines, const std::vector<Lo
         double s = carry;
         for (; s < len; s += kTrackStep) {
             const P p = a + (b - a) * (s / len);
-            track_.push_back({static_cast<int32_t>(std::lround(p.x + rng.range(-kTrackNoise, kTrackNoise))),
-                              static_cast<int32_t>(std::lround(p.y + rng.range(-kTrackNoise, kTrackNoise)))});
+            track_.push_back(
+                {static_cast<int32_t>(std::lround(p.x + rng.range(-kTrackNoise, kTrackNoise))),
+                 static_cast<int32_t>(std::lround(p.y + rng.range(-kTrackNoise, kTrackNoise)))});
         }
         carry = s - len;
     }
@@ -640,13 +693,16 @@ Sample Assembler::run() {
 
 }  // namespace
 
-Sample build_sample(uint64_t seed) { return Assembler(seed).run(); }
+Sample build_sample(uint64_t seed) {
+    return Assembler(seed).run();
+}
 
 std::string track_text(const std::vector<kdataset::WorldPoint>& track) {
     std::string out =
         "# Sample track: a drive from the south-western towns through the centre of the sample\n"
         "# city to the north-east. One point per line: xy, then world x and y in metres.\n";
-    for (const auto& p : track) out += "xy " + std::to_string(p.x) + " " + std::to_string(p.y) + "\n";
+    for (const auto& p : track)
+        out += "xy " + std::to_string(p.x) + " " + std::to_string(p.y) + "\n";
     return out;
 }
 

@@ -36,8 +36,10 @@ const P kIslandControls[] = {
 constexpr size_t kCityCoastControls = 12;
 
 P add_noise(P p, uint64_t seed, double amp_large, double amp_small) {
-    return {p.x + amp_large * value_noise(p.x, p.y, 6000, seed) + amp_small * value_noise(p.x, p.y, 1700, seed + 1),
-            p.y + amp_large * value_noise(p.x, p.y, 6000, seed + 2) + amp_small * value_noise(p.x, p.y, 1700, seed + 3)};
+    return {p.x + amp_large * value_noise(p.x, p.y, 6000, seed) +
+                amp_small * value_noise(p.x, p.y, 1700, seed + 1),
+            p.y + amp_large * value_noise(p.x, p.y, 6000, seed + 2) +
+                amp_small * value_noise(p.x, p.y, 1700, seed + 3)};
 }
 
 Poly noisy(const Poly& line, uint64_t seed, double amp_large, double amp_small) {
@@ -64,7 +66,8 @@ struct BBox {
 
 BBox bbox(const Poly& poly, double margin) {
     BBox b{1e18, 1e18, -1e18, -1e18};
-    for (const P& p : poly) b = {std::min(b.x0, p.x), std::min(b.y0, p.y), std::max(b.x1, p.x), std::max(b.y1, p.y)};
+    for (const P& p : poly)
+        b = {std::min(b.x0, p.x), std::min(b.y0, p.y), std::max(b.x1, p.x), std::max(b.y1, p.y)};
     return {b.x0 - margin, b.y0 - margin, b.x1 + margin, b.y1 + margin};
 }
 
@@ -93,26 +96,49 @@ void World::make_island(Rng& rng) {
     island_ = coast_;
     island_.insert(island_.end(), south.begin() + 1, south.end() - 1);
     sea_ = coast_;
-    for (P p : {P{352000, 2790000}, P{352000, 2815000}, P{235000, 2815000}, P{235000, 2750000}}) sea_.push_back(p);
+    for (P p : {P{352000, 2790000}, P{352000, 2815000}, P{235000, 2815000}, P{235000, 2750000}})
+        sea_.push_back(p);
 }
 
 void World::make_rivers(Rng& rng) {
     const uint64_t s = rng.next();
     auto river = [&](const char* name, Poly controls, double half, double meander) {
-        River r{name, noisy(spline(controls, 120), s + rivers_.size() * 11, meander, meander * 0.35), half};
+        River r{name,
+                noisy(spline(controls, 120), s + rivers_.size() * 11, meander, meander * 0.35),
+                half};
         rivers_.push_back(std::move(r));
     };
     river("北河",
-          {{321000, 2722000}, {316000, 2736000}, {313500, 2744000}, {306000, 2750500}, {298500, 2755500},
-           {294500, 2762000}, {293400, 2767500}, {294200, 2772500}, {295200, 2775800}, {291500, 2777600},
-           {287500, 2778300}, {284300, 2779400}, {281600, 2781300}, {279000, 2784000}},
+          {{321000, 2722000},
+           {316000, 2736000},
+           {313500, 2744000},
+           {306000, 2750500},
+           {298500, 2755500},
+           {294500, 2762000},
+           {293400, 2767500},
+           {294200, 2772500},
+           {295200, 2775800},
+           {291500, 2777600},
+           {287500, 2778300},
+           {284300, 2779400},
+           {281600, 2781300},
+           {279000, 2784000}},
           190, 260);
     river("東溪",
-          {{336000, 2777000}, {327000, 2779800}, {319000, 2778600}, {311000, 2779200}, {304000, 2778900},
-           {298800, 2777600}, {295400, 2776000}},
+          {{336000, 2777000},
+           {327000, 2779800},
+           {319000, 2778600},
+           {311000, 2779200},
+           {304000, 2778900},
+           {298800, 2777600},
+           {295400, 2776000}},
           95, 200);
     river("景溪",
-          {{331000, 2752000}, {324000, 2755500}, {318500, 2752800}, {312500, 2753800}, {307500, 2751500},
+          {{331000, 2752000},
+           {324000, 2755500},
+           {318500, 2752800},
+           {312500, 2753800},
+           {307500, 2751500},
            {305500, 2750600}},
           28, 160);
     // Bucket the banks' segments for distance queries.
@@ -127,19 +153,23 @@ void World::make_rivers(Rng& rng) {
 }
 
 double World::water_distance(P p) const {
-    const int cx = static_cast<int>(std::floor(p.x / kWaterCell)), cy = static_cast<int>(std::floor(p.y / kWaterCell));
+    const int cx = static_cast<int>(std::floor(p.x / kWaterCell)),
+              cy = static_cast<int>(std::floor(p.y / kWaterCell));
     double best = kFar;
     for (int dy = -1; dy <= 1; ++dy) {
         for (int dx = -1; dx <= 1; ++dx) {
             auto it = water_cells_.find({cx + dx, cy + dy});
             if (it == water_cells_.end()) continue;
-            for (const auto& seg : it->second) best = std::min(best, distance_to({seg.a, seg.b}, p) - seg.half);
+            for (const auto& seg : it->second)
+                best = std::min(best, distance_to({seg.a, seg.b}, p) - seg.half);
         }
     }
     return best;
 }
 
-bool World::on_land(P p) const { return !inside(sea_, p); }
+bool World::on_land(P p) const {
+    return !inside(sea_, p);
+}
 
 void World::make_districts() {
     struct Seed {
@@ -149,17 +179,18 @@ void World::make_districts() {
         bool urban;
     };
     const Seed seeds[] = {
-        {100, "中正區", 0, -400, 1.0, true},       {101, "大同區", -4200, 2600, 1.0, true},
-        {102, "中山區", 2300, 4300, 1.0, true},    {103, "松林區", 7600, 3400, 1.0, true},
-        {104, "大安區", 2600, -4300, 1.0, true},   {105, "萬華區", -5200, -2000, 1.0, true},
-        {106, "信義區", 8400, -2600, 1.0, true},   {107, "北港區", 1500, 12500, 0.75, false},
-        {108, "西濱區", -15500, 3500, 0.7, false}, {109, "東湖區", 19000, 9000, 0.7, false},
+        {100, "中正區", 0, -400, 1.0, true},        {101, "大同區", -4200, 2600, 1.0, true},
+        {102, "中山區", 2300, 4300, 1.0, true},     {103, "松林區", 7600, 3400, 1.0, true},
+        {104, "大安區", 2600, -4300, 1.0, true},    {105, "萬華區", -5200, -2000, 1.0, true},
+        {106, "信義區", 8400, -2600, 1.0, true},    {107, "北港區", 1500, 12500, 0.75, false},
+        {108, "西濱區", -15500, 3500, 0.7, false},  {109, "東湖區", 19000, 9000, 0.7, false},
         {110, "南山區", 17500, -13000, 0.7, false}, {111, "文德區", 1500, -16000, 0.7, false},
         {112, "河西區", -13500, -7000, 0.7, false}, {113, "仁和區", -25000, -26000, 0.65, false},
         {114, "永興區", 5000, -34000, 0.65, false}, {115, "福安區", 23000, -30000, 0.65, false},
     };
     for (const Seed& s : seeds)
-        districts_.push_back({s.code, s.name, {kCentreX + s.dx, kCentreY + s.dy}, s.weight, s.urban});
+        districts_.push_back(
+            {s.code, s.name, {kCentreX + s.dx, kCentreY + s.dy}, s.weight, s.urban});
 }
 
 int World::district_index(P p) const {
@@ -177,12 +208,15 @@ void World::make_ring(Rng& rng) {
     ring_ = noisy_ellipse({kCentreX + 300, kCentreY - 200}, 7300, 6200, 650, rng.next(), 240);
 }
 
-bool World::inside_ring(P p) const { return inside(ring_, p); }
+bool World::inside_ring(P p) const {
+    return inside(ring_, p);
+}
 
 void World::make_zones(Rng& rng) {
     std::vector<std::string> stems = road_stems();
     // Deterministic shuffle of the stems (Fisher-Yates with the project's generator).
-    for (size_t i = stems.size() - 1; i > 0; --i) std::swap(stems[i], stems[static_cast<size_t>(rng.irange(0, static_cast<int>(i)))]);
+    for (size_t i = stems.size() - 1; i > 0; --i)
+        std::swap(stems[i], stems[static_cast<size_t>(rng.irange(0, static_cast<int>(i)))]);
     size_t next = 0;
     auto take = [&](size_t n) {
         std::vector<std::string> out;
@@ -190,8 +224,8 @@ void World::make_zones(Rng& rng) {
         next += n;
         return out;
     };
-    auto zone = [&](P c, double radius, double angle_deg, double street, int sec, int art, double lane,
-                    double density, bool core, size_t nstems) {
+    auto zone = [&](P c, double radius, double angle_deg, double street, int sec, int art,
+                    double lane, double density, bool core, size_t nstems) {
         Zone z;
         z.id = static_cast<int>(zones_.size());
         z.centre = c;
@@ -214,9 +248,9 @@ void World::make_zones(Rng& rng) {
     const struct {
         double x, y, r, angle;
     } towns[] = {
-        {302500, 2784600, 3000, 10}, {286300, 2771800, 2000, -22}, {286500, 2764500, 2800, 25},
-        {277000, 2745000, 2500, -15}, {302500, 2755800, 2700, 6},  {306500, 2738800, 2000, 40},
-        {318500, 2782600, 2400, -8},  {318000, 2765000, 2200, 15}, {322000, 2749500, 1500, 30},
+        {302500, 2784600, 3000, 10},  {286300, 2771800, 2000, -22}, {286500, 2764500, 2800, 25},
+        {277000, 2745000, 2500, -15}, {302500, 2755800, 2700, 6},   {306500, 2738800, 2000, 40},
+        {318500, 2782600, 2400, -8},  {318000, 2765000, 2200, 15},  {322000, 2749500, 1500, 30},
         {270500, 2758500, 2000, 2},   {291500, 2751500, 2000, -30}, {324500, 2787000, 1700, 20},
         {265500, 2740000, 1500, 12},  {290000, 2740500, 1600, -5},
     };
@@ -227,7 +261,8 @@ int World::zone_at(P p) const {
     if (inside_ring(p)) {
         for (int z : {1, 2}) {
             const Zone& zone = zones_[z];
-            const double r = zone.radius * (1 + 0.18 * value_noise(p.x, p.y, 1500, seed_ + 300 + z));
+            const double r =
+                zone.radius * (1 + 0.18 * value_noise(p.x, p.y, 1500, seed_ + 300 + z));
             if (dist(p, zone.centre) < r) return z;
         }
         return 0;
@@ -272,7 +307,8 @@ void World::make_parks(Rng& rng) {
     auto grid_rect = [&](const char* name, double u0, double v0, double u1, double v1) {
         Poly outline;
         const Poly corners{{u0, v0}, {u1, v0}, {u1, v1}, {u0, v1}, {u0, v0}};
-        for (const P& q : resample(corners, 50)) outline.push_back(warp({core.centre.x + q.x, core.centre.y + q.y}));
+        for (const P& q : resample(corners, 50))
+            outline.push_back(warp({core.centre.x + q.x, core.centre.y + q.y}));
         outline.pop_back();
         parks_.push_back({name, outline});
     };
@@ -303,16 +339,30 @@ bool World::in_park(P p) const {
 void World::make_rail(Rng& rng) {
     station_ = {kCentreX - 300, kCentreY + 900};
     const uint64_t s = rng.next();
-    railway_ = noisy(spline({{258000, 2742500}, {272000, 2750200}, {285000, 2760500}, {292800, 2768300}, station_,
-                              {309000, 2772800}, {318000, 2770500}, {331000, 2766000}},
-                             100),
-                      s, 60, 0);
-    metro_.push_back(spline({{300400, 2783600}, {301000, 2777200}, station_, {301600, 2765000}, {303000, 2755500}}, 100));
-    metro_.push_back(spline({{287000, 2766000}, {295000, 2769000}, {kCentreX, 2769800}, {310000, 2768800}, {319000, 2767000}}, 100));
+    railway_ = noisy(spline({{258000, 2742500},
+                             {272000, 2750200},
+                             {285000, 2760500},
+                             {292800, 2768300},
+                             station_,
+                             {309000, 2772800},
+                             {318000, 2770500},
+                             {331000, 2766000}},
+                            100),
+                     s, 60, 0);
+    metro_.push_back(spline(
+        {{300400, 2783600}, {301000, 2777200}, station_, {301600, 2765000}, {303000, 2755500}},
+        100));
+    metro_.push_back(spline({{287000, 2766000},
+                             {295000, 2769000},
+                             {kCentreX, 2769800},
+                             {310000, 2768800},
+                             {319000, 2767000}},
+                            100));
 }
 
 void World::district_borders(std::vector<Poly>* city_limit, std::vector<Poly>* inner) const {
-    const int nx = (kExtentX1 - kExtentX0) / kBorderCell, ny = (kExtentY1 - kExtentY0) / kBorderCell;
+    const int nx = (kExtentX1 - kExtentX0) / kBorderCell,
+              ny = (kExtentY1 - kExtentY0) / kBorderCell;
     std::vector<int> cell(static_cast<size_t>(nx) * ny, -1);
     for (int j = 0; j < ny; ++j) {
         for (int i = 0; i < nx; ++i) {
@@ -345,15 +395,19 @@ void World::district_borders(std::vector<Poly>* city_limit, std::vector<Poly>* i
     // Chain the edges into polylines, breaking at junctions and where the border kind changes.
     std::map<std::pair<Node, Node>, bool> used;
     auto walk = [&](Node start, Node next, bool limit) {
-        Poly line{{kExtentX0 + start.first * double(kBorderCell), kExtentY0 + start.second * double(kBorderCell)}};
+        Poly line{{kExtentX0 + start.first * double(kBorderCell),
+                   kExtentY0 + start.second * double(kBorderCell)}};
         Node prev = start, cur = next;
         used[{std::min(prev, cur), std::max(prev, cur)}] = true;
         for (;;) {
-            line.push_back({kExtentX0 + cur.first * double(kBorderCell), kExtentY0 + cur.second * double(kBorderCell)});
+            line.push_back({kExtentX0 + cur.first * double(kBorderCell),
+                            kExtentY0 + cur.second * double(kBorderCell)});
             const auto& nb = adj[cur];
             if (nb.size() != 2) break;
             const auto& step = nb[0].first == prev ? nb[1] : nb[0];
-            if (step.second != limit || used.count({std::min(cur, step.first), std::max(cur, step.first)})) break;
+            if (step.second != limit ||
+                used.count({std::min(cur, step.first), std::max(cur, step.first)}))
+                break;
             used[{std::min(cur, step.first), std::max(cur, step.first)}] = true;
             prev = cur;
             cur = step.first;
@@ -365,7 +419,8 @@ void World::district_borders(std::vector<Poly>* city_limit, std::vector<Poly>* i
         for (const auto& [node, nb] : adj) {
             if (pass == 0 && nb.size() == 2) continue;
             for (const auto& [other, limit] : nb)
-                if (!used.count({std::min(node, other), std::max(node, other)})) walk(node, other, limit);
+                if (!used.count({std::min(node, other), std::max(node, other)}))
+                    walk(node, other, limit);
         }
     }
 }

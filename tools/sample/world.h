@@ -49,28 +49,28 @@ struct Park {
 struct Zone {
     int id = 0;
     P centre;
-    double radius = 0;       // nominal radius; the outline is noisy
-    double angle = 0;        // grid rotation, radians
-    double street = 200;     // street spacing, metres
-    int secondary_every = 2; // every n-th street is a secondary road
-    int arterial_every = 4;  // every n-th street is an arterial
-    double lane = 70;        // lane spacing inside blocks
-    double lane_density = 0.8;  // share of blocks with lanes near the centre
-    bool core = false;       // part of the city inside the ring road
+    double radius = 0;               // nominal radius; the outline is noisy
+    double angle = 0;                // grid rotation, radians
+    double street = 200;             // street spacing, metres
+    int secondary_every = 2;         // every n-th street is a secondary road
+    int arterial_every = 4;          // every n-th street is an arterial
+    double lane = 70;                // lane spacing inside blocks
+    double lane_density = 0.8;       // share of blocks with lanes near the centre
+    bool core = false;               // part of the city inside the ring road
     std::vector<std::string> stems;  // road name stems of this zone (UTF-8)
 };
 
 class World {
-public:
+  public:
     explicit World(uint64_t seed);
 
     // Geography tests.
-    bool on_land(P p) const;                      // not in the sea
-    double water_distance(P p) const;             // metres from the nearest river bank (negative inside)
+    bool on_land(P p) const;           // not in the sea
+    double water_distance(P p) const;  // metres from the nearest river bank (negative inside)
     bool in_park(P p) const;
-    int district_index(P p) const;                // index into districts()
-    bool inside_ring(P p) const;                  // inside the ring road
-    int zone_at(P p) const;                       // index of the zone that owns p, or -1
+    int district_index(P p) const;  // index into districts()
+    bool inside_ring(P p) const;    // inside the ring road
+    int zone_at(P p) const;         // index of the zone that owns p, or -1
     // How built-up zone `zone` is at p, 0 to 1: full inside the ring, thinning with noise
     // towards the edges of the suburbs and the towns.
     double density(P p, int zone) const;
@@ -80,9 +80,9 @@ public:
     const std::vector<Park>& parks() const { return parks_; }
     const std::vector<Zone>& zones() const { return zones_; }
     const Poly& island() const { return island_; }
-    const Poly& sea() const { return sea_; }        // sea polygon around the city's coast
-    const Poly& coast() const { return coast_; }    // the city's coastline, west to east
-    const Poly& ring() const { return ring_; }      // closed ring road line
+    const Poly& sea() const { return sea_; }      // sea polygon around the city's coast
+    const Poly& coast() const { return coast_; }  // the city's coastline, west to east
+    const Poly& ring() const { return ring_; }    // closed ring road line
     const Poly& railway() const { return railway_; }
     const std::vector<Poly>& metro_lines() const { return metro_; }
     P station() const { return station_; }
@@ -94,7 +94,7 @@ public:
     // districts) and the inner borders.
     void district_borders(std::vector<Poly>* city_limit, std::vector<Poly>* inner) const;
 
-private:
+  private:
     void make_island(Rng& rng);
     void make_rivers(Rng& rng);
     void make_districts();

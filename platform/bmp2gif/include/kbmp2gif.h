@@ -41,8 +41,8 @@ KBMP2GIF_API KBmp2Gif* kbmp2gif_create(void);
  * Sets the failure flag to 0 on success and 1 on any failure (unreadable or malformed BMP,
  * unwritable GIF path, a null argument), and returns the new flag. The BMP file is not
  * touched. */
-KBMP2GIF_API int kbmp2gif_convert(KBmp2Gif* converter, const char* bmp_path,
-                                  const char* gif_path, int flag);
+KBMP2GIF_API int kbmp2gif_convert(KBmp2Gif* converter, const char* bmp_path, const char* gif_path,
+                                  int flag);
 
 /* Member 3: 1 when the last conversion failed, 0 when it wrote the GIF file; 1 for a null
  * converter; 0 for a fresh one. */

@@ -4,12 +4,9 @@
 // pixels are mapped to a colour table (exact up to 256 colours, else quantised by giflib's
 // median cut) and written as one GIF image with giflib. The GIF goes to a temporary file in
 // the target folder first and is renamed over the target only when complete.
-#include "kbmp2gif.h"
-
+#include <fcntl.h>
 #include <gif_lib.h>
 #include <kgdi.h>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,11 +19,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "kbmp2gif.h"
+
 namespace {
 
-constexpr int kMaxGifSide = 65535;   // GIF screen and image sizes are 16-bit fields
-constexpr int kMaxColours = 256;     // a GIF colour table holds at most 256 entries
-constexpr int kMinTableSize = 2;     // smallest colour table giflib writes (1 bit per pixel)
+constexpr int kMaxGifSide = 65535;  // GIF screen and image sizes are 16-bit fields
+constexpr int kMaxColours = 256;    // a GIF colour table holds at most 256 entries
+constexpr int kMinTableSize = 2;    // smallest colour table giflib writes (1 bit per pixel)
 
 // An image reduced to a colour table and one table index per pixel, rows top-down.
 struct IndexedImage {
@@ -133,16 +132,14 @@ std::string write_gif(int fd, const IndexedImage& image, bool interlaced) {
         EGifSetGifVersion(gif, true);
         if (EGifPutScreenDesc(gif, image.width, image.height, map->BitsPerPixel, 0, map) !=
                 GIF_OK ||
-            EGifPutImageDesc(gif, 0, 0, image.width, image.height, interlaced, nullptr) !=
-                GIF_OK) {
+            EGifPutImageDesc(gif, 0, 0, image.width, image.height, interlaced, nullptr) != GIF_OK) {
             why = std::string("cannot write the GIF header: ") + GifErrorString(gif->Error);
         } else {
             for (int y : row_order(image.height, interlaced)) {
                 auto* row = const_cast<GifPixelType*>(image.indexes.data()) +
                             static_cast<size_t>(y) * static_cast<size_t>(image.width);
                 if (EGifPutLine(gif, row, image.width) != GIF_OK) {
-                    why = std::string("cannot write the GIF pixels: ") +
-                          GifErrorString(gif->Error);
+                    why = std::string("cannot write the GIF pixels: ") + GifErrorString(gif->Error);
                     break;
                 }
             }
@@ -203,8 +200,8 @@ KBMP2GIF_API KBmp2Gif* kbmp2gif_create(void) {
     return new (std::nothrow) KBmp2Gif();
 }
 
-KBMP2GIF_API int kbmp2gif_convert(KBmp2Gif* converter, const char* bmp_path,
-                                  const char* gif_path, int flag) {
+KBMP2GIF_API int kbmp2gif_convert(KBmp2Gif* converter, const char* bmp_path, const char* gif_path,
+                                  int flag) {
     if (converter == nullptr) return 1;
     try {
         converter->error = convert_file(bmp_path, gif_path, flag);

@@ -332,11 +332,11 @@ typedef struct KgdiRecord {
     int kind;
     const POINT* points; /* POLYLINE, POLYGON */
     int count;
-    int x, y;          /* TEXT: reference point */
-    const char* text;  /* TEXT: the bytes given, not NUL-terminated */
+    int x, y;         /* TEXT: reference point */
+    const char* text; /* TEXT: the bytes given, not NUL-terminated */
     int text_len;
-    RECT rect;         /* METAFILE target, FILLRECT rectangle, BITBLT destination */
-    int pen_null;      /* the selected pen draws nothing */
+    RECT rect;    /* METAFILE target, FILLRECT rectangle, BITBLT destination */
+    int pen_null; /* the selected pen draws nothing */
     int pen_width;
     COLORREF pen_color;
     int brush_null;

@@ -10,11 +10,11 @@
  * encode RLE8 rows padded to a multiple of four pixels: runs may reach into that padding,
  * whose pixels are dropped, but not beyond it.
  */
-#include "detail.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include "detail.h"
 
 namespace kgdi::detail {
 namespace {
@@ -41,18 +41,21 @@ constexpr uint8_t kRleDelta = 2;
 
 /* One bounds-checked little-endian reader over the file bytes. */
 class Reader {
-public:
+  public:
     Reader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
     bool Has(uint64_t off, uint64_t n) const { return off <= size_ && n <= size_ - off; }
     uint32_t U32(size_t off) const {
-        return data_[off] | (data_[off + 1] << 8) | (data_[off + 2] << 16) | (uint32_t{data_[off + 3]} << 24);
+        return data_[off] | (data_[off + 1] << 8) | (data_[off + 2] << 16) |
+               (uint32_t{data_[off + 3]} << 24);
     }
-    uint16_t U16(size_t off) const { return static_cast<uint16_t>(data_[off] | (data_[off + 1] << 8)); }
+    uint16_t U16(size_t off) const {
+        return static_cast<uint16_t>(data_[off] | (data_[off + 1] << 8));
+    }
     uint8_t U8(size_t off) const { return data_[off]; }
     const uint8_t* At(size_t off) const { return data_ + off; }
     size_t size() const { return size_; }
 
-private:
+  private:
     const uint8_t* data_;
     size_t size_;
 };
@@ -227,15 +230,16 @@ KGDI_API BOOL KgdiDecodeBmp(const void* data, size_t size, KgdiImage* image) noe
     if (h.bpp == 8 && !ReadPalette(r, h, palette)) return FALSE;
     // Uncompressed data must all be there before any memory is given to the image.
     if (h.compression != BI_RLE8 && !r.Has(h.data_offset, RawStride(h) * h.height)) return FALSE;
-    const uint64_t pixels = uint64_t{static_cast<uint32_t>(h.width)} * static_cast<uint32_t>(h.height);
+    const uint64_t pixels =
+        uint64_t{static_cast<uint32_t>(h.width)} * static_cast<uint32_t>(h.height);
     if (h.compression == BI_RLE8 && pixels > kRleFreePixels &&
         pixels > (r.size() - h.data_offset) * kRlePixelsPerByte)
         return FALSE;
     KgdiImage img{static_cast<uint32_t*>(std::malloc(static_cast<size_t>(h.width) * h.height * 4)),
                   h.width, h.height};
     if (!img.pixels) return FALSE;
-    const bool ok = h.compression == BI_RLE8 ? DecodeRle8(r, h, palette, img)
-                                             : DecodeRaw(r, h, palette, img);
+    const bool ok =
+        h.compression == BI_RLE8 ? DecodeRle8(r, h, palette, img) : DecodeRaw(r, h, palette, img);
     if (!ok) {
         std::free(img.pixels);
         return FALSE;

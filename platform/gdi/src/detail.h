@@ -8,12 +8,12 @@
 #ifndef KGDI_DETAIL_H
 #define KGDI_DETAIL_H
 
-#include "kgdi.h"
-
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "kgdi.h"
 
 namespace kgdi::detail {
 

@@ -15,10 +15,10 @@
  *    end-of-bitmap; delta escapes are never used.
  * The output never goes past the room given in biSizeImage: when it would, the call fails.
  */
-#include "detail.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "detail.h"
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -27,10 +27,10 @@ namespace kgdi::detail {
 namespace {
 
 constexpr int kPaletteSize = 256;
-constexpr int kMaxRun = 255;             // longest encoded or absolute run of RLE8
-constexpr int kMinAbsolute = 3;          // absolute runs shorter than this are not allowed
-constexpr int kMinEncodedRun = 3;        // a run this long starts an encoded run
-constexpr int kMinRunInStretch = 6;      // a run this long ends an absolute stretch
+constexpr int kMaxRun = 255;         // longest encoded or absolute run of RLE8
+constexpr int kMinAbsolute = 3;      // absolute runs shorter than this are not allowed
+constexpr int kMinEncodedRun = 3;    // a run this long starts an encoded run
+constexpr int kMinRunInStretch = 6;  // a run this long ends an absolute stretch
 constexpr uint8_t kEscape = 0;
 constexpr uint8_t kEndOfLine = 0;
 constexpr uint8_t kEndOfBitmap = 1;
@@ -46,7 +46,7 @@ inline uint32_t CellOf(uint32_t p) {
 
 /* Bounded output for the encoder: every write is checked against the room first. */
 class Sink {
-public:
+  public:
     Sink(uint8_t* out, size_t room) : out_(out), room_(room) {}
     bool Fits(size_t n) const { return room_ - pos_ >= n; }
     bool Put2(uint8_t a, uint8_t b) {
@@ -64,7 +64,7 @@ public:
     }
     size_t size() const { return pos_; }
 
-private:
+  private:
     uint8_t* out_;
     size_t room_;
     size_t pos_ = 0;
@@ -134,7 +134,9 @@ bool EncodeRow(const IndexRun* runs, size_t count, Sink& sink) {
             if (pad) sink.Byte(0);
         } else {
             bool ok = true;
-            for_pieces([&](uint8_t index, uint32_t n) { ok = ok && sink.Put2(static_cast<uint8_t>(n), index); });
+            for_pieces([&](uint8_t index, uint32_t n) {
+                ok = ok && sink.Put2(static_cast<uint8_t>(n), index);
+            });
             if (!ok) return false;
         }
         k = end;
@@ -180,7 +182,7 @@ struct RunRows {
  * colours. A small open-addressing table maps colours to indexes, looked up once per run of
  * equal pixels, which maps consist of. */
 bool RunsExact(const Band& band, RunRows& out, uint32_t* palette, int* count) {
-    constexpr int kSlots = 1024;  // power of two, at least 4 x kPaletteSize
+    constexpr int kSlots = 1024;              // power of two, at least 4 x kPaletteSize
     constexpr uint32_t kEmpty = 0xFFFFFFFFu;  // pixels have a zero top byte
     uint32_t keys[kSlots];
     uint8_t values[kSlots];
@@ -223,8 +225,8 @@ bool RunsExact(const Band& band, RunRows& out, uint32_t* palette, int* count) {
 struct CutBox {
     size_t begin, end;
     uint64_t pixels;
-    int longest;      // channel with the widest range: 0 red, 1 green, 2 blue
-    int range;        // that range
+    int longest;  // channel with the widest range: 0 red, 1 green, 2 blue
+    int range;    // that range
 };
 
 struct Cell {
@@ -345,7 +347,8 @@ void RunsReduced(const Band& band, RunRows& out, uint32_t* palette, int* count) 
     for (int k = 0; k < band.rows; ++k) {
         const uint32_t* row = band.Row(k);
         const size_t row_start = out.runs.size();
-        for (int x = 0; x < width; ++x) AddRun(out.runs, row_start, index_of_slot[slot_of[CellOf(row[x])]], 1);
+        for (int x = 0; x < width; ++x)
+            AddRun(out.runs, row_start, index_of_slot[slot_of[CellOf(row[x])]], 1);
         out.row_start.push_back(out.runs.size());
     }
     *count = n;
@@ -373,7 +376,8 @@ int ToRle8(const Band& band, void* bits, BITMAPINFO* info) {
     if (!RunsExact(band, runs, palette, &count)) RunsReduced(band, runs, palette, &count);
     size_t size;
     if (bits) {
-        size = EncodeRle8(runs, band.rows, static_cast<uint8_t*>(bits), info->bmiHeader.biSizeImage);
+        size =
+            EncodeRle8(runs, band.rows, static_cast<uint8_t*>(bits), info->bmiHeader.biSizeImage);
         if (size == 0) return 0;
     } else {
         // Worst case: two bytes a pixel plus the row and bitmap ends.
@@ -422,7 +426,8 @@ int ToRgb(const Band& band, int bpp, bool top_down, void* bits, BITMAPINFO* info
                 o[3 * x + 1] = static_cast<uint8_t>(row[x] >> 8);
                 o[3 * x + 2] = static_cast<uint8_t>(row[x] >> 16);
             }
-            std::memset(o + 3 * static_cast<size_t>(width), 0, stride - 3 * static_cast<size_t>(width));
+            std::memset(o + 3 * static_cast<size_t>(width), 0,
+                        stride - 3 * static_cast<size_t>(width));
         }
     }
     return band.rows;

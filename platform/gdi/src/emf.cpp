@@ -18,8 +18,6 @@
  * text colour, background mode and colour, and text (ANSI in code page 950, or UTF-16) drawn
  * top-left at its reference point in the default font. Other records are skipped.
  */
-#include "detail.h"
-
 #include <uemf.h>
 #include <uemf_safe.h>
 
@@ -28,6 +26,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "detail.h"
 
 namespace kgdi::detail {
 
@@ -38,7 +38,7 @@ struct MetafileData {
     RECT bounds{};                  // header fields used by playback
     RECT frame{};
     int32_t device_cx = 0, device_cy = 0;
-    int32_t mm_cx = 0, mm_cy = 0;   // reference device size in millimetres
+    int32_t mm_cx = 0, mm_cy = 0;  // reference device size in millimetres
     uint32_t handles = 0;
 };
 
@@ -56,7 +56,7 @@ constexpr int kMaxSavedStates = 64;
 
 /* Bounds-checked little-endian reads within one record. */
 class RecordReader {
-public:
+  public:
     RecordReader(const uint8_t* rec, uint32_t size) : rec_(rec), size_(size) {}
     bool Has(uint64_t offset, uint64_t bytes) const { return offset + bytes <= size_; }
     uint32_t U32(uint32_t off) const {
@@ -73,39 +73,55 @@ public:
     const uint8_t* At(uint32_t off) const { return rec_ + off; }
     uint32_t size() const { return size_; }
 
-private:
+  private:
     const uint8_t* rec_;
     uint32_t size_;
 };
 
 /* Offsets of the record fields used here (libuemf's layouts). */
-constexpr uint32_t kPolyCount = offsetof(U_EMRPOLYLINE, cptl);      // after rclBounds
+constexpr uint32_t kPolyCount = offsetof(U_EMRPOLYLINE, cptl);  // after rclBounds
 constexpr uint32_t kPolyPoints = offsetof(U_EMRPOLYLINE, aptl);
 constexpr uint32_t kPoly16Points = offsetof(U_EMRPOLYLINE16, apts);
 constexpr uint32_t kPolyPolyCount = offsetof(U_EMRPOLYPOLYLINE, nPolys);
 constexpr uint32_t kPolyPolyPoints = offsetof(U_EMRPOLYPOLYLINE, cptl);
 constexpr uint32_t kPolyPolyCounts = offsetof(U_EMRPOLYPOLYLINE, aPolyCounts);
 constexpr uint32_t kTextFixed = offsetof(U_EMREXTTEXTOUTA, emrtext) + sizeof(U_EMRTEXT);
-constexpr uint32_t kTextRef = offsetof(U_EMREXTTEXTOUTA, emrtext) + offsetof(U_EMRTEXT, ptlReference);
+constexpr uint32_t kTextRef =
+    offsetof(U_EMREXTTEXTOUTA, emrtext) + offsetof(U_EMRTEXT, ptlReference);
 constexpr uint32_t kTextChars = offsetof(U_EMREXTTEXTOUTA, emrtext) + offsetof(U_EMRTEXT, nChars);
-constexpr uint32_t kTextOffset = offsetof(U_EMREXTTEXTOUTA, emrtext) + offsetof(U_EMRTEXT, offString);
+constexpr uint32_t kTextOffset =
+    offsetof(U_EMREXTTEXTOUTA, emrtext) + offsetof(U_EMRTEXT, offString);
 static_assert(kPolyPoints == 28 && kPoly16Points == 28 && kPolyPolyCounts == 32 && kTextFixed == 56,
               "record layouts as in the metafile format");
 
 /* Minimum size of each record that playback reads, 0 for records that are skipped. */
 uint32_t FixedSize(uint32_t type) {
     switch (type) {
-        case U_EMR_POLYGON: case U_EMR_POLYLINE: case U_EMR_POLYLINETO:
-        case U_EMR_POLYGON16: case U_EMR_POLYLINE16: case U_EMR_POLYLINETO16:
+        case U_EMR_POLYGON:
+        case U_EMR_POLYLINE:
+        case U_EMR_POLYLINETO:
+        case U_EMR_POLYGON16:
+        case U_EMR_POLYLINE16:
+        case U_EMR_POLYLINETO16:
             return kPolyPoints;
-        case U_EMR_POLYPOLYLINE: case U_EMR_POLYPOLYGON:
-        case U_EMR_POLYPOLYLINE16: case U_EMR_POLYPOLYGON16:
+        case U_EMR_POLYPOLYLINE:
+        case U_EMR_POLYPOLYGON:
+        case U_EMR_POLYPOLYLINE16:
+        case U_EMR_POLYPOLYGON16:
             return kPolyPolyCounts;
-        case U_EMR_SETWINDOWEXTEX: case U_EMR_SETWINDOWORGEX: case U_EMR_SETVIEWPORTEXTEX:
-        case U_EMR_SETVIEWPORTORGEX: case U_EMR_MOVETOEX: case U_EMR_LINETO:
+        case U_EMR_SETWINDOWEXTEX:
+        case U_EMR_SETWINDOWORGEX:
+        case U_EMR_SETVIEWPORTEXTEX:
+        case U_EMR_SETVIEWPORTORGEX:
+        case U_EMR_MOVETOEX:
+        case U_EMR_LINETO:
             return 16;
-        case U_EMR_SETMAPMODE: case U_EMR_SETBKMODE: case U_EMR_SETTEXTCOLOR:
-        case U_EMR_SETBKCOLOR: case U_EMR_SELECTOBJECT: case U_EMR_DELETEOBJECT:
+        case U_EMR_SETMAPMODE:
+        case U_EMR_SETBKMODE:
+        case U_EMR_SETTEXTCOLOR:
+        case U_EMR_SETBKCOLOR:
+        case U_EMR_SELECTOBJECT:
+        case U_EMR_DELETEOBJECT:
         case U_EMR_RESTOREDC:
             return 12;
         case U_EMR_SAVEDC:
@@ -118,7 +134,8 @@ uint32_t FixedSize(uint32_t type) {
             return offsetof(U_EMREXTCREATEPEN, elp) + offsetof(U_EXTLOGPEN, elpStyleEntry);
         case U_EMR_CREATEBRUSHINDIRECT:
             return sizeof(U_EMRCREATEBRUSHINDIRECT);
-        case U_EMR_EXTTEXTOUTA: case U_EMR_EXTTEXTOUTW:
+        case U_EMR_EXTTEXTOUTA:
+        case U_EMR_EXTTEXTOUTW:
             return kTextFixed;
         default:
             return 0;
@@ -128,12 +145,18 @@ uint32_t FixedSize(uint32_t type) {
 /* Checks the variable part of a record that playback reads. */
 bool CheckVariable(uint32_t type, const RecordReader& r) {
     switch (type) {
-        case U_EMR_POLYGON: case U_EMR_POLYLINE: case U_EMR_POLYLINETO:
+        case U_EMR_POLYGON:
+        case U_EMR_POLYLINE:
+        case U_EMR_POLYLINETO:
             return r.Has(kPolyPoints, uint64_t{r.U32(kPolyCount)} * 8);
-        case U_EMR_POLYGON16: case U_EMR_POLYLINE16: case U_EMR_POLYLINETO16:
+        case U_EMR_POLYGON16:
+        case U_EMR_POLYLINE16:
+        case U_EMR_POLYLINETO16:
             return r.Has(kPoly16Points, uint64_t{r.U32(kPolyCount)} * 4);
-        case U_EMR_POLYPOLYLINE: case U_EMR_POLYPOLYGON:
-        case U_EMR_POLYPOLYLINE16: case U_EMR_POLYPOLYGON16: {
+        case U_EMR_POLYPOLYLINE:
+        case U_EMR_POLYPOLYGON:
+        case U_EMR_POLYPOLYLINE16:
+        case U_EMR_POLYPOLYGON16: {
             const uint64_t polys = r.U32(kPolyPolyCount), points = r.U32(kPolyPolyPoints);
             const uint64_t point_size =
                 (type == U_EMR_POLYPOLYLINE || type == U_EMR_POLYPOLYGON) ? 8 : 4;
@@ -142,7 +165,8 @@ bool CheckVariable(uint32_t type, const RecordReader& r) {
             for (uint64_t i = 0; i < polys; ++i) total += r.U32(kPolyPolyCounts + 4 * i);
             return total == points;
         }
-        case U_EMR_EXTTEXTOUTA: case U_EMR_EXTTEXTOUTW: {
+        case U_EMR_EXTTEXTOUTA:
+        case U_EMR_EXTTEXTOUTW: {
             const uint64_t chars = r.U32(kTextChars), off = r.U32(kTextOffset);
             if (chars == 0) return true;
             return off >= kTextFixed && r.Has(off, chars * (type == U_EMR_EXTTEXTOUTW ? 2 : 1));
@@ -223,7 +247,7 @@ struct PlayObject {
 };
 
 class Player {
-public:
+  public:
     Player(const MetafileData& md, const Dc& dc, const RECT& rect) : md_(md), objects_(md.handles) {
         state_.pen = dc.pen;
         state_.brush = dc.brush;
@@ -246,7 +270,7 @@ public:
         }
     }
 
-private:
+  private:
     struct State {
         Mapping map;
         PenAttrs pen;
@@ -287,11 +311,21 @@ private:
         const Mapping& m = state_.map;
         double lx = 1, ly = 1;  // logical unit to reference pixels
         switch (m.mode) {
-            case U_MM_LOMETRIC: lx = 10 * px_per_01mm_x_, ly = -10 * px_per_01mm_y_; break;
-            case U_MM_HIMETRIC: lx = px_per_01mm_x_, ly = -px_per_01mm_y_; break;
-            case U_MM_LOENGLISH: lx = 25.4 * px_per_01mm_x_, ly = -25.4 * px_per_01mm_y_; break;
-            case U_MM_HIENGLISH: lx = 2.54 * px_per_01mm_x_, ly = -2.54 * px_per_01mm_y_; break;
-            case U_MM_TWIPS: lx = 2540.0 / 1440 * px_per_01mm_x_, ly = -2540.0 / 1440 * px_per_01mm_y_; break;
+            case U_MM_LOMETRIC:
+                lx = 10 * px_per_01mm_x_, ly = -10 * px_per_01mm_y_;
+                break;
+            case U_MM_HIMETRIC:
+                lx = px_per_01mm_x_, ly = -px_per_01mm_y_;
+                break;
+            case U_MM_LOENGLISH:
+                lx = 25.4 * px_per_01mm_x_, ly = -25.4 * px_per_01mm_y_;
+                break;
+            case U_MM_HIENGLISH:
+                lx = 2.54 * px_per_01mm_x_, ly = -2.54 * px_per_01mm_y_;
+                break;
+            case U_MM_TWIPS:
+                lx = 2540.0 / 1440 * px_per_01mm_x_, ly = -2540.0 / 1440 * px_per_01mm_y_;
+                break;
             case U_MM_ISOTROPIC:
             case U_MM_ANISOTROPIC:
                 lx = m.win_ext_x != 0 ? m.vp_ext_x / m.win_ext_x : 1;
@@ -302,7 +336,8 @@ private:
                     ly = std::copysign(s, ly);
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
         // device = (logical - win_org) * l + vp_org; target = device * frame_a + frame_b
         ax_ = lx * frame_ax_;
@@ -325,7 +360,9 @@ private:
         if (v > 2147483647.0) return INT32_MAX;
         return static_cast<LONG>(std::lround(v));
     }
-    POINT Map(double x, double y) const { return POINT{Clamp(x * ax_ + bx_), Clamp(y * ay_ + by_)}; }
+    POINT Map(double x, double y) const {
+        return POINT{Clamp(x * ax_ + bx_), Clamp(y * ay_ + by_)};
+    }
 
     /* Reads `count` points at `off` (32- or 16-bit) into points_, mapped. */
     void ReadPoints(const RecordReader& r, uint32_t off, uint32_t count, bool wide) {
@@ -338,17 +375,21 @@ private:
         }
     }
 
-    void Stroke(const POINT* p, int n, bool closed) { StrokePolyline(surface_, state_.pen, p, n, closed); }
+    void Stroke(const POINT* p, int n, bool closed) {
+        StrokePolyline(surface_, state_.pen, p, n, closed);
+    }
 
     void Poly(uint32_t type, const RecordReader& r) {
-        const bool wide = type == U_EMR_POLYGON || type == U_EMR_POLYLINE || type == U_EMR_POLYLINETO;
+        const bool wide =
+            type == U_EMR_POLYGON || type == U_EMR_POLYLINE || type == U_EMR_POLYLINETO;
         const uint32_t n = r.U32(kPolyCount);
         ReadPoints(r, wide ? kPolyPoints : kPoly16Points, n, wide);
         if (n == 0) return;
         const int count = static_cast<int>(n);
         if (type == U_EMR_POLYGON || type == U_EMR_POLYGON16) {
             if (count < 2) return;
-            if (!state_.brush.null) FillPolygon(surface_, state_.brush.pixel, points_.data(), count);
+            if (!state_.brush.null)
+                FillPolygon(surface_, state_.brush.pixel, points_.data(), count);
             Stroke(points_.data(), count, true);
         } else if (type == U_EMR_POLYLINE || type == U_EMR_POLYLINE16) {
             if (count >= 2) Stroke(points_.data(), count, false);
@@ -364,7 +405,8 @@ private:
         const uint32_t polys = r.U32(kPolyPolyCount), total = r.U32(kPolyPolyPoints);
         ReadPoints(r, kPolyPolyCounts + 4 * polys, total, wide);
         counts_.resize(polys);
-        for (uint32_t i = 0; i < polys; ++i) counts_[i] = static_cast<int>(r.U32(kPolyPolyCounts + 4 * i));
+        for (uint32_t i = 0; i < polys; ++i)
+            counts_[i] = static_cast<int>(r.U32(kPolyPolyCounts + 4 * i));
         const bool fill = type == U_EMR_POLYPOLYGON || type == U_EMR_POLYPOLYGON16;
         if (fill && !state_.brush.null)
             FillPolyPolygon(surface_, state_.brush.pixel, points_.data(), counts_.data(),
@@ -384,7 +426,8 @@ private:
         const int n = static_cast<int>(std::min<uint32_t>(chars, INT32_MAX / 2));
         TextTarget();
         if (type == U_EMR_EXTTEXTOUTA) {
-            DrawText950(target_, at.x, at.y, reinterpret_cast<const char*>(r.At(r.U32(kTextOffset))), n);
+            DrawText950(target_, at.x, at.y,
+                        reinterpret_cast<const char*>(r.At(r.U32(kTextOffset))), n);
         } else {
             text16_.resize(n);
             std::memcpy(text16_.data(), r.At(r.U32(kTextOffset)), static_cast<size_t>(n) * 2);
@@ -439,23 +482,30 @@ private:
         if (index & kStockFlag) {
             const uint32_t stock = index & ~kStockFlag;
             switch (stock) {
-                case WHITE_BRUSH: case LTGRAY_BRUSH: case GRAY_BRUSH: case DKGRAY_BRUSH:
-                case BLACK_BRUSH: case NULL_BRUSH: {
-                    static constexpr COLORREF kBrushColors[] = {RGB(255, 255, 255), RGB(192, 192, 192),
-                                                                RGB(128, 128, 128), RGB(64, 64, 64),
-                                                                RGB(0, 0, 0), 0};
+                case WHITE_BRUSH:
+                case LTGRAY_BRUSH:
+                case GRAY_BRUSH:
+                case DKGRAY_BRUSH:
+                case BLACK_BRUSH:
+                case NULL_BRUSH: {
+                    static constexpr COLORREF kBrushColors[] = {
+                        RGB(255, 255, 255), RGB(192, 192, 192), RGB(128, 128, 128),
+                        RGB(64, 64, 64),    RGB(0, 0, 0),       0};
                     state_.brush.null = stock == NULL_BRUSH;
                     state_.brush.color = kBrushColors[stock];
                     state_.brush.pixel = PixelFromColor(kBrushColors[stock]);
                     break;
                 }
-                case WHITE_PEN: case BLACK_PEN: case NULL_PEN: {
+                case WHITE_PEN:
+                case BLACK_PEN:
+                case NULL_PEN: {
                     const COLORREF c = stock == WHITE_PEN ? RGB(255, 255, 255) : 0;
                     state_.pen = PenAttrs{stock == NULL_PEN, 1, PixelFromColor(c), c};
                     state_.pen_logical_width = -1;
                     break;
                 }
-                default: break;  // stock fonts and palettes: the default font stays
+                default:
+                    break;  // stock fonts and palettes: the default font stays
             }
             return;
         }
@@ -473,23 +523,44 @@ private:
     void One(uint32_t type, const RecordReader& r) {
         Mapping& m = state_.map;
         switch (type) {
-            case U_EMR_POLYGON: case U_EMR_POLYLINE: case U_EMR_POLYLINETO:
-            case U_EMR_POLYGON16: case U_EMR_POLYLINE16: case U_EMR_POLYLINETO16:
+            case U_EMR_POLYGON:
+            case U_EMR_POLYLINE:
+            case U_EMR_POLYLINETO:
+            case U_EMR_POLYGON16:
+            case U_EMR_POLYLINE16:
+            case U_EMR_POLYLINETO16:
                 Poly(type, r);
                 break;
-            case U_EMR_POLYPOLYLINE: case U_EMR_POLYPOLYGON:
-            case U_EMR_POLYPOLYLINE16: case U_EMR_POLYPOLYGON16:
+            case U_EMR_POLYPOLYLINE:
+            case U_EMR_POLYPOLYGON:
+            case U_EMR_POLYPOLYLINE16:
+            case U_EMR_POLYPOLYGON16:
                 PolyPoly(type, r);
                 break;
-            case U_EMR_SETWINDOWEXTEX: m.win_ext_x = r.I32(8), m.win_ext_y = r.I32(12); Update(); break;
-            case U_EMR_SETWINDOWORGEX: m.win_org_x = r.I32(8), m.win_org_y = r.I32(12); Update(); break;
-            case U_EMR_SETVIEWPORTEXTEX: m.vp_ext_x = r.I32(8), m.vp_ext_y = r.I32(12); Update(); break;
-            case U_EMR_SETVIEWPORTORGEX: m.vp_org_x = r.I32(8), m.vp_org_y = r.I32(12); Update(); break;
-            case U_EMR_SETMAPMODE:
-                if (r.U32(8) >= U_MM_MIN && r.U32(8) <= U_MM_MAX) m.mode = static_cast<int>(r.U32(8));
+            case U_EMR_SETWINDOWEXTEX:
+                m.win_ext_x = r.I32(8), m.win_ext_y = r.I32(12);
                 Update();
                 break;
-            case U_EMR_MOVETOEX: state_.current = Map(r.I32(8), r.I32(12)); break;
+            case U_EMR_SETWINDOWORGEX:
+                m.win_org_x = r.I32(8), m.win_org_y = r.I32(12);
+                Update();
+                break;
+            case U_EMR_SETVIEWPORTEXTEX:
+                m.vp_ext_x = r.I32(8), m.vp_ext_y = r.I32(12);
+                Update();
+                break;
+            case U_EMR_SETVIEWPORTORGEX:
+                m.vp_org_x = r.I32(8), m.vp_org_y = r.I32(12);
+                Update();
+                break;
+            case U_EMR_SETMAPMODE:
+                if (r.U32(8) >= U_MM_MIN && r.U32(8) <= U_MM_MAX)
+                    m.mode = static_cast<int>(r.U32(8));
+                Update();
+                break;
+            case U_EMR_MOVETOEX:
+                state_.current = Map(r.I32(8), r.I32(12));
+                break;
             case U_EMR_LINETO: {
                 const POINT seg[2] = {state_.current, Map(r.I32(8), r.I32(12))};
                 Stroke(seg, 2, false);
@@ -504,14 +575,23 @@ private:
                 break;
             }
             case U_EMR_SETBKMODE:
-                if (r.U32(8) == TRANSPARENT || r.U32(8) == OPAQUE) state_.bk_mode = static_cast<int>(r.U32(8));
+                if (r.U32(8) == TRANSPARENT || r.U32(8) == OPAQUE)
+                    state_.bk_mode = static_cast<int>(r.U32(8));
                 break;
-            case U_EMR_SETTEXTCOLOR: state_.text_color = r.U32(8) & 0xFFFFFFu; break;
-            case U_EMR_SETBKCOLOR: state_.bk_color = r.U32(8) & 0xFFFFFFu; break;
-            case U_EMR_CREATEPEN: case U_EMR_EXTCREATEPEN: case U_EMR_CREATEBRUSHINDIRECT:
+            case U_EMR_SETTEXTCOLOR:
+                state_.text_color = r.U32(8) & 0xFFFFFFu;
+                break;
+            case U_EMR_SETBKCOLOR:
+                state_.bk_color = r.U32(8) & 0xFFFFFFu;
+                break;
+            case U_EMR_CREATEPEN:
+            case U_EMR_EXTCREATEPEN:
+            case U_EMR_CREATEBRUSHINDIRECT:
                 Create(type, r);
                 break;
-            case U_EMR_SELECTOBJECT: Select(r.U32(8)); break;
+            case U_EMR_SELECTOBJECT:
+                Select(r.U32(8));
+                break;
             case U_EMR_DELETEOBJECT:
                 if (r.U32(8) < objects_.size()) objects_[r.U32(8)] = PlayObject{};
                 break;
@@ -521,16 +601,22 @@ private:
             case U_EMR_RESTOREDC: {
                 // Negative: relative to the latest saved state (-1 is the latest).
                 const int32_t which = r.I32(8);
-                if (which < 0 && static_cast<size_t>(-static_cast<int64_t>(which)) <= saved_.size()) {
-                    saved_.resize(saved_.size() - static_cast<size_t>(-static_cast<int64_t>(which)) + 1);
+                if (which < 0 &&
+                    static_cast<size_t>(-static_cast<int64_t>(which)) <= saved_.size()) {
+                    saved_.resize(saved_.size() -
+                                  static_cast<size_t>(-static_cast<int64_t>(which)) + 1);
                     state_ = saved_.back();
                     saved_.pop_back();
                     Update();
                 }
                 break;
             }
-            case U_EMR_EXTTEXTOUTA: case U_EMR_EXTTEXTOUTW: Text(type, r); break;
-            default: break;
+            case U_EMR_EXTTEXTOUTA:
+            case U_EMR_EXTTEXTOUTW:
+                Text(type, r);
+                break;
+            default:
+                break;
         }
     }
 

@@ -3,14 +3,14 @@
  * file (libpng). Files are written to a temporary name next to the target and renamed into
  * place only when complete, so a failed save never leaves a partial file under the name.
  */
-#include "detail.h"
-
 #include <png.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
+
+#include "detail.h"
 
 namespace kgdi::detail {
 namespace {
@@ -71,8 +71,8 @@ bool WritePng(FILE* f, const Surface& s, uint8_t* row) {
         return false;
     }
     png_init_io(png, f);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(s.width), static_cast<png_uint_32>(s.height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(s.width), static_cast<png_uint_32>(s.height),
+                 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < s.height; ++y) {

@@ -9,11 +9,11 @@
  * Also here: device-context creation and deletion, selection, attribute setters and getters,
  * single pixels, BitBlt, the surface accessor and the recorder.
  */
-#include "detail.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+
+#include "detail.h"
 
 namespace kgdi::detail {
 namespace {
@@ -33,7 +33,7 @@ struct Table {
     std::mutex lock;
     std::vector<Slot> slots;
     std::vector<uint32_t> free_slots;
-    int live = 0;  // non-stock objects
+    int live = 0;                       // non-stock objects
     std::atomic<uint64_t> removals{0};  // objects removed so far (see LookupDc)
     HGDIOBJ stock[kStockCount] = {};
     HGDIOBJ default_bitmap = nullptr;
@@ -134,7 +134,9 @@ uint32_t LiveIndexLocked(Table& t, const void* handle) {
 
 }  // namespace
 
-std::mutex& TableLock() { return GetTable().lock; }
+std::mutex& TableLock() {
+    return GetTable().lock;
+}
 
 HGDIOBJ AddObject(std::unique_ptr<Object> obj) {
     Table& t = GetTable();
@@ -190,9 +192,12 @@ namespace {
 HGDIOBJ DefaultObjectOf(Kind kind) {
     Table& t = GetTable();
     switch (kind) {
-        case Kind::Pen: return t.stock[BLACK_PEN];
-        case Kind::Brush: return t.stock[WHITE_BRUSH];
-        default: return t.default_bitmap;
+        case Kind::Pen:
+            return t.stock[BLACK_PEN];
+        case Kind::Brush:
+            return t.stock[WHITE_BRUSH];
+        default:
+            return t.default_bitmap;
     }
 }
 

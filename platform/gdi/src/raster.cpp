@@ -14,11 +14,11 @@
  *   centre (x + 0.5, y + 0.5) lies inside, vertices being at integer positions. Edge crossings
  *   are exact rationals, so right and bottom edges are excluded consistently.
  */
-#include "detail.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+
+#include "detail.h"
 
 namespace kgdi::detail {
 namespace {
@@ -52,8 +52,8 @@ inline void FillSpan(const Surface& s, int y, int64_t x0, int64_t x1, uint32_t p
  * [lo, hi). The segment runs from (a0, b0) with n > 0 steps along the major axis, direction
  * sa (+1 or -1), and db (>= 0) along the minor axis in direction sb. Steps are 0 .. last. */
 template <typename Plot>
-inline void WalkSegment(int64_t a0, int64_t b0, int64_t n, int sa, int64_t db, int sb,
-                        int64_t last, int64_t lo, int64_t hi, Plot&& plot) {
+inline void WalkSegment(int64_t a0, int64_t b0, int64_t n, int sa, int64_t db, int sb, int64_t last,
+                        int64_t lo, int64_t hi, Plot&& plot) {
     // Step range whose major coordinate a0 + sa * i is within [lo, hi).
     int64_t i0, i1;
     if (sa > 0) {
@@ -90,14 +90,14 @@ inline void WalkSegment(int64_t a0, int64_t b0, int64_t n, int sa, int64_t db, i
 
 /* One-pixel segment from p to q, end point left out. Segments inside the bitmap (the common
  * case) take a plain loop; others are walked with clipping. */
-void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1,
-                 uint32_t pixel) {
+void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, uint32_t pixel) {
     const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
     const int sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
     if (dx == 0 && dy == 0) return;
     uint32_t* px = s.pixels;
     const int64_t w = s.width, h = s.height;
-    const bool inside = x0 >= 0 && x0 < w && x1 >= 0 && x1 < w && y0 >= 0 && y0 < h && y1 >= 0 && y1 < h;
+    const bool inside =
+        x0 >= 0 && x0 < w && x1 >= 0 && x1 < w && y0 >= 0 && y0 < h && y1 >= 0 && y1 < h;
     if (inside) {
         const int64_t n = std::max(dx, dy), d = std::min(dx, dy);
         const int64_t major = dx >= dy ? sx : sy * w, minor = dx >= dy ? sy * w : sx;
@@ -198,7 +198,8 @@ struct Stamp {
         full.clear();
         for (auto& g : gain) g.clear();
         for (int dy = -reach; dy <= reach; ++dy)
-            if (lo[row_of(dy)] <= hi[row_of(dy)]) full.push_back(StampSpan{dy, lo[row_of(dy)], hi[row_of(dy)]});
+            if (lo[row_of(dy)] <= hi[row_of(dy)])
+                full.push_back(StampSpan{dy, lo[row_of(dy)], hi[row_of(dy)]});
         for (int my = -1; my <= 1; ++my)
             for (int mx = -1; mx <= 1; ++mx) {
                 if (mx == 0 && my == 0) continue;
@@ -209,14 +210,17 @@ struct Stamp {
                     const int nl = lo[row_of(dy)], nh = hi[row_of(dy)];
                     if (nl > nh) continue;
                     const int old = dy + my;
-                    const bool has_old = old >= -reach && old <= reach && lo[row_of(old)] <= hi[row_of(old)];
+                    const bool has_old =
+                        old >= -reach && old <= reach && lo[row_of(old)] <= hi[row_of(old)];
                     if (!has_old) {
                         out.push_back(StampSpan{dy, nl, nh});
                         continue;
                     }
                     const int ol = lo[row_of(old)] - mx, oh = hi[row_of(old)] - mx;
-                    if (nl <= std::min(nh, ol - 1)) out.push_back(StampSpan{dy, nl, std::min(nh, ol - 1)});
-                    if (std::max(nl, oh + 1) <= nh) out.push_back(StampSpan{dy, std::max(nl, oh + 1), nh});
+                    if (nl <= std::min(nh, ol - 1))
+                        out.push_back(StampSpan{dy, nl, std::min(nh, ol - 1)});
+                    if (std::max(nl, oh + 1) <= nh)
+                        out.push_back(StampSpan{dy, std::max(nl, oh + 1), nh});
                 }
             }
     }
@@ -325,8 +329,8 @@ bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, i
         if (stamp.full_points.size() <= kWholeDiscMaxPixels && stamp.points) {
             WideWalkWholeDisc(s, x0, y0, dx, dy, sx, sy, start_drawn, stamp.full_points, pixel);
         } else if (stamp.points) {
-            const std::vector<int64_t>* lists[3] = {&stamp.full_points, &stamp.gain_points[straight],
-                                                    &stamp.gain_points[diagonal]};
+            const std::vector<int64_t>* lists[3] = {
+                &stamp.full_points, &stamp.gain_points[straight], &stamp.gain_points[diagonal]};
             WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
                 PutPoints(p, lists[kind]->data(), lists[kind]->size(), pixel);
             });
@@ -355,14 +359,18 @@ bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, i
     } else if (dx >= dy) {
         if (std::max(y0, y1) + r < 0 || std::min(y0, y1) - r >= s.height) return false;
         WalkSegment(x0, y0, dx, sx, dy, sy, dx, -r, s.width + r, [&](int64_t x, int64_t y) {
-            if (y + r >= 0 && y - r < s.height) visit(x, y);
-            else any = false;  // the next disc in range starts afresh
+            if (y + r >= 0 && y - r < s.height)
+                visit(x, y);
+            else
+                any = false;  // the next disc in range starts afresh
         });
     } else {
         if (std::max(x0, x1) + r < 0 || std::min(x0, x1) - r >= s.width) return false;
         WalkSegment(y0, x0, dy, sy, dx, sx, dy, -r, s.height + r, [&](int64_t y, int64_t x) {
-            if (x + r >= 0 && x - r < s.width) visit(x, y);
-            else any = false;
+            if (x + r >= 0 && x - r < s.width)
+                visit(x, y);
+            else
+                any = false;
         });
     }
     return any && px == x1 && py == y1;
@@ -383,7 +391,8 @@ struct Edge {
     void Start(int64_t y) {
         q = 4 * (y1 - y0);
         const i128 d = 2 * static_cast<i128>(y1 - y0);
-        const i128 p = 2 * static_cast<i128>(x0) * d + 2 * static_cast<i128>(2 * y + 1 - 2 * y0) * (x1 - x0) - d;
+        const i128 p = 2 * static_cast<i128>(x0) * d +
+                       2 * static_cast<i128>(2 * y + 1 - 2 * y0) * (x1 - x0) - d;
         const i128 cc = CeilDiv<i128>(p, q);
         c = static_cast<int64_t>(std::clamp<i128>(cc, INT64_MIN / 4, INT64_MAX / 4));
         r = static_cast<int64_t>(cc * q - p);
@@ -429,7 +438,8 @@ void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* co
         if (n > 0) ring += n;
     }
     if (edges.empty()) return;
-    std::sort(edges.begin(), edges.end(), [](const Edge& a, const Edge& b) { return a.ytop < b.ytop; });
+    std::sort(edges.begin(), edges.end(),
+              [](const Edge& a, const Edge& b) { return a.ytop < b.ytop; });
     int64_t yend = 0;
     for (const Edge& e : edges) yend = std::max(yend, e.ybot);
     size_t next = 0;
@@ -438,7 +448,8 @@ void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* co
             edges[next].Start(y);
             active.push_back(&edges[next++]);
         }
-        active.erase(std::remove_if(active.begin(), active.end(), [y](const Edge* e) { return e->ybot <= y; }),
+        active.erase(std::remove_if(active.begin(), active.end(),
+                                    [y](const Edge* e) { return e->ybot <= y; }),
                      active.end());
         xs.clear();
         for (Edge* e : active) {
@@ -446,7 +457,8 @@ void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* co
             e->Step();
         }
         std::sort(xs.begin(), xs.end());
-        for (size_t k = 0; k + 1 < xs.size(); k += 2) FillSpan(s, static_cast<int>(y), xs[k], xs[k + 1], pixel);
+        for (size_t k = 0; k + 1 < xs.size(); k += 2)
+            FillSpan(s, static_cast<int>(y), xs[k], xs[k + 1], pixel);
     }
 }
 

@@ -7,20 +7,21 @@
  * and the first name that can be created exclusively (O_CREAT | O_EXCL, never through a
  * symbolic link, mode 0600) is taken. The number is a 16-bit value other than 0.
  */
-#include "detail.h"
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <time.h>
-#include <unistd.h>
+
+#include "detail.h"
 
 namespace {
 
-constexpr size_t kMaxPath = 260;        // the output holds 259 characters and a NUL
+constexpr size_t kMaxPath = 260;  // the output holds 259 characters and a NUL
 constexpr size_t kPrefixChars = 3;
 constexpr unsigned kNumberSpace = 0xFFFF;  // numbers 1 .. 0xFFFF
 constexpr const char* kSuffix = ".tmp";

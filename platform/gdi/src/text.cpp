@@ -13,10 +13,10 @@
  * result cached per code. A trail byte may be an ASCII letter or a backslash, so bytes are never
  * decoded one at a time. Characters the font lacks and invalid bytes are drawn as boxes.
  */
-#include "detail.h"
-
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
+
+#include "detail.h"
 #include FT_FREETYPE_H
 #include <iconv.h>
 
@@ -51,8 +51,8 @@ constexpr int32_t kNotDecoded = -1;
 constexpr int32_t kInvalidPair = -2;
 
 struct Glyph {
-    int left = 0;     // from the pen position to the first column
-    int top = 0;      // rows above the baseline
+    int left = 0;  // from the pen position to the first column
+    int top = 0;   // rows above the baseline
     int width = 0;
     int rows = 0;
     int advance = 0;
@@ -60,7 +60,7 @@ struct Glyph {
 };
 
 class Font {
-public:
+  public:
     Font() { Open(); }
     ~Font() {
         if (face_) FT_Done_Face(face_);
@@ -89,7 +89,7 @@ public:
         return slot;
     }
 
-private:
+  private:
     void Open() {
         cd_ = iconv_open("UTF-32LE", "CP950");
         if (FT_Init_FreeType(&library_) != 0) {
@@ -148,11 +148,13 @@ private:
             ok = true;
             if (exact) {
                 ok = false;
-                for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &family) == FcResultMatch; ++i)
+                for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &family) == FcResultMatch;
+                     ++i)
                     if (std::strcmp(reinterpret_cast<const char*>(family), pattern_text) == 0)
                         ok = true;
             }
-            if (FcPatternGetInteger(match, FC_INDEX, 0, &face_index) != FcResultMatch) face_index = 0;
+            if (FcPatternGetInteger(match, FC_INDEX, 0, &face_index) != FcResultMatch)
+                face_index = 0;
         }
         if (ok) {
             *path = reinterpret_cast<const char*>(file);
@@ -272,7 +274,8 @@ void KeysOfUtf16(const uint16_t* text, int len, std::vector<uint32_t>& keys) {
     keys.clear();
     for (int i = 0; i < len; ++i) {
         const uint32_t u = text[i];
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < len && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < len && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
             keys.push_back(0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00u));
             ++i;
         } else if (u >= 0xD800 && u < 0xE000) {
@@ -286,7 +289,8 @@ void KeysOfUtf16(const uint16_t* text, int len, std::vector<uint32_t>& keys) {
 /* Draws the glyphs of `keys` with the font lock held. */
 void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t>& keys) {
     const Surface s = dc.surface();
-    std::vector<const Glyph*>& glyphs = PerThread<std::vector<const Glyph*>, struct TextGlyphsTag>();
+    std::vector<const Glyph*>& glyphs =
+        PerThread<std::vector<const Glyph*>, struct TextGlyphsTag>();
     glyphs.clear();
     int64_t width = 0;
     for (uint32_t k : keys) {
