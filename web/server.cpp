@@ -44,8 +44,10 @@ namespace {
 
 constexpr size_t kHeaderLimit = 8 * 1024;
 constexpr size_t kBodyLimit = 16 * 1024;
-constexpr auto kReadTimeout = std::chrono::seconds(15);  // a whole request, from its first byte
-constexpr auto kIdleTimeout = std::chrono::seconds(30);  // between keep-alive requests
+// A whole request must arrive within the read timeout from its first byte; a kept-alive
+// connection may wait twice that for its next request.
+std::chrono::seconds kReadTimeout(15);
+std::chrono::seconds kIdleTimeout(30);
 constexpr auto kWriteTimeout = std::chrono::seconds(30);
 constexpr size_t kMaxConnections = 512;  // per worker
 constexpr int kReadyTimeoutMs = 120000;
@@ -62,6 +64,8 @@ const char* const kUsage =
     "  --listen A:P     address and port to listen on (default 127.0.0.1:8080; port 0 picks a\n"
     "                   free port, printed at start)\n"
     "  --workers N      worker processes, 1 to 64 (default: the number of cores)\n"
+    "  --timeout S      seconds a client has to send a whole request, 1 to 3600 (default 15);\n"
+    "                   an idle kept-alive connection is closed after twice that\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
@@ -523,6 +527,14 @@ int parse(int argc, char** argv, Options& o) {
                 o.host = o.host.substr(1, o.host.size() - 2);
             if (o.host.empty()) o.host = "127.0.0.1";
             o.port = value.substr(colon + 1);
+        } else if (arg == "--timeout") {
+            const auto n = parse_int(value, 1, 3600);
+            if (!n) {
+                std::fprintf(stderr, "kserve: --timeout wants 1 to 3600 seconds, not '%s'\n", value.c_str());
+                return 1;
+            }
+            kReadTimeout = std::chrono::seconds(*n);
+            kIdleTimeout = std::chrono::seconds(2 * *n);
         } else if (arg == "--workers") {
             const auto n = parse_int(value, 1, 64);
             if (!n) {
