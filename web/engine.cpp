@@ -282,14 +282,12 @@ std::string Engine::draw_bmp(int left, int top, int width, int height, double sc
 std::optional<Road> Engine::road_at(int x, int y, double scale) {
     char text[29] = {};
     if (dllquroad(x, y, scale, text) < 0) return std::nullopt;
+    // Read the fixed fields, not a C string: a short road code leaves NUL bytes before the name.
     Road r;
-    const std::string t(text);
-    if (t.size() >= 4) {
-        r.district = std::atoi(t.substr(0, 3).c_str());
-        r.type = t[3] - '0';
-    }
-    if (t.size() > 4) r.code = rtrim(t.substr(4, 4));
-    if (t.size() > 8) r.name = big5_to_utf8(rtrim(t.substr(8, 20)));
+    r.district = std::atoi(std::string(text, 3).c_str());
+    r.type = text[3] - '0';
+    r.code = std::string(text + 4, strnlen(text + 4, 4));
+    r.name = big5_to_utf8(rtrim(std::string(text + 8, strnlen(text + 8, 20))));
     return r;
 }
 

@@ -253,11 +253,8 @@ void Session::on_read(beast::error_code ec) {
     if (ec == http::error::end_of_stream || ec == net::error::eof || ec == beast::error::timeout ||
         ec == net::error::operation_aborted || ec == net::error::connection_reset ||
         ec == net::error::bad_descriptor) {
-        if (ec == beast::error::timeout && buffer_.size() > 0) {
-            request_line_ = "-";
-            Response r{408, "text/plain; charset=utf-8", "the request did not arrive in time\n"};
-            return respond(std::move(r), false, 11, false);
-        }
+        // A client too slow to send its request has had its connection closed by the
+        // stream's timer; there is nobody left to answer.
         return finish();
     }
     if (ec) {
@@ -327,16 +324,14 @@ int run_worker(int fd, int family, const Options& o, Metrics* metrics, int ready
     Service service;
     std::string error;
     const bool ok = service.start(o.config, metrics, error);
+    if (!ok) std::fprintf(stderr, "kserve: %s\n", error.c_str());
     const char status = ok ? 'R' : 'F';
     if (ready_fd >= 0) {
         const ssize_t ignored = ::write(ready_fd, &status, 1);
         (void)ignored;
         ::close(ready_fd);
     }
-    if (!ok) {
-        std::fprintf(stderr, "kserve: %s\n", error.c_str());
-        return 3;
-    }
+    if (!ok) return 3;
     net::io_context ioc(1);
     Worker worker(ioc, fd, family, service, metrics);
     worker.accept();

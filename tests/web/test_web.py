@@ -164,13 +164,14 @@ def test_process(s, tmp):
     assert raw(b"POST /wms HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n").startswith(b"HTTP/1.1 413")
     assert raw(b"NONSENSE\r\n\r\n").startswith(b"HTTP/1.1 400")
     assert raw(b"GET /%zz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n").startswith(b"HTTP/1.1 400")
-    # A slow client (the server runs with --timeout 2) is answered 408 and let go.
+    # A slow client (the server runs with --timeout 2) is let go, and the worker serves on.
     start = time.time()
-    assert raw(b"GET /healthz HTTP/1.1\r\nHost: x\r\n", wait=20).startswith(b"HTTP/1.1 408")
+    assert raw(b"GET /healthz HTTP/1.1\r\nHost: x\r\n", wait=20) == b""
     assert time.time() - start < 10
+    assert s.get("/healthz")[0] == 200
 
     # A request that tries to forge a log line stays on one line.
-    raw(b'GET /healthz?a=%0A"x\x01 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n')
+    raw(b'GET /healthz?a="\\\xe4\xb8\xad HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n')
     raw(b"GET /healthz?\r\nforged HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
     time.sleep(0.3)
     lines = s.log_text().splitlines()
@@ -178,7 +179,7 @@ def test_process(s, tmp):
     clf = re.compile(r'^\S+ - - \[[^\]]+\] "(?:[^"\\]|\\x[0-9A-F]{2})*" \d{3} (?:\d+|-) \d+$')
     logged = [line for line in lines if not line.startswith("kserve:")]
     assert logged and all(clf.match(line) for line in logged), [l for l in logged if not clf.match(l)]
-    assert any('/healthz?a=%0A\\x22x\\x01' in line for line in logged)
+    assert any('/healthz?a=\\x22\\x5C\\xE4\\xB8\\xAD HTTP/1.1" 200' in line for line in logged)
 
     # A worker killed is replaced; the service keeps answering; the restart is counted.
     before = s.workers()
@@ -379,16 +380,17 @@ def test_wmts(s, tmp):
     x0, y0 = map(float, level.find("w:TopLeftCorner", ns).text.split())
     res = float(level.find("w:ScaleDenominator", ns).text) * 0.00028
     assert abs(res - 4) < 1e-6
-    row, col = 5, 6  # inside metatile (4, 4)
+    row, col = 18, 41  # in the city, inside the metatile of rows 16-19 and columns 40-43
     kvp = s.get(f"/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/png"
                 f"&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW={row}&TILECOL={col}")
     rest = s.get(f"/wmts/1.0.0/map/default/native/5/{row}/{col}.png")
     xyz = s.get(f"/tiles/native/5/{col}/{row}.png")
     assert kvp[0] == rest[0] == xyz[0] == 200 and kvp[2] == rest[2] == xyz[2]
     # The metatile's view drawn by kview, cut where the tile lies.
-    meta = kview_picture(tmp, left=round(x0 + 4 * 256 * res), top=round(y0 - 4 * 256 * res), scale=4,
+    meta = kview_picture(tmp, left=round(x0 + 40 * 256 * res), top=round(y0 - 16 * 256 * res), scale=4,
                          size=(1024, 1024))
-    piece = meta.crop(((col - 4) * 256, (row - 4) * 256, (col - 3) * 256, (row - 3) * 256))
+    piece = meta.crop(((col - 40) * 256, (row - 16) * 256, (col - 39) * 256, (row - 15) * 256))
+    assert len(piece.getcolors(1000)) > 3
     assert same_pixels(image(kvp[2]), piece)
     tag = kvp[1]["ETag"]
     assert s.get(f"/tiles/native/5/{col}/{row}.png", {"If-None-Match": tag})[0] == 304
@@ -457,7 +459,11 @@ def test_scale_out(tmp):
                         "".join(f"server 127.0.0.1:{h.port} max_fails=1 fail_timeout=5s;\n    " for h in hosts))
     conf = conf.replace("listen 127.0.0.1:8080;", f"listen 127.0.0.1:{port};")
     conf = conf.replace("/var/cache/nginx/kserve", os.path.join(tmp, "cache"))
+    # Run as root (as CI does), nginx would hand its workers to an account that cannot write
+    # into this private folder; keep them as the user running the test.
+    user = "user root root;" if os.geteuid() == 0 else ""
     main = f"""daemon off;
+{user}
 pid {tmp}/nginx.pid;
 error_log {tmp}/error.log;
 worker_processes 1;
@@ -498,9 +504,9 @@ http {{
             assert get(getmap(WIDTH=100 + k))[0] == 200
         counts = [sum(1 for line in h.log_text().splitlines() if "GetMap" in line) for h in hosts]
         assert all(c > 0 for c in counts), counts
-        first = get("/tiles/native/5/6/5.png")
-        second = get("/tiles/native/5/6/5.png")
-        assert first[0] == second[0] == 200 and first[2] == second[2]
+        first = get("/tiles/native/5/41/18.png")
+        second = get("/tiles/native/5/41/18.png")
+        assert first[0] == second[0] == 200 and first[2] == second[2], open(os.path.join(tmp, "error.log")).read()[-2000:]
         assert first[1].get("X-Cache-Status") in ("MISS", "EXPIRED") and second[1].get("X-Cache-Status") == "HIT"
         # Kill one host during a run of requests: every request is answered.
         results = []
