@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -93,7 +93,7 @@ std::vector<Place> read_report(const std::string& path, size_t width) {
 // user that makes reports takes this lock across the call and the read of the file, so two
 // workers never read each other's report.
 class ReportLock {
-public:
+  public:
     ReportLock() {
         dir_ = "/tmp/kestrel-" + std::to_string(getuid()) + "/";
         ::mkdir(dir_.c_str(), 0700);  // the engine checks the folder's owner and mode itself
@@ -110,7 +110,7 @@ public:
     bool held() const { return fd_ >= 0; }
     std::string file(const char* name) const { return dir_ + name; }
 
-private:
+  private:
     std::string dir_;
     int fd_ = -1;
 };
@@ -154,7 +154,9 @@ struct Surface {
     }
 };
 
-COLORREF colorref(unsigned rgb) { return RGB((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255); }
+COLORREF colorref(unsigned rgb) {
+    return RGB((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255);
+}
 
 bool draw_into(Surface& s, int left, int top, int width, int height, double scale, bool map,
                const std::vector<int>& pois, COLORREF background) {
@@ -169,7 +171,9 @@ bool draw_into(Surface& s, int left, int top, int width, int height, double scal
 
 }  // namespace
 
-std::string big5_to_utf8(const std::string& big5) { return convert("UTF-8", "CP950", big5, false); }
+std::string big5_to_utf8(const std::string& big5) {
+    return convert("UTF-8", "CP950", big5, false);
+}
 
 std::optional<std::string> utf8_to_big5(const std::string& utf8) {
     std::string r = convert("CP950", "UTF-8", utf8, true);
@@ -216,7 +220,8 @@ bool Engine::load(const std::string& dir) {
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
     fingerprint_ = hex;
     if (maxcol >= 0)
-        extent_ = {mincol * 10000.0, minrow * 10000.0, (maxcol + 1) * 10000.0, (maxrow + 1) * 10000.0};
+        extent_ = {mincol * 10000.0, minrow * 10000.0, (maxcol + 1) * 10000.0,
+                   (maxrow + 1) * 10000.0};
     else
         extent_ = {150000, 2420000, 350000, 2800000};
 
@@ -227,7 +232,8 @@ bool Engine::load(const std::string& dir) {
     std::vector<unsigned char> index(6000);
     if (in.read(reinterpret_cast<char*>(index.data()), 6000)) {
         auto i32 = [](const unsigned char* p) {
-            return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+            return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
+                                        static_cast<uint32_t>(p[3]) << 24);
         };
         for (int e = 0; e < 500; ++e) {
             const int last = i32(&index[e * 12 + 4]);
@@ -246,8 +252,9 @@ bool Engine::load(const std::string& dir) {
     return true;
 }
 
-std::optional<Image> Engine::draw(int left, int top, int width, int height, double scale,
-                                  bool map, const std::vector<int>& pois, bool transparent, unsigned background) {
+std::optional<Image> Engine::draw(int left, int top, int width, int height, double scale, bool map,
+                                  const std::vector<int>& pois, bool transparent,
+                                  unsigned background) {
     Surface s(width, height);
     if (!s.ok()) return std::nullopt;
     const COLORREF back = transparent ? kKey : colorref(background);

@@ -62,7 +62,7 @@ struct Engine {
     std::optional<std::vector<Place>> pois_near(int x, int y, int r, int category);
     std::optional<std::vector<Place>> pois_named(const std::string& text_utf8);
 
-private:
+  private:
     std::string dir_;
     Extent extent_;
     std::vector<int> categories_;

@@ -13,15 +13,17 @@ namespace kserve {
 Image Image::crop(int x, int y, int w, int h) const {
     Image out(w, h);
     for (int r = 0; r < h; ++r)
-        std::memcpy(&out.pixels[static_cast<size_t>(r) * w], &pixels[static_cast<size_t>(y + r) * width + x],
-                    static_cast<size_t>(w) * 4);
+        std::memcpy(&out.pixels[static_cast<size_t>(r) * w],
+                    &pixels[static_cast<size_t>(y + r) * width + x], static_cast<size_t>(w) * 4);
     return out;
 }
 
 namespace {
 
 // Transparent pixels all become one key, whatever their colour bits.
-inline uint32_t key_of(uint32_t p) { return (p >> 24) == 0 ? 0u : (p | 0xFF000000u); }
+inline uint32_t key_of(uint32_t p) {
+    return (p >> 24) == 0 ? 0u : (p | 0xFF000000u);
+}
 
 // The palette of an image: colours in order of first appearance, at most 256; false when
 // there are more.
@@ -85,7 +87,10 @@ std::string encode_png(const Image& im) {
     png_set_write_fn(png, &out, png_write_to_string, png_flush_nothing);
     png_set_compression_level(png, 6);
     if (paletted) {
-        const int depth = colours.size() <= 2 ? 1 : colours.size() <= 4 ? 2 : colours.size() <= 16 ? 4 : 8;
+        const int depth = colours.size() <= 2    ? 1
+                          : colours.size() <= 4  ? 2
+                          : colours.size() <= 16 ? 4
+                                                 : 8;
         png_set_IHDR(png, info, im.width, im.height, depth, PNG_COLOR_TYPE_PALETTE,
                      PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         png_color pal[256];
@@ -156,7 +161,8 @@ std::string encode_gif(const Image& im) {
                 const long dr = static_cast<long>((k >> 16) & 255) - ((colours[c] >> 16) & 255);
                 const long dg = static_cast<long>((k >> 8) & 255) - ((colours[c] >> 8) & 255);
                 const long db = static_cast<long>(k & 255) - (colours[c] & 255);
-                const long d = dr * dr + dg * dg + db * db + ((k >> 24) != (colours[c] >> 24) ? 1000000 : 0);
+                const long d =
+                    dr * dr + dg * dg + db * db + ((k >> 24) != (colours[c] >> 24) ? 1000000 : 0);
                 if (best_d < 0 || d < best_d) {
                     best_d = d;
                     best = c;

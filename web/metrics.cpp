@@ -9,8 +9,8 @@
 namespace kserve {
 
 Metrics* Metrics::create() {
-    void* p = ::mmap(nullptr, sizeof(Metrics), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS,
-                     -1, 0);
+    void* p =
+        ::mmap(nullptr, sizeof(Metrics), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
     return new (p) Metrics{};  // the mapping is zero-filled; the atomics start at 0
 }
@@ -27,20 +27,23 @@ void Metrics::record(int status, double seconds) {
 std::string Metrics::text() const {
     std::string out;
     char line[160];
-    out += "# HELP kserve_requests_total HTTP requests answered, by status class.\n"
-           "# TYPE kserve_requests_total counter\n";
+    out +=
+        "# HELP kserve_requests_total HTTP requests answered, by status class.\n"
+        "# TYPE kserve_requests_total counter\n";
     for (int c = 1; c <= 5; ++c) {
         std::snprintf(line, sizeof line, "kserve_requests_total{code=\"%dxx\"} %llu\n", c,
                       static_cast<unsigned long long>(requests[c].load()));
         out += line;
     }
-    out += "# HELP kserve_request_duration_seconds Time from a request's arrival to its answer.\n"
-           "# TYPE kserve_request_duration_seconds histogram\n";
+    out +=
+        "# HELP kserve_request_duration_seconds Time from a request's arrival to its answer.\n"
+        "# TYPE kserve_request_duration_seconds histogram\n";
     uint64_t cumulative = 0;
     for (int b = 0; b <= kLatencyBuckets; ++b) {
         cumulative += buckets[b].load();
         if (b < kLatencyBuckets)
-            std::snprintf(line, sizeof line, "kserve_request_duration_seconds_bucket{le=\"%g\"} %llu\n",
+            std::snprintf(line, sizeof line,
+                          "kserve_request_duration_seconds_bucket{le=\"%g\"} %llu\n",
                           kBucketBounds[b], static_cast<unsigned long long>(cumulative));
         else
             std::snprintf(line, sizeof line,
@@ -48,9 +51,10 @@ std::string Metrics::text() const {
                           static_cast<unsigned long long>(cumulative));
         out += line;
     }
-    std::snprintf(line, sizeof line,
-                  "kserve_request_duration_seconds_sum %.6f\nkserve_request_duration_seconds_count %llu\n",
-                  latency_us.load() / 1e6, static_cast<unsigned long long>(cumulative));
+    std::snprintf(
+        line, sizeof line,
+        "kserve_request_duration_seconds_sum %.6f\nkserve_request_duration_seconds_count %llu\n",
+        latency_us.load() / 1e6, static_cast<unsigned long long>(cumulative));
     out += line;
     auto counter = [&](const char* name, const char* help, uint64_t v, const char* type) {
         std::snprintf(line, sizeof line, "# HELP %s %s\n# TYPE %s %s\n%s %llu\n", name, help, name,

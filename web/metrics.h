@@ -14,7 +14,7 @@ constexpr double kBucketBounds[kLatencyBuckets] = {0.001, 0.0025, 0.005, 0.01, 0
                                                    0.1,   0.25,   0.5,   1.0,  2.5,   10.0};
 
 struct Metrics {
-    std::atomic<uint64_t> requests[6];  // by status class: 1xx .. 5xx, [0] unused
+    std::atomic<uint64_t> requests[6];                   // by status class: 1xx .. 5xx, [0] unused
     std::atomic<uint64_t> buckets[kLatencyBuckets + 1];  // last: +Inf
     std::atomic<uint64_t> latency_us;
     std::atomic<uint64_t> tile_hits;

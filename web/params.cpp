@@ -81,7 +81,9 @@ bool Params::parse(std::string_view query, std::string& error) {
     return true;
 }
 
-bool Params::has(const std::string& key) const { return values_.count(upper(key)) != 0; }
+bool Params::has(const std::string& key) const {
+    return values_.count(upper(key)) != 0;
+}
 
 const std::string& Params::get(const std::string& key) const {
     static const std::string empty;
@@ -89,7 +91,9 @@ const std::string& Params::get(const std::string& key) const {
     return it == values_.end() ? empty : it->second;
 }
 
-void Params::set(const std::string& key, const std::string& value) { values_[upper(key)] = value; }
+void Params::set(const std::string& key, const std::string& value) {
+    values_[upper(key)] = value;
+}
 
 std::optional<long> parse_int(std::string_view s, long lo, long hi) {
     if (s.empty() || s.size() > 20) return std::nullopt;

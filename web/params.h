@@ -17,7 +17,7 @@ bool percent_decode(std::string_view in, std::string& out);
 // The key=value pairs of a query string. Keys are compared without regard to case (OGC KVP
 // keys are case-insensitive); a key given twice keeps its first value.
 class Params {
-public:
+  public:
     // Parses `query` (the part after '?'). False, with `error` set, for a malformed escape,
     // an empty key, or more than 64 pairs.
     bool parse(std::string_view query, std::string& error);
@@ -28,7 +28,7 @@ public:
     const std::map<std::string, std::string>& all() const { return values_; }
     void set(const std::string& key, const std::string& value);
 
-private:
+  private:
     std::map<std::string, std::string> values_;  // keys upper-cased
 };
 

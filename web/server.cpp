@@ -5,8 +5,6 @@
 // are told to stop) and stops them on SIGTERM or SIGINT. A worker is single-threaded: it loads
 // the data set into its own engine once, then serves its connections on one io_context, one
 // request at a time, keep-alive included.
-#include <utility>  // before Boost.Asio, whose C++20 parts use std::exchange
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -30,6 +28,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>  // before Boost.Asio, whose C++20 parts use std::exchange
 #include <vector>
 
 #include "service.h"
@@ -59,7 +58,8 @@ const char* const kUsage =
     "WMTS 1.0.0 at /wmts, XYZ tiles at /tiles/, JSON queries at /api/, /healthz and /metrics.\n"
     "\n"
     "Options:\n"
-    "  --data DIR       data set directory (default: the build's sample, " KSERVE_DEFAULT_DATA ")\n"
+    "  --data DIR       data set directory (default: the build's sample, " KSERVE_DEFAULT_DATA
+    ")\n"
     "  --crs EPSG:N     the data set's grid (default EPSG:3826)\n"
     "  --listen A:P     address and port to listen on (default 127.0.0.1:8080; port 0 picks a\n"
     "                   free port, printed at start)\n"
@@ -139,13 +139,13 @@ void on_fault(int sig) {
 class Worker;
 
 class Session : public std::enable_shared_from_this<Session> {
-public:
+  public:
     Session(tcp::socket socket, Worker& worker);
     void start() { read(true); }
     void close_if_idle();
     ~Session();
 
-private:
+  private:
     void read(bool first);
     void on_read(beast::error_code ec);
     void respond(Response res, bool keep_alive, unsigned version, bool head);
@@ -163,9 +163,13 @@ private:
 };
 
 class Worker {
-public:
+  public:
     Worker(net::io_context& ioc, int fd, int family, Service& service, Metrics* metrics)
-        : ioc_(ioc), acceptor_(ioc), service_(service), metrics_(metrics), signals_(ioc, SIGTERM, SIGINT),
+        : ioc_(ioc),
+          acceptor_(ioc),
+          service_(service),
+          metrics_(metrics),
+          signals_(ioc, SIGTERM, SIGINT),
           deadline_(ioc) {
         acceptor_.assign(family == AF_INET6 ? tcp::v6() : tcp::v4(), fd);
         signals_.async_wait([this](beast::error_code ec, int) {
@@ -203,7 +207,7 @@ public:
     Service& service() { return service_; }
     Metrics* metrics() { return metrics_; }
 
-private:
+  private:
     net::io_context& ioc_;
     tcp::acceptor acceptor_;
     Service& service_;
@@ -221,7 +225,9 @@ Session::Session(tcp::socket socket, Worker& worker) : stream_(std::move(socket)
     worker_.add(this);
 }
 
-Session::~Session() { worker_.remove(this); }
+Session::~Session() {
+    worker_.remove(this);
+}
 
 void Session::close_if_idle() {
     if (busy_) return;
@@ -238,14 +244,14 @@ void Session::read(bool first) {
     // Waiting for the next request of a kept-alive connection is allowed longer than reading
     // one; once a request has begun, the whole of it must arrive within kReadTimeout.
     stream_.expires_after(first || buffer_.size() > 0 ? kReadTimeout : kIdleTimeout);
-    http::async_read_header(stream_, buffer_, *parser_,
-                            [self = shared_from_this()](beast::error_code ec, size_t) {
-                                if (ec) return self->on_read(ec);
-                                self->stream_.expires_after(kReadTimeout);
-                                self->busy_ = true;
-                                http::async_read(self->stream_, self->buffer_, *self->parser_,
-                                                 [self](beast::error_code ec2, size_t) { self->on_read(ec2); });
-                            });
+    http::async_read_header(
+        stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, size_t) {
+            if (ec) return self->on_read(ec);
+            self->stream_.expires_after(kReadTimeout);
+            self->busy_ = true;
+            http::async_read(self->stream_, self->buffer_, *self->parser_,
+                             [self](beast::error_code ec2, size_t) { self->on_read(ec2); });
+        });
 }
 
 void Session::on_read(beast::error_code ec) {
@@ -260,9 +266,12 @@ void Session::on_read(beast::error_code ec) {
     if (ec) {
         request_line_ = "-";
         Response r;
-        r.status = ec == http::error::header_limit ? 431 : ec == http::error::body_limit ? 413 : 400;
-        r.body = r.status == 431 ? "request header fields too large\n"
-                 : r.status == 413 ? "request body too large\n" : "malformed request\n";
+        r.status = ec == http::error::header_limit ? 431
+                   : ec == http::error::body_limit ? 413
+                                                   : 400;
+        r.body = r.status == 431   ? "request header fields too large\n"
+                 : r.status == 413 ? "request body too large\n"
+                                   : "malformed request\n";
         return respond(std::move(r), false, 11, false);
     }
     busy_ = true;
@@ -278,7 +287,8 @@ void Session::on_read(beast::error_code ec) {
     g_current_fd = stream_.socket().native_handle();
     Response res = worker_.service().handle(r);
     g_current_fd = -1;
-    respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(), r.method == "HEAD");
+    respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(),
+            r.method == "HEAD");
 }
 
 void Session::respond(Response r, bool keep_alive, unsigned version, bool head) {
@@ -302,10 +312,11 @@ void Session::respond(Response r, bool keep_alive, unsigned version, bool head) 
     if (worker_.metrics()) worker_.metrics()->record(r.status, micros / 1e6);
     log_line(peer_, request_line_, r.status, head ? 0 : bytes, micros);
     stream_.expires_after(kWriteTimeout);
-    http::async_write(stream_, res_, [self = shared_from_this(), keep_alive](beast::error_code ec, size_t) {
-        if (ec || !keep_alive || self->worker_.stopping()) return self->finish();
-        self->read(false);
-    });
+    http::async_write(stream_, res_,
+                      [self = shared_from_this(), keep_alive](beast::error_code ec, size_t) {
+                          if (ec || !keep_alive || self->worker_.stopping()) return self->finish();
+                          self->read(false);
+                      });
 }
 
 void Session::finish() {
@@ -347,7 +358,7 @@ struct Child {
 };
 
 class Master {
-public:
+  public:
     Master(const Options& o, int fd, int family, Metrics* metrics)
         : o_(o), fd_(fd), family_(family), metrics_(metrics) {}
 
@@ -374,7 +385,8 @@ public:
                     std::fputs("kserve: workers replaced\n", stderr);
                     stop_all(old);
                 } else {
-                    std::fputs("kserve: the new workers could not start; the old ones go on\n", stderr);
+                    std::fputs("kserve: the new workers could not start; the old ones go on\n",
+                               stderr);
                     stop_all(generation_);
                     generation_ = old;
                 }
@@ -384,7 +396,7 @@ public:
         }
     }
 
-private:
+  private:
     // Forks one worker of the current generation; with `ready` set, also the read end of
     // the pipe on which it says whether it loaded the data set.
     pid_t spawn(int* ready) {
@@ -420,7 +432,8 @@ private:
         for (int fd : ready) {
             pollfd pfd{fd, POLLIN, 0};
             char status = 0;
-            if (::poll(&pfd, 1, kReadyTimeoutMs) != 1 || ::read(fd, &status, 1) != 1 || status != 'R')
+            if (::poll(&pfd, 1, kReadyTimeoutMs) != 1 || ::read(fd, &status, 1) != 1 ||
+                status != 'R')
                 ok = false;
             ::close(fd);
         }
@@ -441,8 +454,8 @@ private:
                 std::fprintf(stderr, "kserve: worker %d died of signal %d; starting another\n", pid,
                              WTERMSIG(status));
             else
-                std::fprintf(stderr, "kserve: worker %d ended with status %d; starting another\n", pid,
-                             WEXITSTATUS(status));
+                std::fprintf(stderr, "kserve: worker %d ended with status %d; starting another\n",
+                             pid, WEXITSTATUS(status));
             // A worker that dies at once is not started again in a tight loop.
             if (std::chrono::steady_clock::now() - c.started < std::chrono::seconds(1)) ::sleep(1);
             if (metrics_) metrics_->worker_restarts.fetch_add(1);
@@ -464,7 +477,8 @@ private:
             const pid_t pid = ::waitpid(-1, &status, WNOHANG);
             if (pid > 0) {
                 const auto it = children_.find(pid);
-                if (it != children_.end() && (gen == 0 || it->second.generation == gen)) children_.erase(it);
+                if (it != children_.end() && (gen == 0 || it->second.generation == gen))
+                    children_.erase(it);
                 else if (it != children_.end()) {
                     // A worker of the generation that stays died meanwhile: start another.
                     children_.erase(it);
@@ -514,7 +528,8 @@ int parse(int argc, char** argv, Options& o) {
         } else if (arg == "--listen") {
             const size_t colon = value.rfind(':');
             if (colon == std::string::npos || !parse_int(value.substr(colon + 1), 0, 65535)) {
-                std::fprintf(stderr, "kserve: --listen wants ADDRESS:PORT, not '%s'\n", value.c_str());
+                std::fprintf(stderr, "kserve: --listen wants ADDRESS:PORT, not '%s'\n",
+                             value.c_str());
                 return 1;
             }
             o.host = value.substr(0, colon);
@@ -525,7 +540,8 @@ int parse(int argc, char** argv, Options& o) {
         } else if (arg == "--timeout") {
             const auto n = parse_int(value, 1, 3600);
             if (!n) {
-                std::fprintf(stderr, "kserve: --timeout wants 1 to 3600 seconds, not '%s'\n", value.c_str());
+                std::fprintf(stderr, "kserve: --timeout wants 1 to 3600 seconds, not '%s'\n",
+                             value.c_str());
                 return 1;
             }
             kReadTimeout = std::chrono::seconds(*n);
@@ -610,7 +626,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (!Crs::make(o.config.crs)) {
-        std::fprintf(stderr, "kserve: unknown coordinate system '%s' (want EPSG:N)\n", o.config.crs.c_str());
+        std::fprintf(stderr, "kserve: unknown coordinate system '%s' (want EPSG:N)\n",
+                     o.config.crs.c_str());
         return 2;
     }
     int family = AF_INET;
@@ -618,8 +635,8 @@ int main(int argc, char** argv) {
     const int fd = bind_socket(o, family, shown);
     if (fd < 0) return 1;
     Metrics* metrics = Metrics::create();
-    std::fprintf(stderr, "kserve: serving %s on http://%s/ with %d workers\n", o.config.data.c_str(),
-                 shown.c_str(), o.workers);
+    std::fprintf(stderr, "kserve: serving %s on http://%s/ with %d workers\n",
+                 o.config.data.c_str(), shown.c_str(), o.workers);
     Master master(o, fd, family, metrics);
     return master.run();
 }

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <sstream>
 
-
 namespace kserve {
 
 namespace {
@@ -50,7 +49,8 @@ Response json_error(int status, const std::string& message) {
 }
 
 // A WMS service exception report in the version's form.
-Response wms_error(bool v130, const std::string& code, const std::string& message, int status = 400) {
+Response wms_error(bool v130, const std::string& code, const std::string& message,
+                   int status = 400) {
     std::string b = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     if (v130) {
         b += "<ServiceExceptionReport version=\"1.3.0\" xmlns=\"http://www.opengis.net/ogc\" "
@@ -65,19 +65,23 @@ Response wms_error(bool v130, const std::string& code, const std::string& messag
     b += "  <ServiceException";
     if (!code.empty()) b += " code=\"" + code + "\"";
     b += ">" + xml_escape(message) + "</ServiceException>\n</ServiceExceptionReport>\n";
-    return text(status, b, v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.se_xml; charset=utf-8");
+    return text(status, b,
+                v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.se_xml; charset=utf-8");
 }
 
 // An OWS exception report (WMTS), with the HTTP status the standard gives the code.
-Response ows_error(const std::string& code, const std::string& locator, const std::string& message) {
+Response ows_error(const std::string& code, const std::string& locator,
+                   const std::string& message) {
     int status = 400;
     if (code == "TileOutOfRange") status = 400;
     if (code == "OperationNotSupported") status = 501;
     if (code == "NoApplicableCode") status = 500;
     std::string b =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<ExceptionReport xmlns=\"http://www.opengis.net/ows/1.1\" version=\"1.1.0\" xml:lang=\"en\">\n"
-        "  <Exception exceptionCode=\"" + code + "\"";
+        "<ExceptionReport xmlns=\"http://www.opengis.net/ows/1.1\" version=\"1.1.0\" "
+        "xml:lang=\"en\">\n"
+        "  <Exception exceptionCode=\"" +
+        code + "\"";
     if (!locator.empty()) b += " locator=\"" + xml_escape(locator) + "\"";
     b += ">\n    <ExceptionText>" + xml_escape(message) +
          "</ExceptionText>\n  </Exception>\n</ExceptionReport>\n";
@@ -96,7 +100,9 @@ std::string base_url(const Request& r) {
 
 // The scale that makes `box` fill width x height, or nothing when x and y differ by more
 // than a thousandth.
-bool same_scale(double sx, double sy) { return std::fabs(sx - sy) <= 1e-3 * std::max(sx, sy); }
+bool same_scale(double sx, double sy) {
+    return std::fabs(sx - sy) <= 1e-3 * std::max(sx, sy);
+}
 
 bool intersect(const Box& a, const Box& b, Box& out) {
     out = {std::max(a.minx, b.minx), std::max(a.miny, b.miny), std::min(a.maxx, b.maxx),
@@ -121,14 +127,26 @@ std::string xml_escape(const std::string& s) {
     std::string o;
     for (char c : s) {
         switch (c) {
-        case '&': o += "&amp;"; break;
-        case '<': o += "&lt;"; break;
-        case '>': o += "&gt;"; break;
-        case '"': o += "&quot;"; break;
-        case '\'': o += "&apos;"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t') o += ' ';
-            else o += c;
+            case '&':
+                o += "&amp;";
+                break;
+            case '<':
+                o += "&lt;";
+                break;
+            case '>':
+                o += "&gt;";
+                break;
+            case '"':
+                o += "&quot;";
+                break;
+            case '\'':
+                o += "&apos;";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\n' && c != '\t')
+                    o += ' ';
+                else
+                    o += c;
         }
     }
     return o;
@@ -188,8 +206,7 @@ std::string Service::etag(const std::string& key) const {
 }
 
 Response Service::handle(const Request& r) {
-    if (r.method != "GET" && r.method != "HEAD")
-        return text(405, "only GET and HEAD are served\n");
+    if (r.method != "GET" && r.method != "HEAD") return text(405, "only GET and HEAD are served\n");
     const size_t q = r.target.find('?');
     const std::string raw_path = r.target.substr(0, q);
     std::string path;
@@ -206,7 +223,8 @@ Response Service::handle(const Request& r) {
 
     if (path == "/healthz") return text(200, "ok\n");
     if (path == "/metrics")
-        return text(200, metrics_ ? metrics_->text() : "", "text/plain; version=0.0.4; charset=utf-8");
+        return text(200, metrics_ ? metrics_->text() : "",
+                    "text/plain; version=0.0.4; charset=utf-8");
     if (path == "/wms") return wms(r, p);
     if (path == "/wmts" || path == "/wmts/") return wmts(r, p);
     if (path == "/wmts/1.0.0/WMTSCapabilities.xml") return wmts_capabilities(r);
@@ -217,34 +235,39 @@ Response Service::handle(const Request& r) {
             parts[5].substr(parts[5].size() - 4) != ".png")
             return ows_error("InvalidParameterValue", "path", "unknown resource " + path);
         if (parts[0] != "map") return ows_error("InvalidParameterValue", "layer", "unknown layer");
-        if (parts[1] != "default") return ows_error("InvalidParameterValue", "style", "unknown style");
+        if (parts[1] != "default")
+            return ows_error("InvalidParameterValue", "style", "unknown style");
         const auto row = parse_int(parts[4], 0, 1L << 30);
         const auto col = parse_int(parts[5].substr(0, parts[5].size() - 4), 0, 1L << 30);
-        if (!row || !col) return ows_error("InvalidParameterValue", "TileRow", "bad tile row or column");
+        if (!row || !col)
+            return ows_error("InvalidParameterValue", "TileRow", "bad tile row or column");
         return tile(r, parts[2], parts[3], *row, *col, true);
     }
     if (path.rfind("/tiles/", 0) == 0) {
         // /tiles/{native|google}/{z}/{x}/{y}.png
         const auto parts = split(path.substr(7), '/');
-        if (parts.size() != 4 || parts[3].size() < 5 || parts[3].substr(parts[3].size() - 4) != ".png")
+        if (parts.size() != 4 || parts[3].size() < 5 ||
+            parts[3].substr(parts[3].size() - 4) != ".png")
             return text(404, "no such tile address\n");
         const auto x = parse_int(parts[2], 0, 1L << 30);
         const auto y = parse_int(parts[3].substr(0, parts[3].size() - 4), 0, 1L << 30);
-        if (!x || !y || parse_int(parts[1], 0, 30) == std::nullopt) return text(404, "no such tile\n");
-        const std::string set = parts[0] == "google" ? "GoogleMapsCompatible"
-                                : parts[0] == "native" ? "native" : "";
+        if (!x || !y || parse_int(parts[1], 0, 30) == std::nullopt)
+            return text(404, "no such tile\n");
+        const std::string set = parts[0] == "google"   ? "GoogleMapsCompatible"
+                                : parts[0] == "native" ? "native"
+                                                       : "";
         if (set.empty()) return text(404, "unknown tile set\n");
         return tile(r, set, parts[1], *y, *x, false);
     }
     if (path.rfind("/api/", 0) == 0) return api(path.substr(5), p);
     if (path == "/" || path == "/index.html")
-        return text(200,
-                    "kserve " KSERVE_VERSION "\n"
-                    "  /wms?SERVICE=WMS&REQUEST=GetCapabilities\n"
-                    "  /wmts/1.0.0/WMTSCapabilities.xml\n"
-                    "  /tiles/{native|google}/{z}/{x}/{y}.png\n"
-                    "  /api/road?x=X&y=Y  /api/roads?district=N  /api/pois?name=TEXT\n"
-                    "  /healthz  /metrics\n");
+        return text(200, "kserve " KSERVE_VERSION
+                         "\n"
+                         "  /wms?SERVICE=WMS&REQUEST=GetCapabilities\n"
+                         "  /wmts/1.0.0/WMTSCapabilities.xml\n"
+                         "  /tiles/{native|google}/{z}/{x}/{y}.png\n"
+                         "  /api/road?x=X&y=Y  /api/roads?district=N  /api/pois?name=TEXT\n"
+                         "  /healthz  /metrics\n");
     return text(404, "not found\n");
 }
 
@@ -261,8 +284,10 @@ Response Service::wms(const Request& r, const Params& p) {
     const std::string req = lower(request);
     if (req == "getcapabilities" || req == "capabilities") {
         // Version negotiation: a version we do not speak gets the nearest lower one.
-        if (!version.empty() && version < "1.3.0" && version >= "1.1") v130 = false;
-        else if (!version.empty() && version < "1.1") v130 = false;
+        if (!version.empty() && version < "1.3.0" && version >= "1.1")
+            v130 = false;
+        else if (!version.empty() && version < "1.1")
+            v130 = false;
         return wms_capabilities(r, v130);
     }
     if (version.empty()) return wms_error(v130, "MissingParameterValue", "VERSION is missing");
@@ -288,7 +313,8 @@ Response Service::wms_capabilities(const Request& r, bool v130) {
     } else {
         o << "<!DOCTYPE WMT_MS_Capabilities SYSTEM "
              "\"http://schemas.opengis.net/wms/1.1.1/WMS_MS_Capabilities.dtd\">\n"
-             "<WMT_MS_Capabilities version=\"1.1.1\" xmlns:xlink=\"http://www.w3.org/1999/xlink\">\n";
+             "<WMT_MS_Capabilities version=\"1.1.1\" "
+             "xmlns:xlink=\"http://www.w3.org/1999/xlink\">\n";
     }
     o << "<Service>\n  <Name>" << (v130 ? "WMS" : "OGC:WMS") << "</Name>\n"
       << "  <Title>Road map</Title>\n"
@@ -342,7 +368,8 @@ Response Service::wms_capabilities(const Request& r, bool v130) {
     auto style = [&]() {
         o << "      <Style><Name>default</Name><Title>The engine's colours</Title></Style>\n";
     };
-    o << "    <Layer queryable=\"1\" opaque=\"1\">\n      <Name>map</Name>\n      <Title>Roads, areas "
+    o << "    <Layer queryable=\"1\" opaque=\"1\">\n      <Name>map</Name>\n      <Title>Roads, "
+         "areas "
          "and place names</Title>\n";
     style();
     o << "    </Layer>\n    <Layer queryable=\"1\">\n      <Name>poi</Name>\n      <Title>Points "
@@ -355,7 +382,8 @@ Response Service::wms_capabilities(const Request& r, bool v130) {
     }
     o << "    </Layer>\n  </Layer>\n</Capability>\n"
       << (v130 ? "</WMS_Capabilities>\n" : "</WMT_MS_Capabilities>\n");
-    Response res = text(200, o.str(), v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.wms_xml");
+    Response res =
+        text(200, o.str(), v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.wms_xml");
     return res;
 }
 
@@ -379,7 +407,8 @@ static bool read_map(const Params& p, bool v130, const std::vector<int>& categor
         error = wms_error(v130, code, msg);
         return false;
     };
-    if (!p.has("LAYERS") || p.get("LAYERS").empty()) return fail("MissingParameterValue", "LAYERS is missing");
+    if (!p.has("LAYERS") || p.get("LAYERS").empty())
+        return fail("MissingParameterValue", "LAYERS is missing");
     m.layer_names = split(p.get("LAYERS"), ',');
     for (const auto& name : m.layer_names) {
         bool known = name == "map" || name == "poi";
@@ -399,7 +428,8 @@ static bool read_map(const Params& p, bool v130, const std::vector<int>& categor
     const char* crs_key = v130 ? "CRS" : "SRS";
     const char* crs_code = v130 ? "InvalidCRS" : "InvalidSRS";
     const std::string crs_name = upper(p.get(crs_key));
-    if (crs_name.empty()) return fail("MissingParameterValue", std::string(crs_key) + " is missing");
+    if (crs_name.empty())
+        return fail("MissingParameterValue", std::string(crs_key) + " is missing");
     if (crs_name != native.name() && crs_name != "EPSG:3857" && crs_name != "EPSG:4326" &&
         !(v130 && crs_name == "CRS:84"))
         return fail(crs_code, "unsupported " + std::string(crs_key) + " " + crs_name);
@@ -407,15 +437,16 @@ static bool read_map(const Params& p, bool v130, const std::vector<int>& categor
     if (!m.crs) return fail(crs_code, "unsupported " + std::string(crs_key) + " " + crs_name);
     if (!p.has("BBOX")) return fail("MissingParameterValue", "BBOX is missing");
     const auto box = parse_box(p.get("BBOX"));
-    if (!box) return fail("InvalidParameterValue", "BBOX must be minx,miny,maxx,maxy with min < max");
+    if (!box)
+        return fail("InvalidParameterValue", "BBOX must be minx,miny,maxx,maxy with min < max");
     m.box = *box;
-    if (v130 && m.crs->north_first())
-        m.box = {box->miny, box->minx, box->maxy, box->maxx};
+    if (v130 && m.crs->north_first()) m.box = {box->miny, box->minx, box->maxy, box->maxx};
     const double limit = m.crs->geographic() ? 360.0 : 1e8;
     if (std::fabs(m.box.minx) > limit || std::fabs(m.box.maxx) > limit ||
         std::fabs(m.box.miny) > limit || std::fabs(m.box.maxy) > limit)
         return fail("InvalidParameterValue", "BBOX lies outside the coordinate system");
-    if (!p.has("WIDTH") || !p.has("HEIGHT")) return fail("MissingParameterValue", "WIDTH or HEIGHT is missing");
+    if (!p.has("WIDTH") || !p.has("HEIGHT"))
+        return fail("MissingParameterValue", "WIDTH or HEIGHT is missing");
     const auto w = parse_int(p.get("WIDTH"), 1, kMaxSide);
     const auto h = parse_int(p.get("HEIGHT"), 1, kMaxSide);
     if (!w || !h)
@@ -458,9 +489,12 @@ static std::vector<int> poi_categories(const std::vector<std::string>& names, bo
     std::vector<int> cats;
     map = false;
     for (const auto& n : names) {
-        if (n == "map") map = true;
-        else if (n == "poi") cats.push_back(0);
-        else cats.push_back(std::atoi(n.c_str() + 4));
+        if (n == "map")
+            map = true;
+        else if (n == "poi")
+            cats.push_back(0);
+        else
+            cats.push_back(std::atoi(n.c_str() + 4));
     }
     if (std::find(cats.begin(), cats.end(), 0) != cats.end()) cats = {0};
     std::sort(cats.begin(), cats.end());
@@ -526,8 +560,8 @@ std::optional<Image> Service::render(const Crs& crs, const Box& box, int width, 
         error = "BBOX cannot be expressed in the data set's grid";
         return std::nullopt;
     }
-    double s = std::max(1.0, std::min((whole->maxx - whole->minx) / width,
-                                      (whole->maxy - whole->miny) / height));
+    double s = std::max(
+        1.0, std::min((whole->maxx - whole->minx) / width, (whole->maxy - whole->miny) / height));
     const double span = std::max(nat->maxx - nat->minx, nat->maxy - nat->miny);
     if (span / s > kMaxRenderSide) s = span / kMaxRenderSide;
     const int left = static_cast<int>(std::floor(nat->minx - 2 * s));
@@ -584,10 +618,11 @@ Response Service::wms_map(const Request& r, const Params& p, bool v130) {
                                  ", equal x and y scales of at least 1 m a pixel, and no "
                                  "transparency");
         res.body = engine_.draw_bmp(static_cast<int>(std::lround(m.box.minx)),
-                                    static_cast<int>(std::lround(m.box.maxy)), m.width, m.height, sx,
-                                    layers.map, layers.pois, m.background);
+                                    static_cast<int>(std::lround(m.box.maxy)), m.width, m.height,
+                                    sx, layers.map, layers.pois, m.background);
         if (res.body.empty())
-            return wms_error(v130, "", "the engine's RLE8 export cannot hold this view; ask for image/png", 500);
+            return wms_error(
+                v130, "", "the engine's RLE8 export cannot hold this view; ask for image/png", 500);
         res.content_type = "image/bmp";
         return res;
     }
@@ -609,14 +644,16 @@ Response Service::wms_info(const Params& p, bool v130) {
     const auto queried = split(p.get("QUERY_LAYERS"), ',');
     for (const auto& q : queried)
         if (std::find(m.layer_names.begin(), m.layer_names.end(), q) == m.layer_names.end())
-            return wms_error(v130, "LayerNotDefined", "QUERY_LAYERS names " + q + ", which is not in LAYERS");
+            return wms_error(v130, "LayerNotDefined",
+                             "QUERY_LAYERS names " + q + ", which is not in LAYERS");
     std::string format = p.has("INFO_FORMAT") ? lower(p.get("INFO_FORMAT")) : "text/plain";
     if (format != "text/plain" && format != "application/json" && format != "text/html")
         return wms_error(v130, "InvalidFormat", "unsupported INFO_FORMAT " + p.get("INFO_FORMAT"));
     const char* ik = v130 ? "I" : "X";
     const char* jk = v130 ? "J" : "Y";
     if (!p.has(ik) || !p.has(jk))
-        return wms_error(v130, "MissingParameterValue", std::string(ik) + " or " + jk + " is missing");
+        return wms_error(v130, "MissingParameterValue",
+                         std::string(ik) + " or " + jk + " is missing");
     const auto i = parse_int(p.get(ik), 0, m.width - 1);
     const auto j = parse_int(p.get(jk), 0, m.height - 1);
     if (!i || !j) return wms_error(v130, "InvalidPoint", "the point lies outside the map");
@@ -634,27 +671,34 @@ Response Service::wms_info(const Params& p, bool v130) {
     if (m.crs->name() != native_->name()) {
         const auto pt = transform_point(*m.crs, *native_, x, y);
         const auto nb = transform_box(*m.crs, *native_, m.box);
-        if (!pt || !nb) return wms_error(v130, "InvalidPoint", "the point cannot be expressed in the data set's grid");
+        if (!pt || !nb)
+            return wms_error(v130, "InvalidPoint",
+                             "the point cannot be expressed in the data set's grid");
         x = pt->first;
         y = pt->second;
         scale = (nb->maxx - nb->minx) / m.width;
     }
-    if (std::fabs(x) > 1e9 || std::fabs(y) > 1e9) return wms_error(v130, "InvalidPoint", "the point lies outside the grid");
+    if (std::fabs(x) > 1e9 || std::fabs(y) > 1e9)
+        return wms_error(v130, "InvalidPoint", "the point lies outside the grid");
     const int wx = static_cast<int>(std::lround(x));
     const int wy = static_cast<int>(std::lround(y));
     bool want_road = false;
     int category = -1;
     for (const auto& q : queried) {
-        if (q == "map") want_road = true;
-        else if (q == "poi") category = 0;
-        else if (category != 0) category = std::atoi(q.c_str() + 4);
+        if (q == "map")
+            want_road = true;
+        else if (q == "poi")
+            category = 0;
+        else if (category != 0)
+            category = std::atoi(q.c_str() + 4);
     }
     std::optional<Road> road;
     if (want_road) road = engine_.road_at(wx, wy, std::max(scale, 0.5));
     std::vector<Place> pois;
     if (category >= 0 || want_road) {
         const int radius = static_cast<int>(std::clamp(10.0 * scale, 1.0, 5000.0));
-        if (auto found = engine_.pois_near(wx, wy, radius, category < 0 ? 0 : category)) pois = *found;
+        if (auto found = engine_.pois_near(wx, wy, radius, category < 0 ? 0 : category))
+            pois = *found;
         std::sort(pois.begin(), pois.end(), [&](const Place& a, const Place& b) {
             return std::hypot(a.x - wx, a.y - wy) < std::hypot(b.x - wx, b.y - wy);
         });
@@ -662,7 +706,8 @@ Response Service::wms_info(const Params& p, bool v130) {
     }
     std::ostringstream o;
     if (format == "application/json") {
-        o << "{\"x\":" << wx << ",\"y\":" << wy << ",\"crs\":\"" << native_->name() << "\",\"road\":";
+        o << "{\"x\":" << wx << ",\"y\":" << wy << ",\"crs\":\"" << native_->name()
+          << "\",\"road\":";
         if (road)
             o << "{\"name\":\"" << json_escape(road->name) << "\",\"district\":" << road->district
               << ",\"type\":" << road->type << ",\"code\":\"" << json_escape(road->code) << "\"}";
@@ -670,18 +715,20 @@ Response Service::wms_info(const Params& p, bool v130) {
             o << "null";
         o << ",\"pois\":[";
         for (size_t k = 0; k < pois.size(); ++k)
-            o << (k ? "," : "") << "{\"name\":\"" << json_escape(pois[k].name) << "\",\"x\":" << pois[k].x
-              << ",\"y\":" << pois[k].y << ",\"note\":\"" << json_escape(pois[k].note) << "\"}";
+            o << (k ? "," : "") << "{\"name\":\"" << json_escape(pois[k].name)
+              << "\",\"x\":" << pois[k].x << ",\"y\":" << pois[k].y << ",\"note\":\""
+              << json_escape(pois[k].note) << "\"}";
         o << "]}\n";
         return json(200, o.str());
     }
     if (format == "text/html") {
-        o << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Feature info</title></head><body>\n";
+        o << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Feature "
+             "info</title></head><body>\n";
         o << "<p>Position " << wx << ", " << wy << " (" << xml_escape(native_->name()) << ")</p>\n";
         if (road)
             o << "<table><tr><th>Road</th><th>District</th><th>Type</th><th>Code</th></tr><tr><td>"
-              << xml_escape(road->name) << "</td><td>" << road->district << "</td><td>" << road->type
-              << "</td><td>" << xml_escape(road->code) << "</td></tr></table>\n";
+              << xml_escape(road->name) << "</td><td>" << road->district << "</td><td>"
+              << road->type << "</td><td>" << xml_escape(road->code) << "</td></tr></table>\n";
         else if (want_road)
             o << "<p>No road here.</p>\n";
         if (!pois.empty()) {
@@ -701,7 +748,8 @@ Response Service::wms_info(const Params& p, bool v130) {
     else if (want_road)
         o << "road: none\n";
     for (const auto& q : pois)
-        o << "poi: " << q.name << " " << q.x << " " << q.y << (q.note.empty() ? "" : " ") << q.note << "\n";
+        o << "poi: " << q.name << " " << q.x << " " << q.y << (q.note.empty() ? "" : " ") << q.note
+          << "\n";
     return text(200, o.str());
 }
 
@@ -734,19 +782,26 @@ Response Service::wmts(const Request& r, const Params& p) {
     const std::string req = p.get("REQUEST");
     if (req.empty()) return ows_error("MissingParameterValue", "request", "REQUEST is missing");
     if (req == "GetCapabilities") return wmts_capabilities(r);
-    if (req != "GetTile") return ows_error("OperationNotSupported", "request", "unknown REQUEST " + req);
+    if (req != "GetTile")
+        return ows_error("OperationNotSupported", "request", "unknown REQUEST " + req);
     if (p.has("VERSION") && p.get("VERSION") != "1.0.0")
         return ows_error("InvalidParameterValue", "version", "VERSION must be 1.0.0");
-    for (const char* k : {"LAYER", "STYLE", "FORMAT", "TILEMATRIXSET", "TILEMATRIX", "TILEROW", "TILECOL"})
-        if (!p.has(k)) return ows_error("MissingParameterValue", lower(k), std::string(k) + " is missing");
-    if (p.get("LAYER") != "map") return ows_error("InvalidParameterValue", "layer", "unknown LAYER");
+    for (const char* k :
+         {"LAYER", "STYLE", "FORMAT", "TILEMATRIXSET", "TILEMATRIX", "TILEROW", "TILECOL"})
+        if (!p.has(k))
+            return ows_error("MissingParameterValue", lower(k), std::string(k) + " is missing");
+    if (p.get("LAYER") != "map")
+        return ows_error("InvalidParameterValue", "layer", "unknown LAYER");
     if (p.get("STYLE") != "default" && !p.get("STYLE").empty())
         return ows_error("InvalidParameterValue", "style", "unknown STYLE");
-    if (p.get("FORMAT") != "image/png") return ows_error("InvalidParameterValue", "format", "FORMAT must be image/png");
+    if (p.get("FORMAT") != "image/png")
+        return ows_error("InvalidParameterValue", "format", "FORMAT must be image/png");
     const auto row = parse_int(p.get("TILEROW"), 0, 1L << 30);
     const auto col = parse_int(p.get("TILECOL"), 0, 1L << 30);
-    if (!row) return ows_error("InvalidParameterValue", "tilerow", "TILEROW must be a whole number");
-    if (!col) return ows_error("InvalidParameterValue", "tilecol", "TILECOL must be a whole number");
+    if (!row)
+        return ows_error("InvalidParameterValue", "tilerow", "TILEROW must be a whole number");
+    if (!col)
+        return ows_error("InvalidParameterValue", "tilecol", "TILECOL must be a whole number");
     return tile(r, p.get("TILEMATRIXSET"), p.get("TILEMATRIX"), *row, *col, true);
 }
 
@@ -755,29 +810,40 @@ Response Service::wmts_capabilities(const Request& r) {
     std::ostringstream o;
     auto op = [&](const char* name, const std::string& href, const char* encoding) {
         o << "    <ows:Operation name=\"" << name << "\"><ows:DCP><ows:HTTP><ows:Get xlink:href=\""
-          << xml_escape(href) << "\"><ows:Constraint name=\"GetEncoding\"><ows:AllowedValues><ows:Value>"
-          << encoding << "</ows:Value></ows:AllowedValues></ows:Constraint></ows:Get></ows:HTTP></ows:DCP></ows:Operation>\n";
+          << xml_escape(href)
+          << "\"><ows:Constraint name=\"GetEncoding\"><ows:AllowedValues><ows:Value>" << encoding
+          << "</ows:Value></ows:AllowedValues></ows:Constraint></ows:Get></ows:HTTP></ows:DCP></"
+             "ows:Operation>\n";
     };
     o << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-         "<Capabilities xmlns=\"http://www.opengis.net/wmts/1.0\" xmlns:ows=\"http://www.opengis.net/ows/1.1\" "
-         "xmlns:xlink=\"http://www.w3.org/1999/xlink\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-         "xmlns:gml=\"http://www.opengis.net/gml\" xsi:schemaLocation=\"http://www.opengis.net/wmts/1.0 "
-         "http://schemas.opengis.net/wmts/1.0/wmtsGetCapabilities_response.xsd\" version=\"1.0.0\">\n"
+         "<Capabilities xmlns=\"http://www.opengis.net/wmts/1.0\" "
+         "xmlns:ows=\"http://www.opengis.net/ows/1.1\" "
+         "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+         "xmlns:gml=\"http://www.opengis.net/gml\" "
+         "xsi:schemaLocation=\"http://www.opengis.net/wmts/1.0 "
+         "http://schemas.opengis.net/wmts/1.0/wmtsGetCapabilities_response.xsd\" "
+         "version=\"1.0.0\">\n"
          "  <ows:ServiceIdentification>\n    <ows:Title>Road map tiles</ows:Title>\n"
-         "    <ows:ServiceType>OGC WMTS</ows:ServiceType>\n    <ows:ServiceTypeVersion>1.0.0</ows:ServiceTypeVersion>\n"
+         "    <ows:ServiceType>OGC WMTS</ows:ServiceType>\n    "
+         "<ows:ServiceTypeVersion>1.0.0</ows:ServiceTypeVersion>\n"
          "  </ows:ServiceIdentification>\n  <ows:OperationsMetadata>\n";
     op("GetCapabilities", base + "/wmts?", "KVP");
     op("GetTile", base + "/wmts?", "KVP");
-    o << "  </ows:OperationsMetadata>\n  <Contents>\n    <Layer>\n      <ows:Title>Roads, areas and place names</ows:Title>\n"
-      << "      <ows:WGS84BoundingBox><ows:LowerCorner>" << fmt(extent_ll_.minx) << ' ' << fmt(extent_ll_.miny)
-      << "</ows:LowerCorner><ows:UpperCorner>" << fmt(extent_ll_.maxx) << ' ' << fmt(extent_ll_.maxy)
-      << "</ows:UpperCorner></ows:WGS84BoundingBox>\n"
+    o << "  </ows:OperationsMetadata>\n  <Contents>\n    <Layer>\n      <ows:Title>Roads, areas "
+         "and place names</ows:Title>\n"
+      << "      <ows:WGS84BoundingBox><ows:LowerCorner>" << fmt(extent_ll_.minx) << ' '
+      << fmt(extent_ll_.miny) << "</ows:LowerCorner><ows:UpperCorner>" << fmt(extent_ll_.maxx)
+      << ' ' << fmt(extent_ll_.maxy) << "</ows:UpperCorner></ows:WGS84BoundingBox>\n"
       << "      <ows:Identifier>map</ows:Identifier>\n"
       << "      <Style isDefault=\"true\"><ows:Identifier>default</ows:Identifier></Style>\n"
       << "      <Format>image/png</Format>\n"
       << "      <TileMatrixSetLink><TileMatrixSet>native</TileMatrixSet></TileMatrixSetLink>\n"
-      << "      <TileMatrixSetLink><TileMatrixSet>GoogleMapsCompatible</TileMatrixSet></TileMatrixSetLink>\n"
-      << "      <ResourceURL format=\"image/png\" resourceType=\"tile\" template=\"" << xml_escape(base)
+      << "      "
+         "<TileMatrixSetLink><TileMatrixSet>GoogleMapsCompatible</TileMatrixSet></"
+         "TileMatrixSetLink>\n"
+      << "      <ResourceURL format=\"image/png\" resourceType=\"tile\" template=\""
+      << xml_escape(base)
       << "/wmts/1.0.0/map/default/{TileMatrixSet}/{TileMatrix}/{TileRow}/{TileCol}.png\"/>\n"
       << "    </Layer>\n";
     const std::string code = native_->name().substr(5);
@@ -794,20 +860,22 @@ Response Service::wmts_capabilities(const Request& r) {
           << "</TileHeight><MatrixWidth>" << m.cols << "</MatrixWidth><MatrixHeight>" << m.rows
           << "</MatrixHeight></TileMatrix>\n";
     }
-    o << "    </TileMatrixSet>\n    <TileMatrixSet>\n      <ows:Identifier>GoogleMapsCompatible</ows:Identifier>\n"
+    o << "    </TileMatrixSet>\n    <TileMatrixSet>\n      "
+         "<ows:Identifier>GoogleMapsCompatible</ows:Identifier>\n"
       << "      <ows:SupportedCRS>urn:ogc:def:crs:EPSG::3857</ows:SupportedCRS>\n"
-      << "      <WellKnownScaleSet>urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible</WellKnownScaleSet>\n";
+      << "      "
+         "<WellKnownScaleSet>urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible</WellKnownScaleSet>\n";
     for (int l = 0; l < kGoogleLevels; ++l) {
         TileMatrix m{};
         google_matrix(l, m);
         o << "      <TileMatrix><ows:Identifier>" << l << "</ows:Identifier><ScaleDenominator>"
-          << fmt(m.resolution / kPixelSize) << "</ScaleDenominator><TopLeftCorner>" << fmt(m.left) << ' '
-          << fmt(m.top) << "</TopLeftCorner><TileWidth>" << kTile << "</TileWidth><TileHeight>" << kTile
-          << "</TileHeight><MatrixWidth>" << m.cols << "</MatrixWidth><MatrixHeight>" << m.rows
-          << "</MatrixHeight></TileMatrix>\n";
+          << fmt(m.resolution / kPixelSize) << "</ScaleDenominator><TopLeftCorner>" << fmt(m.left)
+          << ' ' << fmt(m.top) << "</TopLeftCorner><TileWidth>" << kTile
+          << "</TileWidth><TileHeight>" << kTile << "</TileHeight><MatrixWidth>" << m.cols
+          << "</MatrixWidth><MatrixHeight>" << m.rows << "</MatrixHeight></TileMatrix>\n";
     }
-    o << "    </TileMatrixSet>\n  </Contents>\n  <ServiceMetadataURL xlink:href=\"" << xml_escape(base)
-      << "/wmts/1.0.0/WMTSCapabilities.xml\"/>\n</Capabilities>\n";
+    o << "    </TileMatrixSet>\n  </Contents>\n  <ServiceMetadataURL xlink:href=\""
+      << xml_escape(base) << "/wmts/1.0.0/WMTSCapabilities.xml\"/>\n</Capabilities>\n";
     return text(200, o.str(), "text/xml; charset=utf-8");
 }
 
@@ -819,13 +887,15 @@ Response Service::tile(const Request& r, const std::string& set, const std::stri
     const auto level = parse_int(matrix, 0, 30);
     TileMatrix m{};
     const bool google = set == "GoogleMapsCompatible";
-    if (!google && set != "native") return fail("InvalidParameterValue", "tilematrixset", "unknown tile matrix set " + set);
+    if (!google && set != "native")
+        return fail("InvalidParameterValue", "tilematrixset", "unknown tile matrix set " + set);
     if (!level || !(google ? google_matrix(*level, m) : native_matrix(extent_, *level, m)))
         return fail("InvalidParameterValue", "tilematrix", "unknown tile matrix " + matrix);
     if (row >= m.rows) return fail("TileOutOfRange", "tilerow", "TILEROW is outside the matrix");
     if (col >= m.cols) return fail("TileOutOfRange", "tilecol", "TILECOL is outside the matrix");
 
-    const std::string key = set + "/" + std::to_string(*level) + "/" + std::to_string(row) + "/" + std::to_string(col);
+    const std::string key =
+        set + "/" + std::to_string(*level) + "/" + std::to_string(row) + "/" + std::to_string(col);
     Response res;
     res.etag = etag("tile|" + key);
     res.cache_control = "public, max-age=86400";
@@ -850,15 +920,16 @@ Response Service::tile(const Request& r, const std::string& set, const std::stri
     const int nrows = static_cast<int>(std::min<long>(kMeta, m.rows - mrow));
     const int ncols = static_cast<int>(std::min<long>(kMeta, m.cols - mcol));
     const double span = kTile * m.resolution;
-    const Box box{m.left + mcol * span, m.top - (mrow + nrows) * span, m.left + (mcol + ncols) * span,
-                  m.top - mrow * span};
+    const Box box{m.left + mcol * span, m.top - (mrow + nrows) * span,
+                  m.left + (mcol + ncols) * span, m.top - mrow * span};
     Layers layers;
     layers.map = true;
     std::string why;
     std::optional<Image> meta;
     if (google) {
         // Outside the data set the tiles stay transparent.
-        meta = render(*mercator_, box, ncols * kTile, nrows * kTile, layers, false, kWhite, why, false);
+        meta = render(*mercator_, box, ncols * kTile, nrows * kTile, layers, false, kWhite, why,
+                      false);
     } else {
         meta = render(*native_, box, ncols * kTile, nrows * kTile, layers, false, kWhite, why);
     }
@@ -868,8 +939,8 @@ Response Service::tile(const Request& r, const std::string& set, const std::stri
         for (int tc = 0; tc < ncols; ++tc) {
             auto t = std::make_shared<Tile>();
             t->png = encode_png(meta->crop(tc * kTile, tr * kTile, kTile, kTile));
-            const std::string k = set + "/" + std::to_string(*level) + "/" + std::to_string(mrow + tr) +
-                                  "/" + std::to_string(mcol + tc);
+            const std::string k = set + "/" + std::to_string(*level) + "/" +
+                                  std::to_string(mrow + tr) + "/" + std::to_string(mcol + tc);
             if (mrow + tr == row && mcol + tc == col) wanted = t->png;
             if (tiles_.count(k)) continue;
             lru_.emplace_front(k, t);
@@ -891,8 +962,8 @@ std::string places_json(const std::vector<Place>& places, bool notes) {
     std::ostringstream o;
     o << "[";
     for (size_t k = 0; k < places.size(); ++k) {
-        o << (k ? ",\n " : "\n ") << "{\"name\":\"" << json_escape(places[k].name) << "\",\"x\":" << places[k].x
-          << ",\"y\":" << places[k].y;
+        o << (k ? ",\n " : "\n ") << "{\"name\":\"" << json_escape(places[k].name)
+          << "\",\"x\":" << places[k].x << ",\"y\":" << places[k].y;
         if (notes) o << ",\"note\":\"" << json_escape(places[k].note) << "\"";
         o << "}";
     }
@@ -905,45 +976,54 @@ Response Service::api(const std::string& path, const Params& p) {
     auto integer = [&](const char* key, long lo, long hi) { return parse_int(p.get(key), lo, hi); };
     auto result = [&](const std::optional<std::vector<Place>>& places, bool notes) {
         if (!places) return json_error(503, "the report could not be made");
-        return json(200, "{\"count\":" + std::to_string(places->size()) + ",\"items\":" +
-                             places_json(*places, notes) + "}\n");
+        return json(200, "{\"count\":" + std::to_string(places->size()) +
+                             ",\"items\":" + places_json(*places, notes) + "}\n");
     };
     if (path == "road") {
         const auto x = integer("x", -1000000000, 1000000000);
         const auto y = integer("y", -1000000000, 1000000000);
-        const auto scale = p.has("scale") ? parse_double(p.get("SCALE")) : std::optional<double>(10.0);
+        const auto scale =
+            p.has("scale") ? parse_double(p.get("SCALE")) : std::optional<double>(10.0);
         if (!x || !y) return json_error(400, "x and y must be whole metres");
-        if (!scale || *scale < 0.5 || *scale > kMaxScale) return json_error(400, "scale must be 0.5 to 100000 metres per pixel");
+        if (!scale || *scale < 0.5 || *scale > kMaxScale)
+            return json_error(400, "scale must be 0.5 to 100000 metres per pixel");
         const auto road = engine_.road_at(static_cast<int>(*x), static_cast<int>(*y), *scale);
         if (!road) return json(200, "{\"road\":null}\n");
-        return json(200, "{\"road\":{\"name\":\"" + json_escape(road->name) + "\",\"district\":" +
-                             std::to_string(road->district) + ",\"type\":" + std::to_string(road->type) +
-                             ",\"code\":\"" + json_escape(road->code) + "\"}}\n");
+        return json(200, "{\"road\":{\"name\":\"" + json_escape(road->name) +
+                             "\",\"district\":" + std::to_string(road->district) +
+                             ",\"type\":" + std::to_string(road->type) + ",\"code\":\"" +
+                             json_escape(road->code) + "\"}}\n");
     }
     if (path == "roads") {
         const auto district = integer("DISTRICT", 0, 999);
         if (!district) return json_error(400, "district must be a district code, 0 to 999");
         if (p.has("MEETING")) {
             const std::string& name = p.get("MEETING");
-            if (name.empty() || name.size() > 80) return json_error(400, "meeting must name a road");
-            if (!utf8_to_big5(name)) return json_error(400, "the road name has characters the data set cannot hold");
+            if (name.empty() || name.size() > 80)
+                return json_error(400, "meeting must name a road");
+            if (!utf8_to_big5(name))
+                return json_error(400, "the road name has characters the data set cannot hold");
             return result(engine_.meeting_roads(static_cast<int>(*district), name), false);
         }
         return result(engine_.district_roads(static_cast<int>(*district)), false);
     }
     if (path == "pois") {
-        const long category = p.has("CATEGORY") ? integer("CATEGORY", -32768, 32767).value_or(-99999) : 0;
+        const long category =
+            p.has("CATEGORY") ? integer("CATEGORY", -32768, 32767).value_or(-99999) : 0;
         if (category == -99999) return json_error(400, "category must be a whole number");
         if (p.has("NAME")) {
             const std::string& name = p.get("NAME");
             if (name.size() > 112) return json_error(400, "name is too long");
-            if (!utf8_to_big5(name)) return json_error(400, "the name has characters the data set cannot hold");
+            if (!utf8_to_big5(name))
+                return json_error(400, "the name has characters the data set cannot hold");
             return result(engine_.pois_named(name), true);
         }
         if (p.has("DISTRICT")) {
             const auto district = integer("DISTRICT", 0, 999);
             if (!district) return json_error(400, "district must be a district code, 0 to 999");
-            return result(engine_.pois_of_district(static_cast<int>(*district), static_cast<int>(category)), true);
+            return result(
+                engine_.pois_of_district(static_cast<int>(*district), static_cast<int>(category)),
+                true);
         }
         if (p.has("X") || p.has("Y")) {
             const auto x = integer("X", -1000000000, 1000000000);
@@ -951,8 +1031,8 @@ Response Service::api(const std::string& path, const Params& p) {
             const auto r = p.has("R") ? integer("R", 1, 100000) : std::optional<long>(500);
             if (!x || !y) return json_error(400, "x and y must be whole metres");
             if (!r) return json_error(400, "r must be 1 to 100000 metres");
-            return result(engine_.pois_near(static_cast<int>(*x), static_cast<int>(*y), static_cast<int>(*r),
-                                            static_cast<int>(category)),
+            return result(engine_.pois_near(static_cast<int>(*x), static_cast<int>(*y),
+                                            static_cast<int>(*r), static_cast<int>(category)),
                           true);
         }
         return json_error(400, "pois wants name, district, or x and y");

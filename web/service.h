@@ -17,15 +17,15 @@
 
 namespace kserve {
 
-constexpr int kMaxSide = 4096;           // WIDTH and HEIGHT of a map
-constexpr int kMaxRenderSide = 8192;     // a native render behind a warped or stretched map
-constexpr double kMinScale = 0.01;       // metres per pixel
+constexpr int kMaxSide = 4096;        // WIDTH and HEIGHT of a map
+constexpr int kMaxRenderSide = 8192;  // a native render behind a warped or stretched map
+constexpr double kMinScale = 0.01;    // metres per pixel
 constexpr double kMaxScale = 100000.0;
 
 struct Request {
-    std::string method;       // GET or HEAD
-    std::string target;       // path and query as sent
-    std::string host;         // Host header, for the addresses in capabilities
+    std::string method;  // GET or HEAD
+    std::string target;  // path and query as sent
+    std::string host;    // Host header, for the addresses in capabilities
     std::string if_none_match;
 };
 
@@ -33,8 +33,8 @@ struct Response {
     int status = 200;
     std::string content_type = "text/plain; charset=utf-8";
     std::string body;
-    std::string etag;             // quoted; empty: none
-    std::string cache_control;    // empty: none
+    std::string etag;           // quoted; empty: none
+    std::string cache_control;  // empty: none
 };
 
 struct Config {
@@ -43,12 +43,12 @@ struct Config {
 };
 
 class Service {
-public:
+  public:
     // False when the data set does not load or the coordinate system is unknown.
     bool start(const Config& config, Metrics* metrics, std::string& error);
     Response handle(const Request& request);
 
-private:
+  private:
     struct Layers {
         bool map = false;
         std::vector<int> pois;
@@ -78,8 +78,8 @@ private:
     std::shared_ptr<Crs> native_;
     std::shared_ptr<Crs> mercator_;
     std::shared_ptr<Crs> wgs84_;
-    Box extent_{};      // native
-    Box extent_ll_{};   // lon/lat
+    Box extent_{};     // native
+    Box extent_ll_{};  // lon/lat
     Box extent_3857_{};
 
     // Tiles cut from metatiles, most recently used first.

@@ -39,9 +39,13 @@ std::shared_ptr<Crs> Crs::make(const std::string& name) {
     return crs;
 }
 
-Crs::~Crs() { delete static_cast<OGRSpatialReference*>(srs_); }
+Crs::~Crs() {
+    delete static_cast<OGRSpatialReference*>(srs_);
+}
 
-bool Crs::geographic() const { return static_cast<OGRSpatialReference*>(srs_)->IsGeographic(); }
+bool Crs::geographic() const {
+    return static_cast<OGRSpatialReference*>(srs_)->IsGeographic();
+}
 
 std::string Crs::wkt() const {
     char* w = nullptr;
@@ -127,8 +131,8 @@ bool get(GDALDataset* ds, Image& im) {
 std::optional<Image> warp(const Image& source, const Crs& native, double left, double top,
                           double scale, const Crs& target, const Box& box, int width, int height) {
     const double sgt[6] = {left, scale, 0, top, 0, -scale};
-    const double dgt[6] = {box.minx, (box.maxx - box.minx) / width, 0,
-                           box.maxy, 0, -(box.maxy - box.miny) / height};
+    const double dgt[6] = {box.minx, (box.maxx - box.minx) / width,  0, box.maxy,
+                           0,        -(box.maxy - box.miny) / height};
     GDALDataset* src = mem_dataset(source.width, source.height, native, sgt);
     GDALDataset* dst = mem_dataset(width, height, target, dgt);
     std::optional<Image> result;
@@ -148,7 +152,8 @@ std::optional<Image> warp(const Image& source, const Crs& native, double left, d
             o->pfnTransformer = GDALGenImgProjTransform;
             o->pTransformerArg = transformer;
             GDALWarpOperation op;
-            if (op.Initialize(o) == CE_None && op.ChunkAndWarpImage(0, 0, width, height) == CE_None) {
+            if (op.Initialize(o) == CE_None &&
+                op.ChunkAndWarpImage(0, 0, width, height) == CE_None) {
                 Image out(width, height, 0);
                 if (get(dst, out)) result = std::move(out);
             }

@@ -13,7 +13,7 @@ namespace kserve {
 
 // A coordinate system named as in requests ("EPSG:3857", "CRS:84"), x east and y north.
 class Crs {
-public:
+  public:
     static std::shared_ptr<Crs> make(const std::string& name);
     ~Crs();
     const std::string& name() const { return name_; }
@@ -23,7 +23,7 @@ public:
     void* handle() const { return srs_; }
     std::string wkt() const;
 
-private:
+  private:
     std::string name_;
     bool north_first_ = false;
     void* srs_ = nullptr;
