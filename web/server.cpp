@@ -15,9 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <boost/asio.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +27,14 @@
 #include <string>
 #include <utility>  // before Boost.Asio, whose C++20 parts use std::exchange
 #include <vector>
+
+// Boost.Asio's C++20 parts use std::exchange without including <utility> (Boost 1.74).
+// clang-format off
+#include <utility>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+// clang-format on
 
 #include "service.h"
 

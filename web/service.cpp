@@ -554,14 +554,17 @@ std::optional<Image> Service::render(const Crs& crs, const Box& box, int width, 
         if (!transparent && fill_outside) flatten(blank, background);
         return blank;
     }
-    const auto whole = transform_box(crs, *native_, box);
     const auto nat = transform_box(crs, *native_, clip);
-    if (!whole || !nat) {
+    if (!nat) {
         error = "BBOX cannot be expressed in the data set's grid";
         return std::nullopt;
     }
-    double s = std::max(
-        1.0, std::min((whole->maxx - whole->minx) / width, (whole->maxy - whole->miny) / height));
+    // The native resolution that matches the one asked for, from the part of the map that
+    // the data set covers (the whole BBOX may reach where the grid is meaningless).
+    const double cols = width * (clip.maxx - clip.minx) / (box.maxx - box.minx);
+    const double rows = height * (clip.maxy - clip.miny) / (box.maxy - box.miny);
+    double s = std::max(1.0, std::min((nat->maxx - nat->minx) / std::max(cols, 1.0),
+                                      (nat->maxy - nat->miny) / std::max(rows, 1.0)));
     const double span = std::max(nat->maxx - nat->minx, nat->maxy - nat->miny);
     if (span / s > kMaxRenderSide) s = span / kMaxRenderSide;
     const int left = static_cast<int>(std::floor(nat->minx - 2 * s));
