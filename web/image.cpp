@@ -3,10 +3,11 @@
 
 #include <gif_lib.h>
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
-#include <unordered_map>
 
 namespace kserve {
 
@@ -28,25 +29,34 @@ inline uint32_t key_of(uint32_t p) {
 // The palette of an image: colours in order of first appearance, at most 256; false when
 // there are more.
 bool palette_of(const Image& im, std::vector<uint32_t>& colours, std::vector<uint8_t>& index) {
-    std::unordered_map<uint32_t, uint8_t> seen;
+    // An open-addressed table of 1024 slots (at most 256 used), keyed by the colour; maps have
+    // long runs of one colour, so the last colour is tried first.
+    constexpr size_t kSlots = 1024;
+    uint32_t keys[kSlots];
+    int16_t values[kSlots];
+    std::fill(values, values + kSlots, int16_t{-1});
     colours.clear();
     index.resize(im.pixels.size());
-    uint32_t last = 0x12345678u;
+    uint32_t last = 0;
     uint8_t last_index = 0;
+    bool have_last = false;
     for (size_t i = 0; i < im.pixels.size(); ++i) {
         const uint32_t k = key_of(im.pixels[i]);
-        if (k == last && i > 0) {
+        if (have_last && k == last) {
             index[i] = last_index;
             continue;
         }
-        auto it = seen.find(k);
-        if (it == seen.end()) {
+        size_t h = (k * 2654435761u) >> 22;
+        while (values[h] >= 0 && keys[h] != k) h = (h + 1) & (kSlots - 1);
+        if (values[h] < 0) {
             if (colours.size() == 256) return false;
-            it = seen.emplace(k, static_cast<uint8_t>(colours.size())).first;
+            keys[h] = k;
+            values[h] = static_cast<int16_t>(colours.size());
             colours.push_back(k);
         }
         last = k;
-        last_index = it->second;
+        last_index = static_cast<uint8_t>(values[h]);
+        have_last = true;
         index[i] = last_index;
     }
     return true;
@@ -85,7 +95,10 @@ std::string encode_png(const Image& im) {
         return {};
     }
     png_set_write_fn(png, &out, png_write_to_string, png_flush_nothing);
-    png_set_compression_level(png, 6);
+    // Maps are long runs of few colours: run-length matching compresses them nearly as well
+    // as the default, several times faster.
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, Z_RLE);
     if (paletted) {
         const int depth = colours.size() <= 2    ? 1
                           : colours.size() <= 4  ? 2

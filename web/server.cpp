@@ -175,7 +175,8 @@ class Worker {
           service_(service),
           metrics_(metrics),
           signals_(ioc, SIGTERM, SIGINT),
-          deadline_(ioc) {
+          deadline_(ioc),
+          pause_(ioc) {
         acceptor_.assign(family == AF_INET6 ? tcp::v6() : tcp::v4(), fd);
         signals_.async_wait([this](beast::error_code ec, int) {
             if (!ec) stop();
@@ -188,16 +189,28 @@ class Worker {
                 if (sessions_.size() >= kMaxConnections) {
                     socket.close(ec);
                 } else {
+                    // Headers and body leave in separate writes: without this the body would
+                    // wait for the client's delayed acknowledgement of the headers.
+                    socket.set_option(tcp::no_delay(true), ec);
                     std::make_shared<Session>(std::move(socket), *this)->start();
                 }
             }
-            accept();
+            // All workers wait on one socket, and the first awake would take every new
+            // connection. A worker that already has connections waits a little (1 ms per
+            // connection, at most 10) before taking the next, so idle workers get them first.
+            const size_t busy = std::min<size_t>(sessions_.size(), 10);
+            if (busy == 0) return accept();
+            pause_.expires_after(std::chrono::milliseconds(busy));
+            pause_.async_wait([this](beast::error_code e) {
+                if (!e && !stopping_) accept();
+            });
         });
     }
     void stop() {
         stopping_ = true;
         beast::error_code ec;
         acceptor_.close(ec);
+        pause_.cancel();
         for (Session* s : std::set<Session*>(sessions_)) s->close_if_idle();
         deadline_.expires_after(std::chrono::seconds(10));
         deadline_.async_wait([this](beast::error_code) { ioc_.stop(); });
@@ -219,6 +232,7 @@ class Worker {
     Metrics* metrics_;
     net::signal_set signals_;
     net::steady_timer deadline_;
+    net::steady_timer pause_;
     std::set<Session*> sessions_;
     bool stopping_ = false;
 };

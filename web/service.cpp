@@ -177,6 +177,7 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     native_ = Crs::make(config.crs);
     mercator_ = Crs::make("EPSG:3857");
     wgs84_ = Crs::make("CRS:84");
+    systems_ = {native_, mercator_, Crs::make("EPSG:4326"), wgs84_};
     if (!native_ || native_->geographic()) {
         error = "unknown or unprojected coordinate system " + config.crs;
         return false;
@@ -402,7 +403,9 @@ struct MapParams {
 
 // Reads and checks the parameters of a map; on failure fills `error` with the exception.
 static bool read_map(const Params& p, bool v130, const std::vector<int>& categories,
-                     const Crs& native, MapParams& m, Response& error, bool need_format) {
+                     const std::vector<std::shared_ptr<Crs>>& systems, MapParams& m,
+                     Response& error, bool need_format) {
+    const Crs& native = *systems.front();
     auto fail = [&](const std::string& code, const std::string& msg) {
         error = wms_error(v130, code, msg);
         return false;
@@ -433,7 +436,9 @@ static bool read_map(const Params& p, bool v130, const std::vector<int>& categor
     if (crs_name != native.name() && crs_name != "EPSG:3857" && crs_name != "EPSG:4326" &&
         !(v130 && crs_name == "CRS:84"))
         return fail(crs_code, "unsupported " + std::string(crs_key) + " " + crs_name);
-    m.crs = Crs::make(crs_name);
+    // The systems are made once at start: making one reads PROJ's database.
+    for (const auto& c : systems)
+        if (c->name() == crs_name) m.crs = c;
     if (!m.crs) return fail(crs_code, "unsupported " + std::string(crs_key) + " " + crs_name);
     if (!p.has("BBOX")) return fail("MissingParameterValue", "BBOX is missing");
     const auto box = parse_box(p.get("BBOX"));
@@ -588,7 +593,7 @@ std::optional<Image> Service::render(const Crs& crs, const Box& box, int width, 
 Response Service::wms_map(const Request& r, const Params& p, bool v130) {
     MapParams m;
     Response error;
-    if (!read_map(p, v130, engine_.categories(), *native_, m, error, true)) return error;
+    if (!read_map(p, v130, engine_.categories(), systems_, m, error, true)) return error;
     Layers layers;
     layers.pois = poi_categories(m.layer_names, layers.map);
 
@@ -641,7 +646,7 @@ Response Service::wms_map(const Request& r, const Params& p, bool v130) {
 Response Service::wms_info(const Params& p, bool v130) {
     MapParams m;
     Response error;
-    if (!read_map(p, v130, engine_.categories(), *native_, m, error, false)) return error;
+    if (!read_map(p, v130, engine_.categories(), systems_, m, error, false)) return error;
     if (!p.has("QUERY_LAYERS") || p.get("QUERY_LAYERS").empty())
         return wms_error(v130, "MissingParameterValue", "QUERY_LAYERS is missing");
     const auto queried = split(p.get("QUERY_LAYERS"), ',');

@@ -78,8 +78,9 @@ class Service {
     std::shared_ptr<Crs> native_;
     std::shared_ptr<Crs> mercator_;
     std::shared_ptr<Crs> wgs84_;
-    Box extent_{};     // native
-    Box extent_ll_{};  // lon/lat
+    std::vector<std::shared_ptr<Crs>> systems_;  // native first, then those offered
+    Box extent_{};                               // native
+    Box extent_ll_{};                            // lon/lat
     Box extent_3857_{};
 
     // Tiles cut from metatiles, most recently used first.

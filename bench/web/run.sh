@@ -19,6 +19,8 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   sleep 0.5
+  # mapserv under FastCGI does not always end on SIGTERM.
+  for p in "${pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -66,11 +68,23 @@ with open(f"{work}/kserve.txt", "w") as k, open(f"{work}/mapserver.txt", "w") as
         m.write(f"/mapserver?{q}&LAYERS=roads\n")
 PY
 
-kport=$(free_port); nport=$(free_port); fport=$(free_port)
+kport=$(free_port); nport=$(free_port); fport=$(free_port); fport2=$(free_port)
 "$build/bin/kserve" --data "$work/kgrid/" --listen "127.0.0.1:$kport" --workers 2 2>/dev/null &
 pids+=($!)
-MS_MAPFILE="$work/roads.map" spawn-fcgi -n -a 127.0.0.1 -p "$fport" -F 2 -- /usr/lib/cgi-bin/mapserv >/dev/null 2>&1 &
-pids+=($!)
+# MapServer 8 reads its configuration file first; it names the mapfile.
+cat > "$work/mapserver.conf" <<CONF
+CONFIG
+  ENV
+    MS_MAPFILE "$work/roads.map"
+  END
+END
+CONF
+# Two FastCGI processes, each spawn-fcgi in the foreground running one mapserv.
+for port in "$fport" "$fport2"; do
+  MAPSERVER_CONFIG_FILE="$work/mapserver.conf" spawn-fcgi -n -a 127.0.0.1 -p "$port" -- \
+    /usr/lib/cgi-bin/mapserv >/dev/null 2>&1 &
+  pids+=($!)
+done
 mkdir -p "$work/nginx"
 cat > "$work/nginx.conf" <<NGINX
 daemon off;
@@ -87,8 +101,9 @@ http {
   uwsgi_temp_path $work/nginx/uwsgi;
   scgi_temp_path $work/nginx/scgi;
   $(sed -e "s|server 127.0.0.1:8081 max_fails=1 fail_timeout=5s;|server 127.0.0.1:$kport;|" \
-        -e "/server 127.0.0.1:8082/d" -e "s|listen 127.0.0.1:8080;|listen 127.0.0.1:$nport;\n    location /mapserver { fastcgi_pass 127.0.0.1:$fport; fastcgi_keep_conn on; include /etc/nginx/fastcgi_params; fastcgi_param MS_MAPFILE $work/roads.map; }|" \
+        -e "/server 127.0.0.1:8082/d" -e "s|listen 127.0.0.1:8080;|listen 127.0.0.1:$nport;\n    location /mapserver { fastcgi_pass mapserver; include /etc/nginx/fastcgi_params; }|" \
         -e "s|/var/cache/nginx/kserve|$work/cache|" "$root/deploy/nginx/kserve.conf")
+  upstream mapserver { server 127.0.0.1:$fport; server 127.0.0.1:$fport2; }
 }
 NGINX
 nginx -p "$work/nginx" -c "$work/nginx.conf" &
