@@ -15,6 +15,8 @@ packages=(
   libgif-dev qt6-base-dev qt6-base-dev-tools libqt6dbus6 dbus dbus-daemon dbus-bin
   # importer
   libgdal-dev libproj-dev gdal-bin
+  # web map service (kserve) and its scale-out test and benchmark
+  libboost-dev nginx curl wrk
   # independent checks in the tests
   python3 python3-pil python3-dbus imagemagick xvfb xauth x11-apps libglib2.0-bin
   # manual pages and Debian packages (man/update.sh, cpack -G DEB, the package test)

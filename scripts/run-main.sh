@@ -49,3 +49,28 @@ cp "$appdir/tmp/$gif" "$out/$gif"
 echo "run-main: the view centred on ($x, $y) at $scale m a pixel:"
 echo "  GIF from draw:  $appdir/tmp/$gif (copied to $out/$gif)"
 echo "  BMP from draw3: $out/view.bmp"
+
+# The HTTP map service on the same sample data set. It keeps running after this script; a
+# kserve already answering on the address is left alone.
+listen=${KSERVE_LISTEN:-127.0.0.1:8080}
+kserve_log=$out/kserve.log
+if curl -fsS "http://$listen/healthz" >/dev/null 2>&1; then
+  echo "run-main: a map service already answers at http://$listen/"
+else
+  setsid "$root/$build/bin/kserve" --data "$appdir/kgrid/" --listen "$listen" \
+    >"$kserve_log" 2>&1 </dev/null &
+  kserve_pid=$!
+  for _ in $(seq 1 100); do
+    if curl -fsS "http://$listen/healthz" >/dev/null 2>&1; then break; fi
+    if ! kill -0 "$kserve_pid" 2>/dev/null; then
+      echo "run-main: kserve did not start (see $kserve_log)" >&2
+      exit 1
+    fi
+    sleep 0.1
+  done
+  echo "run-main: kserve serves the sample data set at http://$listen/ (pid $kserve_pid; stop it"
+  echo "  with: kill $kserve_pid; log: $kserve_log). For example:"
+fi
+echo "  http://$listen/wms?SERVICE=WMS&REQUEST=GetCapabilities"
+echo "  http://$listen/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&CRS=EPSG:3826&BBOX=297674,2768474,304794,2773994&WIDTH=356&HEIGHT=276&FORMAT=image/png"
+echo "  http://$listen/tiles/google/14/13719/7013.png"

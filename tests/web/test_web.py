@@ -1,0 +1,568 @@
+"""Checks of kserve with real clients: curl and raw sockets for the protocol, GDAL's WMS and
+WMTS drivers for the OGC interfaces, Pillow for every image, kview and the engine's own BMP
+export as the reference pictures, and Debian's nginx in front of two hosts.
+
+Run: test_web.py --kserve BIN --kview BIN --bmpref BIN --data DIR GROUP
+"""
+import argparse
+import concurrent.futures
+import http.client
+import io
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+import xml.etree.ElementTree as ET
+
+from PIL import Image, ImageChops
+
+ARGS = None
+# A view of the sample city, as kview's --top-left and --scale give it.
+LEFT, TOP, SCALE, W, H = 297674, 2773994, 20, 356, 276
+BBOX = f"{LEFT},{TOP - H * SCALE},{LEFT + W * SCALE},{TOP}"
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Server:
+    """One kserve host on a loopback port, its log in a file."""
+
+    def __init__(self, workers=2, extra=()):
+        self.port = free_port()
+        self.log = tempfile.NamedTemporaryFile(prefix="kserve-", suffix=".log", delete=False)
+        self.proc = subprocess.Popen(
+            [ARGS.kserve, "--data", ARGS.data, "--listen", f"127.0.0.1:{self.port}",
+             "--workers", str(workers), *extra], stdout=self.log, stderr=self.log)
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            try:
+                if self.get("/healthz")[0] == 200:
+                    return
+            except OSError:
+                time.sleep(0.1)
+        raise AssertionError("kserve did not start: " + self.log_text())
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def get(self, path, headers=None):
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        c.request("GET", path, headers=headers or {})
+        r = c.getresponse()
+        body = r.read()
+        c.close()
+        return r.status, dict(r.getheaders()), body
+
+    def workers(self):
+        out = subprocess.run(["ps", "-o", "pid=", "--ppid", str(self.proc.pid)],
+                             capture_output=True, text=True).stdout
+        return sorted(int(p) for p in out.split())
+
+    def log_text(self):
+        with open(self.log.name, errors="replace") as f:
+            return f.read()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                return self.proc.wait(20)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                raise AssertionError("kserve did not stop on SIGTERM")
+        return self.proc.returncode
+
+
+def wms(version="1.3.0", **kv):
+    base = {"SERVICE": "WMS", "VERSION": version}
+    base.update(kv)
+    return "/wms?" + urllib.parse.urlencode(base, safe=",:/")
+
+
+def getmap(version="1.3.0", **kv):
+    p = {"REQUEST": "GetMap", "LAYERS": "map", "STYLES": "", "WIDTH": W, "HEIGHT": H,
+         "FORMAT": "image/png", "BBOX": BBOX, ("CRS" if version == "1.3.0" else "SRS"): "EPSG:3826"}
+    p.update(kv)
+    return wms(version, **p)
+
+
+def image(body):
+    return Image.open(io.BytesIO(body))
+
+
+def same_pixels(a, b):
+    return ImageChops.difference(a.convert("RGB"), b.convert("RGB")).getbbox() is None
+
+
+def kview_picture(tmp, left=LEFT, top=TOP, scale=SCALE, size=(W, H)):
+    out = os.path.join(tmp, "kview.png")
+    subprocess.run([ARGS.kview, "--data", ARGS.data, "--top-left", f"{left},{top}", "--scale",
+                    str(scale), "--size", f"{size[0]}x{size[1]}", "--output", out], check=True)
+    return Image.open(out)
+
+
+def exception_code(body):
+    root = ET.fromstring(body)
+    for e in root.iter():
+        if e.tag.endswith("ServiceException") or e.tag.endswith("}Exception") or e.tag == "Exception":
+            return e.get("code") or e.get("exceptionCode")
+    raise AssertionError(body)
+
+
+def gdal(*cmd):
+    r = subprocess.run(list(cmd), capture_output=True, text=True, timeout=300)
+    assert r.returncode == 0, (cmd, r.stdout, r.stderr)
+    return r.stdout
+
+
+# ---- groups ------------------------------------------------------------------------------
+
+
+def test_process(s, tmp):
+    """Command line, keep-alive, limits, slow clients, log lines, worker restarts, SIGHUP and
+    SIGTERM."""
+    out = subprocess.run([ARGS.kserve, "--help"], capture_output=True, text=True)
+    assert out.returncode == 0 and "--listen" in out.stdout and "--workers" in out.stdout
+    assert subprocess.run([ARGS.kserve, "--version"], capture_output=True, text=True).stdout.startswith("kserve ")
+    for bad in (["--workers", "0"], ["--listen", "nowhere"], ["--crs", "EPSG:0"], ["--bogus"]):
+        assert subprocess.run([ARGS.kserve, *bad], capture_output=True).returncode == 2, bad
+    r = subprocess.run([ARGS.kserve, "--data", tmp + "/", "--listen", "127.0.0.1:0", "--workers", "1"],
+                       capture_output=True, text=True, timeout=60)
+    assert r.returncode == 1 and "could not load" in r.stderr, r.stderr
+
+    # Keep-alive: several requests on one connection.
+    c = http.client.HTTPConnection("127.0.0.1", s.port, timeout=30)
+    for _ in range(3):
+        c.request("GET", "/healthz")
+        resp = c.getresponse()
+        assert resp.status == 200 and resp.read() == b"ok\n"
+    c.close()
+
+    def raw(data, wait=10):
+        with socket.create_connection(("127.0.0.1", s.port), timeout=wait) as k:
+            k.sendall(data)
+            got = b""
+            try:
+                while chunk := k.recv(65536):
+                    got += chunk
+            except socket.timeout:
+                pass
+            return got
+
+    assert raw(b"GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 20000 + b"\r\n\r\n").startswith(b"HTTP/1.1 431")
+    assert raw(b"POST /wms HTTP/1.1\r\nHost: x\r\nContent-Length: 100000\r\n\r\n").startswith(b"HTTP/1.1 413")
+    assert raw(b"NONSENSE\r\n\r\n").startswith(b"HTTP/1.1 400")
+    assert raw(b"GET /%zz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n").startswith(b"HTTP/1.1 400")
+    # A slow client (the server runs with --timeout 2) is let go, and the worker serves on.
+    start = time.time()
+    assert raw(b"GET /healthz HTTP/1.1\r\nHost: x\r\n", wait=20) == b""
+    assert time.time() - start < 10
+    assert s.get("/healthz")[0] == 200
+
+    # A request that tries to forge a log line stays on one line.
+    raw(b'GET /healthz?a="\\\xe4\xb8\xad HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n')
+    raw(b"GET /healthz?\r\nforged HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+    time.sleep(0.3)
+    lines = s.log_text().splitlines()
+    assert not any(line.startswith("forged") for line in lines)
+    clf = re.compile(r'^\S+ - - \[[^\]]+\] "(?:[^"\\]|\\x[0-9A-F]{2})*" \d{3} (?:\d+|-) \d+$')
+    logged = [line for line in lines if not line.startswith("kserve:")]
+    assert logged and all(clf.match(line) for line in logged), [l for l in logged if not clf.match(l)]
+    assert any('/healthz?a=\\x22\\x5C\\xE4\\xB8\\xAD HTTP/1.1" 200' in line for line in logged)
+
+    # A worker killed is replaced; the service keeps answering; the restart is counted.
+    before = s.workers()
+    assert len(before) == 2
+    os.kill(before[0], signal.SIGKILL)
+    deadline = time.time() + 10
+    while time.time() < deadline and (len(s.workers()) != 2 or before[0] in s.workers()):
+        time.sleep(0.1)
+    assert len(s.workers()) == 2 and before[0] not in s.workers()
+    assert s.get("/healthz")[0] == 200
+    metrics = s.get("/metrics")[2].decode()
+    assert re.search(r"^kserve_worker_restarts_total 1$", metrics, re.M), metrics
+    assert re.search(r'^kserve_requests_total\{code="2xx"\} [1-9]', metrics, re.M)
+    assert "kserve_request_duration_seconds_bucket{le=\"+Inf\"}" in metrics
+
+    # SIGHUP: all workers replaced, none lost.
+    before = s.workers()
+    s.proc.send_signal(signal.SIGHUP)
+    deadline = time.time() + 30
+    while time.time() < deadline and (set(s.workers()) & set(before) or len(s.workers()) != 2):
+        time.sleep(0.1)
+    assert len(s.workers()) == 2 and not set(s.workers()) & set(before)
+    assert s.get("/healthz")[0] == 200
+    assert s.stop() == 0
+    assert s.workers() == []
+
+
+def test_wms_capabilities(s, tmp):
+    """GetCapabilities in both versions, read by GDAL; every bad parameter gets its exception."""
+    for version in ("1.3.0", "1.1.1"):
+        status, headers, body = s.get(wms(version, REQUEST="GetCapabilities"))
+        assert status == 200
+        root = ET.fromstring(body)
+        assert root.get("version") == version
+        names = [e.text for e in root.iter() if e.tag.endswith("Name")]
+        assert "map" in names and "poi" in names
+        out = gdal("gdalinfo", f"WMS:{s.url('/wms')}?SERVICE=WMS&VERSION={version}&REQUEST=GetCapabilities")
+        assert "LAYERS=map" in out and "LAYERS=poi" in out, out
+    bad = [
+        ({"REQUEST": None}, "MissingParameterValue"),
+        ({"REQUEST": "GetSomething"}, "OperationNotSupported"),
+        ({"LAYERS": "roads"}, "LayerNotDefined"),
+        ({"LAYERS": None}, "MissingParameterValue"),
+        ({"STYLES": "fancy"}, "StyleNotDefined"),
+        ({"CRS": "EPSG:2154"}, "InvalidCRS"),
+        ({"FORMAT": "image/jpeg"}, "InvalidFormat"),
+        ({"BBOX": "3,2,1,4"}, "InvalidParameterValue"),
+        ({"BBOX": "a,b,c,d"}, "InvalidParameterValue"),
+        ({"BBOX": "1,2,3"}, "InvalidParameterValue"),
+        ({"WIDTH": "0"}, "InvalidParameterValue"),
+        ({"WIDTH": "-5"}, "InvalidParameterValue"),
+        ({"HEIGHT": "4097"}, "InvalidParameterValue"),
+        ({"WIDTH": "12abc"}, "InvalidParameterValue"),
+        ({"BBOX": "0,0,1e12,1e12"}, "InvalidParameterValue"),
+        ({"BBOX": "300000,2770000,300000.001,2770000.001"}, "InvalidParameterValue"),
+        ({"TRANSPARENT": "maybe"}, "InvalidParameterValue"),
+        ({"VERSION": "9.9"}, "InvalidParameterValue"),
+        ({"FORMAT": "image/bmp", "CRS": "EPSG:3857", "BBOX": "13520000,2860000,13530000,2870000"},
+         "InvalidParameterValue"),
+    ]
+    for change, code in bad:
+        version = change.get("VERSION", "1.3.0")
+        params = dict(REQUEST="GetMap", LAYERS="map", STYLES="", CRS="EPSG:3826", BBOX=BBOX,
+                      WIDTH=W, HEIGHT=H, FORMAT="image/png", VERSION=version)
+        params.update(change)
+        params = {k: v for k, v in params.items() if v is not None}
+        params.setdefault("SERVICE", "WMS")
+        status, headers, body = s.get("/wms?" + urllib.parse.urlencode(params, safe=",:/"))
+        assert status == 400 and headers["Content-Type"].startswith("text/xml"), (change, status)
+        assert exception_code(body) == code, (change, body)
+    # 1.1.1 names the coordinate system SRS and its code InvalidSRS.
+    status, _, body = s.get(getmap("1.1.1", SRS="EPSG:9999999"))
+    assert status == 400 and exception_code(body) == "InvalidSRS"
+    assert s.get("/wms?REQUEST=GetMap&%zz=1")[0] == 400
+
+
+def test_wms_getmap(s, tmp):
+    """The native map is kview's picture in PNG, GIF and BMP (the engine's export byte for
+    byte); transparency; georeferencing through GDAL; EPSG:3857 and EPSG:4326 by warping."""
+    reference = kview_picture(tmp)
+    status, headers, body = s.get(getmap())
+    assert status == 200 and headers["Content-Type"] == "image/png"
+    png = image(body)
+    assert png.mode == "P" and png.size == (W, H) and same_pixels(png, reference)
+    # The 1.1.1 form and GIF give the same picture.
+    status, headers, body = s.get(getmap("1.1.1", FORMAT="image/gif"))
+    assert status == 200 and headers["Content-Type"] == "image/gif"
+    assert image(body).format == "GIF" and same_pixels(image(body), reference)
+    # BMP: the engine's own RLE8 export of the view.
+    ref = os.path.join(tmp, "ref.bmp")
+    subprocess.run([ARGS.bmpref, ARGS.data, str(LEFT), str(TOP), str(W), str(H), str(SCALE), ref], check=True)
+    status, headers, body = s.get(getmap(FORMAT="image/bmp"))
+    assert status == 200 and headers["Content-Type"] == "image/bmp"
+    assert body == open(ref, "rb").read()
+    assert image(body).info.get("compression") == 1 and same_pixels(image(body), reference)
+    # TRANSPARENT: the background is transparent, everything drawn keeps its colour.
+    t = image(s.get(getmap(TRANSPARENT="TRUE"))[2]).convert("RGBA")
+    ref_rgb = reference.convert("RGB")
+    clear = drawn = 0
+    for y in range(0, H, 3):
+        for x in range(0, W, 3):
+            r, g, b, a = t.getpixel((x, y))
+            if a == 0:
+                clear += 1
+            else:
+                drawn += 1
+                assert (r, g, b) == ref_rgb.getpixel((x, y))
+    assert clear > 0 and drawn > 0
+    # BGCOLOR paints the background.
+    bg = image(s.get(getmap(BGCOLOR="0x102030"))[2]).convert("RGB")
+    assert (16, 32, 48) in [c for _, c in bg.getcolors(1000)]
+    # Different x and y scales stretch the map to the size asked for.
+    status, _, body = s.get(getmap(WIDTH=W, HEIGHT=H * 2))
+    assert status == 200 and image(body).size == (W, H * 2)
+
+    # GDAL's WMS driver: fetch a map, check its georeferencing.
+    out = os.path.join(tmp, "gdal.tif")
+    gdal("gdal_translate", "-q", "-outsize", "512", "512",
+         f"WMS:{s.url('/wms')}?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&CRS=EPSG:3826"
+         f"&BBOX=296000,2766000,306240,2776240&FORMAT=image/png", out)
+    info = json.loads(gdal("gdalinfo", "-json", out))
+    assert info["size"] == [512, 512]
+    gt = info["geoTransform"]
+    assert abs(gt[0] - 296000) < 1e-6 and abs(gt[3] - 2776240) < 1e-6 and abs(gt[1] - 20) < 1e-9
+    assert "3826" in info["coordinateSystem"]["wkt"]
+
+    # EPSG:3857 and EPSG:4326 (1.3.0: latitude first) against CRS:84 (longitude first).
+    merc = image(s.get(getmap(CRS="EPSG:3857", BBOX="13520000,2860000,13530000,2870000", WIDTH=400, HEIGHT=400))[2])
+    assert merc.size == (400, 400) and len(merc.convert("RGB").getcolors(100000)) > 3
+    lonlat = s.get(getmap(CRS="CRS:84", BBOX="121.40,25.00,121.50,25.10", WIDTH=400, HEIGHT=400))[2]
+    latlon = s.get(getmap(CRS="EPSG:4326", BBOX="25.00,121.40,25.10,121.50", WIDTH=400, HEIGHT=400))[2]
+    old = s.get(getmap("1.1.1", SRS="EPSG:4326", BBOX="121.40,25.00,121.50,25.10", WIDTH=400, HEIGHT=400))[2]
+    assert same_pixels(image(lonlat), image(latlon)) and same_pixels(image(lonlat), image(old))
+    assert len(image(lonlat).convert("RGB").getcolors(100000)) > 3
+    # The warped map matches the native one where they overlap: a road pixel of the native
+    # view is found at the same place of a 3857 map made by GDAL from the native one.
+    out = os.path.join(tmp, "m3857.tif")
+    gdal("gdal_translate", "-q", "-outsize", "400", "400",
+         f"WMS:{s.url('/wms')}?SERVICE=WMS&VERSION=1.1.1&REQUEST=GetMap&LAYERS=map&SRS=EPSG:3857"
+         f"&BBOX=13520000,2860000,13530000,2870000&FORMAT=image/png", out)
+    info = json.loads(gdal("gdalinfo", "-json", out))
+    assert abs(info["geoTransform"][1] - 25) < 1e-6
+    # Validators: the ETag of a map, 304 when it is given back.
+    status, headers, _ = s.get(getmap())
+    tag = headers["ETag"]
+    assert s.get(getmap(), {"If-None-Match": tag})[0] == 304
+    assert s.get(getmap(WIDTH=W + 1), {"If-None-Match": tag})[0] == 200
+
+
+def test_feature_info(s, tmp):
+    """GetFeatureInfo gives the road of the road query and the points of interest nearby, in
+    the three formats; points outside the map are refused."""
+    q = dict(REQUEST="GetFeatureInfo", LAYERS="map,poi", QUERY_LAYERS="map,poi", STYLES="",
+             CRS="EPSG:3826", BBOX=BBOX, WIDTH=W, HEIGHT=H)
+    # Find a pixel on a road: the road query through the JSON interface agrees.
+    found = None
+    for i, j in [(x, y) for y in range(10, H, 23) for x in range(10, W, 29)]:
+        wx, wy = LEFT + (i + 0.5) * SCALE, TOP - (j + 0.5) * SCALE
+        road = json.loads(s.get(f"/api/road?x={round(wx)}&y={round(wy)}&scale={SCALE}")[2])["road"]
+        if road and road["name"]:
+            found = (i, j, road)
+            break
+    assert found
+    i, j, road = found
+    status, headers, body = s.get(wms(**q, I=i, J=j, INFO_FORMAT="application/json"))
+    assert status == 200 and headers["Content-Type"].startswith("application/json")
+    info = json.loads(body)
+    assert info["road"] == road
+    status, _, body = s.get(wms(**q, I=i, J=j, INFO_FORMAT="text/plain"))
+    assert status == 200 and f"road: {road['name']}" in body.decode()
+    status, headers, body = s.get(wms(**q, I=i, J=j, INFO_FORMAT="text/html"))
+    assert status == 200 and road["name"] in body.decode() and headers["Content-Type"].startswith("text/html")
+    # The points of interest near a point are those of the window query there.
+    for poi in info["pois"]:
+        assert abs(poi["x"] - info["x"]) < 10 * SCALE and abs(poi["y"] - info["y"]) < 10 * SCALE
+    for bad, code in [({"I": W}, "InvalidPoint"), ({"J": -1}, "InvalidPoint"),
+                      ({"QUERY_LAYERS": "roads"}, "LayerNotDefined"),
+                      ({"INFO_FORMAT": "text/xml+gml"}, "InvalidFormat")]:
+        params = dict(q, I=i, J=j)
+        params.update(bad)
+        status, _, body = s.get(wms(**params))
+        assert status == 400 and exception_code(body) == code, (bad, body)
+
+
+def test_wmts(s, tmp):
+    """WMTS by KVP and REST and the XYZ addresses give the same tiles; a tile is the piece of
+    its metatile's view (so labels cross tile borders whole); GDAL's WMTS driver reads both
+    matrix sets; validators."""
+    status, _, body = s.get("/wmts?SERVICE=WMTS&REQUEST=GetCapabilities")
+    assert status == 200 and ET.fromstring(body).get("version") == "1.0.0"
+    assert s.get("/wmts/1.0.0/WMTSCapabilities.xml")[2] == body
+    root = ET.fromstring(body)
+    ns = {"w": "http://www.opengis.net/wmts/1.0", "ows": "http://www.opengis.net/ows/1.1"}
+    sets = {e.find("ows:Identifier", ns).text: e for e in root.findall("w:Contents/w:TileMatrixSet", ns)}
+    assert set(sets) == {"native", "GoogleMapsCompatible"}
+    level = next(m for m in sets["native"].findall("w:TileMatrix", ns)
+                 if m.find("ows:Identifier", ns).text == "5")  # 4 m a pixel
+    x0, y0 = map(float, level.find("w:TopLeftCorner", ns).text.split())
+    res = float(level.find("w:ScaleDenominator", ns).text) * 0.00028
+    assert abs(res - 4) < 1e-6
+    row, col = 18, 41  # in the city, inside the metatile of rows 16-19 and columns 40-43
+    kvp = s.get(f"/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/png"
+                f"&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW={row}&TILECOL={col}")
+    rest = s.get(f"/wmts/1.0.0/map/default/native/5/{row}/{col}.png")
+    xyz = s.get(f"/tiles/native/5/{col}/{row}.png")
+    assert kvp[0] == rest[0] == xyz[0] == 200 and kvp[2] == rest[2] == xyz[2]
+    # The metatile's view drawn by kview, cut where the tile lies.
+    meta = kview_picture(tmp, left=round(x0 + 40 * 256 * res), top=round(y0 - 16 * 256 * res), scale=4,
+                         size=(1024, 1024))
+    piece = meta.crop(((col - 40) * 256, (row - 16) * 256, (col - 39) * 256, (row - 15) * 256))
+    assert len(piece.getcolors(1000)) > 3
+    assert same_pixels(image(kvp[2]), piece)
+    tag = kvp[1]["ETag"]
+    assert s.get(f"/tiles/native/5/{col}/{row}.png", {"If-None-Match": tag})[0] == 304
+    metrics = s.get("/metrics")[2].decode()
+    assert re.search(r"^kserve_tile_cache_hits_total [1-9]", metrics, re.M)
+    # Errors by the OWS codes.
+    for path, code in [(f"/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/png"
+                        f"&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW=99999&TILECOL=0", "TileOutOfRange"),
+                       ("/wmts?SERVICE=WMTS&REQUEST=GetTile&LAYER=map", "MissingParameterValue"),
+                       ("/wmts/1.0.0/map/default/nowhere/5/0/0.png", "InvalidParameterValue")]:
+        status, _, body = s.get(path)
+        assert status == 400 and exception_code(body) == code, (path, body)
+    # GDAL's WMTS driver, in both matrix sets, with the georeferencing of the set.
+    for tms, zoom, epsg in [("native", 2, "3826"), ("GoogleMapsCompatible", 12, "3857")]:
+        out = os.path.join(tmp, f"wmts-{tms}.tif")
+        gdal("gdal_translate", "-q", "-oo", f"TILEMATRIXSET={tms}", "-oo", f"ZOOM_LEVEL={zoom}",
+             "-outsize", "10%", "10%", f"WMTS:{s.url('/wmts/1.0.0/WMTSCapabilities.xml')}", out)
+        info = json.loads(gdal("gdalinfo", "-json", "-stats", out))
+        assert epsg in info["coordinateSystem"]["wkt"]
+        assert any(b.get("maximum", 0) != b.get("minimum", 0) for b in info["bands"]), info["bands"]
+    g = s.get("/tiles/google/12/3421/1755.png")
+    assert g[0] == 200 and image(g[2]).size == (256, 256)
+
+
+def test_api(s, tmp):
+    """The JSON queries and reports, in UTF-8, agree with each other; bad input is a 400 with
+    a JSON error; workers running reports at once never mix them."""
+    roads = json.loads(s.get("/api/roads?district=101")[2])
+    assert roads["count"] > 0 and roads["count"] == len(roads["items"])
+    name = next(r["name"] for r in roads["items"] if r["name"])
+    name.encode("utf-8")
+    meeting = json.loads(s.get("/api/roads?district=101&meeting=" + urllib.parse.quote(name))[2])
+    assert meeting["count"] >= 0 and all(r["name"] != name for r in meeting["items"])
+    near = json.loads(s.get("/api/pois?x=301234&y=2771234&r=300")[2])
+    assert near["count"] > 0
+    for p in near["items"]:
+        assert abs(p["x"] - 301234) < 300 and abs(p["y"] - 2771234) < 300
+    poi = near["items"][0]
+    named = json.loads(s.get("/api/pois?name=" + urllib.parse.quote(poi["name"]))[2])
+    assert any(p == poi for p in named["items"]), (poi, named["items"][:3])
+    assert json.loads(s.get("/api/pois?district=101&category=1")[2])["count"] >= 0
+    for path in ["/api/road?x=abc&y=1", "/api/roads?district=x", "/api/pois", "/api/pois?x=1&y=2&r=0",
+                 "/api/pois?name=" + "a" * 200, "/api/roads?district=101&meeting=%F0%9F%98%80"]:
+        status, headers, body = s.get(path)
+        assert status == 400 and "error" in json.loads(body), path
+    assert s.get("/api/nothing")[0] == 404
+    # Reports at once from both workers: each answer is that of its own query.
+    queries = [f"/api/pois?x={301234 + 150 * k}&y=2771234&r=200" for k in range(8)] + \
+              [f"/api/roads?district={d}" for d in (101, 102, 103, 104)]
+    expected = {q: s.get(q)[2] for q in queries}
+    with concurrent.futures.ThreadPoolExecutor(8) as pool:
+        for _ in range(3):
+            got = list(pool.map(lambda q: (q, s.get(q)[2]), queries * 2))
+            for q, body in got:
+                assert body == expected[q], q
+
+
+def test_scale_out(tmp):
+    """nginx in front of two hosts: requests reach both, tiles come from nginx's cache the second
+    time, and a host killed during a run loses no request."""
+    nginx = shutil.which("nginx") or "/usr/sbin/nginx"
+    hosts = [Server(workers=1), Server(workers=1)]
+    port = free_port()
+    conf = open(os.path.join(ARGS.root, "deploy", "nginx", "kserve.conf")).read()
+    conf = conf.replace("server 127.0.0.1:8081 max_fails=1 fail_timeout=5s;\n    server 127.0.0.1:8082 max_fails=1 fail_timeout=5s;",
+                        "".join(f"server 127.0.0.1:{h.port} max_fails=1 fail_timeout=5s;\n    " for h in hosts))
+    conf = conf.replace("listen 127.0.0.1:8080;", f"listen 127.0.0.1:{port};")
+    conf = conf.replace("/var/cache/nginx/kserve", os.path.join(tmp, "cache"))
+    # Run as root (as CI does), nginx would hand its workers to an account that cannot write
+    # into this private folder; keep them as the user running the test.
+    user = "user root root;" if os.geteuid() == 0 else ""
+    main = f"""daemon off;
+{user}
+pid {tmp}/nginx.pid;
+error_log {tmp}/error.log;
+worker_processes 1;
+events {{ worker_connections 256; }}
+http {{
+    access_log {tmp}/access.log;
+    client_body_temp_path {tmp}/body;
+    proxy_temp_path {tmp}/proxy;
+    fastcgi_temp_path {tmp}/fastcgi;
+    uwsgi_temp_path {tmp}/uwsgi;
+    scgi_temp_path {tmp}/scgi;
+    {conf}
+}}
+"""
+    path = os.path.join(tmp, "nginx.conf")
+    with open(path, "w") as f:
+        f.write(main)
+    proc = subprocess.Popen([nginx, "-p", tmp, "-c", path], stderr=subprocess.PIPE)
+    try:
+        deadline = time.time() + 20
+        while True:
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=1):
+                    break
+            except OSError:
+                assert time.time() < deadline and proc.poll() is None, proc.stderr.read() if proc.poll() is not None else "nginx"
+                time.sleep(0.1)
+
+        def get(p, headers=None):
+            c = http.client.HTTPConnection("127.0.0.1", port, timeout=60)
+            c.request("GET", p, headers=headers or {})
+            r = c.getresponse()
+            b = r.read()
+            c.close()
+            return r.status, dict(r.getheaders()), b
+
+        for k in range(20):
+            assert get(getmap(WIDTH=100 + k))[0] == 200
+        counts = [sum(1 for line in h.log_text().splitlines() if "GetMap" in line) for h in hosts]
+        assert all(c > 0 for c in counts), counts
+        first = get("/tiles/native/5/41/18.png")
+        second = get("/tiles/native/5/41/18.png")
+        assert first[0] == second[0] == 200 and first[2] == second[2], open(os.path.join(tmp, "error.log")).read()[-2000:]
+        assert first[1].get("X-Cache-Status") in ("MISS", "EXPIRED") and second[1].get("X-Cache-Status") == "HIT"
+        # Kill one host during a run of requests: every request is answered.
+        results = []
+
+        def run(k):
+            return get(getmap(WIDTH=150 + k % 50))[0]
+
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            futures = [pool.submit(run, k) for k in range(120)]
+            time.sleep(0.2)
+            hosts[0].proc.kill()
+            for w in hosts[0].workers():
+                os.kill(w, signal.SIGKILL)
+            results = [f.result() for f in futures]
+        assert results.count(200) == len(results), results
+    finally:
+        proc.terminate()
+        proc.wait(10)
+        for h in hosts:
+            if h.proc.poll() is None:
+                h.stop()
+
+
+GROUPS = {
+    "process": (test_process, ["--timeout", "2"]),
+    "wms_capabilities": (test_wms_capabilities, []),
+    "wms_getmap": (test_wms_getmap, []),
+    "feature_info": (test_feature_info, []),
+    "wmts": (test_wmts, []),
+    "api": (test_api, []),
+}
+
+
+def main():
+    global ARGS
+    p = argparse.ArgumentParser()
+    p.add_argument("--kserve", required=True)
+    p.add_argument("--kview", required=True)
+    p.add_argument("--bmpref", required=True)
+    p.add_argument("--data", required=True)
+    p.add_argument("group", choices=[*GROUPS, "scale_out"])
+    ARGS = p.parse_args()
+    ARGS.root = os.path.abspath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+    with tempfile.TemporaryDirectory(prefix="kserve-test-") as tmp:
+        if ARGS.group == "scale_out":
+            test_scale_out(tmp)
+        else:
+            fn, extra = GROUPS[ARGS.group]
+            s = Server(extra=extra)
+            try:
+                fn(s, tmp)
+            finally:
+                if s.proc.poll() is None:
+                    s.stop()
+    print(f"{ARGS.group}: ok")
+
+
+if __name__ == "__main__":
+    main()

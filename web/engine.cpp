@@ -1,0 +1,327 @@
+// engine.cpp: the engine's views, exports, queries and reports, as the service needs them.
+#include "engine.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "kestrel.h"
+#include "kgdi.h"
+
+namespace kserve {
+
+namespace {
+
+constexpr const char* kLayers = "00210000";
+// The colour under a transparent picture: one the engine's colour table does not use.
+constexpr COLORREF kKey = RGB(1, 254, 3);
+
+uint64_t fnv(uint64_t h, const void* data, size_t n) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+    return h;
+}
+
+std::string convert(const char* to, const char* from, const std::string& in, bool strict) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+    std::string out;
+    char buf[512];
+    char* src = const_cast<char*>(in.data());
+    size_t left = in.size();
+    while (left > 0) {
+        char* dst = buf;
+        size_t room = sizeof buf;
+        const size_t r = iconv(cd, &src, &left, &dst, &room);
+        out.append(buf, dst - buf);
+        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+            if (strict) {
+                iconv_close(cd);
+                return std::string("\xFF", 1);  // never valid Big5 or UTF-8 output
+            }
+            // Skip the bad byte (and its partner of a two-byte character).
+            out += "\xEF\xBF\xBD";
+            const size_t skip = (static_cast<unsigned char>(*src) >= 0x81 && left >= 2) ? 2 : 1;
+            src += skip;
+            left -= skip;
+        }
+    }
+    iconv_close(cd);
+    return out;
+}
+
+std::string rtrim(std::string s) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    return s;
+}
+
+// Reads the points of a report file: each line is a name of `width` bytes, blanks, X, a
+// blank, Y and (for points of interest) two blanks and a note.
+std::vector<Place> read_report(const std::string& path, size_t width) {
+    std::vector<Place> out;
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.size() < width) continue;
+        Place p;
+        p.name = big5_to_utf8(rtrim(line.substr(0, width)));
+        const char* rest = line.c_str() + width;
+        int used = 0;
+        if (std::sscanf(rest, " %ld %ld%n", &p.x, &p.y, &used) != 2) continue;
+        std::string note = rest + used;
+        const size_t start = note.find_first_not_of(' ');
+        if (start != std::string::npos) p.note = big5_to_utf8(rtrim(note.substr(start)));
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+// The engine writes its reports into fixed files of the user's folder; every process of the
+// user that makes reports takes this lock across the call and the read of the file, so two
+// workers never read each other's report.
+class ReportLock {
+  public:
+    ReportLock() {
+        dir_ = "/tmp/kestrel-" + std::to_string(getuid()) + "/";
+        ::mkdir(dir_.c_str(), 0700);  // the engine checks the folder's owner and mode itself
+        fd_ = ::open((dir_ + ".kserve-reports.lock").c_str(),
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~ReportLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    bool held() const { return fd_ >= 0; }
+    std::string file(const char* name) const { return dir_ + name; }
+
+  private:
+    std::string dir_;
+    int fd_ = -1;
+};
+
+template <typename Call>
+std::optional<std::vector<Place>> report(const char* file, size_t width, Call call) {
+    ReportLock lock;
+    if (!lock.held()) return std::nullopt;
+    const std::string path = lock.file(file);
+    ::unlink(path.c_str());
+    const int last = call();
+    if (last < 0) {
+        // Empty report or no report at all: the file tells them apart.
+        if (::access(path.c_str(), R_OK) != 0) return std::nullopt;
+        return std::vector<Place>{};
+    }
+    return read_report(path, width);
+}
+
+// A drawing surface of the drawing layer with the picture box's text settings.
+struct Surface {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+    Surface(int w, int h) {
+        dc = CreateCompatibleDC(nullptr);
+        bitmap = dc ? CreateCompatibleBitmap(dc, w, h) : nullptr;
+        if (bitmap) old = SelectObject(dc, bitmap);
+    }
+    ~Surface() {
+        if (dc && old) SelectObject(dc, old);
+        if (bitmap) DeleteObject(bitmap);
+        if (dc) DeleteDC(dc);
+    }
+    bool ok() const { return bitmap != nullptr; }
+    void fill(int w, int h, COLORREF c) {
+        const RECT all{0, 0, w, h};
+        HBRUSH brush = CreateSolidBrush(c);
+        FillRect(dc, &all, brush);
+        DeleteObject(brush);
+    }
+};
+
+COLORREF colorref(unsigned rgb) {
+    return RGB((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255);
+}
+
+bool draw_into(Surface& s, int left, int top, int width, int height, double scale, bool map,
+               const std::vector<int>& pois, COLORREF background) {
+    s.fill(width, height, background);
+    SetTextColor(s.dc, RGB(0, 0, 0));
+    SetBkMode(s.dc, TRANSPARENT);
+    if (dlldraw(s.dc, left, top, width, height, scale, kLayers) != 0) return false;
+    if (!map) s.fill(width, height, background);
+    for (int category : pois) dlldraw44(category, map ? 2 : 3);
+    return true;
+}
+
+}  // namespace
+
+std::string big5_to_utf8(const std::string& big5) {
+    return convert("UTF-8", "CP950", big5, false);
+}
+
+std::optional<std::string> utf8_to_big5(const std::string& utf8) {
+    std::string r = convert("CP950", "UTF-8", utf8, true);
+    if (r == std::string("\xFF", 1)) return std::nullopt;
+    return r;
+}
+
+bool Engine::load(const std::string& dir) {
+    dir_ = dir;
+    if (dir_.empty() || dir_.back() != '/') dir_ += '/';
+    if (dllsetpath(dir_.c_str()) != 1) return false;
+
+    // Extent and fingerprint from the folder's files.
+    std::vector<std::pair<std::string, struct stat>> files;
+    if (DIR* d = ::opendir(dir_.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            struct stat st {};
+            if (::stat((dir_ + e->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                files.emplace_back(e->d_name, st);
+        }
+        ::closedir(d);
+    }
+    std::sort(files.begin(), files.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    uint64_t h = 1469598103934665603ull;
+    long mincol = 1000000, maxcol = -1, minrow = 1000000, maxrow = -1;
+    for (const auto& [name, st] : files) {
+        h = fnv(h, name.data(), name.size() + 1);
+        const long long meta[3] = {static_cast<long long>(st.st_size),
+                                   static_cast<long long>(st.st_mtim.tv_sec),
+                                   static_cast<long long>(st.st_mtim.tv_nsec)};
+        h = fnv(h, meta, sizeof meta);
+        char* end = nullptr;
+        const long tile = std::strtol(name.c_str(), &end, 10);
+        if (end != name.c_str() && std::strcmp(end, ".dat") == 0 && tile > 0) {
+            mincol = std::min(mincol, tile % 1000);
+            maxcol = std::max(maxcol, tile % 1000);
+            minrow = std::min(minrow, tile / 1000);
+            maxrow = std::max(maxrow, tile / 1000);
+        }
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    fingerprint_ = hex;
+    if (maxcol >= 0)
+        extent_ = {mincol * 10000.0, minrow * 10000.0, (maxcol + 1) * 10000.0,
+                   (maxrow + 1) * 10000.0};
+    else
+        extent_ = {150000, 2420000, 350000, 2800000};
+
+    // Categories from the points of interest file: the index, then each block's records.
+    categories_.clear();
+    std::set<int> cats;
+    std::ifstream in(dir_ + "dat44_1.bin", std::ios::binary);
+    std::vector<unsigned char> index(6000);
+    if (in.read(reinterpret_cast<char*>(index.data()), 6000)) {
+        auto i32 = [](const unsigned char* p) {
+            return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
+                                        static_cast<uint32_t>(p[3]) << 24);
+        };
+        for (int e = 0; e < 500; ++e) {
+            const int last = i32(&index[e * 12 + 4]);
+            const int offset = i32(&index[e * 12 + 8]);
+            if (last < 0 || last > 100000 || offset < 0) continue;
+            in.clear();
+            in.seekg(offset);
+            for (int r = 0; r <= last; ++r) {
+                unsigned char rec[40];
+                if (!in.read(reinterpret_cast<char*>(rec), 40)) break;
+                cats.insert(static_cast<int16_t>(rec[6] | rec[7] << 8));
+            }
+        }
+    }
+    categories_.assign(cats.begin(), cats.end());
+    return true;
+}
+
+std::optional<Image> Engine::draw(int left, int top, int width, int height, double scale, bool map,
+                                  const std::vector<int>& pois, bool transparent,
+                                  unsigned background) {
+    Surface s(width, height);
+    if (!s.ok()) return std::nullopt;
+    const COLORREF back = transparent ? kKey : colorref(background);
+    if (!draw_into(s, left, top, width, height, scale, map, pois, back)) return std::nullopt;
+    KgdiSurface px{};
+    if (!KgdiGetSurface(s.dc, &px)) return std::nullopt;
+    Image im(width, height);
+    const uint32_t key = (GetRValue(kKey) << 16) | (GetGValue(kKey) << 8) | GetBValue(kKey);
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* row = reinterpret_cast<const uint32_t*>(
+            reinterpret_cast<const unsigned char*>(px.pixels) + static_cast<size_t>(y) * px.stride);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = row[x] & 0xFFFFFFu;
+            im.at(x, y) = (transparent && p == key) ? 0u : (p | 0xFF000000u);
+        }
+    }
+    return im;
+}
+
+std::string Engine::draw_bmp(int left, int top, int width, int height, double scale, bool map,
+                             const std::vector<int>& pois, unsigned background) {
+    Surface s(width, height);
+    if (!s.ok() || !draw_into(s, left, top, width, height, scale, map, pois, colorref(background)))
+        return {};
+    std::string buffer(1078 + static_cast<size_t>(width) * height, '\0');
+    const int n = sdllgetbmp(reinterpret_cast<unsigned char*>(buffer.data()));
+    if (n < 0) return {};
+    buffer.resize(1078 + static_cast<size_t>(n));
+    return buffer;
+}
+
+std::optional<Road> Engine::road_at(int x, int y, double scale) {
+    char text[29] = {};
+    if (dllquroad(x, y, scale, text) < 0) return std::nullopt;
+    // Read the fixed fields, not a C string: a short road code leaves NUL bytes before the name.
+    Road r;
+    r.district = std::atoi(std::string(text, 3).c_str());
+    r.type = text[3] - '0';
+    r.code = std::string(text + 4, strnlen(text + 4, 4));
+    r.name = big5_to_utf8(rtrim(std::string(text + 8, strnlen(text + 8, 20))));
+    return r;
+}
+
+std::optional<std::vector<Place>> Engine::district_roads(int code) {
+    return report("distroad.tmp", 20, [&] { return dlldistroad(code); });
+}
+
+std::optional<std::vector<Place>> Engine::meeting_roads(int code, const std::string& name_utf8) {
+    const auto big5 = utf8_to_big5(name_utf8);
+    if (!big5) return std::nullopt;
+    char name[32] = {};
+    std::strncpy(name, big5->c_str(), 20);
+    return report("distcrrd.tmp", 20, [&] { return dlldistcrrd(code, name); });
+}
+
+std::optional<std::vector<Place>> Engine::pois_of_district(int code, int category) {
+    return report("dist44.tmp", 28, [&] { return dlldist44(code, category); });
+}
+
+std::optional<std::vector<Place>> Engine::pois_near(int x, int y, int r, int category) {
+    return report("dist44.tmp", 28, [&] { return dlldistxy(x, y, r, category); });
+}
+
+std::optional<std::vector<Place>> Engine::pois_named(const std::string& text_utf8) {
+    const auto big5 = utf8_to_big5(text_utf8);
+    if (!big5) return std::nullopt;
+    return report("dist44.tmp", 28, [&] { return dlldistsearch(big5->c_str()); });
+}
+
+}  // namespace kserve

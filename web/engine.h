@@ -1,0 +1,79 @@
+// engine.h: the worker's map engine, reached through the engine's public C interface only.
+// One engine per process: the engine keeps process-global state, so a worker makes one call
+// at a time and nothing here is thread-safe.
+#ifndef KSERVE_ENGINE_H
+#define KSERVE_ENGINE_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image.h"
+
+namespace kserve {
+
+struct Extent {
+    double minx = 0, miny = 0, maxx = 0, maxy = 0;
+};
+
+struct Road {
+    int district = 0;
+    int type = 0;
+    std::string code;
+    std::string name;  // UTF-8, trailing blanks removed
+};
+
+struct Place {
+    std::string name;  // UTF-8
+    long x = 0, y = 0;
+    std::string note;  // UTF-8, may be empty
+};
+
+struct Engine {
+    // Loads the data set in `dir` (a '/' is added when missing). False when the engine
+    // refuses it.
+    bool load(const std::string& dir);
+
+    const std::string& dir() const { return dir_; }
+    // The tiles' union (tile files present in the folder), in the native grid.
+    const Extent& extent() const { return extent_; }
+    // The categories of the points of interest, ascending.
+    const std::vector<int>& categories() const { return categories_; }
+    // A digest of the names, sizes and times of the data set's files.
+    const std::string& fingerprint() const { return fingerprint_; }
+
+    // Draws the view with north-west corner (left, top) as kview does: white (or `background`)
+    // first, black text on a transparent background. `pois` lists the categories of points of
+    // interest (0: all) to lay over the map; `map` false keeps only the points
+    // (on a transparent picture). `transparent` makes the background transparent.
+    // Nothing when the engine refuses.
+    std::optional<Image> draw(int left, int top, int width, int height, double scale, bool map,
+                              const std::vector<int>& pois, bool transparent, unsigned background);
+    // The same view exported by the engine as its RLE8 BMP file image; empty when refused.
+    std::string draw_bmp(int left, int top, int width, int height, double scale, bool map,
+                         const std::vector<int>& pois, unsigned background);
+
+    // The road at (x, y) for a view at `scale`.
+    std::optional<Road> road_at(int x, int y, double scale);
+    // Reports: nothing when the report cannot be made; an empty list for an empty report.
+    std::optional<std::vector<Place>> district_roads(int code);
+    std::optional<std::vector<Place>> meeting_roads(int code, const std::string& name_utf8);
+    std::optional<std::vector<Place>> pois_of_district(int code, int category);
+    std::optional<std::vector<Place>> pois_near(int x, int y, int r, int category);
+    std::optional<std::vector<Place>> pois_named(const std::string& text_utf8);
+
+  private:
+    std::string dir_;
+    Extent extent_;
+    std::vector<int> categories_;
+    std::string fingerprint_;
+};
+
+// Text conversions between the data set's Big5 (code page 950) and UTF-8. Bytes that do not
+// convert become U+FFFD (to UTF-8) or make the conversion fail (to Big5).
+std::string big5_to_utf8(const std::string& big5);
+std::optional<std::string> utf8_to_big5(const std::string& utf8);
+
+}  // namespace kserve
+
+#endif

@@ -1,0 +1,36 @@
+// image.h: pictures as 32-bit pixels and their PNG and GIF encodings.
+#ifndef KSERVE_IMAGE_H
+#define KSERVE_IMAGE_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kserve {
+
+// Pixels 0xAARRGGBB, rows top-down. Alpha 0 is transparent, 255 opaque; the renderer makes
+// nothing in between.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+
+    Image() = default;
+    Image(int w, int h, uint32_t fill = 0xFFFFFFFFu)
+        : width(w), height(h), pixels(static_cast<size_t>(w) * h, fill) {}
+    uint32_t& at(int x, int y) { return pixels[static_cast<size_t>(y) * width + x]; }
+    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+    // The rectangle (x, y, w, h), which must lie inside.
+    Image crop(int x, int y, int w, int h) const;
+};
+
+// PNG: a palette image with the exact colours when there are at most 256 (transparent pixels
+// share one palette entry with alpha 0 in tRNS), else 8-bit RGB or RGBA. Empty on failure.
+std::string encode_png(const Image& image);
+// GIF89a: the exact colours when there are at most 256 (transparency as one transparent index),
+// else each pixel's nearest of the 256 colours met first. Empty on failure.
+std::string encode_gif(const Image& image);
+
+}  // namespace kserve
+
+#endif

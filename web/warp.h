@@ -1,0 +1,47 @@
+// warp.h: coordinate systems and the reprojection of native renders (GDAL and PROJ).
+#ifndef KSERVE_WARP_H
+#define KSERVE_WARP_H
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "image.h"
+#include "params.h"
+
+namespace kserve {
+
+// A coordinate system named as in requests ("EPSG:3857", "CRS:84"), x east and y north.
+class Crs {
+  public:
+    static std::shared_ptr<Crs> make(const std::string& name);
+    ~Crs();
+    const std::string& name() const { return name_; }
+    // True when WMS 1.3.0 writes this system's coordinates north first (EPSG:4326).
+    bool north_first() const { return north_first_; }
+    bool geographic() const;
+    void* handle() const { return srs_; }
+    std::string wkt() const;
+
+  private:
+    std::string name_;
+    bool north_first_ = false;
+    void* srs_ = nullptr;
+};
+
+// Point and box transforms between two systems; nothing when PROJ cannot do it.
+std::optional<Box> transform_box(const Crs& from, const Crs& to, const Box& box);
+std::optional<std::pair<double, double>> transform_point(const Crs& from, const Crs& to, double x,
+                                                         double y);
+
+// Warps `source` (the native render whose north-west corner is (left, top) at `scale` in
+// `native`) onto `box` of `target` at width x height, nearest neighbour so colours stay exact;
+// pixels without a source are transparent.
+std::optional<Image> warp(const Image& source, const Crs& native, double left, double top,
+                          double scale, const Crs& target, const Box& box, int width, int height);
+
+void init_gdal();
+
+}  // namespace kserve
+
+#endif
