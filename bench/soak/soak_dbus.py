@@ -30,6 +30,9 @@ import time
 
 import dbus
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+import private_bus  # noqa: E402
+
 SERVICE = "tessera.tesseraClass"
 CLASS_PATH = "/tessera/tesseraClass"
 IFACE = "tessera._tesseraClass"
@@ -49,31 +52,9 @@ def start_bus(build, sample):
     shutil.copy2(os.path.join(build, "appdir", "tessera"), os.path.join(appdir, "tessera"))
     os.symlink(sample, os.path.join(appdir, "kgrid"))
     services = os.path.join(root, "services")
-    os.makedirs(services)
-    with open(os.path.join(services, SERVICE + ".service"), "w") as f:
-        f.write("[D-BUS Service]\nName=%s\nExec=%s\n" % (SERVICE, os.path.join(appdir, "tessera")))
-    config = os.path.join(root, "session.conf")
-    with open(config, "w") as f:
-        f.write("""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%s</listen>
-  <servicedir>%s</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-""" % (root, services))
-    env = {k: v for k, v in os.environ.items()
-           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS")}
+    private_bus.write_service(services, SERVICE, os.path.join(appdir, "tessera"))
     log = open(os.path.join(root, "daemon.log"), "w")
-    daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
-                               "--print-address=1"], stdout=subprocess.PIPE, stderr=log,
-                              stdin=subprocess.DEVNULL, env=env)
-    address = daemon.stdout.readline().decode().strip()
+    daemon, address = private_bus.start_bus(root, services, private_bus.without_session(), log)
     return root, appdir, daemon, log, address
 
 
@@ -259,9 +240,7 @@ def main():
                 os.kill(pid, signal.SIGTERM)
             except OSError:
                 pass
-        daemon.terminate()
-        daemon.wait()
-        daemon.stdout.close()
+        private_bus.stop_bus(daemon)
         daemon_log.close()
         shutil.rmtree(root, ignore_errors=True)
 

@@ -20,6 +20,9 @@ import tempfile
 
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import private_bus  # noqa: E402
+
 CENTRE = ("302000", "2770000")
 
 
@@ -27,27 +30,9 @@ def serve_and_draw(root, service_dir, client, appdir, env):
     """Starts a private bus whose service folder is `service_dir`, has `client` ask it for a
     view (the bus starts the server) and ends the server. Returns (whether the view came back
     as a 356 x 276 BMP, what to show when not, the server's log)."""
-    config = os.path.join(root, "session.conf")
-    with open(config, "w") as f:
-        f.write("""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=%s</listen>
-  <servicedir>%s</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-""" % (root, service_dir))
     with open(os.path.join(root, "daemon.log"), "w") as daemon_log:
-        daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
-                                   "--print-address=1"], stdout=subprocess.PIPE,
-                                  stderr=daemon_log, stdin=subprocess.DEVNULL, env=env)
+        daemon, address = private_bus.start_bus(root, service_dir, env, daemon_log)
     try:
-        address = daemon.stdout.readline().decode().strip()
         bmp = os.path.join(root, "server.bmp")
         r = subprocess.run([client, "--bus", address, "draw3", CENTRE[0], CENTRE[1], "10", bmp],
                            capture_output=True, text=True, env=env, timeout=120)
@@ -61,9 +46,7 @@ def serve_and_draw(root, service_dir, client, appdir, env):
                        timeout=60)
         return ok, r.stdout + r.stderr + log, log
     finally:
-        daemon.terminate()
-        daemon.wait()
-        daemon.stdout.close()
+        private_bus.stop_bus(daemon)
 
 
 def main():

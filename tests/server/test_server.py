@@ -24,6 +24,9 @@ import unittest
 import dbus
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import private_bus  # noqa: E402
+
 SERVICE = "tessera.tesseraClass"
 CLASS_PATH = "/tessera/tesseraClass"
 IFACE = "tessera._tesseraClass"
@@ -57,27 +60,8 @@ class PrivateBus:
         else:
             os.makedirs(kgrid)
         services = os.path.join(self.root, "services")
-        os.makedirs(services)
-        with open(os.path.join(services, SERVICE + ".service"), "w") as f:
-            f.write("[D-BUS Service]\nName=%s\nExec=%s\n" % (SERVICE, os.path.join(self.appdir, "tessera")))
-        config = os.path.join(self.root, "session.conf")
-        with open(config, "w") as f:
-            f.write("""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%s</listen>
-  <servicedir>%s</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-""" % (self.root, services))
-        daemon_env = dict(os.environ)
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS"):
-            daemon_env.pop(name, None)
+        private_bus.write_service(services, SERVICE, os.path.join(self.appdir, "tessera"))
+        daemon_env = private_bus.without_session()
         if display:
             daemon_env["DISPLAY"] = display
         daemon_env["TESSERA_TEST_HOOKS"] = "1"
@@ -91,14 +75,9 @@ class PrivateBus:
             # the bare-name search: name the library folder last in the search instead.
             search = [p for p in daemon_env.get("LD_LIBRARY_PATH", "").split(":") if p]
             daemon_env["LD_LIBRARY_PATH"] = ":".join(search + [LIBDIR])
-        # The daemon and the servers it starts write to a log of their own, so that no
-        # process outlives the test holding the test runner's output open.
         self.daemon_log = open(os.path.join(self.root, "daemon.log"), "w")
-        self.daemon = subprocess.Popen(
-            ["dbus-daemon", "--config-file=" + config, "--nofork", "--print-address=1"],
-            stdout=subprocess.PIPE, stderr=self.daemon_log, stdin=subprocess.DEVNULL,
-            env=daemon_env)
-        self.address = self.daemon.stdout.readline().decode().strip()
+        self.daemon, self.address = private_bus.start_bus(self.root, services, daemon_env,
+                                                          self.daemon_log)
         self.env = dict(daemon_env, DBUS_SESSION_BUS_ADDRESS=self.address)
         self.connections = []
         self.server_pids = set()
@@ -160,9 +139,7 @@ class PrivateBus:
                 os.kill(pid, signal.SIGTERM)
                 if not self.wait_gone(pid, 5):
                     os.kill(pid, signal.SIGKILL)
-        self.daemon.terminate()
-        self.daemon.wait()
-        self.daemon.stdout.close()
+        private_bus.stop_bus(self.daemon)
         self.daemon_log.close()
         shutil.rmtree(self.root, ignore_errors=True)
 

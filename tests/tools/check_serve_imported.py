@@ -15,6 +15,9 @@ import tempfile
 
 from PIL import Image
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import private_bus  # noqa: E402
+
 CENTRE = (302000, 2771000)
 
 
@@ -67,26 +70,8 @@ def main():
         check(r.returncode == 0, "the copy registers itself", r.stderr)
 
         services = os.path.join(env["XDG_DATA_HOME"], "dbus-1", "services")
-        config = os.path.join(root, "session.conf")
-        with open(config, "w") as f:
-            f.write("""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:tmpdir=%s</listen>
-  <servicedir>%s</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-""" % (root, services))
         daemon_log = open(os.path.join(root, "daemon.log"), "w")
-        daemon = subprocess.Popen(["dbus-daemon", "--config-file=" + config, "--nofork",
-                                   "--print-address=1"], stdout=subprocess.PIPE,
-                                  stderr=daemon_log, stdin=subprocess.DEVNULL, env=env)
-        address = daemon.stdout.readline().decode().strip()
+        daemon, address = private_bus.start_bus(root, services, env, daemon_log)
         bmp = os.path.join(root, "view.bmp")
         r = subprocess.run(["/usr/bin/python3", client, "--bus=" + address, "draw3",
                             str(CENTRE[0]), str(CENTRE[1]), "10", bmp],
@@ -105,9 +90,7 @@ def main():
                        capture_output=True, env=env, timeout=60)
     finally:
         if daemon is not None:
-            daemon.terminate()
-            daemon.wait()
-            daemon.stdout.close()
+            private_bus.stop_bus(daemon)
         shutil.rmtree(root, ignore_errors=True)
     return 1 if failures else 0
 
