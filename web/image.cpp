@@ -21,45 +21,67 @@ Image Image::crop(int x, int y, int w, int h) const {
 
 namespace {
 
-// Transparent pixels all become one key, whatever their colour bits.
+// Transparent pixels all become one key, whatever their colour bits. Branch-free: a map
+// changes between opaque and transparent pixels at random places.
 inline uint32_t key_of(uint32_t p) {
-    return (p >> 24) == 0 ? 0u : (p | 0xFF000000u);
+    const uint32_t opaque = 0u - static_cast<uint32_t>((p >> 24) != 0);
+    return (p | 0xFF000000u) & opaque;
 }
 
 // The palette of an image: colours in order of first appearance, at most 256; false when
 // there are more.
 bool palette_of(const Image& im, std::vector<uint32_t>& colours, std::vector<uint8_t>& index) {
-    // An open-addressed table of 1024 slots (at most 256 used), keyed by the colour; maps have
-    // long runs of one colour, so the last colour is tried first.
+    // An open-addressed table of 1024 slots (at most 256 used), keyed by the colour. A pixel
+    // whose colour sits in its home slot (nearly all of them once the few colours of a map
+    // have been met) takes one look-up and no branch that depends on the picture; others
+    // probe on from there. Empty slots hold a key that key_of never gives.
     constexpr size_t kSlots = 1024;
+    constexpr uint32_t kEmpty = 1;
     uint32_t keys[kSlots];
-    int16_t values[kSlots];
-    std::fill(values, values + kSlots, int16_t{-1});
+    uint8_t values[kSlots];
+    std::fill(keys, keys + kSlots, kEmpty);
     colours.clear();
-    index.resize(im.pixels.size());
-    uint32_t last = 0;
-    uint8_t last_index = 0;
-    bool have_last = false;
-    for (size_t i = 0; i < im.pixels.size(); ++i) {
-        const uint32_t k = key_of(im.pixels[i]);
-        if (have_last && k == last) {
-            index[i] = last_index;
+    const size_t n = im.pixels.size();
+    index.resize(n);
+    const uint32_t* px = im.pixels.data();
+    uint8_t* out = index.data();
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t k = key_of(px[i]);
+        size_t h = (k * 2654435761u) >> 22;
+        if (keys[h] == k) {
+            out[i] = values[h];
             continue;
         }
-        size_t h = (k * 2654435761u) >> 22;
-        while (values[h] >= 0 && keys[h] != k) h = (h + 1) & (kSlots - 1);
-        if (values[h] < 0) {
+        while (keys[h] != kEmpty && keys[h] != k) h = (h + 1) & (kSlots - 1);
+        if (keys[h] == kEmpty) {
             if (colours.size() == 256) return false;
             keys[h] = k;
-            values[h] = static_cast<int16_t>(colours.size());
+            values[h] = static_cast<uint8_t>(colours.size());
             colours.push_back(k);
         }
-        last = k;
-        last_index = static_cast<uint8_t>(values[h]);
-        have_last = true;
-        index[i] = last_index;
+        out[i] = values[h];
     }
     return true;
+}
+
+// Packs a row of palette indices into `depth` bits a pixel, leftmost pixel in the high bits.
+template <int depth>
+void pack_row(const uint8_t* src, int width, uint8_t* row) {
+    constexpr int per = 8 / depth;
+    const int whole = width / per;
+    for (int b = 0; b < whole; ++b) {
+        unsigned v = 0;
+        for (int k = 0; k < per; ++k) v = (v << depth) | src[b * per + k];
+        row[b] = static_cast<uint8_t>(v);
+    }
+    if (whole * per < width) {
+        unsigned v = 0;
+        for (int k = 0; k < per; ++k) {
+            const int x = whole * per + k;
+            v = (v << depth) | (x < width ? src[x] : 0u);
+        }
+        row[whole] = static_cast<uint8_t>(v);
+    }
 }
 
 void png_write_to_string(png_structp png, png_bytep data, png_size_t length) {
@@ -76,11 +98,14 @@ std::string encode_png(const Image& im) {
     std::vector<uint8_t> index;
     const volatile bool paletted = palette_of(im, colours, index);
     volatile bool alpha = false;
-    for (uint32_t p : im.pixels)
-        if ((p >> 24) == 0) {
-            alpha = true;
-            break;
-        }
+    if (paletted)
+        alpha = std::find(colours.begin(), colours.end(), 0u) != colours.end();
+    else
+        for (uint32_t p : im.pixels)
+            if ((p >> 24) == 0) {
+                alpha = true;
+                break;
+            }
 
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png) return {};
@@ -123,10 +148,20 @@ std::string encode_png(const Image& im) {
         row.resize(static_cast<size_t>(im.width));
         for (int y = 0; y < im.height; ++y) {
             const uint8_t* src = &index[static_cast<size_t>(y) * im.width];
-            std::fill(row.begin(), row.end(), 0);
-            const int per = 8 / depth;
-            for (int x = 0; x < im.width; ++x)
-                row[x / per] |= static_cast<uint8_t>(src[x] << ((per - 1 - x % per) * depth));
+            switch (depth) {
+                case 8:
+                    png_write_row(png, src);
+                    continue;
+                case 4:
+                    pack_row<4>(src, im.width, row.data());
+                    break;
+                case 2:
+                    pack_row<2>(src, im.width, row.data());
+                    break;
+                default:
+                    pack_row<1>(src, im.width, row.data());
+                    break;
+            }
             png_write_row(png, row.data());
         }
     } else {
