@@ -88,24 +88,43 @@ inline void WalkSegment(int64_t a0, int64_t b0, int64_t n, int sa, int64_t db, i
     }
 }
 
+/* Segments of at most this many steps take a fixed count of steps (see ThinSegment and
+ * WideWalkWholeDisc). */
+constexpr int64_t kShortSteps = 4;
+
 /* One-pixel segment from p to q, end point left out. Segments inside the bitmap (the common
  * case) take a plain loop; others are walked with clipping. */
 void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, uint32_t pixel) {
     const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
     const int sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
-    if (dx == 0 && dy == 0) return;
     uint32_t* px = s.pixels;
     const int64_t w = s.width, h = s.height;
     const bool inside =
         x0 >= 0 && x0 < w && x1 >= 0 && x1 < w && y0 >= 0 && y0 < h && y1 >= 0 && y1 < h;
+    if (dx == 0 && dy == 0 && !inside) return;
     if (inside) {
         const int64_t n = std::max(dx, dy), d = std::min(dx, dy);
         const int64_t major = dx >= dy ? sx : sy * w, minor = dx >= dy ? sy * w : sx;
-        uint32_t* p = px + y0 * w + x0;
         // Branch-free stepping: whether the minor axis moves is close to random for short
         // road pieces, so a conditional jump would mispredict on many pixels.
         const int64_t two_n = 2 * n, two_d = 2 * d;
         int64_t rem = n;
+        if (n <= kShortSteps) {
+            // Most pieces of a road are a few pixels long, and a loop that ends after a
+            // varying count mispredicts its exit once a segment: take a fixed count of steps
+            // and send the writes past the end to a scratch word.
+            uint32_t sink;
+            int64_t at = y0 * w + x0;
+            for (int64_t i = 0; i < kShortSteps; ++i) {
+                *(i < n ? px + at : &sink) = pixel;
+                rem += two_d;
+                const int64_t step = rem >= two_n ? 1 : 0;
+                rem -= step * two_n;
+                at += major + step * minor;
+            }
+            return;
+        }
+        uint32_t* p = px + y0 * w + x0;
         for (int64_t i = 0; i < n; ++i) {
             *p = pixel;
             rem += two_d;
@@ -286,6 +305,21 @@ inline void WideWalkWholeDisc(const Surface& s, int64_t x0, int64_t y0, int64_t 
     uint32_t* p = s.pixels + y0 * w + x0;
     if (!start_drawn) PutPoints(p, disc.data(), disc.size(), pixel);
     int64_t rem = n;
+    if (n <= kShortSteps) {
+        // A fixed count of steps, as in ThinSegment, without a mispredicted exit: past the
+        // end the disc stays at the end point and is written again in the same colour, which
+        // changes no pixel (the end disc belongs to the segment, and when n is 0 the start
+        // disc is drawn already, by this segment or the one before in this colour).
+        for (int64_t i = 0; i < kShortSteps; ++i) {
+            const int64_t move = i < n ? 1 : 0;
+            rem += two_d;
+            const int64_t step = rem >= two_n ? 1 : 0;
+            rem -= step * two_n;
+            p += move * (major + step * minor);
+            PutPoints(p, disc.data(), disc.size(), pixel);
+        }
+        return;
+    }
     for (int64_t i = 0; i < n; ++i) {
         rem += two_d;
         const int64_t step = rem >= two_n ? 1 : 0;
@@ -422,7 +456,7 @@ void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* co
     for (int k = 0; k < rings; ++k) {
         const int n = counts[k];
         for (int i = 0; i < n && n >= 3; ++i) {
-            const POINT a = ring[i], b = ring[(i + 1) % n];
+            const POINT a = ring[i], b = ring[i + 1 < n ? i + 1 : 0];
             if (a.y == b.y) continue;
             Edge e{};
             if (a.y < b.y) {
@@ -470,7 +504,7 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
     const int segments = closed ? count : count - 1;
     if (pen.width <= 1) {
         for (int i = 0; i < segments; ++i) {
-            const POINT a = pts[i], b = pts[(i + 1) % count];
+            const POINT a = pts[i], b = pts[i + 1 < count ? i + 1 : 0];
             ThinSegment(s, a.x, a.y, b.x, b.y, pen.pixel);
         }
         return;
@@ -478,7 +512,7 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
     const Stamp& stamp = StampFor(std::min(pen.width, kMaxPenWidth), s.width);
     bool drawn = false;
     for (int i = 0; i < segments; ++i) {
-        const POINT a = pts[i], b = pts[(i + 1) % count];
+        const POINT a = pts[i], b = pts[i + 1 < count ? i + 1 : 0];
         drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pen.pixel, drawn);
     }
 }
