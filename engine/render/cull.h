@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -49,39 +50,55 @@ struct VertexBox {
 
 // The bounding box of a run of vertices. Vertices are (x, y) pairs of int16, so with SSE2 four
 // of them are folded at once, x and y in alternate lanes. This scan runs over every feature of
-// every tile of a view, most of which lie outside it, so it is worth the few lines.
+// every tile of a view, most of which lie outside it and most of which have only a few
+// vertices, so it is worth the few lines: a run of four or more ends with a group of four that
+// overlaps the one before (a vertex folded twice changes no minimum or maximum), and shorter
+// runs repeat their last vertex, so that no loop count depends on the run's length modulo four.
 inline VertexBox vertex_box(const data::Vertex* v, int count) noexcept {
     VertexBox box{INT16_MAX, INT16_MAX, INT16_MIN, INT16_MIN};
-    int i = 0;
 #if defined(__SSE2__)
-    constexpr int kPerVector = 4;                  // vertices in 128 bits
-    constexpr int kWorthVectors = 2 * kPerVector;  // shorter runs fold faster one by one
-    if (count >= kWorthVectors) {
-        __m128i lo = _mm_set1_epi16(INT16_MAX);
-        __m128i hi = _mm_set1_epi16(INT16_MIN);
-        for (; i + kPerVector <= count; i += kPerVector) {
+    constexpr int kPerVector = 4;  // vertices in 128 bits
+    if (count <= 0) return box;
+    __m128i lo, hi;
+    if (count < kPerVector) {
+        const int last = count - 1;
+        const auto word = [&](int i) {
+            int32_t w;
+            std::memcpy(&w, v + std::min(i, last), sizeof w);
+            return w;
+        };
+        lo = hi = _mm_set_epi32(word(3), word(2), word(1), word(0));
+    } else {
+        lo = _mm_set1_epi16(INT16_MAX);
+        hi = _mm_set1_epi16(INT16_MIN);
+        for (int i = 0; i + kPerVector <= count; i += kPerVector) {
             const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
             lo = _mm_min_epi16(lo, p);
             hi = _mm_max_epi16(hi, p);
         }
-        alignas(16) int16_t l[8];
-        alignas(16) int16_t h[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
-        _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
-        for (int k = 0; k < 8; k += 2) {
-            box.min_x = std::min<int>(box.min_x, l[k]);
-            box.min_y = std::min<int>(box.min_y, l[k + 1]);
-            box.max_x = std::max<int>(box.max_x, h[k]);
-            box.max_y = std::max<int>(box.max_y, h[k + 1]);
-        }
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + count - kPerVector));
+        lo = _mm_min_epi16(lo, p);
+        hi = _mm_max_epi16(hi, p);
     }
-#endif
-    for (; i < count; ++i) {
+    // Fold the four lanes of x and of y: swap halves, then neighbouring pairs.
+    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+    lo = _mm_min_epi16(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(2, 3, 0, 1)));
+    hi = _mm_max_epi16(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(2, 3, 0, 1)));
+    const uint32_t l = static_cast<uint32_t>(_mm_cvtsi128_si32(lo));
+    const uint32_t h = static_cast<uint32_t>(_mm_cvtsi128_si32(hi));
+    box.min_x = static_cast<int16_t>(l & 0xFFFF);
+    box.min_y = static_cast<int16_t>(l >> 16);
+    box.max_x = static_cast<int16_t>(h & 0xFFFF);
+    box.max_y = static_cast<int16_t>(h >> 16);
+#else
+    for (int i = 0; i < count; ++i) {
         box.min_x = std::min<int>(box.min_x, v[i].x);
         box.min_y = std::min<int>(box.min_y, v[i].y);
         box.max_x = std::max<int>(box.max_x, v[i].x);
         box.max_y = std::max<int>(box.max_y, v[i].y);
     }
+#endif
     return box;
 }
 
