@@ -137,6 +137,42 @@ TEST(ThinLines, ClippedLinesKeepThePixelsOfTheUnclippedLine) {
     }
 }
 
+TEST(ShortSegments, PolylinesOfShortPiecesMatchTheLineFormula) {
+    // Road pieces of a few pixels (zero-length ones included) in one- and two-pixel pens,
+    // wholly inside the bitmap, against the line formula computed here: pixel i of a segment
+    // of n major steps and d minor steps is offset floor((2 i d + n) / 2n) along the minor
+    // axis. A one-pixel pen draws steps 0 .. n-1 of each segment; a two-pixel pen stamps its
+    // disc (the pixel and those left of and above it) at steps 0 .. n.
+    std::mt19937 rng(16);
+    std::uniform_int_distribution<int> step(-5, 5), count(2, 9);
+    Canvas c(48, 48);
+    for (int k = 0; k < 400; ++k) {
+        const int width = 1 + k % 2;
+        std::vector<POINT> pts{{24, 24}};
+        for (int i = count(rng); i > 1; --i)
+            pts.push_back(
+                {pts.back().x + step(rng) / (k % 3 == 0 ? 2 : 1), pts.back().y + step(rng)});
+        PixelSet want;
+        for (size_t i = 0; i + 1 < pts.size(); ++i) {
+            const int dx = pts[i + 1].x - pts[i].x, dy = pts[i + 1].y - pts[i].y;
+            const int n = std::max(std::abs(dx), std::abs(dy)),
+                      d = std::min(std::abs(dx), std::abs(dy));
+            for (int j = 0; j < n + (width > 1 ? 1 : 0); ++j) {
+                const int major = j, minor = n > 0 ? (2 * j * d + n) / (2 * n) : 0;
+                const int x =
+                    pts[i].x + (dx < 0 ? -1 : 1) * (std::abs(dx) >= std::abs(dy) ? major : minor);
+                const int y =
+                    pts[i].y + (dy < 0 ? -1 : 1) * (std::abs(dx) >= std::abs(dy) ? minor : major);
+                want.insert({x, y});
+                if (width > 1) want.insert({{x - 1, y}, {x, y - 1}, {x - 1, y - 1}});
+            }
+        }
+        c.Clear(kWhite);
+        DrawPolyline(c, pts, width);
+        ASSERT_EQ(c.PixelsOf(kBlack), want) << "polyline " << k << " width " << width;
+    }
+}
+
 TEST(WidePens, HorizontalAndVerticalLinesAreExactlyAsWideAsThePen) {
     for (int w = 2; w <= 9; ++w) {
         Canvas c(60, 60);
