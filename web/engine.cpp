@@ -262,13 +262,18 @@ std::optional<Image> Engine::draw(int left, int top, int width, int height, doub
     KgdiSurface px{};
     if (!KgdiGetSurface(s.dc, &px)) return std::nullopt;
     Image im(width, height);
-    const uint32_t key = (GetRValue(kKey) << 16) | (GetGValue(kKey) << 8) | GetBValue(kKey);
+    // Without transparency the key is one no 24-bit pixel equals, so that the loop has no
+    // branch and the compiler may vectorise it.
+    const uint32_t key = transparent
+                             ? (GetRValue(kKey) << 16) | (GetGValue(kKey) << 8) | GetBValue(kKey)
+                             : 0xFFFFFFFFu;
     for (int y = 0; y < height; ++y) {
         const uint32_t* row = reinterpret_cast<const uint32_t*>(
             reinterpret_cast<const unsigned char*>(px.pixels) + static_cast<size_t>(y) * px.stride);
+        uint32_t* out = &im.pixels[static_cast<size_t>(y) * width];
         for (int x = 0; x < width; ++x) {
             const uint32_t p = row[x] & 0xFFFFFFu;
-            im.at(x, y) = (transparent && p == key) ? 0u : (p | 0xFF000000u);
+            out[x] = p == key ? 0u : (p | 0xFF000000u);
         }
     }
     return im;
