@@ -597,7 +597,8 @@ int parse(int argc, char** argv, Options& o) {
         }
     }
     if (!o.viewer_given) o.config.viewer = default_viewer();
-    if (!o.config.viewer.empty() && ::access((o.config.viewer + "/index.html").c_str(), R_OK) != 0) {
+    if (!o.config.viewer.empty() &&
+        ::access((o.config.viewer + "/index.html").c_str(), R_OK) != 0) {
         std::fprintf(stderr, "kserve: --viewer %s holds no index.html\n", o.config.viewer.c_str());
         return 1;
     }

@@ -1,12 +1,12 @@
 // service.cpp: WMS 1.3.0/1.1.1, WMTS 1.0.0, XYZ tiles, the JSON queries, health and metrics.
 #include "service.h"
 
-#include "files.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+
+#include "files.h"
 
 namespace kserve {
 
