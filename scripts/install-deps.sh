@@ -17,6 +17,8 @@ packages=(
   libgdal-dev libproj-dev gdal-bin
   # web map service (kserve) and its scale-out test and benchmark
   libboost-dev nginx curl wrk
+  # the map viewer's browser tests (headless Debian Chromium)
+  chromium
   # independent checks in the tests
   python3 python3-pil python3-dbus imagemagick xvfb xauth x11-apps libglib2.0-bin
   # manual pages and Debian packages (man/update.sh, cpack -G DEB, the package test)
@@ -26,6 +28,12 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev googletest
   wine wine64 wine32:i386
 )
+
+# The map viewer is built with Node.js (20.19 or newer) and npm. The machine's own Node.js is
+# kept when it has one; otherwise Debian's is installed (nodejs, npm).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -68,8 +68,13 @@ else
     fi
     sleep 0.1
   done
-  echo "run-main: kserve serves the sample data set at http://$listen/ (pid $kserve_pid; stop it"
+  echo "run-main: kserve serves the sample data set and its map viewer at http://$listen/ (pid $kserve_pid; stop it"
   echo "  with: kill $kserve_pid; log: $kserve_log). For example:"
+fi
+if [ -f "$root/$build/share/kestrel/viewer/index.html" ]; then
+  echo "  http://$listen/   (the map viewer: open it in a browser)"
+else
+  echo "  (the map viewer was not built: it needs Node.js 20.19+ and npm; see the cmake output)"
 fi
 echo "  http://$listen/wms?SERVICE=WMS&REQUEST=GetCapabilities"
 echo "  http://$listen/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&CRS=EPSG:3826&BBOX=297674,2768474,304794,2773994&WIDTH=356&HEIGHT=276&FORMAT=image/png"

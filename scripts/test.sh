@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting of every source, builds the project twice
 # (normal, and with the address and undefined-behaviour sanitizers; warnings are errors in
-# both) and runs every test in both builds.
+# both) and runs every test in both builds. The map viewer (a web page) and its browser tests
+# are built and run in the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -13,7 +14,7 @@ cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_WERROR=ON \
-      -DKESTREL_BUILD_BENCH=OFF
+      -DKESTREL_BUILD_BENCH=OFF -DKESTREL_BUILD_VIEWER=OFF
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \

@@ -249,6 +249,17 @@ bool Engine::load(const std::string& dir) {
         }
     }
     categories_.assign(cats.begin(), cats.end());
+
+    // District codes: the first number of each line of the district index, from 100 on.
+    std::set<int> codes;
+    std::ifstream d4(dir_ + "d4.txt");
+    std::string line;
+    while (std::getline(d4, line)) {
+        int code = 0, tile = 0;
+        if (std::sscanf(line.c_str(), "%d %d", &code, &tile) == 2 && code >= 100 && code <= 999)
+            codes.insert(code);
+    }
+    districts_.assign(codes.begin(), codes.end());
     return true;
 }
 
@@ -293,13 +304,15 @@ std::string Engine::draw_bmp(int left, int top, int width, int height, double sc
 
 std::optional<Road> Engine::road_at(int x, int y, double scale) {
     char text[29] = {};
-    if (dllquroad(x, y, scale, text) < 0) return std::nullopt;
+    double slope = 0;
+    if (dllquroad2(x, y, scale, text, &slope) < 0) return std::nullopt;
     // Read the fixed fields, not a C string: a short road code leaves NUL bytes before the name.
     Road r;
     r.district = std::atoi(std::string(text, 3).c_str());
     r.type = text[3] - '0';
     r.code = std::string(text + 4, strnlen(text + 4, 4));
     r.name = big5_to_utf8(rtrim(std::string(text + 8, strnlen(text + 8, 20))));
+    r.slope = slope;
     return r;
 }
 

@@ -21,6 +21,7 @@ struct Road {
     int type = 0;
     std::string code;
     std::string name;  // UTF-8, trailing blanks removed
+    double slope = 0;  // of the segment hit: rise north over run east (1 for a vertical one)
 };
 
 struct Place {
@@ -39,6 +40,8 @@ struct Engine {
     const Extent& extent() const { return extent_; }
     // The categories of the points of interest, ascending.
     const std::vector<int>& categories() const { return categories_; }
+    // The district codes of the district index (d4.txt), ascending.
+    const std::vector<int>& districts() const { return districts_; }
     // A digest of the names, sizes and times of the data set's files.
     const std::string& fingerprint() const { return fingerprint_; }
 
@@ -66,6 +69,7 @@ struct Engine {
     std::string dir_;
     Extent extent_;
     std::vector<int> categories_;
+    std::vector<int> districts_;
     std::string fingerprint_;
 };
 

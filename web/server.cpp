@@ -60,7 +60,8 @@ const char* const kUsage =
     "Usage: kserve [options]\n"
     "\n"
     "Serves the map views and queries of one data set over HTTP: WMS 1.3.0 and 1.1.1 at /wms,\n"
-    "WMTS 1.0.0 at /wmts, XYZ tiles at /tiles/, JSON queries at /api/, /healthz and /metrics.\n"
+    "WMTS 1.0.0 at /wmts, XYZ tiles at /tiles/, JSON queries at /api/, /healthz and /metrics,\n"
+    "and the map viewer (a web page) at /.\n"
     "\n"
     "Options:\n"
     "  --data DIR       data set directory (default: the build's sample, " KSERVE_DEFAULT_DATA
@@ -69,6 +70,9 @@ const char* const kUsage =
     "  --listen A:P     address and port to listen on (default 127.0.0.1:8080; port 0 picks a\n"
     "                   free port, printed at start)\n"
     "  --workers N      worker processes, 1 to 64 (default: the number of cores)\n"
+    "  --viewer DIR     the built viewer's folder, served at / (default: " KSERVE_VIEWER_RELATIVE
+    "\n"
+    "                   beside the program, as installed and in the build; '' serves none)\n"
     "  --timeout S      seconds a client has to send a whole request, 1 to 3600 (default 15);\n"
     "                   an idle kept-alive connection is closed after twice that\n"
     "  --help           show this text\n"
@@ -83,7 +87,19 @@ struct Options {
     std::string host = "127.0.0.1";
     std::string port = "8080";
     int workers = 0;
+    bool viewer_given = false;
 };
+
+// The viewer's folder beside the program: <bin>/../share/kestrel/viewer, in the build tree as
+// in an installation. Empty when it holds no page.
+std::string default_viewer() {
+    char exe[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return {};
+    std::string dir(exe, static_cast<size_t>(n));
+    dir = dir.substr(0, dir.rfind('/') + 1) + KSERVE_VIEWER_RELATIVE;
+    return ::access((dir + "/index.html").c_str(), R_OK) == 0 ? dir : std::string();
+}
 
 // ---- logging ------------------------------------------------------------------------------
 
@@ -542,6 +558,9 @@ int parse(int argc, char** argv, Options& o) {
         const std::string value = argv[++i];
         if (arg == "--data") {
             o.config.data = value;
+        } else if (arg == "--viewer") {
+            o.config.viewer = value;
+            o.viewer_given = true;
         } else if (arg == "--crs") {
             o.config.crs = upper(value);
         } else if (arg == "--listen") {
@@ -576,6 +595,12 @@ int parse(int argc, char** argv, Options& o) {
             std::fprintf(stderr, "kserve: unknown option '%s' (see --help)\n", arg.c_str());
             return 1;
         }
+    }
+    if (!o.viewer_given) o.config.viewer = default_viewer();
+    if (!o.config.viewer.empty() &&
+        ::access((o.config.viewer + "/index.html").c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "kserve: --viewer %s holds no index.html\n", o.config.viewer.c_str());
+        return 1;
     }
     if (o.workers == 0) {
         const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
@@ -656,6 +681,11 @@ int main(int argc, char** argv) {
     Metrics* metrics = Metrics::create();
     std::fprintf(stderr, "kserve: serving %s on http://%s/ with %d workers\n",
                  o.config.data.c_str(), shown.c_str(), o.workers);
+    if (o.config.viewer.empty())
+        std::fputs("kserve: no map viewer (see --viewer); / lists the addresses\n", stderr);
+    else
+        std::fprintf(stderr, "kserve: the map viewer from %s at http://%s/\n",
+                     o.config.viewer.c_str(), shown.c_str());
     Master master(o, fd, family, metrics);
     return master.run();
 }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "files.h"
+
 namespace kserve {
 
 namespace {
@@ -196,6 +198,10 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     }
     extent_ll_ = *ll;
     extent_3857_ = *wm;
+    if (!config.viewer.empty()) {
+        viewer_ = std::make_shared<StaticFiles>();
+        if (!viewer_->open(config.viewer, error)) return false;
+    }
     return true;
 }
 
@@ -261,6 +267,8 @@ Response Service::handle(const Request& r) {
         return tile(r, set, parts[1], *y, *x, false);
     }
     if (path.rfind("/api/", 0) == 0) return api(path.substr(5), p);
+    if (viewer_)
+        if (auto file = viewer_->get(path, r.if_none_match)) return std::move(*file);
     if (path == "/" || path == "/index.html")
         return text(200, "kserve " KSERVE_VERSION
                          "\n"
@@ -718,7 +726,8 @@ Response Service::wms_info(const Params& p, bool v130) {
           << "\",\"road\":";
         if (road)
             o << "{\"name\":\"" << json_escape(road->name) << "\",\"district\":" << road->district
-              << ",\"type\":" << road->type << ",\"code\":\"" << json_escape(road->code) << "\"}";
+              << ",\"type\":" << road->type << ",\"code\":\"" << json_escape(road->code)
+              << "\",\"slope\":" << (std::isfinite(road->slope) ? fmt(road->slope) : "null") << "}";
         else
             o << "null";
         o << ",\"pois\":[";
@@ -1000,7 +1009,30 @@ Response Service::api(const std::string& path, const Params& p) {
         return json(200, "{\"road\":{\"name\":\"" + json_escape(road->name) +
                              "\",\"district\":" + std::to_string(road->district) +
                              ",\"type\":" + std::to_string(road->type) + ",\"code\":\"" +
-                             json_escape(road->code) + "\"}}\n");
+                             json_escape(road->code) + "\",\"slope\":" +
+                             (std::isfinite(road->slope) ? fmt(road->slope) : "null") + "}}\n");
+    }
+    if (path == "roads" && p.has("NAME")) {
+        const std::string& name = p.get("NAME");
+        if (name.empty() || name.size() > 80) return json_error(400, "name must be 1 to 80 bytes");
+        if (!utf8_to_big5(name))
+            return json_error(400, "the name has characters the data set cannot hold");
+        return roads_named(name);
+    }
+    if (path == "info") {
+        std::ostringstream o;
+        o << "{\"crs\":\"" << json_escape(native_->name()) << "\",\"proj4\":\""
+          << json_escape(native_->proj4()) << "\",\"extent\":[" << fmt(extent_.minx) << ','
+          << fmt(extent_.miny) << ',' << fmt(extent_.maxx) << ',' << fmt(extent_.maxy)
+          << "],\"lonlat\":[" << fmt(extent_ll_.minx) << ',' << fmt(extent_ll_.miny) << ','
+          << fmt(extent_ll_.maxx) << ',' << fmt(extent_ll_.maxy) << "],\"categories\":[";
+        for (size_t k = 0; k < engine_.categories().size(); ++k)
+            o << (k ? "," : "") << engine_.categories()[k];
+        o << "],\"districts\":[";
+        for (size_t k = 0; k < engine_.districts().size(); ++k)
+            o << (k ? "," : "") << engine_.districts()[k];
+        o << "],\"version\":\"" KSERVE_VERSION "\"}\n";
+        return json(200, o.str());
     }
     if (path == "roads") {
         const auto district = integer("DISTRICT", 0, 999);
@@ -1046,6 +1078,34 @@ Response Service::api(const std::string& path, const Params& p) {
         return json_error(400, "pois wants name, district, or x and y");
     }
     return json_error(404, "unknown query " + path);
+}
+
+// Roads whose name contains `name` (ASCII letters in any case), from every district's road
+// report, each name once per district, at most kMaxNamed of them.
+Response Service::roads_named(const std::string& name) {
+    constexpr size_t kMaxNamed = 200;
+    if (!road_names_) {
+        std::vector<NamedRoad> all;
+        for (int d : engine_.districts()) {
+            const auto roads = engine_.district_roads(d);
+            if (!roads) return json_error(503, "the report could not be made");
+            for (const auto& r : *roads)
+                if (!r.name.empty()) all.push_back({r, d});
+        }
+        road_names_ = std::move(all);
+    }
+    const std::string wanted = lower(name);
+    std::ostringstream o;
+    size_t count = 0;
+    for (const auto& r : *road_names_) {
+        if (lower(r.place.name).find(wanted) == std::string::npos) continue;
+        if (count == kMaxNamed) break;
+        o << (count ? ",\n " : "\n ") << "{\"name\":\"" << json_escape(r.place.name)
+          << "\",\"district\":" << r.district << ",\"x\":" << r.place.x << ",\"y\":" << r.place.y
+          << "}";
+        ++count;
+    }
+    return json(200, "{\"count\":" + std::to_string(count) + ",\"items\":[" + o.str() + "]}\n");
 }
 
 }  // namespace kserve

@@ -40,7 +40,10 @@ struct Response {
 struct Config {
     std::string data;
     std::string crs = "EPSG:3826";
+    std::string viewer;  // the built viewer's folder, served at /; empty: none
 };
+
+class StaticFiles;
 
 class Service {
   public:
@@ -66,6 +69,7 @@ class Service {
     Response tile(const Request& r, const std::string& set, const std::string& matrix, long row,
                   long col, bool wmts_errors);
     Response api(const std::string& path, const Params& p);
+    Response roads_named(const std::string& name);
 
     std::optional<Image> render(const Crs& crs, const Box& box, int width, int height,
                                 const Layers& layers, bool transparent, unsigned background,
@@ -86,6 +90,14 @@ class Service {
     // Tiles cut from metatiles, most recently used first.
     std::list<std::pair<std::string, std::shared_ptr<Tile>>> lru_;
     std::unordered_map<std::string, decltype(lru_)::iterator> tiles_;
+
+    std::shared_ptr<StaticFiles> viewer_;
+    // Every district's roads, read once on the first search by road name.
+    struct NamedRoad {
+        Place place;
+        int district;
+    };
+    std::optional<std::vector<NamedRoad>> road_names_;
 };
 
 // Escapes text for XML attributes and content, and for JSON strings.

@@ -55,6 +55,14 @@ std::string Crs::wkt() const {
     return r;
 }
 
+std::string Crs::proj4() const {
+    char* w = nullptr;
+    static_cast<OGRSpatialReference*>(srs_)->exportToProj4(&w);
+    std::string r = w ? w : "";
+    CPLFree(w);
+    return r;
+}
+
 namespace {
 struct Transform {
     OGRCoordinateTransformation* ct;

@@ -22,6 +22,8 @@ class Crs {
     bool geographic() const;
     void* handle() const { return srs_; }
     std::string wkt() const;
+    // The system as a PROJ string ("+proj=tmerc ..."), for clients such as proj4js.
+    std::string proj4() const;
 
   private:
     std::string name_;

@@ -437,6 +437,22 @@ def test_api(s, tmp):
         status, headers, body = s.get(path)
         assert status == 400 and "error" in json.loads(body), path
     assert s.get("/api/nothing")[0] == 404
+    # The viewer's additions: the grid's definition, the slope of the road hit, roads by name.
+    info = json.loads(s.get("/api/info")[2])
+    assert info["crs"] == "EPSG:3826" and "+proj=tmerc" in info["proj4"] and "+lon_0=121" in info["proj4"]
+    assert info["extent"] == [260000, 2730000, 330000, 2790000] and info["districts"] == list(range(100, 116))
+    road = json.loads(s.get("/api/road?x=301234&y=2771234&scale=20")[2])["road"]
+    assert isinstance(road["slope"], (int, float)), road
+    first = next(r for r in roads["items"] if len(r["name"]) >= 2)
+    part = first["name"][:2]
+    found = json.loads(s.get("/api/roads?name=" + urllib.parse.quote(part))[2])
+    assert 0 < found["count"] == len(found["items"]) <= 200
+    assert all(part in r["name"] and 100 <= r["district"] <= 115 for r in found["items"])
+    if found["count"] < 200:
+        assert {"name": first["name"], "district": 101, "x": first["x"], "y": first["y"]} in found["items"]
+    for bad in ["", "%F0%9F%98%80", "a" * 81]:
+        status, _, body = s.get("/api/roads?name=" + bad)
+        assert status == 400 and "error" in json.loads(body), bad
     # Reports at once from both workers: each answer is that of its own query.
     queries = [f"/api/pois?x={301234 + 150 * k}&y=2771234&r=200" for k in range(8)] + \
               [f"/api/roads?district={d}" for d in (101, 102, 103, 104)]
@@ -446,6 +462,43 @@ def test_api(s, tmp):
             got = list(pool.map(lambda q: (q, s.get(q)[2]), queries * 2))
             for q, body in got:
                 assert body == expected[q], q
+
+
+def test_viewer_files(s, tmp):
+    """The viewer's folder is served at / with media types, validators and 304s; no path
+    reaches outside it (dot segments, encoded ones, hidden files, links out, folders)."""
+    root = os.path.join(tmp, "viewer")
+    os.makedirs(os.path.join(root, "assets", "sub"))
+    with open(os.path.join(tmp, "secret.txt"), "w") as f:
+        f.write("SECRET")
+    files = {"index.html": "<!DOCTYPE html><title>地圖</title>", "assets/app-1a2b.js": "let x = 1;",
+             "assets/app-1a2b.css": "body{}", "assets/icon.svg": "<svg/>", ".hidden": "SECRET"}
+    for name, body in files.items():
+        with open(os.path.join(root, name), "w", encoding="utf-8") as f:
+            f.write(body)
+    os.symlink(os.path.join(tmp, "secret.txt"), os.path.join(root, "link.txt"))
+    assert subprocess.run([ARGS.kserve, "--viewer", os.path.join(tmp, "none"), "--listen", "127.0.0.1:0"],
+                          capture_output=True).returncode == 2
+    v = Server(workers=1, extra=["--viewer", root])
+    try:
+        status, headers, body = v.get("/")
+        assert status == 200 and body.decode() == files["index.html"], (status, body)
+        assert headers["Content-Type"] == "text/html; charset=utf-8" and headers["Cache-Control"] == "no-cache"
+        status, headers2, body = v.get("/", {"If-None-Match": headers["ETag"]})
+        assert status == 304 and body == b"" and headers2["ETag"] == headers["ETag"]
+        for path, kind in [("/assets/app-1a2b.js", "text/javascript; charset=utf-8"),
+                           ("/assets/app-1a2b.css", "text/css; charset=utf-8"), ("/assets/icon.svg", "image/svg+xml")]:
+            status, headers, body = v.get(path)
+            assert status == 200 and headers["Content-Type"] == kind and "immutable" in headers["Cache-Control"]
+            assert body.decode() == files[path[1:]]
+        for path in ["/../secret.txt", "/assets/../../secret.txt", "/%2e%2e/secret.txt", "/assets/..%2f..%2fsecret.txt",
+                     "/.hidden", "/link.txt", "/assets", "/assets/", "/assets/sub", "//etc/passwd", "/index.html%00"]:
+            status, _, body = v.get(path)
+            assert status in (400, 404) and b"SECRET" not in body and b"root:" not in body, (path, status)
+        # The service's own addresses come first.
+        assert v.get("/healthz")[2] == b"ok\n" and v.get("/api/info")[0] == 200
+    finally:
+        v.stop()
 
 
 def test_scale_out(tmp):
@@ -537,6 +590,7 @@ GROUPS = {
     "feature_info": (test_feature_info, []),
     "wmts": (test_wmts, []),
     "api": (test_api, []),
+    "viewer_files": (test_viewer_files, []),
 }
 
 

@@ -1,0 +1,179 @@
+// The map viewer in Debian's headless Chromium, driven by playwright-core, against a kserve
+// on the sample city. Run by ctest: node --test viewer.test.mjs, with KSERVE (the program),
+// KSERVE_DATA (the data set) and VIEWER_MODULES (the viewer's node_modules) set.
+import {after, before, test} from 'node:test';
+import assert from 'node:assert/strict';
+import {spawn} from 'node:child_process';
+import {createRequire} from 'node:module';
+import {mkdtempSync, rmSync} from 'node:fs';
+import {tmpdir} from 'node:os';
+import {join} from 'node:path';
+
+const {chromium} = createRequire(join(process.env.VIEWER_MODULES, '/'))('playwright-core');
+
+let server, base, browser, profile;
+
+function startServer() {
+  return new Promise((resolve, reject) => {
+    const p = spawn(process.env.KSERVE, ['--data', process.env.KSERVE_DATA, '--listen', '127.0.0.1:0',
+      '--workers', '2'], {stdio: ['ignore', 'ignore', 'pipe']});
+    let log = '';
+    const timer = setTimeout(() => reject(new Error('kserve did not start: ' + log)), 60000);
+    p.stderr.on('data', (d) => {
+      log += d;
+      const m = /on (http:\/\/[\d.:]+\/) with/.exec(log);
+      if (m && !base) {
+        base = m[1];
+        // Ready once a worker answers.
+        const poll = () => fetch(base + 'healthz').then(() => { clearTimeout(timer); resolve(p); },
+          () => setTimeout(poll, 100));
+        poll();
+      }
+    });
+    p.on('exit', (code) => reject(new Error(`kserve exited ${code}: ${log}`)));
+  });
+}
+
+before(async () => {
+  server = await startServer();
+  profile = mkdtempSync(join(tmpdir(), 'viewer-chromium-'));
+  // Debian's browser in a fresh profile (playwright-core downloads none).
+  browser = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  server?.kill('SIGTERM');
+  if (profile) rmSync(profile, {recursive: true, force: true});
+});
+
+async function api(path) {
+  return (await fetch(base + path)).json();
+}
+
+// A page of the viewer with its console errors and tile requests recorded; waits for the map.
+async function open(hash = '', size = {width: 900, height: 650}) {
+  const page = await browser.newPage();
+  await page.setViewportSize(size);
+  page.errors = [];
+  page.tiles = [];
+  page.on('console', (m) => { if (m.type() === 'error') page.errors.push(m.text()); });
+  page.on('pageerror', (e) => page.errors.push(String(e)));
+  page.on('request', (r) => { if (/\/wmts/.test(r.url()) && /\.png|GetTile/.test(r.url())) page.tiles.push(r.url()); });
+  await page.goto(base + hash);
+  await page.waitForSelector('body[data-ready="true"]', {timeout: 60000});
+  return page;
+}
+
+// The share of the map canvas's pixels that are not the white background.
+function ink(page) {
+  return page.evaluate(() => {
+    let drawn = 0, all = 0;
+    for (const c of document.querySelectorAll('#map canvas')) {
+      const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      for (let i = 0; i < d.length; i += 4) {
+        all += 1;
+        if (d[i + 3] > 0 && (d[i] < 240 || d[i + 1] < 240 || d[i + 2] < 240)) drawn += 1;
+      }
+    }
+    return all ? drawn / all : 0;
+  });
+}
+
+const view = (page) => page.evaluate(() => {
+  const v = window.kviewer.view;
+  return {zoom: v.getZoom(), center: v.getCenter()};
+});
+
+test('the page loads without console errors and the map shows map ink', async () => {
+  const page = await open('#map=5/301234/2771234');
+  assert.deepEqual(page.errors, []);
+  const share = await ink(page);
+  assert.ok(share > 0.05, `only ${share} of the canvas is drawn`);
+  assert.match(await page.textContent('#position'), /EPSG:3826 x \d+ y \d+ m · 2\d\.\d+° N 12\d\.\d+° E/);
+  if (process.env.VIEWER_SHOT) await page.screenshot({path: process.env.VIEWER_SHOT});
+  await page.close();
+});
+
+test('zooming in asks for tiles of the next level, by button and by keyboard', async () => {
+  const page = await open('#map=3/301234/2771234');
+  for (const [zoomIn, level] of [[() => page.click('.ol-zoom-in'), 4],
+    [() => page.focus('#map').then(() => page.keyboard.press('+')), 5]]) {
+    page.tiles.length = 0;
+    await zoomIn();
+    await page.waitForFunction((z) => window.kviewer.view.getZoom() === z, level);
+    await page.waitForTimeout(500);
+    assert.ok(page.tiles.some((u) => u.includes(`/native/${level}/`) || u.includes(`TileMatrix=${level}&`)),
+      page.tiles.join('\n'));
+    assert.match(await page.evaluate(() => location.hash), new RegExp(`^#map=${level}/`));
+  }
+  await page.close();
+});
+
+test('clicking a road shows its name; clicking nowhere says nothing was found', async () => {
+  // A road of the sample city at whole metres, found through the JSON interface.
+  let spot;
+  for (let k = 0; k < 200 && !spot; ++k) {
+    const x = 301234 + 16 * (k % 20), y = 2771234 - 16 * Math.floor(k / 20);
+    const r = await api(`api/road?x=${x}&y=${y}&scale=4`);
+    if (r.road && r.road.name) spot = {x, y, name: r.road.name};
+  }
+  assert.ok(spot);
+  const page = await open(`#map=5/${spot.x}/${spot.y}`);
+  const box = await page.locator('#map').boundingBox();
+  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+  await page.waitForSelector('#popup-body .road');
+  assert.equal(await page.textContent('#popup-body .road'), spot.name);
+  assert.match(await page.textContent('#popup-body'), /District \d+ · type \d · slope -?\d/);
+  // Outside the data set's tiles (an absent corner tile): nothing there.
+  await page.evaluate(() => { location.hash = '#map=7/265000/2735000'; });
+  await page.waitForTimeout(500);
+  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+  await page.waitForSelector('#popup-body .nothing');
+  await page.close();
+});
+
+test('searching a point of interest lists it, and choosing it moves the map there', async () => {
+  const poi = (await api('api/pois?x=305000&y=2765000&r=400')).items.find((p) => p.name);
+  const page = await open('#map=2/301234/2771234', {width: 390, height: 700});  // a phone
+  await page.fill('#query', poi.name);
+  await page.press('#query', 'Enter');
+  // Names repeat: the result at the point's position.
+  const item = page.locator(`#results button[data-x="${poi.x}"][data-y="${poi.y}"]`, {hasText: poi.name});
+  await item.waitFor();
+  await item.click();
+  if (process.env.VIEWER_SHOT) await page.screenshot({path: process.env.VIEWER_SHOT + '.phone.png'});
+  await page.waitForFunction(([x, y]) => {
+    const c = window.kviewer.view.getCenter();
+    return Math.abs(c[0] - x) < 1 && Math.abs(c[1] - y) < 1;
+  }, [poi.x, poi.y]);
+  assert.ok((await view(page)).zoom >= 5);
+  await page.close();
+});
+
+test('the permalink reopens the same view', async () => {
+  const page = await open('#map=6/303000/2768000');
+  assert.deepEqual(await view(page), {zoom: 6, center: [303000, 2768000]});
+  await page.keyboard.press('ArrowRight');
+  await page.waitForFunction(() => !location.hash.endsWith('/303000/2768000'));
+  const hash = await page.evaluate(() => location.hash);
+  const moved = await view(page);
+  const again = await open(hash);
+  assert.deepEqual(await view(again), {zoom: 6, center: moved.center.map(Math.round)});
+  await page.close();
+  await again.close();
+});
+
+test('a server that cannot be reached is said so', async () => {
+  const page = await browser.newPage();
+  await page.route('**/api/info', (r) => r.abort('connectionrefused'));
+  await page.goto(base);
+  await page.waitForSelector('#status.error');
+  assert.match(await page.textContent('#status'), /cannot be reached/);
+  await page.close();
+});
