@@ -12,6 +12,15 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 
+# The sample data set of the Linux build (the build that scripts/test.sh makes first).
+sample=${KESTREL_SAMPLE_DIR:-$here/../../build/appdir/kgrid}
+if [ ! -f "$sample/d4.txt" ]; then
+  echo "run-tests: no sample data set in $sample: build the Linux build's sample_data target" \
+       "(cmake --build build --target sample_data) or set KESTREL_SAMPLE_DIR" >&2
+  exit 1
+fi
+sample=$(cd "$sample" && pwd)
+
 if [ -z "${TESSERA_TEST_DISPLAY:-}" ]; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" env TESSERA_TEST_DISPLAY=1 bash "$0" "$@"
 fi
@@ -112,19 +121,68 @@ else
   fail "export table"
 fi
 
-# The engine's module-definition files list what the Linux version scripts export.
+# The engine's module-definition files list what the Linux version scripts export, with the
+# ordinals of their order there (kestrel.map lists dlldraw 1 ... sdllisinit 23), and the
+# engine libraries export exactly that: the same names and ordinals, undecorated.
 for lib in kestrel kestrelsrv; do
-  if diff <(sed -n 's/^ *\([a-z0-9]*\) @[0-9]*$/\1/p' "$here/../engine/$lib.def" | sort) \
-          <(sed -n 's/^ *\([a-z0-9]*\);$/\1/p' "$here/../../engine/$lib.map" | sort) >/dev/null; then
-    ok "$lib.def lists the exports of $lib.map"
+  if diff <(sed -n 's/^ *\([a-z0-9]*\) @\([0-9]*\)$/\1 \2/p' "$here/../engine/$lib.def") \
+          <(sed -n 's/^ *\([a-z0-9]*\);$/\1/p' "$here/../../engine/$lib.map" | awk '{print $1, NR}'); then
+    ok "$lib.def lists the exports of $lib.map with their ordinals"
   else
     fail "$lib.def and $lib.map differ"
+  fi
+  if bash "$here/check-exports.sh" "$objdump" "$build/app/$lib.dll" "$here/../engine/$lib.def"; then
+    ok "export table of $lib.dll"
+  else
+    fail "export table of $lib.dll"
   fi
 done
 
 # Without the converter (neither registered nor beside the program) the window cannot load.
 run 'C:\tessera\tessera.exe' /unregserver || true
 run regsvr32 /u /s 'C:\tessera\BMP2GIF.OCX' || fail "regsvr32 /u BMP2GIF.OCX"
+# The real engine: kestrel.dll of this build with the sample data set in kgrid\, served to a
+# VBScript client (the GIF of draw) and the C++ client (the RLE8 BMP of draw3); both decode with
+# Pillow and show the map's roads, not only its background.
+stage real
+cp "$build/app/kestrel.dll" "$drive/real/kestrel.dll"
+cp "$sample"/* "$drive/real/kgrid/"
+cp "$here/scripts/real_engine.vbs" "$drive/real/"
+run 'C:\real\tessera.exe' /regserver || fail "/regserver in real"
+real_gif=
+if out=$(run cscript //nologo 'C:\real\real_engine.vbs'); then ok "real_engine.vbs"; else fail "real_engine.vbs"; fi
+echo "$out" | grep -v '^GIF ' | sed "s/^/  real_engine.vbs: /"
+real_gif=$(echo "$out" | sed -n 's/^GIF //p')
+sleep 1  # the console window with the real engine's map, for a look
+import -display "$DISPLAY" -window root "$build/console-window-real.png" 2>/dev/null || true
+if TESSERA_APP_DIR='C:\real' TESSERA_PHASE=real-engine TESSERA_BMP_OUT='C:\real\draw3.bmp' \
+   run "$build/tests/tessera_client_test.exe" --gtest_brief=1 --gtest_filter='RealEngine.*'; then
+  ok "real engine: draw3"
+else
+  fail "real engine: draw3"
+fi
+if /usr/bin/python3 - "$drive/real/tmp/$real_gif" "$drive/real/draw3.bmp" "$build/real-draw3.png" <<'PY'
+import sys
+from PIL import Image
+gif, bmp, keep = sys.argv[1:]
+background = (255, 255, 192)
+for path, form in ((gif, "GIF"), (bmp, "BMP")):
+    image = Image.open(path)
+    image.load()
+    assert image.format == form, (path, image.format)
+    if form == "BMP":
+        assert image.info.get("compression") == 1, image.info  # RLE8
+        assert image.mode == "P", image.mode
+        image.convert("RGB").save(keep)
+    colours = image.convert("RGB").getcolors(1 << 16)
+    ink = sum(n for n, c in colours if c != background)
+    w, h = image.size
+    assert dict((c, n) for n, c in colours).get(background, 0) > w * h // 4, (path, "background")
+    assert len(colours) >= 4 and ink > w * h // 50, (path, len(colours), ink)
+PY
+then ok "real engine: the GIF and the RLE8 BMP decode and show the map"; else fail "real engine: images"; fi
+run 'C:\real\tessera.exe' /unregserver || true
+
 stage noconverter BMP2GIF.OCX
 run 'C:\noconverter\tessera.exe' /regserver || fail "/regserver in noconverter"
 if TESSERA_APP_DIR='C:\noconverter' TESSERA_PHASE=no-converter \
