@@ -11,6 +11,9 @@
  *   Both depend on libkgdi.so, the drawing layer (kgdi.h), whose memory device contexts the
  *   engine draws into. Link with -lkestrel -lkgdi (pkg-config: kestrel; CMake:
  *   find_package(kestrel) and the target kestrel::kestrel).
+ *   On Windows the same functions are kestrel.dll and kestrelsrv.dll, drawing with the
+ *   platform's GDI (this header includes windows.h there): standard-call functions exported
+ *   undecorated by name and ordinal (docs/windows.md). Directories end with '\' there.
  *
  * What the engine does
  *   It keeps one map data set per process (a directory of five fixed files and one file per
@@ -47,8 +50,9 @@
  *     is detected by the drawing layer and the call draws or exports nothing.
  *   - Report files are written into the user's private folder /tmp/kestrel-UID/ (UID the
  *     numeric user id; made with mode 0700 when missing, refused when it is a link, not owned
- *     by the user or open to others). A report is replaced whole: it appears complete or not at
- *     all. Lines end with CR LF.
+ *     by the user or open to others). On Windows they are written into c:\ itself
+ *     (c:\distroad.tmp, c:\distcrrd.tmp, c:\dist44.tmp), never through a reparse point. A report
+ *     is replaced whole: it appears complete or not at all. Lines end with CR LF.
  */
 #ifndef KESTREL_H
 #define KESTREL_H
