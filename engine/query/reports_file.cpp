@@ -58,6 +58,10 @@ bool join_path(char* out, std::size_t size, const char* folder, const char* name
 int open_report_folder() noexcept {
     char folder[REPORT_PATH_MAX];
     if (!report_folder(folder, sizeof folder)) return -1;
+    // The name's own attributes first: Wine reports a link there, but its handles follow it.
+    const DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return -1;
     const HANDLE dir = CreateFileA(
         folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

@@ -77,6 +77,12 @@ done
 # file system: tile decoding and caching, the POI file reader, the road and POI reports byte
 # for byte. Left out: the test that makes the Linux private report folder (on Windows the
 # reports go into the folder itself, which exists).
+# The report folder of report_place_test.cpp: C:\reports with a link at distcrrd.tmp to
+# C:\target.txt, and C:\linked, a link to C:\reports.
+mkdir -p "$drive/reports"
+echo "not a report" > "$drive/target.txt"
+ln -s ../target.txt "$drive/reports/distcrrd.tmp"
+ln -s reports "$drive/linked"
 for suite in data query; do
   if run "$build/tests/engine_${suite}_tests.exe" --gtest_brief=1 \
          --gtest_filter='-RoadReportTest.AnUnknownDistrictGivesAnEmptyFreshReport'; then
@@ -85,6 +91,13 @@ for suite in data query; do
     fail "engine $suite tests"
   fi
 done
+
+if [ "$(cat "$drive/target.txt")" = "not a report" ] && [ ! -L "$drive/reports/distcrrd.tmp" ] &&
+   [ -f "$drive/reports/distcrrd.tmp" ] && [ "$(ls -A "$drive/reports")" = "distcrrd.tmp" ]; then
+  ok "reports replace a planted link and leave no temporary file"
+else
+  fail "report folder: $(ls -lA "$drive/reports" | tr '\n' ';')"
+fi
 
 # The C++ client.
 export TESSERA_APP_DIR='C:\tessera'
