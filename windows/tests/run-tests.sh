@@ -62,6 +62,14 @@ cp "$build/standin/kestrel.dll" "$drive/winnt/system32/kestrel.dll"
 
 run() { wine "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 regkey() { wine reg query "$1" >/dev/null 2>&1; }
+# A server that myend ended may still be going away while its class is registered: wait until
+# no tessera.exe of this prefix runs (at most 10 s), so that the next client starts a new one.
+servers_gone() {
+  for _ in $(seq 50); do
+    pgrep -f 'tessera\.exe -Embedding' >/dev/null || return 0
+    sleep 0.2
+  done
+}
 
 # Registration.
 if run 'C:\tessera\tessera.exe' /regserver; then ok "/regserver"; else fail "/regserver"; fi
@@ -222,6 +230,7 @@ else
 fi
 run 'C:\real\tessera.exe' /unregserver || true
 
+servers_gone
 stage noconverter BMP2GIF.OCX
 run 'C:\noconverter\tessera.exe' /regserver || fail "/regserver in noconverter"
 if TESSERA_APP_DIR='C:\noconverter' TESSERA_PHASE=no-converter \
@@ -231,6 +240,8 @@ else
   fail "no converter"
 fi
 run 'C:\noconverter\tessera.exe' /unregserver || true
+
+servers_gone
 
 # Without the engine: creation fails with error 48, even with a kestrel.dll planted in the
 # client's (and so the server's) current directory.
