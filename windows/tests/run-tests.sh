@@ -5,9 +5,12 @@
 #   windows/tests/run-tests.sh build-win32|build-win64
 #
 # Stages the server's application folder in the prefix (tessera.exe, BMP2GIF.OCX, the test
-# stand-in for kestrel.dll, kgrid\ and tmp\), registers it, and runs the C++ client, the
-# VBScript and JScript clients (Wine's cscript), the registry and export-table checks, and the
-# same client again against folders without the converter and without the engine.
+# stand-in for kestrel.dll, kgrid\ and tmp\), registers it, and runs the engine's own test
+# suites, the C++ client, the VBScript and JScript clients (Wine's cscript), the registry and
+# export-table checks, the server with the real kestrel.dll and the sample data set (compared
+# with the Linux drawing layer's view), and the client again against folders without the
+# converter and without the engine. The sample data set and kview come from the Linux build:
+# $KESTREL_SAMPLE_DIR (default build/appdir/kgrid) and $KESTREL_KVIEW (default build/bin/kview).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
