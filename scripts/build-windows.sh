@@ -7,6 +7,10 @@
 #   scripts/build-windows.sh --build-only  build both, run nothing
 #   WINDOWS_BITS="32" scripts/build-windows.sh   one bitness only
 #
+# The tests need the Linux build's sample data set (build/appdir/kgrid/) and its kview
+# (build/bin/kview): scripts/test.sh builds Linux first (KESTREL_SAMPLE_DIR, KESTREL_KVIEW
+# point elsewhere).
+#
 # Parallel jobs: $WINDOWS_JOBS (default: the number of processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -9,8 +9,10 @@ The engine is layered data < render < query < exports (see docs/conventions.md):
 - query/ includes only the public headers of data/ and render/, nothing of exports/;
 - exports/ includes only the areas' public headers and kestrel.h;
 - no area names the drawing layer's header (kgdi.h) except gdi_api.h and the public kestrel.h;
-- the operating system's file interface (fcntl.h, unistd.h, sys/*.h) is included only by the
-  files of the seam: data/poi_file.cpp and query/reports_file.cpp;
+  gdi_api.h alone names the platform's drawing API (windows.h) for the Windows build;
+- the operating system's file interface (fcntl.h, unistd.h, sys/*.h, and on Windows io.h,
+  process.h and windows.h) is included only by the files of the seam: data/poi_file.cpp and
+  query/reports_file.cpp;
 - no include climbs out of its folder ("../").
 
 Exit status 0 when every include is allowed; otherwise each offending line is printed.
@@ -33,7 +35,7 @@ COMMON = {"build_config.h", "gdi_api.h"}
 # The files that keep the base map's metafile handle and open and release it.
 DATA_DRAWING_API = {"data/store.h", "data/dataset_loader.cpp"}
 OS_SEAM = {"data/poi_file.cpp", "query/reports_file.cpp"}
-OS_HEADERS = re.compile(r"^(fcntl\.h|unistd\.h|dirent\.h|sys/.*|windows\.h)$")
+OS_HEADERS = re.compile(r"^(fcntl\.h|unistd\.h|dirent\.h|io\.h|process\.h|sys/.*|windows\.h)$")
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
@@ -68,6 +70,8 @@ def check(engine):
                 faults.append(f"{where}  (climbs out of its folder)")
             elif name == "kgdi.h" and project != "gdi_api.h":
                 faults.append(f"{where}  (the drawing API comes through gdi_api.h)")
+            elif kind == "<" and name == "windows.h" and project == "gdi_api.h":
+                continue  # the platform's own drawing API, on Windows
             elif kind == "<" and OS_HEADERS.match(name) and project not in OS_SEAM:
                 faults.append(f"{where}  (operating system calls belong to the file seam)")
             elif kind == '"' and area is not None and not allowed(area, name, project):

@@ -21,5 +21,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 # The Windows build: cross-compiled with mingw-w64 into build-win32/ and build-win64/ and
-# tested under Wine, each bitness in a fresh Wine prefix (about 6 minutes on 2 cores).
+# tested under Wine, each bitness in a fresh Wine prefix (about 7 minutes on 2 cores). Its
+# tests take the sample data set and kview from the Linux build above.
 bash scripts/build-windows.sh

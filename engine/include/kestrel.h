@@ -11,6 +11,9 @@
  *   Both depend on libkgdi.so, the drawing layer (kgdi.h), whose memory device contexts the
  *   engine draws into. Link with -lkestrel -lkgdi (pkg-config: kestrel; CMake:
  *   find_package(kestrel) and the target kestrel::kestrel).
+ *   On Windows the same functions are kestrel.dll and kestrelsrv.dll, drawing with the
+ *   platform's GDI (this header includes windows.h there): standard-call functions exported
+ *   undecorated by name and ordinal (docs/windows.md). Directories end with '\' there.
  *
  * What the engine does
  *   It keeps one map data set per process (a directory of five fixed files and one file per
@@ -47,18 +50,31 @@
  *     is detected by the drawing layer and the call draws or exports nothing.
  *   - Report files are written into the user's private folder /tmp/kestrel-UID/ (UID the
  *     numeric user id; made with mode 0700 when missing, refused when it is a link, not owned
- *     by the user or open to others). A report is replaced whole: it appears complete or not at
- *     all. Lines end with CR LF.
+ *     by the user or open to others). On Windows they are written into c:\ itself
+ *     (c:\distroad.tmp, c:\distcrrd.tmp, c:\dist44.tmp), never through a reparse point. A report
+ *     is replaced whole: it appears complete or not at all. Lines end with CR LF.
  */
 #ifndef KESTREL_H
 #define KESTREL_H
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include "kgdi.h"
+#endif
 
-#if defined(KESTREL_BUILDING)
+/* On Windows the exports are listed by the module-definition files (kestrel.def,
+ * kestrelsrv.def) and use the standard calling convention; elsewhere the version scripts list
+ * them and the default one applies. */
+#if defined(_WIN32)
+#define KESTREL_API
+#define KESTREL_CALL __stdcall
+#elif defined(KESTREL_BUILDING)
 #define KESTREL_API __attribute__((visibility("default")))
+#define KESTREL_CALL
 #else
 #define KESTREL_API
+#define KESTREL_CALL
 #endif
 
 /* No function lets a C++ exception out: to C++ callers they are declared noexcept. */
@@ -89,7 +105,7 @@ extern "C" {
  * filled. A second call replaces the district index and the catalogue, and empties the tile
  * cache when the directory differs.
  */
-KESTREL_API int dllsetpath(const char* path) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllsetpath(const char* path) KESTREL_NOEXCEPT;
 
 /*
  * sdllinit: loads the data set as dllsetpath(path) does, then stores `tmpdir` (ending with
@@ -99,20 +115,20 @@ KESTREL_API int dllsetpath(const char* path) KESTREL_NOEXCEPT;
  * temporary directory is stored even when the load fails. In libkestrelsrv.so the data set has
  * no dist.emf: a directory without it loads.
  */
-KESTREL_API int sdllinit(const char* path, const char* tmpdir) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL sdllinit(const char* path, const char* tmpdir) KESTREL_NOEXCEPT;
 
 /*
  * sdllisinit: 1 when a data path has been stored by dllsetpath or sdllinit (even one whose
  * load failed), else -1. Servers call it to load the data set once per process.
  */
-KESTREL_API int sdllisinit(void) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL sdllisinit(void) KESTREL_NOEXCEPT;
 
 /*
  * dllfree: releases the base-map metafile; returns 0. Everything else stays loaded; views at
  * scales above 51 m per pixel show no base map until the data set is loaded again. Nothing
  * else needs releasing: the tables live as long as the process.
  */
-KESTREL_API int dllfree(void) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllfree(void) KESTREL_NOEXCEPT;
 
 /* ==== views =============================================================================== */
 
@@ -142,15 +158,15 @@ KESTREL_API int dllfree(void) KESTREL_NOEXCEPT;
  * becomes the "last view" that the overlay, query and export calls use (context, window,
  * scale and size), and starts a new list of label boxes.
  */
-KESTREL_API int dlldraw(HDC hdc, int left, int top, int width, int height, double scale,
-                        const char* layers) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldraw(HDC hdc, int left, int top, int width, int height,
+                                     double scale, const char* layers) KESTREL_NOEXCEPT;
 
 /*
  * sdlldraw: the server's entry point for a view; the same arguments and results as dlldraw.
  * In libkestrelsrv.so it draws with that build's settings (see the head of this file).
  */
-KESTREL_API int sdlldraw(HDC hdc, int left, int top, int width, int height, double scale,
-                         const char* layers) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL sdlldraw(HDC hdc, int left, int top, int width, int height,
+                                      double scale, const char* layers) KESTREL_NOEXCEPT;
 
 /*
  * dllsetcolor: sets entry `index` (0 to 49) of the colour table to (red, green, blue) (the low
@@ -160,7 +176,8 @@ KESTREL_API int sdlldraw(HDC hdc, int left, int top, int width, int height, doub
  * area fill, 13 the catalogue lines. The change takes effect at the next dlldraw.
  * Returns 0, or -1 for an index outside 0 to 49 (nothing changes).
  */
-KESTREL_API int dllsetcolor(int index, int red, int green, int blue, int width) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllsetcolor(int index, int red, int green, int blue,
+                                         int width) KESTREL_NOEXCEPT;
 
 /*
  * dlldrawrdtxt: writes the road names of the last view along its roads, one character at a
@@ -169,7 +186,7 @@ KESTREL_API int dllsetcolor(int index, int red, int green, int blue, int width) 
  * context's font, text colour and background mode. Returns 0; draws nothing when no view has
  * been drawn.
  */
-KESTREL_API int dlldrawrdtxt(void) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldrawrdtxt(void) KESTREL_NOEXCEPT;
 
 /* ==== export ============================================================================== */
 
@@ -192,7 +209,7 @@ KESTREL_API int dlldrawrdtxt(void) KESTREL_NOEXCEPT;
  * would need more than W x H bytes (very narrow views, or pictures of many colours that do not
  * compress).
  */
-KESTREL_API int sdllgetbmp(unsigned char* buffer) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL sdllgetbmp(unsigned char* buffer) KESTREL_NOEXCEPT;
 
 /*
  * sdllgetimgfile: writes the last view's BMP image (as sdllgetbmp makes it) into a new file of
@@ -206,7 +223,7 @@ KESTREL_API int sdllgetbmp(unsigned char* buffer) KESTREL_NOEXCEPT;
  * compressed data would need more than W x H bytes, when no temporary directory was given,
  * or when the file cannot be created or written completely.
  */
-KESTREL_API int sdllgetimgfile(char* name) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL sdllgetimgfile(char* name) KESTREL_NOEXCEPT;
 
 /* ==== overlays ============================================================================ */
 
@@ -230,7 +247,7 @@ KESTREL_API int sdllgetimgfile(char* name) KESTREL_NOEXCEPT;
  * Returns 0 always; nothing is drawn when no view has been drawn or dat44_1.bin cannot be
  * read, and a block of records that lies outside the file is skipped.
  */
-KESTREL_API int dlldraw44(int category, int mode) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldraw44(int category, int mode) KESTREL_NOEXCEPT;
 
 /*
  * dllhisload: replaces the track with the points of the text file `path`.
@@ -245,7 +262,7 @@ KESTREL_API int dlldraw44(int category, int mode) KESTREL_NOEXCEPT;
  * column: column = key % 1000, row = key / 1000). Returns -1, and leaves the track empty, for
  * a null path, a file that cannot be opened, or a file without any accepted point.
  */
-KESTREL_API int dllhisload(const char* path) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllhisload(const char* path) KESTREL_NOEXCEPT;
 
 /*
  * dllhisdraw: draws the track inside the world window west < X < east, south < Y < north as
@@ -255,13 +272,13 @@ KESTREL_API int dllhisload(const char* path) KESTREL_NOEXCEPT;
  * point inside draws nothing. Returns 0 always; draws nothing when the track is empty or no
  * view has been drawn.
  */
-KESTREL_API int dllhisdraw(int west, int south, int east, int north) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllhisdraw(int west, int south, int east, int north) KESTREL_NOEXCEPT;
 
 /*
  * dllhisfree: empties the track; returns 0. dllhisdraw then draws nothing until the next
  * dllhisload.
  */
-KESTREL_API int dllhisfree(void) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllhisfree(void) KESTREL_NOEXCEPT;
 
 /* ==== road queries ======================================================================== */
 
@@ -274,7 +291,7 @@ KESTREL_API int dllhisfree(void) KESTREL_NOEXCEPT;
  * Returns the number of road pieces drawn minus one (0: one piece); -1 when none matched or no
  * view has been drawn; -2 for an empty or null name (nothing is drawn).
  */
-KESTREL_API int dllselroad(const char* name) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllselroad(const char* name) KESTREL_NOEXCEPT;
 
 /*
  * dllquroad: finds the road at world position (x, y) for a view at `scale` metres per pixel:
@@ -289,7 +306,7 @@ KESTREL_API int dllselroad(const char* name) KESTREL_NOEXCEPT;
  * cache reuses the slot). Returns -1, with `text` empty, when no road lies within the
  * tolerance, the tile file is missing, the scale is below 0.5, or `text` is null.
  */
-KESTREL_API int dllquroad(int x, int y, double scale, char* text) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllquroad(int x, int y, double scale, char* text) KESTREL_NOEXCEPT;
 
 /*
  * dllquroad2: as dllquroad, and on success writes into *slope the slope of the road segment
@@ -297,7 +314,8 @@ KESTREL_API int dllquroad(int x, int y, double scale, char* text) KESTREL_NOEXCE
  * segment). On failure *slope is left unchanged. -1 (and `text` emptied when it is not null)
  * also for a null `text` or `slope`.
  */
-KESTREL_API int dllquroad2(int x, int y, double scale, char* text, double* slope) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllquroad2(int x, int y, double scale, char* text,
+                                        double* slope) KESTREL_NOEXCEPT;
 
 /*
  * dllqudrroad: finds the road at (x, y) as dllquroad does and draws it into `hdc`, a view
@@ -308,8 +326,8 @@ KESTREL_API int dllquroad2(int x, int y, double scale, char* text, double* slope
  * Returns 0 when a road was found and drawn; -1 otherwise, with `text` empty, nothing drawn
  * and the last view unchanged; -1 also for a null `text` or `hdc`.
  */
-KESTREL_API int dllqudrroad(int x, int y, double scale, char* text, HDC hdc, int left,
-                            int top) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dllqudrroad(int x, int y, double scale, char* text, HDC hdc, int left,
+                                         int top) KESTREL_NOEXCEPT;
 
 /* ==== reports ============================================================================= */
 
@@ -321,7 +339,7 @@ KESTREL_API int dllqudrroad(int x, int y, double scale, char* text, HDC hdc, int
  * Returns the number of lines minus one (-1: an empty report, for example an unknown
  * district); -1 and no report when the report folder is refused or the file cannot be written.
  */
-KESTREL_API int dlldistroad(int code) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldistroad(int code) KESTREL_NOEXCEPT;
 
 /*
  * dlldistcrrd: writes the meeting-roads report /tmp/kestrel-UID/distcrrd.tmp: the roads that
@@ -332,7 +350,7 @@ KESTREL_API int dlldistroad(int code) KESTREL_NOEXCEPT;
  * 20 bytes and ended with a NUL at byte 20 (a longer name is cut to 20). Returns the number of
  * lines minus one; -1 for an empty report, a null `name`, or a report that cannot be written.
  */
-KESTREL_API int dlldistcrrd(int code, char* name) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldistcrrd(int code, char* name) KESTREL_NOEXCEPT;
 
 /*
  * dlldist44: writes the point-of-interest report /tmp/kestrel-UID/dist44.tmp with the points
@@ -343,7 +361,7 @@ KESTREL_API int dlldistcrrd(int code, char* name) KESTREL_NOEXCEPT;
  * Returns the number of lines minus one; -1 for an empty report, and -1 with no report when
  * the data files cannot be opened or the report cannot be written.
  */
-KESTREL_API int dlldist44(int code, int category) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldist44(int code, int category) KESTREL_NOEXCEPT;
 
 /*
  * dlldistxy: writes dist44.tmp (format of dlldist44) with the points strictly inside the
@@ -351,14 +369,14 @@ KESTREL_API int dlldist44(int code, int category) KESTREL_NOEXCEPT;
  * category, any other value that category only. Results as dlldist44 (r of 0 or less: an
  * empty report, -1).
  */
-KESTREL_API int dlldistxy(int x, int y, int r, int category) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldistxy(int x, int y, int r, int category) KESTREL_NOEXCEPT;
 
 /*
  * dlldistsearch: writes dist44.tmp (format of dlldist44) with every point whose 28-byte name
  * contains the bytes of `text`; the empty text selects every point, a text longer than 28
  * bytes none. Results as dlldist44; -1 for a null `text`.
  */
-KESTREL_API int dlldistsearch(const char* text) KESTREL_NOEXCEPT;
+KESTREL_API int KESTREL_CALL dlldistsearch(const char* text) KESTREL_NOEXCEPT;
 
 #ifdef __cplusplus
 }

@@ -8,9 +8,24 @@
 // the report's name when complete, so readers see the previous report or the new one whole,
 // a planted link at the report's name is replaced rather than followed, and a failed call
 // leaves no partial report.
+//
+// On Windows the reports stay where their readers have always found them: in the folder
+// <base> itself (base "c:\", so c:\distroad.tmp, c:\distcrrd.tmp and c:\dist44.tmp). The
+// folder is opened without following a reparse point and refused when it is one (a junction or link
+// in its place) or not a folder, and it stays open, not shareable for deletion, until the report is
+// in place, so it cannot be swapped meanwhile. The report is written into a fresh temporary file
+// there (created new, never through a reparse point, refused when it has other links) and moved
+// over the report's name, which replaces a link planted there rather than following it.
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +36,69 @@
 
 namespace kestrel::query {
 namespace {
+
+#if defined(_WIN32)
+
+constexpr const char* DEFAULT_REPORT_BASE = "c:\\";
+constexpr int TEMP_NAME_ATTEMPTS = 100;
+
+char g_report_base[REPORT_PATH_MAX] = "c:\\";
+
+// `folder` + `name` with one separator between them; false when it does not fit.
+bool join_path(char* out, std::size_t size, const char* folder, const char* name) noexcept {
+    const std::size_t n = std::strlen(folder);
+    const bool separated = n > 0 && (folder[n - 1] == '\\' || folder[n - 1] == '/');
+    const int written = std::snprintf(out, size, "%s%s%s", folder, separated ? "" : "\\", name);
+    return written > 0 && static_cast<std::size_t>(written) < size;
+}
+
+// Opens the report folder without following a reparse point and returns it as a run-time
+// descriptor, or -1 when it is refused (a reparse point, not a folder) or does not open. The
+// handle does not share deletion, so the folder cannot be renamed away while it is open.
+int open_report_folder() noexcept {
+    char folder[REPORT_PATH_MAX];
+    if (!report_folder(folder, sizeof folder)) return -1;
+    // The name's own attributes first: Wine reports a link there, but its handles follow it.
+    const DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return -1;
+    const HANDLE dir = CreateFileA(
+        folder, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (dir == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const int fd = GetFileInformationByHandle(dir, &info) &&
+                           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0
+                       ? _open_osfhandle(reinterpret_cast<intptr_t>(dir), _O_RDONLY)
+                       : -1;
+    if (fd < 0) CloseHandle(dir);
+    return fd;
+}
+
+// Creates the file `path` new (never an existing name, never through a reparse point) for
+// writing; -1 with the error in GetLastError() when it cannot, or when the file turns out to
+// be a reparse point or to have another link (then it is removed again).
+int create_report_temp(const char* path) noexcept {
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool plain =
+        GetFileInformationByHandle(file, &info) &&
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+        info.nNumberOfLinks == 1;
+    const int fd =
+        plain ? _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_WRONLY | _O_BINARY) : -1;
+    if (fd < 0) {
+        CloseHandle(file);
+        DeleteFileA(path);
+        SetLastError(ERROR_ACCESS_DENIED);
+    }
+    return fd;
+}
+
+#else
 
 constexpr const char* DEFAULT_REPORT_BASE = "/tmp";
 constexpr const char* REPORT_FOLDER_PREFIX = "kestrel-";
@@ -49,6 +127,8 @@ int open_report_folder() noexcept {
     return fd;
 }
 
+#endif
+
 }  // namespace
 
 bool set_report_base(const char* base) noexcept {
@@ -57,6 +137,45 @@ bool set_report_base(const char* base) noexcept {
     std::strcpy(g_report_base, base);
     return true;
 }
+
+#if defined(_WIN32)
+
+bool report_folder(char* out, std::size_t size) noexcept {
+    const int n = std::snprintf(out, size, "%s", g_report_base);
+    return n > 0 && static_cast<std::size_t>(n) < size;
+}
+
+ReportFile::~ReportFile() {
+    discard();
+}
+
+bool ReportFile::open(const char* name) noexcept {
+    discard();
+    if (std::strlen(name) >= sizeof name_) return false;
+    std::strcpy(name_, name);
+    dir_fd_ = open_report_folder();
+    if (dir_fd_ < 0) return false;
+    char folder[REPORT_PATH_MAX];
+    char path[REPORT_PATH_MAX + sizeof temp_name_];
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && report_folder(folder, sizeof folder);
+         ++attempt) {
+        std::snprintf(temp_name_, sizeof temp_name_, ".%s.%ld.%u", name_,
+                      static_cast<long>(_getpid()), counter++);
+        if (!join_path(path, sizeof path, folder, temp_name_)) break;
+        fd_ = create_report_temp(path);
+        if (fd_ >= 0 || GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    if (fd_ < 0) {
+        discard();
+        return false;
+    }
+    failed_ = false;
+    used_ = 0;
+    return true;
+}
+
+#else
 
 bool report_folder(char* out, std::size_t size) noexcept {
     const int n = std::snprintf(out, size, "%s/%s%u", g_report_base, REPORT_FOLDER_PREFIX,
@@ -90,6 +209,8 @@ bool ReportFile::open(const char* name) noexcept {
     used_ = 0;
     return true;
 }
+
+#endif
 
 void ReportFile::write(const char* bytes, std::size_t n) noexcept {
     while (n > 0 && !failed_) {
@@ -148,6 +269,46 @@ bool ReportFile::flush() noexcept {
     return !failed_;
 }
 
+#if defined(_WIN32)
+
+bool ReportFile::commit() noexcept {
+    if (fd_ < 0) return false;
+    bool ok = flush();
+    ok = _close(fd_) == 0 && ok;
+    fd_ = -1;
+    char folder[REPORT_PATH_MAX];
+    char temp[REPORT_PATH_MAX + sizeof temp_name_];
+    char report[REPORT_PATH_MAX + sizeof name_];
+    const bool named = report_folder(folder, sizeof folder) &&
+                       join_path(temp, sizeof temp, folder, temp_name_) &&
+                       join_path(report, sizeof report, folder, name_);
+    ok = ok && named && MoveFileExA(temp, report, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!ok && named) DeleteFileA(temp);
+    _close(dir_fd_);
+    dir_fd_ = -1;
+    return ok;
+}
+
+// Closes and removes an uncommitted temporary file, and closes the folder.
+void ReportFile::discard() noexcept {
+    if (fd_ >= 0) {
+        _close(fd_);
+        fd_ = -1;
+        char folder[REPORT_PATH_MAX];
+        char temp[REPORT_PATH_MAX + sizeof temp_name_];
+        if (report_folder(folder, sizeof folder) &&
+            join_path(temp, sizeof temp, folder, temp_name_))
+            DeleteFileA(temp);
+    }
+    if (dir_fd_ >= 0) {
+        _close(dir_fd_);
+        dir_fd_ = -1;
+    }
+    used_ = 0;
+}
+
+#else
+
 bool ReportFile::commit() noexcept {
     if (fd_ < 0) return false;
     bool ok = flush();
@@ -173,5 +334,7 @@ void ReportFile::discard() noexcept {
     }
     used_ = 0;
 }
+
+#endif
 
 }  // namespace kestrel::query

@@ -18,9 +18,17 @@
 // not fit in W x H bytes, and (file variant) when the image cannot fit the work buffer or the
 // file cannot be created and written completely. Nothing is allocated on the heap: the info
 // header and its colour table are locals, the pixel data goes straight to its final place.
+//
+// On Windows the platform's GetDIBits does not give this image: Wine declines BI_RLE8, and
+// Windows itself maps the colours of an 8-bit conversion to its own palette. There the view's
+// pixels are read as 32-bit rows (one heap buffer of W x H words) and encoded by the drawing
+// layer's RLE8 encoder (kgdi_rle8.h), so that both builds export the same bytes for the same
+// pixels.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "data/store.h"
 #include "render/view.h"
@@ -83,6 +91,48 @@ class MemorySurface {
     HGDIOBJ previous_ = nullptr;
 };
 
+#if defined(_WIN32)
+// The RLE8 conversion on Windows: reads the surface's pixels as top-down 32-bit rows and
+// encodes them, bottom row first, into `out` (at most `room` bytes), filling the colour table
+// and biSizeImage of `info` as GetDIBits does. False when the pixels cannot be read, memory
+// runs out or the data does not fit.
+bool encode_rle8(const MemorySurface& surface, InfoWithColours& info, uint8_t* out,
+                 uint64_t room) noexcept {
+    const int width = info.header.biWidth;
+    const int height = info.header.biHeight;
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    const std::unique_ptr<uint32_t[]> rows(new (std::nothrow) uint32_t[pixels]);
+    if (rows == nullptr) return false;
+    BITMAPINFO rgb{};
+    rgb.bmiHeader.biSize = kInfoHeaderBytes;
+    rgb.bmiHeader.biWidth = width;
+    rgb.bmiHeader.biHeight = -height;  // top-down
+    rgb.bmiHeader.biPlanes = 1;
+    rgb.bmiHeader.biBitCount = 32;
+    rgb.bmiHeader.biCompression = BI_RGB;
+    if (GetDIBits(surface.dc(), surface.bitmap(), 0, static_cast<UINT>(height), rows.get(), &rgb,
+                  DIB_RGB_COLORS) != height)
+        return false;
+    for (std::size_t i = 0; i < pixels; ++i) rows[i] &= 0xFFFFFFu;  // no alpha in the colours
+    uint32_t palette[kgdi::kRle8PaletteSize];
+    const kgdi::Rle8Rows bottom_up{rows.get() + std::size_t(height - 1) * std::size_t(width), width,
+                                   height, -static_cast<std::ptrdiff_t>(width)};
+    std::size_t size = 0;
+    try {
+        size = kgdi::EncodeRle8(bottom_up, out, static_cast<std::size_t>(room), palette);
+    } catch (...) {
+        return false;
+    }
+    if (size == 0 || size > room) return false;
+    for (int i = 0; i < kColourEntries; ++i)
+        info.colours[i] = RGBQUAD{static_cast<BYTE>(palette[i] & 0xFF),
+                                  static_cast<BYTE>((palette[i] >> 8) & 0xFF),
+                                  static_cast<BYTE>((palette[i] >> 16) & 0xFF), 0};
+    info.header.biSizeImage = static_cast<DWORD>(size);
+    return true;
+}
+#endif
+
 // The number of pixel bytes that the export may fill for the current view (W x H), or 0 when
 // no view with a device context and a positive size has been drawn.
 uint64_t pixel_room_of_view() noexcept {
@@ -108,10 +158,14 @@ int build_image(uint8_t* image, uint64_t room) noexcept {
     info.header.biBitCount = kBitsPerPixel;
     info.header.biCompression = BI_RLE8;
     info.header.biSizeImage = static_cast<DWORD>(room);
+#if defined(_WIN32)
+    if (!encode_rle8(surface, info, image + kPixelOffset, room)) return -1;
+#else
     const int rows =
         GetDIBits(surface.dc(), surface.bitmap(), 0, static_cast<UINT>(view.height),
                   image + kPixelOffset, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
     if (rows <= 0 || info.header.biSizeImage > room) return -1;
+#endif
     const uint32_t compressed = info.header.biSizeImage;
 
     // The file size comes from the size the conversion reported, not from W x H.

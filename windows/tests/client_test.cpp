@@ -13,6 +13,7 @@
 #include <oleauto.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -643,6 +644,31 @@ TEST(NoConverter, WindowCannotLoad) {
     Call show;
     client.call(show, L"show", {});
     EXPECT_EQ(show.errorNumber(), 48);
+    Call end;
+    client.call(end, L"myend", {});
+}
+
+// With the real engine and the sample data set: draw3's BMP is written to the file that
+// TESSERA_BMP_OUT names, for run-tests.sh to decode with Pillow.
+TEST(RealEngine, Draw3ExportsTheViewAsRle8Bmp) {
+    if (phase() != "real-engine") GTEST_SKIP() << "needs the real engine and the sample data";
+    const std::string out = env("TESSERA_BMP_OUT");
+    ASSERT_FALSE(out.empty());
+    Client client;
+    ASSERT_EQ(client.create(), S_OK);
+    Arg x = Arg::i4(300000), y = Arg::i4(2771000), mp = Arg::r8(10);
+    Call three;
+    client.call(three, L"draw3", {&x.v, &y.v, &mp.v});
+    ASSERT_EQ(three.hr, S_OK);
+    ASSERT_EQ(V_VT(&three.result), VT_ARRAY | VT_UI1);
+    SAFEARRAY* bmp = V_ARRAY(&three.result);
+    LONG upper = -1;
+    SafeArrayGetUBound(bmp, 1, &upper);
+    ASSERT_GT(upper, 1078);
+    std::FILE* file = std::fopen(out.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fwrite(bmp->pvData, 1, size_t(upper) + 1, file), size_t(upper) + 1);
+    std::fclose(file);
     Call end;
     client.call(end, L"myend", {});
 }
