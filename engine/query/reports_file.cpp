@@ -37,10 +37,11 @@
 namespace kestrel::query {
 namespace {
 
+constexpr int TEMP_NAME_ATTEMPTS = 100;
+
 #if defined(_WIN32)
 
 constexpr const char* DEFAULT_REPORT_BASE = "c:\\";
-constexpr int TEMP_NAME_ATTEMPTS = 100;
 
 char g_report_base[REPORT_PATH_MAX] = "c:\\";
 
@@ -98,6 +99,22 @@ int create_report_temp(const char* path) noexcept {
     return fd;
 }
 
+long process_id() noexcept {
+    return static_cast<long>(_getpid());
+}
+
+// Creates the temporary file `temp_name` new in the report folder; `name_taken` tells whether
+// it failed because that name exists, so that the caller tries another.
+int create_temp_file(int /*dir_fd*/, const char* temp_name, bool& name_taken) noexcept {
+    char folder[REPORT_PATH_MAX];
+    char path[2 * REPORT_PATH_MAX];  // the folder, a separator and a temporary name
+    if (!report_folder(folder, sizeof folder) || !join_path(path, sizeof path, folder, temp_name))
+        return -1;
+    const int fd = create_report_temp(path);
+    name_taken = fd < 0 && GetLastError() == ERROR_FILE_EXISTS;
+    return fd;
+}
+
 #else
 
 constexpr const char* DEFAULT_REPORT_BASE = "/tmp";
@@ -105,7 +122,6 @@ constexpr const char* REPORT_FOLDER_PREFIX = "kestrel-";
 constexpr mode_t REPORT_FOLDER_MODE = 0700;
 constexpr mode_t REPORT_FILE_MODE = 0600;
 constexpr mode_t OPEN_TO_OTHERS = 0077;  // any group or other permission bit
-constexpr int TEMP_NAME_ATTEMPTS = 100;
 
 char g_report_base[REPORT_PATH_MAX] = "/tmp";
 
@@ -127,6 +143,20 @@ int open_report_folder() noexcept {
     return fd;
 }
 
+long process_id() noexcept {
+    return static_cast<long>(getpid());
+}
+
+// Creates the temporary file `temp_name` new in the folder `dir_fd`, never through a link;
+// `name_taken` tells whether it failed because that name exists, so that the caller tries
+// another.
+int create_temp_file(int dir_fd, const char* temp_name, bool& name_taken) noexcept {
+    const int fd = openat(dir_fd, temp_name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          REPORT_FILE_MODE);
+    name_taken = fd < 0 && errno == EEXIST;
+    return fd;
+}
+
 #endif
 
 }  // namespace
@@ -145,36 +175,6 @@ bool report_folder(char* out, std::size_t size) noexcept {
     return n > 0 && static_cast<std::size_t>(n) < size;
 }
 
-ReportFile::~ReportFile() {
-    discard();
-}
-
-bool ReportFile::open(const char* name) noexcept {
-    discard();
-    if (std::strlen(name) >= sizeof name_) return false;
-    std::strcpy(name_, name);
-    dir_fd_ = open_report_folder();
-    if (dir_fd_ < 0) return false;
-    char folder[REPORT_PATH_MAX];
-    char path[REPORT_PATH_MAX + sizeof temp_name_];
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS && report_folder(folder, sizeof folder);
-         ++attempt) {
-        std::snprintf(temp_name_, sizeof temp_name_, ".%s.%ld.%u", name_,
-                      static_cast<long>(_getpid()), counter++);
-        if (!join_path(path, sizeof path, folder, temp_name_)) break;
-        fd_ = create_report_temp(path);
-        if (fd_ >= 0 || GetLastError() != ERROR_FILE_EXISTS) break;
-    }
-    if (fd_ < 0) {
-        discard();
-        return false;
-    }
-    failed_ = false;
-    used_ = 0;
-    return true;
-}
-
 #else
 
 bool report_folder(char* out, std::size_t size) noexcept {
@@ -182,6 +182,8 @@ bool report_folder(char* out, std::size_t size) noexcept {
                                 static_cast<unsigned>(geteuid()));
     return n > 0 && static_cast<std::size_t>(n) < size;
 }
+
+#endif
 
 ReportFile::~ReportFile() {
     discard();
@@ -195,11 +197,10 @@ bool ReportFile::open(const char* name) noexcept {
     if (dir_fd_ < 0) return false;
     static unsigned counter = 0;
     for (int attempt = 0; attempt < TEMP_NAME_ATTEMPTS; ++attempt) {
-        std::snprintf(temp_name_, sizeof temp_name_, ".%s.%ld.%u", name_,
-                      static_cast<long>(getpid()), counter++);
-        fd_ = openat(dir_fd_, temp_name_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                     REPORT_FILE_MODE);
-        if (fd_ >= 0 || errno != EEXIST) break;
+        std::snprintf(temp_name_, sizeof temp_name_, ".%s.%ld.%u", name_, process_id(), counter++);
+        bool name_taken = false;
+        fd_ = create_temp_file(dir_fd_, temp_name_, name_taken);
+        if (fd_ >= 0 || !name_taken) break;
     }
     if (fd_ < 0) {
         discard();
@@ -209,8 +210,6 @@ bool ReportFile::open(const char* name) noexcept {
     used_ = 0;
     return true;
 }
-
-#endif
 
 void ReportFile::write(const char* bytes, std::size_t n) noexcept {
     while (n > 0 && !failed_) {
