@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "detail.h"
 
@@ -89,51 +90,69 @@ inline void WalkSegment(int64_t a0, int64_t b0, int64_t n, int sa, int64_t db, i
 }
 
 /* Segments of at most this many steps take a fixed count of steps (see ThinSegment and
- * WideWalkWholeDisc). */
-constexpr int64_t kShortSteps = 4;
+ * WideWalkSquare). */
+constexpr int kShortSteps = 4;
 
-/* One-pixel segment from p to q, end point left out. Segments inside the bitmap (the common
- * case) take a plain loop; others are walked with clipping. */
+/* The minor-axis offset of step i of a short segment, floor((2 i d + n) / 2n), for n major
+ * and d minor steps: kShortMinor[n][d][i] (n = 0 reads zeros). Taking it from a table lets
+ * every pixel of a short segment be addressed at once, instead of through the chain of error
+ * updates that a Bresenham loop carries from one step to the next. */
+struct ShortMinor {
+    int8_t at[kShortSteps + 1][kShortSteps + 1][kShortSteps + 1] = {};
+    constexpr ShortMinor() {
+        for (int n = 1; n <= kShortSteps; ++n)
+            for (int d = 0; d <= n; ++d)
+                for (int i = 0; i <= kShortSteps; ++i)
+                    at[n][d][i] = static_cast<int8_t>((2 * i * d + n) / (2 * n));
+    }
+};
+constexpr ShortMinor kShortMinor;
+
+/* One-pixel segment from p to q, end point left out, both ends inside the bitmap: a plain
+ * loop over pixel pointers. */
+inline void ThinSegmentInside(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1,
+                              uint32_t pixel) {
+    const int64_t w = s.width;
+    const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
+    const int64_t sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
+    const int64_t n = std::max(dx, dy), d = std::min(dx, dy);
+    const int64_t major = dx >= dy ? sx : sy * w, minor = dx >= dy ? sy * w : sx;
+    uint32_t* p = s.pixels + y0 * w + x0;
+    if (n <= kShortSteps) {
+        // Most pieces of a road are a few pixels long, and a loop that ends after a varying
+        // count mispredicts its exit once a segment: take a fixed count of steps and send the
+        // writes past the end to a scratch word.
+        uint32_t sink;
+        const int8_t* const m = kShortMinor.at[n][d];
+        for (int i = 0; i < kShortSteps; ++i)
+            *(i < n ? p + i * major + m[i] * minor : &sink) = pixel;
+        return;
+    }
+    // Branch-free stepping: whether the minor axis moves is close to random for short road
+    // pieces, so a conditional jump would mispredict on many pixels.
+    const int64_t two_n = 2 * n, two_d = 2 * d;
+    int64_t rem = n;
+    for (int64_t i = 0; i < n; ++i) {
+        *p = pixel;
+        rem += two_d;
+        const int64_t moves = -static_cast<int64_t>(rem >= two_n);  // all ones or zero
+        rem -= two_n & moves;
+        p += major + (minor & moves);
+    }
+}
+
+/* One-pixel segment from p to q, end point left out, anywhere: segments inside the bitmap
+ * (the common case) take the plain loop, others are walked with clipping. */
 void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, uint32_t pixel) {
+    const int64_t w = s.width, h = s.height;
+    if (x0 >= 0 && x0 < w && x1 >= 0 && x1 < w && y0 >= 0 && y0 < h && y1 >= 0 && y1 < h) {
+        ThinSegmentInside(s, x0, y0, x1, y1, pixel);
+        return;
+    }
     const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
     const int sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
     uint32_t* px = s.pixels;
-    const int64_t w = s.width, h = s.height;
-    const bool inside =
-        x0 >= 0 && x0 < w && x1 >= 0 && x1 < w && y0 >= 0 && y0 < h && y1 >= 0 && y1 < h;
-    if (dx == 0 && dy == 0 && !inside) return;
-    if (inside) {
-        const int64_t n = std::max(dx, dy), d = std::min(dx, dy);
-        const int64_t major = dx >= dy ? sx : sy * w, minor = dx >= dy ? sy * w : sx;
-        // Branch-free stepping: whether the minor axis moves is close to random for short
-        // road pieces, so a conditional jump would mispredict on many pixels.
-        const int64_t two_n = 2 * n, two_d = 2 * d;
-        int64_t rem = n;
-        if (n <= kShortSteps) {
-            // Most pieces of a road are a few pixels long, and a loop that ends after a
-            // varying count mispredicts its exit once a segment: take a fixed count of steps
-            // and send the writes past the end to a scratch word.
-            uint32_t sink;
-            int64_t at = y0 * w + x0;
-            for (int64_t i = 0; i < kShortSteps; ++i) {
-                *(i < n ? px + at : &sink) = pixel;
-                rem += two_d;
-                const int64_t step = rem >= two_n ? 1 : 0;
-                rem -= step * two_n;
-                at += major + step * minor;
-            }
-            return;
-        }
-        uint32_t* p = px + y0 * w + x0;
-        for (int64_t i = 0; i < n; ++i) {
-            *p = pixel;
-            rem += two_d;
-            const int64_t step = rem >= two_n ? 1 : 0;
-            rem -= step * two_n;
-            p += major + step * minor;
-        }
-        return;
-    }
+    if (dx == 0 && dy == 0) return;
     if (dx >= dy) {
         WalkSegment(x0, y0, dx, sx, dy, sy, dx - 1, 0, w, [&](int64_t x, int64_t y) {
             if (static_cast<uint64_t>(y) < static_cast<uint64_t>(h)) px[y * w + x] = pixel;
@@ -259,9 +278,6 @@ inline void PutRuns(uint32_t* p, const std::vector<Stamp::Run>& runs, uint32_t p
     }
 }
 
-/* Discs of at most this many pixels (the two-pixel pen's) are written whole at every step. */
-constexpr std::size_t kWholeDiscMaxPixels = 4;
-
 inline void PutPoints(uint32_t* p, const int64_t* offsets, size_t n, uint32_t pixel) {
     for (size_t k = 0; k < n; ++k) p[offsets[k]] = pixel;
 }
@@ -290,42 +306,46 @@ inline void WideWalk(const Surface& s, int64_t x0, int64_t y0, int64_t dx, int64
     }
 }
 
-/* The unclipped walk for the smallest wide pens: the whole disc is written at every pixel of
- * the path. Every pixel of each disc belongs to the union being drawn, so the pixels that the
- * gain lists would leave out are only written again in the same colour; for a disc of four
- * pixels that costs fewer cycles than choosing a gain list, whose choice is close to random
+/* The two-pixel pen's disc: the pixel and those left of and above it, written as two
+ * two-pixel stores. */
+inline void PutSquare(uint32_t* p, int64_t w, uint64_t two_pixels) {
+    std::memcpy(p - w - 1, &two_pixels, sizeof two_pixels);
+    std::memcpy(p - 1, &two_pixels, sizeof two_pixels);
+}
+
+/* The unclipped walk of the two-pixel pen, the commonest wide pen: the whole square is
+ * written at every pixel of the path. Every pixel of each square belongs to the union being
+ * drawn, so the pixels that the gain lists would leave out are only written again in the same
+ * colour; that costs fewer cycles than choosing a gain list, whose choice is close to random
  * for short road pieces. */
-inline void WideWalkWholeDisc(const Surface& s, int64_t x0, int64_t y0, int64_t dx, int64_t dy,
-                              int sx, int sy, bool start_drawn, const std::vector<int64_t>& disc,
-                              uint32_t pixel) {
+inline void WideWalkSquare(const Surface& s, int64_t x0, int64_t y0, int64_t dx, int64_t dy, int sx,
+                           int sy, bool start_drawn, uint32_t pixel) {
     const int64_t w = s.width, n = std::max(dx, dy), d = std::min(dx, dy);
     const bool xmajor = dx >= dy;
     const int64_t major = xmajor ? sx : sy * w, minor = xmajor ? sy * w : sx;
-    const int64_t two_n = 2 * n, two_d = 2 * d;
+    const uint64_t two_pixels = uint64_t{pixel} << 32 | pixel;
     uint32_t* p = s.pixels + y0 * w + x0;
-    if (!start_drawn) PutPoints(p, disc.data(), disc.size(), pixel);
-    int64_t rem = n;
+    if (!start_drawn) PutSquare(p, w, two_pixels);
     if (n <= kShortSteps) {
         // A fixed count of steps, as in ThinSegment, without a mispredicted exit: past the
-        // end the disc stays at the end point and is written again in the same colour, which
-        // changes no pixel (the end disc belongs to the segment, and when n is 0 the start
-        // disc is drawn already, by this segment or the one before in this colour).
-        for (int64_t i = 0; i < kShortSteps; ++i) {
-            const int64_t move = i < n ? 1 : 0;
-            rem += two_d;
-            const int64_t step = rem >= two_n ? 1 : 0;
-            rem -= step * two_n;
-            p += move * (major + step * minor);
-            PutPoints(p, disc.data(), disc.size(), pixel);
+        // end the square stays at the end point and is written again in the same colour,
+        // which changes no pixel (the end square belongs to the segment, and when n is 0 the
+        // start square is drawn already, by this segment or the one before in this colour).
+        const int8_t* const m = kShortMinor.at[n][d];
+        for (int i = 1; i <= kShortSteps; ++i) {
+            const int k = i < n ? i : static_cast<int>(n);
+            PutSquare(p + k * major + m[k] * minor, w, two_pixels);
         }
         return;
     }
+    const int64_t two_n = 2 * n, two_d = 2 * d;
+    int64_t rem = n;
     for (int64_t i = 0; i < n; ++i) {
         rem += two_d;
-        const int64_t step = rem >= two_n ? 1 : 0;
-        rem -= step * two_n;
-        p += major + step * minor;
-        PutPoints(p, disc.data(), disc.size(), pixel);
+        const int64_t moves = -static_cast<int64_t>(rem >= two_n);  // all ones or zero
+        rem -= two_n & moves;
+        p += major + (minor & moves);
+        PutSquare(p, w, two_pixels);
     }
 }
 
@@ -360,8 +380,8 @@ bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, i
         // Wholly inside: a plain Bresenham loop over pixel pointers.
         const int straight = dx >= dy ? 3 + (sx + 1) : (sy + 1) * 3 + 1;
         const int diagonal = (sy + 1) * 3 + (sx + 1);
-        if (stamp.full_points.size() <= kWholeDiscMaxPixels && stamp.points) {
-            WideWalkWholeDisc(s, x0, y0, dx, dy, sx, sy, start_drawn, stamp.full_points, pixel);
+        if (stamp.width == 2) {
+            WideWalkSquare(s, x0, y0, dx, dy, sx, sy, start_drawn, pixel);
         } else if (stamp.points) {
             const std::vector<int64_t>* lists[3] = {
                 &stamp.full_points, &stamp.gain_points[straight], &stamp.gain_points[diagonal]};
@@ -496,23 +516,90 @@ void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* co
     }
 }
 
+/* The points of a polyline without repeats of the point before, and their bounding box. */
+struct KeptPoints {
+    int count;
+    int64_t left, top, right, bottom;
+};
+
+/* Copies the points to `kept` leaving out each repeat of the point before. A piece of length
+ * 0 adds no pixel to the pieces around it (a one-pixel pen draws nothing for it, and a wider
+ * pen's disc at that point is drawn by the piece that ends or starts there), while a road at
+ * a small scale has many pieces that fall on one pixel. A line that is one point throughout
+ * keeps two, so that a wide pen still draws its dot. */
+KeptPoints DropRepeats(const POINT* pts, int count, POINT* kept) {
+    POINT previous = kept[0] = pts[0];
+    LONG left = previous.x, right = previous.x, top = previous.y, bottom = previous.y;
+    int last = 0;
+    for (int i = 1; i < count; ++i) {
+        // Written either way and kept only when it moves: no branch on the data.
+        const POINT p = pts[i];
+        kept[last + 1] = p;
+        last += (p.x != previous.x) | (p.y != previous.y);
+        previous = p;
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        top = std::min(top, p.y);
+        bottom = std::max(bottom, p.y);
+    }
+    if (last == 0) kept[++last] = pts[0];
+    return KeptPoints{last + 1, left, top, right, bottom};
+}
+
+/* A segment of the two-pixel pen with its square and every pixel it covers inside the bitmap;
+ * `start_drawn` as for WideSegment. */
+inline void SquareSegmentInside(const Surface& s, POINT a, POINT b, uint32_t pixel,
+                                bool start_drawn) {
+    const int64_t dx = std::llabs(int64_t{b.x} - a.x), dy = std::llabs(int64_t{b.y} - a.y);
+    WideWalkSquare(s, a.x, a.y, dx, dy, b.x >= a.x ? 1 : -1, b.y >= a.y ? 1 : -1, start_drawn,
+                   pixel);
+}
+
+/* Polylines of up to this many points are copied to the stack, longer ones to a per-thread
+ * buffer (a map's roads have seven points on average). */
+constexpr int kStackPoints = 128;
+
 }  // namespace
 
 void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int count,
                     bool closed) {
     if (pen.null || count < 2 || !s.pixels) return;
-    const int segments = closed ? count : count - 1;
-    if (pen.width <= 1) {
+    POINT stack[kStackPoints];
+    POINT* kept = stack;
+    if (count > kStackPoints) {
+        std::vector<POINT>& buffer = PerThread<std::vector<POINT>, struct StrokePointsTag>();
+        buffer.resize(static_cast<size_t>(count));
+        kept = buffer.data();
+    }
+    const KeptPoints k = DropRepeats(pts, count, kept);
+    const int n = k.count;
+    const int segments = closed ? n : n - 1;
+    const auto end_of = [&](int i) { return kept[i + 1 < n ? i + 1 : 0]; };
+    // A line whose pixels all lie inside the bitmap, as most lines of a map do, needs no
+    // test a segment: a one-pixel pen covers its points, a wider one also its reach.
+    const int width = std::min(pen.width, kMaxPenWidth);
+    const int64_t reach = width <= 1 ? 0 : width / 2 + 1;
+    const bool inside = k.left - reach >= 0 && k.right + reach < s.width && k.top - reach >= 0 &&
+                        k.bottom + reach < s.height;
+    if (width <= 1) {
         for (int i = 0; i < segments; ++i) {
-            const POINT a = pts[i], b = pts[i + 1 < count ? i + 1 : 0];
-            ThinSegment(s, a.x, a.y, b.x, b.y, pen.pixel);
+            const POINT a = kept[i], b = end_of(i);
+            if (inside)
+                ThinSegmentInside(s, a.x, a.y, b.x, b.y, pen.pixel);
+            else
+                ThinSegment(s, a.x, a.y, b.x, b.y, pen.pixel);
         }
         return;
     }
-    const Stamp& stamp = StampFor(std::min(pen.width, kMaxPenWidth), s.width);
+    if (inside && width == 2) {
+        for (int i = 0; i < segments; ++i)
+            SquareSegmentInside(s, kept[i], end_of(i), pen.pixel, i > 0);
+        return;
+    }
+    const Stamp& stamp = StampFor(width, s.width);
     bool drawn = false;
     for (int i = 0; i < segments; ++i) {
-        const POINT a = pts[i], b = pts[i + 1 < count ? i + 1 : 0];
+        const POINT a = kept[i], b = end_of(i);
         drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pen.pixel, drawn);
     }
 }
