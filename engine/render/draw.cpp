@@ -115,9 +115,7 @@ struct Drawing {
         }
     }
 
-    POINT map(int64_t x, int64_t y) const noexcept {
-        return to_point_wide(x, y, view.left, view.top, view.scale);
-    }
+    PixelMap map{view.left, view.top, view.scale};
 };
 
 // Draws a filled polygon of `count` points given by map_point(i). An outline with more points

@@ -112,6 +112,68 @@ inline POINT to_point_wide(int64_t x, int64_t y, int32_t left, int32_t top, doub
     return POINT{to_column_wide(x, left, scale), to_row_wide(y, top, scale)};
 }
 
+// The pixel mapping of one view, as to_point_wide gives it, for the many vertices of a view.
+// A division in double precision is the slowest step of mapping a vertex; when the scale is a
+// whole number of metres it is replaced by an exact integer division: the quotient of two
+// integers then lies at least 1 / scale away from the next whole number, far more than the
+// rounding of a double quotient below 2^31, so both truncate to the same pixel. The integer
+// division by the view's scale is a multiplication by its rounded-up reciprocal 2^64 / scale,
+// which is exact for every numerator below 2^32. Differences of 2^31 or more, and scales that
+// are not whole, take the double division.
+class PixelMap {
+  public:
+    PixelMap(int32_t left, int32_t top, double scale) noexcept
+        : left_(left), top_(top), scale_(scale) {
+#if defined(__SIZEOF_INT128__)
+        if (scale >= 1.0 && scale <= kMaxWholeScale &&
+            scale == static_cast<double>(static_cast<int64_t>(scale))) {
+            const auto whole = static_cast<uint64_t>(scale);
+            mode_ = whole == 1 ? Mode::kOne : Mode::kWhole;
+            if (whole > 1) reciprocal_ = UINT64_MAX / whole + 1;
+        }
+#endif
+    }
+
+    POINT operator()(int64_t x, int64_t y) const noexcept {
+        const int64_t dx = x - left_, dy = top_ - y;
+        if (mode_ != Mode::kDivide && small(dx) && small(dy)) {
+            if (mode_ == Mode::kOne)
+                return POINT{static_cast<int32_t>(dx), static_cast<int32_t>(dy)};
+            return POINT{divide(dx), divide(dy)};
+        }
+        return POINT{truncate_to_int32(static_cast<double>(dx) / scale_),
+                     truncate_to_int32(static_cast<double>(dy) / scale_)};
+    }
+
+  private:
+    static constexpr double kMaxWholeScale = 1 << 20;
+    enum class Mode { kDivide, kWhole, kOne };
+
+    // -2^31 <= d < 2^31
+    static bool small(int64_t d) noexcept {
+        return static_cast<uint64_t>(d + (int64_t{1} << 31)) < (uint64_t{1} << 32);
+    }
+
+    // d / scale truncated toward zero, for small d and whole scales above 1.
+    int32_t divide(int64_t d) const noexcept {
+#if defined(__SIZEOF_INT128__)
+        const uint64_t sign = static_cast<uint64_t>(d >> 63);  // all ones when negative
+        const uint64_t magnitude = (static_cast<uint64_t>(d) ^ sign) - sign;
+        const auto q =
+            static_cast<uint64_t>((static_cast<unsigned __int128>(magnitude) * reciprocal_) >> 64);
+        return static_cast<int32_t>(static_cast<int64_t>((q ^ sign) - sign));
+#else
+        return truncate_to_int32(static_cast<double>(d) / scale_);
+#endif
+    }
+
+    int32_t left_;
+    int32_t top_;
+    double scale_;
+    Mode mode_ = Mode::kDivide;
+    uint64_t reciprocal_ = 0;
+};
+
 // Draws a polyline of `count` points given by map_point(i) through the shared point buffer. A
 // line longer than the buffer is drawn in consecutive pieces, each starting at the last point
 // of the piece before, so the line shows no gap. Nothing is drawn for fewer than two points.

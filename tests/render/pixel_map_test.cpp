@@ -1,0 +1,43 @@
+// pixel_map_test.cpp: the view's fast pixel mapping gives exactly the pixel of the double
+// division for whole and fractional scales, near multiples of the scale, and for differences
+// at and beyond the ends of the fast path's range.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "render/view.h"
+
+using kestrel::render::PixelMap;
+using kestrel::render::to_point_wide;
+
+class PixelMapScale : public ::testing::TestWithParam<double> {};
+
+TEST_P(PixelMapScale, GivesThePixelOfTheDoubleDivision) {
+    const double scale = GetParam();
+    const int32_t left = 302000, top = 2770000;
+    const PixelMap map(left, top, scale);
+    std::vector<int64_t> offsets;
+    const auto whole = static_cast<int64_t>(scale);
+    for (int64_t k : {int64_t{0}, int64_t{1}, int64_t{7}, int64_t{1000}, int64_t{1} << 20})
+        for (int64_t d : {int64_t{-1}, int64_t{0}, int64_t{1}})
+            for (int64_t sign : {-1, 1}) offsets.push_back(sign * (k * whole + d));
+    for (int64_t edge : {int64_t{1} << 31, int64_t{1} << 32, int64_t{1} << 40})
+        for (int64_t d : {int64_t{-2}, int64_t{-1}, int64_t{0}, int64_t{1}})
+            offsets.insert(offsets.end(), {edge + d, -edge + d});
+    std::mt19937_64 rng(20);
+    for (int i = 0; i < 20000; ++i)
+        offsets.push_back(static_cast<int64_t>(rng() % (uint64_t{1} << 33)) - (int64_t{1} << 32));
+    for (int64_t o : offsets) {
+        const int64_t x = left + o, y = top - o;
+        const POINT want = to_point_wide(x, y, left, top, scale);
+        const POINT got = map(x, y);
+        ASSERT_EQ(got.x, want.x) << "offset " << o << " scale " << scale;
+        ASSERT_EQ(got.y, want.y) << "offset " << o << " scale " << scale;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WholeAndFractionalScales, PixelMapScale,
+                         ::testing::Values(1.0, 2.0, 3.0, 20.0, 51.0, 1000.0, 1048576.0, 1048577.0,
+                                           1.5, 19.53125, 0.1 * 3));
