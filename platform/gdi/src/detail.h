@@ -67,12 +67,26 @@ struct Brush : Object {
     BrushAttrs attrs;
 };
 
+/* The pixels of every line piece of up to kReach steps each way, as offsets from its start in
+ * rows `width` pixels apart, so that a map's many short pieces are drawn with a table look-up
+ * and a few stores (raster.cpp). Index (dy + kReach) * kSide + (dx + kReach). */
+struct ShortPieces {
+    static constexpr int kReach = 4;
+    static constexpr int kSide = 2 * kReach + 1;
+    /* A one-pixel pen's steps 0 .. n-1 (n = max(|dx|, |dy|) >= 1), then step 0 again. */
+    int32_t thin[kSide * kSide][kReach];
+    /* The centres of the two-pixel pen's square at steps 1 .. kReach, the end repeated. */
+    int32_t square[kSide * kSide][kReach];
+};
+std::unique_ptr<const ShortPieces> MakeShortPieces(int width);
+
 struct Bitmap : Object {
     Bitmap() : Object(Kind::Bitmap) {}
     int width = 0;
     int height = 0;
     std::vector<uint32_t> pixels;  // rows top-down, width words apart
-    int selected_count = 0;        // contexts holding it (at most one unless stock)
+    std::unique_ptr<const ShortPieces> pieces;  // for this width
+    int selected_count = 0;                     // contexts holding it (at most one unless stock)
 };
 
 /* A surface to draw on: the selected bitmap's pixels. */
@@ -80,6 +94,7 @@ struct Surface {
     uint32_t* pixels = nullptr;
     int width = 0;
     int height = 0;
+    const ShortPieces* pieces = nullptr;  // may be missing: lines are drawn without it
 };
 
 struct Dc : Object {
@@ -97,7 +112,9 @@ struct Dc : Object {
     void* recorder_user = nullptr;
 
     Surface surface() const noexcept {
-        return bitmap ? Surface{bitmap->pixels.data(), bitmap->width, bitmap->height} : Surface{};
+        return bitmap ? Surface{bitmap->pixels.data(), bitmap->width, bitmap->height,
+                                bitmap->pieces.get()}
+                      : Surface{};
     }
 };
 

@@ -254,6 +254,7 @@ KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) noexcept
         bitmap->width = width;
         bitmap->height = height;
         bitmap->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+        bitmap->pieces = MakeShortPieces(width);
         return AddObject(std::move(bitmap));
     } catch (...) {
         return nullptr;

@@ -555,6 +555,45 @@ inline void SquareSegmentInside(const Surface& s, POINT a, POINT b, uint32_t pix
                    pixel);
 }
 
+/* A polyline wholly inside the bitmap with no repeated point, in a one-pixel pen (`square`
+ * false) or the two-pixel pen: pieces of up to ShortPieces::kReach steps each way are drawn
+ * from the bitmap's table, longer ones with the plain loops. The table rewrites a piece's
+ * first pixel, or its end square, where the piece has fewer steps than the table, which
+ * changes no pixel. */
+void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, bool square,
+                        uint32_t pixel) {
+    constexpr int kReach = ShortPieces::kReach, kSide = ShortPieces::kSide;
+    const bool dot = n == 2 && pts[0].x == pts[1].x && pts[0].y == pts[1].y;
+    if (dot && !square) return;  // a one-pixel pen draws nothing for a line of one point
+    // Only the closing piece of a ring (or a dot) can have length 0; it adds nothing.
+    if (closed && pts[n - 1].x == pts[0].x && pts[n - 1].y == pts[0].y) closed = false;
+    const int segments = closed ? n : n - 1;
+    const int64_t w = s.width;
+    const uint64_t two_pixels = uint64_t{pixel} << 32 | pixel;
+    if (square) PutSquare(s.pixels + pts[0].y * w + pts[0].x, w, two_pixels);
+    for (int i = 0; i < segments; ++i) {
+        const POINT a = pts[i], b = pts[i + 1 < n ? i + 1 : 0];
+        const int64_t dx = int64_t{b.x} - a.x, dy = int64_t{b.y} - a.y;
+        if (static_cast<uint64_t>(dx + kReach) > 2 * kReach ||
+            static_cast<uint64_t>(dy + kReach) > 2 * kReach) {
+            if (square)
+                SquareSegmentInside(s, a, b, pixel, true);
+            else
+                ThinSegmentInside(s, a.x, a.y, b.x, b.y, pixel);
+            continue;
+        }
+        const int k = static_cast<int>((dy + kReach) * kSide + (dx + kReach));
+        uint32_t* const p = s.pixels + a.y * w + a.x;
+        if (square) {
+            const int32_t* o = s.pieces->square[k];
+            for (int j = 0; j < kReach; ++j) PutSquare(p + o[j], w, two_pixels);
+        } else {
+            const int32_t* o = s.pieces->thin[k];
+            for (int j = 0; j < kReach; ++j) p[o[j]] = pixel;
+        }
+    }
+}
+
 /* Polylines of up to this many points are copied to the stack, longer ones to a per-thread
  * buffer (a map's roads have seven points on average). */
 constexpr int kStackPoints = 128;
@@ -581,6 +620,10 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
     const int64_t reach = width <= 1 ? 0 : width / 2 + 1;
     const bool inside = k.left - reach >= 0 && k.right + reach < s.width && k.top - reach >= 0 &&
                         k.bottom + reach < s.height;
+    if (inside && s.pieces && width <= 2) {
+        ShortPiecePolyline(s, kept, n, closed, width == 2, pen.pixel);
+        return;
+    }
     if (width <= 1) {
         for (int i = 0; i < segments; ++i) {
             const POINT a = kept[i], b = end_of(i);
@@ -602,6 +645,28 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
         const POINT a = kept[i], b = end_of(i);
         drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pen.pixel, drawn);
     }
+}
+
+std::unique_ptr<const ShortPieces> MakeShortPieces(int width) {
+    constexpr int kReach = ShortPieces::kReach;
+    auto t = std::make_unique<ShortPieces>();
+    for (int dy = -kReach; dy <= kReach; ++dy)
+        for (int dx = -kReach; dx <= kReach; ++dx) {
+            const int k = (dy + kReach) * ShortPieces::kSide + (dx + kReach);
+            const int n = std::max(std::abs(dx), std::abs(dy)),
+                      d = std::min(std::abs(dx), std::abs(dy));
+            const int sx = dx >= 0 ? 1 : -1, sy = dy >= 0 ? 1 : -1;
+            const int64_t major = std::abs(dx) >= std::abs(dy) ? sx : int64_t{sy} * width;
+            const int64_t minor = std::abs(dx) >= std::abs(dy) ? int64_t{sy} * width : sx;
+            const auto at = [&](int i) {
+                return static_cast<int32_t>(i * major + kShortMinor.at[n][d][i] * minor);
+            };
+            for (int j = 0; j < kReach; ++j) {
+                t->thin[k][j] = j < n ? at(j) : 0;
+                t->square[k][j] = at(std::min(j + 1, n));
+            }
+        }
+    return t;
 }
 
 void FillPolygon(const Surface& s, uint32_t pixel, const POINT* pts, int count) {
