@@ -1,13 +1,13 @@
-// image.cpp: PNG through libpng, GIF through giflib.
+// image.cpp: PNG written here (its rows compressed by deflate.h), GIF through giflib.
 #include "image.h"
 
 #include <gif_lib.h>
-#include <png.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstring>
+
+#include "deflate.h"
 
 namespace kserve {
 
@@ -84,107 +84,108 @@ void pack_row(const uint8_t* src, int width, uint8_t* row) {
     }
 }
 
-void png_write_to_string(png_structp png, png_bytep data, png_size_t length) {
-    auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-    out->append(reinterpret_cast<const char*>(data), length);
+// A PNG chunk: length, type, data and the CRC of type and data.
+void put_chunk(std::string& out, const char* type, const uint8_t* data, size_t n) {
+    const auto put32 = [&out](uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
+    };
+    put32(static_cast<uint32_t>(n));
+    const size_t start = out.size();
+    out.append(type, 4);
+    if (n != 0) out.append(reinterpret_cast<const char*>(data), n);
+    put32(static_cast<uint32_t>(
+        crc32_z(0, reinterpret_cast<const Bytef*>(out.data() + start), n + 4)));
 }
-void png_flush_nothing(png_structp) {}
+
+// The rows of a picture, each led by its filter byte (0: none), ready for compression.
+struct Rows {
+    size_t stride;  // bytes of a row, filter byte included
+    std::vector<uint8_t> bytes;
+    Rows(int height, size_t row_bytes)
+        : stride(row_bytes + 1), bytes(stride * static_cast<size_t>(height)) {}
+    uint8_t* row(int y) { return &bytes[stride * static_cast<size_t>(y) + 1]; }
+};
 
 }  // namespace
 
 std::string encode_png(const Image& im) {
-    std::string out;
+    if (im.width <= 0 || im.height <= 0) return {};
     std::vector<uint32_t> colours;
     std::vector<uint8_t> index;
-    const volatile bool paletted = palette_of(im, colours, index);
-    volatile bool alpha = false;
+    const bool paletted = palette_of(im, colours, index);
+    bool alpha = false;
     if (paletted)
         alpha = std::find(colours.begin(), colours.end(), 0u) != colours.end();
     else
-        for (uint32_t p : im.pixels)
-            if ((p >> 24) == 0) {
-                alpha = true;
-                break;
-            }
+        alpha = std::any_of(im.pixels.begin(), im.pixels.end(),
+                            [](uint32_t p) { return (p >> 24) == 0; });
 
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png) return {};
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return {};
-    }
-    std::vector<uint8_t> row;
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return {};
-    }
-    png_set_write_fn(png, &out, png_write_to_string, png_flush_nothing);
-    // Maps are long runs of few colours: run-length matching compresses them nearly as well
-    // as the default, several times faster.
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
+    int depth = 8, colour_type = 0;
+    std::vector<uint8_t> plte, trns;
+    size_t row_bytes = 0;
     if (paletted) {
-        const int depth = colours.size() <= 2    ? 1
-                          : colours.size() <= 4  ? 2
-                          : colours.size() <= 16 ? 4
-                                                 : 8;
-        png_set_IHDR(png, info, im.width, im.height, depth, PNG_COLOR_TYPE_PALETTE,
-                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_color pal[256];
-        png_byte trans[256];
-        int ntrans = 0;
+        depth = colours.size() <= 2 ? 1 : colours.size() <= 4 ? 2 : colours.size() <= 16 ? 4 : 8;
+        colour_type = 3;
+        row_bytes = (static_cast<size_t>(im.width) * depth + 7) / 8;
+        size_t ntrans = 0;
         for (size_t i = 0; i < colours.size(); ++i) {
-            pal[i].red = static_cast<png_byte>(colours[i] >> 16);
-            pal[i].green = static_cast<png_byte>(colours[i] >> 8);
-            pal[i].blue = static_cast<png_byte>(colours[i]);
-            trans[i] = (colours[i] >> 24) == 0 ? 0 : 255;
-            if (trans[i] == 0) ntrans = static_cast<int>(i) + 1;
+            const uint32_t c = colours[i];
+            plte.insert(plte.end(), {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
+                                     static_cast<uint8_t>(c)});
+            trns.push_back((c >> 24) == 0 ? 0 : 255);
+            if (trns.back() == 0) ntrans = i + 1;
         }
-        png_set_PLTE(png, info, pal, static_cast<int>(colours.size()));
-        if (ntrans > 0) png_set_tRNS(png, info, trans, ntrans, nullptr);
-        png_set_filter(png, 0, PNG_FILTER_NONE);
-        png_write_info(png, info);
-        row.resize(static_cast<size_t>(im.width));
-        for (int y = 0; y < im.height; ++y) {
+        trns.resize(ntrans);
+    } else {
+        colour_type = alpha ? 6 : 2;
+        row_bytes = static_cast<size_t>(im.width) * (alpha ? 4 : 3);
+    }
+
+    Rows rows(im.height, row_bytes);
+    for (int y = 0; y < im.height; ++y) {
+        uint8_t* d = rows.row(y);
+        if (paletted) {
             const uint8_t* src = &index[static_cast<size_t>(y) * im.width];
             switch (depth) {
                 case 8:
-                    png_write_row(png, src);
-                    continue;
+                    std::memcpy(d, src, row_bytes);
+                    break;
                 case 4:
-                    pack_row<4>(src, im.width, row.data());
+                    pack_row<4>(src, im.width, d);
                     break;
                 case 2:
-                    pack_row<2>(src, im.width, row.data());
+                    pack_row<2>(src, im.width, d);
                     break;
                 default:
-                    pack_row<1>(src, im.width, row.data());
+                    pack_row<1>(src, im.width, d);
                     break;
             }
-            png_write_row(png, row.data());
+            continue;
         }
-    } else {
-        const int channels = alpha ? 4 : 3;
-        png_set_IHDR(png, info, im.width, im.height, 8,
-                     alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        row.resize(static_cast<size_t>(im.width) * channels);
-        for (int y = 0; y < im.height; ++y) {
-            for (int x = 0; x < im.width; ++x) {
-                const uint32_t p = im.at(x, y);
-                uint8_t* d = &row[static_cast<size_t>(x) * channels];
-                d[0] = static_cast<uint8_t>(p >> 16);
-                d[1] = static_cast<uint8_t>(p >> 8);
-                d[2] = static_cast<uint8_t>(p);
-                if (alpha) d[3] = static_cast<uint8_t>(p >> 24);
-            }
-            png_write_row(png, row.data());
+        for (int x = 0; x < im.width; ++x) {
+            const uint32_t p = im.at(x, y);
+            *d++ = static_cast<uint8_t>(p >> 16);
+            *d++ = static_cast<uint8_t>(p >> 8);
+            *d++ = static_cast<uint8_t>(p);
+            if (alpha) *d++ = static_cast<uint8_t>(p >> 24);
         }
     }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
+
+    std::string out("\x89PNG\r\n\x1a\n", 8);
+    uint8_t ihdr[13] = {};
+    for (int k = 0; k < 4; ++k) {
+        ihdr[k] = static_cast<uint8_t>(static_cast<uint32_t>(im.width) >> (24 - 8 * k));
+        ihdr[4 + k] = static_cast<uint8_t>(static_cast<uint32_t>(im.height) >> (24 - 8 * k));
+    }
+    ihdr[8] = static_cast<uint8_t>(depth);
+    ihdr[9] = static_cast<uint8_t>(colour_type);  // compression, filter, interlace: 0
+    put_chunk(out, "IHDR", ihdr, sizeof ihdr);
+    if (!plte.empty()) put_chunk(out, "PLTE", plte.data(), plte.size());
+    if (!trns.empty()) put_chunk(out, "tRNS", trns.data(), trns.size());
+    std::string idat;
+    zlib_compress_rows(rows.bytes.data(), rows.bytes.size(), rows.stride, idat);
+    put_chunk(out, "IDAT", reinterpret_cast<const uint8_t*>(idat.data()), idat.size());
+    put_chunk(out, "IEND", nullptr, 0);
     return out;
 }
 
