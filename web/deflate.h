@@ -5,8 +5,8 @@
 // for the copy of the row above (distance `row`), takes the longer when it is at least three
 // bytes, and codes the result in blocks with Huffman codes made for each block. That finds
 // what the Up filter and run-length matching would find together, in one pass with no hash
-// table, which is several times faster than a general-purpose deflate on such data and makes
-// smaller files than its run-length setting.
+// table: on Taipei maps a little faster than zlib's run-length setting through libpng, and
+// about 5 % smaller.
 #ifndef KSERVE_DEFLATE_H
 #define KSERVE_DEFLATE_H
 

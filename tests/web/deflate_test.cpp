@@ -53,7 +53,11 @@ TEST_P(RowDeflate, InflatesToTheSameBytes) {
     ASSERT_EQ(uncompress(out.data(), &n, reinterpret_cast<const Bytef*>(z.data()), z.size()), Z_OK);
     out.resize(n);
     EXPECT_EQ(out, in);
-    if (GetParam().kind != 2) EXPECT_LT(z.size(), in.size() / 4 + 64);
+    if (GetParam().kind == 2 || GetParam().row > 32768) {
+        EXPECT_LT(z.size(), in.size() + in.size() / 100 + 64);  // little growth
+    } else {
+        EXPECT_LT(z.size(), in.size() / 4 + 64);  // the runs and rows were found
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, RowDeflate,
