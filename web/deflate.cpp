@@ -155,37 +155,40 @@ std::array<uint16_t, N> canonical_codes(const std::array<uint8_t, N>& length) {
     return codes;
 }
 
+// Writes bits from the least significant end into a buffer with room for the stream and 8
+// bytes more: each write stores a whole 64-bit word and moves on by the bytes completed, so
+// that no write branches on whether a byte is full.
 class BitWriter {
   public:
-    explicit BitWriter(std::string& out) : out_(out) {}
+    explicit BitWriter(uint8_t* out) : at_(out) {}
     [[gnu::always_inline]] void put(uint32_t value, int bits) {  // bits <= 32
         acc_ |= static_cast<uint64_t>(value) << used_;
         used_ += bits;
-        if (used_ >= 32) {
-            char word[4];
-            for (int k = 0; k < 4; ++k) word[k] = static_cast<char>(acc_ >> (8 * k));
-            out_.append(word, 4);
-            acc_ >>= 32;
-            used_ -= 32;
-        }
+        std::memcpy(at_, &acc_, sizeof acc_);
+        at_ += used_ >> 3;
+        acc_ >>= used_ & ~7;
+        used_ &= 7;
     }
-    void flush() {
-        for (; used_ > 0; used_ -= 8, acc_ >>= 8) out_.push_back(static_cast<char>(acc_));
+    // Ends the stream on a byte boundary; returns the end.
+    uint8_t* finish() {
+        if (used_ > 0) ++at_;
         used_ = 0;
         acc_ = 0;
+        return at_;
     }
 
   private:
-    std::string& out_;
+    uint8_t* at_;
     uint64_t acc_ = 0;
     int used_ = 0;
 };
 
 // One block with codes made for its tokens.
-void write_block(const std::vector<Token>& tokens, bool last, BitWriter& w) {
+void write_block(const Token* tokens, size_t count, bool last, BitWriter& w) {
     std::array<uint32_t, kLitLenCodes> lit_freq{};
     std::array<uint32_t, kDistCodes> dist_freq{};
-    for (const Token& t : tokens) {
+    for (size_t k = 0; k < count; ++k) {
+        const Token& t = tokens[k];
         if (t.distance == 0) {
             ++lit_freq[t.value];
         } else {
@@ -247,7 +250,8 @@ void write_block(const std::vector<Token>& tokens, bool last, BitWriter& w) {
         w.put(cl_code[r.symbol], cl_len[r.symbol]);
         if (r.extra_bits != 0) w.put(r.extra, r.extra_bits);
     }
-    for (const Token& t : tokens) {
+    for (size_t k = 0; k < count; ++k) {
+        const Token& t = tokens[k];
         if (t.distance == 0) {
             w.put(lit_code[t.value], lit_len[t.value]);
             continue;
@@ -268,40 +272,42 @@ void write_block(const std::vector<Token>& tokens, bool last, BitWriter& w) {
 
 void zlib_compress_rows(const uint8_t* data, size_t n, size_t row, std::string& out) {
     if (row > kMaxDistance) row = 0;
-    out.push_back(static_cast<char>(0x78));  // deflate, 32 KB window
-    out.push_back(static_cast<char>(0x01));  // fastest level; header check
-    BitWriter w(out);
-    std::vector<Token> tokens;
-    tokens.reserve(std::min(kBlockTokens, n + 1));
+    // Room for the worst case: 15 bits a literal, 48 bits a match of at least 3 bytes, a
+    // block's code tables in under 400 bytes, the header, the check and the writer's 8 bytes.
+    const size_t blocks = n / kBlockTokens + 1;
+    const size_t start = out.size();
+    out.resize(start + 2 * n + 400 * blocks + 16);
+    auto* const base = reinterpret_cast<uint8_t*>(out.data()) + start;
+    base[0] = 0x78;  // deflate, 32 KB window
+    base[1] = 0x01;  // fastest level; header check
+    BitWriter w(base + 2);
+    std::vector<Token> tokens(std::min(kBlockTokens, n + 1));
     const auto row_code = static_cast<uint8_t>(distance_index(row));
     size_t i = 0;
     do {
-        tokens.clear();
-        while (i < n && tokens.size() < kBlockTokens) {
+        size_t count = 0;
+        for (; i < n && count < kBlockTokens; ++count) {
+            // The longer of the run (distance 1) and the copy of the row above; a literal
+            // when neither reaches 3 bytes. Chosen without branches, since which one wins
+            // changes at random along a map's rows.
             const size_t max = std::min(kMaxMatch, n - i);
-            size_t best = 0, distance = 1;
-            if (i >= 1) best = match_length(data + i, data + i - 1, max);
-            if (row != 0 && i >= row && best < max) {
-                const size_t above = match_length(data + i, data + i - row, max);
-                if (above > best) {
-                    best = above;
-                    distance = row;
-                }
-            }
-            if (best >= kMinMatch) {
-                tokens.push_back({static_cast<uint16_t>(best), static_cast<uint16_t>(distance),
-                                  distance == 1 ? uint8_t{0} : row_code});
-                i += best;
-            } else {
-                tokens.push_back({data[i], 0, 0});
-                ++i;
-            }
+            const size_t run = i >= 1 ? match_length(data + i, data + i - 1, max) : 0;
+            const size_t above =
+                row != 0 && i >= row && run < max ? match_length(data + i, data + i - row, max) : 0;
+            const bool up = above > run;
+            const size_t best = up ? above : run;
+            const bool match = best >= kMinMatch;
+            tokens[count] = Token{static_cast<uint16_t>(match ? best : data[i]),
+                                  static_cast<uint16_t>(match ? (up ? row : 1) : 0),
+                                  static_cast<uint8_t>(match && up ? row_code : 0)};
+            i += match ? best : 1;
         }
-        write_block(tokens, i >= n, w);
+        write_block(tokens.data(), count, i >= n, w);
     } while (i < n);
-    w.flush();
+    uint8_t* end = w.finish();
     const uLong check = adler32_z(adler32_z(0, nullptr, 0), data, n);
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(check >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8) *end++ = static_cast<uint8_t>(check >> shift);
+    out.resize(static_cast<size_t>(end - reinterpret_cast<uint8_t*>(out.data())));
 }
 
 }  // namespace kserve

@@ -7,6 +7,7 @@
 // request at a time, keep-alive included.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <poll.h>
 #include <signal.h>
@@ -367,6 +368,13 @@ int run_worker(int fd, int family, const Options& o, Metrics* metrics, int ready
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) ::signal(sig, on_fault);
+    // A map allocates about a megabyte (drawing surface, picture, palette rows, encodings) and
+    // frees it again. By default glibc hands the top of the heap back to the system after each
+    // request and the next one takes the page faults again: a sixth of a worker's time under
+    // load. Keep up to 64 MB of freed memory for reuse, and serve blocks of up to 32 MB from
+    // the heap rather than from mappings of their own.
+    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
     Service service;
     std::string error;
     const bool ok = service.start(o.config, metrics, error);
