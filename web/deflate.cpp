@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace kserve {
@@ -281,7 +282,8 @@ void zlib_compress_rows(const uint8_t* data, size_t n, size_t row, std::string& 
     base[0] = 0x78;  // deflate, 32 KB window
     base[1] = 0x01;  // fastest level; header check
     BitWriter w(base + 2);
-    std::vector<Token> tokens(std::min(kBlockTokens, n + 1));
+    // Left uninitialised: every token is written before it is read.
+    const std::unique_ptr<Token[]> tokens(new Token[std::min(kBlockTokens, n + 1)]);
     const auto row_code = static_cast<uint8_t>(distance_index(row));
     size_t i = 0;
     do {
@@ -302,7 +304,7 @@ void zlib_compress_rows(const uint8_t* data, size_t n, size_t row, std::string& 
                                   static_cast<uint8_t>(match && up ? row_code : 0)};
             i += match ? best : 1;
         }
-        write_block(tokens.data(), count, i >= n, w);
+        write_block(tokens.get(), count, i >= n, w);
     } while (i < n);
     uint8_t* end = w.finish();
     const uLong check = adler32_z(adler32_z(0, nullptr, 0), data, n);
