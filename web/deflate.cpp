@@ -73,6 +73,23 @@ int distance_index(size_t distance) {
     return n;
 }
 
+// True when the 3 bytes at p repeat neither the bytes 1 before nor those `row` before (row 0:
+// only the run is tried); reads 4 bytes from p - max(row, 1).
+[[gnu::always_inline]] inline bool starts_no_match(const uint8_t* p, size_t row) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    constexpr uint32_t kThree = 0xFFFFFF;  // the first 3 bytes in memory
+    uint32_t here, before, above;
+    std::memcpy(&here, p, 4);
+    std::memcpy(&before, p - 1, 4);
+    std::memcpy(&above, p - (row != 0 ? row : 1), 4);
+    return ((here ^ before) & kThree) != 0 && ((here ^ above) & kThree) != 0;
+#else
+    (void)p;
+    (void)row;
+    return false;
+#endif
+}
+
 // A literal byte (distance 0) or a match of `value` bytes at `distance`, whose index into
 // the distance tables is `code`.
 struct Token {
@@ -184,19 +201,16 @@ class BitWriter {
     int used_ = 0;
 };
 
-// One block with codes made for its tokens.
-void write_block(const Token* tokens, size_t count, bool last, BitWriter& w) {
-    std::array<uint32_t, kLitLenCodes> lit_freq{};
-    std::array<uint32_t, kDistCodes> dist_freq{};
-    for (size_t k = 0; k < count; ++k) {
-        const Token& t = tokens[k];
-        if (t.distance == 0) {
-            ++lit_freq[t.value];
-        } else {
-            ++lit_freq[257 + kLengthIndex.of[t.value]];
-            ++dist_freq[t.code];
-        }
-    }
+// The symbol counts of a block: literals and lengths, distances.
+struct Counts {
+    std::array<uint32_t, kLitLenCodes> lit{};
+    std::array<uint32_t, kDistCodes> dist{};
+};
+
+// One block with codes made for its tokens, whose symbols `counts` holds.
+void write_block(const Token* tokens, size_t count, Counts counts, bool last, BitWriter& w) {
+    std::array<uint32_t, kLitLenCodes>& lit_freq = counts.lit;
+    const std::array<uint32_t, kDistCodes>& dist_freq = counts.dist;
     lit_freq[kEndOfBlock] = 1;
     const auto lit_len = code_lengths(lit_freq, kMaxCodeBits);
     const auto dist_len = code_lengths(dist_freq, kMaxCodeBits);
@@ -288,7 +302,16 @@ void zlib_compress_rows(const uint8_t* data, size_t n, size_t row, std::string& 
     size_t i = 0;
     do {
         size_t count = 0;
+        Counts counts;
         for (; i < n && count < kBlockTokens; ++count) {
+            // Most bytes of a map's rows start no match of 3 bytes (roads and text change the
+            // packed pixels at every byte): tell those apart with two 4-byte compares.
+            if (i >= row && i >= 1 && i + 4 <= n && starts_no_match(data + i, row)) {
+                tokens[count] = Token{data[i], 0, 0};
+                ++counts.lit[data[i]];
+                ++i;
+                continue;
+            }
             // The longer of the run (distance 1) and the copy of the row above; a literal
             // when neither reaches 3 bytes. Chosen without branches, since which one wins
             // changes at random along a map's rows.
@@ -302,9 +325,11 @@ void zlib_compress_rows(const uint8_t* data, size_t n, size_t row, std::string& 
             tokens[count] = Token{static_cast<uint16_t>(match ? best : data[i]),
                                   static_cast<uint16_t>(match ? (up ? row : 1) : 0),
                                   static_cast<uint8_t>(match && up ? row_code : 0)};
+            ++counts.lit[match ? 257 + kLengthIndex.of[best] : data[i]];
+            counts.dist[up ? row_code : 0] += match;
             i += match ? best : 1;
         }
-        write_block(tokens.get(), count, i >= n, w);
+        write_block(tokens.get(), count, counts, i >= n, w);
     } while (i < n);
     uint8_t* end = w.finish();
     const uLong check = adler32_z(adler32_z(0, nullptr, 0), data, n);
