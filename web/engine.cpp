@@ -130,12 +130,16 @@ std::optional<std::vector<Place>> report(const char* file, size_t width, Call ca
     return read_report(path, width);
 }
 
+}  // namespace
+
 // A drawing surface of the drawing layer with the picture box's text settings.
-struct Surface {
+struct Engine::Surface {
+    int width = 0;
+    int height = 0;
     HDC dc = nullptr;
     HBITMAP bitmap = nullptr;
     HGDIOBJ old = nullptr;
-    Surface(int w, int h) {
+    Surface(int w, int h) : width(w), height(h) {
         dc = CreateCompatibleDC(nullptr);
         bitmap = dc ? CreateCompatibleBitmap(dc, w, h) : nullptr;
         if (bitmap) old = SelectObject(dc, bitmap);
@@ -145,26 +149,33 @@ struct Surface {
         if (bitmap) DeleteObject(bitmap);
         if (dc) DeleteDC(dc);
     }
+    Surface(const Surface&) = delete;
+    Surface& operator=(const Surface&) = delete;
     bool ok() const { return bitmap != nullptr; }
-    void fill(int w, int h, COLORREF c) {
-        const RECT all{0, 0, w, h};
-        HBRUSH brush = CreateSolidBrush(c);
-        FillRect(dc, &all, brush);
-        DeleteObject(brush);
-    }
 };
+
+namespace {
 
 COLORREF colorref(unsigned rgb) {
     return RGB((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255);
 }
 
-bool draw_into(Surface& s, int left, int top, int width, int height, double scale, bool map,
+void fill(HDC dc, int w, int h, COLORREF c) {
+    const RECT all{0, 0, w, h};
+    HBRUSH brush = CreateSolidBrush(c);
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+}
+
+// Draws a view into a surface of its size; the whole surface is painted first, so a surface
+// kept from an earlier view shows nothing of it.
+bool draw_into(HDC dc, int left, int top, int width, int height, double scale, bool map,
                const std::vector<int>& pois, COLORREF background) {
-    s.fill(width, height, background);
-    SetTextColor(s.dc, RGB(0, 0, 0));
-    SetBkMode(s.dc, TRANSPARENT);
-    if (dlldraw(s.dc, left, top, width, height, scale, kLayers) != 0) return false;
-    if (!map) s.fill(width, height, background);
+    fill(dc, width, height, background);
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    if (dlldraw(dc, left, top, width, height, scale, kLayers) != 0) return false;
+    if (!map) fill(dc, width, height, background);
     for (int category : pois) dlldraw44(category, map ? 2 : 3);
     return true;
 }
@@ -263,13 +274,32 @@ bool Engine::load(const std::string& dir) {
     return true;
 }
 
+Engine::Engine() = default;
+Engine::~Engine() = default;
+
+Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>& once) {
+    // A map or tile is drawn on a surface of the same size request after request: keeping it
+    // saves making, clearing and freeing its pixels each time. Large ones (warped views) are
+    // made for the request alone, so that a worker does not hold their memory.
+    constexpr int64_t kKeptPixels = 1024 * 1024;
+    if (kept_ && kept_->width == width && kept_->height == height) return *kept_;
+    auto fresh = std::make_unique<Surface>(width, height);
+    if (int64_t{width} * height > kKeptPixels || !fresh->ok()) {
+        once = std::move(fresh);
+        return *once;
+    }
+    kept_ = std::move(fresh);
+    return *kept_;
+}
+
 std::optional<Image> Engine::draw(int left, int top, int width, int height, double scale, bool map,
                                   const std::vector<int>& pois, bool transparent,
                                   unsigned background) {
-    Surface s(width, height);
+    std::unique_ptr<Surface> once;
+    const Surface& s = surface(width, height, once);
     if (!s.ok()) return std::nullopt;
     const COLORREF back = transparent ? kKey : colorref(background);
-    if (!draw_into(s, left, top, width, height, scale, map, pois, back)) return std::nullopt;
+    if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back)) return std::nullopt;
     KgdiSurface px{};
     if (!KgdiGetSurface(s.dc, &px)) return std::nullopt;
     Image im(width, height);
@@ -292,8 +322,10 @@ std::optional<Image> Engine::draw(int left, int top, int width, int height, doub
 
 std::string Engine::draw_bmp(int left, int top, int width, int height, double scale, bool map,
                              const std::vector<int>& pois, unsigned background) {
-    Surface s(width, height);
-    if (!s.ok() || !draw_into(s, left, top, width, height, scale, map, pois, colorref(background)))
+    std::unique_ptr<Surface> once;
+    const Surface& s = surface(width, height, once);
+    if (!s.ok() ||
+        !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background)))
         return {};
     std::string buffer(1078 + static_cast<size_t>(width) * height, '\0');
     const int n = sdllgetbmp(reinterpret_cast<unsigned char*>(buffer.data()));

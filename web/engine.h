@@ -4,6 +4,7 @@
 #ifndef KSERVE_ENGINE_H
 #define KSERVE_ENGINE_H
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,7 +66,18 @@ struct Engine {
     std::optional<std::vector<Place>> pois_near(int x, int y, int r, int category);
     std::optional<std::vector<Place>> pois_named(const std::string& text_utf8);
 
+    Engine();
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
   private:
+    struct Surface;
+    // A drawing surface of width x height: the one kept from the request before when it has
+    // that size, else a new one (kept when it is small enough to keep).
+    Surface& surface(int width, int height, std::unique_ptr<Surface>& once);
+
+    std::unique_ptr<Surface> kept_;
     std::string dir_;
     Extent extent_;
     std::vector<int> categories_;
