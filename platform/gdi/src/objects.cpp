@@ -162,9 +162,15 @@ struct DcCache {
 /* Looks up a context. Drawing calls come in long runs on one context, so each thread keeps
  * its last successful look-up and reuses it without the lock as long as no object has been
  * removed from the table since (objects only go away by removal, so it is still live). */
+/* Read on every drawing call (a map makes thousands), so it takes the initial-exec TLS
+ * model: one load relative to the thread pointer instead of a call into the dynamic loader.
+ * Its 24 bytes come from the static TLS room that glibc keeps for libraries opened later
+ * with dlopen, as the request server opens the engine and with it this layer. */
+thread_local DcCache t_dc_cache __attribute__((tls_model("initial-exec")));
+
 Dc* LookupDc(HDC hdc) {
     Table& t = GetTable();
-    DcCache& cache = PerThread<DcCache, struct DcCacheTag>();
+    DcCache& cache = t_dc_cache;
     if (hdc && hdc == cache.handle && cache.removals == t.removals.load(std::memory_order_acquire))
         return cache.dc;
     const std::lock_guard<std::mutex> guard(t.lock);
