@@ -10,6 +10,8 @@
  *   included: the whole disc at the first step and then only the pixels that each one-pixel
  *   move adds. Successive segments share their end points, which gives round caps and round
  *   joins.
+ * - Polylines drop repeated points before they are drawn, and those wholly inside the bitmap
+ *   draw their short pieces (the bulk of a map's roads) from a per-bitmap table of offsets.
  * - Polygons: scanline fill with the alternate (even-odd) rule; a pixel is filled when its
  *   centre (x + 0.5, y + 0.5) lies inside, vertices being at integer positions. Edge crossings
  *   are exact rationals, so right and bottom edges are excluded consistently.
