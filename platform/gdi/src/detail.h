@@ -84,7 +84,7 @@ struct Bitmap : Object {
     Bitmap() : Object(Kind::Bitmap) {}
     int width = 0;
     int height = 0;
-    std::vector<uint32_t> pixels;  // rows top-down, width words apart
+    std::vector<uint32_t> pixels;               // rows top-down, width words apart
     std::unique_ptr<const ShortPieces> pieces;  // for this width
     int selected_count = 0;                     // contexts holding it (at most one unless stock)
 };
