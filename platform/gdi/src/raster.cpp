@@ -110,6 +110,24 @@ struct ShortMinor {
 };
 constexpr ShortMinor kShortMinor;
 
+/* Walks the pixels 0 .. n-1 of a segment of n major and d minor steps from p, calling
+ * put(pixel, move) with the pointer move to the next one. Branch-free: whether the minor axis
+ * moves is close to random for short road pieces, so a conditional jump would mispredict on
+ * many pixels. */
+template <typename Put>
+inline void StepPixels(uint32_t* p, int64_t n, int64_t d, int64_t major, int64_t minor, Put&& put) {
+    const int64_t two_n = 2 * n, two_d = 2 * d;
+    int64_t rem = n;
+    for (int64_t i = 0; i < n; ++i) {
+        rem += two_d;
+        const int64_t moves = -static_cast<int64_t>(rem >= two_n);  // all ones or zero
+        rem -= two_n & moves;
+        const int64_t step = major + (minor & moves);
+        put(p, step);
+        p += step;
+    }
+}
+
 /* One-pixel segment from p to q, end point left out, both ends inside the bitmap: a plain
  * loop over pixel pointers. */
 inline void ThinSegmentInside(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1,
@@ -130,17 +148,7 @@ inline void ThinSegmentInside(const Surface& s, int64_t x0, int64_t y0, int64_t 
             *(i < n ? p + i * major + m[i] * minor : &sink) = pixel;
         return;
     }
-    // Branch-free stepping: whether the minor axis moves is close to random for short road
-    // pieces, so a conditional jump would mispredict on many pixels.
-    const int64_t two_n = 2 * n, two_d = 2 * d;
-    int64_t rem = n;
-    for (int64_t i = 0; i < n; ++i) {
-        *p = pixel;
-        rem += two_d;
-        const int64_t moves = -static_cast<int64_t>(rem >= two_n);  // all ones or zero
-        rem -= two_n & moves;
-        p += major + (minor & moves);
-    }
+    StepPixels(p, n, d, major, minor, [pixel](uint32_t* q, int64_t) { *q = pixel; });
 }
 
 /* One-pixel segment from p to q, end point left out, anywhere: segments inside the bitmap
@@ -340,15 +348,9 @@ inline void WideWalkSquare(const Surface& s, int64_t x0, int64_t y0, int64_t dx,
         }
         return;
     }
-    const int64_t two_n = 2 * n, two_d = 2 * d;
-    int64_t rem = n;
-    for (int64_t i = 0; i < n; ++i) {
-        rem += two_d;
-        const int64_t moves = -static_cast<int64_t>(rem >= two_n);  // all ones or zero
-        rem -= two_n & moves;
-        p += major + (minor & moves);
-        PutSquare(p, w, two_pixels);
-    }
+    // Squares at steps 1 .. n: one step on from each pixel of the one-pixel walk.
+    StepPixels(p, n, d, major, minor,
+               [&](uint32_t* q, int64_t step) { PutSquare(q + step, w, two_pixels); });
 }
 
 /* Writes the spans of a stamp around (x, y); `checked` clips each span to the bitmap. */
