@@ -266,7 +266,9 @@ void draw_line_record(Drawing& d, int s, int r) noexcept {
     if (rec.type == AREA_TYPE)
         draw_polygon(d.dc, count, map_point);
     else
-        draw_polyline(d.dc, count, map_point);
+        draw_polyline_runs(d.dc, count, [&](int start, int n, POINT* out) {
+            d.map.map_offsets(ox, oy, v + start, n, out);
+        });
 }
 
 // True when a place label of this type is drawn at this scale.

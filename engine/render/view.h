@@ -14,6 +14,11 @@
 #define KESTREL_RENDER_VIEW_H
 
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "build_config.h"
 #include "gdi_api.h"
@@ -120,6 +125,13 @@ inline POINT to_point_wide(int64_t x, int64_t y, int32_t left, int32_t top, doub
 // division by the view's scale is a multiplication by its rounded-up reciprocal 2^64 / scale,
 // which is exact for every numerator below 2^32. Differences of 2^31 or more, and scales that
 // are not whole, take the double division.
+//
+// A feature's vertices are 16-bit offsets from its tile's origin, so a whole feature maps in
+// one run (map_offsets): four vertices at a time with SSE2, whose 32 x 32-bit multiplication
+// takes a 32-bit reciprocal. With l = ceil(log2 scale) and m = ceil(2^(31 + l) / scale),
+// m < 2^32 and m * scale - 2^(31 + l) < scale <= 2^l, so (n * m) >> (31 + l) is the quotient
+// of n / scale for every n below 2^31 (Granlund and Montgomery, "Division by invariant
+// integers using multiplication", 1994, theorem 4.2).
 class PixelMap {
   public:
     PixelMap(int32_t left, int32_t top, double scale) noexcept
@@ -129,9 +141,96 @@ class PixelMap {
             scale == static_cast<double>(static_cast<int64_t>(scale))) {
             const auto whole = static_cast<uint64_t>(scale);
             mode_ = whole == 1 ? Mode::kOne : Mode::kWhole;
-            if (whole > 1) reciprocal_ = UINT64_MAX / whole + 1;
+            if (whole > 1) {
+                reciprocal_ = UINT64_MAX / whole + 1;
+                int l = 0;
+                while ((uint64_t{1} << l) < whole) ++l;
+                shift_ = 31 + l;
+                reciprocal32_ = static_cast<uint32_t>(((uint64_t{1} << shift_) + whole - 1) / whole);
+            }
         }
 #endif
+    }
+
+    // The pixels of `count` vertices, 16-bit (x, y) offsets from the world point
+    // (origin_x, origin_y), the same pixels as operator() gives each of them.
+    template <class Vertex>
+    void map_offsets(int64_t origin_x, int64_t origin_y, const Vertex* v, int count,
+                     POINT* out) const noexcept {
+        static_assert(sizeof(Vertex) == 4, "two 16-bit offsets");
+        if (count <= 0) return;
+        int i = 0;
+#if defined(__SSE2__) && defined(__SIZEOF_INT128__)
+        // Every offset keeps the difference within +-(2^31 - 1): one test for the whole run.
+        constexpr int64_t kReach = (int64_t{1} << 31) - 1 - INT16_MAX - 1;
+        const int64_t bx = origin_x - left_, by = top_ - origin_y;
+        if (mode_ != Mode::kDivide && bx >= -kReach && bx <= kReach && by >= -kReach &&
+            by <= kReach) {
+            const __m128i base = _mm_set_epi32(static_cast<int32_t>(by), static_cast<int32_t>(bx),
+                                               static_cast<int32_t>(by), static_cast<int32_t>(bx));
+            const __m128i flip = _mm_set_epi32(-1, 0, -1, 0);  // y offsets count southward
+            const __m128i m = _mm_set1_epi32(static_cast<int32_t>(reciprocal32_));
+            const __m128i shift = _mm_cvtsi32_si128(shift_);
+            const bool one = mode_ == Mode::kOne;
+            // Two vertices, (x, y) pairs sign-extended to 32 bits, to their two pixels.
+            const auto pixels = [&](__m128i offsets) {
+                const __m128i d =
+                    _mm_add_epi32(base, _mm_sub_epi32(_mm_xor_si128(offsets, flip), flip));
+                if (one) return d;
+                const __m128i sign = _mm_srai_epi32(d, 31);
+                const __m128i magnitude = _mm_sub_epi32(_mm_xor_si128(d, sign), sign);
+                const __m128i even = _mm_srl_epi64(_mm_mul_epu32(magnitude, m), shift);
+                const __m128i odd =
+                    _mm_srl_epi64(_mm_mul_epu32(_mm_srli_epi64(magnitude, 32), m), shift);
+                const __m128i q = _mm_or_si128(even, _mm_slli_epi64(odd, 32));
+                return _mm_sub_epi32(_mm_xor_si128(q, sign), sign);
+            };
+            const auto lo = [&](__m128i raw) {  // the pixels of vertices 0 and 1 of four
+                return pixels(_mm_srai_epi32(_mm_unpacklo_epi16(raw, raw), 16));
+            };
+            const auto hi = [&](__m128i raw) {  // and of vertices 2 and 3
+                return pixels(_mm_srai_epi32(_mm_unpackhi_epi16(raw, raw), 16));
+            };
+            const auto store = [](POINT* to, __m128i two) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(to), two);
+            };
+            const auto load = [&](int at) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at));
+            };
+            if (count >= 4) {
+                // Groups of four, the last one overlapping the one before when count is not
+                // a multiple of four (a vertex mapped twice gives the same pixel twice).
+                for (;; i += 4) {
+                    if (i + 4 > count) i = count - 4;
+                    const __m128i raw = load(i);
+                    store(out + i, lo(raw));
+                    store(out + i + 2, hi(raw));
+                    if (i + 4 == count) return;
+                }
+            }
+            // One to three vertices: the last one stands in for the missing ones, and only
+            // the pixels asked for are stored.
+            const auto word = [&](int k) {
+                int32_t w;
+                std::memcpy(&w, v + (k < count ? k : count - 1), sizeof w);
+                return w;
+            };
+            const __m128i raw = _mm_set_epi32(word(3), word(2), word(1), word(0));
+            const __m128i first = lo(raw);
+            if (count == 1) {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), first);
+                return;
+            }
+            store(out, first);
+            if (count == 3) _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 2), hi(raw));
+            return;
+        }
+#endif
+        for (; i < count; ++i) {
+            int16_t xy[2];
+            std::memcpy(xy, v + i, sizeof xy);
+            out[i] = (*this)(origin_x + xy[0], origin_y + xy[1]);
+        }
     }
 
     POINT operator()(int64_t x, int64_t y) const noexcept {
@@ -172,22 +271,31 @@ class PixelMap {
     double scale_;
     Mode mode_ = Mode::kDivide;
     uint64_t reciprocal_ = 0;
+    uint32_t reciprocal32_ = 0;  // m of map_offsets
+    int shift_ = 0;              // 31 + l of map_offsets
 };
 
 // Draws a polyline of `count` points given by map_point(i) through the shared point buffer. A
 // line longer than the buffer is drawn in consecutive pieces, each starting at the last point
 // of the piece before, so the line shows no gap. Nothing is drawn for fewer than two points.
-template <class MapPoint>
-void draw_polyline(HDC dc, int count, MapPoint map_point) noexcept {
+// map_points(start, n, out) writes the pixels of points start .. start + n - 1 to out.
+template <class MapPoints>
+void draw_polyline_runs(HDC dc, int count, MapPoints map_points) noexcept {
     if (count < 2) return;
     POINT* buffer = point_buffer();
     for (int start = 0;;) {
         const int n = count - start < POINT_BUFFER_SIZE ? count - start : POINT_BUFFER_SIZE;
-        for (int i = 0; i < n; ++i) buffer[i] = map_point(start + i);
+        map_points(start, n, buffer);
         Polyline(dc, buffer, n);
         if (start + n >= count) return;
         start += n - 1;
     }
+}
+template <class MapPoint>
+void draw_polyline(HDC dc, int count, MapPoint map_point) noexcept {
+    draw_polyline_runs(dc, count, [&](int start, int n, POINT* out) {
+        for (int i = 0; i < n; ++i) out[i] = map_point(start + i);
+    });
 }
 
 // The view drawing (dlldraw) and the road labeller (dlldrawrdtxt), for the exports and tests.

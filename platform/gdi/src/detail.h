@@ -86,7 +86,8 @@ struct Bitmap : Object {
     int height = 0;
     std::vector<uint32_t> pixels;               // rows top-down, width words apart
     std::unique_ptr<const ShortPieces> pieces;  // for this width
-    int selected_count = 0;                     // contexts holding it (at most one unless stock)
+    uint32_t sink = 0;  // where the table's pieces of length 0 store (see Surface::sink)
+    int selected_count = 0;  // contexts holding it (at most one unless stock)
 };
 
 /* A surface to draw on: the selected bitmap's pixels. */
@@ -95,6 +96,7 @@ struct Surface {
     int width = 0;
     int height = 0;
     const ShortPieces* pieces = nullptr;  // may be missing: lines are drawn without it
+    uint32_t* sink = nullptr;  // a word outside the picture, with `pieces`
 };
 
 struct Dc : Object {
@@ -113,7 +115,7 @@ struct Dc : Object {
 
     Surface surface() const noexcept {
         return bitmap ? Surface{bitmap->pixels.data(), bitmap->width, bitmap->height,
-                                bitmap->pieces.get()}
+                                bitmap->pieces.get(), &bitmap->sink}
                       : Surface{};
     }
 };

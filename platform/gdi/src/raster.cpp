@@ -10,8 +10,9 @@
  *   included: the whole disc at the first step and then only the pixels that each one-pixel
  *   move adds. Successive segments share their end points, which gives round caps and round
  *   joins.
- * - Polylines drop repeated points before they are drawn, and those wholly inside the bitmap
- *   draw their short pieces (the bulk of a map's roads) from a per-bitmap table of offsets.
+ * - Polylines wholly inside the bitmap in the one- and two-pixel pens draw their short pieces
+ *   (the bulk of a map's roads) from a per-bitmap table of offsets; other polylines drop
+ *   repeated points before they are drawn.
  * - Polygons: scanline fill with the alternate (even-odd) rule; a pixel is filled when its
  *   centre (x + 0.5, y + 0.5) lies inside, vertices being at integer positions. Edge crossings
  *   are exact rationals, so right and bottom edges are excluded consistently.
@@ -20,6 +21,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "detail.h"
 
@@ -520,20 +525,59 @@ void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* co
     }
 }
 
-/* The points of a polyline without repeats of the point before, and their bounding box. */
-struct KeptPoints {
-    int count;
+/* The bounding box of a polyline's points. */
+struct PointBox {
     int64_t left, top, right, bottom;
 };
 
-/* Copies the points to `kept` leaving out each repeat of the point before. A piece of length
- * 0 adds no pixel to the pieces around it (a one-pixel pen draws nothing for it, and a wider
- * pen's disc at that point is drawn by the piece that ends or starts there), while a road at
- * a small scale has many pieces that fall on one pixel. A line that is one point throughout
- * keeps two, so that a wide pen still draws its dot. */
-KeptPoints DropRepeats(const POINT* pts, int count, POINT* kept) {
+/* The box of count >= 1 points. With SSE2 two points are folded at a time (x and y in
+ * alternate lanes, the 32-bit minimum and maximum made of compares and masks); an odd count
+ * folds the last two points again, which changes nothing. */
+PointBox BoxOf(const POINT* pts, int count) {
+#if defined(__SSE2__)
+    if (count >= 2) {
+        const auto load = [&](int i) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pts + i));
+        };
+        const auto min = [](__m128i a, __m128i b) {
+            const __m128i greater = _mm_cmpgt_epi32(a, b);
+            return _mm_or_si128(_mm_and_si128(greater, b), _mm_andnot_si128(greater, a));
+        };
+        const auto max = [](__m128i a, __m128i b) {
+            const __m128i greater = _mm_cmpgt_epi32(a, b);
+            return _mm_or_si128(_mm_and_si128(greater, a), _mm_andnot_si128(greater, b));
+        };
+        __m128i lo = load(0), hi = lo;
+        for (int i = 2; i + 2 <= count; i += 2) {
+            const __m128i v = load(i);
+            lo = min(lo, v);
+            hi = max(hi, v);
+        }
+        lo = min(lo, load(count - 2));
+        hi = max(hi, load(count - 2));
+        lo = min(lo, _mm_shuffle_epi32(lo, _MM_SHUFFLE(1, 0, 3, 2)));
+        hi = max(hi, _mm_shuffle_epi32(hi, _MM_SHUFFLE(1, 0, 3, 2)));
+        return PointBox{_mm_cvtsi128_si32(lo), _mm_cvtsi128_si32(_mm_srli_si128(lo, 4)),
+                        _mm_cvtsi128_si32(hi), _mm_cvtsi128_si32(_mm_srli_si128(hi, 4))};
+    }
+#endif
+    PointBox b{pts[0].x, pts[0].y, pts[0].x, pts[0].y};
+    for (int i = 1; i < count; ++i) {
+        b.left = std::min<int64_t>(b.left, pts[i].x);
+        b.right = std::max<int64_t>(b.right, pts[i].x);
+        b.top = std::min<int64_t>(b.top, pts[i].y);
+        b.bottom = std::max<int64_t>(b.bottom, pts[i].y);
+    }
+    return b;
+}
+
+/* Copies the points to `kept` leaving out each repeat of the point before; returns how many
+ * are kept. A piece of length 0 adds no pixel to the pieces around it (a one-pixel pen draws
+ * nothing for it, and a wider pen's disc at that point is drawn by the piece that ends or
+ * starts there), while a road at a small scale has many pieces that fall on one pixel. A line
+ * that is one point throughout keeps two, so that a wide pen still draws its dot. */
+int DropRepeats(const POINT* pts, int count, POINT* kept) {
     POINT previous = kept[0] = pts[0];
-    LONG left = previous.x, right = previous.x, top = previous.y, bottom = previous.y;
     int last = 0;
     for (int i = 1; i < count; ++i) {
         // Written either way and kept only when it moves: no branch on the data.
@@ -541,13 +585,9 @@ KeptPoints DropRepeats(const POINT* pts, int count, POINT* kept) {
         kept[last + 1] = p;
         last += (p.x != previous.x) | (p.y != previous.y);
         previous = p;
-        left = std::min(left, p.x);
-        right = std::max(right, p.x);
-        top = std::min(top, p.y);
-        bottom = std::max(bottom, p.y);
     }
     if (last == 0) kept[++last] = pts[0];
-    return KeptPoints{last + 1, left, top, right, bottom};
+    return last + 1;
 }
 
 /* A segment of the two-pixel pen with its square and every pixel it covers inside the bitmap;
@@ -559,21 +599,21 @@ inline void SquareSegmentInside(const Surface& s, POINT a, POINT b, uint32_t pix
                    pixel);
 }
 
-/* A polyline wholly inside the bitmap with no repeated point, in a one-pixel pen (`square`
- * false) or the two-pixel pen: pieces of up to ShortPieces::kReach steps each way are drawn
- * from the bitmap's table, longer ones with the plain loops. The table rewrites a piece's
- * first pixel, or its end square, where the piece has fewer steps than the table, which
- * changes no pixel. */
+/* A polyline wholly inside the bitmap, in a one-pixel pen (`square` false) or the two-pixel
+ * pen: pieces of up to ShortPieces::kReach steps each way are drawn from the bitmap's table,
+ * longer ones with the plain loops. The table rewrites a piece's first pixel, or its end
+ * square, where the piece has fewer steps than the table, which changes no pixel. Repeated
+ * points need not be dropped: a piece of length 0 is in the table too. Its square is the one
+ * at its start, drawn already; a one-pixel pen must draw nothing for it, so its stores go to
+ * the bitmap's sink word instead of the picture (chosen without a branch: a third of a map's
+ * pieces have length 0, at places no predictor can guess). */
 void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, bool square,
                         uint32_t pixel) {
     constexpr int kReach = ShortPieces::kReach, kSide = ShortPieces::kSide;
-    const bool dot = n == 2 && pts[0].x == pts[1].x && pts[0].y == pts[1].y;
-    if (dot && !square) return;  // a one-pixel pen draws nothing for a line of one point
-    // Only the closing piece of a ring (or a dot) can have length 0; it adds nothing.
-    if (closed && pts[n - 1].x == pts[0].x && pts[n - 1].y == pts[0].y) closed = false;
     const int segments = closed ? n : n - 1;
     const int64_t w = s.width;
     const uint64_t two_pixels = uint64_t{pixel} << 32 | pixel;
+    const auto sink = reinterpret_cast<uintptr_t>(s.sink);
     if (square) PutSquare(s.pixels + pts[0].y * w + pts[0].x, w, two_pixels);
     for (int i = 0; i < segments; ++i) {
         const POINT a = pts[i], b = pts[i + 1 < n ? i + 1 : 0];
@@ -592,8 +632,11 @@ void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, 
             const int32_t* o = s.pieces->square[k];
             for (int j = 0; j < kReach; ++j) PutSquare(p + o[j], w, two_pixels);
         } else {
+            const uintptr_t moves = 0 - static_cast<uintptr_t>((dx | dy) != 0);  // all ones or 0
+            auto* const to = reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(p) & moves) |
+                                                         (sink & ~moves));
             const int32_t* o = s.pieces->thin[k];
-            for (int j = 0; j < kReach; ++j) p[o[j]] = pixel;
+            for (int j = 0; j < kReach; ++j) to[o[j]] = pixel;
         }
     }
 }
@@ -607,6 +650,17 @@ constexpr int kStackPoints = 128;
 void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int count,
                     bool closed) {
     if (pen.null || count < 2 || !s.pixels) return;
+    // A line whose pixels all lie inside the bitmap, as most lines of a map do, needs no
+    // test a segment: a one-pixel pen covers its points, a wider one also its reach.
+    const PointBox box = BoxOf(pts, count);
+    const int width = std::min(pen.width, kMaxPenWidth);
+    const int64_t reach = width <= 1 ? 0 : width / 2 + 1;
+    const bool inside = box.left - reach >= 0 && box.right + reach < s.width &&
+                        box.top - reach >= 0 && box.bottom + reach < s.height;
+    if (inside && s.pieces && s.sink && width <= 2) {
+        ShortPiecePolyline(s, pts, count, closed, width == 2, pen.pixel);
+        return;
+    }
     POINT stack[kStackPoints];
     POINT* kept = stack;
     if (count > kStackPoints) {
@@ -614,20 +668,9 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
         buffer.resize(static_cast<size_t>(count));
         kept = buffer.data();
     }
-    const KeptPoints k = DropRepeats(pts, count, kept);
-    const int n = k.count;
+    const int n = DropRepeats(pts, count, kept);
     const int segments = closed ? n : n - 1;
     const auto end_of = [&](int i) { return kept[i + 1 < n ? i + 1 : 0]; };
-    // A line whose pixels all lie inside the bitmap, as most lines of a map do, needs no
-    // test a segment: a one-pixel pen covers its points, a wider one also its reach.
-    const int width = std::min(pen.width, kMaxPenWidth);
-    const int64_t reach = width <= 1 ? 0 : width / 2 + 1;
-    const bool inside = k.left - reach >= 0 && k.right + reach < s.width && k.top - reach >= 0 &&
-                        k.bottom + reach < s.height;
-    if (inside && s.pieces && width <= 2) {
-        ShortPiecePolyline(s, kept, n, closed, width == 2, pen.pixel);
-        return;
-    }
     if (width <= 1) {
         for (int i = 0; i < segments; ++i) {
             const POINT a = kept[i], b = end_of(i);
