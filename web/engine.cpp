@@ -292,32 +292,77 @@ Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>
     return *kept_;
 }
 
+namespace {
+
+// The Image colour of a drawn pixel 0x..RRGGBB, given the word of the transparent key.
+uint32_t colour_of(uint32_t rgb, uint32_t key) {
+    rgb &= 0xFFFFFFu;
+    return rgb == key ? 0u : (rgb | 0xFF000000u);
+}
+
+}  // namespace
+
+// The drawn pixels of a surface: rows of 0x00RRGGBB words, and the word of the transparent
+// key. Without transparency the key is one no 24-bit pixel equals, so that loops over the
+// pixels need no branch for it.
+struct Engine::Drawn {
+    KgdiSurface px{};
+    uint32_t key = 0xFFFFFFFFu;
+
+    const uint32_t* row(int y) const {
+        return reinterpret_cast<const uint32_t*>(reinterpret_cast<const unsigned char*>(px.pixels) +
+                                                 static_cast<size_t>(y) * px.stride);
+    }
+    Image picture() const {
+        Image im(px.width, px.height);
+        for (int y = 0; y < px.height; ++y) {
+            const uint32_t* in = row(y);
+            uint32_t* out = &im.pixels[static_cast<size_t>(y) * px.width];
+            for (int x = 0; x < px.width; ++x) out[x] = colour_of(in[x], key);
+        }
+        return im;
+    }
+};
+
+bool Engine::draw_surface(int left, int top, int width, int height, double scale, bool map,
+                          const std::vector<int>& pois, bool transparent, unsigned background,
+                          std::unique_ptr<Surface>& once, Drawn& drawn) {
+    const Surface& s = surface(width, height, once);
+    if (!s.ok()) return false;
+    const COLORREF back = transparent ? kKey : colorref(background);
+    if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back)) return false;
+    if (!KgdiGetSurface(s.dc, &drawn.px) || drawn.px.width != width || drawn.px.height != height ||
+        drawn.px.stride < int64_t{width} * 4 || drawn.px.stride % 4 != 0)
+        return false;
+    if (transparent) drawn.key = (GetRValue(kKey) << 16) | (GetGValue(kKey) << 8) | GetBValue(kKey);
+    return true;
+}
+
 std::optional<Image> Engine::draw(int left, int top, int width, int height, double scale, bool map,
                                   const std::vector<int>& pois, bool transparent,
                                   unsigned background) {
     std::unique_ptr<Surface> once;
-    const Surface& s = surface(width, height, once);
-    if (!s.ok()) return std::nullopt;
-    const COLORREF back = transparent ? kKey : colorref(background);
-    if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back)) return std::nullopt;
-    KgdiSurface px{};
-    if (!KgdiGetSurface(s.dc, &px)) return std::nullopt;
-    Image im(width, height);
-    // Without transparency the key is one no 24-bit pixel equals, so that the loop has no
-    // branch and the compiler may vectorise it.
-    const uint32_t key = transparent
-                             ? (GetRValue(kKey) << 16) | (GetGValue(kKey) << 8) | GetBValue(kKey)
-                             : 0xFFFFFFFFu;
-    for (int y = 0; y < height; ++y) {
-        const uint32_t* row = reinterpret_cast<const uint32_t*>(
-            reinterpret_cast<const unsigned char*>(px.pixels) + static_cast<size_t>(y) * px.stride);
-        uint32_t* out = &im.pixels[static_cast<size_t>(y) * width];
-        for (int x = 0; x < width; ++x) {
-            const uint32_t p = row[x] & 0xFFFFFFu;
-            out[x] = p == key ? 0u : (p | 0xFF000000u);
-        }
-    }
-    return im;
+    Drawn d;
+    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, once, d))
+        return std::nullopt;
+    return d.picture();
+}
+
+std::optional<std::string> Engine::draw_png(int left, int top, int width, int height, double scale,
+                                            bool map, const std::vector<int>& pois,
+                                            bool transparent, unsigned background) {
+    std::unique_ptr<Surface> once;
+    Drawn d;
+    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, once, d))
+        return std::nullopt;
+    // A map has a few dozen colours: its palette is taken from the surface in one pass, with
+    // no 32-bit copy of the picture in between.
+    Paletted p{width, height, {}, {}};
+    if (!palette_of_rgb(d.row(0), d.px.stride / sizeof(uint32_t), width, height, p.colours,
+                        p.index))
+        return encode_png(d.picture());
+    for (uint32_t& c : p.colours) c = colour_of(c, d.key);
+    return encode_png(p);
 }
 
 std::string Engine::draw_bmp(int left, int top, int width, int height, double scale, bool map,

@@ -53,6 +53,11 @@ struct Engine {
     // Nothing when the engine refuses.
     std::optional<Image> draw(int left, int top, int width, int height, double scale, bool map,
                               const std::vector<int>& pois, bool transparent, unsigned background);
+    // The same view as a PNG file (encode_png), made from the drawing surface directly;
+    // nothing when the engine refuses.
+    std::optional<std::string> draw_png(int left, int top, int width, int height, double scale,
+                                        bool map, const std::vector<int>& pois, bool transparent,
+                                        unsigned background);
     // The same view exported by the engine as its RLE8 BMP file image; empty when refused.
     std::string draw_bmp(int left, int top, int width, int height, double scale, bool map,
                          const std::vector<int>& pois, unsigned background);
@@ -73,6 +78,12 @@ struct Engine {
 
   private:
     struct Surface;
+    struct Drawn;  // the pixels of a drawn surface
+    // Draws a view into a surface (the kept one, or `once`) as draw() says; false when the
+    // engine refuses.
+    bool draw_surface(int left, int top, int width, int height, double scale, bool map,
+                      const std::vector<int>& pois, bool transparent, unsigned background,
+                      std::unique_ptr<Surface>& once, Drawn& drawn);
     // A drawing surface of width x height: the one kept from the request before when it has
     // that size, else a new one (kept when it is small enough to keep).
     Surface& surface(int width, int height, std::unique_ptr<Surface>& once);

@@ -28,40 +28,50 @@ inline uint32_t key_of(uint32_t p) {
     return (p | 0xFF000000u) & opaque;
 }
 
-// The palette of an image: colours in order of first appearance, at most 256; false when
-// there are more.
-bool palette_of(const Image& im, std::vector<uint32_t>& colours, std::vector<uint8_t>& index) {
+// The palette of `height` rows of `width` words, `stride` words apart, by key(word): the keys
+// in order of first appearance and each word's index; false when there are more than 256.
+template <class Key>
+bool palette_of_rows(const uint32_t* rows, size_t stride, int width, int height, Key key,
+                     std::vector<uint32_t>& colours, std::vector<uint8_t>& index) {
     // An open-addressed table of 1024 slots (at most 256 used), keyed by the colour. A pixel
     // whose colour sits in its home slot (nearly all of them once the few colours of a map
     // have been met) takes one look-up and no branch that depends on the picture; others
-    // probe on from there. Empty slots hold a key that key_of never gives.
+    // probe on from there. Empty slots hold a key that `key` never gives.
     constexpr size_t kSlots = 1024;
     constexpr uint32_t kEmpty = 1;
     uint32_t keys[kSlots];
     uint8_t values[kSlots];
     std::fill(keys, keys + kSlots, kEmpty);
     colours.clear();
-    const size_t n = im.pixels.size();
-    index.resize(n);
-    const uint32_t* px = im.pixels.data();
+    index.resize(static_cast<size_t>(width) * height);
     uint8_t* out = index.data();
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t k = key_of(px[i]);
-        size_t h = (k * 2654435761u) >> 22;
-        if (keys[h] == k) {
-            out[i] = values[h];
-            continue;
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* px = rows + static_cast<size_t>(y) * stride;
+        for (int x = 0; x < width; ++x, ++out) {
+            const uint32_t k = key(px[x]);
+            size_t h = (k * 2654435761u) >> 22;
+            if (keys[h] == k) {
+                *out = values[h];
+                continue;
+            }
+            while (keys[h] != kEmpty && keys[h] != k) h = (h + 1) & (kSlots - 1);
+            if (keys[h] == kEmpty) {
+                if (colours.size() == 256) return false;
+                keys[h] = k;
+                values[h] = static_cast<uint8_t>(colours.size());
+                colours.push_back(k);
+            }
+            *out = values[h];
         }
-        while (keys[h] != kEmpty && keys[h] != k) h = (h + 1) & (kSlots - 1);
-        if (keys[h] == kEmpty) {
-            if (colours.size() == 256) return false;
-            keys[h] = k;
-            values[h] = static_cast<uint8_t>(colours.size());
-            colours.push_back(k);
-        }
-        out[i] = values[h];
     }
     return true;
+}
+
+// The palette of an image: colours in order of first appearance, at most 256; false when
+// there are more.
+bool palette_of(const Image& im, std::vector<uint32_t>& colours, std::vector<uint8_t>& index) {
+    return palette_of_rows(im.pixels.data(), static_cast<size_t>(im.width), im.width, im.height,
+                           key_of, colours, index);
 }
 
 // Packs a row of palette indices into `depth` bits a pixel, leftmost pixel in the high bits.
@@ -106,76 +116,15 @@ struct Rows {
     uint8_t* row(int y) { return &bytes[stride * static_cast<size_t>(y) + 1]; }
 };
 
-}  // namespace
-
-std::string encode_png(const Image& im) {
-    if (im.width <= 0 || im.height <= 0) return {};
-    std::vector<uint32_t> colours;
-    std::vector<uint8_t> index;
-    const bool paletted = palette_of(im, colours, index);
-    bool alpha = false;
-    if (paletted)
-        alpha = std::find(colours.begin(), colours.end(), 0u) != colours.end();
-    else
-        alpha = std::any_of(im.pixels.begin(), im.pixels.end(),
-                            [](uint32_t p) { return (p >> 24) == 0; });
-
-    int depth = 8, colour_type = 0;
-    std::vector<uint8_t> plte, trns;
-    size_t row_bytes = 0;
-    if (paletted) {
-        depth = colours.size() <= 2 ? 1 : colours.size() <= 4 ? 2 : colours.size() <= 16 ? 4 : 8;
-        colour_type = 3;
-        row_bytes = (static_cast<size_t>(im.width) * depth + 7) / 8;
-        size_t ntrans = 0;
-        for (size_t i = 0; i < colours.size(); ++i) {
-            const uint32_t c = colours[i];
-            plte.insert(plte.end(), {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
-                                     static_cast<uint8_t>(c)});
-            trns.push_back((c >> 24) == 0 ? 0 : 255);
-            if (trns.back() == 0) ntrans = i + 1;
-        }
-        trns.resize(ntrans);
-    } else {
-        colour_type = alpha ? 6 : 2;
-        row_bytes = static_cast<size_t>(im.width) * (alpha ? 4 : 3);
-    }
-
-    Rows rows(im.height, row_bytes);
-    for (int y = 0; y < im.height; ++y) {
-        uint8_t* d = rows.row(y);
-        if (paletted) {
-            const uint8_t* src = &index[static_cast<size_t>(y) * im.width];
-            switch (depth) {
-                case 8:
-                    std::memcpy(d, src, row_bytes);
-                    break;
-                case 4:
-                    pack_row<4>(src, im.width, d);
-                    break;
-                case 2:
-                    pack_row<2>(src, im.width, d);
-                    break;
-                default:
-                    pack_row<1>(src, im.width, d);
-                    break;
-            }
-            continue;
-        }
-        for (int x = 0; x < im.width; ++x) {
-            const uint32_t p = im.at(x, y);
-            *d++ = static_cast<uint8_t>(p >> 16);
-            *d++ = static_cast<uint8_t>(p >> 8);
-            *d++ = static_cast<uint8_t>(p);
-            if (alpha) *d++ = static_cast<uint8_t>(p >> 24);
-        }
-    }
-
+// The PNG file of rows ready for compression.
+std::string png_file(int width, int height, int depth, int colour_type,
+                     const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns,
+                     const Rows& rows) {
     std::string out("\x89PNG\r\n\x1a\n", 8);
     uint8_t ihdr[13] = {};
     for (int k = 0; k < 4; ++k) {
-        ihdr[k] = static_cast<uint8_t>(static_cast<uint32_t>(im.width) >> (24 - 8 * k));
-        ihdr[4 + k] = static_cast<uint8_t>(static_cast<uint32_t>(im.height) >> (24 - 8 * k));
+        ihdr[k] = static_cast<uint8_t>(static_cast<uint32_t>(width) >> (24 - 8 * k));
+        ihdr[4 + k] = static_cast<uint8_t>(static_cast<uint32_t>(height) >> (24 - 8 * k));
     }
     ihdr[8] = static_cast<uint8_t>(depth);
     ihdr[9] = static_cast<uint8_t>(colour_type);  // compression, filter, interlace: 0
@@ -187,6 +136,74 @@ std::string encode_png(const Image& im) {
     put_chunk(out, "IDAT", reinterpret_cast<const uint8_t*>(idat.data()), idat.size());
     put_chunk(out, "IEND", nullptr, 0);
     return out;
+}
+
+}  // namespace
+
+bool palette_of_rgb(const uint32_t* rows, size_t stride, int width, int height,
+                    std::vector<uint32_t>& colours, std::vector<uint8_t>& index) {
+    return palette_of_rows(
+        rows, stride, width, height, [](uint32_t p) { return p & 0xFFFFFFu; }, colours, index);
+}
+
+std::string encode_png(const Paletted& im) {
+    const size_t n = im.colours.size();
+    if (im.width <= 0 || im.height <= 0 || n == 0 || n > 256 ||
+        im.index.size() != static_cast<size_t>(im.width) * im.height)
+        return {};
+    const int depth = n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8;
+    const size_t row_bytes = (static_cast<size_t>(im.width) * depth + 7) / 8;
+    std::vector<uint8_t> plte, trns;
+    size_t ntrans = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t c = im.colours[i];
+        plte.insert(plte.end(), {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8),
+                                 static_cast<uint8_t>(c)});
+        trns.push_back((c >> 24) == 0 ? 0 : 255);
+        if (trns.back() == 0) ntrans = i + 1;
+    }
+    trns.resize(ntrans);
+    Rows rows(im.height, row_bytes);
+    for (int y = 0; y < im.height; ++y) {
+        uint8_t* d = rows.row(y);
+        const uint8_t* src = &im.index[static_cast<size_t>(y) * im.width];
+        switch (depth) {
+            case 8:
+                std::memcpy(d, src, row_bytes);
+                break;
+            case 4:
+                pack_row<4>(src, im.width, d);
+                break;
+            case 2:
+                pack_row<2>(src, im.width, d);
+                break;
+            default:
+                pack_row<1>(src, im.width, d);
+                break;
+        }
+    }
+    return png_file(im.width, im.height, depth, 3, plte, trns, rows);
+}
+
+std::string encode_png(const Image& im) {
+    if (im.width <= 0 || im.height <= 0) return {};
+    Paletted paletted{im.width, im.height, {}, {}};
+    if (palette_of(im, paletted.colours, paletted.index)) return encode_png(paletted);
+    const bool alpha =
+        std::any_of(im.pixels.begin(), im.pixels.end(), [](uint32_t p) { return (p >> 24) == 0; });
+    const size_t row_bytes = static_cast<size_t>(im.width) * (alpha ? 4 : 3);
+    Rows rows(im.height, row_bytes);
+    for (int y = 0; y < im.height; ++y) {
+        uint8_t* d = rows.row(y);
+        for (int x = 0; x < im.width; ++x) {
+            const uint32_t p = im.at(x, y);
+            *d++ = static_cast<uint8_t>(p >> 16);
+            *d++ = static_cast<uint8_t>(p >> 8);
+            *d++ = static_cast<uint8_t>(p);
+            if (alpha) *d++ = static_cast<uint8_t>(p >> 24);
+        }
+    }
+    return png_file(im.width, im.height, 8, alpha ? 6 : 2, {}, {}, rows);
 }
 
 namespace {

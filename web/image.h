@@ -24,9 +24,25 @@ struct Image {
     Image crop(int x, int y, int w, int h) const;
 };
 
+// A picture of at most 256 colours: each pixel's index into `colours` (0xAARRGGBB as in Image),
+// rows top-down.
+struct Paletted {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> colours;
+    std::vector<uint8_t> index;
+};
+
+// The palette of `height` rows of `width` pixels 0x..RRGGBB, `stride` words apart, by their
+// low 24 bits: the colours 0x00RRGGBB in order of first appearance and each pixel's index.
+// False when there are more than 256 colours.
+bool palette_of_rgb(const uint32_t* rows, size_t stride, int width, int height,
+                    std::vector<uint32_t>& colours, std::vector<uint8_t>& index);
+
 // PNG: a palette image with the exact colours when there are at most 256 (transparent pixels
 // share one palette entry with alpha 0 in tRNS), else 8-bit RGB or RGBA. Empty on failure.
 std::string encode_png(const Image& image);
+std::string encode_png(const Paletted& picture);
 // GIF89a: the exact colours when there are at most 256 (transparency as one transparent index),
 // else each pixel's nearest of the 256 colours met first. Empty on failure.
 std::string encode_gif(const Image& image);

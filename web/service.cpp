@@ -106,6 +106,22 @@ bool same_scale(double sx, double sy) {
     return std::fabs(sx - sy) <= 1e-3 * std::max(sx, sy);
 }
 
+// The engine's own view of a box in the data set's grid: equal x and y scales of at least
+// 1 m a pixel, drawn from its north-west corner. Such a view gives the same pixels as any other
+// client of the engine drawing that window.
+struct EngineView {
+    int left;
+    int top;
+    double scale;
+};
+std::optional<EngineView> engine_view(const Box& box, int width, int height) {
+    const double sx = (box.maxx - box.minx) / width;
+    const double sy = (box.maxy - box.miny) / height;
+    if (!same_scale(sx, sy) || !(sx >= 1.0)) return std::nullopt;
+    return EngineView{static_cast<int>(std::lround(box.minx)),
+                      static_cast<int>(std::lround(box.maxy)), sx};
+}
+
 bool intersect(const Box& a, const Box& b, Box& out) {
     out = {std::max(a.minx, b.minx), std::max(a.miny, b.miny), std::min(a.maxx, b.maxx),
            std::min(a.maxy, b.maxy)};
@@ -520,16 +536,14 @@ std::optional<Image> Service::render(const Crs& crs, const Box& box, int width, 
                                      std::string& error, bool fill_outside) {
     const bool native = crs.name() == native_->name();
     if (native) {
-        const double sx = (box.maxx - box.minx) / width;
-        const double sy = (box.maxy - box.miny) / height;
-        if (same_scale(sx, sy) && sx >= 1.0) {
-            // The engine's own view: the same pixels as any other client drawing this window.
-            auto im = engine_.draw(static_cast<int>(std::lround(box.minx)),
-                                   static_cast<int>(std::lround(box.maxy)), width, height, sx,
-                                   layers.map, layers.pois, transparent, background);
+        if (const auto view = engine_view(box, width, height)) {
+            auto im = engine_.draw(view->left, view->top, width, height, view->scale, layers.map,
+                                   layers.pois, transparent, background);
             if (!im) error = "the engine refused the view";
             return im;
         }
+        const double sx = (box.maxx - box.minx) / width;
+        const double sy = (box.maxy - box.miny) / height;
         // Different x and y scales, or finer than 1 m a pixel: draw at the finer scale (at
         // least 1 m a pixel) and stretch the picture to the size asked for.
         double s = std::max(1.0, std::min(sx, sy));
@@ -624,22 +638,31 @@ Response Service::wms_map(const Request& r, const Params& p, bool v130) {
     Response res;
     res.etag = tag;
     res.cache_control = "public, max-age=300";
+    const bool native = m.crs->name() == native_->name();
+    const auto view = native ? engine_view(m.box, m.width, m.height) : std::nullopt;
     if (m.format == "image/bmp") {
-        const double sx = (m.box.maxx - m.box.minx) / m.width;
-        const double sy = (m.box.maxy - m.box.miny) / m.height;
-        if (m.crs->name() != native_->name() || !same_scale(sx, sy) || sx < 1.0 || m.transparent)
+        if (!view || m.transparent)
             return wms_error(v130, "InvalidParameterValue",
                              "image/bmp is the engine's own export: it needs the native " +
                                  native_->name() +
                                  ", equal x and y scales of at least 1 m a pixel, and no "
                                  "transparency");
-        res.body = engine_.draw_bmp(static_cast<int>(std::lround(m.box.minx)),
-                                    static_cast<int>(std::lround(m.box.maxy)), m.width, m.height,
-                                    sx, layers.map, layers.pois, m.background);
+        res.body = engine_.draw_bmp(view->left, view->top, m.width, m.height, view->scale,
+                                    layers.map, layers.pois, m.background);
         if (res.body.empty())
             return wms_error(
                 v130, "", "the engine's RLE8 export cannot hold this view; ask for image/png", 500);
         res.content_type = "image/bmp";
+        return res;
+    }
+    if (view && m.format == "image/png") {
+        // The commonest request: the engine's view straight to PNG.
+        auto png = engine_.draw_png(view->left, view->top, m.width, m.height, view->scale,
+                                    layers.map, layers.pois, m.transparent, m.background);
+        if (!png) return wms_error(v130, "InvalidParameterValue", "the engine refused the view");
+        res.body = std::move(*png);
+        if (res.body.empty()) return wms_error(v130, "", "the picture could not be encoded", 500);
+        res.content_type = m.format;
         return res;
     }
     std::string why;

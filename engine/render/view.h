@@ -146,7 +146,8 @@ class PixelMap {
                 int l = 0;
                 while ((uint64_t{1} << l) < whole) ++l;
                 shift_ = 31 + l;
-                reciprocal32_ = static_cast<uint32_t>(((uint64_t{1} << shift_) + whole - 1) / whole);
+                reciprocal32_ =
+                    static_cast<uint32_t>(((uint64_t{1} << shift_) + whole - 1) / whole);
             }
         }
 #endif

@@ -86,7 +86,7 @@ struct Bitmap : Object {
     int height = 0;
     std::vector<uint32_t> pixels;               // rows top-down, width words apart
     std::unique_ptr<const ShortPieces> pieces;  // for this width
-    uint32_t sink = 0;  // where the table's pieces of length 0 store (see Surface::sink)
+    uint32_t sink = 0;       // where the table's pieces of length 0 store (see Surface::sink)
     int selected_count = 0;  // contexts holding it (at most one unless stock)
 };
 
@@ -96,7 +96,7 @@ struct Surface {
     int width = 0;
     int height = 0;
     const ShortPieces* pieces = nullptr;  // may be missing: lines are drawn without it
-    uint32_t* sink = nullptr;  // a word outside the picture, with `pieces`
+    uint32_t* sink = nullptr;             // a word outside the picture, with `pieces`
 };
 
 struct Dc : Object {
