@@ -1,8 +1,10 @@
 // pixel_map_test.cpp: the view's fast pixel mapping gives exactly the pixel of the double
 // division for whole and fractional scales, near multiples of the scale, and for differences
-// at and beyond the ends of the fast path's range.
+// at and beyond the ends of the fast path's range; a feature's vertices mapped in one run give
+// the pixels of mapping each.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -36,6 +38,40 @@ TEST_P(PixelMapScale, GivesThePixelOfTheDoubleDivision) {
         ASSERT_EQ(got.x, want.x) << "offset " << o << " scale " << scale;
         ASSERT_EQ(got.y, want.y) << "offset " << o << " scale " << scale;
     }
+}
+
+TEST_P(PixelMapScale, RunsOfVerticesGiveThePixelsOfEachVertex) {
+    struct Vertex {
+        int16_t x, y;
+    };
+    const double scale = GetParam();
+    const int32_t left = 302000, top = 2770000;
+    const PixelMap map(left, top, scale);
+    std::mt19937 rng(21);
+    std::uniform_int_distribution<int> offset(INT16_MIN, INT16_MAX);
+    // Origins near the view, and at and beyond the differences that the run can take at once.
+    const int64_t reach = (int64_t{1} << 31) - 1 - INT16_MAX - 1;
+    const int64_t origins[] = {0, 1000, -77777, reach, reach + 1, -reach, -reach - 1};
+    std::vector<Vertex> v(13);
+    std::vector<POINT> got(v.size());
+    for (int64_t ox : origins)
+        for (int64_t oy : origins)
+            for (size_t count = 1; count <= v.size(); ++count) {
+                for (Vertex& p : v)
+                    p = Vertex{static_cast<int16_t>(offset(rng)),
+                               static_cast<int16_t>(offset(rng))};
+                const POINT untouched{-7, -7};
+                std::fill(got.begin(), got.end(), untouched);
+                map.map_offsets(left + ox, top - oy, v.data(), static_cast<int>(count), got.data());
+                for (size_t i = 0; i < v.size(); ++i) {
+                    const POINT want =
+                        i < count ? map(left + ox + v[i].x, top - oy + v[i].y) : untouched;
+                    ASSERT_EQ(got[i].x, want.x)
+                        << "vertex " << i << " of " << count << " at " << ox;
+                    ASSERT_EQ(got[i].y, want.y)
+                        << "vertex " << i << " of " << count << " at " << oy;
+                }
+            }
 }
 
 INSTANTIATE_TEST_SUITE_P(WholeAndFractionalScales, PixelMapScale,
