@@ -247,10 +247,9 @@ void select_type_pen(const Drawing& d, int type) noexcept {
     if (type == AREA_TYPE) SelectObject(d.dc, d.fill);
 }
 
-// Draws one line or area record of a slot. Records whose vertices lie outside the slot's
+// Draws record r of slot s, a line or an area. Records whose vertices lie outside the slot's
 // vertex array are skipped.
-void draw_line_record(Drawing& d, int s, int r) noexcept {
-    const data::TileSlot& slot = data::slot(s);
+void draw_line_record(Drawing& d, const data::TileSlot& slot, int s, int r) noexcept {
     const data::FeatureRecord& rec = slot.records[r];
     if (rec.type == OPTIONAL_LINE_13 && d.layers.lines == '0') return;
     if (rec.type == OPTIONAL_LINE_14 && !(d.layers.lines > '1')) return;
@@ -319,7 +318,7 @@ void draw_slot(Drawing& d, int s) noexcept {
                 select_type_pen(d, rec.type);
                 current = rec.type;
             }
-            draw_line_record(d, s, r);
+            draw_line_record(d, slot, s, r);
         } else if (d.layers.labels == '1') {
             draw_place_label(d, slot, rec);
         }
