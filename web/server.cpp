@@ -37,6 +37,7 @@
 #include <boost/beast/http.hpp>
 // clang-format on
 
+#include "kcommon/log_text.h"
 #include "service.h"
 
 namespace beast = boost::beast;
@@ -103,24 +104,6 @@ std::string default_viewer() {
 }
 
 // ---- logging ------------------------------------------------------------------------------
-
-// Request text in a log line: printable ASCII stays, everything else (and '"' and '\') is
-// written as \xHH, so no request can end a line or a field early.
-std::string log_escape(std::string_view s, size_t limit = 2048) {
-    std::string o;
-    for (size_t i = 0; i < s.size() && i < limit; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-            char b[5];
-            std::snprintf(b, sizeof b, "\\x%02X", c);
-            o += b;
-        } else {
-            o += static_cast<char>(c);
-        }
-    }
-    if (s.size() > limit) o += "...";
-    return o;
-}
 
 void log_line(const std::string& peer, const std::string& request, int status, size_t bytes,
               long micros) {
@@ -312,8 +295,9 @@ void Session::on_read(beast::error_code ec) {
     }
     busy_ = true;
     const auto& req = parser_->get();
-    request_line_ = log_escape(std::string(req.method_string()) + " " + std::string(req.target()) +
-                               (req.version() == 10 ? " HTTP/1.0" : " HTTP/1.1"));
+    request_line_ =
+        kcommon::log_escape(std::string(req.method_string()) + " " + std::string(req.target()) +
+                            (req.version() == 10 ? " HTTP/1.0" : " HTTP/1.1"));
     Request r;
     r.method = std::string(req.method_string());
     r.target = std::string(req.target());

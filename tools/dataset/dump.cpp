@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
 #include "data/format.h"
 #include "data/store.h"
 #include "data/tile_decoder.h"
+#include "kcommon/cli.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
 #include "import.h"
+#include "kcommon/cli.h"
 #include "mapping.h"
 #include "progress.h"
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "kcommon/cli.h"
 #ifdef KVIEW_HAVE_GIF
 #include "kbmp2gif.h"
 #endif

@@ -1,11 +1,11 @@
-// cli.h: the command-line conventions every tool of the project shares.
+// kcommon/cli.h: the command-line conventions every program of the project shares.
 //
 // Long options take their value as the next argument or after '=' ("--data DIR" or
 // "--data=DIR"); an option without a value refuses "=...". Every tool answers --help and
 // --version (kVersionText). expand_args rewrites the '=' form into the two-argument form, so
 // that each tool's parser sees one form only.
-#ifndef KESTREL_TOOLS_CLI_H
-#define KESTREL_TOOLS_CLI_H
+#ifndef KCOMMON_CLI_H
+#define KCOMMON_CLI_H
 
 #include <cstring>
 #include <initializer_list>
@@ -50,4 +50,4 @@ inline std::string expand_args(int argc, char** argv, std::initializer_list<cons
 
 }  // namespace kcli
 
-#endif  // KESTREL_TOOLS_CLI_H
+#endif  // KCOMMON_CLI_H
