@@ -131,11 +131,14 @@ if [ "$command" = main ] && [ "$status" -eq 0 ]; then
   check "none of the test set's heavy packages${installed_heavy:+ (installed: $installed_heavy)}" \
     test -z "$installed_heavy"
   getmap="http://$listen/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&CRS=EPSG:3826&BBOX=297674,2768474,304794,2773994&WIDTH=356&HEIGHT=276&FORMAT=image/png"
+  answer=$dir.answer
   check "kserve answers a GetMap with a PNG" \
-    bash -c 'curl -fsS "$1" | head -c 8 | od -An -tx1 | tr -d " \n" | grep -qx 89504e470d0a1a0a' \
-    bash "$getmap"
+    bash -c 'curl -fsS -o "$2" "$1" && [ "$(head -c 8 "$2" | od -An -tx1 | tr -d " \n")" = \
+             89504e470d0a1a0a ]' bash "$getmap" "$answer"
   check "kserve serves the map viewer at /" \
-    bash -c 'curl -fsS "$1" | grep -q "<script type=\"module\""' bash "http://$listen/"
+    bash -c 'curl -fsS -o "$2" "$1" && grep -q "<script type=\"module\"" "$2"' \
+    bash "http://$listen/" "$answer"
+  rm -f "$answer"
 fi
 
 say "'${run[*]}' exited $status after $((seconds / 60)) min $((seconds % 60)) s;" \

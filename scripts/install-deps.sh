@@ -117,7 +117,10 @@ fi
 
 say() { echo "install-deps: $*"; }
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# (Each test reads a command's whole output first: grep -q on a pipe would end it early, and
+# pipefail would take its SIGPIPE for a failure.)
+installed() { grep -q 'install ok installed' <<<"$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)"; }
+candidate() { grep -q 'Candidate: [^(]' <<<"$(apt-cache policy "$1" 2>/dev/null)"; }
 
 missing=()
 for p in "${wanted[@]}"; do
@@ -195,8 +198,7 @@ refuse() {
 install() {
   local p ok=() out
   for p in "$@"; do
-    if apt-cache show "$p" >/dev/null 2>&1 &&
-       apt-cache policy "$p" 2>/dev/null | grep -q 'Candidate: [^(]'; then
+    if candidate "$p"; then
       ok+=("$p")
     else
       refuse "$p" "not in the configured package sources"
@@ -237,14 +239,14 @@ fi
 # wine32: the i386 architecture in a step of its own, taken back when wine32 cannot be had.
 if [ $wine32 -eq 1 ]; then
   added_i386=0
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
     "${SUDO[@]}" dpkg --add-architecture i386
     added_i386=1
   fi
   reason=
   if ! update && grep -q 'i386' <<<"$update_failed"; then
     reason="the i386 package index failed to download"
-  elif ! apt-cache policy wine32:i386 2>/dev/null | grep -q 'Candidate: [^(]'; then
+  elif ! candidate wine32:i386; then
     reason="not in the configured package sources"
   elif ! apt_get install -s --no-install-recommends wine32:i386 >/dev/null 2>&1; then
     reason=$(why_not wine32:i386)
