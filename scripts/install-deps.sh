@@ -65,6 +65,8 @@ test python3-pil                 needed   the tests' image checks
 test python3-dbus                needed   the request server's tests
 test libglib2.0-bin              needed   the request server's tests (gdbus)
 test dbus                        needed   the request server's tests
+test systemd                     needed   the request server's tests (busctl)
+test procps                      needed   the tests' process checks (ps, pgrep)
 test imagemagick                 needed   the tests' image checks
 test xvfb                        needed   the console windows' tests (virtual display)
 test xauth                       needed   the console windows' tests (xvfb-run)
