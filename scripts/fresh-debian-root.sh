@@ -98,9 +98,18 @@ for m in sys dev; do
   mount --make-rslave "$dir/$m"
 done
 
+# The root reaches the registries as this machine does: a machine behind a proxy that has a
+# certificate authority of its own names it in NODE_EXTRA_CA_CERTS for Node.js and npm (the
+# viewer's packages come over HTTPS), and the root gets the same file and variable.
+extra_env=()
+if [ -n "${NODE_EXTRA_CA_CERTS:-}" ] && [ -f "$NODE_EXTRA_CA_CERTS" ]; then
+  mkdir -p "$dir/etc/ssl"
+  cp "$NODE_EXTRA_CA_CERTS" "$dir/etc/ssl/fresh-root-extra-ca.crt"
+  extra_env=(NODE_EXTRA_CA_CERTS=/etc/ssl/fresh-root-extra-ca.crt)
+fi
 in_root() {
   chroot "$dir" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "${extra_env[@]}" "$@"
 }
 count() { in_root dpkg-query -W -f='${db:Status-Abbrev}\n' | grep -c '^ii'; }
 

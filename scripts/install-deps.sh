@@ -220,7 +220,7 @@ install() {
     ok=("${rest[@]}")
     [ ${#ok[@]} -gt 0 ] || return 0
   fi
-  say "installing ${ok[*]}"
+  say "installing ${#ok[@]} packages with what they depend on (a few minutes): ${ok[*]}"
   if ! out=$(apt_get install -y -q --no-install-recommends "${ok[@]}" 2>&1); then
     echo "$out" | tail -n 20 >&2
     for p in "${ok[@]}"; do installed "$p" || refuse "$p" "apt-get install failed, see above"; done
