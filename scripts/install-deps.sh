@@ -47,6 +47,7 @@ main libgif-dev                  needed   the GIF converter and kserve
 main qt6-base-dev                needed   the request server tessera (Qt widgets and D-Bus)
 main dbus-daemon                 needed   the main job's private session bus
 main dbus-bin                    needed   the main job's private session bus
+main python3-dbus                needed   the request server's client tessera-client (Python)
 main libgdal-dev                 needed   the importer, kview's GeoTIFF and kserve
 main libproj-dev                 needed   the importer, kview's GeoTIFF and kserve
 main libboost-dev                needed   kserve (Boost.Beast)
@@ -62,7 +63,6 @@ test clang                       needed   the fuzz build
 test libclang-rt-14-dev          needed   the fuzz build's sanitizer runtimes
 test python3                     needed   the tests' independent checks
 test python3-pil                 needed   the tests' image checks
-test python3-dbus                needed   the request server's tests
 test libglib2.0-bin              needed   the request server's tests (gdbus)
 test dbus                        needed   the request server's tests
 test systemd                     needed   the request server's tests (busctl)
