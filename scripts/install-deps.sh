@@ -15,12 +15,14 @@ set -euo pipefail
 
 usage() {
   cat <<'EOF'
-Usage: scripts/install-deps.sh [main|test] [--list]
+Usage: scripts/install-deps.sh [main|test|peers] [--list]
 
 Installs the Debian packages that a set needs and that are missing (as root, or through sudo).
   main     building and running the main job (scripts/run-main.sh); the default
   test     main, plus the tests, benchmarks, fuzz build, Windows build and Debian packages
            (scripts/test.sh)
+  peers    test, plus the other map servers that the benchmarks compare with (bench/*/run.sh,
+           run by hand; not part of the test command)
   --list   print the set's packages, one a line with what needs it, and install nothing
   --help   this text;  --version  the project's version
 
@@ -33,59 +35,65 @@ EOF
 # (optional) or not (needed), and what needs it.
 table() {
   cat <<'EOF'
-main build-essential             needed   the C and C++ compilers
-main cmake                       needed   the build
-main ninja-build                 needed   the build
-main pkg-config                  needed   the build: finding FreeType, fontconfig and libpng
-main libfreetype-dev             needed   the drawing layer's text
-main libfontconfig-dev           needed   the drawing layer's fonts
-main fonts-wqy-zenhei            needed   the map labels' Chinese font
-main libpng-dev                  needed   the drawing layer's PNG output
-main libuemf-dev                 needed   the drawing layer's enhanced metafiles
-main zlib1g-dev                  needed   kserve's compression
-main libgif-dev                  needed   the GIF converter and kserve
-main qt6-base-dev                needed   the request server tessera (Qt widgets and D-Bus)
-main dbus-daemon                 needed   the main job's private session bus
-main dbus-bin                    needed   the main job's private session bus
-main python3-dbus                needed   the request server's client tessera-client (Python)
-main libgdal-dev                 needed   the importer, kview's GeoTIFF and kserve
-main libproj-dev                 needed   the importer, kview's GeoTIFF and kserve
-main libboost-dev                needed   kserve (Boost.Beast)
-main curl                        needed   the main job's check that kserve answers
-main nodejs                      optional the map viewer (not built without it)
-main npm                         optional the map viewer (not built without it)
-test git                         needed   the format check (lists the sources)
-test clang-format                needed   the format check
-test libgtest-dev                needed   the tests
-test libgmock-dev                needed   the tests
-test libbenchmark-dev            needed   the benchmarks
-test clang                       needed   the fuzz build
-test libclang-rt-14-dev          needed   the fuzz build's sanitizer runtimes
-test python3                     needed   the tests' independent checks
-test python3-pil                 needed   the tests' image checks
-test libglib2.0-bin              needed   the request server's tests (gdbus)
-test dbus                        needed   the request server's tests
-test systemd                     needed   the request server's tests (busctl)
-test procps                      needed   the tests' process checks (ps, pgrep)
-test imagemagick                 needed   the tests' image checks
-test xvfb                        needed   the console windows' tests (virtual display)
-test xauth                       needed   the console windows' tests (xvfb-run)
-test x11-apps                    needed   the console windows' tests (xwd)
-test gdal-bin                    needed   the tests' checks of georeferenced output
-test nginx                       needed   kserve's scale-out test
-test wrk                         needed   kserve's benchmark
-test chromium                    optional the map viewer's browser test (skipped without it)
-test help2man                    needed   the manual pages (man/update.sh)
-test lintian                     needed   the Debian packages' test
-test dpkg-dev                    needed   the Debian packages (cpack -G DEB)
-test g++-mingw-w64-i686-posix    needed   the Windows build, 32-bit
-test g++-mingw-w64-x86-64-posix  needed   the Windows build, 64-bit
-test mingw-w64-tools             needed   the Windows build's type library (widl)
-test libwine-dev                 needed   the Windows build's IDL files and stdole2.tlb
-test googletest                  needed   the Windows tests (GoogleTest sources)
-test wine                        needed   the Windows tests under Wine
-test wine64                      needed   the Windows tests under Wine, 64-bit
-test wine32:i386                 optional the Windows tests under Wine, 32-bit (skipped without it)
+main build-essential              needed   the C and C++ compilers
+main cmake                        needed   the build
+main ninja-build                  needed   the build
+main pkg-config                   needed   the build: finding FreeType, fontconfig and libpng
+main libfreetype-dev              needed   the drawing layer's text
+main libfontconfig-dev            needed   the drawing layer's fonts
+main fonts-wqy-zenhei             needed   the map labels' Chinese font
+main libpng-dev                   needed   the drawing layer's PNG output
+main libuemf-dev                  needed   the drawing layer's enhanced metafiles
+main zlib1g-dev                   needed   kserve's compression
+main libgif-dev                   needed   the GIF converter and kserve
+main qt6-base-dev                 needed   the request server tessera (Qt widgets and D-Bus)
+main dbus-daemon                  needed   the main job's private session bus
+main dbus-bin                     needed   the main job's private session bus
+main python3-dbus                 needed   the request server's client tessera-client (Python)
+main libgdal-dev                  needed   the importer, kview's GeoTIFF and kserve
+main libproj-dev                  needed   the importer, kview's GeoTIFF and kserve
+main libsqlite3-dev               needed   kseed's MBTiles archives
+main libboost-dev                 needed   kserve (Boost.Beast)
+main curl                         needed   the main job's check that kserve answers
+main nodejs                       optional the map viewer (not built without it)
+main npm                          optional the map viewer (not built without it)
+test git                          needed   the format check (lists the sources)
+test clang-format                 needed   the format check
+test libgtest-dev                 needed   the tests
+test libgmock-dev                 needed   the tests
+test libbenchmark-dev             needed   the benchmarks
+test clang                        needed   the fuzz build
+test libclang-rt-14-dev           needed   the fuzz build's sanitizer runtimes
+test python3                      needed   the tests' independent checks
+test python3-pil                  needed   the tests' image checks
+test libglib2.0-bin               needed   the request server's tests (gdbus)
+test dbus                         needed   the request server's tests
+test systemd                      needed   the request server's tests (busctl)
+test procps                       needed   the tests' process checks (ps, pgrep)
+test imagemagick                  needed   the tests' image checks
+test xvfb                         needed   the console windows' tests (virtual display)
+test xauth                        needed   the console windows' tests (xvfb-run)
+test x11-apps                     needed   the console windows' tests (xwd)
+test gdal-bin                     needed   the tests' checks of georeferenced output
+test nginx                        needed   kserve's scale-out test
+test wrk                          needed   kserve's benchmark
+test chromium                     optional the map viewer's browser test (skipped without it)
+test help2man                     needed   the manual pages (man/update.sh)
+test lintian                      needed   the Debian packages' test
+test dpkg-dev                     needed   the Debian packages (cpack -G DEB)
+test g++-mingw-w64-i686-posix     needed   the Windows build, 32-bit
+test g++-mingw-w64-x86-64-posix   needed   the Windows build, 64-bit
+test mingw-w64-tools              needed   the Windows build's type library (widl)
+test libwine-dev                  needed   the Windows build's IDL files and stdole2.tlb
+test googletest                   needed   the Windows tests (GoogleTest sources)
+test wine                         needed   the Windows tests under Wine
+test wine64                       needed   the Windows tests under Wine, 64-bit
+test wine32:i386                  optional the Windows tests under Wine, 32-bit (skipped without it)
+test sqlite3                      needed   the tests' reading of MBTiles archives
+peers cgi-mapserver              needed   the web benchmark's peer (bench/web/run.sh)
+peers mapserver-bin              needed   the seeding benchmark's peer map files
+peers spawn-fcgi                 needed   the web benchmark's peer under FastCGI
+peers mapproxy                   needed   the seeding benchmark's peer seeder (bench/seed/run.sh)
 EOF
 }
 
@@ -93,7 +101,7 @@ set_name=main
 list_only=0
 for arg in "$@"; do
   case $arg in
-    main | test) set_name=$arg ;;
+    main | test | peers) set_name=$arg ;;
     --list) list_only=1 ;;
     -h | --help) usage; exit 0 ;;
     --version)
@@ -104,10 +112,12 @@ for arg in "$@"; do
   esac
 done
 
+# Each set holds the ones before it: main < test < peers.
+rank() { case $1 in main) echo 0 ;; test) echo 1 ;; peers) echo 2 ;; esac; }
 declare -A need purpose
 wanted=()
 while read -r set pkg kind what; do
-  if [ "$set" = main ] || [ "$set_name" = test ]; then
+  if [ "$(rank "$set")" -le "$(rank "$set_name")" ]; then
     wanted+=("$pkg"); need[$pkg]=$kind; purpose[$pkg]=$what
   fi
 done < <(table)
