@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "files.h"
+#include "kcommon/etag.h"
+#include "kcommon/hash.h"
 
 namespace kserve {
 
@@ -26,12 +28,6 @@ std::string fmt(double v) {
     char b[40];
     std::snprintf(b, sizeof b, "%.10g", v);
     return b;
-}
-
-uint64_t fnv(const std::string& s) {
-    uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-    return h;
 }
 
 Response text(int status, std::string body, const char* type = "text/plain; charset=utf-8") {
@@ -224,7 +220,7 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
 std::string Service::etag(const std::string& key) const {
     char b[64];
     std::snprintf(b, sizeof b, "\"%s-%016llx\"", engine_.fingerprint().c_str(),
-                  static_cast<unsigned long long>(fnv(key)));
+                  static_cast<unsigned long long>(kcommon::fnv1a(key)));
     return b;
 }
 
@@ -626,7 +622,7 @@ Response Service::wms_map(const Request& r, const Params& p, bool v130) {
         << m.format << '|' << m.transparent << '|' << m.background << '|' << layers.map;
     for (int c : layers.pois) key << ',' << c;
     const std::string tag = etag(key.str());
-    if (!r.if_none_match.empty() && r.if_none_match == tag) {
+    if (kcommon::if_none_match(r.if_none_match, tag)) {
         Response res;
         res.status = 304;
         res.etag = tag;
@@ -940,7 +936,7 @@ Response Service::tile(const Request& r, const std::string& set, const std::stri
     res.etag = etag("tile|" + key);
     res.cache_control = "public, max-age=86400";
     res.content_type = "image/png";
-    if (!r.if_none_match.empty() && r.if_none_match == res.etag) {
+    if (kcommon::if_none_match(r.if_none_match, res.etag)) {
         res.status = 304;
         if (metrics_) metrics_->not_modified.fetch_add(1);
         return res;
@@ -1023,7 +1019,7 @@ Response Service::api(const std::string& path, const Params& p) {
         const auto x = integer("x", -1000000000, 1000000000);
         const auto y = integer("y", -1000000000, 1000000000);
         const auto scale =
-            p.has("scale") ? parse_double(p.get("SCALE")) : std::optional<double>(10.0);
+            p.has("scale") ? parse_decimal(p.get("SCALE")) : std::optional<double>(10.0);
         if (!x || !y) return json_error(400, "x and y must be whole metres");
         if (!scale || *scale < 0.5 || *scale > kMaxScale)
             return json_error(400, "scale must be 0.5 to 100000 metres per pixel");
@@ -1091,7 +1087,7 @@ Response Service::api(const std::string& path, const Params& p) {
         if (p.has("X") || p.has("Y")) {
             const auto x = integer("X", -1000000000, 1000000000);
             const auto y = integer("Y", -1000000000, 1000000000);
-            const auto r = p.has("R") ? integer("R", 1, 100000) : std::optional<long>(500);
+            const auto r = p.has("R") ? integer("R", 1, 100000) : std::optional<long long>(500);
             if (!x || !y) return json_error(400, "x and y must be whole metres");
             if (!r) return json_error(400, "r must be 1 to 100000 metres");
             return result(engine_.pois_near(static_cast<int>(*x), static_cast<int>(*y),

@@ -23,10 +23,10 @@ constexpr double kMinScale = 0.01;    // metres per pixel
 constexpr double kMaxScale = 100000.0;
 
 struct Request {
-    std::string method;  // GET or HEAD
-    std::string target;  // path and query as sent
-    std::string host;    // Host header, for the addresses in capabilities
-    std::string if_none_match;
+    std::string method;         // GET or HEAD
+    std::string target;         // path and query as sent
+    std::string host;           // Host header, for the addresses in capabilities
+    std::string if_none_match;  // every If-None-Match field line, joined by commas
 };
 
 struct Response {

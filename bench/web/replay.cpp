@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "image.h"
+#include "kcommon/hash.h"
 #include "params.h"
 #include "service.h"
 
@@ -31,12 +32,6 @@ double cpu_seconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
-
-uint64_t fnv(uint64_t h, const void* data, size_t n) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-    return h;
 }
 
 // The RGBA pixels of a PNG (libpng's own expansion of palettes and transparency).
@@ -90,7 +85,7 @@ int main(int argc, char** argv) {
     r.host = "127.0.0.1";
 
     if (digest) {
-        uint64_t pixels = 1469598103934665603ull;
+        uint64_t pixels = kcommon::kFnvOffsetBasis;
         size_t bytes = 0;
         std::vector<uint8_t> rgba;
         for (const auto& p : paths) {
@@ -101,7 +96,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: %s: status %d, no PNG\n", argv[0], p.c_str(), res.status);
                 return 1;
             }
-            pixels = fnv(pixels, rgba.data(), rgba.size());
+            pixels = kcommon::fnv1a(rgba.data(), rgba.size(), pixels);
         }
         std::printf("%zu pictures, pixel digest %016llx, %zu bytes of PNG\n", paths.size(),
                     static_cast<unsigned long long>(pixels), bytes);
