@@ -26,6 +26,7 @@
 #include "data/store.h"
 #include "query/query.h"
 #include "render/view.h"
+#include "test_support/temp_dir.h"
 
 // Pixel points compare by value (for expected polylines).
 inline bool operator==(const POINT& a, const POINT& b) {
@@ -33,6 +34,8 @@ inline bool operator==(const POINT& a, const POINT& b) {
 }
 
 namespace qtest {
+
+using test_support::TempDir;
 
 namespace data = kestrel::data;
 
@@ -115,25 +118,6 @@ class SlotBuilder {
 
     int index_;
     data::TileSlot& slot_;
-};
-
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/query-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made != nullptr) path_ = made;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
 };
 
 inline std::string read_file(const std::string& path) {
