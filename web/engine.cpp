@@ -262,7 +262,7 @@ Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>
     // A map or tile is drawn on a surface of the same size request after request: keeping it
     // saves making, clearing and freeing its pixels each time. Large ones (warped views) are
     // made for the request alone, so that a worker does not hold their memory.
-    constexpr int64_t kKeptPixels = 1024 * 1024;
+    constexpr int64_t kKeptPixels = int64_t{1024} * 1024;
     if (kept_ && kept_->width == width && kept_->height == height) return *kept_;
     auto fresh = std::make_unique<Surface>(width, height);
     if (int64_t{width} * height > kKeptPixels || !fresh->ok()) {

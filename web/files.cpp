@@ -18,7 +18,7 @@ namespace kserve {
 
 namespace {
 
-constexpr off_t kMaxFile = 64 * 1024 * 1024;
+constexpr off_t kMaxFile = off_t{64} * 1024 * 1024;
 
 std::optional<std::string> resolve(const std::string& path) {
     char buf[PATH_MAX];

@@ -184,7 +184,7 @@ Tiles::Result Tiles::get(const TileKey& key) {
             k.row = meta->row + r;
             k.col = meta->col + c;
             auto png = std::make_shared<const std::string>(
-                std::move(meta->png[static_cast<size_t>(r * meta->cols + c)]));
+                std::move(meta->png[static_cast<size_t>(r) * meta->cols + c]));
             if (k.row == key.row && k.col == key.col)
                 result.png = std::move(png);
             else

@@ -191,11 +191,8 @@ Response Wms::handle(const Request& r, const Params& p) {
     if (request.empty()) return wms_exception(v130, "MissingParameterValue", "REQUEST is missing");
     const std::string req = lower(request);
     if (req == "getcapabilities" || req == "capabilities") {
-        // Version negotiation: a version we do not speak gets the nearest lower one.
-        if (!version.empty() && version < "1.3.0" && version >= "1.1")
-            v130 = false;
-        else if (!version.empty() && version < "1.1")
-            v130 = false;
+        // Version negotiation: a version below 1.3.0 gets the nearest lower one we speak.
+        if (!version.empty() && version < "1.3.0") v130 = false;
         return answer(200, capabilities_.wms(v130, base_url(r)),
                       v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.wms_xml");
     }

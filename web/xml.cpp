@@ -94,12 +94,10 @@ std::string xml_text(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         const size_t start = i;
         char32_t c = 0;
-        if (!kcommon::utf8_next(s, i, c)) {
+        if (!kcommon::utf8_next(s, i, c) || c == 0xFFFE || c == 0xFFFF) {
             kcommon::utf8_append(out, 0xFFFD);
         } else if (c < 0x20 && c != '\t' && c != '\n') {
             out += ' ';
-        } else if (c == 0xFFFE || c == 0xFFFF) {
-            kcommon::utf8_append(out, 0xFFFD);
         } else {
             out.append(s, start, i - start);
         }
