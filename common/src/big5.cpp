@@ -52,19 +52,40 @@ void append_escape(std::string& out, unsigned char byte) {
     out += kHex[byte & 15];
 }
 
-// Decodes `big5` character by character: `put` takes each code point, `bad` each position
-// that is no character (its bytes); false when `bad` refuses one.
-template <class Put, class Bad>
-bool decode(std::string_view big5, Put put, Bad bad) {
+// Decodes `big5` character by character: `put` appends a code point to the output (a UTF-8
+// or UTF-16 string), `put_byte` a byte kept as it is; a position that is no character goes as
+// `bad` says. Nothing when the policy is to fail.
+template <class String, class Put, class PutByte>
+std::optional<String> decode(std::string_view big5, BadBig5 bad, Put put, PutByte put_byte) {
+    String out;
+    out.reserve(big5.size() + big5.size() / 2);
     while (!big5.empty()) {
         const Big5Char c = big5_next(big5);
-        if (c.code != kNotBig5)
-            put(c.code);
-        else if (!bad(big5.substr(0, c.bytes)))
-            return false;
+        const std::string_view bytes = big5.substr(0, c.bytes);
         big5.remove_prefix(c.bytes);
+        if (c.code != kNotBig5) {
+            put(out, c.code);
+            continue;
+        }
+        switch (bad) {
+            case BadBig5::replace:
+                put(out, kReplacement);
+                break;
+            case BadBig5::keep:
+                for (char b : bytes) put_byte(out, static_cast<unsigned char>(b));
+                break;
+            case BadBig5::escape:
+                for (char b : bytes) {
+                    std::string escaped;
+                    append_escape(escaped, static_cast<unsigned char>(b));
+                    for (char e : escaped) put(out, static_cast<char32_t>(e));
+                }
+                break;
+            case BadBig5::fail:
+                return std::nullopt;
+        }
     }
-    return true;
+    return out;
 }
 
 }  // namespace
@@ -100,57 +121,17 @@ int big5_encode(char32_t code, char out[2]) noexcept {
 }
 
 std::optional<std::string> big5_to_utf8(std::string_view big5, BadBig5 bad) {
-    std::string out;
-    out.reserve(big5.size() + big5.size() / 2);
-    const bool ok = decode(
-        big5, [&](char32_t c) { utf8_append(out, c); },
-        [&](std::string_view bytes) {
-            switch (bad) {
-                case BadBig5::replace:
-                    utf8_append(out, kReplacement);
-                    return true;
-                case BadBig5::keep:
-                    out += bytes;
-                    return true;
-                case BadBig5::escape:
-                    for (char b : bytes) append_escape(out, static_cast<unsigned char>(b));
-                    return true;
-                case BadBig5::fail:
-                    break;
-            }
-            return false;
-        });
-    if (!ok) return std::nullopt;
-    return out;
+    return decode<std::string>(
+        big5, bad, [](std::string& out, char32_t c) { utf8_append(out, c); },
+        [](std::string& out, unsigned char b) { out += static_cast<char>(b); });
 }
 
 std::optional<std::u16string> big5_to_utf16(std::string_view big5, BadBig5 bad) {
-    std::u16string out;
-    out.reserve(big5.size());
-    const bool ok = decode(
-        big5, [&](char32_t c) { out += static_cast<char16_t>(c); },  // the table is 16-bit
-        [&](std::string_view bytes) {
-            switch (bad) {
-                case BadBig5::replace:
-                    out += static_cast<char16_t>(kReplacement);
-                    return true;
-                case BadBig5::keep:
-                    for (char b : bytes)
-                        out += static_cast<char16_t>(static_cast<unsigned char>(b));
-                    return true;
-                case BadBig5::escape: {
-                    std::string escaped;
-                    for (char b : bytes) append_escape(escaped, static_cast<unsigned char>(b));
-                    out.append(escaped.begin(), escaped.end());
-                    return true;
-                }
-                case BadBig5::fail:
-                    break;
-            }
-            return false;
-        });
-    if (!ok) return std::nullopt;
-    return out;
+    // Every character of the table fits one UTF-16 unit; a kept byte is the character of its
+    // value.
+    const auto put = [](std::u16string& out, char32_t c) { out += static_cast<char16_t>(c); };
+    return decode<std::u16string>(big5, bad, put,
+                                  [put](std::u16string& out, unsigned char b) { put(out, b); });
 }
 
 std::optional<std::string> utf8_to_big5(std::string_view utf8, NoBig5 none) {
