@@ -26,6 +26,7 @@
 #include "data/store.h"
 #include "query/query.h"
 #include "render/view.h"
+#include "test_support/files.h"
 #include "test_support/temp_dir.h"
 
 // Pixel points compare by value (for expected polylines).
@@ -120,15 +121,8 @@ class SlotBuilder {
     data::TileSlot& slot_;
 };
 
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using test_support::read_file;
+using test_support::write_file;
 
 inline bool exists(const std::string& path) {
     struct stat st {};
