@@ -9,7 +9,6 @@
 // and prints the CPU time a map of the fastest round and the bytes a map. Every stream is
 // inflated once by zlib and compared with its rows.
 #include <libdeflate.h>
-#include <malloc.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_worker.h"
 #include "deflate.h"
 #include "service.h"
 
@@ -109,16 +109,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
-    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    kserve::Config config;
-    config.data = argv[1];
     kserve::Service service;
-    std::string error;
-    if (!service.start(config, nullptr, error)) {
-        std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
-        return 1;
-    }
+    if (!start_like_a_worker(service, argv[1], argv[0])) return 1;
     std::vector<Rows> maps;
     std::ifstream in(argv[2]);
     kserve::Request r;

@@ -8,7 +8,6 @@
 // fastest round, split into the engine's view drawing and the rest, so that changes can be
 // compared on a loaded machine. --digest prints a digest of the decoded pictures instead of
 // timing, to check that a change keeps every pixel.
-#include <malloc.h>
 #include <png.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_worker.h"
 #include "image.h"
 #include "kcommon/hash.h"
 #include "params.h"
@@ -69,17 +69,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: no request paths in %s\n", argv[0], argv[2]);
         return 2;
     }
-    // The allocator settings of kserve's workers (server.cpp), so that the figures are theirs.
-    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    kserve::Config config;
-    config.data = argv[1];
     kserve::Service service;
-    std::string error;
-    if (!service.start(config, nullptr, error)) {
-        std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
-        return 1;
-    }
+    if (!start_like_a_worker(service, argv[1], argv[0])) return 1;
     kserve::Request r;
     r.method = "GET";
     r.host = "127.0.0.1";
