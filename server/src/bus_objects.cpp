@@ -306,8 +306,7 @@ QString ServerBus::addInstance(const QString& owner, QString& why) {
         qWarning("instance for %s refused: %s", qPrintable(logSafe(owner)), qPrintable(why));
         return QString();
     }
-    const QString path =
-        QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
+    QString path = QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
     auto* instance = new InstanceObject(service_, *this, path, owner);
     instance->setParent(this);
     connection_.registerObject(path, instance);

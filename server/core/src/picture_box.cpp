@@ -8,8 +8,8 @@
 namespace tessera::core {
 
 bool PictureBox::acceptsOuterSize(int width, int height) {
-    const int64_t innerWidth = static_cast<int64_t>(width) - 2 * kBorder;
-    const int64_t innerHeight = static_cast<int64_t>(height) - 2 * kBorder;
+    const int64_t innerWidth = static_cast<int64_t>(width) - int64_t{2} * kBorder;
+    const int64_t innerHeight = static_cast<int64_t>(height) - int64_t{2} * kBorder;
     return innerWidth >= 1 && innerWidth <= kMaxSide && innerHeight >= 1 && innerHeight <= kMaxSide;
 }
 

@@ -125,7 +125,7 @@ std::string RequestService::drawSteps(int32_t xc, int32_t yc, double mp, const s
     // One reading of the clock gives both the minute and the second, so that the two always
     // belong to the same moment.
     const LocalTime now = services_.clock.now();
-    const std::string name = gifName(id, now.minute, now.second);
+    std::string name = gifName(id, now.minute, now.second);
     Converter& converter = form.converter();
     converter.convert(bmpPath, folders_.tmp + name, false);
     const bool failed = converter.failed();

@@ -39,7 +39,7 @@ inline constexpr Rgb kPictureBackground{255, 255, 192};
 
 // The log: the file is renamed to NAME.1 before a line would take it past this size, and
 // client text in a line is cut after this many characters.
-inline constexpr int64_t kLogMaxBytes = 1024 * 1024;
+inline constexpr int64_t kLogMaxBytes = int64_t{1024} * 1024;
 inline constexpr int kLogTextChars = 256;
 
 }  // namespace tessera::core
