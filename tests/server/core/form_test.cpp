@@ -65,17 +65,21 @@ TEST(ControlTable, HoldsTheDesignInCreationOrderWithItsCaptionsAndTabOrder) {
     EXPECT_EQ(pixels(kClientHeightTwips), 377);
 }
 
-TEST(FormHandlers, LoadFillsTheSizeBoxesWithTheInnerSizeOfP) {
+// A console window without a screen, with an engine and a log.
+class FormHandlers : public ::testing::Test {
+  protected:
     FakeFiles files;
-    FakeForm form(files);
+    FakeForm form{files};
+    FakeEngine engine;
+    RecordingLog log;
+};
+
+TEST_F(FormHandlers, LoadFillsTheSizeBoxesWithTheInnerSizeOfP) {
     EXPECT_EQ(form.text(Control::kText4), " 356");
     EXPECT_EQ(form.text(Control::kText5), " 276");
 }
 
-TEST(FormHandlers, TheSizeButtonSetsTheOuterSizeFromTheTexts) {
-    FakeFiles files;
-    FakeForm form(files);
-    FakeEngine engine;
+TEST_F(FormHandlers, TheSizeButtonSetsTheOuterSizeFromTheTexts) {
     runButton(form, engine, Control::kCommand2);  // unchanged: 4 pixels smaller
     EXPECT_EQ(form.picture().innerWidth(), 352);
     EXPECT_EQ(form.picture().innerHeight(), 272);
@@ -88,10 +92,7 @@ TEST(FormHandlers, TheSizeButtonSetsTheOuterSizeFromTheTexts) {
     EXPECT_EQ(testing::errorNumberOf([&] { runButton(form, engine, Control::kCommand2); }), 380);
 }
 
-TEST(FormHandlers, TheDrawButtonDrawsTheTextsViewAndOverflowsOnAHugeCentre) {
-    FakeFiles files;
-    FakeForm form(files);
-    FakeEngine engine;
+TEST_F(FormHandlers, TheDrawButtonDrawsTheTextsViewAndOverflowsOnAHugeCentre) {
     runButton(form, engine, Control::kCommand1);
     EXPECT_EQ(engine.last.left, 301234 - 3560);
     EXPECT_EQ(engine.last.scale, 20);
@@ -108,20 +109,13 @@ TEST(FormHandlers, TheDrawButtonDrawsTheTextsViewAndOverflowsOnAHugeCentre) {
     EXPECT_EQ(form.text(Control::kLabel4), "");
 }
 
-TEST(FormHandlers, TheClearButtonClearsAndRefreshesP) {
-    FakeFiles files;
-    FakeForm form(files);
-    FakeEngine engine;
+TEST_F(FormHandlers, TheClearButtonClearsAndRefreshesP) {
     runButton(form, engine, Control::kCommand3);
     EXPECT_EQ(form.box().clears, 1);
     EXPECT_EQ(form.box().refreshes, 1);
 }
 
-TEST(FormHandlers, AnOperatorsPressShowsAndLogsTheErrorAndTheWindowStays) {
-    FakeFiles files;
-    FakeForm form(files);
-    FakeEngine engine;
-    RecordingLog log;
+TEST_F(FormHandlers, AnOperatorsPressShowsAndLogsTheErrorAndTheWindowStays) {
     form.setText(Control::kText4, "-20");
     pressButton(form, engine, log, Control::kCommand2);
     EXPECT_EQ(form.errors,

@@ -3,44 +3,17 @@
 #include "tessera/core/log.h"
 
 #include <gtest/gtest.h>
+#include <test_support/files.h>
+#include <test_support/temp_dir.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
-
-#include "tessera/core/text.h"
 
 namespace tessera::core {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder under the system's temporary folder, removed with its files at the end.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::random_device random;
-        path_ = fs::temp_directory_path() / ("tessera-core-test-" + std::to_string(random()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code error;
-        fs::remove_all(path_, error);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-std::string contents(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using test_support::TempDir;
 
 TEST(LogText, EscapesClientTextGivenAsUtf16WithItsUnpairedSurrogates) {
     const std::u16string id = u"x\n\u2028\u202e" + std::u16string(1, char16_t(0xDC00)) + u"\u4e2d";
@@ -58,9 +31,8 @@ TEST(LogLines, GiveTimeProcessLevelAndTheMessageOnOneLine) {
 }
 
 TEST(LogFile, RotatesBeforeALineWouldPassTheBound) {
-    TempFolder folder;
-    const fs::path path = folder.path() / "tessera.log";
-    const std::string name = toUtf8(path.u16string());
+    TempDir folder("tessera-core-test");
+    const std::string name = folder.file("tessera.log");
     {
         LogFile log;
         ASSERT_TRUE(log.open(name, 100));
@@ -69,35 +41,35 @@ TEST(LogFile, RotatesBeforeALineWouldPassTheBound) {
     // Five 20-byte lines fill a file; the 25 lines leave the last five in each of the two.
     std::string old;
     for (char c : {'p', 'q', 'r', 's', 't'}) old += std::string(19, c) + "\n";
-    EXPECT_EQ(contents(folder.path() / "tessera.log.1"), old);
-    EXPECT_EQ(fs::file_size(path), 100u);
+    EXPECT_EQ(test_support::read_file(name + ".1"), old);
+    EXPECT_EQ(fs::file_size(name), 100u);
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2);
     // Reopening continues the file at its size: the next line rotates at once, replacing the
     // older file.
     LogFile again;
     ASSERT_TRUE(again.open(name, 100));
     again.writeLine("z");
-    EXPECT_EQ(fs::file_size(path), 2u);
-    EXPECT_EQ(contents(folder.path() / "tessera.log.1").substr(0, 19), std::string(19, 'u'));
+    EXPECT_EQ(fs::file_size(name), 2u);
+    EXPECT_EQ(test_support::read_file(name + ".1").substr(0, 19), std::string(19, 'u'));
 }
 
 TEST(LogFile, AFileThatCannotBeOpenedIsReportedAndWritesNothing) {
-    TempFolder folder;
+    TempDir folder("tessera-core-test");
     LogFile log;
-    EXPECT_FALSE(log.open(toUtf8((folder.path() / "missing" / "tessera.log").u16string())));
+    EXPECT_FALSE(log.open(folder.file("missing/tessera.log")));
     EXPECT_FALSE(log.isOpen());
     log.writeLine("lost");
-    EXPECT_FALSE(fs::exists(folder.path() / "missing"));
+    EXPECT_FALSE(fs::exists(folder.file("missing")));
 }
 
 TEST(LogWriter, WritesFormattedLinesToItsFileAndEcho) {
-    TempFolder folder;
+    TempDir folder("tessera-core-test");
     LogWriter log(7);
     std::string echoed;
     log.setEcho([&](const std::string& line) { echoed = line; });
-    ASSERT_TRUE(log.file().open(toUtf8((folder.path() / "tessera.log").u16string())));
+    ASSERT_TRUE(log.file().open(folder.file("tessera.log")));
     log.warning("client \"" + logText("a\nb") + "\"");
-    const std::string written = contents(folder.path() / "tessera.log");
+    const std::string written = test_support::read_file(folder.file("tessera.log"));
     EXPECT_EQ(written, echoed + "\n");
     EXPECT_NE(written.find(" tessera[7] warning: client \"a\\nb\"\n"), std::string::npos)
         << written;
