@@ -112,6 +112,13 @@ for suite in data query; do
   fi
 done
 
+# The unit suite of the server core (tests/server/core), the same as the Linux build runs.
+if run "$build/tests/tessera_core_tests.exe" --gtest_brief=1; then
+  ok "server core tests"
+else
+  fail "server core tests"
+fi
+
 if [ "$(cat "$drive/target.txt")" = "not a report" ] && [ ! -L "$drive/reports/distcrrd.tmp" ] &&
    [ -f "$drive/reports/distcrrd.tmp" ] && [ "$(ls -A "$drive/reports")" = "distcrrd.tmp" ]; then
   ok "reports replace a planted link and leave no temporary file"

@@ -3,7 +3,9 @@
 #define KESTREL_TESTS_SUPPORT_FILES_H
 
 #include <stdio.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
+#endif
 
 #include <fstream>
 #include <iterator>
@@ -24,8 +26,9 @@ inline bool write_file(const std::string& path, const std::string& bytes) {
     return static_cast<bool>(out.flush());
 }
 
+#if !defined(_WIN32)
 // Runs a shell command; returns its standard output and sets `status` to its exit status (-1
-// when it did not run or end normally).
+// when it did not run or end normally). Not in the Windows builds of the tests.
 inline std::string run_command(const std::string& command, int* status) {
     std::string out;
     FILE* p = ::popen(command.c_str(), "r");
@@ -40,6 +43,7 @@ inline std::string run_command(const std::string& command, int* status) {
     *status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
     return out;
 }
+#endif
 
 }  // namespace test_support
 

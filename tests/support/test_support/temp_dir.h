@@ -18,7 +18,8 @@ class TempDir {
     // cannot be made, so that a test never works in (or removes) a folder it does not own.
     explicit TempDir(const std::string& prefix = "kestrel-test") {
         std::error_code ec;
-        std::string pattern = (std::filesystem::temp_directory_path(ec) / (prefix + "-XXXXXX"));
+        std::string pattern =
+            (std::filesystem::temp_directory_path(ec) / (prefix + "-XXXXXX")).string();
         if (ec || ::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("cannot make a temporary folder " + pattern);
         path_ = pattern;

@@ -1,72 +1,64 @@
-// numbers.cpp: number conversions of the console window and the drawing routine.
-#include "numbers.h"
+// numbers.cpp: the number rules of the console window and the drawing routine.
+#include "tessera/core/numbers.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
-#include <string>
 
-#include "run_time_error.h"
+#include "tessera/core/errors.h"
 
-namespace tessera {
+namespace tessera::core {
 
 namespace {
 
 // Blanks that the number reader skips inside a number.
-bool isBlank(QChar c) {
-    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-bool isDigit(QChar c) {
-    return c >= u'0' && c <= u'9';
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
 }  // namespace
 
-double readNumber(const QString& text) {
+double readNumber(std::string_view text) {
     // Gather the characters of the number without blanks, stopping at the first character
     // that cannot continue it.
     std::string number;
-    int i = 0;
-    const int n = text.size();
+    size_t i = 0;
+    const size_t n = text.size();
     auto skipBlanks = [&] {
         while (i < n && isBlank(text[i])) ++i;
     };
     skipBlanks();
-    if (i < n && (text[i] == u'+' || text[i] == u'-')) {
-        number += static_cast<char>(text[i].unicode());
-        ++i;
-    }
+    if (i < n && (text[i] == '+' || text[i] == '-')) number += text[i++];
     bool digits = false;
     auto takeDigits = [&] {
         for (skipBlanks(); i < n && isDigit(text[i]); skipBlanks()) {
-            number += static_cast<char>(text[i].unicode());
+            number += text[i++];
             digits = true;
-            ++i;
         }
     };
     takeDigits();
-    if (i < n && text[i] == u'.') {
+    if (i < n && text[i] == '.') {
         number += '.';
         ++i;
         takeDigits();
     }
     if (!digits) return 0.0;
     // An exponent counts only when digits follow it.
-    if (i < n && (text[i] == u'e' || text[i] == u'E' || text[i] == u'd' || text[i] == u'D')) {
-        int j = i + 1;
+    if (i < n && (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
+        size_t j = i + 1;
         std::string exponent = "e";
         while (j < n && isBlank(text[j])) ++j;
-        if (j < n && (text[j] == u'+' || text[j] == u'-')) {
-            exponent += static_cast<char>(text[j].unicode());
-            ++j;
-        }
+        if (j < n && (text[j] == '+' || text[j] == '-')) exponent += text[j++];
         bool exponentDigits = false;
         for (; j < n; ++j) {
             if (isBlank(text[j])) continue;
             if (!isDigit(text[j])) break;
-            exponent += static_cast<char>(text[j].unicode());
+            exponent += text[j];
             exponentDigits = true;
         }
         if (exponentDigits) number += exponent;
@@ -84,11 +76,11 @@ int32_t roundToInt32(double value) {
     return static_cast<int32_t>(rounded);
 }
 
-QString singleText(float value) {
+std::string singleText(float value) {
     char buffer[64];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    QString text = QString::fromLatin1(buffer, static_cast<int>(result.ptr - buffer));
-    return value < 0 ? text : QStringLiteral(" ") + text;
+    std::string text(buffer, result.ptr);
+    return value < 0 ? text : " " + text;
 }
 
 float toSingle(double value) {
@@ -98,4 +90,12 @@ float toSingle(double value) {
     return static_cast<float>(value);
 }
 
-}  // namespace tessera
+int32_t checkedAdd(int32_t a, int32_t b) {
+    const int64_t sum = static_cast<int64_t>(a) + static_cast<int64_t>(b);
+    if (sum < std::numeric_limits<int32_t>::min() || sum > std::numeric_limits<int32_t>::max()) {
+        raiseError(kErrOverflow);
+    }
+    return static_cast<int32_t>(sum);
+}
+
+}  // namespace tessera::core
