@@ -22,8 +22,15 @@ using kcommon::NoBig5;
 #if defined(__linux__)
 // The whole output of the C library's converter for `in`, or nothing when it refuses.
 std::optional<std::string> iconv_all(const char* to, const char* from, const std::string& in) {
-    static std::map<std::string, iconv_t> open;
-    iconv_t& cd = open[std::string(to) + "<" + from];
+    // One converter a direction for the whole run, closed at exit (the leak check sees it).
+    struct Converter {
+        iconv_t cd = nullptr;
+        ~Converter() {
+            if (cd != nullptr && cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        }
+    };
+    static std::map<std::string, Converter> open;
+    iconv_t& cd = open[std::string(to) + "<" + from].cd;
     if (cd == nullptr) cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
     char out[16];
