@@ -191,11 +191,11 @@ class PixelMap {
         static_assert(sizeof(Vertex) == 4, "two 16-bit offsets");
         if (count <= 0) return;
 #if defined(__SSE2__) && defined(__SIZEOF_INT128__)
-        // Every offset, times the factor, keeps the difference within +-(2^31 - 1): one test
+        // Every offset keeps the difference, times the factor, within +-(2^31 - 1): one test
         // for the whole run.
-        const int64_t reach = (int64_t{1} << 31) - 1 - (int64_t{INT16_MAX} + 1) * factor_;
-        const int64_t bx = (origin_x - left_) * factor_, by = (top_ - origin_y) * factor_;
-        if (mode_ != Mode::kDivide && bx >= -reach && bx <= reach && by >= -reach && by <= reach) {
+        const int64_t bx = origin_x - left_, by = top_ - origin_y;
+        if (mode_ != Mode::kDivide && static_cast<uint64_t>(bx + reach_) <= span_ &&
+            static_cast<uint64_t>(by + reach_) <= span_) {
             // Two vertices at a time: their (x, y) offsets widened to 32 bits, at factor 1 by
             // sign extension, above it multiplied by the factor on the way.
             if (factor_ == 1) {
@@ -203,7 +203,7 @@ class PixelMap {
                                 [](__m128i pairs) { return _mm_srai_epi32(pairs, 16); });
             } else {
                 const __m128i f = _mm_set1_epi32(factor_);  // 16-bit lanes F, 0, F, 0, ...
-                map_offsets_sse(bx, by, v, count, out, [f](__m128i pairs) {
+                map_offsets_sse(bx * factor_, by * factor_, v, count, out, [f](__m128i pairs) {
                     // The high half of each 32-bit lane holds the offset, the low half its copy:
                     // shifted down, unsigned, the copy is gone and madd takes F x offset.
                     return _mm_madd_epi16(_mm_srli_epi32(pairs, 16), f);
@@ -323,6 +323,10 @@ class PixelMap {
     int32_t top_;
     double scale_;
     int32_t factor_;
+    // The largest origin difference whose run of offsets stays, times the factor, within
+    // +-(2^31 - 1); at factor 1, 2^31 - 1 - 2^15.
+    int64_t reach_ = ((int64_t{1} << 31) - 1 - (int64_t{INT16_MAX} + 1) * factor_) / factor_;
+    uint64_t span_ = 2 * static_cast<uint64_t>(reach_);  // -reach_ .. reach_ after adding reach_
     Mode mode_ = Mode::kDivide;
     uint64_t reciprocal_ = 0;
     uint32_t reciprocal32_ = 0;  // m of map_offsets
