@@ -205,27 +205,39 @@ struct Stamp {
     std::vector<Run> gain_runs[9];
 
     /* Narrow pens write their few pixels one by one from offset lists, which beats looping
-     * over runs of one or two pixels; wide pens use runs. */
+     * over runs of one or two pixels; wider pens write the full disc as runs. The gains of a
+     * step are runs of one or two pixels at any width (one or two at each row of the disc's
+     * leading edge), so up to kMaxPointGainWidth they are written from offset lists too. */
     static constexpr int kMaxPointStampWidth = 8;
+    static constexpr int kMaxPointGainWidth = 64;
     bool points = false;
+    bool gain_as_points = false;
     std::vector<int64_t> full_points;
     std::vector<int64_t> gain_points[9];
 
+    /* Makes the runs and offset lists that the unclipped path of this width uses. */
     void SetStride(int64_t w) {
         if (stride == w) return;
         stride = w;
         points = width <= kMaxPointStampWidth;
-        auto flatten = [w](const std::vector<StampSpan>& spans, std::vector<Run>& runs,
-                           std::vector<int64_t>& offsets) {
-            runs.clear();
-            offsets.clear();
+        gain_as_points = width <= kMaxPointGainWidth;
+        auto flatten = [w](const std::vector<StampSpan>& spans, std::vector<Run>* runs,
+                           std::vector<int64_t>* offsets) {
             for (const StampSpan& sp : spans) {
-                runs.push_back(Run{sp.dy * w + sp.dx0, sp.dx1 - sp.dx0 + 1});
-                for (int dx = sp.dx0; dx <= sp.dx1; ++dx) offsets.push_back(sp.dy * w + dx);
+                if (runs) runs->push_back(Run{sp.dy * w + sp.dx0, sp.dx1 - sp.dx0 + 1});
+                if (offsets)
+                    for (int dx = sp.dx0; dx <= sp.dx1; ++dx) offsets->push_back(sp.dy * w + dx);
             }
         };
-        flatten(full, full_runs, full_points);
-        for (int i = 0; i < 9; ++i) flatten(gain[i], gain_runs[i], gain_points[i]);
+        full_runs.clear();
+        full_points.clear();
+        flatten(full, points ? nullptr : &full_runs, points ? &full_points : nullptr);
+        for (int i = 0; i < 9; ++i) {
+            gain_runs[i].clear();
+            gain_points[i].clear();
+            flatten(gain[i], gain_as_points ? nullptr : &gain_runs[i],
+                    gain_as_points ? &gain_points[i] : nullptr);
+        }
     }
 
     /* Builds the disc and its gains row by row: row dy of the disc holds the dx with
@@ -279,8 +291,16 @@ struct Stamp {
     }
 };
 
+/* The stamp of a pen width for rows `stride` pixels apart. A map changes pens often, so the
+ * stamps of the widths up to kMaxPointGainWidth are kept (a few kilobytes each) and only the
+ * wider one is built again when its width changes. */
 Stamp& StampFor(int width, int stride) {
-    Stamp& stamp = PerThread<Stamp, struct StampTag>();
+    struct Stamps {
+        Stamp kept[Stamp::kMaxPointGainWidth + 1];
+        Stamp wider;
+    };
+    Stamps& stamps = PerThread<Stamps, struct StampTag>();
+    Stamp& stamp = width <= Stamp::kMaxPointGainWidth ? stamps.kept[width] : stamps.wider;
     if (stamp.width != width) stamp.Build(width);
     stamp.SetStride(stride);
     return stamp;
@@ -396,6 +416,15 @@ bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, i
                 &stamp.full_points, &stamp.gain_points[straight], &stamp.gain_points[diagonal]};
             WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
                 PutPoints(p, lists[kind]->data(), lists[kind]->size(), pixel);
+            });
+        } else if (stamp.gain_as_points) {
+            const std::vector<int64_t>* lists[3] = {nullptr, &stamp.gain_points[straight],
+                                                    &stamp.gain_points[diagonal]};
+            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
+                if (kind == 0)
+                    PutRuns(p, stamp.full_runs, pixel);
+                else
+                    PutPoints(p, lists[kind]->data(), lists[kind]->size(), pixel);
             });
         } else {
             const std::vector<Stamp::Run>* lists[3] = {&stamp.full_runs, &stamp.gain_runs[straight],

@@ -104,7 +104,7 @@ class Font {
     const Glyph& GlyphFor(SizeCache& sc, uint32_t key) {
         auto it = sc.glyphs.find(key);
         if (it != sc.glyphs.end()) return it->second;
-        return sc.glyphs.emplace(key, Render(sc, key)).first->second;
+        return Add(sc, key);
     }
 
     /* The code point of a Big5 pair, or kInvalidPair. */
@@ -136,6 +136,11 @@ class Font {
             return;
         }
         FT_Select_Charmap(face_, FT_ENCODING_UNICODE);
+    }
+
+    /* Renders a glyph into the cache of its size (kept out of the look-up above). */
+    [[gnu::noinline]] const Glyph& Add(SizeCache& sc, uint32_t key) {
+        return sc.glyphs.emplace(key, Render(sc, key)).first->second;
     }
 
     /* Sets the face to a pixel size (the size glyphs are rendered at next). */
