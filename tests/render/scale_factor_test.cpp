@@ -31,8 +31,8 @@ struct Drawn {
     std::vector<Prim> prims;
     std::vector<render::LabelBox> boxes;
     std::set<COLORREF> colours;
-    int inked = 0;     // pixels that are not the white background
-    int text_ink = 0;  // pixels in the text colour
+    int inked = 0;      // pixels that are not the white background
+    int text_ink = 0;   // pixels in the text colour
     int text_rows = 0;  // rows holding a pixel in the text colour
 };
 
@@ -41,8 +41,8 @@ Drawn draw_scene(int factor) {
     SetTextColor(canvas.dc(), kTextColour);
     SetBkMode(canvas.dc(), TRANSPARENT);
     Drawn out;
-    EXPECT_EQ(render::draw_view(canvas.dc(), kLeft, kTop, kWidth * factor, kHeight * factor,
-                                kScale, "1011", render::ViewOptions{factor}),
+    EXPECT_EQ(render::draw_view(canvas.dc(), kLeft, kTop, kWidth * factor, kHeight * factor, kScale,
+                                "1011", render::ViewOptions{factor}),
               0);
     EXPECT_EQ(dllselroad("Main"), 0);  // one road of that name, highlighted
     out.prims = canvas.prims();
@@ -159,9 +159,9 @@ INSTANTIATE_TEST_SUITE_P(TwoAndThree, ScaleFactor, ::testing::Values(2, 3));
 TEST_F(RenderTest, FactorsOutsideOneToThreeAreRefusedAndStoreNothing) {
     Canvas canvas(40, 30);
     for (int f : {0, -1, 4})
-        EXPECT_EQ(render::draw_view(canvas.dc(), kLeft, kTop, 40, 30, 10, "1111",
-                                    render::ViewOptions{f}),
-                  -1)
+        EXPECT_EQ(
+            render::draw_view(canvas.dc(), kLeft, kTop, 40, 30, 10, "1111", render::ViewOptions{f}),
+            -1)
             << f;
     EXPECT_EQ(render::view_state().dc, nullptr);
     EXPECT_TRUE(canvas.prims().empty());
