@@ -674,6 +674,19 @@ void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, 
  * buffer (a map's roads have seven points on average). */
 constexpr int kStackPoints = 128;
 
+/* The segments of a polyline of `n` points (repeats dropped) in a pen wider than one pixel,
+ * each segment's disc stamped along it. Kept out of StrokePolyline, whose loops over the thin
+ * lines of a map are the hotter ones. */
+[[gnu::noinline]] void StrokeWide(const Surface& s, int width, uint32_t pixel, const POINT* kept,
+                                  int n, int segments) {
+    const Stamp& stamp = StampFor(width, s.width);
+    bool drawn = false;
+    for (int i = 0; i < segments; ++i) {
+        const POINT a = kept[i], b = kept[i + 1 < n ? i + 1 : 0];
+        drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pixel, drawn);
+    }
+}
+
 }  // namespace
 
 void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int count,
@@ -715,12 +728,7 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
             SquareSegmentInside(s, kept[i], end_of(i), pen.pixel, i > 0);
         return;
     }
-    const Stamp& stamp = StampFor(width, s.width);
-    bool drawn = false;
-    for (int i = 0; i < segments; ++i) {
-        const POINT a = kept[i], b = end_of(i);
-        drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pen.pixel, drawn);
-    }
+    StrokeWide(s, width, pen.pixel, kept, n, segments);
 }
 
 std::unique_ptr<const ShortPieces> MakeShortPieces(int width) {
