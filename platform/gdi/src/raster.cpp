@@ -397,9 +397,11 @@ inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int6
 
 /* A segment of a wide pen, both ends included. `start_drawn` tells that the disc at the
  * start is already on the bitmap (the previous segment ended there). Returns whether the disc
- * at the end was drawn. */
-bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, int64_t x1,
-                 int64_t y1, uint32_t pixel, bool start_drawn) {
+ * at the end was drawn. Inlined into the loop over a polyline's segments: a call for each of
+ * a map's many short segments costs more than the segment's pixels. */
+[[gnu::always_inline]] inline bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0,
+                                               int64_t y0, int64_t x1, int64_t y1, uint32_t pixel,
+                                               bool start_drawn) {
     const int64_t r = stamp.reach;
     const bool checked = std::min(x0, x1) - r < 0 || std::max(x0, x1) + r >= s.width ||
                          std::min(y0, y1) - r < 0 || std::max(y0, y1) + r >= s.height;
@@ -675,10 +677,9 @@ void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, 
 constexpr int kStackPoints = 128;
 
 /* The segments of a polyline of `n` points (repeats dropped) in a pen wider than one pixel,
- * each segment's disc stamped along it. Kept out of StrokePolyline, whose loops over the thin
- * lines of a map are the hotter ones. */
-[[gnu::noinline]] void StrokeWide(const Surface& s, int width, uint32_t pixel, const POINT* kept,
-                                  int n, int segments) {
+ * each segment's disc stamped along it. */
+void StrokeWide(const Surface& s, int width, uint32_t pixel, const POINT* kept, int n,
+                int segments) {
     const Stamp& stamp = StampFor(width, s.width);
     bool drawn = false;
     for (int i = 0; i < segments; ++i) {
