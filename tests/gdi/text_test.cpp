@@ -4,7 +4,8 @@
  * transparent mode leaves it alone, text keeps two colours, Big5 pairs whose trail byte is an
  * ASCII character are decoded as one character, and invalid bytes become boxes. The font's
  * pixel size of a context: larger sizes give proportionally larger boxes and glyphs, still in
- * two colours, and sizes out of range are refused.
+ * two colours, sizes out of range are refused, and text draws the same after the glyph cache
+ * was emptied on reaching its bound.
  */
 #include <gtest/gtest.h>
 
@@ -198,3 +199,34 @@ TEST_P(FontPixelSizes, TextIsScaledInBoxAndInkAndKeepsTwoColours) {
 }
 
 INSTANTIATE_TEST_SUITE_P(TwiceAndThreeTimes, FontPixelSizes, ::testing::Values(2, 3));
+
+// Text in many sizes and characters fills the glyph cache past its bound (32 MB), which is then
+// emptied between two texts: drawing goes on with the same pixels.
+TEST(FontPixelSize, TextDrawsTheSameAfterTheGlyphCacheIsEmptied) {
+    Canvas c(160, 40);
+    const std::string label = "Kestrel \xA5\x78\xA5\x5F";
+    KgdiSetFontPixelSize(c.dc(), 24);
+    auto draw_label = [&] {
+        c.Clear(kGreen);
+        TextOutA(c.dc(), 0, 0, label.data(), static_cast<int>(label.size()));
+        return c.PixelsOf(kBlue);
+    };
+    SetTextColor(c.dc(), kBlue);
+    SetBkMode(c.dc(), TRANSPARENT);
+    const auto before = draw_label();
+    ASSERT_FALSE(before.empty());
+    // 3,768 Big5 characters (lead bytes 0xA4 to 0xBB) at 128 pixels: about 47 MB of masks.
+    KgdiSetFontPixelSize(c.dc(), 128);
+    std::string many;
+    for (int lead = 0xA4; lead <= 0xBB; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            if (trail > 0x7E && trail < 0xA1) continue;  // not a trail byte
+            many += static_cast<char>(lead);
+            many += static_cast<char>(trail);
+        }
+    for (size_t at = 0; at < many.size(); at += 200)
+        TextOutA(c.dc(), 0, 0, many.data() + at,
+                 static_cast<int>(std::min<size_t>(200, many.size() - at)));
+    KgdiSetFontPixelSize(c.dc(), 24);
+    EXPECT_EQ(draw_label(), before);
+}

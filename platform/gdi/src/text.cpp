@@ -44,6 +44,10 @@ constexpr int kFallbackLineHeight = 16;
 constexpr int kBoxAdvanceSingle = 6;
 constexpr int kBoxAdvanceDouble = 12;
 constexpr int kBoxRows = 10;
+/* Glyph masks kept in all sizes together. Past this many bytes every size's cache is emptied
+ * before the next text is drawn (at 12 pixels all of Big5 takes about 2 MB, at 128 pixels
+ * each character 16 KB), so that text in many sizes cannot hold memory without bound. */
+constexpr size_t kGlyphCacheBytes = size_t{32} << 20;
 
 /* Code page 950 byte ranges. */
 constexpr unsigned kLeadFirst = 0x81, kLeadLast = 0xFE;
@@ -107,6 +111,14 @@ class Font {
         return Add(sc, key);
     }
 
+    /* Empties every size's glyphs when they hold more than kGlyphCacheBytes; called before
+     * a text's glyphs are looked up, never while their references are in use. */
+    void Trim() {
+        if (glyph_bytes_ <= kGlyphCacheBytes) return;
+        for (auto& [size, sc] : sizes_) sc.glyphs.clear();
+        glyph_bytes_ = 0;
+    }
+
     /* The code point of a Big5 pair, or kInvalidPair. */
     int32_t DecodePair(unsigned lead, unsigned trail) {
         if (big5_.empty()) big5_.assign(0x10000, kNotDecoded);
@@ -140,7 +152,9 @@ class Font {
 
     /* Renders a glyph into the cache of its size (kept out of the look-up above). */
     [[gnu::noinline]] const Glyph& Add(SizeCache& sc, uint32_t key) {
-        return sc.glyphs.emplace(key, Render(sc, key)).first->second;
+        const Glyph& g = sc.glyphs.emplace(key, Render(sc, key)).first->second;
+        glyph_bytes_ += g.mask.size() + sizeof g;
+        return g;
     }
 
     /* Sets the face to a pixel size (the size glyphs are rendered at next). */
@@ -289,6 +303,7 @@ class Font {
     std::unordered_map<int, SizeCache> sizes_;  // nodes stay put: last_ remains valid
     int last_size_ = 0;
     SizeCache* last_ = nullptr;
+    size_t glyph_bytes_ = 0;  // masks and glyphs of every size
     std::vector<int32_t> big5_;
 };
 
@@ -346,6 +361,7 @@ void KeysOfUtf16(const uint16_t* text, int len, std::vector<uint32_t>& keys) {
 /* Draws the glyphs of `keys` at the context's pixel size with the font lock held. */
 void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t>& keys) {
     const Surface s = dc.surface();
+    font.Trim();
     SizeCache& sc = font.AtSize(dc.font_size);
     std::vector<const Glyph*>& glyphs =
         PerThread<std::vector<const Glyph*>, struct TextGlyphsTag>();
@@ -400,6 +416,7 @@ void DrawTextUtf16(const Dc& dc, int x, int y, const uint16_t* text, int len) {
 void MeasureText950(int size, const char* text, int len, int* width, int* height) {
     Font& font = TheFont();
     const std::lock_guard<std::mutex> guard(font.lock);
+    font.Trim();
     SizeCache& sc = font.AtSize(size);
     std::vector<uint32_t>& keys = PerThread<std::vector<uint32_t>, struct TextKeysTag>();
     KeysOf950(font, text, len, keys);
