@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -291,15 +292,21 @@ struct Stamp {
     }
 };
 
-/* The stamp of a pen width for rows `stride` pixels apart. A map changes pens often, so the
- * stamps of the widths up to kMaxPointGainWidth are kept (a few kilobytes each) and only the
- * wider one is built again when its width changes. */
+/* The stamps of one thread. A map changes pens often, so the stamps of the widths up to
+ * kMaxPointGainWidth are kept (a few kilobytes each) and only the wider one is built again
+ * when its width changes. */
+struct Stamps {
+    Stamp kept[Stamp::kMaxPointGainWidth + 1];
+    Stamp wider;
+};
+
+/* The stamp of a pen width for rows `stride` pixels apart. The stamps live on the heap: the
+ * library's thread-local storage stays small, since a library loaded with dlopen gets its
+ * initial-exec storage (the context cache of objects.cpp) from a small static block. */
 Stamp& StampFor(int width, int stride) {
-    struct Stamps {
-        Stamp kept[Stamp::kMaxPointGainWidth + 1];
-        Stamp wider;
-    };
-    Stamps& stamps = PerThread<Stamps, struct StampTag>();
+    std::unique_ptr<Stamps>& held = PerThread<std::unique_ptr<Stamps>, struct StampTag>();
+    if (!held) held = std::make_unique<Stamps>();
+    Stamps& stamps = *held;
     Stamp& stamp = width <= Stamp::kMaxPointGainWidth ? stamps.kept[width] : stamps.wider;
     if (stamp.width != width) stamp.Build(width);
     stamp.SetStride(stride);
