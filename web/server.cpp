@@ -37,6 +37,8 @@
 #include <boost/beast/http.hpp>
 // clang-format on
 
+#include "kcommon/cli.h"
+#include "kcommon/log_text.h"
 #include "service.h"
 
 namespace beast = boost::beast;
@@ -79,6 +81,8 @@ const char* const kUsage =
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
+    "Options take their value as the next argument or after '=' (--data=DIR).\n"
+    "\n"
     "Signals: SIGTERM or SIGINT stop the service, SIGHUP replaces the workers (they load the\n"
     "data set again). One line per request is written to standard error, in the common log\n"
     "format followed by the time taken in microseconds.\n";
@@ -103,24 +107,6 @@ std::string default_viewer() {
 }
 
 // ---- logging ------------------------------------------------------------------------------
-
-// Request text in a log line: printable ASCII stays, everything else (and '"' and '\') is
-// written as \xHH, so no request can end a line or a field early.
-std::string log_escape(std::string_view s, size_t limit = 2048) {
-    std::string o;
-    for (size_t i = 0; i < s.size() && i < limit; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-            char b[5];
-            std::snprintf(b, sizeof b, "\\x%02X", c);
-            o += b;
-        } else {
-            o += static_cast<char>(c);
-        }
-    }
-    if (s.size() > limit) o += "...";
-    return o;
-}
 
 void log_line(const std::string& peer, const std::string& request, int status, size_t bytes,
               long micros) {
@@ -312,14 +298,18 @@ void Session::on_read(beast::error_code ec) {
     }
     busy_ = true;
     const auto& req = parser_->get();
-    request_line_ = log_escape(std::string(req.method_string()) + " " + std::string(req.target()) +
-                               (req.version() == 10 ? " HTTP/1.0" : " HTTP/1.1"));
+    request_line_ =
+        kcommon::log_escape(std::string(req.method_string()) + " " + std::string(req.target()) +
+                            (req.version() == 10 ? " HTTP/1.0" : " HTTP/1.1"));
     Request r;
     r.method = std::string(req.method_string());
     r.target = std::string(req.target());
     if (auto h = req.find(http::field::host); h != req.end()) r.host = std::string(h->value());
-    if (auto h = req.find(http::field::if_none_match); h != req.end())
-        r.if_none_match = std::string(h->value());
+    // RFC 9110 lets a list be sent as several field lines: they count as one, joined by commas.
+    for (auto [h, end] = req.equal_range(http::field::if_none_match); h != end; ++h) {
+        if (!r.if_none_match.empty()) r.if_none_match += ", ";
+        r.if_none_match += std::string(h->value());
+    }
     g_current_fd = stream_.socket().native_handle();
     Response res = worker_.service().handle(r);
     g_current_fd = -1;
@@ -549,8 +539,15 @@ class Master {
 
 int parse(int argc, char** argv, Options& o) {
     o.config.data = KSERVE_DEFAULT_DATA;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    std::vector<std::string> args;
+    const std::string refused = kcli::expand_args(
+        argc, argv, {"--data", "--viewer", "--crs", "--listen", "--timeout", "--workers"}, &args);
+    if (!refused.empty()) {
+        std::fprintf(stderr, "kserve: %s (see --help)\n", refused.c_str());
+        return 1;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 2;
@@ -559,11 +556,15 @@ int parse(int argc, char** argv, Options& o) {
             std::puts("kserve " KSERVE_VERSION);
             return 2;
         }
-        if (i + 1 >= argc) {
+        if (arg.rfind("--", 0) != 0) {
+            std::fprintf(stderr, "kserve: unexpected argument '%s' (see --help)\n", arg.c_str());
+            return 1;
+        }
+        if (i + 1 >= args.size()) {
             std::fprintf(stderr, "kserve: %s needs a value (see --help)\n", arg.c_str());
             return 1;
         }
-        const std::string value = argv[++i];
+        const std::string value = args[++i];
         if (arg == "--data") {
             o.config.data = value;
         } else if (arg == "--viewer") {

@@ -1,15 +1,21 @@
 // fuzz_requests.cpp: libFuzzer entry for the server's request arguments. Each input is a
 // sequence of requests (test, draw, draw2, draw3) whose arguments are taken from the bytes:
 // any int32 centre, any double scale (NaN, infinities, denormals), IDs of any UTF-16 units,
-// any int16 sizes, byte arrays of any length. They run through RequestService on Qt's
-// offscreen platform with the engine loaded on the sample data set, and the results must
-// keep the server's promises:
+// any int16 sizes, byte arrays of any length. They run through the server core's
+// RequestService as the D-Bus server runs it (ServiceHost, on Qt's offscreen platform) with the
+// engine loaded on the sample data set, and the results must keep the server's promises:
 //  - draw returns "err.gif" or ID MS.gif, the GIF exists then, and no BMP is left after a
 //    success; an ID that is not a plain file name writes nothing;
 //  - a refused size leaves the picture box as it was, and the box never passes its limit;
 //  - draw2 and draw3 either fail with a run-time error or return a BMP that fits its buffer;
 //  - nothing but RunTimeError leaves a method.
 // The same entry runs the seed corpus in the normal tests (tests/server/corpus).
+#include <tessera/core/errors.h>
+#include <tessera/core/limits.h>
+#include <tessera/core/log.h>
+#include <tessera/core/names.h>
+#include <tessera/core/request_service.h>
+#include <tessera/core/text.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -25,8 +31,7 @@
 
 #include "console_window.h"
 #include "picture_box.h"
-#include "request_service.h"
-#include "run_time_error.h"
+#include "service_host.h"
 #include "settings.h"
 
 namespace {
@@ -59,7 +64,8 @@ class Bytes {
 struct World {
     QTemporaryDir appDir;
     std::unique_ptr<QApplication> app;
-    std::unique_ptr<tessera::RequestService> service;
+    tessera::core::NullLog log;
+    std::unique_ptr<tessera::ServiceHost> host;
 };
 
 World* world = nullptr;
@@ -81,15 +87,15 @@ void setUp() {
     settings.appDir = appDir;
     settings.enginePath = TESSERA_FUZZ_LIBDIR "/libkestrel.so";
     settings.converterPath = TESSERA_FUZZ_LIBDIR "/libkbmp2gif.so";
-    world->service = std::make_unique<tessera::RequestService>(settings);
-    world->service->initialise();
+    world->host = std::make_unique<tessera::ServiceHost>(settings, world->log);
+    world->host->service().initialise();
     // The world lives to the end of the process; its folder goes at exit.
     std::atexit([] { world->appDir.remove(); });
 }
 
 // Removes every file of tmp/ so that inputs do not see each other's files.
 void clearTmp() {
-    QDir tmp(world->service->settings().tmpDir());
+    QDir tmp(world->host->settings().tmpDir());
     for (const QString& name : tmp.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
         tmp.remove(name);
     }
@@ -119,7 +125,13 @@ QString takeId(Bytes& in) {
 // so that one input stays fast while both sides still reach their limits.
 constexpr int64_t kMaxFuzzPixels = 1 << 19;
 
-void oneDraw(tessera::RequestService& service, Bytes& in) {
+// The UTF-16 units of a Qt text, as the core takes an identifier.
+std::u16string_view units(const QString& text) {
+    return std::u16string_view(QStringView(text).utf16(), static_cast<size_t>(text.size()));
+}
+
+void oneDraw(tessera::ServiceHost& host, Bytes& in) {
+    tessera::core::RequestService& service = host.service();
     const auto xc = in.take<int32_t>();
     const auto yc = in.take<int32_t>();
     const auto mp = in.take<double>();
@@ -131,19 +143,20 @@ void oneDraw(tessera::RequestService& service, Bytes& in) {
         h = static_cast<int16_t>(std::max<int64_t>(5, kMaxFuzzPixels / w));
     }
     const bool windowBefore = service.windowLoaded();
-    const int beforeW = windowBefore ? service.window().picture().width() : 0;
-    const int beforeH = windowBefore ? service.window().picture().height() : 0;
+    const int beforeW = windowBefore ? host.window().pictureBox().width() : 0;
+    const int beforeH = windowBefore ? host.window().pictureBox().height() : 0;
 
-    const QDir tmp(service.settings().tmpDir());
+    const QDir tmp(host.settings().tmpDir());
     const QStringList filesBefore = tmp.entryList(QDir::Files | QDir::Hidden);
-    const QString result = service.draw(xc, yc, mp, id, w, h);
-    if (!tessera::RequestService::isPlainFileName(id)) {
-        if (result != QLatin1String(tessera::RequestService::kErrorGif)) fail("bad ID drawn");
+    const std::string name = service.draw(xc, yc, mp, units(id), w, h);
+    const QString result = QString::fromStdString(name);
+    if (!tessera::core::isPlainFileName(units(id), tessera::core::FileNameRules::kPosix)) {
+        if (name != tessera::core::kErrorGif) fail("bad ID drawn");
         if (tmp.entryList(QDir::Files | QDir::Hidden) != filesBefore) fail("bad ID wrote a file");
         return;
     }
     if (!service.windowLoaded()) fail("the window did not load");
-    const tessera::PictureBox& box = service.window().picture();
+    const tessera::PictureBox& box = host.window().pictureBox();
     if (box.innerWidth() < 1 || box.innerHeight() < 1 ||
         box.innerWidth() > tessera::PictureBox::kMaxSide ||
         box.innerHeight() > tessera::PictureBox::kMaxSide) {
@@ -154,14 +167,14 @@ void oneDraw(tessera::RequestService& service, Bytes& in) {
     if (!accepted && windowBefore && (box.width() != beforeW || box.height() != beforeH)) {
         fail("a refused size changed the picture box");
     }
-    if (result == QLatin1String(tessera::RequestService::kErrorGif)) return;
+    if (name == tessera::core::kErrorGif) return;
     if (!accepted) fail("a refused size was drawn");
     if (!result.startsWith(id) || !result.endsWith(QLatin1String(".gif"))) fail("bad GIF name");
     if (!tmp.exists(result)) fail("the GIF named is missing");
     if (tmp.exists(id + QStringLiteral(".bmp"))) fail("a BMP stayed after a success");
 }
 
-void oneBuffered(tessera::RequestService& service, Bytes& in, bool intoArray) {
+void oneBuffered(tessera::core::RequestService& service, Bytes& in, bool intoArray) {
     const auto xc = in.take<int32_t>();
     const auto yc = in.take<int32_t>();
     const auto mp = in.take<double>();
@@ -169,20 +182,21 @@ void oneBuffered(tessera::RequestService& service, Bytes& in, bool intoArray) {
         if (intoArray) {
             // Lengths around the sizes that matter: empty, short, exact, roomy.
             const uint32_t length = in.take<uint32_t>() % (1078 + 1100 * 1100);
-            QByteArray b(static_cast<qsizetype>(length), '\0');
+            std::vector<unsigned char> b(length);
             const int32_t count = service.draw2(xc, yc, mp, b);
-            if (count < 0 || 1078 + static_cast<int64_t>(count) > b.size()) {
+            if (count < 0 || 1078 + static_cast<int64_t>(count) > static_cast<int64_t>(b.size())) {
                 fail("draw2 wrote past its array");
             }
-            if (b.size() != static_cast<qsizetype>(length)) fail("draw2 resized the array");
+            if (b.size() != length) fail("draw2 resized the array");
         } else {
-            const QByteArray image = service.draw3(xc, yc, mp);
-            if (image.size() < 1078 || image.size() > tessera::RequestService::kDraw3BufferBytes ||
-                !image.startsWith("BM")) {
+            const std::vector<unsigned char> image = service.draw3(xc, yc, mp);
+            if (image.size() < 1078 ||
+                image.size() > static_cast<size_t>(tessera::core::kDraw3BufferBytes) ||
+                image[0] != 'B' || image[1] != 'M') {
                 fail("draw3 returned no BMP");
             }
         }
-    } catch (const tessera::RunTimeError&) {
+    } catch (const tessera::core::RunTimeError&) {
     }
 }
 
@@ -205,7 +219,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (world == nullptr) setUp();
-    tessera::RequestService& service = *world->service;
+    tessera::ServiceHost& host = *world->host;
+    tessera::core::RequestService& service = host.service();
     Bytes in(data, size);
     // At most eight requests an input.
     for (int request = 0; request < 8 && !in.empty(); ++request) {
@@ -215,12 +230,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     const auto a = in.take<int32_t>();
                     const auto b = in.take<int32_t>();
                     service.test(a, b);
-                } catch (const tessera::RunTimeError& error) {
-                    if (error.number() != tessera::kErrOverflow) fail("test raised another error");
+                } catch (const tessera::core::RunTimeError& error) {
+                    if (error.number() != tessera::core::kErrOverflow) {
+                        fail("test raised another error");
+                    }
                 }
                 break;
             case 1:
-                oneDraw(service, in);
+                oneDraw(host, in);
                 break;
             case 2:
                 oneBuffered(service, in, true);

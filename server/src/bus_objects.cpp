@@ -2,53 +2,58 @@
 #include "bus_objects.h"
 
 #include <malloc.h>
+#include <tessera/core/errors.h>
+#include <tessera/core/limits.h>
 
 #include <QCoreApplication>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QLabel>
 #include <new>
+#include <span>
 
 #include "classfactory_adaptor.h"
 #include "console_window.h"
 #include "debug_adaptor.h"
 #include "object_adaptor.h"
-#include "request_service.h"
-#include "run_time_error.h"
 #include "server_log.h"
+#include "service_host.h"
 #include "tesseraclass_adaptor.h"
 
 namespace tessera {
 
+QString dbusErrorName(const core::RunTimeError& error) {
+    return QStringLiteral("tessera.Error.E") + QString::number(error.number());
+}
+
 namespace {
 
-// Sends the error reply for a run-time error and logs it.
-void replyError(const QDBusContext& context, const RunTimeError& error) {
-    qInfo("%s failed: %s", qPrintable(logSafe(context.message().member())),
-          qPrintable(error.message()));
-    context.sendErrorReply(error.dbusName(), error.message());
+// Sends the error reply for a run-time error ("NUMBER: TEXT") and logs it.
+void replyError(const QDBusContext& context, const core::RunTimeError& error) {
+    const QString message = QString::fromStdString(error.message());
+    qInfo("%s failed: %s", qPrintable(logSafe(context.message().member())), qPrintable(message));
+    context.sendErrorReply(dbusErrorName(error), message);
+}
+
+// A request identifier as the core takes it.
+std::u16string_view units(const QString& text) {
+    return std::u16string_view(QStringView(text).utf16(), static_cast<size_t>(text.size()));
 }
 
 }  // namespace
 
 // ---- instances --------------------------------------------------------------------------
 
-InstanceObject::InstanceObject(RequestService& service, ServerBus& bus, QString path, QString owner)
+InstanceObject::InstanceObject(ServiceHost& service, ServerBus& bus, QString path, QString owner)
     : service_(service), bus_(bus), path_(std::move(path)), owner_(std::move(owner)) {
     new _tesseraClassAdaptor(this);
     new ObjectAdaptor(this);
 }
 
 bool InstanceObject::guarded(const std::function<void()>& call) {
-    try {
-        call();
-        return true;
-    } catch (const RunTimeError& error) {
-        replyError(*this, error);
-    } catch (const std::bad_alloc&) {
-        replyError(*this, RunTimeError(kErrOutOfMemory, standardErrorText(kErrOutOfMemory)));
-    }
-    return false;
+    const auto error = core::errorOf(call);
+    if (error) replyError(*this, *error);
+    return !error;
 }
 
 bool InstanceObject::callerIsOwner() {
@@ -69,21 +74,21 @@ int InstanceObject::myend() {
     // The process ends inside the call: no reply is sent, and the caller learns that the
     // server left the bus.
     setDelayedReply(true);
-    service_.myend();
+    service_.service().myend();
     return 0;
 }
 
 int InstanceObject::show() {
     int result = 0;
     if (!callerIsOwner()) return result;
-    guarded([&] { result = service_.show(); });
+    guarded([&] { result = service_.service().show(); });
     return result;
 }
 
 int InstanceObject::test(int a, int b) {
     int result = 0;
     if (!callerIsOwner()) return result;
-    guarded([&] { result = service_.test(a, b); });
+    guarded([&] { result = service_.service().test(a, b); });
     return result;
 }
 
@@ -91,21 +96,33 @@ int InstanceObject::draw2(int xc, int yc, double mp, const QByteArray& b, QByteA
     int result = 0;
     if (!callerIsOwner()) return result;
     filled = b;
-    if (!guarded([&] { result = service_.draw2(xc, yc, mp, filled); })) filled.clear();
+    // An empty array stands for one that is not allocated.
+    const auto call = [&] {
+        auto* data = reinterpret_cast<unsigned char*>(filled.data());
+        result = service_.service().draw2(xc, yc, mp,
+                                          std::span(data, static_cast<size_t>(filled.size())));
+    };
+    if (!guarded(call)) filled.clear();
     return result;
 }
 
 QDBusVariant InstanceObject::draw3(int xc, int yc, double mp) {
     QByteArray image;
     if (!callerIsOwner()) return QDBusVariant(QVariant(image));
-    guarded([&] { image = service_.draw3(xc, yc, mp); });
+    guarded([&] {
+        const std::vector<unsigned char> bmp = service_.service().draw3(xc, yc, mp);
+        image = QByteArray(reinterpret_cast<const char*>(bmp.data()),
+                           static_cast<qsizetype>(bmp.size()));
+    });
     return QDBusVariant(QVariant(image));
 }
 
 QString InstanceObject::draw(int xc, int yc, double mp, const QString& ID, short MapW, short MapH) {
-    QString result = QString::fromLatin1(RequestService::kErrorGif);
+    QString result = QString::fromLatin1(core::kErrorGif);
     if (!callerIsOwner()) return result;
-    guarded([&] { result = service_.draw(xc, yc, mp, ID, MapW, MapH); });
+    guarded([&] {
+        result = QString::fromStdString(service_.service().draw(xc, yc, mp, units(ID), MapW, MapH));
+    });
     return result;
 }
 
@@ -118,16 +135,14 @@ void InstanceObject::Release() {
 
 // ---- class object -------------------------------------------------------------------------
 
-ClassFactoryObject::ClassFactoryObject(RequestService& service, ServerBus& bus)
+ClassFactoryObject::ClassFactoryObject(ServiceHost& service, ServerBus& bus)
     : service_(service), bus_(bus) {
     new ClassFactoryAdaptor(this);
 }
 
 QDBusObjectPath ClassFactoryObject::CreateInstance() {
-    try {
-        service_.initialise();
-    } catch (const RunTimeError& error) {
-        replyError(*this, error);
+    if (const auto error = core::errorOf([&] { service_.service().initialise(); })) {
+        replyError(*this, *error);
         return QDBusObjectPath(QStringLiteral("/"));
     }
     QString why;
@@ -141,24 +156,22 @@ QDBusObjectPath ClassFactoryObject::CreateInstance() {
 
 // ---- test hooks ---------------------------------------------------------------------------
 
-DebugObject::DebugObject(RequestService& service) : service_(service) {
+DebugObject::DebugObject(ServiceHost& service) : service_(service) {
     new DebugAdaptor(this);
 }
 
 QVariantMap DebugObject::controls() {
     QVariantMap texts;
-    if (!service_.windowLoaded()) return texts;
+    if (!service_.service().windowLoaded()) return texts;
     ConsoleWindow& form = service_.window();
-    static const char* const kNames[] = {"Text1",    "Text2",    "Text3",   "Text4",  "Text5",
-                                         "Label1",   "Label2",   "Label3",  "Label4", "Label5",
-                                         "Command1", "Command2", "Command3"};
-    for (const char* name : kNames) {
-        texts.insert(QLatin1String(name), form.controlText(QLatin1String(name)));
+    for (const core::ControlSpec& spec : core::kControls) {
+        if (spec.kind == core::ControlKind::kPicture) continue;
+        texts.insert(QLatin1String(spec.name), form.controlText(spec.id));
     }
     texts.insert(QStringLiteral("caption"), form.windowTitle());
     texts.insert(QStringLiteral("visible"),
                  form.isVisible() ? QStringLiteral("1") : QStringLiteral("0"));
-    const PictureBox& box = form.picture();
+    const PictureBox& box = form.pictureBox();
     texts.insert(QStringLiteral("P"),
                  QStringLiteral("%1 %2").arg(box.innerWidth()).arg(box.innerHeight()));
     texts.insert(QStringLiteral("P.outer"),
@@ -166,36 +179,44 @@ QVariantMap DebugObject::controls() {
     return texts;
 }
 
+namespace {
+
+// The control named `name` when it is of the kind `kind`, else null.
+const core::ControlSpec* controlOfKind(const QString& name, core::ControlKind kind) {
+    const core::ControlSpec* spec = core::findControl(name.toStdString());
+    return spec != nullptr && spec->kind == kind ? spec : nullptr;
+}
+
+}  // namespace
+
 void DebugObject::setText(const QString& control, const QString& text) {
-    try {
-        if (!service_.window().setTextBox(control, text)) {
-            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no text box ") + control);
-        }
-    } catch (const RunTimeError& error) {
-        replyError(*this, error);
+    const core::ControlSpec* box = controlOfKind(control, core::ControlKind::kTextBox);
+    const auto error = core::errorOf([&] {
+        ConsoleWindow& form = service_.window();
+        if (box != nullptr) form.setText(box->id, text.toStdString());
+    });
+    if (error) {
+        replyError(*this, *error);
+    } else if (box == nullptr) {
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no text box ") + control);
     }
 }
 
 QString DebugObject::press(const QString& control) {
-    try {
+    const core::ControlSpec* button = controlOfKind(control, core::ControlKind::kButton);
+    const auto error = core::errorOf([&] {
         ConsoleWindow& form = service_.window();
-        if (control == QLatin1String("Command1")) {
-            form.command1Click();
-        } else if (control == QLatin1String("Command2")) {
-            form.command2Click();
-        } else if (control == QLatin1String("Command3")) {
-            form.command3Click();
-        } else {
-            sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no button ") + control);
-        }
-    } catch (const RunTimeError& error) {
-        return error.message();
+        if (button != nullptr) core::runButton(form, service_.engine(), button->id);
+    });
+    if (error) return QString::fromStdString(error->message());
+    if (button == nullptr) {
+        sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("no button ") + control);
     }
     return QString();
 }
 
 void DebugObject::closeWindow() {
-    if (service_.windowLoaded()) service_.window().close();
+    if (service_.service().windowLoaded()) service_.window().close();
 }
 
 int DebugObject::engineState(bool& sameInstance, QString& loadedFrom) {
@@ -205,24 +226,24 @@ int DebugObject::engineState(bool& sameInstance, QString& loadedFrom) {
 }
 
 bool DebugObject::grabWindow(const QString& path) {
-    if (!service_.windowLoaded()) return false;
+    if (!service_.service().windowLoaded()) return false;
     return service_.window().grab().save(path, "PNG");
 }
 
 // ---- bus registration and lifetime ----------------------------------------------------------
 
-ServerBus::ServerBus(RequestService& service, QDBusConnection connection)
+ServerBus::ServerBus(ServiceHost& service, QDBusConnection connection)
     : service_(service), connection_(std::move(connection)) {
     watcher_ = new QDBusServiceWatcher(this);
     watcher_->setConnection(connection_);
     watcher_->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
     connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, &ServerBus::clientLeft);
-    connect(&service_, &RequestService::windowUnloaded, this, &ServerBus::checkLifetime);
-    connect(&service_, &RequestService::endRequested, this, &ServerBus::endNow);
+    connect(&service_, &ServiceHost::windowUnloadedSignal, this, &ServerBus::checkLifetime);
+    connect(&service_, &ServiceHost::endRequestedSignal, this, &ServerBus::endNow);
     startupIdle_.setSingleShot(true);
     startupIdle_.setInterval(kStartupIdleMs);
     connect(&startupIdle_, &QTimer::timeout, this, [this] {
-        if (!everCreated_ && !service_.windowLoaded()) {
+        if (!everCreated_ && !service_.service().windowLoaded()) {
             qInfo("no instance was created: ending");
             endNow();
         }
@@ -285,8 +306,7 @@ QString ServerBus::addInstance(const QString& owner, QString& why) {
         qWarning("instance for %s refused: %s", qPrintable(logSafe(owner)), qPrintable(why));
         return QString();
     }
-    const QString path =
-        QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
+    QString path = QStringLiteral("%1/%2").arg(QLatin1String(kClassPath)).arg(nextInstance_++);
     auto* instance = new InstanceObject(service_, *this, path, owner);
     instance->setParent(this);
     connection_.registerObject(path, instance);
@@ -334,7 +354,7 @@ void ServerBus::clientLeft(const QString& owner) {
 }
 
 void ServerBus::checkLifetime() {
-    if (instances_.isEmpty() && !service_.windowLoaded() && everCreated_) {
+    if (instances_.isEmpty() && !service_.service().windowLoaded() && everCreated_) {
         qInfo("no instance alive and the window is not loaded: ending");
         endNow();
     }

@@ -5,8 +5,9 @@
 //                               Release()
 //   /tessera/debug              tessera.Debug (test hooks only)
 //
-// The objects here only translate between the bus and RequestService: arguments in, results
-// or error replies (tessera.Error.E<number>, "NUMBER: TEXT") out. ServerBus keeps the
+// The objects here only translate between the bus and the request service (ServiceHost over
+// core::RequestService): arguments in, results or error replies (tessera.Error.E<number>,
+// "NUMBER: TEXT") out. ServerBus keeps the
 // instances, releases those whose client leaves the bus, and ends the process when no
 // instance is alive and the console window is not loaded.
 //
@@ -28,24 +29,32 @@
 #include <cstdint>
 #include <functional>
 
+#include "tessera_contract.h"
+
 class QDBusServiceWatcher;
 
 namespace tessera {
 
-class RequestService;
-class RunTimeError;
+class ServiceHost;
 class ServerBus;
+namespace core {
+class RunTimeError;
+}
 
 // Bus names and paths.
-inline constexpr const char* kServiceName = "tessera.tesseraClass";
+inline constexpr const char* kServiceName = contract::kProgId;
 inline constexpr const char* kClassPath = "/tessera/tesseraClass";
 inline constexpr const char* kDebugPath = "/tessera/debug";
 
-// One tesseraClass instance. Its methods run the shared RequestService.
+// The name of the error reply of a run-time error: tessera.Error.E<number> (its message is
+// "NUMBER: TEXT").
+QString dbusErrorName(const core::RunTimeError& error);
+
+// One tesseraClass instance. Its methods run the shared request service.
 class InstanceObject : public QObject, protected QDBusContext {
     Q_OBJECT
   public:
-    InstanceObject(RequestService& service, ServerBus& bus, QString path, QString owner);
+    InstanceObject(ServiceHost& service, ServerBus& bus, QString path, QString owner);
 
     const QString& path() const { return path_; }
     const QString& owner() const { return owner_; }
@@ -60,12 +69,12 @@ class InstanceObject : public QObject, protected QDBusContext {
     void Release();
 
   private:
-    // Runs `call`; a RunTimeError becomes the error reply. Returns false after an error.
+    // Runs `call`; a run-time error becomes the error reply. Returns false after an error.
     bool guarded(const std::function<void()>& call);
     // True when the caller is the owner; otherwise sends the access-denied reply.
     bool callerIsOwner();
 
-    RequestService& service_;
+    ServiceHost& service_;
     ServerBus& bus_;
     QString path_;
     QString owner_;
@@ -75,13 +84,13 @@ class InstanceObject : public QObject, protected QDBusContext {
 class ClassFactoryObject : public QObject, protected QDBusContext {
     Q_OBJECT
   public:
-    ClassFactoryObject(RequestService& service, ServerBus& bus);
+    ClassFactoryObject(ServiceHost& service, ServerBus& bus);
 
   public slots:
     QDBusObjectPath CreateInstance();
 
   private:
-    RequestService& service_;
+    ServiceHost& service_;
     ServerBus& bus_;
 };
 
@@ -89,7 +98,7 @@ class ClassFactoryObject : public QObject, protected QDBusContext {
 class DebugObject : public QObject, protected QDBusContext {
     Q_OBJECT
   public:
-    explicit DebugObject(RequestService& service);
+    explicit DebugObject(ServiceHost& service);
 
   public slots:
     QVariantMap controls();
@@ -100,7 +109,7 @@ class DebugObject : public QObject, protected QDBusContext {
     bool grabWindow(const QString& path);
 
   private:
-    RequestService& service_;
+    ServiceHost& service_;
 };
 
 class ServerBus : public QObject {
@@ -114,7 +123,7 @@ class ServerBus : public QObject {
     static constexpr int kMaxInstancesPerClient = 64;
     static constexpr int kMaxInstances = 1024;
 
-    ServerBus(RequestService& service, QDBusConnection connection);
+    ServerBus(ServiceHost& service, QDBusConnection connection);
 
     // Exports the class object (and the debug object when `debugHooks`) and takes the bus
     // name. Returns an empty string on success, else why not.
@@ -132,7 +141,7 @@ class ServerBus : public QObject {
     void clientLeft(const QString& owner);
     void checkLifetime();
 
-    RequestService& service_;
+    ServiceHost& service_;
     QDBusConnection connection_;
     QDBusServiceWatcher* watcher_ = nullptr;
     QMap<QString, InstanceObject*> instances_;

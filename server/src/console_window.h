@@ -1,52 +1,45 @@
-// console_window.h: the console window tesseraForm: the picture box P that every request
-// draws into, the status labels, the operator's text boxes and buttons, and the GIF converter
-// BMP2GIF1 that draw uses.
+// console_window.h: the console window tesseraForm in Qt Widgets: the controls of
+// core::kControls (the picture box P that every request draws into, the status labels, the
+// operator's text boxes and buttons) and the GIF converter BMP2GIF1 that draw uses.
 //
 // The window is created hidden. Creating it loads the converter component; when that fails
 // the constructor raises the error and no window exists.
 #ifndef TESSERA_CONSOLE_WINDOW_H
 #define TESSERA_CONSOLE_WINDOW_H
 
+#include <tessera/core/form.h>
+
 #include <QWidget>
+#include <array>
 #include <memory>
 
 #include "converter_binding.h"
 #include "picture_box.h"
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
-
 namespace tessera {
 
-class EngineBinding;
-
-class ConsoleWindow : public QWidget {
+class ConsoleWindow : public QWidget, public core::Form {
     Q_OBJECT
   public:
-    static constexpr int kTwipsPerPixel = 15;
-
     // Builds the window and its controls, loads the converter (`converterPath`, or the bare
     // name when empty) and runs the load handler. Raises the converter's load error.
-    ConsoleWindow(EngineBinding& engine, const QByteArray& converterPath);
+    // `log` receives the errors of the operator's buttons.
+    ConsoleWindow(core::Engine& engine, core::Log& log, const QByteArray& converterPath);
     ~ConsoleWindow() override;
 
-    PictureBox& picture() { return *picture_; }
-    ConverterBinding& converter() { return *converter_; }
-    QLabel* label1() const { return label1_; }
-    QLabel* label4() const { return label4_; }
+    // P as the widget it is.
+    PictureBox& pictureBox() { return *picture_; }
+    std::string text(core::Control control) const override;
+    void setText(core::Control control, std::string_view text) override;
+    void show() override;
+    void showError(const std::string& message) override;
 
-    // The operator's buttons. Each raises the run-time error of its handler.
-    void command1Click();
-    void command2Click();
-    void command3Click();
-
-    // The control named `name` (Text1..Text5, Label1..Label5, Command1..Command3), or null.
-    QWidget* control(const QString& name) const;
-    // The caption or text of a control ("" for an unknown name).
-    QString controlText(const QString& name) const;
-    // Sets the text of a text box; false for a name that is not a text box.
-    bool setTextBox(const QString& name, const QString& text);
+    // The widget of a control.
+    QWidget* control(core::Control control) const {
+        return controls_[static_cast<size_t>(control)];
+    }
+    // The caption or text of a control as Qt text.
+    QString controlText(core::Control control) const;
 
   signals:
     // The operator closed the window: it is to be unloaded.
@@ -56,25 +49,11 @@ class ConsoleWindow : public QWidget {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void formLoad();
-    void runHandler(void (ConsoleWindow::*handler)());
-
-    EngineBinding& engine_;
+    core::Engine& engine_;
+    core::Log& log_;
     std::unique_ptr<ConverterBinding> converter_;
     PictureBox* picture_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
-    QPushButton* command3_ = nullptr;
-    QLineEdit* text1_ = nullptr;
-    QLineEdit* text2_ = nullptr;
-    QLineEdit* text3_ = nullptr;
-    QLineEdit* text4_ = nullptr;
-    QLineEdit* text5_ = nullptr;
-    QLabel* label1_ = nullptr;
-    QLabel* label2_ = nullptr;
-    QLabel* label3_ = nullptr;
-    QLabel* label4_ = nullptr;
-    QLabel* label5_ = nullptr;
+    std::array<QWidget*, std::size(core::kControls)> controls_{};
 };
 
 }  // namespace tessera

@@ -6,29 +6,27 @@
 #ifndef TESSERA_CONVERTER_BINDING_H
 #define TESSERA_CONVERTER_BINDING_H
 
+#include <tessera/core/platform.h>
+
 #include <QByteArray>
-#include <QString>
 
 struct KBmp2Gif;
 
 namespace tessera {
 
-class ConverterBinding {
+class ConverterBinding : public core::Converter {
   public:
     // Loads the library (by the bare name, or `path` when it is not empty) and creates a
     // converter. Raises error 48 when the library does not load or makes no converter, 453
     // when an entry point is missing.
     explicit ConverterBinding(const QByteArray& path);
-    ~ConverterBinding();
+    ~ConverterBinding() override;
     ConverterBinding(const ConverterBinding&) = delete;
     ConverterBinding& operator=(const ConverterBinding&) = delete;
 
-    // Member 1: convert the BMP file to the GIF file with the flag.
-    void convert(const QByteArray& bmpPath, const QByteArray& gifPath, bool flag);
-    // Member 3: true when the last conversion failed.
-    bool failed() const;
-    // The converter's reason for the last failure ("" after a success).
-    QString lastError() const;
+    void convert(const std::string& bmpPath, const std::string& gifPath, bool flag) override;
+    bool failed() override;
+    std::string lastError() override;
 
     static constexpr const char* kBareName = "libkbmp2gif.so";
 

@@ -1,85 +1,44 @@
-// engine_binding.cpp: run-time binding of the map engine's server entry points.
+// engine_binding.cpp: loading the map engine with dlopen.
 #include "engine_binding.h"
 
 #include <dlfcn.h>
 #include <link.h>
+#include <tessera/core/errors.h>
 
 #include <QtGlobal>
 #include <utility>
 
-#include "run_time_error.h"
-
 namespace tessera {
 
-namespace {
-
-// Opens a library, raising error 48 with the loader's reason in the log when it fails.
-void* openLibrary(const char* name) {
+void* openLibrary(const char* name, const char* what) {
     void* handle = dlopen(name, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = dlerror();
-        qWarning("cannot load %s: %s", name, why != nullptr ? why : "unknown reason");
-        raiseError(kErrLoadingLibrary);
+        qWarning("cannot load %s%s: %s", what, name, why != nullptr ? why : "unknown reason");
+        core::raiseError(core::kErrLoadingLibrary);
     }
     return handle;
 }
 
-}  // namespace
-
-EngineBinding::EngineBinding(QByteArray absolutePath) : absolutePath_(std::move(absolutePath)) {}
-
-void* EngineBinding::bareHandle() {
-    if (bare_ == nullptr) bare_ = openLibrary(kBareName);
-    return bare_;
-}
-
-void* EngineBinding::absoluteHandle() {
-    if (absolute_ == nullptr) absolute_ = openLibrary(absolutePath_.constData());
-    return absolute_;
-}
-
-void* EngineBinding::bind(void* handle, const char* library, const char* entry) {
+void* findSymbol(void* handle, const char* library, const char* entry) {
     dlerror();
     void* symbol = dlsym(handle, entry);
     if (symbol == nullptr) {
         qWarning("entry point %s not found in %s", entry, library);
-        throw RunTimeError(kErrEntryPoint, QStringLiteral("Can't find DLL entry point %1 in %2")
-                                               .arg(QLatin1String(entry), QLatin1String(library)));
+        core::raiseMissingEntryPoint(entry, library);
     }
     return symbol;
 }
 
-int EngineBinding::sdllisinit() {
-    if (isinit_ == nullptr) {
-        isinit_ = reinterpret_cast<int (*)()>(bind(bareHandle(), kBareName, "sdllisinit"));
-    }
-    return isinit_();
-}
+EngineBinding::EngineBinding(QByteArray absolutePath) : absolutePath_(std::move(absolutePath)) {}
 
-int EngineBinding::sdllinit(const QByteArray& dataDir, const QByteArray& tmpDir) {
-    if (init_ == nullptr) {
-        init_ = reinterpret_cast<int (*)(const char*, const char*)>(
-            bind(bareHandle(), kBareName, "sdllinit"));
+void* EngineBinding::find(Library library, const char* entry) {
+    if (library == Library::kDrawPath) {
+        if (absolute_ == nullptr) absolute_ = openLibrary(absolutePath_.constData(), "");
+        return findSymbol(absolute_, absolutePath_.constData(), entry);
     }
-    ++initCalls_;
-    return init_(dataDir.constData(), tmpDir.constData());
-}
-
-int EngineBinding::sdlldraw(HDC hdc, int left, int top, int width, int height, double scale,
-                            const char* layers) {
-    if (draw_ == nullptr) {
-        draw_ = reinterpret_cast<int (*)(HDC, int, int, int, int, double, const char*)>(
-            bind(absoluteHandle(), absolutePath_.constData(), "sdlldraw"));
-    }
-    return draw_(hdc, left, top, width, height, scale, layers);
-}
-
-int EngineBinding::sdllgetbmp(unsigned char* buffer) {
-    if (getbmp_ == nullptr) {
-        getbmp_ =
-            reinterpret_cast<int (*)(unsigned char*)>(bind(bareHandle(), kBareName, "sdllgetbmp"));
-    }
-    return getbmp_(buffer);
+    if (bare_ == nullptr) bare_ = openLibrary(kBareName, "");
+    return findSymbol(bare_, kBareName, entry);
 }
 
 bool EngineBinding::sameInstance() const {

@@ -1,9 +1,6 @@
 // main.cpp: the tessera request server: command line, logging, display choice and the bus.
-#include <unistd.h>
-
 #include <QApplication>
 #include <QDBusConnection>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,9 +10,10 @@
 
 #include "bus_objects.h"
 #include "registration.h"
-#include "request_service.h"
 #include "server_log.h"
+#include "service_host.h"
 #include "settings.h"
+#include "tessera_contract.h"
 
 namespace {
 
@@ -37,30 +35,11 @@ constexpr const char* kUsage =
     "error when that folder is missing). With no DISPLAY and no WAYLAND_DISPLAY it runs with\n"
     "Qt's offscreen platform.\n";
 
-// Never destroyed: Qt may still log while the program's statics are torn down.
-tessera::LogFile& gLog = *new tessera::LogFile;
-
-// Writes one log line: time, process id, level, message (made one line).
-void logMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
-    static const char* const kLevels[] = {"debug", "warning", "critical", "fatal", "info"};
-    const char* level = type >= 0 && type <= QtInfoMsg ? kLevels[type] : "?";
-    const QByteArray line = QStringLiteral("%1 tessera[%2] %3: %4")
-                                .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs))
-                                .arg(static_cast<int>(getpid()))
-                                .arg(QLatin1String(level), tessera::logLine(message))
-                                .toUtf8();
-    if (gLog.isOpen()) {
-        gLog.writeLine(line);
-    } else {
-        std::fprintf(stderr, "%s\n", line.constData());
-        std::fflush(stderr);
-    }
-}
-
 // Opens the log file in AppDir/tmp/ (stderr stays the log when that fails).
 void openLog(const tessera::Settings& settings) {
     if (!QFileInfo(settings.tmpDir()).isDir()) return;
-    gLog.open(QFile::encodeName(settings.tmpDir() + QStringLiteral("tessera.log")));
+    tessera::serverLog().file().open(
+        QFile::encodeName(settings.tmpDir() + QStringLiteral("tessera.log")).toStdString());
 }
 
 // With no display to talk to, the window lives on Qt's offscreen platform.
@@ -93,7 +72,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (std::strcmp(option, "--version") == 0) {
-            std::puts("tessera 1.00 (type library 111.0)");
+            std::printf("tessera 1.00 (type library %s)\n", tessera::contract::kVersion);
             return 0;
         }
         if (std::strcmp(option, "--regserver") == 0) {
@@ -120,7 +99,7 @@ int main(int argc, char** argv) {
 
     tessera::Settings settings = tessera::Settings::fromEnvironment(tessera::kBuiltInEnginePath);
     openLog(settings);
-    qInstallMessageHandler(logMessage);
+    tessera::installQtLog();
     chooseDisplay();
 
     QApplication app(argc, argv);
@@ -130,12 +109,14 @@ int main(int argc, char** argv) {
           settings.enginePath.constData(), qPrintable(QApplication::platformName()),
           settings.testHooks ? ", test hooks on" : "");
 
-    tessera::RequestService service(settings);
+    tessera::ServiceHost service(settings, tessera::serverLog());
     tessera::ServerBus bus(service, QDBusConnection::sessionBus());
     const QString why = bus.start(settings.testHooks);
     if (!why.isEmpty()) {
         qCritical("cannot start: %s", qPrintable(why));
-        if (gLog.isOpen()) std::fprintf(stderr, "tessera: cannot start: %s\n", qPrintable(why));
+        if (tessera::serverLog().file().isOpen()) {
+            std::fprintf(stderr, "tessera: cannot start: %s\n", qPrintable(why));
+        }
         return 1;
     }
     const int status = QApplication::exec();

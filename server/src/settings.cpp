@@ -28,8 +28,4 @@ Settings Settings::fromEnvironment(const QByteArray& builtInEnginePath) {
     return settings;
 }
 
-QDateTime currentTime(const Settings& settings) {
-    return settings.fakeTime ? *settings.fakeTime : QDateTime::currentDateTime();
-}
-
 }  // namespace tessera

@@ -34,9 +34,6 @@ struct Settings {
     static Settings fromEnvironment(const QByteArray& builtInEnginePath);
 };
 
-// The current local time, or the fake time of the test hook.
-QDateTime currentTime(const Settings& settings);
-
 // The absolute engine path fixed when this executable was built (defined per executable).
 extern const char* const kBuiltInEnginePath;
 

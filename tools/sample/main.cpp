@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli.h"
+#include "kcommon/cli.h"
 #include "sample.h"
 #include "writer.h"
 

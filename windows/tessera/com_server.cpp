@@ -9,27 +9,31 @@
 #include "com_server.h"
 
 #include <oleauto.h>
+#include <tessera/core/errors.h>
 
+#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "log.h"
-#include "request_service.h"
-#include "run_time_error.h"
+#include "service_host.h"
 #include "tessera.h"
+#include "tessera_contract.h"
+#include "text.h"
 
 namespace tessera {
 
 namespace {
 
-constexpr wchar_t kProgId[] = L"tessera.tesseraClass";
+const std::wstring kProgId = wide(contract::kProgId);
 constexpr wchar_t kSource[] = L"tessera";
 constexpr UINT kCheckEnd = WM_APP + 1;
 
 ITypeLib* typeLibrary = nullptr;
 ITypeInfo* interfaceInfo = nullptr;  // the dispatch view of _tesseraClass
 ITypeInfo* vtableInfo = nullptr;     // its interface view, which DispInvoke calls through
-RequestService* service = nullptr;
+ServiceHost* service = nullptr;
 LONG liveObjects = 0;
 LONG serverLocks = 0;
 DWORD factoryCookie = 0;
@@ -43,7 +47,7 @@ void scheduleEndCheck() {
 LRESULT CALLBACK lifetimeProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kCheckEnd) {
         if (liveObjects == 0 && serverLocks == 0 && service != nullptr &&
-            !service->windowLoaded()) {
+            !service->service().windowLoaded()) {
             logLine("no object is alive and the window is not loaded: the server ends");
             PostQuitMessage(0);
         }
@@ -58,14 +62,21 @@ std::wstring guidText(REFGUID guid) {
     return text;
 }
 
+// The HRESULT of a run-time error: severity error, facility control, code = number (what a
+// script reads as Err.Number).
+HRESULT hresultOf(const core::RunTimeError& error) {
+    return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error.number());
+}
+
 // Hands an error to the caller through the thread's error object as well, for clients that
 // call the dual interface directly.
-HRESULT reportError(const RunTimeError& error, REFIID iid) {
+HRESULT reportError(const core::RunTimeError& error, REFIID iid) {
     ICreateErrorInfo* create = nullptr;
     if (SUCCEEDED(CreateErrorInfo(&create))) {
+        const std::wstring text = wide(error.text());
         create->SetGUID(iid);
         create->SetSource(const_cast<LPOLESTR>(kSource));
-        create->SetDescription(const_cast<LPOLESTR>(error.text().c_str()));
+        create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
         IErrorInfo* info = nullptr;
         if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
             SetErrorInfo(0, info);
@@ -73,7 +84,7 @@ HRESULT reportError(const RunTimeError& error, REFIID iid) {
         }
         create->Release();
     }
-    return error.hresult();
+    return hresultOf(error);
 }
 
 // The arguments of one call, converted to the declared types and passed by reference.
@@ -255,22 +266,25 @@ class TesseraObject final : public _tesseraClass, public ISupportErrorInfo {
     STDMETHODIMP myend(LONG* result) override {
         return run([&] {
             *result = 0;
-            service->myend();
+            requests().myend();
         });
     }
     STDMETHODIMP show(LONG* result) override {
-        return run([&] { *result = service->show(); });
+        return run([&] { *result = requests().show(); });
     }
     STDMETHODIMP test(LONG* a, LONG* b, LONG* result) override {
-        return run([&] { *result = service->test(*a, *b); });
+        return run([&] { *result = requests().test(*a, *b); });
     }
     STDMETHODIMP draw2(LONG* xc, LONG* yc, double* mp, SAFEARRAY** b, LONG* result) override {
-        return run([&] { *result = service->draw2(*xc, *yc, *mp, b != nullptr ? *b : nullptr); });
+        return run([&] { *result = draw2Into(*xc, *yc, *mp, b != nullptr ? *b : nullptr); });
     }
     STDMETHODIMP draw3(LONG* xc, LONG* yc, double* mp, VARIANT* result) override {
         return run([&] {
             VariantInit(result);
-            SAFEARRAY* array = service->draw3(*xc, *yc, *mp);
+            const std::vector<unsigned char> bmp = requests().draw3(*xc, *yc, *mp);
+            SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bmp.size()));
+            if (array == nullptr) core::raiseError(core::kErrOutOfMemory);
+            std::memcpy(array->pvData, bmp.data(), bmp.size());
             V_VT(result) = VT_ARRAY | VT_UI1;
             V_ARRAY(result) = array;
         });
@@ -278,30 +292,48 @@ class TesseraObject final : public _tesseraClass, public ISupportErrorInfo {
     STDMETHODIMP draw(LONG* xc, LONG* yc, double* mp, BSTR* id, short* mapWidth, short* mapHeight,
                       BSTR* result) override {
         return run([&] {
-            const std::wstring name =
-                service->draw(*xc, *yc, *mp, std::wstring(*id ? *id : L"", SysStringLen(*id)),
-                              *mapWidth, *mapHeight);
-            *result = SysAllocStringLen(name.data(), static_cast<UINT>(name.size()));
+            const std::wstring_view name(*id != nullptr ? *id : L"", SysStringLen(*id));
+            const std::wstring file =
+                wide(requests().draw(*xc, *yc, *mp, units(name), *mapWidth, *mapHeight));
+            *result = SysAllocStringLen(file.data(), static_cast<UINT>(file.size()));
         });
     }
 
   private:
+    static core::RequestService& requests() { return service->service(); }
+
+    // draw2 with the caller's array: from its element 0 on when it is allocated, has one
+    // dimension of bytes and holds element 0; otherwise as an array that is not allocated (the
+    // service draws, then refuses it with error 9).
+    static int32_t draw2Into(int32_t xc, int32_t yc, double mp, SAFEARRAY* b) {
+        LONG lower = 0, upper = -1;
+        const bool usable = b != nullptr && b->pvData != nullptr && SafeArrayGetDim(b) == 1 &&
+                            SafeArrayGetElemsize(b) == 1 &&
+                            SUCCEEDED(SafeArrayGetLBound(b, 1, &lower)) &&
+                            SUCCEEDED(SafeArrayGetUBound(b, 1, &upper)) && lower <= 0 && upper >= 0;
+        void* data = nullptr;
+        if (!usable || FAILED(SafeArrayAccessData(b, &data)))
+            return requests().draw2(xc, yc, mp, {});
+        unsigned char* first = static_cast<unsigned char*>(data) - lower;  // element 0
+        int32_t count = 0;
+        try {
+            count = requests().draw2(xc, yc, mp, std::span(first, static_cast<size_t>(upper) + 1));
+        } catch (...) {
+            SafeArrayUnaccessData(b);
+            throw;
+        }
+        SafeArrayUnaccessData(b);
+        return count;
+    }
+
     template <typename Body>
     HRESULT run(Body body) {
-        try {
-            body();
-            return S_OK;
-        } catch (const RunTimeError& error) {
-            logLine("run-time error %d", error.number());
-            failure_ = error.hresult();
-            failureText_ = error.text();
-            return reportError(error, IID__tesseraClass);
-        } catch (const std::bad_alloc&) {
-            RunTimeError error(kErrOutOfMemory, standardErrorText(kErrOutOfMemory));
-            failure_ = error.hresult();
-            failureText_ = error.text();
-            return reportError(error, IID__tesseraClass);
-        }
+        const auto error = core::errorOf(body);
+        if (!error) return S_OK;
+        logLine("run-time error %s", error->message().c_str());
+        failure_ = hresultOf(*error);
+        failureText_ = wide(error->text());
+        return reportError(*error, IID__tesseraClass);
     }
 
     LONG references_ = 1;
@@ -330,13 +362,11 @@ class ClassFactory : public IClassFactory {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         auto* object = new (std::nothrow) TesseraObject;
         if (object == nullptr) return E_OUTOFMEMORY;
-        try {
-            // The initialisation of every new object.
-            service->initialise();
-        } catch (const RunTimeError& error) {
-            logLine("creating an object failed: run-time error %d", error.number());
+        // The initialisation of every new object.
+        if (const auto error = core::errorOf([] { service->service().initialise(); })) {
+            logLine("creating an object failed: run-time error %s", error->message().c_str());
             object->Release();
-            return reportError(error, IID__tesseraClass);
+            return reportError(*error, IID__tesseraClass);
         }
         const HRESULT hr = object->QueryInterface(iid, out);
         object->Release();
@@ -406,7 +436,7 @@ void releaseTypeLibrary() {
     typeLibrary = nullptr;
 }
 
-bool startClassFactory(RequestService& requestService) {
+bool startClassFactory(ServiceHost& requestService) {
     service = &requestService;
     WNDCLASSW wc = {};
     wc.lpfnWndProc = lifetimeProc;
@@ -460,7 +490,7 @@ int registerServer(std::wstring& why) {
         status = setValue(HKEY_CLASSES_ROOT, key + L"\\TypeLib", nullptr, guidText(LIBID_tessera));
     }
     if (status == ERROR_SUCCESS)
-        status = setValue(HKEY_CLASSES_ROOT, key + L"\\VERSION", nullptr, L"111.0");
+        status = setValue(HKEY_CLASSES_ROOT, key + L"\\VERSION", nullptr, wide(contract::kVersion));
     if (status == ERROR_SUCCESS)
         status = setValue(HKEY_CLASSES_ROOT, key + L"\\Programmable", nullptr, L"");
     if (status == ERROR_SUCCESS) status = setValue(HKEY_CLASSES_ROOT, progId, nullptr, progId);
@@ -476,10 +506,11 @@ int registerServer(std::wstring& why) {
 
 int unregisterServer(std::wstring& why) {
     const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
-    const HRESULT hr = UnRegisterTypeLib(LIBID_tessera, 111, 0, LOCALE_NEUTRAL, kind);
+    const HRESULT hr = UnRegisterTypeLib(LIBID_tessera, contract::kVersionMajor,
+                                         contract::kVersionMinor, LOCALE_NEUTRAL, kind);
     const std::wstring key = L"CLSID\\" + guidText(CLSID_tesseraClass);
     const LONG classStatus = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    const LONG progStatus = RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
+    const LONG progStatus = RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId.c_str());
     const bool ok =
         (SUCCEEDED(hr) || hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED) &&
         (classStatus == ERROR_SUCCESS || classStatus == ERROR_FILE_NOT_FOUND) &&

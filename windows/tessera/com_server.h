@@ -9,7 +9,7 @@
 
 namespace tessera {
 
-class RequestService;
+class ServiceHost;
 
 // Loads the embedded type library and keeps the type description of _tesseraClass. False
 // when the program's type library is missing or unreadable.
@@ -17,7 +17,7 @@ bool loadTypeLibrary();
 void releaseTypeLibrary();
 
 // Registers the class factory (from the message-loop thread) for `service`; false on failure.
-bool startClassFactory(RequestService& service);
+bool startClassFactory(ServiceHost& service);
 void stopClassFactory();
 
 // Called when the window has been unloaded by the operator: the server ends when no object is

@@ -1,45 +1,27 @@
-// console_window.cpp: the console window tesseraForm, its controls and their handlers.
+// console_window.cpp: the console window tesseraForm in plain Win32.
 #include "console_window.h"
 
+#include <kcommon/big5.h>
+#include <tessera/core/errors.h>
+
 #include "log.h"
-#include "numbers.h"
-#include "run_time_error.h"
-#include "tessera_bas.h"
+#include "text.h"
 
 namespace tessera {
 
 namespace {
 
 constexpr wchar_t kClassName[] = L"tesseraForm";
-constexpr UINT kBig5 = 950;
+// The command identifier of a control: 100 + its place in the table.
+constexpr int kFirstId = 100;
 
-// Client area of the window, in twips.
-constexpr int kClientWidthTwips = 6015;
-constexpr int kClientHeightTwips = 5655;
-
-enum ControlId : int { kCommand1 = 101, kCommand2, kCommand3 };
-
-// The design's captions, in Big5.
-constexpr char kClearCaption[] = "\xb2\x4d\xb9\xcf";                     // clear picture
-constexpr char kSizeCaption[] = "\xbc\x65\xb0\xaa";                      // width, height
-constexpr char kDrawCaption[] = "\xa8\x71\xb9\xcf";                      // show picture
-constexpr char kLastTimeCaption[] = "\xab\x65\xa6\xb8\xae\xc9\xb6\xa1";  // last time
-constexpr char kStatusCaption[] = "\xaa\xac\xba\x41";                    // status
-
-int px(int twips) {
-    return twips / ConsoleWindow::kTwipsPerPixel;
+// The caption of a control, from the table's Big5 bytes.
+std::wstring caption(const core::ControlSpec& spec) {
+    const auto text = kcommon::big5_to_utf16(spec.caption, kcommon::BadBig5::replace);
+    return text ? std::wstring(text->begin(), text->end()) : std::wstring();
 }
 
 }  // namespace
-
-std::wstring fromBig5(const char* text) {
-    const int n = MultiByteToWideChar(kBig5, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(kBig5, MB_ERR_INVALID_CHARS, text, -1, wide.data(), n);
-    wide.resize(n - 1);
-    return wide;
-}
 
 void ConsoleWindow::registerClass(HINSTANCE instance) {
     WNDCLASSW wc = {};
@@ -55,71 +37,73 @@ void ConsoleWindow::registerClass(HINSTANCE instance) {
     PictureBox::registerClass(instance);
 }
 
-ConsoleWindow::ConsoleWindow(EngineBinding& engine, std::function<void()> onClose)
-    : engine_(engine), onClose_(std::move(onClose)) {
+ConsoleWindow::ConsoleWindow(core::Engine& engine, core::Log& log, std::function<void()> onClose)
+    : engine_(engine), log_(log), onClose_(std::move(onClose)) {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame = {0, 0, px(kClientWidthTwips), px(kClientHeightTwips)};
+    RECT frame = {0, 0, core::pixels(core::kClientWidthTwips),
+                  core::pixels(core::kClientHeightTwips)};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
-    hwnd_ = CreateWindowExW(0, kClassName, L"tessera", style, CW_USEDEFAULT, CW_USEDEFAULT,
-                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                            instance, this);
+    hwnd_ = CreateWindowExW(0, kClassName, wide(core::kFormCaption).c_str(), style, CW_USEDEFAULT,
+                            CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                            nullptr, nullptr, instance, this);
     if (hwnd_ == nullptr) {
         logLine("cannot create the console window: error %lu", GetLastError());
-        raiseError(kErrOutOfMemory);
+        core::raiseError(core::kErrOutOfMemory);
     }
-    // A 9-point Traditional Chinese font, so that the Big5 captions show where the system's
-    // default font has no such glyphs.
+    // A 9-point Traditional Chinese font, so that the captions show where the system's default
+    // font has no such glyphs.
     LOGFONTW face = {};
-    face.lfHeight = -12;
+    face.lfHeight = -core::kFontPixels;
     face.lfWeight = FW_NORMAL;
     face.lfCharSet = CHINESEBIG5_CHARSET;
     face.lfQuality = DEFAULT_QUALITY;
     wcscpy(face.lfFaceName, L"PMingLiU");
     font_ = CreateFontIndirectW(&face);
     if (font_ == nullptr) font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
-    auto make = [&](const wchar_t* kind, const std::wstring& caption, DWORD extra, int left,
-                    int top, int width, int height, int id) {
-        HWND control = CreateWindowExW(
-            wcscmp(kind, L"EDIT") == 0 ? WS_EX_CLIENTEDGE : 0, kind, caption.c_str(),
-            WS_CHILD | WS_VISIBLE | extra, px(left), px(top), px(width), px(height), hwnd_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-        return control;
-    };
-    const DWORD button = WS_TABSTOP | BS_PUSHBUTTON;
-    const DWORD edit = WS_TABSTOP | ES_AUTOHSCROLL;
-    // In the design's creation order.
-    make(L"BUTTON", fromBig5(kClearCaption), button, 3240, 0, 615, 255, kCommand3);
-    make(L"BUTTON", fromBig5(kSizeCaption), button, 4080, 0, 615, 255, kCommand2);
-    text5_ = make(L"EDIT", L"Text5", edit, 5400, 0, 495, 270, 0);
-    text4_ = make(L"EDIT", L"Text4", edit, 4800, 0, 495, 270, 0);
-    make(L"BUTTON", fromBig5(kDrawCaption), button, 2520, 0, 615, 255, kCommand1);
-    text3_ = make(L"EDIT", L"20", edit, 2040, 0, 375, 270, 0);
-    text2_ = make(L"EDIT", L"2771234", edit, 1200, 0, 735, 270, 0);
-    text1_ = make(L"EDIT", L"301234", edit, 360, 0, 735, 270, 0);
     try {
-        picture_ = std::make_unique<PictureBox>(hwnd_, px(240), px(720), px(5400), px(4200));
-        make(L"STATIC", fromBig5(kLastTimeCaption), 0, 1080, 360, 720, 180, 0);
-        label4_ = make(L"STATIC", L"", 0, 1800, 360, 2055, 255, 0);
-        make(L"STATIC", fromBig5(kStatusCaption), 0, 120, 360, 360, 180, 0);
-        make(L"STATIC", L"xy", 0, 120, 0, 180, 180, 0);
-        label1_ = make(L"STATIC", L"", 0, 480, 360, 495, 255, 0);
+        // The controls in the design's creation order.
+        for (const core::ControlSpec& spec : core::kControls) {
+            const int left = core::pixels(spec.left), top = core::pixels(spec.top);
+            const int width = core::pixels(spec.width), height = core::pixels(spec.height);
+            const size_t index = static_cast<size_t>(spec.id);
+            if (spec.kind == core::ControlKind::kPicture) {
+                picture_ = std::make_unique<PictureBox>(hwnd_, left, top, width, height);
+                controls_[index] = picture_->hwnd();
+                continue;
+            }
+            const wchar_t* kind = spec.kind == core::ControlKind::kButton    ? L"BUTTON"
+                                  : spec.kind == core::ControlKind::kTextBox ? L"EDIT"
+                                                                             : L"STATIC";
+            const DWORD extra = spec.kind == core::ControlKind::kButton ? WS_TABSTOP | BS_PUSHBUTTON
+                                : spec.kind == core::ControlKind::kTextBox
+                                    ? WS_TABSTOP | ES_AUTOHSCROLL
+                                    : 0;
+            HWND control = CreateWindowExW(
+                spec.kind == core::ControlKind::kTextBox ? WS_EX_CLIENTEDGE : 0, kind,
+                caption(spec).c_str(), WS_CHILD | WS_VISIBLE | extra, left, top, width, height,
+                hwnd_,
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + static_cast<int>(index))),
+                instance, nullptr);
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+            controls_[index] = control;
+        }
         converter_ = std::make_unique<ConverterBinding>();
     } catch (...) {
-        picture_.reset();
-        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd_);
-        if (font_ != GetStockObject(DEFAULT_GUI_FONT)) DeleteObject(font_);
+        destroy();
         throw;
     }
-    // Form_Load: the size boxes show the inner size of P.
-    SetWindowTextW(text4_, singleText(static_cast<float>(picture_->innerWidth())).c_str());
-    SetWindowTextW(text5_, singleText(static_cast<float>(picture_->innerHeight())).c_str());
+    attach(*picture_, *converter_);
+    core::formLoad(*this);
 }
 
 ConsoleWindow::~ConsoleWindow() {
+    ShowWindow(hwnd_, SW_HIDE);
     converter_.reset();
+    destroy();
+}
+
+void ConsoleWindow::destroy() {
     picture_.reset();
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     DestroyWindow(hwnd_);
@@ -132,49 +116,24 @@ void ConsoleWindow::show() {
     UpdateWindow(hwnd_);
 }
 
-void ConsoleWindow::setLabel1(const std::wstring& text) {
-    SetWindowTextW(label1_, text.c_str());
-    UpdateWindow(label1_);
+std::string ConsoleWindow::text(core::Control control) const {
+    HWND window = controls_[static_cast<size_t>(control)];
+    const int n = GetWindowTextLengthW(window);
+    std::wstring value(static_cast<size_t>(n) + 1, L'\0');
+    value.resize(static_cast<size_t>(GetWindowTextW(window, value.data(), n + 1)));
+    return utf8(value);
 }
 
-void ConsoleWindow::setLabel4(const std::wstring& text) {
-    SetWindowTextW(label4_, text.c_str());
-    UpdateWindow(label4_);
+void ConsoleWindow::setText(core::Control control, std::string_view text) {
+    HWND window = controls_[static_cast<size_t>(control)];
+    SetWindowTextW(window, wide(text).c_str());
+    // A label shows its new caption at once.
+    if (core::controlSpec(control).kind == core::ControlKind::kLabel) UpdateWindow(window);
 }
 
-std::wstring ConsoleWindow::text(HWND control) const {
-    const int n = GetWindowTextLengthW(control);
-    std::wstring value(n + 1, L'\0');
-    value.resize(GetWindowTextW(control, value.data(), n + 1));
-    return value;
-}
-
-void ConsoleWindow::onCommand(int id) {
-    try {
-        switch (id) {
-            case kCommand1: {
-                const int32_t x = roundToInt32(readNumber(text(text1_)));
-                const int32_t y = roundToInt32(readNumber(text(text2_)));
-                drawview(*picture_, engine_, x, y, readNumber(text(text3_)));
-                break;
-            }
-            case kCommand2:
-                picture_->setOuterWidth(roundToInt32(toSingle(readNumber(text(text4_)))));
-                picture_->setOuterHeight(roundToInt32(toSingle(readNumber(text(text5_)))));
-                break;
-            case kCommand3:
-                picture_->clearImage();
-                picture_->refreshImage();
-                break;
-            default:
-                break;
-        }
-    } catch (const RunTimeError& error) {
-        // An untrapped error of a handler: the operator sees it; the window stays.
-        const std::wstring message =
-            L"Run-time error " + std::to_wstring(error.number()) + L":\n\n" + error.text();
-        MessageBoxW(hwnd_, message.c_str(), L"tessera", MB_OK | MB_ICONEXCLAMATION);
-    }
+void ConsoleWindow::showError(const std::string& message) {
+    MessageBoxW(hwnd_, wide(message).c_str(), wide(core::kFormCaption).c_str(),
+                MB_OK | MB_ICONEXCLAMATION);
 }
 
 LRESULT CALLBACK ConsoleWindow::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -184,10 +143,15 @@ LRESULT CALLBACK ConsoleWindow::windowProc(HWND hwnd, UINT message, WPARAM wPara
     }
     auto* window = reinterpret_cast<ConsoleWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     switch (message) {
-        case WM_COMMAND:
-            if (window != nullptr && HIWORD(wParam) == BN_CLICKED)
-                window->onCommand(LOWORD(wParam));
+        case WM_COMMAND: {
+            const int index = LOWORD(wParam) - kFirstId;
+            if (window != nullptr && HIWORD(wParam) == BN_CLICKED && index >= 0 &&
+                index < static_cast<int>(std::size(core::kControls))) {
+                core::pressButton(*window, window->engine_, window->log_,
+                                  static_cast<core::Control>(index));
+            }
             return 0;
+        }
         case WM_CLOSE:
             // Closing is allowed: the owner unloads the window, which destroys this object, so
             // the handler runs from a copy.

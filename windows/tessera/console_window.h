@@ -1,14 +1,17 @@
-// console_window.h: the console window tesseraForm.
+// console_window.h: the console window tesseraForm in plain Win32.
 //
-// Created hidden by the first request that needs it. Its controls sit where the design puts
-// them (twips, 15 to a pixel, from the top-left corner of the client area), with their Big5
-// captions. The picture box P is the drawing surface of every request; BMP2GIF1 is the GIF
-// converter control that draw calls. Closing the window asks the owner to unload it.
+// Created hidden by the first request that needs it. Its controls are those of
+// core::kControls, at their design positions (twips, 15 to a pixel, from the top-left corner
+// of the client area), with their Big5 captions. The picture box P is the drawing surface of
+// every request; BMP2GIF1 is the GIF converter control that draw calls. Closing the window
+// asks the owner to unload it.
 #ifndef TESSERA_WIN_CONSOLE_WINDOW_H
 #define TESSERA_WIN_CONSOLE_WINDOW_H
 
+#include <tessera/core/form.h>
 #include <windows.h>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,47 +21,37 @@
 
 namespace tessera {
 
-class EngineBinding;
-
-class ConsoleWindow {
+class ConsoleWindow : public core::Form {
   public:
-    static constexpr int kTwipsPerPixel = 15;
-
-    // Loads the window, hidden. Raises error 48 when the converter control cannot be created
-    // and error 7 when the window cannot be made. `onClose` runs when the operator closes it.
-    ConsoleWindow(EngineBinding& engine, std::function<void()> onClose);
-    ~ConsoleWindow();
+    // Loads the window, hidden, and runs its load handler. Raises error 48 when the converter
+    // control cannot be created and error 7 when the window cannot be made. `onClose` runs when
+    // the operator closes it; `log` receives the errors of the operator's buttons.
+    ConsoleWindow(core::Engine& engine, core::Log& log, std::function<void()> onClose);
+    ~ConsoleWindow() override;
     ConsoleWindow(const ConsoleWindow&) = delete;
     ConsoleWindow& operator=(const ConsoleWindow&) = delete;
 
     HWND hwnd() const { return hwnd_; }
-    PictureBox& picture() { return *picture_; }
-    ConverterBinding& converter() { return *converter_; }
-
-    void show();
-    // Sets a label's caption and repaints it at once.
-    void setLabel1(const std::wstring& text);
-    void setLabel4(const std::wstring& text);
+    std::string text(core::Control control) const override;
+    void setText(core::Control control, std::string_view text) override;
+    void show() override;
+    void showError(const std::string& message) override;
 
     static void registerClass(HINSTANCE instance);
 
   private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    void onCommand(int id);
-    std::wstring text(HWND control) const;
+    void destroy();
 
-    EngineBinding& engine_;
+    core::Engine& engine_;
+    core::Log& log_;
     std::function<void()> onClose_;
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
-    HWND text1_ = nullptr, text2_ = nullptr, text3_ = nullptr, text4_ = nullptr, text5_ = nullptr;
-    HWND label1_ = nullptr, label4_ = nullptr;
+    std::array<HWND, std::size(core::kControls)> controls_{};
     std::unique_ptr<PictureBox> picture_;
     std::unique_ptr<ConverterBinding> converter_;
 };
-
-// Text in the Big5 code page, as the captions are stored, in UTF-16.
-std::wstring fromBig5(const char* text);
 
 }  // namespace tessera
 

@@ -1,9 +1,11 @@
 // converter_binding.cpp: the GIF converter control, called late-bound.
 #include "converter_binding.h"
 
+#include <tessera/core/errors.h>
+
 #include "../bmp2gif/bmp2gif_ids.h"
 #include "log.h"
-#include "run_time_error.h"
+#include "text.h"
 
 namespace tessera {
 
@@ -12,7 +14,7 @@ namespace {
 void check(HRESULT hr, const char* what) {
     if (FAILED(hr)) {
         logLine("converter: %s failed with 0x%08lx", what, static_cast<unsigned long>(hr));
-        raiseError(kErrInvalidCall);
+        core::raiseError(core::kErrInvalidCall);
     }
 }
 
@@ -45,7 +47,7 @@ ConverterBinding::ConverterBinding() {
     if (control_ == nullptr) {
         logLine("cannot create the converter control: 0x%08lx", static_cast<unsigned long>(hr));
         if (module_ != nullptr) FreeLibrary(module_);
-        raiseError(kErrLoadingLibrary);
+        core::raiseError(core::kErrLoadingLibrary);
     }
 }
 
@@ -54,9 +56,8 @@ ConverterBinding::~ConverterBinding() {
     // The control's module stays loaded: COM may still hold references into it.
 }
 
-void ConverterBinding::convert(const std::wstring& bmpPath, const std::wstring& gifPath,
-                               bool flag) {
-    BSTR bmp = SysAllocString(bmpPath.c_str());
+void ConverterBinding::convert(const std::string& bmpPath, const std::string& gifPath, bool flag) {
+    BSTR bmp = SysAllocString(wide(bmpPath).c_str());
     VARIANT_BOOL flagValue = flag ? VARIANT_TRUE : VARIANT_FALSE;
     VARIANTARG args[3];  // in reverse order
     VariantInit(&args[0]);
@@ -64,7 +65,7 @@ void ConverterBinding::convert(const std::wstring& bmpPath, const std::wstring& 
     V_BOOLREF(&args[0]) = &flagValue;
     VariantInit(&args[1]);
     V_VT(&args[1]) = VT_BSTR;
-    V_BSTR(&args[1]) = SysAllocString(gifPath.c_str());
+    V_BSTR(&args[1]) = SysAllocString(wide(gifPath).c_str());
     VariantInit(&args[2]);
     V_VT(&args[2]) = VT_BSTR | VT_BYREF;
     V_BSTRREF(&args[2]) = &bmp;
@@ -87,7 +88,7 @@ bool ConverterBinding::failed() {
                            &none, &value, nullptr, nullptr),
           "member 3");
     const HRESULT hr = VariantChangeType(&value, &value, 0, VT_BOOL);
-    if (FAILED(hr)) raiseError(kErrTypeMismatch);
+    if (FAILED(hr)) core::raiseError(core::kErrTypeMismatch);
     return V_BOOL(&value) != VARIANT_FALSE;
 }
 

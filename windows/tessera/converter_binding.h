@@ -9,23 +9,24 @@
 #include <windows.h>
 // after windows.h
 #include <oaidl.h>
+#include <tessera/core/platform.h>
 
 #include <string>
 
 namespace tessera {
 
-class ConverterBinding {
+class ConverterBinding : public core::Converter {
   public:
     ConverterBinding();
-    ~ConverterBinding();
+    ~ConverterBinding() override;
     ConverterBinding(const ConverterBinding&) = delete;
     ConverterBinding& operator=(const ConverterBinding&) = delete;
 
-    // Member 1: convert the BMP file to the GIF file with the flag. Raises the error the
-    // control reports for a failing call.
-    void convert(const std::wstring& bmpPath, const std::wstring& gifPath, bool flag);
-    // Member 3: true when the last conversion failed.
-    bool failed();
+    // Member 1: convert the BMP file to the GIF file with the flag. Raises error 5 when the
+    // call fails.
+    void convert(const std::string& bmpPath, const std::string& gifPath, bool flag) override;
+    // Member 3: true when the last conversion failed; error 13 when its value is no Boolean.
+    bool failed() override;
 
   private:
     IDispatch* control_ = nullptr;

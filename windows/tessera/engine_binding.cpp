@@ -1,8 +1,10 @@
 // engine_binding.cpp: run-time binding of the map engine's server entry points.
 #include "engine_binding.h"
 
+#include <tessera/core/errors.h>
+
 #include "log.h"
-#include "run_time_error.h"
+#include "text.h"
 
 namespace tessera {
 
@@ -14,7 +16,7 @@ HMODULE loadLibrary(const char* name, DWORD flags) {
     HMODULE module = LoadLibraryExA(name, nullptr, flags);
     if (module == nullptr) {
         logLine("cannot load %s: error %lu", name, GetLastError());
-        raiseError(kErrLoadingLibrary);
+        core::raiseError(core::kErrLoadingLibrary);
     }
     return module;
 }
@@ -37,69 +39,34 @@ HMODULE EngineBinding::bareModule() {
 }
 
 HMODULE EngineBinding::drawModule() {
-    if (draw_module_ != nullptr) return draw_module_;
+    if (drawModule_ != nullptr) return drawModule_;
     HMODULE bare = bareModule();
+    drawModule_ = bare;
     if (isFile(kAbsolutePath)) {
         HMODULE absolute = loadLibrary(kAbsolutePath, LOAD_WITH_ALTERED_SEARCH_PATH);
-        if (absolute == bare) {
-            draw_module_ = absolute;
-        } else {
+        if (absolute != bare) {
             // A second copy of the library would draw views that sdllgetbmp never sees.
             logLine("%s is another copy of the engine than %s: drawing through the latter",
                     kAbsolutePath, kBareName);
             FreeLibrary(absolute);
-            draw_module_ = bare;
         }
-    } else {
-        draw_module_ = bare;
     }
-    return draw_module_;
+    return drawModule_;
 }
 
-FARPROC EngineBinding::bind(HMODULE module, const char* library, const char* entry) {
-    FARPROC symbol = GetProcAddress(module, entry);
+void* EngineBinding::find(Library library, const char* entry) {
+    const bool draw = library == Library::kDrawPath;
+    FARPROC symbol = GetProcAddress(draw ? drawModule() : bareModule(), entry);
     if (symbol == nullptr) {
-        logLine("entry point %s not found in %s", entry, library);
-        std::wstring text = L"Can't find DLL entry point ";
-        for (const char* c = entry; *c; ++c) text += static_cast<wchar_t>(*c);
-        text += L" in ";
-        for (const char* c = library; *c; ++c) text += static_cast<wchar_t>(*c);
-        throw RunTimeError(kErrEntryPoint, text);
+        const char* name = draw ? kAbsolutePath : kBareName;
+        logLine("entry point %s not found in %s", entry, name);
+        core::raiseMissingEntryPoint(entry, name);
     }
-    return symbol;
+    return reinterpret_cast<void*>(symbol);
 }
 
-int EngineBinding::sdllisinit() {
-    if (isinit_ == nullptr) {
-        isinit_ = reinterpret_cast<decltype(isinit_)>(
-            reinterpret_cast<void*>(bind(bareModule(), kBareName, "sdllisinit")));
-    }
-    return isinit_();
-}
-
-int EngineBinding::sdllinit(const std::string& dataDir, const std::string& tmpDir) {
-    if (init_ == nullptr) {
-        init_ = reinterpret_cast<decltype(init_)>(
-            reinterpret_cast<void*>(bind(bareModule(), kBareName, "sdllinit")));
-    }
-    return init_(dataDir.c_str(), tmpDir.c_str());
-}
-
-int EngineBinding::sdlldraw(HDC hdc, int left, int top, int width, int height, double scale,
-                            const char* layers) {
-    if (draw_ == nullptr) {
-        draw_ = reinterpret_cast<decltype(draw_)>(
-            reinterpret_cast<void*>(bind(drawModule(), kAbsolutePath, "sdlldraw")));
-    }
-    return draw_(hdc, left, top, width, height, scale, layers);
-}
-
-int EngineBinding::sdllgetbmp(unsigned char* buffer) {
-    if (getbmp_ == nullptr) {
-        getbmp_ = reinterpret_cast<decltype(getbmp_)>(
-            reinterpret_cast<void*>(bind(bareModule(), kBareName, "sdllgetbmp")));
-    }
-    return getbmp_(buffer);
+std::string EngineBinding::folderArgument(const std::string& folder) {
+    return ansi(folder);
 }
 
 }  // namespace tessera

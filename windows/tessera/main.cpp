@@ -16,7 +16,8 @@
 #include "console_window.h"
 #include "engine_binding.h"
 #include "log.h"
-#include "request_service.h"
+#include "service_host.h"
+#include "text.h"
 
 namespace {
 
@@ -34,15 +35,19 @@ int serve() {
     using namespace tessera;
     int status = 0;
     {
-        RequestService service(programFolder(), windowUnloaded);
+        const std::string appDir = utf8(programFolder());
+        openServerLog(ServiceHost::folders(appDir).tmp);
+        logLine("starting in %s", core::logText(appDir).c_str());
+        ServiceHost host(appDir, serverLog(), windowUnloaded);
         ConsoleWindow::registerClass(GetModuleHandleW(nullptr));
-        if (!startClassFactory(service)) return 1;
+        if (!startClassFactory(host)) return 1;
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
         }
         stopClassFactory();
+        logLine("ended");
     }
     return status;
 }

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "run_time_error.h"
+#include "text.h"
 
 namespace tessera {
 
@@ -11,26 +11,26 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"tesseraPicture";
 
-HBITMAP makeImage(int width, int height) {
+// The description of a bottom-up, uncompressed width x height image of `bits` bits a pixel.
+BITMAPINFO imageInfo(int width, int height, WORD bits) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = width;
     info.bmiHeader.biHeight = height;
     info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biBitCount = bits;
     info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-}
-
-void fill(HDC hdc, int width, int height) {
-    HBRUSH brush = CreateSolidBrush(PictureBox::kBackground);
-    RECT all = {0, 0, width, height};
-    FillRect(hdc, &all, brush);
-    DeleteObject(brush);
+    return info;
 }
 
 }  // namespace
+
+HBITMAP image::makeBitmap(HDC, int width, int height) {
+    // A DIB section: a memory context's compatible bitmap would have one bit a pixel.
+    const BITMAPINFO info = imageInfo(width, height, 32);
+    void* bits = nullptr;
+    return CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+}
 
 void PictureBox::registerClass(HINSTANCE instance) {
     WNDCLASSW wc = {};
@@ -42,63 +42,23 @@ void PictureBox::registerClass(HINSTANCE instance) {
 }
 
 PictureBox::PictureBox(HWND parent, int left, int top, int outerWidth, int outerHeight) {
-    hdc_ = CreateCompatibleDC(nullptr);
-    if (hdc_ == nullptr) raiseError(kErrOutOfMemory);
-    resizeImage(outerWidth - 2 * kBorder, outerHeight - 2 * kBorder);
+    setOuterSize(outerWidth, outerHeight);
     hwnd_ = CreateWindowExW(WS_EX_CLIENTEDGE, kClassName, L"", WS_CHILD | WS_VISIBLE, left, top,
                             outerWidth, outerHeight, parent, nullptr,
                             reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)),
                             this);
-    // Text of the view: black on a transparent background.
-    SetTextColor(hdc_, RGB(0, 0, 0));
-    SetBkMode(hdc_, TRANSPARENT);
 }
 
 PictureBox::~PictureBox() {
     if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-    if (hdc_ != nullptr) {
-        if (initialBitmap_ != nullptr) SelectObject(hdc_, initialBitmap_);
-        DeleteDC(hdc_);
-    }
-    if (bitmap_ != nullptr) DeleteObject(bitmap_);
 }
 
-void PictureBox::resizeImage(int innerWidth, int innerHeight) {
-    if (innerWidth <= 0 || innerHeight <= 0 || innerWidth > kMaxSide || innerHeight > kMaxSide) {
-        raiseError(kErrInvalidProperty);
-    }
-    HBITMAP bitmap = makeImage(innerWidth, innerHeight);
-    if (bitmap == nullptr) raiseError(kErrOutOfMemory);
-    HDC old = CreateCompatibleDC(nullptr);
-    HGDIOBJ before = SelectObject(old, bitmap);
-    fill(old, innerWidth, innerHeight);
-    if (bitmap_ != nullptr) {
-        BitBlt(old, 0, 0, innerWidth_, innerHeight_, hdc_, 0, 0, SRCCOPY);
-    }
-    SelectObject(old, before);
-    DeleteDC(old);
-    HGDIOBJ previous = SelectObject(hdc_, bitmap);
-    if (initialBitmap_ == nullptr) initialBitmap_ = previous;
-    if (bitmap_ != nullptr) DeleteObject(bitmap_);
-    bitmap_ = bitmap;
-    innerWidth_ = innerWidth;
-    innerHeight_ = innerHeight;
+void PictureBox::resizeImage(int width, int height) {
+    image_.resize(width, height);
     if (hwnd_ != nullptr) {
-        SetWindowPos(hwnd_, nullptr, 0, 0, innerWidth + 2 * kBorder, innerHeight + 2 * kBorder,
+        SetWindowPos(hwnd_, nullptr, 0, 0, width + 2 * kBorder, height + 2 * kBorder,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
-}
-
-void PictureBox::setOuterWidth(int width) {
-    resizeImage(width - 2 * kBorder, innerHeight_);
-}
-
-void PictureBox::setOuterHeight(int height) {
-    resizeImage(innerWidth_, height - 2 * kBorder);
-}
-
-void PictureBox::clearImage() {
-    fill(hdc_, innerWidth_, innerHeight_);
 }
 
 void PictureBox::refreshImage() {
@@ -109,20 +69,17 @@ void PictureBox::refreshImage() {
     }
 }
 
-bool PictureBox::saveBmp(const std::wstring& path) const {
+bool PictureBox::saveBmp(const std::string& utf8Path) {
     GdiFlush();
-    const int stride = (innerWidth_ * 3 + 3) & ~3;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = innerWidth_;
-    info.bmiHeader.biHeight = innerHeight_;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(stride) * innerHeight_;
+    const std::wstring path = wide(utf8Path);
+    const int width = innerWidth();
+    const int height = innerHeight();
+    const int stride = (width * 3 + 3) & ~3;
+    BITMAPINFO info = imageInfo(width, height, 24);
+    info.bmiHeader.biSizeImage = static_cast<DWORD>(stride) * height;
     std::vector<unsigned char> pixels(info.bmiHeader.biSizeImage);
-    if (GetDIBits(hdc_, bitmap_, 0, innerHeight_, pixels.data(), &info, DIB_RGB_COLORS) !=
-        innerHeight_) {
+    if (GetDIBits(image_.hdc(), image_.bitmap(), 0, height, pixels.data(), &info, DIB_RGB_COLORS) !=
+        height) {
         return false;
     }
     BITMAPFILEHEADER file = {};
@@ -153,7 +110,7 @@ LRESULT CALLBACK PictureBox::windowProc(HWND hwnd, UINT message, WPARAM wParam, 
     if (message == WM_PAINT && box != nullptr) {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(hwnd, &paint);
-        BitBlt(dc, 0, 0, box->innerWidth_, box->innerHeight_, box->hdc_, 0, 0, SRCCOPY);
+        BitBlt(dc, 0, 0, box->innerWidth(), box->innerHeight(), box->image_.hdc(), 0, 0, SRCCOPY);
         EndPaint(hwnd, &paint);
         return 0;
     }

@@ -341,6 +341,42 @@ TEST_F(Server, ShowReturnsZero) {
     EXPECT_EQ(V_I4(&call.result), 0);
 }
 
+// Client text reaches the server's log (AppDir\tmp\tessera.log, "TIME tessera[PID] LEVEL:
+// TEXT") escaped, so that it can neither forge a line nor hide one; a device name is refused
+// as a request identifier.
+TEST_F(Server, ClientTextReachesTheLogEscaped) {
+    Arg x = Arg::i4(301234), y = Arg::i4(2771234), mp = Arg::r8(20);
+    Arg w = Arg::i2(160), h = Arg::i2(120);
+    for (const wchar_t* bad :
+         {L"x\r\n2026-12-08T14:05:09.000 tessera[1] info: forged\x1b[2J\x202e", L"CON"}) {
+        Arg id = Arg::str(bad);
+        Call refused;
+        client.call(refused, L"draw", {&x.v, &y.v, &mp.v, &id.v, &w.v, &h.v});
+        ASSERT_EQ(refused.hr, S_OK);
+        EXPECT_STREQ(V_BSTR(&refused.result), L"err.gif");
+    }
+    std::string log;
+    if (FILE* file = _wfopen((appDir() + L"\\tmp\\tessera.log").c_str(), L"rb")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) log.append(buffer, n);
+        fclose(file);
+    }
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.find('\x1b'), std::string::npos);
+    EXPECT_EQ(log.find('\r'), std::string::npos);
+    EXPECT_NE(log.find("x\\r\\n2026-12-08T14:05:09.000 tessera[1] info: forged\\x1b[2J"
+                       "\\u{202e}"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("refused the request identifier \"CON\""), std::string::npos) << log;
+    for (size_t start = 0; start < log.size(); start = log.find('\n', start) + 1) {
+        const std::string line = log.substr(start, log.find('\n', start) - start);
+        EXPECT_TRUE(line.size() > 24 && line[4] == '-' && line[10] == 'T' &&
+                    line.find(" tessera[") == 23)
+            << line;
+    }
+}
+
 // myend ends the server at once, even while another object is held; the next object starts
 // a fresh server.
 TEST_F(Server, MyendEndsTheServerWhileAnotherObjectIsHeld) {

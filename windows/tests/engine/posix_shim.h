@@ -1,6 +1,6 @@
-// posix_shim.h: the few POSIX calls that the engine's own test sources use to make scratch
-// folders, for their Windows build (force-included by windows/tests/CMakeLists.txt). The
-// sources themselves are the Linux build's, unchanged.
+// posix_shim.h: the few POSIX calls that the engine's own test sources and the shared test
+// helpers (tests/support) use to make scratch folders, for their Windows build (force-included
+// by windows/tests/CMakeLists.txt). The sources themselves are the Linux build's, unchanged.
 #ifndef KESTREL_WINDOWS_TESTS_POSIX_SHIM_H
 #define KESTREL_WINDOWS_TESTS_POSIX_SHIM_H
 
