@@ -271,7 +271,7 @@ class Font {
 
     FT_Library library_ = nullptr;
     FT_Face face_ = nullptr;
-    int active_size_ = 0;  // the pixel size the face is set to, 0: none yet
+    int active_size_ = 0;                       // the pixel size the face is set to, 0: none yet
     std::unordered_map<int, SizeCache> sizes_;  // nodes stay put: last_ remains valid
     int last_size_ = 0;
     SizeCache* last_ = nullptr;
