@@ -24,12 +24,14 @@
 #include "kestrel.h"
 #include "kgdi.h"
 #include "query/query.h"
+#include "render/view.h"
 
 namespace kserve {
 
 namespace data = kestrel::data;
 namespace format = kestrel::data::format;
 namespace query = kestrel::query;
+namespace render = kestrel::render;
 
 namespace {
 
@@ -145,12 +147,16 @@ void fill(HDC dc, int w, int h, COLORREF c) {
 
 // Draws a view into a surface of its size; the whole surface is painted first, so a surface
 // kept from an earlier view shows nothing of it.
+// At factor 1 the render area's view is exactly dlldraw's; above it the same map is drawn with
+// that many times the pixels, and the points of interest drawn after it follow its factor.
 bool draw_into(HDC dc, int left, int top, int width, int height, double scale, bool map,
-               const std::vector<int>& pois, COLORREF background) {
+               const std::vector<int>& pois, COLORREF background, int factor) {
     fill(dc, width, height, background);
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
-    if (dlldraw(dc, left, top, width, height, scale, kLayers) != 0) return false;
+    if (render::draw_view(dc, left, top, width, height, scale, kLayers,
+                          render::ViewOptions{factor}) != 0)
+        return false;
     if (!map) fill(dc, width, height, background);
     for (int category : pois) dlldraw44(category, map ? 2 : 3);
     return true;
@@ -307,11 +313,11 @@ struct Engine::Drawn {
 
 bool Engine::draw_surface(int left, int top, int width, int height, double scale, bool map,
                           const std::vector<int>& pois, bool transparent, unsigned background,
-                          std::unique_ptr<Surface>& once, Drawn& drawn) {
+                          int factor, std::unique_ptr<Surface>& once, Drawn& drawn) {
     const Surface& s = surface(width, height, once);
     if (!s.ok()) return false;
     const COLORREF back = transparent ? kKey : colorref(background);
-    if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back)) return false;
+    if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back, factor)) return false;
     if (!KgdiGetSurface(s.dc, &drawn.px) || drawn.px.width != width || drawn.px.height != height ||
         drawn.px.stride < int64_t{width} * 4 || drawn.px.stride % 4 != 0)
         return false;
@@ -321,20 +327,22 @@ bool Engine::draw_surface(int left, int top, int width, int height, double scale
 
 std::optional<Image> Engine::draw(int left, int top, int width, int height, double scale, bool map,
                                   const std::vector<int>& pois, bool transparent,
-                                  unsigned background) {
+                                  unsigned background, int factor) {
     std::unique_ptr<Surface> once;
     Drawn d;
-    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, once, d))
+    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, factor,
+                      once, d))
         return std::nullopt;
     return d.picture();
 }
 
 std::optional<std::string> Engine::draw_png(int left, int top, int width, int height, double scale,
                                             bool map, const std::vector<int>& pois,
-                                            bool transparent, unsigned background) {
+                                            bool transparent, unsigned background, int factor) {
     std::unique_ptr<Surface> once;
     Drawn d;
-    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, once, d))
+    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, factor,
+                      once, d))
         return std::nullopt;
     // A map has a few dozen colours: its palette is taken from the surface in one pass, with
     // no 32-bit copy of the picture in between.
@@ -347,11 +355,11 @@ std::optional<std::string> Engine::draw_png(int left, int top, int width, int he
 }
 
 std::string Engine::draw_bmp(int left, int top, int width, int height, double scale, bool map,
-                             const std::vector<int>& pois, unsigned background) {
+                             const std::vector<int>& pois, unsigned background, int factor) {
     std::unique_ptr<Surface> once;
     const Surface& s = surface(width, height, once);
     if (!s.ok() ||
-        !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background)))
+        !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background), factor))
         return {};
     std::string buffer(1078 + static_cast<size_t>(width) * height, '\0');
     const int n = sdllgetbmp(reinterpret_cast<unsigned char*>(buffer.data()));
