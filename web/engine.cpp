@@ -266,17 +266,22 @@ Engine::~Engine() = default;
 
 Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>& once) {
     // A map or tile is drawn on a surface of the same size request after request: keeping it
-    // saves making, clearing and freeing its pixels each time. Large ones (warped views) are
-    // made for the request alone, so that a worker does not hold their memory.
+    // saves making, clearing and freeing its pixels each time. One surface of up to 1024 x 1024
+    // pixels is kept (maps, 1x metatiles) and one of up to 2048 x 2048 (2x metatiles, 16 MB);
+    // larger ones (warped views, 3x metatiles) are made for the request alone, so that a worker
+    // does not hold their memory.
     constexpr int64_t kKeptPixels = int64_t{1024} * 1024;
-    if (kept_ && kept_->width == width && kept_->height == height) return *kept_;
+    constexpr int64_t kKeptLargePixels = int64_t{2048} * 2048;
+    const int64_t pixels = int64_t{width} * height;
+    std::unique_ptr<Surface>& kept = pixels > kKeptPixels ? kept_large_ : kept_;
+    if (kept && kept->width == width && kept->height == height) return *kept;
     auto fresh = std::make_unique<Surface>(width, height);
-    if (int64_t{width} * height > kKeptPixels || !fresh->ok()) {
+    if (pixels > kKeptLargePixels || !fresh->ok()) {
         once = std::move(fresh);
         return *once;
     }
-    kept_ = std::move(fresh);
-    return *kept_;
+    kept = std::move(fresh);
+    return *kept;
 }
 
 namespace {
@@ -352,6 +357,35 @@ std::optional<std::string> Engine::draw_png(int left, int top, int width, int he
         return encode_png(d.picture());
     for (uint32_t& c : p.colours) c = colour_of(c, d.key);
     return encode_png(p);
+}
+
+std::optional<std::vector<std::string>> Engine::draw_tiles_png(int left, int top, int cols,
+                                                               int rows, int side, double scale,
+                                                               int factor) {
+    std::unique_ptr<Surface> once;
+    Drawn d;
+    constexpr unsigned kWhite = 0xFFFFFF;
+    if (!draw_surface(left, top, cols * side, rows * side, scale, true, {}, false, kWhite, factor,
+                      once, d))
+        return std::nullopt;
+    std::vector<std::string> files;
+    Paletted p{side, side, {}, {}};
+    const size_t stride = d.px.stride / sizeof(uint32_t);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            const uint32_t* corner = d.row(r * side) + static_cast<size_t>(c) * side;
+            if (palette_of_rgb(corner, stride, side, side, p.colours, p.index)) {
+                for (uint32_t& colour : p.colours) colour = colour_of(colour, d.key);
+                files.push_back(encode_png(p));
+                continue;
+            }
+            Image im(side, side);
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x)
+                    im.at(x, y) = colour_of(corner[static_cast<size_t>(y) * stride + x], d.key);
+            files.push_back(encode_png(im));
+        }
+    return files;
 }
 
 std::string Engine::draw_bmp(int left, int top, int width, int height, double scale, bool map,

@@ -66,6 +66,12 @@ struct Engine {
     std::optional<std::string> draw_png(int left, int top, int width, int height, double scale,
                                         bool map, const std::vector<int>& pois, bool transparent,
                                         unsigned background, int factor = 1);
+    // The same view of the map alone on white, cut into `cols` x `rows` tiles of `side` pixels
+    // (the view is cols * side x rows * side), each encoded as a PNG file (encode_png), row by
+    // row, straight from the drawing surface: the files of encode_png(draw(...).crop(...))
+    // without the picture's copies. Nothing when the engine refuses.
+    std::optional<std::vector<std::string>> draw_tiles_png(int left, int top, int cols, int rows,
+                                                           int side, double scale, int factor);
     // The same view exported by the engine as its RLE8 BMP file image; empty when refused.
     std::string draw_bmp(int left, int top, int width, int height, double scale, bool map,
                          const std::vector<int>& pois, unsigned background, int factor = 1);
@@ -96,7 +102,8 @@ struct Engine {
     // that size, else a new one (kept when it is small enough to keep).
     Surface& surface(int width, int height, std::unique_ptr<Surface>& once);
 
-    std::unique_ptr<Surface> kept_;
+    std::unique_ptr<Surface> kept_;        // up to 1024 x 1024 pixels
+    std::unique_ptr<Surface> kept_large_;  // up to 2048 x 2048
     std::string dir_;
     Extent extent_;
     std::vector<int> categories_;
