@@ -484,6 +484,12 @@ def test_scale_factor(s, tmp):
                         DPI="181.4"))
     assert fine[0] == 200 and same_pixels(
         image(fine[2]), kview_picture(tmp, scale=1, size=(128, 128), factor=2))
+    # Warped and stretched maps are drawn from a native view at the factor: bigger text and pens
+    # (more ink) in the same size.
+    for other in [dict(CRS="EPSG:3857", BBOX="13520000,2860000,13530000,2870000", WIDTH=400,
+                       HEIGHT=400), dict(HEIGHT=H * 2)]:
+        flat, sharp = (image(s.get(getmap(**other, **extra))[2]) for extra in ({}, {"DPI": "181.4"}))
+        assert sharp.size == flat.size and inked(sharp) > 1.3 * inked(flat), other
     for bad in [{"DPI": "0"}, {"DPI": "ninety"}, {"MAP_RESOLUTION": "-96"},
                 {"FORMAT_OPTIONS": "dpi:1e9"}]:
         status, _, body = s.get(getmap(**bad))
