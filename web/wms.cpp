@@ -56,7 +56,8 @@ constexpr double kStandardDpi = 25.4 / 0.28;
 // The drawing scale factor of DPI=N, MAP_RESOLUTION=N or FORMAT_OPTIONS=dpi:N (the first of
 // them that is given; FORMAT_OPTIONS is a list "key:value;key:value" whose other keys are
 // left alone): N / 90.7 rounded to the nearest whole number and kept within 1 to kMaxFactor,
-// so up to 136 dpi draws the classic map, from 136 to 226 at factor 2, from 227 at factor 3.
+// so below 1.5 x 90.7 (about 136 dpi) draws the classic map, from there to 2.5 x 90.7 (about
+// 227 dpi) factor 2, above it factor 3.
 // N is a decimal number above 0 and at most 10000. The map keeps WIDTH x HEIGHT and BBOX: a
 // client with a high resolution asks for more pixels over the same box and gets the map of
 // WIDTH / F x HEIGHT / F pixels drawn with F times the pixels, so features look the same size
@@ -277,8 +278,8 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
             return wms_exception(v130, "InvalidParameterValue",
                                  "image/bmp is the engine's own export: it needs the native " +
                                      data_.native().name() +
-                                     ", equal x and y scales of at least 1 m a pixel, and no "
-                                     "transparency");
+                                     ", equal x and y scales of at least 1 m a pixel (1 / F "
+                                     "at the factor F of DPI), and no transparency");
         res.body = engine.draw_bmp(view->left, view->top, m.width, m.height, view->scale,
                                    layers.map, layers.pois, m.background, m.factor);
         if (res.body.empty())
