@@ -4,8 +4,8 @@
 //
 // Draws metatiles of the native tile matrix set through the tile module (render_metatile: one
 // engine view of 4 x 4 tiles and the PNG file of each tile), the 3 x 3 metatiles around the
-// middle of a level in each iteration, at factor 1 (1024 x 1024 pixels, 256-pixel tiles) and factor 2
-// (2048 x 2048, "@2x" tiles of 512 pixels) of the same ground, so the two costs are taken in one
+// middle of a level in each iteration, at factor 1 (1024 x 1024 pixels, 256-pixel tiles) and factor
+// 2 (2048 x 2048, "@2x" tiles of 512 pixels) of the same ground, so the two costs are taken in one
 // run. The figure per tile is the time of a metatile divided by its tiles. DATA_DIR defaults to
 // the build's sample data set.
 #include <benchmark/benchmark.h>
@@ -70,8 +70,8 @@ void BM_Metatile(benchmark::State& state) {
     std::vector<std::pair<long, long>> places;
     for (long r = std::max(0L, metarows / 2 - 1); r <= std::min(metarows - 1, metarows / 2 + 1);
          ++r)
-        for (long c = std::max(0L, metacols / 2 - 1);
-             c <= std::min(metacols - 1, metacols / 2 + 1); ++c)
+        for (long c = std::max(0L, metacols / 2 - 1); c <= std::min(metacols - 1, metacols / 2 + 1);
+             ++c)
             places.emplace_back(r, c);
     double tiles = 0, bytes = 0;
     std::string error;
@@ -85,8 +85,8 @@ void BM_Metatile(benchmark::State& state) {
             tiles += static_cast<double>(meta->png.size());
             for (const auto& png : meta->png) bytes += static_cast<double>(png.size());
         }
-    state.counters["per_tile"] = benchmark::Counter(tiles, benchmark::Counter::kIsRate |
-                                                            benchmark::Counter::kInvert);
+    state.counters["per_tile"] =
+        benchmark::Counter(tiles, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["png_bytes"] = tiles > 0 ? bytes / tiles : 0;
     state.SetLabel("level " + std::to_string(level) + " @" + std::to_string(factor) + "x, " +
                    std::to_string(places.size()) + " metatiles");
