@@ -24,12 +24,14 @@
 #include "kestrel.h"
 #include "kgdi.h"
 #include "query/query.h"
+#include "render/view.h"
 
 namespace kserve {
 
 namespace data = kestrel::data;
 namespace format = kestrel::data::format;
 namespace query = kestrel::query;
+namespace render = kestrel::render;
 
 namespace {
 
@@ -145,12 +147,16 @@ void fill(HDC dc, int w, int h, COLORREF c) {
 
 // Draws a view into a surface of its size; the whole surface is painted first, so a surface
 // kept from an earlier view shows nothing of it.
+// At factor 1 the render area's view is exactly dlldraw's; above it the same map is drawn with
+// that many times the pixels, and the points of interest drawn after it follow its factor.
 bool draw_into(HDC dc, int left, int top, int width, int height, double scale, bool map,
-               const std::vector<int>& pois, COLORREF background) {
+               const std::vector<int>& pois, COLORREF background, int factor) {
     fill(dc, width, height, background);
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
-    if (dlldraw(dc, left, top, width, height, scale, kLayers) != 0) return false;
+    if (render::draw_view(dc, left, top, width, height, scale, kLayers,
+                          render::ViewOptions{factor}) != 0)
+        return false;
     if (!map) fill(dc, width, height, background);
     for (int category : pois) dlldraw44(category, map ? 2 : 3);
     return true;
@@ -260,17 +266,22 @@ Engine::~Engine() = default;
 
 Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>& once) {
     // A map or tile is drawn on a surface of the same size request after request: keeping it
-    // saves making, clearing and freeing its pixels each time. Large ones (warped views) are
-    // made for the request alone, so that a worker does not hold their memory.
+    // saves making, clearing and freeing its pixels each time. One surface of up to 1024 x 1024
+    // pixels is kept (maps, 1x metatiles) and one of up to 2048 x 2048 (2x metatiles, 16 MB);
+    // larger ones (warped views, 3x metatiles) are made for the request alone, so that a worker
+    // does not hold their memory.
     constexpr int64_t kKeptPixels = int64_t{1024} * 1024;
-    if (kept_ && kept_->width == width && kept_->height == height) return *kept_;
+    constexpr int64_t kKeptLargePixels = int64_t{2048} * 2048;
+    const int64_t pixels = int64_t{width} * height;
+    std::unique_ptr<Surface>& kept = pixels > kKeptPixels ? kept_large_ : kept_;
+    if (kept && kept->width == width && kept->height == height) return *kept;
     auto fresh = std::make_unique<Surface>(width, height);
-    if (int64_t{width} * height > kKeptPixels || !fresh->ok()) {
+    if (pixels > kKeptLargePixels || !fresh->ok()) {
         once = std::move(fresh);
         return *once;
     }
-    kept_ = std::move(fresh);
-    return *kept_;
+    kept = std::move(fresh);
+    return *kept;
 }
 
 namespace {
@@ -307,11 +318,11 @@ struct Engine::Drawn {
 
 bool Engine::draw_surface(int left, int top, int width, int height, double scale, bool map,
                           const std::vector<int>& pois, bool transparent, unsigned background,
-                          std::unique_ptr<Surface>& once, Drawn& drawn) {
+                          int factor, std::unique_ptr<Surface>& once, Drawn& drawn) {
     const Surface& s = surface(width, height, once);
     if (!s.ok()) return false;
     const COLORREF back = transparent ? kKey : colorref(background);
-    if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back)) return false;
+    if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back, factor)) return false;
     if (!KgdiGetSurface(s.dc, &drawn.px) || drawn.px.width != width || drawn.px.height != height ||
         drawn.px.stride < int64_t{width} * 4 || drawn.px.stride % 4 != 0)
         return false;
@@ -321,20 +332,22 @@ bool Engine::draw_surface(int left, int top, int width, int height, double scale
 
 std::optional<Image> Engine::draw(int left, int top, int width, int height, double scale, bool map,
                                   const std::vector<int>& pois, bool transparent,
-                                  unsigned background) {
+                                  unsigned background, int factor) {
     std::unique_ptr<Surface> once;
     Drawn d;
-    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, once, d))
+    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, factor,
+                      once, d))
         return std::nullopt;
     return d.picture();
 }
 
 std::optional<std::string> Engine::draw_png(int left, int top, int width, int height, double scale,
                                             bool map, const std::vector<int>& pois,
-                                            bool transparent, unsigned background) {
+                                            bool transparent, unsigned background, int factor) {
     std::unique_ptr<Surface> once;
     Drawn d;
-    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, once, d))
+    if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, factor,
+                      once, d))
         return std::nullopt;
     // A map has a few dozen colours: its palette is taken from the surface in one pass, with
     // no 32-bit copy of the picture in between.
@@ -346,12 +359,41 @@ std::optional<std::string> Engine::draw_png(int left, int top, int width, int he
     return encode_png(p);
 }
 
+std::optional<std::vector<std::string>> Engine::draw_tiles_png(int left, int top, int cols,
+                                                               int rows, int side, double scale,
+                                                               int factor) {
+    std::unique_ptr<Surface> once;
+    Drawn d;
+    constexpr unsigned kWhite = 0xFFFFFF;
+    if (!draw_surface(left, top, cols * side, rows * side, scale, true, {}, false, kWhite, factor,
+                      once, d))
+        return std::nullopt;
+    std::vector<std::string> files;
+    Paletted p{side, side, {}, {}};
+    const size_t stride = d.px.stride / sizeof(uint32_t);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c) {
+            const uint32_t* corner = d.row(r * side) + static_cast<size_t>(c) * side;
+            if (palette_of_rgb(corner, stride, side, side, p.colours, p.index)) {
+                for (uint32_t& colour : p.colours) colour = colour_of(colour, d.key);
+                files.push_back(encode_png(p));
+                continue;
+            }
+            Image im(side, side);
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x)
+                    im.at(x, y) = colour_of(corner[static_cast<size_t>(y) * stride + x], d.key);
+            files.push_back(encode_png(im));
+        }
+    return files;
+}
+
 std::string Engine::draw_bmp(int left, int top, int width, int height, double scale, bool map,
-                             const std::vector<int>& pois, unsigned background) {
+                             const std::vector<int>& pois, unsigned background, int factor) {
     std::unique_ptr<Surface> once;
     const Surface& s = surface(width, height, once);
     if (!s.ok() ||
-        !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background)))
+        !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background), factor))
         return {};
     std::string buffer(1078 + static_cast<size_t>(width) * height, '\0');
     const int n = sdllgetbmp(reinterpret_cast<unsigned char*>(buffer.data()));

@@ -1,6 +1,7 @@
-// engine.h: the worker's map engine, reached through the engine's public C interface only.
-// One engine per process: the engine keeps process-global state, so a worker makes one call
-// at a time and nothing here is thread-safe.
+// engine.h: the worker's map engine, reached through the engine's C interface, and for views
+// drawn at a scale factor through the render area's C++ interface (render/view.h); kserve links
+// the engine's objects (kestrel_static), not the shared library. One engine per process: the engine
+// keeps process-global state, so a worker makes one call at a time and nothing here is thread-safe.
 #ifndef KSERVE_ENGINE_H
 #define KSERVE_ENGINE_H
 
@@ -31,6 +32,9 @@ struct Place {
     std::string note;  // UTF-8, may be empty
 };
 
+// Drawing scale factors of views: 1 (the classic map) to 3.
+constexpr int kMaxFactor = 3;
+
 struct Engine {
     // Loads the data set in `dir` (a '/' is added when missing). False when the engine
     // refuses it.
@@ -50,17 +54,27 @@ struct Engine {
     // first, black text on a transparent background. `pois` lists the categories of points of
     // interest (0: all) to lay over the map; `map` false keeps only the points
     // (on a transparent picture). `transparent` makes the background transparent.
+    // At `factor` 2 or 3 (kMaxFactor) the map of `scale` metres a pixel is drawn with that many
+    // times the pixels: width x height are the picture's pixels, each scale / factor metres,
+    // with the features, names and points of the 1x map of that window (render::ViewOptions).
     // Nothing when the engine refuses.
     std::optional<Image> draw(int left, int top, int width, int height, double scale, bool map,
-                              const std::vector<int>& pois, bool transparent, unsigned background);
+                              const std::vector<int>& pois, bool transparent, unsigned background,
+                              int factor = 1);
     // The same view as a PNG file (encode_png), made from the drawing surface directly;
     // nothing when the engine refuses.
     std::optional<std::string> draw_png(int left, int top, int width, int height, double scale,
                                         bool map, const std::vector<int>& pois, bool transparent,
-                                        unsigned background);
+                                        unsigned background, int factor = 1);
+    // The same view of the map alone on white, cut into `cols` x `rows` tiles of `side` pixels
+    // (the view is cols * side x rows * side), each encoded as a PNG file (encode_png), row by
+    // row, straight from the drawing surface: the files of encode_png(draw(...).crop(...))
+    // without the picture's copies. Nothing when the engine refuses.
+    std::optional<std::vector<std::string>> draw_tiles_png(int left, int top, int cols, int rows,
+                                                           int side, double scale, int factor);
     // The same view exported by the engine as its RLE8 BMP file image; empty when refused.
     std::string draw_bmp(int left, int top, int width, int height, double scale, bool map,
-                         const std::vector<int>& pois, unsigned background);
+                         const std::vector<int>& pois, unsigned background, int factor = 1);
 
     // The road at (x, y) for a view at `scale`.
     std::optional<Road> road_at(int x, int y, double scale);
@@ -83,12 +97,13 @@ struct Engine {
     // engine refuses.
     bool draw_surface(int left, int top, int width, int height, double scale, bool map,
                       const std::vector<int>& pois, bool transparent, unsigned background,
-                      std::unique_ptr<Surface>& once, Drawn& drawn);
+                      int factor, std::unique_ptr<Surface>& once, Drawn& drawn);
     // A drawing surface of width x height: the one kept from the request before when it has
     // that size, else a new one (kept when it is small enough to keep).
     Surface& surface(int width, int height, std::unique_ptr<Surface>& once);
 
-    std::unique_ptr<Surface> kept_;
+    std::unique_ptr<Surface> kept_;        // up to 1024 x 1024 pixels
+    std::unique_ptr<Surface> kept_large_;  // up to 2048 x 2048
     std::string dir_;
     Extent extent_;
     std::vector<int> categories_;

@@ -26,32 +26,35 @@ void flatten(Image& im, unsigned background) {
 
 }  // namespace
 
-std::optional<EngineView> engine_view(const Box& box, int width, int height) {
+std::optional<EngineView> engine_view(const Box& box, int width, int height, int factor) {
     const double sx = (box.maxx - box.minx) / width;
     const double sy = (box.maxy - box.miny) / height;
-    if (!same_scale(sx, sy) || !(sx >= 1.0)) return std::nullopt;
+    if (!same_scale(sx, sy) || !(sx * factor >= 1.0)) return std::nullopt;
     return EngineView{static_cast<int>(std::lround(box.minx)),
-                      static_cast<int>(std::lround(box.maxy)), sx};
+                      static_cast<int>(std::lround(box.maxy)), sx * factor};
 }
 
 std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, int width,
                                 int height, const Layers& layers, bool transparent,
-                                unsigned background, std::string& error, bool fill_outside) {
+                                unsigned background, std::string& error, bool fill_outside,
+                                int factor) {
     Engine& engine = data.engine();
     const Crs& native_crs = data.native();
     const bool native = crs.name() == native_crs.name();
+    // The engine's limit is a 1x scale of 1 m a pixel: pictures of 1 / factor m a pixel.
+    const double finest = 1.0 / factor;
     if (native) {
-        if (const auto view = engine_view(box, width, height)) {
+        if (const auto view = engine_view(box, width, height, factor)) {
             auto im = engine.draw(view->left, view->top, width, height, view->scale, layers.map,
-                                  layers.pois, transparent, background);
+                                  layers.pois, transparent, background, factor);
             if (!im) error = "the engine refused the view";
             return im;
         }
         const double sx = (box.maxx - box.minx) / width;
         const double sy = (box.maxy - box.miny) / height;
-        // Different x and y scales, or finer than 1 m a pixel: draw at the finer scale (at
-        // least 1 m a pixel) and stretch the picture to the size asked for.
-        double s = std::max(1.0, std::min(sx, sy));
+        // Different x and y scales, or finer than the engine draws: draw at the finer scale
+        // (at least `finest` m a pixel) and stretch the picture to the size asked for.
+        double s = std::max(finest, std::min(sx, sy));
         const double rw = std::ceil((box.maxx - box.minx) / s);
         const double rh = std::ceil((box.maxy - box.miny) / s);
         if (rw > kMaxRenderSide || rh > kMaxRenderSide) {
@@ -60,8 +63,9 @@ std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, i
         }
         const int left = static_cast<int>(std::floor(box.minx));
         const int top = static_cast<int>(std::ceil(box.maxy));
-        auto src = engine.draw(left, top, static_cast<int>(rw) + 1, static_cast<int>(rh) + 1, s,
-                               layers.map, layers.pois, transparent, background);
+        auto src =
+            engine.draw(left, top, static_cast<int>(rw) + 1, static_cast<int>(rh) + 1, s * factor,
+                        layers.map, layers.pois, transparent, background, factor);
         if (!src) {
             error = "the engine refused the view";
             return std::nullopt;
@@ -95,15 +99,16 @@ std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, i
     // the data set covers (the whole BBOX may reach where the grid is meaningless).
     const double cols = width * (clip.maxx - clip.minx) / (box.maxx - box.minx);
     const double rows = height * (clip.maxy - clip.miny) / (box.maxy - box.miny);
-    double s = std::max(1.0, std::min((nat->maxx - nat->minx) / std::max(cols, 1.0),
-                                      (nat->maxy - nat->miny) / std::max(rows, 1.0)));
+    double s = std::max(finest, std::min((nat->maxx - nat->minx) / std::max(cols, 1.0),
+                                         (nat->maxy - nat->miny) / std::max(rows, 1.0)));
     const double span = std::max(nat->maxx - nat->minx, nat->maxy - nat->miny);
     if (span / s > kMaxRenderSide) s = span / kMaxRenderSide;
     const int left = static_cast<int>(std::floor(nat->minx - 2 * s));
     const int top = static_cast<int>(std::ceil(nat->maxy + 2 * s));
     const int rw = static_cast<int>(std::ceil((nat->maxx - left) / s)) + 2;
     const int rh = static_cast<int>(std::ceil((top - nat->miny) / s)) + 2;
-    auto src = engine.draw(left, top, rw, rh, s, layers.map, layers.pois, transparent, background);
+    auto src = engine.draw(left, top, rw, rh, s * factor, layers.map, layers.pois, transparent,
+                           background, factor);
     if (!src) {
         error = "the engine refused the view";
         return std::nullopt;

@@ -26,22 +26,27 @@ struct Layers {
     std::vector<int> pois;
 };
 
-// The engine's own view of a box in the data set's grid: equal x and y scales of at least
-// 1 m a pixel, drawn from its north-west corner. Such a view gives the same pixels as any other
-// client of the engine drawing that window.
+// The engine's own view of a box in the data set's grid: equal x and y scales, drawn from its
+// north-west corner, at `factor` (1 to kMaxFactor) with a 1x scale `scale` (the picture's
+// scale times the factor) of at least 1 m a pixel. Such a view gives the same pixels as any
+// other client of the engine drawing that window.
 struct EngineView {
     int left;
     int top;
-    double scale;
+    double scale;  // metres a pixel of the 1x map; the picture's pixels are scale / factor
 };
-std::optional<EngineView> engine_view(const Box& box, int width, int height);
+std::optional<EngineView> engine_view(const Box& box, int width, int height, int factor = 1);
 
 // The map of `box` in `crs` at width x height. Outside the data set the picture is transparent,
-// or the background unless `fill_outside` is false. Nothing, with `error` set, when the engine
-// refuses the view or the box cannot be drawn.
+// or the background unless `fill_outside` is false. At `factor` 2 or 3 the picture keeps its
+// size and window, and shows the map drawn with that many times the pixels: the features,
+// names and points of the 1x map of width / factor x height / factor pixels, with pens, text
+// and symbols `factor` times as large (Engine::draw). Nothing, with `error` set, when the
+// engine refuses the view or the box cannot be drawn.
 std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, int width,
                                 int height, const Layers& layers, bool transparent,
-                                unsigned background, std::string& error, bool fill_outside = true);
+                                unsigned background, std::string& error, bool fill_outside = true,
+                                int factor = 1);
 
 }  // namespace kserve
 

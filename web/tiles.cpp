@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "image.h"
+#include "kcommon/numbers.h"
 #include "render.h"
 
 namespace kserve {
@@ -89,10 +90,11 @@ std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set,
         error = "the metatile lies outside the tile matrix";
         return std::nullopt;
     }
-    if (factor != 1) {
-        error = "tiles are drawn at scale factor 1 only";
+    if (factor < 1 || factor > kMaxTileFactor) {
+        error = "tiles are drawn at scale factors 1 to " + std::to_string(kMaxTileFactor);
         return std::nullopt;
     }
+    const int side = kTileSize * factor;
     Metatile meta;
     meta.level = level;
     meta.row = row;
@@ -108,20 +110,59 @@ std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set,
         error = "the tile matrix set's system is not offered";
         return std::nullopt;
     }
+    // In the data set's grid the metatile is the engine's own view: its tiles are encoded from
+    // the drawing surface, with no copy of the picture (a 2x metatile has 4 M pixels).
+    if (set.native_grid())
+        if (const auto view = engine_view(box, meta.cols * side, meta.rows * side, factor)) {
+            auto files = data.engine().draw_tiles_png(view->left, view->top, meta.cols, meta.rows,
+                                                      side, view->scale, factor);
+            if (!files) {
+                error = "the engine refused the view";
+                return std::nullopt;
+            }
+            meta.png = std::move(*files);
+            for (const auto& png : meta.png)
+                if (png.empty()) {
+                    error = "the tile could not be encoded";
+                    return std::nullopt;
+                }
+            return meta;
+        }
     // Outside the data set the tiles of another system stay transparent.
-    const auto picture = render_map(data, *crs, box, meta.cols * kTileSize, meta.rows * kTileSize,
-                                    layers, false, kWhite, error, set.native_grid());
+    const auto picture = render_map(data, *crs, box, meta.cols * side, meta.rows * side, layers,
+                                    false, kWhite, error, set.native_grid(), factor);
     if (!picture) return std::nullopt;
     for (int r = 0; r < meta.rows; ++r)
         for (int c = 0; c < meta.cols; ++c) {
-            meta.png.push_back(
-                encode_png(picture->crop(c * kTileSize, r * kTileSize, kTileSize, kTileSize)));
+            meta.png.push_back(encode_png(picture->crop(c * side, r * side, side, side)));
             if (meta.png.back().empty()) {
                 error = "the tile could not be encoded";
                 return std::nullopt;
             }
         }
     return meta;
+}
+
+std::optional<TileName> parse_tile_name(std::string_view segment) {
+    constexpr std::string_view kPng = ".png";
+    if (segment.size() <= kPng.size() || segment.substr(segment.size() - kPng.size()) != kPng)
+        return std::nullopt;
+    segment.remove_suffix(kPng.size());
+    TileName name;
+    const size_t at = segment.find('@');
+    if (at != std::string_view::npos) {
+        // "@{F}x" with F a single digit from 2 to kMaxTileFactor.
+        const std::string_view suffix = segment.substr(at);
+        if (suffix.size() != 3 || suffix[2] != 'x' || suffix[1] < '2' ||
+            suffix[1] > '0' + kMaxTileFactor)
+            return std::nullopt;
+        name.factor = suffix[1] - '0';
+        segment = segment.substr(0, at);
+    }
+    const auto number = kcommon::parse_int(segment, 0, 1L << 30);
+    if (!number) return std::nullopt;
+    name.number = static_cast<long>(*number);
+    return name;
 }
 
 std::string TileKey::text() const {

@@ -94,11 +94,26 @@ struct Metatile {
 
 // Draws the metatile (metarow, metacol) of level `level` of `set` (its first tile is at row
 // metarow * 4, column metacol * 4) as one view of the engine, and encodes each of its tiles.
-// `factor` is the drawing scale factor of the tiles (1: 256-pixel tiles; only 1 is drawn so
-// far). Nothing, with `error` set, for a place outside the matrix or when the engine refuses
-// the view.
+// `factor` is the drawing scale factor of the tiles, 1 to kMaxTileFactor: tiles of 256 x
+// factor pixels over the same ground as the 1x tile, with the features and names of the 1x
+// tile drawn with factor times the pixels (pens, text, symbols), placed once across the
+// metatile as at 1x. Nothing, with `error` set, for a place outside the matrix, a factor
+// outside 1 to kMaxTileFactor, or when the engine refuses the view.
 std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set, int level,
                                         long metarow, long metacol, int factor, std::string& error);
+
+// Drawing scale factors of tiles: 1 (256-pixel tiles), 2 (512: "@2x") and 3 (768: "@3x").
+constexpr int kMaxTileFactor = 3;
+
+// The last part of a tile's address: "{n}.png" for a tile of factor 1, "{n}@{F}x.png" for
+// F = 2 to kMaxTileFactor. Every address scheme of tiles (WMTS REST, XYZ) reads its last
+// segment here, so that all of them know the same factors.
+struct TileName {
+    long number = 0;  // the row or column the segment names, 0 to 2^30
+    int factor = 1;
+};
+// Nothing for anything else ("@1x", a number with signs or blanks, another extension).
+std::optional<TileName> parse_tile_name(std::string_view segment);
 
 // A tile's place and drawing scale factor, and its key in caches and validators:
 // "SET/LEVEL/ROW/COL", with "@FACTORx" appended for factors other than 1.

@@ -45,8 +45,45 @@ struct MapParams {
     std::string format;
     bool transparent = false;
     unsigned background = kWhite;
+    int factor = 1;  // drawing scale factor from the client's resolution (read_factor)
     std::vector<std::string> layer_names;
 };
+
+// The resolution of a map's client, 90.7 dots an inch at factor 1: the pixel of 0.28 mm that
+// OGC scale denominators assume.
+constexpr double kStandardDpi = 25.4 / 0.28;
+
+// The drawing scale factor of DPI=N, MAP_RESOLUTION=N or FORMAT_OPTIONS=dpi:N (the first of
+// them that is given; FORMAT_OPTIONS is a list "key:value;key:value" whose other keys are
+// left alone): N / 90.7 rounded to the nearest whole number and kept within 1 to kMaxFactor,
+// so below 1.5 x 90.7 (about 136 dpi) draws the classic map, from there to 2.5 x 90.7 (about
+// 227 dpi) factor 2, above it factor 3.
+// N is a decimal number above 0 and at most 10000. The map keeps WIDTH x HEIGHT and BBOX: a
+// client with a high resolution asks for more pixels over the same box and gets the map of
+// WIDTH / F x HEIGHT / F pixels drawn with F times the pixels, so features look the same size
+// on its paper or screen. Nothing for a bad value.
+std::optional<int> read_factor(const Params& p, std::string& which) {
+    std::string text;
+    for (const char* key : {"DPI", "MAP_RESOLUTION"})
+        if (p.has(key)) {
+            which = key;
+            text = p.get(key);
+            break;
+        }
+    if (which.empty() && p.has("FORMAT_OPTIONS")) {
+        for (const auto& option : split(p.get("FORMAT_OPTIONS"), ';')) {
+            const size_t colon = option.find(':');
+            if (colon == std::string::npos || lower(option.substr(0, colon)) != "dpi") continue;
+            which = "FORMAT_OPTIONS";
+            text = option.substr(colon + 1);
+            break;
+        }
+    }
+    if (which.empty()) return 1;
+    const auto dpi = parse_decimal(text);
+    if (!dpi || !(*dpi > 0) || *dpi > 10000) return std::nullopt;
+    return static_cast<int>(std::clamp(std::lround(*dpi / kStandardDpi), 1L, long{kMaxFactor}));
+}
 
 // Reads and checks the parameters of a map; on failure fills `error` with the exception.
 bool read_map(const Params& p, bool v130, const DataSet& data, MapParams& m, Response& error,
@@ -126,6 +163,13 @@ bool read_map(const Params& p, bool v130, const DataSet& data, MapParams& m, Res
         if (!c) return fail("InvalidParameterValue", "BGCOLOR must be 0xRRGGBB");
         m.background = *c;
     }
+    std::string factor_key;
+    const auto factor = read_factor(p, factor_key);
+    if (!factor)
+        return fail(
+            "InvalidParameterValue",
+            factor_key + " must give a resolution in dots an inch above 0 and at most 10000");
+    m.factor = *factor;
     if (p.has("EXCEPTIONS")) {
         const std::string e = lower(p.get("EXCEPTIONS"));
         if (e != "xml" && e != "application/vnd.ogc.se_xml" && e != "text/xml")
@@ -216,6 +260,7 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
         << fmt(m.box.maxx) << ',' << fmt(m.box.maxy) << '|' << m.width << 'x' << m.height << '|'
         << m.format << '|' << m.transparent << '|' << m.background << '|' << layers.map;
     for (int c : layers.pois) key << ',' << c;
+    if (m.factor != 1) key << "|@" << m.factor << 'x';
     Response res;
     res.etag = data_.etag(key.str());
     res.cache_control = "public, max-age=300";
@@ -227,16 +272,16 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
 
     Engine& engine = data_.engine();
     const bool native = m.crs->name() == data_.native().name();
-    const auto view = native ? engine_view(m.box, m.width, m.height) : std::nullopt;
+    const auto view = native ? engine_view(m.box, m.width, m.height, m.factor) : std::nullopt;
     if (m.format == "image/bmp") {
         if (!view || m.transparent)
             return wms_exception(v130, "InvalidParameterValue",
                                  "image/bmp is the engine's own export: it needs the native " +
                                      data_.native().name() +
-                                     ", equal x and y scales of at least 1 m a pixel, and no "
-                                     "transparency");
+                                     ", equal x and y scales of at least 1 m a pixel (1 / F "
+                                     "at the factor F of DPI), and no transparency");
         res.body = engine.draw_bmp(view->left, view->top, m.width, m.height, view->scale,
-                                   layers.map, layers.pois, m.background);
+                                   layers.map, layers.pois, m.background, m.factor);
         if (res.body.empty())
             return wms_exception(
                 v130, "", "the engine's RLE8 export cannot hold this view; ask for image/png", 500);
@@ -246,7 +291,7 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
     if (view && m.format == "image/png") {
         // The commonest request: the engine's view straight to PNG.
         auto png = engine.draw_png(view->left, view->top, m.width, m.height, view->scale,
-                                   layers.map, layers.pois, m.transparent, m.background);
+                                   layers.map, layers.pois, m.transparent, m.background, m.factor);
         if (!png)
             return wms_exception(v130, "InvalidParameterValue", "the engine refused the view");
         res.body = std::move(*png);
@@ -257,7 +302,7 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
     }
     std::string why;
     auto im = render_map(data_, *m.crs, m.box, m.width, m.height, layers, m.transparent,
-                         m.background, why);
+                         m.background, why, true, m.factor);
     if (!im) return wms_exception(v130, "InvalidParameterValue", why);
     res.body = m.format == "image/gif" ? encode_gif(*im) : encode_png(*im);
     if (res.body.empty()) return wms_exception(v130, "", "the picture could not be encoded", 500);
@@ -311,6 +356,9 @@ Response Wms::feature_info(const Params& p, bool v130) {
         y = pt->second;
         scale = (nb->maxx - nb->minx) / m.width;
     }
+    // A map drawn at a factor shows the 1x map of that many times the scale: the tolerances
+    // below are pixels of it.
+    scale *= m.factor;
     if (std::fabs(x) > 1e9 || std::fabs(y) > 1e9)
         return wms_exception(v130, "InvalidPoint", "the point lies outside the grid");
     const int wx = static_cast<int>(std::lround(x));

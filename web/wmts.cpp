@@ -54,11 +54,11 @@ Response Wmts::kvp(const Request& r, const Params& p) {
     if (!col)
         return ows_exception("InvalidParameterValue", "tilecol", "TILECOL must be a whole number");
     return tile(r, p.get("TILEMATRIXSET"), p.get("TILEMATRIX"), static_cast<long>(*row),
-                static_cast<long>(*col), true);
+                static_cast<long>(*col), 1, true);
 }
 
 Response Wmts::rest(const Request& r, const std::string& rest) {
-    // {layer}/{style}/{set}/{matrix}/{row}/{col}.png
+    // {layer}/{style}/{set}/{matrix}/{row}/{col}.png, or {col}@2x.png
     const auto parts = split(rest, '/');
     if (parts.size() != 6 || parts[5].size() < 5 || parts[5].substr(parts[5].size() - 4) != ".png")
         return ows_exception("InvalidParameterValue", "path",
@@ -67,32 +67,30 @@ Response Wmts::rest(const Request& r, const std::string& rest) {
     if (parts[1] != "default")
         return ows_exception("InvalidParameterValue", "style", "unknown style");
     const auto row = parse_int(parts[4], 0, 1L << 30);
-    const auto col =
-        parse_int(std::string_view(parts[5]).substr(0, parts[5].size() - 4), 0, 1L << 30);
+    const auto col = parse_tile_name(parts[5]);
     if (!row || !col)
         return ows_exception("InvalidParameterValue", "TileRow", "bad tile row or column");
-    return tile(r, parts[2], parts[3], static_cast<long>(*row), static_cast<long>(*col), true);
+    return tile(r, parts[2], parts[3], static_cast<long>(*row), col->number, col->factor, true);
 }
 
 Response Wmts::xyz(const Request& r, const std::string& rest) {
-    // {native|google}/{z}/{x}/{y}.png
+    // {native|google}/{z}/{x}/{y}.png, or {y}@2x.png
     const auto parts = split(rest, '/');
     if (parts.size() != 4 || parts[3].size() < 5 || parts[3].substr(parts[3].size() - 4) != ".png")
         return answer(404, "no such tile address\n");
     const auto x = parse_int(parts[2], 0, 1L << 30);
-    const auto y =
-        parse_int(std::string_view(parts[3]).substr(0, parts[3].size() - 4), 0, 1L << 30);
+    const auto y = parse_tile_name(parts[3]);
     if (!x || !y || parse_int(parts[1], 0, 30) == std::nullopt)
         return answer(404, "no such tile\n");
     const std::string set = parts[0] == "google"   ? "GoogleMapsCompatible"
                             : parts[0] == "native" ? "native"
                                                    : "";
     if (set.empty()) return answer(404, "unknown tile set\n");
-    return tile(r, set, parts[1], static_cast<long>(*y), static_cast<long>(*x), false);
+    return tile(r, set, parts[1], y->number, static_cast<long>(*x), y->factor, false);
 }
 
 Response Wmts::tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                    long col, bool ows_errors) {
+                    long col, int factor, bool ows_errors) {
     auto fail = [&](const std::string& code, const std::string& locator, const std::string& msg) {
         return ows_errors ? ows_exception(code, locator, msg) : answer(404, msg + "\n");
     };
@@ -104,7 +102,7 @@ Response Wmts::tile(const Request& r, const std::string& set, const std::string&
     if (row >= m->rows) return fail("TileOutOfRange", "tilerow", "TILEROW is outside the matrix");
     if (col >= m->cols) return fail("TileOutOfRange", "tilecol", "TILECOL is outside the matrix");
 
-    const TileKey key{set, m->level, row, col, 1};
+    const TileKey key{set, m->level, row, col, factor};
     Response res;
     res.etag = data_.etag("tile|" + key.text());
     res.cache_control = "public, max-age=86400";

@@ -1,6 +1,7 @@
 // wmts.h: OGC WMTS 1.0.0 (KVP at /wmts, REST under /wmts/1.0.0/) and XYZ tile addresses
 // (/tiles/{native|google}/{z}/{x}/{y}.png), over the tiles of tiles.h, and OWS exception
-// reports.
+// reports. The REST and XYZ addresses also name tiles drawn at a scale factor, "{y}@2x.png"
+// and "{y}@3x.png" (parse_tile_name).
 #ifndef KSERVE_WMTS_H
 #define KSERVE_WMTS_H
 
@@ -28,16 +29,16 @@ class Wmts {
     Response kvp(const Request& r, const Params& p);
     // /wmts/1.0.0/WMTSCapabilities.xml
     Response capabilities(const Request& r);
-    // /wmts/1.0.0/{layer}/{style}/{set}/{matrix}/{row}/{col}.png, `rest` the part after
-    // "/wmts/1.0.0/".
+    // /wmts/1.0.0/{layer}/{style}/{set}/{matrix}/{row}/{col}.png (or {col}@2x.png), `rest` the
+    // part after "/wmts/1.0.0/".
     Response rest(const Request& r, const std::string& rest);
-    // /tiles/{native|google}/{z}/{x}/{y}.png, `rest` the part after "/tiles/": errors are
-    // plain 404s.
+    // /tiles/{native|google}/{z}/{x}/{y}.png (or {y}@2x.png), `rest` the part after "/tiles/":
+    // errors are plain 404s.
     Response xyz(const Request& r, const std::string& rest);
 
   private:
     Response tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                  long col, bool ows_errors);
+                  long col, int factor, bool ows_errors);
 
     DataSet& data_;
     const Capabilities& capabilities_;

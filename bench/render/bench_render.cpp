@@ -5,8 +5,10 @@
 //   - warm: the view's tiles are in the cache from the draw before;
 //   - cold: the cache is emptied before every draw, so each tile file is read and decoded
 //     again (the files themselves stay in the operating system's page cache).
-// Also the same 5 m/px views without road names, and the road labeller export on its own
-// (which, unlike the labeller called by the view drawing, scans every road of the tiles).
+// Also the same 5 m/px views without road names, the road labeller export on its own (which,
+// unlike the labeller called by the view drawing, scans every road of the tiles), and a
+// metatile of the map service (1024 x 1024) drawn at scale factors 1, 2 and 3: the same window
+// at 2048 x 2048 and 3072 x 3072 pixels.
 //
 // The data set is the sample one in <build>/appdir/kgrid/ when it has been generated;
 // otherwise a synthetic city of 4 x 4 tiles (a road grid every 100 m, blocks, lines, place
@@ -160,6 +162,13 @@ void empty_cache() {
     for (int s = 0; s < data::SLOT_COUNT; ++s) data::slot(s).header.tile_number = 0;
 }
 
+int draw_at_factor(const Surface& s, int w, int h, double scale, int factor) {
+    const int32_t left = kCityX - static_cast<int32_t>(w * scale / 2);
+    const int32_t top = kCityY + static_cast<int32_t>(h * scale / 2);
+    return render::draw_view(s.dc, left, top, w * factor, h * factor, scale, kServerLayers,
+                             render::ViewOptions{factor});
+}
+
 // Arguments: width, height, scale, cold (1) or warm (0).
 void BM_View(benchmark::State& state) {
     if (!load_data_set()) {
@@ -192,6 +201,31 @@ void view_arguments(benchmark::internal::Benchmark* b) {
         }
 }
 BENCHMARK(BM_View)->Apply(view_arguments)->Unit(benchmark::kMicrosecond);
+
+// A metatile's window (1024 x 1024 pixels at 1x) drawn warm at a scale factor with the server's
+// layers. Arguments: scale, factor.
+void BM_ScaleFactor(benchmark::State& state) {
+    if (!load_data_set()) {
+        state.SkipWithError("no data set");
+        return;
+    }
+    constexpr int kSide = 1024;
+    const double scale = static_cast<double>(state.range(0));
+    const int factor = static_cast<int>(state.range(1));
+    Surface surface(kSide * factor, kSide * factor);
+    draw_at_factor(surface, kSide, kSide, scale, factor);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(draw_at_factor(surface, kSide, kSide, scale, factor));
+    state.SetLabel(std::to_string(kSide * factor) + "x" + std::to_string(kSide * factor) + " @" +
+                   std::to_string(static_cast<int>(scale)) + "m/px x" + std::to_string(factor));
+    state.counters["pixels"] = static_cast<double>(kSide) * kSide * factor * factor;
+}
+
+void factor_arguments(benchmark::internal::Benchmark* b) {
+    for (int scale : {2, 8, 32})
+        for (int factor : {1, 2, 3}) b->Args({scale, factor});
+}
+BENCHMARK(BM_ScaleFactor)->Apply(factor_arguments)->Unit(benchmark::kMicrosecond);
 
 // A warm 5 m/px view without labels (layer character 3 "0"): at 5 m/px no place label is drawn,
 // so the difference to BM_View at the same size is the time of the road labeller within the

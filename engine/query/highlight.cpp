@@ -18,7 +18,7 @@ int select_road(const char* name) noexcept {
     const render::ViewState& view = render::view_state();
     if (view.dc == nullptr) return -1;  // no view drawn yet
 
-    HGDIOBJ previous = select_highlight_pen(view.dc);
+    HGDIOBJ previous = select_highlight_pen(view.dc, view.factor);
     int count = -1;
     for (int s = 0; s < data::SLOT_COUNT; ++s) {
         const data::TileSlot& slot = data::slot(s);
@@ -33,7 +33,7 @@ int select_road(const char* name) noexcept {
             int n = 0;
             const data::Vertex* v = record_vertices(slot, r, &n);
             draw_world_polyline(view.dc, v, n, slot.header.origin_x, slot.header.origin_y,
-                                view.left, view.top, view.scale);
+                                view.left, view.top, view.scale, view.factor);
             ++count;
         }
     }

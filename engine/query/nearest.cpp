@@ -277,8 +277,9 @@ int query_draw_road(int32_t x, int32_t y, double scale, char* text, HDC dc, int3
     const data::TileSlot& slot = data::slot(hit.slot);
     int n = 0;
     const data::Vertex* v = record_vertices(slot, slot.records[hit.record], &n);
-    HGDIOBJ previous = select_highlight_pen(dc);
-    draw_world_polyline(dc, v, n, slot.header.origin_x, slot.header.origin_y, left, top, scale);
+    // The caller's own view at (left, top, scale): a classic one, at scale factor 1.
+    HGDIOBJ previous = select_highlight_pen(dc, 1);
+    draw_world_polyline(dc, v, n, slot.header.origin_x, slot.header.origin_y, left, top, scale, 1);
     release_highlight_pen(dc, previous);
     return 0;
 }

@@ -23,7 +23,7 @@
 namespace kestrel::render {
 
 // The world rectangle that maps to pixels -margin .. size + margin of a view, rounded outward
-// by one more pixel.
+// by one more pixel. A pixel of the view is scale / factor metres.
 struct WorldWindow {
     int64_t west;
     int64_t south;
@@ -33,11 +33,12 @@ struct WorldWindow {
 
 inline WorldWindow world_window(const ViewState& view, int margin_px) noexcept {
     static constexpr double kLimit = 9.0e15;  // well inside int64, beyond any int32 sum
-    const double m = (margin_px + 1.0) * view.scale;
+    const double pixel = view.scale / view.factor;
+    const double m = (margin_px + 1.0) * pixel;
     auto pin = [](double v) { return static_cast<int64_t>(std::clamp(v, -kLimit, kLimit)); };
     return WorldWindow{
-        pin(std::floor(view.left - m)), pin(std::floor(view.top - (view.height * view.scale) - m)),
-        pin(std::ceil(view.left + (view.width * view.scale) + m)), pin(std::ceil(view.top + m))};
+        pin(std::floor(view.left - m)), pin(std::floor(view.top - (view.height * pixel) - m)),
+        pin(std::ceil(view.left + (view.width * pixel) + m)), pin(std::ceil(view.top + m))};
 }
 
 // Bounding box of `count` vertices, in the slot's vertex frame.

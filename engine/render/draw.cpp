@@ -4,6 +4,9 @@
 // metafile and the place catalogue. The view left behind (ViewState, LabelBox list, in-view
 // flags of the cache) is what the overlays, queries and the export work on.
 //
+// A view may be drawn at a scale factor (ViewOptions): the same map, decided at the view's
+// scale, with every length in pixels multiplied by the factor and the text scaled with it.
+//
 // The server-only build differs in a few settings: its background brush is made and selected
 // on every call, its text is black on a transparent background while the view is drawn and
 // blue afterwards, it has no base map, and it draws road names only at 5 metres per pixel or
@@ -115,7 +118,9 @@ struct Drawing {
         }
     }
 
-    PixelMap map{view.left, view.top, view.scale};
+    PixelMap map = view_pixel_map(view);
+    LabelGrid labels{view};
+    int32_t px(int32_t pixels) const noexcept { return scaled(pixels, view.factor); }
 };
 
 // Draws a filled polygon of `count` points given by map_point(i). An outline with more points
@@ -141,13 +146,14 @@ int pen_width(int type, const ColourEntry& entry, double scale) noexcept {
     return width;
 }
 
-// Creates the pens of line types 1 to 15 in the pen table; returns the widest width.
-int create_pens(double scale) noexcept {
+// Creates the pens of line types 1 to 15 in the pen table, at the view's scale factor; returns
+// the widest width.
+int create_pens(double scale, int factor) noexcept {
     HPEN* pens = pen_table();
     const ColourEntry* colours = colour_table();
     int widest = 0;
     for (int type = FIRST_PEN; type <= LAST_PEN; ++type) {
-        const int width = pen_width(type, colours[type], scale);
+        const int width = scaled_pen_width(pen_width(type, colours[type], scale), factor);
         widest = std::max(widest, width);
         pens[type] = CreatePen(PS_SOLID, width, colour_of(colours[type]));
     }
@@ -164,9 +170,10 @@ void delete_pens() noexcept {
 
 // The background: the view and a margin around it, without outline, in the current brush.
 void paint_background(const Drawing& d) noexcept {
-    const int32_t lo = -BACKGROUND_MARGIN;
-    const int32_t right = add_pixels(d.view.width, BACKGROUND_MARGIN);
-    const int32_t bottom = add_pixels(d.view.height, BACKGROUND_MARGIN);
+    const int32_t margin = d.px(BACKGROUND_MARGIN);
+    const int32_t lo = -margin;
+    const int32_t right = add_pixels(d.view.width, margin);
+    const int32_t bottom = add_pixels(d.view.height, margin);
     const POINT corners[5] = {{lo, lo}, {right, lo}, {right, bottom}, {lo, bottom}, {lo, lo}};
     Polygon(d.dc, corners, 5);
 }
@@ -177,25 +184,28 @@ void play_base_map(const Drawing& d) noexcept {
     HENHMETAFILE base_map = data::dataset().base_map;
     if (base_map == nullptr) return;
     const double scale = d.view.scale;
+    const double factor = d.view.factor;
+    const POINT corner = d.map(fmt::kBaseMapWest, fmt::kBaseMapNorth);
     RECT r;
-    r.left = to_column(fmt::kBaseMapWest, d.view.left, scale);
-    r.top = to_row(fmt::kBaseMapNorth, d.view.top, scale);
-    r.right = truncate_to_int32(r.left + double{fmt::kBaseMapWidth} / scale);
-    r.bottom = truncate_to_int32(r.top + double{fmt::kBaseMapHeight} / scale);
+    r.left = corner.x;
+    r.top = corner.y;
+    r.right = truncate_to_int32(r.left + double{fmt::kBaseMapWidth} * factor / scale);
+    r.bottom = truncate_to_int32(r.top + double{fmt::kBaseMapHeight} * factor / scale);
     PlayEnhMetaFile(d.dc, base_map, &r);
 }
 
 // Lists the tiles of the view: rows from south to north, in each row the columns from east to
-// west, at most TILE_LIST_MAX of them. Returns how many were written to `tiles`.
+// west, at most TILE_LIST_MAX of them. Returns how many were written to `tiles`. The view's
+// extent in metres is its size times the metres of its pixels, scale / factor.
 int list_view_tiles(const ViewState& view, int32_t* tiles) noexcept {
     const int32_t west = view.left / data::TILE_SIZE_M;
     const int32_t north = view.top / data::TILE_SIZE_M;
-    const int32_t south =
-        std::clamp(truncate_to_int32((view.top - view.height * view.scale) / data::TILE_SIZE_M),
-                   -ROW_LIMIT, ROW_LIMIT);
-    const int32_t east =
-        std::clamp(truncate_to_int32((view.left + view.width * view.scale) / data::TILE_SIZE_M),
-                   -ROW_LIMIT, ROW_LIMIT);
+    const double extent_y = view.height * view.scale / view.factor;
+    const double extent_x = view.width * view.scale / view.factor;
+    const int32_t south = std::clamp(truncate_to_int32((view.top - extent_y) / data::TILE_SIZE_M),
+                                     -ROW_LIMIT, ROW_LIMIT);
+    const int32_t east = std::clamp(truncate_to_int32((view.left + extent_x) / data::TILE_SIZE_M),
+                                    -ROW_LIMIT, ROW_LIMIT);
     int n = 0;
     if (east < west) return 0;
     for (int32_t row = south; row <= north && n < TILE_LIST_MAX; ++row)
@@ -296,13 +306,16 @@ void draw_place_label(const Drawing& d, const data::TileSlot& slot,
     const data::Vertex* anchor = data::record_anchor(slot, rec);
     const char* name = data::record_name(slot, rec);
     if (anchor == nullptr || name == nullptr) return;
-    const POINT p =
-        d.map(int64_t{slot.header.origin_x} + anchor->x, int64_t{slot.header.origin_y} + anchor->y);
-    if (!(p.x > 0 && p.x < d.view.width && p.y > 0 && p.y < d.view.height)) return;
-    if (!add_label_box(p.x - PLACE_BOX_BEFORE, p.y - PLACE_BOX_BEFORE, p.x + PLACE_BOX_RIGHT,
-                       p.y + PLACE_BOX_BOTTOM))
+    const LabelGrid& grid = d.labels;
+    const POINT a = grid.on_grid(int64_t{slot.header.origin_x} + anchor->x,
+                                 int64_t{slot.header.origin_y} + anchor->y);
+    if (!(a.x > 0 && a.x < grid.width() && a.y > 0 && a.y < grid.height())) return;
+    const POINT p = grid.to_picture(a);
+    if (!add_label_box(p.x - grid.px(PLACE_BOX_BEFORE), p.y - grid.px(PLACE_BOX_BEFORE),
+                       p.x + grid.px(PLACE_BOX_RIGHT), p.y + grid.px(PLACE_BOX_BOTTOM)))
         return;
-    TextOutA(d.dc, p.x + PLACE_TEXT_OFFSET, p.y + PLACE_TEXT_OFFSET, name, data::NAME_BYTES);
+    TextOutA(d.dc, p.x + grid.px(PLACE_TEXT_OFFSET), p.y + grid.px(PLACE_TEXT_OFFSET), name,
+             data::NAME_BYTES);
 }
 
 // Draws the records of one pinned slot in storage order; the pen changes only when the type
@@ -358,8 +371,9 @@ void draw_catalogue(const Drawing& d) noexcept {
                 return d.map(ds.points[first + k].x, ds.points[first + k].y);
             });
         } else if (catalogue_label_shown(e.kind, d.view.scale)) {
-            const POINT p = d.map(ds.points[first].x, ds.points[first].y);
-            TextOutA(d.dc, p.x + CATALOGUE_TEXT_DX, p.y + CATALOGUE_TEXT_DY, e.name,
+            const POINT p =
+                d.labels.to_picture(d.labels.on_grid(ds.points[first].x, ds.points[first].y));
+            TextOutA(d.dc, p.x + d.px(CATALOGUE_TEXT_DX), p.y + d.px(CATALOGUE_TEXT_DY), e.name,
                      static_cast<int>(strnlen(e.name, sizeof e.name)));
         }
     }
@@ -369,13 +383,21 @@ void draw_catalogue(const Drawing& d) noexcept {
 
 int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, double scale,
               const char* layers) noexcept {
+    return draw_view(dc, left, top, width, height, scale, layers, ViewOptions{});
+}
+
+int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, double scale,
+              const char* layers, const ViewOptions& options) noexcept {
     if (dc == nullptr || layers == nullptr || GetBkMode(dc) == 0) return -1;
     if (!(scale >= MIN_SCALE)) return -1;
+    const int factor = options.scale_factor;
+    if (factor < kMinScaleFactor || factor > kMaxScaleFactor) return -1;
 
     ViewState& view = view_state();
-    view = ViewState{dc, left, top, width, height, scale};
+    view = ViewState{dc, left, top, width, height, scale, factor};
     label_boxes().last = -1;
     Drawing d{dc, view, read_layers(layers), nullptr};
+    const ScaledText text(dc, factor);
 
     HBRUSH background = nullptr;
     if constexpr (kServerOnly) {
@@ -405,7 +427,7 @@ int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, 
         play_base_map(d);
     }
 
-    const int widest_pen = create_pens(scale);
+    const int widest_pen = create_pens(scale, factor);
     d.window = world_window(view, widest_pen / 2 + 1);
     d.fill = CreateSolidBrush(colour_of(colour_table()[AREA_ENTRY]));
     const bool road_names = scale <= ROAD_NAMES_MAX_SCALE && d.layers.labels == '1';

@@ -7,17 +7,18 @@
 namespace kestrel::render {
 
 void draw_world_polyline(HDC dc, const data::Vertex* v, int count, int32_t origin_x,
-                         int32_t origin_y, int32_t left, int32_t top, double scale) noexcept {
+                         int32_t origin_y, int32_t left, int32_t top, double scale,
+                         int factor) noexcept {
     if (v == nullptr) return;
+    const PixelMap map(left, top, scale, factor);
     draw_polyline(dc, count, [&](int i) {
-        return to_point_wide(int64_t{origin_x} + v[i].x, int64_t{origin_y} + v[i].y, left, top,
-                             scale);
+        return map(int64_t{origin_x} + v[i].x, int64_t{origin_y} + v[i].y);
     });
 }
 
-HGDIOBJ select_highlight_pen(HDC dc) noexcept {
+HGDIOBJ select_highlight_pen(HDC dc, int factor) noexcept {
     const ColourEntry& e = colour_table()[HIGHLIGHT_COLOUR];
-    HPEN pen = CreatePen(PS_SOLID, e.width, colour_of(e));
+    HPEN pen = CreatePen(PS_SOLID, scaled_pen_width(e.width, factor), colour_of(e));
     pen_table()[HIGHLIGHT_COLOUR] = pen;
     return SelectObject(dc, pen);
 }

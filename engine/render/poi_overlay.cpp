@@ -7,6 +7,10 @@
 // for each pinned tile only the first index entry with records is used. The data store's
 // reader (data/poi_file.h) checks each block and reads it whole into the shared work buffer.
 //
+// A view drawn at a scale factor gets its crosses, pen, names and name boxes at that factor;
+// the points are placed on the grid of its 1x map, as every label (LabelGrid, view.h), so that
+// the same points win their places.
+//
 // Modes: 1 draws every selected point; 2 draws the points strictly inside the view whose name
 // box meets no label box of the view; 3 tests only against the boxes this same call added.
 // Modes 2 and 3 record the name boxes they draw, so later labellers avoid them.
@@ -57,41 +61,46 @@ bool box_is_taken(int left, int top, int right, int bottom, int first) noexcept 
     return false;
 }
 
-// Draws the cross (2 pixels each way) and the whole 28-byte name at (x + 2, y + 2).
-void draw_point(HDC dc, int x, int y, const char (&name)[data::POI_NAME_BYTES]) noexcept {
+// Draws the cross (2 pixels each way at 1x) and the whole 28-byte name at (x + 2, y + 2).
+void draw_point(HDC dc, int x, int y, int factor,
+                const char (&name)[data::POI_NAME_BYTES]) noexcept {
+    const int arm = scaled(kCrossArm, factor);
+    const int text = scaled(kTextOffset, factor);
     POINT* points = point_buffer();
-    points[0] = POINT{x - kCrossArm, y};
-    points[1] = POINT{x + kCrossArm, y};
+    points[0] = POINT{x - arm, y};
+    points[1] = POINT{x + arm, y};
     Polyline(dc, points, 2);
-    points[0] = POINT{x, y - kCrossArm};
-    points[1] = POINT{x, y + kCrossArm};
+    points[0] = POINT{x, y - arm};
+    points[1] = POINT{x, y + arm};
     Polyline(dc, points, 2);
-    TextOutA(dc, x + kTextOffset, y + kTextOffset, name, data::POI_NAME_BYTES);
+    TextOutA(dc, x + text, y + text, name, data::POI_NAME_BYTES);
 }
 
 // Draws the selected points of one block held in the work buffer, for the tile `tile`.
 void draw_block(int count, int32_t tile, int category, int mode, int first_box) noexcept {
     const ViewState& view = view_state();
+    const LabelGrid grid(view);
+    const int f = view.factor;
     const int64_t west = data::tile_west(tile);
     const int64_t south = data::tile_south_wide(tile);
     for (int i = 0; i < count; ++i) {
         const data::PoiRecord record = data::poi_block_record(i);
         if (category != 0 && record.category != category) continue;
-        const POINT p =
-            to_point_wide(west + record.x, south + record.y, view.left, view.top, view.scale);
+        const POINT a = grid.on_grid(west + record.x, south + record.y);
+        const POINT p = grid.to_picture(a);
         const int32_t x = p.x;
         const int32_t y = p.y;
         if (mode != kDrawAll) {
-            if (!(0 < x && x < view.width && 0 < y && y < view.height)) continue;
+            if (!(0 < a.x && a.x < grid.width() && 0 < a.y && a.y < grid.height())) continue;
             const int e = trimmed_length(record.name);
-            const int left = x - kBoxBefore;
-            const int top = y - kBoxBefore;
-            const int right = x + kPixelsPerNameByte * e + kBoxAfterText;
-            const int bottom = y + kBoxBelow;
+            const int left = x - scaled(kBoxBefore, f);
+            const int top = y - scaled(kBoxBefore, f);
+            const int right = x + scaled(kPixelsPerNameByte * e + kBoxAfterText, f);
+            const int bottom = y + scaled(kBoxBelow, f);
             if (box_is_taken(left, top, right, bottom, first_box)) continue;
             if (!add_label_box(left, top, right, bottom)) continue;  // list full
         }
-        draw_point(view.dc, x, y, record.name);
+        draw_point(view.dc, x, y, f, record.name);
     }
 }
 
@@ -107,8 +116,9 @@ int draw_points_of_interest(int category, int mode) noexcept {
     if (!points.open(data::format::kPoiFile)) return 0;
 
     HPEN& pen = pen_table()[kPoiPenPlace];
-    pen = CreatePen(PS_SOLID, kPoiPenWidth, kPoiColour);
+    pen = CreatePen(PS_SOLID, scaled_pen_width(kPoiPenWidth, view.factor), kPoiColour);
     const HGDIOBJ previous = SelectObject(view.dc, pen);
+    const ScaledText text(view.dc, view.factor);
 
     const int first_box = mode == kAvoidOwnLabels ? label_boxes().last + 1 : 0;
     for (int s = 0; s < data::SLOT_COUNT; ++s) {

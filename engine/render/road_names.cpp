@@ -2,6 +2,7 @@
 // the last view it lays candidate positions along the road's on-screen polyline, slides the
 // name along them until it collides with no label already placed, picks a reading direction and
 // writes the name one upright character at a time, recording a LabelBox for each character.
+// A view drawn at a scale factor is labelled on the grid of its 1x map (LabelGrid, view.h).
 #include "render/road_names.h"
 
 #include <algorithm>
@@ -49,11 +50,13 @@ int16_t box_coordinate(int64_t v) noexcept {
     return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
 }
 
-// True when the collision cell around a position overlaps a label box of the view.
-bool cell_is_blocked(const POINT& p) noexcept {
-    const LabelBox cell{
-        box_coordinate(int64_t{p.x} - CELL_BEFORE), box_coordinate(int64_t{p.y} - CELL_BEFORE),
-        box_coordinate(int64_t{p.x} + CELL_AFTER), box_coordinate(int64_t{p.y} + CELL_AFTER)};
+// True when the collision cell around a position overlaps a label box of the view. The
+// position is on the 1x grid, the boxes in picture pixels: the cell is taken at `factor`.
+bool cell_is_blocked(const POINT& p, int factor) noexcept {
+    const LabelBox cell{box_coordinate((int64_t{p.x} - CELL_BEFORE) * factor),
+                        box_coordinate((int64_t{p.y} - CELL_BEFORE) * factor),
+                        box_coordinate((int64_t{p.x} + CELL_AFTER) * factor),
+                        box_coordinate((int64_t{p.y} + CELL_AFTER) * factor)};
     return overlaps_any(cell, 0);
 }
 
@@ -67,33 +70,33 @@ bool reads_forward(const POINT& a, const POINT& b) noexcept {
     return a.x < b.x;
 }
 
-// Projects `count` vertices of a slot, from `first`, into the shared point buffer. The caller
-// has checked that they lie within the slot's vertex array and that count fits the buffer.
-void project_vertices(const data::TileSlot& slot, int32_t first, int count, const ViewState& view,
+// Projects `count` vertices of a slot, from `first`, onto the labels' grid in the shared point
+// buffer. The caller has checked that they lie within the slot's vertex array and that count
+// fits the buffer.
+void project_vertices(const data::TileSlot& slot, int32_t first, int count, const LabelGrid& grid,
                       POINT* out) noexcept {
-    const int64_t ox = slot.header.origin_x;
-    const int64_t oy = slot.header.origin_y;
-    for (int i = 0; i < count; ++i) {
-        const data::Vertex& v = slot.vertices[first + i];
-        out[i] = POINT{to_column_wide(ox + v.x, view.left, view.scale),
-                       to_row_wide(oy + v.y, view.top, view.scale)};
-    }
+    grid.map().map_offsets(slot.header.origin_x, slot.header.origin_y, slot.vertices + first, count,
+                           out);
 }
 
-// Writes the planned characters into the view's device context and records a box for each.
-void draw_plan(const ViewState& view, const char* name, const RoadLabelPlan& plan) noexcept {
+// Writes the planned characters into the view's device context and records a box for each,
+// lengths taken at the view's scale factor.
+void draw_plan(const ViewState& view, const LabelGrid& grid, const char* name,
+               const RoadLabelPlan& plan) noexcept {
+    const int text = grid.px(TEXT_OFFSET), before = grid.px(BOX_BEFORE);
+    const int after = grid.px(BOX_AFTER);
     for (int i = 0; i < plan.chars; ++i) {
         const POINT& p = plan.places[i];
         const NameCharacter& c = plan.characters[i];
-        TextOutA(view.dc, p.x - TEXT_OFFSET, p.y - TEXT_OFFSET, name + c.first, c.length);
-        add_label_box(p.x - BOX_BEFORE, p.y - BOX_BEFORE, p.x + BOX_AFTER, p.y + BOX_AFTER);
+        TextOutA(view.dc, p.x - text, p.y - text, name + c.first, c.length);
+        add_label_box(p.x - before, p.y - before, p.x + after, p.y + after);
     }
 }
 
 // Labels one record of a slot if it is a named road that reaches the view. Roads whose
 // vertices all lie on one side of the view's window cannot have a vertex inside the view and
 // are passed over without projecting them.
-void label_road(const data::TileSlot& slot, int r, const ViewState& view,
+void label_road(const data::TileSlot& slot, int r, const ViewState& view, const LabelGrid& grid,
                 const WorldWindow& window) noexcept {
     const data::FeatureRecord& rec = slot.records[r];
     if (!is_labelled_road_type(rec.type)) return;
@@ -116,14 +119,15 @@ void label_road(const data::TileSlot& slot, int r, const ViewState& view,
     std::memcpy(name, stored_name, data::NAME_BYTES);
     name[data::NAME_BYTES] = '\0';
     POINT* points = point_buffer();
-    project_vertices(slot, rec.first_vertex, count, view, points);
+    project_vertices(slot, rec.first_vertex, count, grid, points);
 
     RoadLabelPlan plan;
-    if (!plan_road_label(points, count, name, view.width, view.height, &plan)) return;
+    if (!plan_road_label(points, count, name, grid.width(), grid.height(), &plan, grid.factor()))
+        return;
     // A name is drawn whole or not at all: without room for all its boxes it would be drawn
     // where later labels cannot see it.
     if (LABEL_BOX_CAPACITY - 1 - label_boxes().last < plan.chars) return;
-    draw_plan(view, name, plan);
+    draw_plan(view, grid, name, plan);
 }
 
 }  // namespace
@@ -192,7 +196,7 @@ int candidate_positions(const POINT* points, int count, int chars, int width, in
 }
 
 bool plan_road_label(const POINT* points, int count, const char* name20, int width, int height,
-                     RoadLabelPlan* plan) noexcept {
+                     RoadLabelPlan* plan, int factor) noexcept {
     plan->chars = split_name(name20, plan->characters);
     const int chars = plan->chars;
     if (chars == 0) return false;
@@ -206,13 +210,16 @@ bool plan_road_label(const POINT* points, int count, const char* name20, int wid
     // is tested at most once.
     int shift = 0;
     for (int i = 0; shift <= found - chars && i < shift + chars; ++i)
-        if (cell_is_blocked(positions[i])) shift = i + 1;
+        if (cell_is_blocked(positions[i], factor)) shift = i + 1;
     if (shift > found - chars) return false;
 
     plan->shift = shift;
     plan->forward = reads_forward(positions[shift], positions[shift + chars - 1]);
-    for (int i = 0; i < chars; ++i)
-        plan->places[i] = positions[plan->forward ? shift + i : shift + chars - 1 - i];
+    for (int i = 0; i < chars; ++i) {
+        const POINT& p = positions[plan->forward ? shift + i : shift + chars - 1 - i];
+        plan->places[i] = POINT{truncate_to_int32(static_cast<double>(p.x) * factor),
+                                truncate_to_int32(static_cast<double>(p.y) * factor)};
+    }
     return true;
 }
 
@@ -224,10 +231,12 @@ int draw_road_names() noexcept {
     const ViewState& view = view_state();
     if (!(view.scale > 0)) return 0;  // no view was drawn yet
     const WorldWindow window = world_window(view, 0);
+    const LabelGrid grid(view);
+    const ScaledText text(view.dc, view.factor);
     for (int s = 0; s < data::SLOT_COUNT; ++s) {
         const data::TileSlot& slot = data::slot(s);
         if (slot.header.in_view != 1) continue;
-        for (int r = data::last_record(slot); r >= 0; --r) label_road(slot, r, view, window);
+        for (int r = data::last_record(slot); r >= 0; --r) label_road(slot, r, view, grid, window);
     }
     return 0;
 }
@@ -235,11 +244,12 @@ int draw_road_names() noexcept {
 void draw_road_names_of(const RoadRef* roads, int count) noexcept {
     const ViewState& view = view_state();
     const WorldWindow window = world_window(view, 0);
+    const LabelGrid grid(view);
     for (int i = 0; i < count;) {
         int end = i;
         while (end < count && roads[end].slot == roads[i].slot) ++end;
         const data::TileSlot& slot = data::slot(roads[i].slot);
-        for (int k = end - 1; k >= i; --k) label_road(slot, roads[k].record, view, window);
+        for (int k = end - 1; k >= i; --k) label_road(slot, roads[k].record, view, grid, window);
         i = end;
     }
 }

@@ -6,6 +6,12 @@
 // reading direction); drawing writes each character at its position and records its box in
 // the view's LabelBox list. Placement reads the LabelBox list but never changes it, so tests
 // can check positions without drawing anything.
+//
+// A view drawn at a scale factor F is labelled on the grid of its 1x map (LabelGrid in view.h):
+// the polyline and the view size given to placement are those of the 1x map, the cells are
+// tested at F times their 1x rectangles against the view's boxes (which are F times theirs), and
+// the planned places are F times the 1x positions; the lengths below are in pixels of the 1x
+// map and are drawn F times as long.
 #ifndef KESTREL_RENDER_ROAD_NAMES_H
 #define KESTREL_RENDER_ROAD_NAMES_H
 
@@ -58,17 +64,19 @@ int candidate_positions(const POINT* points, int count, int chars, int width, in
 struct RoadLabelPlan {
     int chars;
     NameCharacter characters[NAME_CHARS_MAX];
-    POINT places[NAME_CHARS_MAX];
-    int shift;     // first position of the window among the candidates
-    bool forward;  // characters follow the candidate order
+    POINT places[NAME_CHARS_MAX];  // in picture pixels
+    int shift;                     // first position of the window among the candidates
+    bool forward;                  // characters follow the candidate order
 };
 
 // Places a road's name: candidate positions, the first shift whose window collides with no box
 // of the view's LabelBox list, and the reading direction (steep windows read top to bottom,
 // flat ones left to right). Returns false when the road gets no label (no start vertex, fewer
-// positions than characters, every shift blocked). The LabelBox list is only read.
+// positions than characters, every shift blocked). The LabelBox list is only read. `points`,
+// `width` and `height` are on the 1x grid of a view drawn at `factor`; the cells are tested
+// and the places given at `factor`.
 bool plan_road_label(const POINT* points, int count, const char* name20, int width, int height,
-                     RoadLabelPlan* plan) noexcept;
+                     RoadLabelPlan* plan, int factor = 1) noexcept;
 
 // True for the road types that carry names: 1 to 9 except 3.
 bool is_labelled_road_type(int type) noexcept;

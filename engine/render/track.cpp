@@ -10,8 +10,9 @@
 // point is kept when 110000 < X < 360000 and 2410000 < Y < 2810000; at most 20000 points are
 // kept, later ones are ignored.
 //
-// dllhisdraw draws the parts of the track inside a world window as green 2-pixel polylines into
-// the last view's device context; a point outside the window (or on its edge) breaks the line,
+// dllhisdraw draws the parts of the track inside a world window as green 2-pixel polylines (2
+// pixels at 1x: F times that for a view drawn at scale factor F) into the last view's device
+// context; a point outside the window (or on its edge) breaks the line,
 // and a run of a single point draws nothing. Runs longer than the shared point buffer are drawn
 // in consecutive pieces that share their end points, so no gap appears.
 #include <cerrno>
@@ -78,12 +79,13 @@ bool is_accepted(const TrackPoint& p) noexcept {
 }
 
 // Draws points first .. first + count - 1 of the track, mapped with the window's north-west
-// corner at pixel (0, 0).
+// corner at pixel (0, 0) at the view's scale and scale factor.
 void draw_run(const ViewState& view, const Track& t, int first, int count, int32_t west,
               int32_t north) noexcept {
+    const PixelMap map(west, north, view.scale, view.factor);
     draw_polyline(view.dc, count, [&](int k) {
         const TrackPoint& p = t.points[first + k];
-        return POINT{to_column(p.x, west, view.scale), to_row(p.y, north, view.scale)};
+        return map(p.x, p.y);
     });
 }
 
@@ -114,7 +116,7 @@ int draw_track(int32_t west, int32_t south, int32_t east, int32_t north) noexcep
     if (t.last < 0 || view.dc == nullptr || !(view.scale > 0)) return 0;
 
     HPEN& pen = pen_table()[kTrackPenPlace];
-    pen = CreatePen(PS_SOLID, kTrackPenWidth, kTrackColour);
+    pen = CreatePen(PS_SOLID, scaled_pen_width(kTrackPenWidth, view.factor), kTrackColour);
     const HGDIOBJ previous = SelectObject(view.dc, pen);
 
     // A run is a stretch of consecutive points inside the window; a point outside ends it.

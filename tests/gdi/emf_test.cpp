@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <uemf.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -164,17 +165,24 @@ TEST_F(Metafiles, TextRecordsDrawAtTheirReferencePoint) {
                                reinterpret_cast<PU_EMRTEXT>(emrtext)));
     free(emrtext);
     const auto bytes = w.Finish();
-    Canvas c(100, 100);
-    Play(c, bytes, RECT{0, 0, 100, 100});
-    const auto red = c.PixelsOf(kRed);
-    ASSERT_GT(red.size(), 20u);
-    for (const auto& [x, y] : red) {
-        EXPECT_GE(x, 40);
-        EXPECT_GE(y, 40);
-        EXPECT_LT(x, 40 + 30);
-        EXPECT_LT(y, 40 + 16);
+    // At the context's font size: the default 12 pixels, then 24.
+    for (int size : {12, 24}) {
+        Canvas c(100, 100);
+        KgdiSetFontPixelSize(c.dc(), size);
+        Play(c, bytes, RECT{0, 0, 100, 100});
+        const auto red = c.PixelsOf(kRed);
+        ASSERT_GT(red.size(), 20u * size / 12);
+        int lowest = 0;
+        for (const auto& [x, y] : red) {
+            EXPECT_GE(x, 40);
+            EXPECT_GE(y, 40);
+            EXPECT_LT(x, 40 + 30 * size / 12);
+            EXPECT_LT(y, 40 + 16 * size / 12 + 1);
+            lowest = std::max(lowest, y);
+        }
+        EXPECT_GE(lowest, 40 + 8 * size / 12) << "glyphs of " << size << " pixels";
+        EXPECT_EQ(c.CountNot(kWhite), static_cast<int>(red.size()));
     }
-    EXPECT_EQ(c.CountNot(kWhite), static_cast<int>(red.size()));
 }
 
 TEST_F(Metafiles, PlaybackLeavesTheContextAttributesAlone) {

@@ -2,7 +2,10 @@
  * text_test.cpp: TextOutA with the default font: ASCII and Big5 two-byte text land inside
  * their box in the text colour, opaque mode fills the box with the background colour and
  * transparent mode leaves it alone, text keeps two colours, Big5 pairs whose trail byte is an
- * ASCII character are decoded as one character, and invalid bytes become boxes.
+ * ASCII character are decoded as one character, and invalid bytes become boxes. The font's
+ * pixel size of a context: larger sizes give proportionally larger boxes and glyphs, still in
+ * two colours, sizes out of range are refused, and text draws the same after the glyph cache
+ * was emptied on reaching its bound.
  */
 #include <gtest/gtest.h>
 
@@ -156,4 +159,74 @@ TEST(TextOut, TextKeepsExactlyTwoColours) {
     for (int y = 0; y < h && y < 20; ++y)
         for (int x = 0; x < w; ++x) colours.insert(GetPixel(c.dc(), x, y));
     EXPECT_EQ(colours, (std::set<COLORREF>{RGB(10, 20, 30), RGB(250, 240, 230)}));
+}
+
+TEST(FontPixelSize, ANewContextHas12AndOutOfRangeSizesAreRefused) {
+    Canvas c(10, 10);
+    EXPECT_EQ(KgdiGetFontPixelSize(c.dc()), 12);
+    for (int bad : {KGDI_FONT_PIXEL_SIZE_MIN - 1, KGDI_FONT_PIXEL_SIZE_MAX + 1, 0, -12})
+        EXPECT_EQ(KgdiSetFontPixelSize(c.dc(), bad), 0) << bad;
+    EXPECT_EQ(KgdiGetFontPixelSize(c.dc()), 12);
+    EXPECT_EQ(KgdiSetFontPixelSize(c.dc(), 24), 12);
+    EXPECT_EQ(KgdiSetFontPixelSize(c.dc(), KGDI_FONT_PIXEL_SIZE_MAX), 24);
+    EXPECT_EQ(KgdiGetFontPixelSize(c.dc()), KGDI_FONT_PIXEL_SIZE_MAX);
+    EXPECT_EQ(KgdiSetFontPixelSize(nullptr, 24), 0);
+    EXPECT_EQ(KgdiGetFontPixelSize(nullptr), 0);
+}
+
+class FontPixelSizes : public ::testing::TestWithParam<int> {};
+
+// At N times the default size the text box is N times as wide, its line about N times as high,
+// and the glyphs fill about N * N times the pixels, in the text colour only.
+TEST_P(FontPixelSizes, TextIsScaledInBoxAndInkAndKeepsTwoColours) {
+    const int n = GetParam();
+    const std::string text = "Kestrel \xA5\x78\xA5\x5F\xC5\x4B\xB9\x44 Road 7";
+    Canvas c(400, 60);
+    const Box one = DrawOnGreen(c, 3, 2, text, OPAQUE);
+    int ink_one = 0;
+    CheckBox(c, one, OPAQUE, &ink_one);
+    ASSERT_EQ(KgdiSetFontPixelSize(c.dc(), 12 * n), 12);
+    const Box big = DrawOnGreen(c, 3, 2, text, OPAQUE);
+    int ink_big = 0;
+    CheckBox(c, big, OPAQUE, &ink_big);
+    int chinese = 0, h = 0;
+    ASSERT_TRUE(KgdiGetTextExtent(c.dc(), "\xA5\x78", 2, &chinese, &h));
+    EXPECT_EQ(chinese, 12 * n);
+    EXPECT_NEAR(big.x1 - big.x0, n * (one.x1 - one.x0), 2 * n * 4);  // rounded advances
+    EXPECT_NEAR(big.y1 - big.y0, n * (one.y1 - one.y0), n + 1);
+    EXPECT_GT(ink_big, ink_one * n * n / 2) << "ink at 12: " << ink_one;
+    EXPECT_LT(ink_big, ink_one * n * n * 3 / 2) << "ink at 12: " << ink_one;
+}
+
+INSTANTIATE_TEST_SUITE_P(TwiceAndThreeTimes, FontPixelSizes, ::testing::Values(2, 3));
+
+// Text in many sizes and characters fills the glyph cache past its bound (32 MB), which is then
+// emptied between two texts: drawing goes on with the same pixels.
+TEST(FontPixelSize, TextDrawsTheSameAfterTheGlyphCacheIsEmptied) {
+    Canvas c(160, 40);
+    const std::string label = "Kestrel \xA5\x78\xA5\x5F";
+    KgdiSetFontPixelSize(c.dc(), 24);
+    auto draw_label = [&] {
+        c.Clear(kGreen);
+        TextOutA(c.dc(), 0, 0, label.data(), static_cast<int>(label.size()));
+        return c.PixelsOf(kBlue);
+    };
+    SetTextColor(c.dc(), kBlue);
+    SetBkMode(c.dc(), TRANSPARENT);
+    const auto before = draw_label();
+    ASSERT_FALSE(before.empty());
+    // 3,768 Big5 characters (lead bytes 0xA4 to 0xBB) at 128 pixels: about 47 MB of masks.
+    KgdiSetFontPixelSize(c.dc(), 128);
+    std::string many;
+    for (int lead = 0xA4; lead <= 0xBB; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            if (trail > 0x7E && trail < 0xA1) continue;  // not a trail byte
+            many += static_cast<char>(lead);
+            many += static_cast<char>(trail);
+        }
+    for (size_t at = 0; at < many.size(); at += 200)
+        TextOutA(c.dc(), 0, 0, many.data() + at,
+                 static_cast<int>(std::min<size_t>(200, many.size() - at)));
+    KgdiSetFontPixelSize(c.dc(), 24);
+    EXPECT_EQ(draw_label(), before);
 }

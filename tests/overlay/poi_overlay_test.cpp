@@ -4,8 +4,8 @@
 // entries of tile, last record index and offset; then blocks of 40-byte records: int16 x,
 // int16 y, int16 district, int16 category, int32 note, 28-byte blank-padded name). The index is
 // put into the data set's table as the loader would, tiles are pinned by hand in the tile
-// cache, and the last view is set directly. What is drawn is checked through the drawing
-// layer's recorder and the context's pixels.
+// cache, and the last view is set directly (a classic one, or one drawn at a scale factor).
+// What is drawn is checked through the drawing layer's recorder and the context's pixels.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -187,6 +187,32 @@ TEST_F(PoiOverlay, ModesTwoAndThreeDrawOnlyPointsStrictlyInsideTheView) {
         EXPECT_EQ(box.right, 372);
         EXPECT_EQ(box.bottom, 290);
     }
+}
+
+TEST_F(PoiOverlay, OverAViewAtScaleFactorTwoPointsNamesAndBoxesAreTwiceTheirSize) {
+    PoiFile file;
+    file.add_block(kTile, {{3550, 7250, 101, 5, "C"},    // pixel (355, 275): inside
+                           {3565, 7245, 101, 5, "D"}});  // (356, 275) on the 1x grid: the edge
+    install(file);
+    pin(0, kTile);
+    render::view_state() =
+        render::ViewState{view_.dc(), kLeft, kTop, 2 * kWidth, 2 * kHeight, kScale, 2};
+    Recorder rec(view_.dc());
+    EXPECT_EQ(dlldraw44(0, 2), 0);
+    const std::vector<Drawn> lines = rec.polylines();
+    const std::vector<Drawn> texts = rec.texts();
+    ASSERT_EQ(texts.size(), 1u);  // the same choice as at 1x: D lies on the 1x view's edge
+    EXPECT_EQ(texts[0].x, 714);
+    EXPECT_EQ(texts[0].y, 554);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].points, (std::vector<POINT>{{706, 550}, {714, 550}}));
+    EXPECT_EQ(lines[0].pen_width, 2);
+    ASSERT_EQ(render::label_boxes().last, 0);
+    const render::LabelBox& box = render::label_boxes().boxes[0];
+    EXPECT_EQ(box.left, 700);
+    EXPECT_EQ(box.top, 540);
+    EXPECT_EQ(box.right, 744);
+    EXPECT_EQ(box.bottom, 580);
 }
 
 TEST_F(PoiOverlay, CategoryZeroDrawsAllCategoriesAndOtherValuesOnlyTheirOwn) {

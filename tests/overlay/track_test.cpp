@@ -1,7 +1,8 @@
 // track_test.cpp: the track history overlay (dllhisload, dllhisdraw, dllhisfree).
 //
 // Track files are written as text by each test; what dllhisdraw draws is checked through the
-// drawing layer's recorder (polylines with their points, pen colour and width) and pixels.
+// drawing layer's recorder (polylines with their points, pen colour and width) and pixels,
+// over classic views and over a view drawn at a scale factor.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -188,6 +189,17 @@ TEST_F(TrackOverlay, TheWindowsNorthWestCornerIsPixelZeroZero) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].points, (std::vector<POINT>{{0, 0}, {5, 5}}));
     EXPECT_EQ(GetPixel(view_.dc(), 1, 1), kGreen);
+}
+
+TEST_F(TrackOverlay, OverAViewAtScaleFactorTwoTheTrackIsTwiceAsWideAndAsFar) {
+    render::view_state() =
+        render::ViewState{view_.dc(), kWest, kNorth, 2 * kWidth, 2 * kHeight, kScale, 2};
+    ASSERT_GT(load("xy 301000 2768000\nxy 301505 2768495\n"), 0);
+    const std::vector<Drawn> lines = draw_all();
+    ASSERT_EQ(lines.size(), 1u);
+    // 1000 m east and 2000 m south at 5 m a pixel; 1505 m and 1505 m at 5 m, truncated.
+    EXPECT_EQ(lines[0].points, (std::vector<POINT>{{200, 400}, {301, 301}}));
+    EXPECT_EQ(lines[0].pen_width, 4);
 }
 
 TEST_F(TrackOverlay, NothingIsDrawnAfterTheTrackIsFreed) {

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """check_kview.py: runs the kview command on a data set and checks the images it writes with
 Pillow, independently of the engine: their size, that the view shows road colours of the
-colour table and black label text, that BMP and PNG hold the same picture, and that bad command
-lines are refused with a message.
+colour table and black label text, that BMP and PNG hold the same picture, that the same view
+at scale factors 2 and 3 is 2 and 3 times as large, inks about 4 and 9 times the pixels and
+adds no colour, and that bad command lines are refused with a message.
 
 Usage: check_kview.py KVIEW DATA_DIR WORK_DIR CENTRE_X,CENTRE_Y
 """
@@ -54,6 +55,26 @@ def main():
     check(len(colours & road_colours) >= 2, "roads in the colours of the colour table")
     check((0, 0, 0) in colours, "black label text")
     check((255, 255, 255) in colours, "white where nothing is drawn")
+
+    for factor in (2, 3):
+        out = os.path.join(work, "view-%dx.png" % factor)
+        r = run([kview, "--data", data, "--centre", centre, "--scale", "5", "--scale-factor",
+                 str(factor), "--output", out])
+        check(r.returncode == 0, "draws the view at scale factor %d %s" % (factor, r.stderr.strip()))
+        if r.returncode != 0:
+            continue
+        d = Image.open(out).convert("RGB")
+        check(d.size == (356 * factor, 276 * factor), "scale factor %d: %d x %d pixels" %
+              (factor, 356 * factor, 276 * factor))
+        inked = [sum(1 for p in img.getdata() if p != (255, 255, 255)) for img in (a, d)]
+        ratio = inked[1] / inked[0]
+        check(0.75 * factor ** 2 < ratio < 1.25 * factor ** 2,
+              "scale factor %d inks %.2f times the pixels of the 1x view" % (factor, ratio))
+        more = {c for _, c in d.getcolors(1 << 20)} - colours
+        check(not more, "scale factor %d adds no colour (no antialiasing): %s" % (factor, more))
+    r = run([kview, "--data", data, "--centre", centre, "--scale-factor", "4", "--output",
+             os.path.join(work, "x.png")])
+    check(r.returncode == 2 and "--scale-factor" in r.stderr, "a scale factor of 4 is refused")
 
     big = os.path.join(work, "big.png")
     r = run([kview, "--data", data, "--centre", centre, "--scale", "400", "--size", "300x200",

@@ -105,11 +105,18 @@ def same_pixels(a, b):
     return ImageChops.difference(a.convert("RGB"), b.convert("RGB")).getbbox() is None
 
 
-def kview_picture(tmp, left=LEFT, top=TOP, scale=SCALE, size=(W, H)):
+def kview_picture(tmp, left=LEFT, top=TOP, scale=SCALE, size=(W, H), factor=1):
     out = os.path.join(tmp, "kview.png")
     subprocess.run([ARGS.kview, "--data", ARGS.data, "--top-left", f"{left},{top}", "--scale",
-                    str(scale), "--size", f"{size[0]}x{size[1]}", "--output", out], check=True)
+                    str(scale), "--size", f"{size[0]}x{size[1]}", "--scale-factor", str(factor),
+                    "--output", out], check=True)
     return Image.open(out)
+
+
+def inked(im):
+    """The pixels of a map picture that are not its white background."""
+    rgb = im.convert("RGB")
+    return sum(n for n, c in rgb.getcolors(1 << 20) if c != (255, 255, 255))
 
 
 def exception_code(body):
@@ -415,6 +422,80 @@ def test_wmts(s, tmp):
     assert g[0] == 200 and image(g[2]).size == (256, 256)
 
 
+def test_scale_factor(s, tmp):
+    """@2x tiles are drawn anew at twice the pixels (kview's picture at scale factor 2, not an
+    upscale of the 1x tile) with their own ETags; WMS DPI, MAP_RESOLUTION and FORMAT_OPTIONS
+    draw the map of the same box at the factor they round to, at the size asked for."""
+    row, col = 18, 41  # level 5 (4 m a pixel), the metatile of rows 16-19, columns 40-43
+    one = s.get(f"/tiles/native/5/{col}/{row}.png")
+    two = s.get(f"/tiles/native/5/{col}/{row}@2x.png")
+    rest = s.get(f"/wmts/1.0.0/map/default/native/5/{row}/{col}@2x.png")
+    assert one[0] == two[0] == rest[0] == 200 and two[2] == rest[2]
+    tile1, tile2 = image(one[2]), image(two[2])
+    assert tile2.size == (512, 512)
+    # The tile is the piece of the metatile's view drawn by kview at factor 2.
+    corner = json.loads(s.get("/api/info")[2])["extent"]
+    meta = kview_picture(tmp, left=round(corner[0] + 40 * 1024), top=round(corner[3] - 16 * 1024),
+                         scale=4, size=(1024, 1024), factor=2)
+    assert meta.size == (2048, 2048)
+    piece = meta.crop(((col - 40) * 512, (row - 16) * 512, (col - 39) * 512, (row - 15) * 512))
+    assert same_pixels(tile2, piece)
+    # About four times the ink of the 1x tile, in no colour the 1x tile lacks, and not the
+    # 1x tile magnified: thin lines and glyph edges fall elsewhere.
+    ratio = inked(tile2) / inked(tile1)
+    assert 3 < ratio < 5, ratio
+    colours1 = {c for _, c in tile1.convert("RGB").getcolors(1000)}
+    assert {c for _, c in tile2.convert("RGB").getcolors(1000)} <= colours1
+    upscale = tile1.convert("RGB").resize((512, 512), Image.NEAREST)
+    differ = sum(n for n, c in ImageChops.difference(tile2.convert("RGB"), upscale)
+                 .convert("L").point(lambda v: 255 if v else 0).getcolors() if c)
+    assert differ > 0.02 * 512 * 512, differ
+    # The factor is part of the tile's validator.
+    assert one[1]["ETag"] != two[1]["ETag"]
+    assert s.get(f"/tiles/native/5/{col}/{row}@2x.png", {"If-None-Match": two[1]["ETag"]})[0] == 304
+    assert s.get(f"/tiles/native/5/{col}/{row}@2x.png", {"If-None-Match": one[1]["ETag"]})[0] == 200
+    # The other set, another factor, and what is no tile address.
+    g = s.get("/tiles/google/12/3421/1755@2x.png")
+    assert g[0] == 200 and image(g[2]).size == (512, 512)
+    assert image(s.get(f"/tiles/native/5/{col}/{row}@3x.png")[2]).size == (768, 768)
+    for bad in ["@1x", "@4x", "@2X", "@x", "@22x"]:
+        assert s.get(f"/tiles/native/5/{col}/{row}{bad}.png")[0] == 404, bad
+    status, _, body = s.get(f"/wmts/1.0.0/map/default/native/5/{row}/{col}@4x.png")
+    assert status == 400 and exception_code(body) == "InvalidParameterValue"
+
+    # WMS: 181.4 dots an inch is factor 2. The map keeps WIDTH x HEIGHT over BBOX and is the
+    # 1x map of half the pixels drawn at twice the pixels.
+    classic = s.get(getmap())
+    dpi = s.get(getmap(DPI="181.4"))
+    assert dpi[0] == 200 and image(dpi[2]).size == (W, H)
+    assert same_pixels(image(dpi[2]), kview_picture(tmp, scale=2 * SCALE, size=(W // 2, H // 2),
+                                                      factor=2))
+    assert not same_pixels(image(dpi[2]), image(classic[2]))
+    for same in [{"MAP_RESOLUTION": "180"}, {"FORMAT_OPTIONS": "antialias:none;dpi:200"},
+                 {"DPI": "200", "MAP_RESOLUTION": "96"}]:
+        assert s.get(getmap(**same))[2] == dpi[2], same
+    # Up to 136 dpi the classic map (QGIS's 96 among them), with its ETag; 300 is factor 3.
+    low = s.get(getmap(DPI="96", FORMAT_OPTIONS="dpi:96"))
+    assert low[2] == classic[2] and low[1]["ETag"] == classic[1]["ETag"] != dpi[1]["ETag"]
+    three = image(s.get(getmap(DPI="300"))[2])
+    assert three.size == (W, H) and not same_pixels(three, image(dpi[2]))
+    # Finer than 1 m a pixel at 1x is the engine's view at a factor: 0.5 m a pixel at DPI 181.4.
+    fine = s.get(getmap(BBOX=f"{LEFT},{TOP - 128},{LEFT + 128},{TOP}", WIDTH=256, HEIGHT=256,
+                        DPI="181.4"))
+    assert fine[0] == 200 and same_pixels(
+        image(fine[2]), kview_picture(tmp, scale=1, size=(128, 128), factor=2))
+    # Warped and stretched maps are drawn from a native view at the factor: bigger text and pens
+    # (more ink) in the same size.
+    for other in [dict(CRS="EPSG:3857", BBOX="13520000,2860000,13530000,2870000", WIDTH=400,
+                       HEIGHT=400), dict(HEIGHT=H * 2)]:
+        flat, sharp = (image(s.get(getmap(**other, **extra))[2]) for extra in ({}, {"DPI": "181.4"}))
+        assert sharp.size == flat.size and inked(sharp) > 1.3 * inked(flat), other
+    for bad in [{"DPI": "0"}, {"DPI": "ninety"}, {"MAP_RESOLUTION": "-96"},
+                {"FORMAT_OPTIONS": "dpi:1e9"}]:
+        status, _, body = s.get(getmap(**bad))
+        assert status == 400 and exception_code(body) == "InvalidParameterValue", bad
+
+
 def test_api(s, tmp):
     """The JSON queries and reports, in UTF-8, agree with each other; bad input is a 400 with
     a JSON error; workers running reports at once never mix them."""
@@ -589,6 +670,7 @@ GROUPS = {
     "wms_getmap": (test_wms_getmap, []),
     "feature_info": (test_feature_info, []),
     "wmts": (test_wmts, []),
+    "scale_factor": (test_scale_factor, []),
     "api": (test_api, []),
     "viewer_files": (test_viewer_files, []),
 }

@@ -62,6 +62,29 @@ TEST(TileKeys, NameTheFactorOnlyWhenItIsNotOne) {
     EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 2}.text()), "native/5/18/41@2x");
 }
 
+TEST(TileNames, ReadTheNumberAndTheFactorOfAnAddressesLastSegment) {
+    struct Case {
+        const char* segment;
+        long number;  // -1: not a tile name
+        int factor;
+    };
+    for (const Case& c : {Case{"41.png", 41, 1}, Case{"0@2x.png", 0, 2}, Case{"7@3x.png", 7, 3},
+                          Case{"1073741824.png", 1073741824, 1}, Case{"1073741825.png", -1, 0},
+                          Case{"5@1x.png", -1, 0}, Case{"5@4x.png", -1, 0}, Case{"5@2X.png", -1, 0},
+                          Case{"5@22x.png", -1, 0}, Case{"5@x.png", -1, 0}, Case{"@2x.png", -1, 0},
+                          Case{"5@2x.jpg", -1, 0}, Case{"-5.png", -1, 0}, Case{"5.png@2x", -1, 0},
+                          Case{".png", -1, 0}}) {
+        const auto name = kserve::parse_tile_name(c.segment);
+        if (c.number < 0) {
+            EXPECT_FALSE(name) << c.segment;
+            continue;
+        }
+        ASSERT_TRUE(name) << c.segment;
+        EXPECT_EQ(name->number, c.number) << c.segment;
+        EXPECT_EQ(name->factor, c.factor) << c.segment;
+    }
+}
+
 TEST(TileCache, DropsTheLeastRecentlyUsedTileFirst) {
     kserve::TileCache cache(2);
     const auto png = [](const char* s) { return std::make_shared<const std::string>(s); };
@@ -95,6 +118,7 @@ struct Place {
     int level;
     long metarow, metacol;
     int rows, cols;
+    int factor = 1;
 };
 
 class NativeMetatiles : public Metatiles, public ::testing::WithParamInterface<Place> {};
@@ -104,25 +128,26 @@ TEST_P(NativeMetatiles, ArePiecesOfTheEngineViewOfTheirWindow) {
     const TileMatrixSet set = TileMatrixSet::native(data_->native(), data_->extent());
     std::string error;
     const auto meta =
-        kserve::render_metatile(*data_, set, at.level, at.metarow, at.metacol, 1, error);
+        kserve::render_metatile(*data_, set, at.level, at.metarow, at.metacol, at.factor, error);
     ASSERT_TRUE(meta) << error;
     ASSERT_EQ(meta->rows, at.rows);
     ASSERT_EQ(meta->cols, at.cols);
     ASSERT_EQ(meta->png.size(), static_cast<size_t>(at.rows * at.cols));
     const kserve::TileMatrix& m = *set.matrix(at.level);
     const Box box = m.box(meta->row, meta->col, at.rows, at.cols);
+    const int side = 256 * at.factor;
     const auto view = data_->engine().draw(
         static_cast<int>(std::lround(box.minx)), static_cast<int>(std::lround(box.maxy)),
-        at.cols * 256, at.rows * 256, m.resolution, true, {}, false, kserve::kWhite);
+        at.cols * side, at.rows * side, m.resolution, true, {}, false, kserve::kWhite, at.factor);
     ASSERT_TRUE(view);
     for (int r = 0; r < at.rows; ++r)
         for (int c = 0; c < at.cols; ++c) {
             const auto tile = test_support::decode_png(meta->tile(meta->row + r, meta->col + c));
             ASSERT_TRUE(tile);
-            ASSERT_EQ(tile->width, 256);
-            for (int y = 0; y < 256; ++y)
-                for (int x = 0; x < 256; ++x)
-                    ASSERT_EQ(tile->at(x, y), view->at(c * 256 + x, r * 256 + y))
+            ASSERT_EQ(tile->width, side);
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x)
+                    ASSERT_EQ(tile->at(x, y), view->at(c * side + x, r * side + y))
                         << "tile " << r << "," << c << " pixel " << x << "," << y;
         }
 }
@@ -130,7 +155,9 @@ TEST_P(NativeMetatiles, ArePiecesOfTheEngineViewOfTheirWindow) {
 INSTANTIATE_TEST_SUITE_P(Places, NativeMetatiles,
                          ::testing::Values(Place{"in_the_city", 5, 4, 10, 4, 4},
                                            Place{"at_the_bottom_right_edge", 5, 14, 17, 3, 1},
-                                           Place{"the_whole_first_level", 0, 0, 0, 2, 3}),
+                                           Place{"the_whole_first_level", 0, 0, 0, 2, 3},
+                                           Place{"in_the_city_at_2x", 5, 4, 10, 4, 4, 2},
+                                           Place{"at_the_edge_at_3x", 5, 14, 17, 3, 1, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Metatiles, OutsideTheMatrixOrAtAnotherFactorNothingIsDrawn) {
@@ -138,7 +165,8 @@ TEST_F(Metatiles, OutsideTheMatrixOrAtAnotherFactorNothingIsDrawn) {
     std::string error;
     EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 1, 0, 1, error));  // 4 x 4 tiles: one
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 0, 0, 2, error));
+    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 0, 0, 0, error));
+    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 0, 0, 4, error));
     EXPECT_FALSE(kserve::render_metatile(*data_, set, 19, 0, 0, 1, error));
     // Far from the data set the tiles of another system are transparent.
     const auto far = kserve::render_metatile(*data_, set, 3, 0, 0, 1, error);

@@ -57,9 +57,15 @@ async function api(path) {
 }
 
 // A page of the viewer with its console errors and tile requests recorded; waits for the map.
-async function open(hash = '', size = {width: 900, height: 650}) {
+// `scale` is the screen's device pixel ratio.
+async function open(hash = '', size = {width: 900, height: 650}, scale = 1) {
   const page = await browser.newPage();
   await page.setViewportSize(size);
+  if (scale !== 1) {
+    const cdp = await page.context().newCDPSession(page);
+    await cdp.send('Emulation.setDeviceMetricsOverride',
+      {...size, deviceScaleFactor: scale, mobile: false});
+  }
   page.errors = [];
   page.tiles = [];
   page.on('console', (m) => { if (m.type() === 'error') page.errors.push(m.text()); });
@@ -85,6 +91,24 @@ function ink(page) {
   });
 }
 
+// The shares of the map canvas's columns and of its rows that hold no map ink at all: white
+// bands beside or above and below the map.
+function blankBands(page) {
+  return page.evaluate(() => {
+    const c = document.querySelector('#map canvas');
+    const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    const cols = new Uint8Array(c.width), rows = new Uint8Array(c.height);
+    for (let y = 0; y < c.height; ++y) {
+      for (let x = 0; x < c.width; ++x) {
+        const i = 4 * (y * c.width + x);
+        if (d[i + 3] > 0 && (d[i] < 240 || d[i + 1] < 240 || d[i + 2] < 240)) cols[x] = rows[y] = 1;
+      }
+    }
+    const blank = (a) => a.reduce((n, v) => n + (v ? 0 : 1), 0) / a.length;
+    return {columns: blank(cols), rows: blank(rows)};
+  });
+}
+
 const view = (page) => page.evaluate(() => {
   const v = window.kviewer.view;
   return {zoom: v.getZoom(), center: v.getCenter()};
@@ -98,6 +122,31 @@ test('the page loads without console errors and the map shows map ink', async ()
   assert.match(await page.textContent('#position'), /EPSG:3826 x \d+ y \d+ m · 2\d\.\d+° N 12\d\.\d+° E/);
   if (process.env.VIEWER_SHOT) await page.screenshot({path: process.env.VIEWER_SHOT});
   await page.close();
+});
+
+test('without a permalink the map opens on the whole data set, centred, filling the window', async () => {
+  const {extent} = await api('api/info');
+  for (const size of [{width: 1280, height: 800}, {width: 1024, height: 768}]) {
+    const page = await open('', size);
+    const {center} = await view(page);
+    const span = [extent[2] - extent[0], extent[3] - extent[1]];
+    assert.ok(Math.abs(center[0] - (extent[0] + extent[2]) / 2) < span[0] / 20 &&
+      Math.abs(center[1] - (extent[1] + extent[3]) / 2) < span[1] / 20, JSON.stringify(center));
+    const bands = await blankBands(page);
+    assert.ok(bands.columns < 0.1 && bands.rows < 0.1, `${size.width}x${size.height}: ${JSON.stringify(bands)}`);
+    await page.close();
+  }
+});
+
+test('a screen of two device pixels a pixel gets the @2x tiles, others the 1x tiles', async () => {
+  for (const [scale, suffix] of [[2, '@2x.png'], [1, '.png']]) {
+    const page = await open('#map=5/301234/2771234', {width: 900, height: 650}, scale);
+    assert.deepEqual(page.errors, []);
+    assert.ok(page.tiles.length > 0 && page.tiles.every((u) => u.endsWith(suffix) &&
+      (scale === 2 || !u.includes('@'))), page.tiles.join('\n'));
+    assert.ok(await ink(page) > 0.05);
+    await page.close();
+  }
 });
 
 test('zooming in asks for tiles of the next level, by button and by keyboard', async () => {

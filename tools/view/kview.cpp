@@ -2,10 +2,11 @@
 //
 // Loads the data set through the engine's public interface (dllsetpath), makes a memory
 // device context of the drawing layer, clears it to white, sets the text to black on a
-// transparent background (as the server's picture box does), draws the view with dlldraw,
-// optionally lays a track and the points of interest over it, and saves the image in the
-// format its extension names: PNG, GIF, 24-bit BMP, the engine's 8-bit RLE8 BMP export, or
-// GeoTIFF. The view is given in world metres of the data set's grid, or in longitude and
+// transparent background (as the server's picture box does), draws the view (with the
+// engine's view drawing, which dlldraw calls, so that --scale-factor can draw it at 2 or 3
+// times the pixels), optionally lays a track and the points of interest over it, and saves the
+// image in the format its extension names: PNG, GIF, 24-bit BMP, the engine's 8-bit RLE8 BMP
+// export, or GeoTIFF. The view is given in world metres of the data set's grid, or in longitude and
 // latitude (WGS 84) turned into the grid of --crs; a world file can go with any image, so that
 // GIS programs place it. Used to make pictures for the documentation and to look at data sets
 // by hand.
@@ -31,6 +32,7 @@
 #endif
 #include "kestrel.h"
 #include "kgdi.h"
+#include "render/view.h"
 
 #ifdef KVIEW_HAVE_GDAL
 #include <cpl_conv.h>
@@ -70,6 +72,9 @@ const char* const kUsage =
     "                        (default EPSG:3826); used by --lonlat, GeoTIFF and world files\n"
     "  --scale M             metres per pixel, 1 or more (default 10)\n"
     "  --size WxH            view size in pixels (default 356x276)\n"
+    "  --scale-factor F      draw the view at F times the pixels (1 to 3, default 1): the\n"
+    "                        same map and labels, a picture of F*W x F*H pixels of\n"
+    "                        M/F metres, with pens, text and symbols F times as large\n"
     "  --layers STR          layer string (default 00210000): character 0 '1' paints the\n"
     "                        background, character 2 shows lines 13 ('1') or 13 and 14 ('2'),\n"
     "                        character 3 '1' draws place labels and road names\n"
@@ -108,18 +113,25 @@ struct Options {
     bool has_size = false;
     int width = kDefaultWidth;
     int height = kDefaultHeight;
+    int factor = 1;
     bool pois = false;
     int poi_category = 0;
     int poi_mode = 1;
 };
 
-// The view in the grid: top-left corner in metres, scale, size.
+// The view in the grid: top-left corner in metres, scale, size, and the scale factor it is
+// drawn at: the picture has factor times the pixels, each scale / factor metres.
 struct View {
     long left = 0;
     long top = 0;
     double scale = kDefaultScale;
     int width = kDefaultWidth;
     int height = kDefaultHeight;
+    int factor = 1;
+
+    int picture_width() const { return width * factor; }
+    int picture_height() const { return height * factor; }
+    double pixel_size() const { return scale / factor; }
 };
 
 bool fits_int(double v) {
@@ -160,7 +172,7 @@ int parse(int argc, char** argv, Options& o) {
     const std::string why = kcli::expand_args(
         argc, argv,
         {"--data", "--output", "--track", "--layers", "--centre", "--center", "--top-left",
-         "--bbox", "--crs", "--scale", "--size", "--pois", "--format"},
+         "--bbox", "--crs", "--scale", "--size", "--scale-factor", "--pois", "--format"},
         &args);
     if (!why.empty()) {
         std::fprintf(stderr, "kview: %s (see --help)\n", why.c_str());
@@ -187,8 +199,8 @@ int parse(int argc, char** argv, Options& o) {
         const bool known = arg == "--data" || arg == "--output" || arg == "--track" ||
                            arg == "--layers" || arg == "--centre" || arg == "--center" ||
                            arg == "--top-left" || arg == "--bbox" || arg == "--crs" ||
-                           arg == "--scale" || arg == "--size" || arg == "--pois" ||
-                           arg == "--format";
+                           arg == "--scale" || arg == "--size" || arg == "--scale-factor" ||
+                           arg == "--pois" || arg == "--format";
         if (!known) {
             std::fprintf(stderr, "kview: unknown option '%s' (see --help)\n", arg.c_str());
             return 1;
@@ -256,6 +268,18 @@ int parse(int argc, char** argv, Options& o) {
             o.width = static_cast<int>(a);
             o.height = static_cast<int>(b);
             o.has_size = true;
+        } else if (arg == "--scale-factor") {
+            char* end = nullptr;
+            errno = 0;
+            const long f = std::strtol(value, &end, 10);
+            if (end == value || *end != '\0' || errno != 0 ||
+                f < kestrel::render::kMinScaleFactor || f > kestrel::render::kMaxScaleFactor) {
+                std::fprintf(stderr, "kview: --scale-factor wants %d to %d, not '%s'\n",
+                             kestrel::render::kMinScaleFactor, kestrel::render::kMaxScaleFactor,
+                             value);
+                return 1;
+            }
+            o.factor = static_cast<int>(f);
         } else if (arg == "--pois") {
             if (!kcommon::parse_ints(value, ':', pair) || !fits_int(a) || b < 1 || b > 3) {
                 std::fprintf(stderr,
@@ -342,6 +366,7 @@ bool make_view(const Options& o, View* v) {
     v->scale = o.scale;
     v->width = o.width;
     v->height = o.height;
+    v->factor = o.factor;
     double x = o.x;
     double y = o.y;
     double box[4] = {o.box[0], o.box[1], o.box[2], o.box[3]};
@@ -397,6 +422,13 @@ bool make_view(const Options& o, View* v) {
     }
     v->left = std::lround(left);
     v->top = std::lround(top);
+    if (v->picture_width() > kMaxSide || v->picture_height() > kMaxSide) {
+        std::fprintf(stderr,
+                     "kview: at scale factor %d the picture would be %d x %d pixels (at most %d "
+                     "each): give a smaller --size\n",
+                     v->factor, v->picture_width(), v->picture_height(), kMaxSide);
+        return false;
+    }
     return true;
 }
 
@@ -414,7 +446,8 @@ bool write_bytes(const std::string& path, const unsigned char* bytes, size_t siz
 
 // The engine's own export of the last view: 8 bits, 256-entry colour table, RLE8.
 bool save_bmp8(const View& v, const std::string& path) {
-    std::vector<unsigned char> image(kBmpHeaderBytes + size_t(v.width) * size_t(v.height));
+    std::vector<unsigned char> image(kBmpHeaderBytes +
+                                     size_t(v.picture_width()) * size_t(v.picture_height()));
     const int n = sdllgetbmp(image.data());
     if (n < 0) {
         std::fputs(
@@ -488,7 +521,8 @@ bool save_tiff(const Options& o, const View& v, HDC dc, const std::string& path)
         std::fprintf(stderr, "kview: could not write %s: %s\n", path.c_str(), CPLGetLastErrorMsg());
         return false;
     }
-    double transform[6] = {double(v.left), v.scale, 0, double(v.top), 0, -v.scale};
+    const double pixel = v.pixel_size();
+    double transform[6] = {double(v.left), pixel, 0, double(v.top), 0, -pixel};
     bool ok = ds->SetGeoTransform(transform) == CE_None && ds->SetSpatialRef(&srs) == CE_None;
     int bands[3] = {1, 2, 3};
     ok = ok && ds->RasterIO(GF_Write, 0, 0, s.width, s.height, rgb.data(), s.width, s.height,
@@ -516,8 +550,9 @@ std::string world_file_name(const std::string& path) {
 // The six lines of a world file (centre of the top-left pixel), and the CRS beside the image.
 bool save_world_file(const Options& o, const View& v) {
     char text[256];
-    std::snprintf(text, sizeof text, "%.10g\n0\n0\n%.10g\n%.10g\n%.10g\n", v.scale, -v.scale,
-                  v.left + v.scale / 2, v.top - v.scale / 2);
+    const double pixel = v.pixel_size();
+    std::snprintf(text, sizeof text, "%.10g\n0\n0\n%.10g\n%.10g\n%.10g\n", pixel, -pixel,
+                  v.left + pixel / 2, v.top - pixel / 2);
     const std::string name = world_file_name(o.output);
     if (!write_bytes(name, reinterpret_cast<const unsigned char*>(text), std::strlen(text)))
         return false;
@@ -578,13 +613,14 @@ bool save(const Options& o, const View& v, HDC dc) {
 
 // Draws the view and its overlays into `dc` and saves it. Returns the exit status.
 int render(const Options& o, const View& v, HDC dc) {
-    const RECT all{0, 0, v.width, v.height};
+    const RECT all{0, 0, v.picture_width(), v.picture_height()};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
 
-    if (dlldraw(dc, static_cast<int>(v.left), static_cast<int>(v.top), v.width, v.height, v.scale,
-                o.layers.c_str()) != 0) {
+    if (kestrel::render::draw_view(dc, static_cast<int32_t>(v.left), static_cast<int32_t>(v.top),
+                                   v.picture_width(), v.picture_height(), v.scale, o.layers.c_str(),
+                                   kestrel::render::ViewOptions{v.factor}) != 0) {
         std::fputs("kview: the engine refused to draw the view\n", stderr);
         return 1;
     }
@@ -620,7 +656,8 @@ int main(int argc, char** argv) {
     }
 
     HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = dc ? CreateCompatibleBitmap(dc, v.width, v.height) : nullptr;
+    HBITMAP bitmap =
+        dc ? CreateCompatibleBitmap(dc, v.picture_width(), v.picture_height()) : nullptr;
     if (bitmap == nullptr) {
         std::fputs("kview: could not make a drawing surface of that size\n", stderr);
         if (dc) DeleteDC(dc);

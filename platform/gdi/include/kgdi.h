@@ -11,8 +11,9 @@
  * wrong-kind handle makes the call fail with its documented failure result; it never crashes.
  *
  * The functions after the classic ones (prefix Kgdi) are this layer's own extensions: access to
- * a context's pixels, saving a context's bitmap as a BMP or PNG file, reading BMP files, and a
- * recorder that reports every primitive drawn into a context (for tests and diagnostics).
+ * a context's pixels, saving a context's bitmap as a BMP or PNG file, reading BMP files, the
+ * pixel size of a context's font, and a recorder that reports every primitive drawn into a
+ * context (for tests and diagnostics).
  *
  * Threads: the layer keeps a process-wide handle table guarded by a lock, so handles may be
  * created and deleted from any thread; one device context must not be drawn into from two
@@ -230,9 +231,23 @@ KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) KGDI_NOEXCEPT;
  * the font lacks, or an invalid pair, is drawn as a replacement box. */
 KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len) KGDI_NOEXCEPT;
 
-/* Size of the box that TextOutA fills for this text, in pixels (width x line height). */
+/* Size of the box that TextOutA fills for this text, in pixels (width x line height), at the
+ * context's font size. */
 KGDI_API BOOL KgdiGetTextExtent(HDC hdc, const char* text, int len, int* width,
                                 int* height) KGDI_NOEXCEPT;
+
+/* The pixel size (em height) of a context's font, used by TextOutA, KgdiGetTextExtent and the
+ * text of metafiles played into the context. A new context has 12. Every size is drawn without
+ * antialiasing, in two colours: from the font's bitmap strike of that size when it has one
+ * (the default face has 12 to 16), otherwise from its outlines (unhinted below 20 pixels,
+ * lightly hinted from 20 on, so that horizontal strokes stay on whole rows). Glyph metrics,
+ * advances and line height follow the size. KgdiSetFontPixelSize returns the previous size, or
+ * 0 with nothing changed for a bad context or a size outside KGDI_FONT_PIXEL_SIZE_MIN to
+ * KGDI_FONT_PIXEL_SIZE_MAX; KgdiGetFontPixelSize returns the size, 0 for a bad context. */
+#define KGDI_FONT_PIXEL_SIZE_MIN 4
+#define KGDI_FONT_PIXEL_SIZE_MAX 128
+KGDI_API int KgdiSetFontPixelSize(HDC hdc, int pixels) KGDI_NOEXCEPT;
+KGDI_API int KgdiGetFontPixelSize(HDC hdc) KGDI_NOEXCEPT;
 
 /* Set...Color return the previous colour, CLR_INVALID on error. */
 KGDI_API COLORREF SetTextColor(HDC hdc, COLORREF color) KGDI_NOEXCEPT;

@@ -24,6 +24,11 @@ constexpr int64_t kMaxBitmapPixels = int64_t{1} << 28;
 /* Pens wider than this are drawn this wide: it bounds the work of one stroke. */
 constexpr int kMaxPenWidth = 256;
 
+/* The pixel size of the font of a new context, and the sizes a context may be set to. */
+constexpr int kDefaultFontSize = 12;
+constexpr int kMinFontSize = KGDI_FONT_PIXEL_SIZE_MIN;
+constexpr int kMaxFontSize = KGDI_FONT_PIXEL_SIZE_MAX;
+
 /* The layer's pixel word 0x00RRGGBB from a COLORREF 0x00BBGGRR, and back. */
 constexpr uint32_t PixelFromColor(COLORREF c) noexcept {
     return ((c & 0xFFu) << 16) | (c & 0xFF00u) | ((c >> 16) & 0xFFu);
@@ -110,6 +115,7 @@ struct Dc : Object {
     COLORREF text_color = RGB(0, 0, 0);
     COLORREF bk_color = RGB(255, 255, 255);
     int bk_mode = OPAQUE;
+    int font_size = kDefaultFontSize;  // pixels, kMinFontSize .. kMaxFontSize
     KgdiRecordFn recorder = nullptr;
     void* recorder_user = nullptr;
 
@@ -173,15 +179,15 @@ void FillRectPixels(const Surface& s, int64_t left, int64_t top, int64_t right, 
 
 /* ---- text (text.cpp) ---- */
 
-/* Draws code page 950 text with its top-left at (x, y) in the context's text colour and
- * background mode. Without any usable font every character is drawn as a box. */
+/* Draws code page 950 text with its top-left at (x, y) in the context's text colour,
+ * background mode and font size. Without any usable font every character is drawn as a box. */
 void DrawText950(const Dc& dc, int x, int y, const char* text, int len);
 
 /* Draws UTF-16 text (metafile records) with its top-left at (x, y). */
 void DrawTextUtf16(const Dc& dc, int x, int y, const uint16_t* text, int len);
 
-/* Width (sum of advances) and line height of code page 950 text. */
-void MeasureText950(const char* text, int len, int* width, int* height);
+/* Width (sum of advances) and line height of code page 950 text at a font size. */
+void MeasureText950(int size, const char* text, int len, int* width, int* height);
 
 /* Reports a primitive to the context's recorder, filling in its attributes. */
 void Record(const Dc& dc, KgdiRecord rec);

@@ -1,7 +1,8 @@
 /*
- * draw.cpp: the drawing entry points (Polyline, Polygon, FillRect, TextOutA and the text
- * extent). Each checks its context, draws with the context's current attributes through the
- * rasteriser or the text renderer, and reports the primitive to the recorder.
+ * draw.cpp: the drawing entry points (Polyline, Polygon, FillRect, TextOutA, the text extent
+ * and the font's pixel size). Each checks its context, draws with the context's current
+ * attributes through the rasteriser or the text renderer, and reports the primitive to the
+ * recorder.
  */
 #include "detail.h"
 
@@ -91,11 +92,29 @@ KGDI_API BOOL TextOutA(HDC hdc, int x, int y, const char* text, int len) noexcep
 
 KGDI_API BOOL KgdiGetTextExtent(HDC hdc, const char* text, int len, int* width,
                                 int* height) noexcept try {
-    if (!LookupDc(hdc) || len < 0 || (!text && len > 0) || !width || !height) return FALSE;
-    MeasureText950(text, len, width, height);
+    const Dc* dc = LookupDc(hdc);
+    if (!dc || len < 0 || (!text && len > 0) || !width || !height) return FALSE;
+    MeasureText950(dc->font_size, text, len, width, height);
     return TRUE;
 } catch (...) {
     return FALSE;
+}
+
+KGDI_API int KgdiSetFontPixelSize(HDC hdc, int pixels) noexcept try {
+    Dc* dc = LookupDc(hdc);
+    if (!dc || pixels < kMinFontSize || pixels > kMaxFontSize) return 0;
+    const int old = dc->font_size;
+    dc->font_size = pixels;
+    return old;
+} catch (...) {
+    return 0;
+}
+
+KGDI_API int KgdiGetFontPixelSize(HDC hdc) noexcept try {
+    const Dc* dc = LookupDc(hdc);
+    return dc ? dc->font_size : 0;
+} catch (...) {
+    return 0;
 }
 
 }  // extern "C"

@@ -255,6 +255,7 @@ class Player {
         state_.bk_color = dc.bk_color;
         state_.bk_mode = dc.bk_mode;
         target_.bitmap = dc.bitmap;
+        target_.font_size = dc.font_size;
         surface_ = dc.surface();
         FrameMapping(rect);
         Update();

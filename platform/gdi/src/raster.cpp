@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -205,27 +206,39 @@ struct Stamp {
     std::vector<Run> gain_runs[9];
 
     /* Narrow pens write their few pixels one by one from offset lists, which beats looping
-     * over runs of one or two pixels; wide pens use runs. */
+     * over runs of one or two pixels; wider pens write the full disc as runs. The gains of a
+     * step are runs of one or two pixels at any width (one or two at each row of the disc's
+     * leading edge), so up to kMaxPointGainWidth they are written from offset lists too. */
     static constexpr int kMaxPointStampWidth = 8;
+    static constexpr int kMaxPointGainWidth = 64;
     bool points = false;
+    bool gain_as_points = false;
     std::vector<int64_t> full_points;
     std::vector<int64_t> gain_points[9];
 
+    /* Makes the runs and offset lists that the unclipped path of this width uses. */
     void SetStride(int64_t w) {
         if (stride == w) return;
         stride = w;
         points = width <= kMaxPointStampWidth;
-        auto flatten = [w](const std::vector<StampSpan>& spans, std::vector<Run>& runs,
-                           std::vector<int64_t>& offsets) {
-            runs.clear();
-            offsets.clear();
+        gain_as_points = width <= kMaxPointGainWidth;
+        auto flatten = [w](const std::vector<StampSpan>& spans, std::vector<Run>* runs,
+                           std::vector<int64_t>* offsets) {
             for (const StampSpan& sp : spans) {
-                runs.push_back(Run{sp.dy * w + sp.dx0, sp.dx1 - sp.dx0 + 1});
-                for (int dx = sp.dx0; dx <= sp.dx1; ++dx) offsets.push_back(sp.dy * w + dx);
+                if (runs) runs->push_back(Run{sp.dy * w + sp.dx0, sp.dx1 - sp.dx0 + 1});
+                if (offsets)
+                    for (int dx = sp.dx0; dx <= sp.dx1; ++dx) offsets->push_back(sp.dy * w + dx);
             }
         };
-        flatten(full, full_runs, full_points);
-        for (int i = 0; i < 9; ++i) flatten(gain[i], gain_runs[i], gain_points[i]);
+        full_runs.clear();
+        full_points.clear();
+        flatten(full, points ? nullptr : &full_runs, points ? &full_points : nullptr);
+        for (int i = 0; i < 9; ++i) {
+            gain_runs[i].clear();
+            gain_points[i].clear();
+            flatten(gain[i], gain_as_points ? nullptr : &gain_runs[i],
+                    gain_as_points ? &gain_points[i] : nullptr);
+        }
     }
 
     /* Builds the disc and its gains row by row: row dy of the disc holds the dx with
@@ -279,8 +292,22 @@ struct Stamp {
     }
 };
 
+/* The stamps of one thread. A map changes pens often, so the stamps of the widths up to
+ * kMaxPointGainWidth are kept (a few kilobytes each) and only the wider one is built again
+ * when its width changes. */
+struct Stamps {
+    Stamp kept[Stamp::kMaxPointGainWidth + 1];
+    Stamp wider;
+};
+
+/* The stamp of a pen width for rows `stride` pixels apart. The stamps live on the heap: the
+ * library's thread-local storage stays small, since a library loaded with dlopen gets its
+ * initial-exec storage (the context cache of objects.cpp) from a small static block. */
 Stamp& StampFor(int width, int stride) {
-    Stamp& stamp = PerThread<Stamp, struct StampTag>();
+    std::unique_ptr<Stamps>& held = PerThread<std::unique_ptr<Stamps>, struct StampTag>();
+    if (!held) held = std::make_unique<Stamps>();
+    Stamps& stamps = *held;
+    Stamp& stamp = width <= Stamp::kMaxPointGainWidth ? stamps.kept[width] : stamps.wider;
     if (stamp.width != width) stamp.Build(width);
     stamp.SetStride(stride);
     return stamp;
@@ -377,9 +404,11 @@ inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int6
 
 /* A segment of a wide pen, both ends included. `start_drawn` tells that the disc at the
  * start is already on the bitmap (the previous segment ended there). Returns whether the disc
- * at the end was drawn. */
-bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, int64_t x1,
-                 int64_t y1, uint32_t pixel, bool start_drawn) {
+ * at the end was drawn. Inlined into the loop over a polyline's segments: a call for each of
+ * a map's many short segments costs more than the segment's pixels. */
+[[gnu::always_inline]] inline bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0,
+                                               int64_t y0, int64_t x1, int64_t y1, uint32_t pixel,
+                                               bool start_drawn) {
     const int64_t r = stamp.reach;
     const bool checked = std::min(x0, x1) - r < 0 || std::max(x0, x1) + r >= s.width ||
                          std::min(y0, y1) - r < 0 || std::max(y0, y1) + r >= s.height;
@@ -396,6 +425,15 @@ bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0, int64_t y0, i
                 &stamp.full_points, &stamp.gain_points[straight], &stamp.gain_points[diagonal]};
             WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
                 PutPoints(p, lists[kind]->data(), lists[kind]->size(), pixel);
+            });
+        } else if (stamp.gain_as_points) {
+            const std::vector<int64_t>* lists[3] = {nullptr, &stamp.gain_points[straight],
+                                                    &stamp.gain_points[diagonal]};
+            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
+                if (kind == 0)
+                    PutRuns(p, stamp.full_runs, pixel);
+                else
+                    PutPoints(p, lists[kind]->data(), lists[kind]->size(), pixel);
             });
         } else {
             const std::vector<Stamp::Run>* lists[3] = {&stamp.full_runs, &stamp.gain_runs[straight],
@@ -645,6 +683,18 @@ void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, 
  * buffer (a map's roads have seven points on average). */
 constexpr int kStackPoints = 128;
 
+/* The segments of a polyline of `n` points (repeats dropped) in a pen wider than one pixel,
+ * each segment's disc stamped along it. */
+void StrokeWide(const Surface& s, int width, uint32_t pixel, const POINT* kept, int n,
+                int segments) {
+    const Stamp& stamp = StampFor(width, s.width);
+    bool drawn = false;
+    for (int i = 0; i < segments; ++i) {
+        const POINT a = kept[i], b = kept[i + 1 < n ? i + 1 : 0];
+        drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pixel, drawn);
+    }
+}
+
 }  // namespace
 
 void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int count,
@@ -686,12 +736,7 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
             SquareSegmentInside(s, kept[i], end_of(i), pen.pixel, i > 0);
         return;
     }
-    const Stamp& stamp = StampFor(width, s.width);
-    bool drawn = false;
-    for (int i = 0; i < segments; ++i) {
-        const POINT a = kept[i], b = end_of(i);
-        drawn = WideSegment(s, stamp, a.x, a.y, b.x, b.y, pen.pixel, drawn);
-    }
+    StrokeWide(s, width, pen.pixel, kept, n, segments);
 }
 
 std::unique_ptr<const ShortPieces> MakeShortPieces(int width) {

@@ -3,10 +3,13 @@
  *
  * The font is found once through fontconfig: the face "WenQuanYi Zen Hei Sharp" (which has
  * crisp embedded bitmap strikes for ASCII and Chinese), or failing that any face covering
- * Traditional Chinese. FreeType loads it at 12 pixels, monochrome: embedded bitmaps when the
- * face has a 12-pixel strike, otherwise unhinted outlines (hinting drops strokes of these faces
- * in monochrome). Each glyph is rendered once into a cache and then copied as a bit mask, so
- * text keeps exactly two colours.
+ * Traditional Chinese. Text is drawn at the pixel size of the device context (12 by default),
+ * monochrome: from an embedded bitmap strike when the face has one of that size (the Sharp face
+ * has 12 to 16), otherwise from the outlines. Outlines below 20 pixels are drawn unhinted
+ * (full hinting drops strokes of these faces in monochrome); from 20 pixels on they are lightly
+ * hinted, which only snaps vertical positions to whole rows, so horizontal strokes stay one
+ * row sharp and none is lost. Each glyph is rendered once per size into a cache and then copied
+ * as a bit mask, so text keeps exactly two colours.
  *
  * Text arrives in code page 950 (Big5): bytes below 0x80 are ASCII, a lead byte 0x81..0xFE and
  * the byte after it are one character, read as a pair by kcommon's Big5 codec (kcommon/big5.h).
@@ -33,13 +36,21 @@ namespace {
 
 constexpr const char* kFontFamily = "WenQuanYi Zen Hei Sharp";
 constexpr const char* kFallbackPattern = ":lang=zh-tw";
-constexpr int kPixelSize = 12;
-/* Metrics used when no font can be loaded at all (text is then drawn as boxes). */
+/* Outlines from this pixel size on are lightly hinted, smaller ones unhinted. */
+constexpr int kLightHintingMinSize = 20;
+/* Metrics used when no font can be loaded at all (text is then drawn as boxes), at the default
+ * size; other sizes scale them. */
 constexpr int kFallbackAscender = 13;
 constexpr int kFallbackLineHeight = 16;
-/* Advances of replacement boxes: half-width for one byte, full width for a pair. */
+/* Replacement boxes at the default size: advances of half width for one byte and full width
+ * for a pair, at most 10 rows high. Other sizes scale them. */
 constexpr int kBoxAdvanceSingle = 6;
 constexpr int kBoxAdvanceDouble = 12;
+constexpr int kBoxRows = 10;
+/* Glyph masks kept in all sizes together. Past this many bytes every size's cache is emptied
+ * before the next text is drawn (at 12 pixels all of Big5 takes about 2 MB, at 128 pixels
+ * each character 16 KB), so that text in many sizes cannot hold memory without bound. */
+constexpr size_t kGlyphCacheBytes = size_t{32} << 20;
 
 /* Printable ASCII. */
 constexpr unsigned kAsciiPrintFirst = 0x20, kAsciiPrintLast = 0x7E;
@@ -57,6 +68,17 @@ struct Glyph {
     std::vector<uint8_t> mask;  // width * rows, 1 = ink
 };
 
+/* The metrics and the rendered glyphs of one pixel size. */
+struct SizeCache {
+    int size = 0;
+    bool outlines_or_strike = false;  // the face could be set to this size
+    FT_Int32 load_flags = 0;
+    bool render_mono = false;  // outlines are loaded hinted, then rendered in two colours
+    int ascender = 0;
+    int line_height = 0;
+    std::unordered_map<uint32_t, Glyph> glyphs;
+};
+
 class Font {
   public:
     Font() { Open(); }
@@ -68,14 +90,30 @@ class Font {
     Font& operator=(const Font&) = delete;
 
     std::mutex lock;
-    int ascender() const { return ascender_; }
-    int line_height() const { return line_height_; }
 
-    /* The glyph of a code point (or a box key), rendered on first use. */
-    const Glyph& GlyphFor(uint32_t key) {
-        auto it = cache_.find(key);
-        if (it != cache_.end()) return it->second;
-        return cache_.emplace(key, Render(key)).first->second;
+    /* The metrics and glyphs of a pixel size, set up on first use. */
+    SizeCache& AtSize(int size) {
+        if (size == last_size_) return *last_;
+        SizeCache& sc = sizes_[size];
+        if (sc.size == 0) SetUp(sc, size);
+        last_size_ = size;
+        last_ = &sc;
+        return sc;
+    }
+
+    /* The glyph of a code point (or a box key) at a size, rendered on first use. */
+    const Glyph& GlyphFor(SizeCache& sc, uint32_t key) {
+        auto it = sc.glyphs.find(key);
+        if (it != sc.glyphs.end()) return it->second;
+        return Add(sc, key);
+    }
+
+    /* Empties every size's glyphs when they hold more than kGlyphCacheBytes; called before
+     * a text's glyphs are looked up, never while their references are in use. */
+    void Trim() {
+        if (glyph_bytes_ <= kGlyphCacheBytes) return;
+        for (auto& [size, sc] : sizes_) sc.glyphs.clear();
+        glyph_bytes_ = 0;
     }
 
   private:
@@ -98,23 +136,50 @@ class Font {
             return;
         }
         FT_Select_Charmap(face_, FT_ENCODING_UNICODE);
-        if (FT_Set_Pixel_Sizes(face_, 0, kPixelSize) != 0) {
-            FT_Done_Face(face_);
-            face_ = nullptr;
-            return;
-        }
+    }
+
+    /* Renders a glyph into the cache of its size (kept out of the look-up above). */
+    [[gnu::noinline]] const Glyph& Add(SizeCache& sc, uint32_t key) {
+        const Glyph& g = sc.glyphs.emplace(key, Render(sc, key)).first->second;
+        glyph_bytes_ += g.mask.size() + sizeof g;
+        return g;
+    }
+
+    /* Sets the face to a pixel size (the size glyphs are rendered at next). */
+    bool Activate(int size) {
+        if (size == active_size_) return true;
+        if (FT_Set_Pixel_Sizes(face_, 0, static_cast<FT_UInt>(size)) != 0) return false;
+        active_size_ = size;
+        return true;
+    }
+
+    /* The metrics and load flags of a size: a bitmap strike when the face has one of this
+     * size, else outlines; without a face (or when the face refuses the size) every glyph is a
+     * box, with metrics scaled from the fallback ones. */
+    void SetUp(SizeCache& sc, int size) {
+        sc.size = size;
+        sc.ascender = kFallbackAscender * size / kDefaultFontSize;
+        sc.line_height = kFallbackLineHeight * size / kDefaultFontSize;
+        if (!face_ || !Activate(size)) return;
+        sc.outlines_or_strike = true;
         bool strike = false;
         for (int i = 0; i < face_->num_fixed_sizes; ++i)
-            if (face_->available_sizes[i].height == kPixelSize ||
-                (face_->available_sizes[i].y_ppem >> 6) == kPixelSize)
+            if (face_->available_sizes[i].height == size ||
+                (face_->available_sizes[i].y_ppem >> 6) == size)
                 strike = true;
-        load_flags_ = FT_LOAD_RENDER | FT_LOAD_MONOCHROME | FT_LOAD_TARGET_MONO;
-        if (!strike) load_flags_ |= FT_LOAD_NO_HINTING;
+        if (strike || size < kLightHintingMinSize) {
+            sc.load_flags = FT_LOAD_RENDER | FT_LOAD_MONOCHROME | FT_LOAD_TARGET_MONO;
+            if (!strike) sc.load_flags |= FT_LOAD_NO_HINTING;
+        } else {
+            sc.load_flags = FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_LIGHT;
+            sc.render_mono = true;
+        }
         const FT_Size_Metrics& m = face_->size->metrics;
-        ascender_ = static_cast<int>((m.ascender + 63) >> 6);
-        line_height_ = static_cast<int>((m.height + 63) >> 6);
-        if (line_height_ <= 0) line_height_ = kFallbackLineHeight;
-        if (ascender_ <= 0 || ascender_ > line_height_) ascender_ = line_height_ * 13 / 16;
+        sc.ascender = static_cast<int>((m.ascender + 63) >> 6);
+        sc.line_height = static_cast<int>((m.height + 63) >> 6);
+        if (sc.line_height <= 0) sc.line_height = kFallbackLineHeight * size / kDefaultFontSize;
+        if (sc.ascender <= 0 || sc.ascender > sc.line_height)
+            sc.ascender = sc.line_height * 13 / 16;
     }
 
     /* Finds a font file through fontconfig; `exact` requires the family to match. */
@@ -152,30 +217,36 @@ class Font {
         return ok;
     }
 
-    Glyph Box(int advance) const {
+    /* A replacement box of `advance` pixels at the default size, scaled to the cache's size. */
+    static Glyph Box(const SizeCache& sc, int advance) {
+        const int size = sc.size;
+        const int stroke = std::max(1, size / kDefaultFontSize);
         Glyph g;
-        g.advance = advance;
-        g.left = 1;
-        g.width = advance - 2;
-        g.rows = std::min(10, ascender_);
+        g.advance = std::max(2 * stroke + 1, advance * size / kDefaultFontSize);
+        g.left = stroke;
+        g.width = g.advance - 2 * stroke;
+        g.rows =
+            std::max(2 * stroke + 1, std::min(kBoxRows * size / kDefaultFontSize, sc.ascender));
         g.top = g.rows;
         g.mask.assign(static_cast<size_t>(g.width) * g.rows, 0);
         for (int y = 0; y < g.rows; ++y)
             for (int x = 0; x < g.width; ++x)
-                if (y == 0 || y == g.rows - 1 || x == 0 || x == g.width - 1)
+                if (y < stroke || y >= g.rows - stroke || x < stroke || x >= g.width - stroke)
                     g.mask[static_cast<size_t>(y) * g.width + x] = 1;
         return g;
     }
 
-    Glyph Render(uint32_t key) {
-        if (key == kBoxSingleKey) return Box(kBoxAdvanceSingle);
-        if (key == kBoxDoubleKey) return Box(kBoxAdvanceDouble);
-        const bool wide = key >= 0x80;
-        if (!face_) return Box(wide ? kBoxAdvanceDouble : kBoxAdvanceSingle);
+    Glyph Render(const SizeCache& sc, uint32_t key) {
+        if (key == kBoxSingleKey) return Box(sc, kBoxAdvanceSingle);
+        if (key == kBoxDoubleKey) return Box(sc, kBoxAdvanceDouble);
+        const int box = key >= 0x80 ? kBoxAdvanceDouble : kBoxAdvanceSingle;
+        if (!sc.outlines_or_strike || !Activate(sc.size)) return Box(sc, box);
         const FT_UInt index = FT_Get_Char_Index(face_, key);
-        if (index == 0 || FT_Load_Glyph(face_, index, load_flags_) != 0)
-            return Box(wide ? kBoxAdvanceDouble : kBoxAdvanceSingle);
+        if (index == 0 || FT_Load_Glyph(face_, index, sc.load_flags) != 0) return Box(sc, box);
         const FT_GlyphSlot slot = face_->glyph;
+        if (sc.render_mono && slot->format != FT_GLYPH_FORMAT_BITMAP &&
+            FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0)
+            return Box(sc, box);
         const FT_Bitmap& bm = slot->bitmap;
         Glyph g;
         g.advance = static_cast<int>((slot->advance.x + 32) >> 6);
@@ -200,10 +271,11 @@ class Font {
 
     FT_Library library_ = nullptr;
     FT_Face face_ = nullptr;
-    FT_Int32 load_flags_ = 0;
-    int ascender_ = kFallbackAscender;
-    int line_height_ = kFallbackLineHeight;
-    std::unordered_map<uint32_t, Glyph> cache_;
+    int active_size_ = 0;                       // the pixel size the face is set to, 0: none yet
+    std::unordered_map<int, SizeCache> sizes_;  // nodes stay put: last_ remains valid
+    int last_size_ = 0;
+    SizeCache* last_ = nullptr;
+    size_t glyph_bytes_ = 0;  // masks and glyphs of every size
 };
 
 Font& TheFont() {
@@ -245,24 +317,26 @@ void KeysOfUtf16(const uint16_t* text, int len, std::vector<uint32_t>& keys) {
     }
 }
 
-/* Draws the glyphs of `keys` with the font lock held. */
+/* Draws the glyphs of `keys` at the context's pixel size with the font lock held. */
 void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t>& keys) {
     const Surface s = dc.surface();
+    font.Trim();
+    SizeCache& sc = font.AtSize(dc.font_size);
     std::vector<const Glyph*>& glyphs =
         PerThread<std::vector<const Glyph*>, struct TextGlyphsTag>();
     glyphs.clear();
     int64_t width = 0;
     for (uint32_t k : keys) {
-        const Glyph& g = font.GlyphFor(k);
+        const Glyph& g = font.GlyphFor(sc, k);
         glyphs.push_back(&g);
         width += g.advance;
     }
     if (dc.bk_mode == OPAQUE)
-        FillRectPixels(s, x, y, int64_t{x} + width, int64_t{y} + font.line_height(),
+        FillRectPixels(s, x, y, int64_t{x} + width, int64_t{y} + sc.line_height,
                        PixelFromColor(dc.bk_color));
     const uint32_t ink = PixelFromColor(dc.text_color);
     int64_t pen = x;
-    const int64_t baseline = int64_t{y} + font.ascender();
+    const int64_t baseline = int64_t{y} + sc.ascender;
     for (const Glyph* g : glyphs) {
         const int64_t gx = pen + g->left, gy = baseline - g->top;
         pen += g->advance;
@@ -298,15 +372,17 @@ void DrawTextUtf16(const Dc& dc, int x, int y, const uint16_t* text, int len) {
     DrawKeys(font, dc, x, y, keys);
 }
 
-void MeasureText950(const char* text, int len, int* width, int* height) {
+void MeasureText950(int size, const char* text, int len, int* width, int* height) {
     Font& font = TheFont();
     const std::lock_guard<std::mutex> guard(font.lock);
+    font.Trim();
+    SizeCache& sc = font.AtSize(size);
     std::vector<uint32_t>& keys = PerThread<std::vector<uint32_t>, struct TextKeysTag>();
     KeysOf950(text, len, keys);
     int64_t w = 0;
-    for (uint32_t k : keys) w += font.GlyphFor(k).advance;
+    for (uint32_t k : keys) w += font.GlyphFor(sc, k).advance;
     *width = static_cast<int>(std::min<int64_t>(w, INT32_MAX));
-    *height = font.line_height();
+    *height = sc.line_height;
 }
 
 }  // namespace kgdi::detail

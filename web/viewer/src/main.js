@@ -59,6 +59,10 @@ function escapeHtml(s) {
   return String(s).replace(/[&<>"']/g, (c) => `&#${c.charCodeAt(0)};`);
 }
 
+// Screens of 1.5 device pixels a CSS pixel or more get the map drawn at twice the pixels.
+const hidpi = (window.devicePixelRatio || 1) >= 1.5;
+const downloadFactor = hidpi ? 2 : 1;
+
 async function start() {
   let info, capabilities;
   try {
@@ -81,7 +85,14 @@ async function start() {
   const wmtsOptions = optionsFromCapabilities(new WMTSCapabilities().read(capabilities), {
     layer: 'map',
     matrixSet: 'native',
+    requestEncoding: 'REST',
   });
+  // On high-density screens the tiles drawn at twice the pixels ("@2x", 512 pixels a side over
+  // the same ground), so that text and thin roads stay sharp.
+  if (hidpi) {
+    wmtsOptions.urls = wmtsOptions.urls.map((u) => u.replace(/\.png$/, '@2x.png'));
+    wmtsOptions.tilePixelRatio = 2;
+  }
   const projection = wmtsOptions.projection;
   const tiles = new WMTS({...wmtsOptions, wrapX: false});
   const resolutions = wmtsOptions.tileGrid.getResolutions();
@@ -103,6 +114,10 @@ async function start() {
     params: {VERSION: '1.3.0', LAYERS: '', STYLES: '', FORMAT: 'image/png', TRANSPARENT: 'TRUE'},
     projection,
     ratio: 1,
+    // On high-density screens OpenLayers asks for the screen's pixels and sends DPI, which
+    // the server turns into its drawing scale factor.
+    serverType: 'qgis',
+    hidpi,
   });
   const poiLayer = new ImageLayer({source: poiSource, visible: false});
   const marks = new VectorSource();
@@ -142,7 +157,9 @@ async function start() {
     view.setCenter([Number(m[2]), Number(m[3])]);
     return true;
   }
-  if (!fromHash()) view.fit(info.extent, {size: map.getSize()});
+  // Without a permalink: the whole data set, centred, at the level nearest to the one that
+  // just holds it, so that it fills the window rather than a quarter of it at the coarser level.
+  if (!fromHash()) view.fit(info.extent, {size: map.getSize(), nearest: true});
   window.addEventListener('hashchange', fromHash);
   map.on('moveend', () => {
     const c = view.getCenter();
@@ -283,6 +300,8 @@ async function start() {
     const size = map.getSize();
     const extent = view.calculateExtent(size);
     const format = $('format').value;
+    // The server draws maps of at most 4096 pixels a side.
+    const factor = Math.max(...size) * downloadFactor <= 4096 ? downloadFactor : 1;
     const params = new URLSearchParams({
       SERVICE: 'WMS',
       VERSION: '1.3.0',
@@ -291,10 +310,12 @@ async function start() {
       STYLES: '',
       CRS: crs,
       BBOX: extent.map((v) => v.toFixed(2)).join(','),
-      WIDTH: String(size[0]),
-      HEIGHT: String(size[1]),
+      // On high-density screens twice the pixels, drawn at twice the size (DPI 181.4).
+      WIDTH: String(size[0] * factor),
+      HEIGHT: String(size[1] * factor),
       FORMAT: format,
     });
+    if (factor > 1) params.set('DPI', String(90.7 * factor));
     say('Preparing the image…');
     try {
       const blob = await get(`wms?${params}`, 'blob');
