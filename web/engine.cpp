@@ -372,11 +372,14 @@ std::string Engine::draw_bmp(int left, int top, int width, int height, double sc
     if (!s.ok() ||
         !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background)))
         return {};
-    std::string buffer(1078 + static_cast<size_t>(width) * height, '\0');
-    const int n = sdllgetbmp(reinterpret_cast<unsigned char*>(buffer.data()));
-    if (n < 0) return {};
-    buffer.resize(1078 + static_cast<size_t>(n));
-    return buffer;
+    // The export writes at most the uncompressed size; the answer keeps only what it wrote,
+    // not the room it was given (16 MB for a 4096 x 4096 map).
+    // It is not cleared first: only the bytes the export writes are read.
+    const std::unique_ptr<unsigned char[]> room(
+        new unsigned char[1078 + static_cast<size_t>(width) * height]);
+    const int n = sdllgetbmp(room.get());
+    if (n < 0 || static_cast<size_t>(n) > static_cast<size_t>(width) * height) return {};
+    return std::string(reinterpret_cast<const char*>(room.get()), 1078 + static_cast<size_t>(n));
 }
 
 std::optional<Road> Engine::road_at(int x, int y, double scale) {
