@@ -45,7 +45,7 @@ class Server:
             [ARGS.kserve, "--data", ARGS.data, "--listen", f"127.0.0.1:{self.port}",
              "--workers", str(workers), *extra], stdout=self.log, stderr=self.log)
         deadline = time.time() + 60
-        while time.time() < deadline:
+        while time.time() < deadline and self.proc.poll() is None:
             try:
                 if self.get("/healthz")[0] == 200:
                     return
@@ -503,9 +503,10 @@ def test_viewer_files(s, tmp):
 
 def test_scale_out(tmp):
     """nginx in front of two hosts: requests reach both, tiles come from nginx's cache the second
-    time, and a host killed during a run loses no request."""
+    time, no client's Host header reaches a cached answer, and a host killed during a run loses
+    no request."""
     nginx = shutil.which("nginx") or "/usr/sbin/nginx"
-    hosts = [Server(workers=1), Server(workers=1)]
+    hosts = [Server(workers=1, extra=["--client-connections", "0"]) for _ in range(2)]
     port = free_port()
     conf = open(os.path.join(ARGS.root, "deploy", "nginx", "kserve.conf")).read()
     conf = conf.replace("server 127.0.0.1:8081 max_fails=1 fail_timeout=5s;\n    server 127.0.0.1:8082 max_fails=1 fail_timeout=5s;",
@@ -561,6 +562,11 @@ http {{
         second = get("/tiles/native/5/41/18.png")
         assert first[0] == second[0] == 200 and first[2] == second[2], open(os.path.join(tmp, "error.log")).read()[-2000:]
         assert first[1].get("X-Cache-Status") in ("MISS", "EXPIRED") and second[1].get("X-Cache-Status") == "HIT"
+        # A client's Host never reaches the addresses of an answer that nginx caches for everyone.
+        caps = "/wmts/1.0.0/WMTSCapabilities.xml"
+        forged = get(caps, {"Host": "evil.example"})
+        plain = get(caps)
+        assert forged[0] == plain[0] == 200 and b"evil.example" not in forged[2] + plain[2]
         # Kill one host during a run of requests: every request is answered.
         results = []
 
