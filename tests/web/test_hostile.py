@@ -239,21 +239,22 @@ def test_answer_memory(tmp):
         workers = s.workers()
         before = rss_mb(workers)
         clients = []
-        for _ in range(8):
+        for _ in range(6):
             k = connect(s, rcvbuf=4096, timeout=60)
             k.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
             clients.append(k)
-        # (Each answer must be taken within the 30 s write timeout.)
-        wait_for(lambda: s.log_text().count("image/bmp") >= 9, 25, "the maps to be drawn")
-        time.sleep(0.5)
+        # Each worker draws three; the first answer must be read within the 30 s write timeout.
+        wait_for(lambda: s.log_text().count("image/bmp") >= 7, 50, "the maps to be drawn")
+        time.sleep(0.3)
         grown = rss_mb(workers) - before
         text = s.get("/metrics")[2].decode()
         in_memory = int(re.search(r'^kserve_unsent_answer_bytes\{in="memory"\} (\d+)$', text, re.M).group(1))
         in_files = int(re.search(r'^kserve_unsent_answer_bytes\{in="file"\} (\d+)$', text, re.M).group(1))
-        assert in_memory <= 2 * 4 * 2**20 and in_files >= 4 * len(reference), (in_memory, in_files)
-        assert metric(s, "kserve_answers_spilled_total") >= 4
-        # The 8 answers held in the engine's export room would take 8 x 16.8 MB.
-        assert grown < 80, grown
+        assert in_memory <= 2 * 4 * 2**20 and in_files >= 3 * len(reference), (in_memory, in_files)
+        assert metric(s, "kserve_answers_spilled_total") >= 3
+        # The 6 answers held in the engine's export room would take 6 x 16.8 MB. (The address
+        # sanitizer's allocator keeps freed memory in quarantine: no bound on it there.)
+        assert grown < 70 or os.environ.get("KESTREL_SANITIZE"), grown
         for k in clients:
             status, _, body = read_answer(k)
             assert status == 200 and body == reference
