@@ -317,10 +317,13 @@ class Worker {
             accept_error_logged_ = false;
             // All workers wait on one socket and every one of them is woken by a new
             // connection; the first to take it wins. A worker that holds more connections
-            // than another that is idle right now lets that one take the next (waiting 1 ms
-            // at most), so kept-alive connections spread over the workers. Otherwise it
-            // accepts again at once.
-            if (others_idle_with_fewer()) return wait_then_accept(std::chrono::milliseconds(1));
+            // than another that is idle right now (not drawing) lets that one take the next:
+            // it waits a millisecond for each connection it holds more, at most 10, so that
+            // kept-alive connections spread over the workers even when the idle one is slow
+            // to be scheduled. Otherwise (the usual case, and always when the others are
+            // busy) it accepts again at once.
+            if (const uint32_t more = more_than_an_idle_worker())
+                return wait_then_accept(std::chrono::milliseconds(std::min<uint32_t>(more, 10)));
             accept();
         });
     }
@@ -457,17 +460,20 @@ class Worker {
         return std::max(std::min(full, floor), d);
     }
 
-    bool others_idle_with_fewer() const {
-        if (!metrics_ || !slot_) return false;
+    // How many connections this worker holds more than the fewest of the other workers that
+    // accept and are idle right now; 0 when none holds fewer.
+    uint32_t more_than_an_idle_worker() const {
+        if (!metrics_ || !slot_) return 0;
         const uint32_t mine = static_cast<uint32_t>(sessions_.size());
-        if (mine == 0) return false;
+        uint32_t more = 0;
         for (const auto& s : metrics_->slots)
             if (&s != slot_ && s.pid.load(std::memory_order_relaxed) > 0 &&
                 s.accepting.load(std::memory_order_relaxed) &&
-                !s.busy.load(std::memory_order_relaxed) &&
-                s.sessions.load(std::memory_order_relaxed) < mine)
-                return true;
-        return false;
+                !s.busy.load(std::memory_order_relaxed)) {
+                const uint32_t theirs = s.sessions.load(std::memory_order_relaxed);
+                if (theirs < mine) more = std::max(more, mine - theirs);
+            }
+        return more;
     }
 
     void wait_then_accept(std::chrono::milliseconds wait) {
