@@ -54,6 +54,8 @@ main libgdal-dev                  needed   the importer, kview's GeoTIFF and kse
 main libproj-dev                  needed   the importer, kview's GeoTIFF and kserve
 main libsqlite3-dev               needed   kseed's MBTiles archives
 main libboost-dev                 needed   kserve (Boost.Beast)
+main libxml2-dev                  needed   kserve's capabilities documents (XML)
+main nlohmann-json3-dev           needed   kserve's JSON answers
 main curl                         needed   the main job's check that kserve answers
 main nodejs                       optional the map viewer (not built without it)
 main npm                          optional the map viewer (not built without it)
@@ -90,6 +92,7 @@ test wine                         needed   the Windows tests under Wine
 test wine64                       needed   the Windows tests under Wine, 64-bit
 test wine32:i386                  optional the Windows tests under Wine, 32-bit (skipped without it)
 test sqlite3                      needed   the tests' reading of MBTiles archives
+test libdeflate-dev               optional the PNG encoder's benchmark against libdeflate
 peers cgi-mapserver              needed   the web benchmark's peer (bench/web/run.sh)
 peers mapserver-bin              needed   the seeding benchmark's peer map files
 peers spawn-fcgi                 needed   the web benchmark's peer under FastCGI
