@@ -19,6 +19,9 @@ struct Config {
     std::string data;
     std::string crs = "EPSG:3826";
     std::string viewer;  // the built viewer's folder, served at /; empty: none
+    // The service's public address, the base of the addresses answers give (public_url()'s
+    // form); empty: "http://127.0.0.1".
+    std::string public_url;
 };
 
 class DataSet {

@@ -91,6 +91,9 @@ const char* const kUsage =
     "  --crs EPSG:N     the data set's grid (default EPSG:3826)\n"
     "  --listen A:P     address and port to listen on (default 127.0.0.1:8080; port 0 picks a\n"
     "                   free port, printed at start)\n"
+    "  --public-url URL the service's address as its clients reach it, for the addresses in\n"
+    "                   the capabilities: http[s]://HOST[:PORT][/PATH] (default: the --listen\n"
+    "                   address; the machine's name for 0.0.0.0 or [::]). Set it behind a proxy\n"
     "  --workers N      worker processes, 1 to 64 (default: the number of cores)\n"
     "  --viewer DIR     the built viewer's folder, served at / (default: " KSERVE_VIEWER_RELATIVE
     "\n"
@@ -125,6 +128,7 @@ struct Options {
     std::string port = "8080";
     int workers = 0;
     bool viewer_given = false;
+    bool public_url_given = false;
 };
 
 // The viewer's folder beside the program: <bin>/../share/kestrel/viewer, in the build tree as
@@ -1110,8 +1114,8 @@ int parse(int argc, char** argv, Options& o) {
     std::vector<std::string> args;
     const std::string refused = kcli::expand_args(
         argc, argv,
-        {"--data", "--viewer", "--crs", "--listen", "--timeout", "--workers", "--max-connections",
-         "--client-connections", "--answer-memory", "--watchdog"},
+        {"--data", "--viewer", "--crs", "--listen", "--public-url", "--timeout", "--workers",
+         "--max-connections", "--client-connections", "--answer-memory", "--watchdog"},
         &args);
     if (!refused.empty()) {
         std::fprintf(stderr, "kserve: %s (see --help)\n", refused.c_str());
@@ -1155,6 +1159,16 @@ int parse(int argc, char** argv, Options& o) {
                 o.host = o.host.substr(1, o.host.size() - 2);
             if (o.host.empty()) o.host = "127.0.0.1";
             o.port = value.substr(colon + 1);
+        } else if (arg == "--public-url") {
+            const auto url = public_url(value);
+            if (!url) {
+                std::fprintf(stderr,
+                             "kserve: --public-url wants http[s]://HOST[:PORT][/PATH], not '%s'\n",
+                             value.c_str());
+                return 1;
+            }
+            o.config.public_url = *url;
+            o.public_url_given = true;
         } else if (arg == "--timeout") {
             const auto n = parse_int(value, 1, 3600);
             if (!n) {
@@ -1293,9 +1307,24 @@ int main(int argc, char** argv) {
     std::string shown;
     const int fd = bind_socket(o, family, shown);
     if (fd < 0) return 1;
+    if (o.config.public_url.empty()) {
+        // The address listened on; for every address of the machine, the machine's name.
+        std::string base = "http://" + shown;
+        if (shown.rfind("0.0.0.0:", 0) == 0 || shown.rfind("[::]:", 0) == 0) {
+            char name[256] = {};
+            if (::gethostname(name, sizeof name - 1) != 0 || !name[0])
+                std::strcpy(name, "localhost");
+            base = "http://" + std::string(name) + shown.substr(shown.rfind(':'));
+        }
+        const auto url = public_url(base);
+        o.config.public_url = url ? *url : "http://127.0.0.1";
+    }
     Metrics* metrics = Metrics::create();
     std::fprintf(stderr, "kserve: serving %s on http://%s/ with %d workers\n",
                  o.config.data.c_str(), shown.c_str(), o.workers);
+    std::fprintf(stderr, "kserve: the capabilities give the address %s%s\n",
+                 o.config.public_url.c_str(),
+                 o.public_url_given ? "" : " (set --public-url when clients reach it by another)");
     if (o.config.viewer.empty())
         std::fputs("kserve: no map viewer (see --viewer); / lists the addresses\n", stderr);
     else

@@ -8,6 +8,7 @@ namespace kserve {
 
 bool Service::start(const Config& config, Metrics* metrics, std::string& error) {
     if (!data_.open(config, metrics, error)) return false;
+    public_url_ = config.public_url;
     tiles_ = std::make_unique<Tiles>(data_);
     capabilities_.build(data_, tiles_->sets());
     wms_ = std::make_unique<Wms>(data_, capabilities_);
@@ -20,7 +21,9 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     return true;
 }
 
-Response Service::handle(const Request& r) {
+Response Service::handle(const Request& request) {
+    Request r = request;
+    r.public_url = public_url_;
     if (r.method != "GET" && r.method != "HEAD")
         return answer(405, "only GET and HEAD are served\n");
     const size_t q = r.target.find('?');

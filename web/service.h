@@ -35,6 +35,7 @@ class Service {
     std::unique_ptr<Wmts> wmts_;
     std::unique_ptr<Api> api_;
     std::shared_ptr<StaticFiles> viewer_;
+    std::string public_url_;
 };
 
 }  // namespace kserve

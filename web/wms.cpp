@@ -193,8 +193,10 @@ Response Wms::handle(const Request& r, const Params& p) {
     if (req == "getcapabilities" || req == "capabilities") {
         // Version negotiation: a version below 1.3.0 gets the nearest lower one we speak.
         if (!version.empty() && version < "1.3.0") v130 = false;
-        return answer(200, capabilities_.wms(v130, base_url(r)),
-                      v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.wms_xml");
+        Response res = answer(200, capabilities_.wms(v130, base_url(r)),
+                              v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.wms_xml");
+        res.cache_control = kCapabilitiesCacheControl;
+        return res;
     }
     if (version.empty()) return wms_exception(v130, "MissingParameterValue", "VERSION is missing");
     if (version != "1.3.0" && version != "1.1.1" && version != "1.1.0")

@@ -11,6 +11,7 @@ import os
 import re
 import signal
 import socket
+import subprocess
 import sys
 import tempfile
 import threading
@@ -336,6 +337,34 @@ def test_watchdog(tmp):
         s.stop()
 
 
+def test_addresses(tmp):
+    """The capabilities' addresses come from --public-url, else the address listened on, never
+    from a client's Host (which a shared cache would hand to everyone), and the documents say
+    how long they may be kept."""
+    caps = ["/wmts/1.0.0/WMTSCapabilities.xml", "/wms?SERVICE=WMS&REQUEST=GetCapabilities&VERSION=1.3.0",
+            "/wms?SERVICE=WMS&REQUEST=GetCapabilities&VERSION=1.1.1"]
+    for extra, base in ((["--public-url", "HTTPS://Maps.Example.ORG/kserve/"], "https://maps.example.org/kserve"),
+                        ([], None)):
+        s = Server(workers=1, extra=extra)
+        try:
+            base = base or f"http://127.0.0.1:{s.port}"
+            for path in caps:
+                for host in ("evil.example", "evil.example:80\"><x", None):
+                    status, headers, body = s.get(path, {"Host": host} if host else None)
+                    assert status == 200 and b"evil" not in body, (path, body[:300])
+                    assert headers.get("Cache-Control") == "public, max-age=300", headers
+                    found = set(re.findall(rb'(?:href|template)="(https?://[^"?]*)', body))
+                    assert found and all(u.decode().startswith(base + "/") for u in found), (base, found)
+            assert f"the capabilities give the address {base}" in s.log_text()
+        finally:
+            s.stop()
+    for bad in ("maps.example.org", "ftp://x", "http://", "http://a b", "http://x/?a=1", "http://x/a&b",
+                "http://x:0", "http://x:99999", "http://x/\"", "http://[zz]/"):
+        r = subprocess.run([test_web.ARGS.kserve, "--public-url", bad, "--listen", "127.0.0.1:0"],
+                           capture_output=True, text=True, timeout=30)
+        assert r.returncode != 0 and "--public-url wants" in r.stderr, (bad, r.stderr)
+
+
 GROUPS = {
     "framing": test_framing,
     "client_limits": test_client_limits,
@@ -343,6 +372,7 @@ GROUPS = {
     "answer_memory": test_answer_memory,
     "reload": test_reload,
     "watchdog": test_watchdog,
+    "addresses": test_addresses,
 }
 
 
