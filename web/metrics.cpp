@@ -215,6 +215,9 @@ std::string Metrics::text() const {
     counter("kserve_answers_refused_total",
             "Answers replaced by a 503: the worker's memory and files for answers were full.",
             answers_refused.load(), "counter");
+    counter("kserve_tile_faults_total",
+            "Maps answered with a 500: a tile file they need is damaged or unreadable.",
+            tile_faults.load(), "counter");
     counter("kserve_worker_stalls_total", "Workers replaced because they made no progress.",
             worker_stalls.load(), "counter");
     return out;

@@ -61,6 +61,8 @@ struct Metrics {
     std::atomic<uint64_t> answers_spilled;  // answers sent from a temporary file
     std::atomic<uint64_t> answers_refused;  // answers replaced by a 503: no memory or disk left
     std::atomic<uint64_t> worker_stalls;    // workers replaced by the watchdog
+    std::atomic<uint64_t> tile_faults;      // maps refused for a damaged or unreadable tile
+    std::atomic<int64_t> last_tile_fault_ms;  // monotonic_ms() of the last; 0: none
     WorkerSlot slots[kWorkerSlots];
 
     // Maps a zeroed block shared with every child forked later; nullptr on failure.

@@ -9,6 +9,7 @@ import argparse
 import concurrent.futures
 import os
 import re
+import shutil
 import signal
 import socket
 import subprocess
@@ -365,6 +366,50 @@ def test_addresses(tmp):
         assert r.returncode != 0 and "--public-url wants" in r.stderr, (bad, r.stderr)
 
 
+def test_damaged_tiles(tmp):
+    """A tile file that is truncated, garbage or not a file gives the maps that need it a 500
+    that no cache keeps, a log line, a count in /metrics and a degraded /healthz; maps elsewhere,
+    and where a tile file is simply absent (no data there), are drawn as before."""
+    data = os.path.join(tmp, "data")
+    shutil.copytree(test_web.ARGS.data, data)
+    s = Server(workers=1, extra=["--data", data + "/"])
+
+    def view(x, y):  # a 2 km square map at (x, y), in the grid
+        return getmap(BBOX=f"{x},{y},{x + 2000},{y + 2000}", WIDTH=200, HEIGHT=200)
+
+    try:
+        assert s.get(view(295000, 2765000))[0] == 200
+        sound = s.get("/healthz")
+        assert sound[0] == 200 and sound[2] == b"ok\n"
+        tile = os.path.join(data, "276029.dat")
+        original = open(tile, "rb").read()
+        damages = [("truncated", lambda: open(tile, "wb").write(original[: len(original) // 2]), "is damaged"),
+                   ("garbage", lambda: open(tile, "wb").write(os.urandom(len(original))), "is damaged"),
+                   ("a folder", lambda: (os.remove(tile), os.mkdir(tile)), "is not a regular file")]
+        for n, (what, damage, said) in enumerate(damages, 1):
+            damage()
+            for path in (view(295000, 2765000), view(291000, 2761000) + "&VERSION=1.1.1&SRS=EPSG:3826"):
+                status, headers, body = s.get(path)
+                assert status == 500 and headers.get("Cache-Control") == "no-store", (what, status, headers)
+                assert b"276029.dat" in body and "ETag" not in headers, (what, body)
+            assert f"tile file {tile} {said}" in s.log_text(), (what, s.log_text()[-2000:])
+            assert metric(s, "kserve_tile_faults_total") == 2 * n
+            health = s.get("/healthz")
+            assert health[0] == 503 and health[2].startswith(b"degraded: "), health
+            if os.path.isdir(tile):
+                os.rmdir(tile)
+        # Elsewhere, and over the absent tile 277026, maps are drawn.
+        assert s.get(view(255000, 2735000))[0] == 200
+        assert not os.path.exists(os.path.join(data, "277026.dat"))
+        assert s.get(view(262000, 2772000))[0] == 200
+        # Mended: drawn again, and said so in the log.
+        open(tile, "wb").write(original)
+        assert s.get(view(295000, 2765000))[0] == 200
+        assert f"tile file {tile} is sound again" in s.log_text()
+    finally:
+        s.stop()
+
+
 GROUPS = {
     "framing": test_framing,
     "client_limits": test_client_limits,
@@ -373,6 +418,7 @@ GROUPS = {
     "reload": test_reload,
     "watchdog": test_watchdog,
     "addresses": test_addresses,
+    "damaged_tiles": test_damaged_tiles,
 }
 
 
