@@ -92,9 +92,23 @@ int Metrics::take_slot() {
     return -1;
 }
 
+bool Metrics::take_expensive(WorkerSlot& slot, uint32_t places) {
+    uint32_t n = expensive_maps.load();
+    do {
+        if (n >= places) return false;
+    } while (!expensive_maps.compare_exchange_weak(n, n + 1));
+    slot.expensive.store(1);
+    return true;
+}
+
+void Metrics::leave_expensive(WorkerSlot& slot) {
+    if (slot.expensive.exchange(0) == 1) expensive_maps.fetch_sub(1);
+}
+
 void Metrics::free_slot(int slot) {
     if (slot < 0 || slot >= kWorkerSlots) return;
     WorkerSlot& s = slots[slot];
+    leave_expensive(s);  // a worker that died drawing one
     if (s.client_keys.load() > 0)
         for (auto& c : s.clients) {
             c.key.store(0, std::memory_order_relaxed);
@@ -215,6 +229,18 @@ std::string Metrics::text() const {
     counter("kserve_answers_refused_total",
             "Answers replaced by a 503: the worker's memory and files for answers were full.",
             answers_refused.load(), "counter");
+    out +=
+        "# HELP kserve_maps_refused_total Maps refused by their cost: over the budget of one map "
+        "(400), or no place for an expensive map within the wait (503).\n"
+        "# TYPE kserve_maps_refused_total counter\n";
+    std::snprintf(line, sizeof line,
+                  "kserve_maps_refused_total{reason=\"budget\"} %llu\n"
+                  "kserve_maps_refused_total{reason=\"busy\"} %llu\n",
+                  static_cast<unsigned long long>(maps_over_budget.load()),
+                  static_cast<unsigned long long>(maps_busy.load()));
+    out += line;
+    counter("kserve_expensive_maps", "Expensive maps being drawn now, over the workers.",
+            expensive_maps.load(), "gauge");
     counter("kserve_tile_faults_total",
             "Maps answered with a 500: a tile file they need is damaged or unreadable.",
             tile_faults.load(), "counter");

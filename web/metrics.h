@@ -31,6 +31,7 @@ struct WorkerSlot {
     std::atomic<uint32_t> sessions;     // open connections
     std::atomic<uint64_t> held;         // bytes of unsent answers in memory
     std::atomic<uint64_t> spilled;      // bytes of unsent answers in temporary files
+    std::atomic<uint32_t> expensive;    // it holds one of the expensive maps' places
     std::atomic<uint32_t> client_keys;  // entries of `clients` taken (cleared when rebuilt)
     // Open connections by client address (key: a 64-bit hash of the address, 0 for an empty
     // entry), open addressing with linear probing. An entry whose count falls to 0 keeps its
@@ -63,6 +64,9 @@ struct Metrics {
     std::atomic<uint64_t> worker_stalls;    // workers replaced by the watchdog
     std::atomic<uint64_t> tile_faults;      // maps refused for a damaged or unreadable tile
     std::atomic<int64_t> last_tile_fault_ms;  // monotonic_ms() of the last; 0: none
+    std::atomic<uint64_t> maps_over_budget;   // maps refused: over the budget of one map
+    std::atomic<uint64_t> maps_busy;          // maps refused: no place for an expensive map
+    std::atomic<uint32_t> expensive_maps;     // expensive maps being drawn, over the workers
     WorkerSlot slots[kWorkerSlots];
 
     // Maps a zeroed block shared with every child forked later; nullptr on failure.
@@ -74,6 +78,10 @@ struct Metrics {
     uint32_t connections_of(uint64_t key) const;
     // Reserves a free slot for a worker about to be forked, or -1; the master's.
     int take_slot();
+    // Takes one of `places` for an expensive map for the worker of `slot`; false when all are
+    // taken. Given back by leave_expensive(), or by free_slot() when the worker has died.
+    bool take_expensive(WorkerSlot& slot, uint32_t places);
+    void leave_expensive(WorkerSlot& slot);
     // Frees the slot of a worker that has ended; the master's.
     void free_slot(int slot);
 };

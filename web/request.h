@@ -25,6 +25,7 @@ struct Response {
     std::string body;
     std::string etag;           // quoted; empty: none
     std::string cache_control;  // empty: none
+    int retry_after = 0;        // seconds, for a 503; 0: none
 };
 
 // An answer of `status` with `body` of the media type `type`.

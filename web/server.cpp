@@ -76,6 +76,12 @@ struct Limits {
     size_t client_connections = 64;   // per client address over all workers; 0: no limit
     size_t answer_memory = 64 << 20;  // bytes of unsent answers a worker keeps in memory
     int watchdog = 60;                // seconds without progress before a worker is replaced
+    // A map that costs more than this (map_cost(), in pixels; half the budget of one map)
+    // waits for one of `expensive_places` over all workers (the workers less one, at least
+    // one), at most expensive_wait, without holding its worker; then a 503.
+    double expensive_cost = kDefaultMapBudget / 2;
+    uint32_t expensive_places = 1;
+    std::chrono::milliseconds expensive_wait{2000};
 };
 
 const char* const kUsage =
@@ -109,6 +115,9 @@ const char* const kUsage =
     "  --answer-memory MB\n"
     "                   memory a worker keeps for answers not yet taken by their clients, 1 to\n"
     "                   65536 MB (default 64); larger answers go through a temporary file\n"
+    "  --map-budget MPX the most a map may cost, in millions of pixels (a pixel of another\n"
+    "                   system than the grid counts 16), 1 to 100000 (default 128); maps over\n"
+    "                   half of it are drawn a few at a time (docs/web.md)\n"
     "  --watchdog S     seconds a worker may make no progress before it is replaced, 0 (never)\n"
     "                   to 3600 (default 60)\n"
     "  --help           show this text\n"
@@ -227,6 +236,8 @@ class Session : public std::enable_shared_from_this<Session> {
     void on_header(beast::error_code ec);
     void on_read(beast::error_code ec);
     void respond(Response res, bool keep_alive, unsigned version, bool head);
+    void wait_for_place(Request r);
+    void answer(Request r, bool expensive);
     void release();
     void finish();
 
@@ -245,6 +256,8 @@ class Session : public std::enable_shared_from_this<Session> {
     size_t held_ = 0;     // bytes of the answer being sent, kept in memory
     size_t spilled_ = 0;  // ... or in a temporary file
     bool closed_ = false;
+    std::optional<net::steady_timer> parked_;  // an expensive map waiting for its place
+    std::chrono::steady_clock::time_point parked_until_;
 };
 
 // A refused connection: its 503 is sent, and what the client still sends is read and dropped
@@ -379,6 +392,14 @@ class Worker {
     void closed_early() {
         ++closed_early_;
         if (metrics_) metrics_->closed_early.fetch_add(1, std::memory_order_relaxed);
+    }
+    // A place for an expensive map (Limits::expensive_places over all workers); always
+    // granted without the shared memory.
+    bool take_expensive() {
+        return !metrics_ || !slot_ || metrics_->take_expensive(*slot_, limits_.expensive_places);
+    }
+    void leave_expensive() {
+        if (metrics_ && slot_) metrics_->leave_expensive(*slot_);
     }
     void busy(bool b) {
         if (slot_) slot_->busy.store(b ? 1 : 0, std::memory_order_relaxed);
@@ -761,11 +782,46 @@ void Session::on_read(beast::error_code ec) {
         if (!r.if_none_match.empty()) r.if_none_match += ", ";
         r.if_none_match += std::string(h->value());
     }
+    const double cost = worker_.service().cost(r);
+    // A map over the budget of one map is refused by its interface without taking a place.
+    if (cost > worker_.limits().expensive_cost && cost <= worker_.service().map_budget()) {
+        parked_until_ = std::chrono::steady_clock::now() + worker_.limits().expensive_wait;
+        return wait_for_place(std::move(r));
+    }
+    answer(std::move(r), false);
+}
+
+// An expensive map: drawn once one of the places for them is free. Meanwhile the worker serves
+// its other connections; the map looks again every 25 ms, until parked_until_.
+void Session::wait_for_place(Request r) {
+    if (worker_.take_expensive()) return answer(std::move(r), true);
+    const auto& req = parser_->get();
+    if (closed_ || std::chrono::steady_clock::now() >= parked_until_) {
+        if (worker_.metrics()) worker_.metrics()->maps_busy.fetch_add(1, std::memory_order_relaxed);
+        Response res = kserve::answer(
+            503,
+            "too many large maps are being drawn now; try again shortly, or ask for a "
+            "smaller one\n");
+        res.cache_control = "no-store";
+        res.retry_after = 2;
+        return respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(),
+                       r.method == "HEAD");
+    }
+    if (!parked_) parked_.emplace(stream_.get_executor());
+    parked_->expires_after(std::chrono::milliseconds(25));
+    parked_->async_wait([self = shared_from_this(), r = std::move(r)](beast::error_code) mutable {
+        self->wait_for_place(std::move(r));
+    });
+}
+
+void Session::answer(Request r, bool expensive) {
     g_current_fd = stream_.socket().native_handle();
     worker_.busy(true);
     Response res = worker_.service().handle(r);
     worker_.busy(false);
     g_current_fd = -1;
+    if (expensive) worker_.leave_expensive();
+    const auto& req = parser_->get();
     respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(),
             r.method == "HEAD");
 }
@@ -781,6 +837,7 @@ void set_header(http::response<Body>& m, const Response& r, unsigned version, bo
     if (!r.etag.empty()) m.set(http::field::etag, r.etag);
     if (!r.cache_control.empty()) m.set(http::field::cache_control, r.cache_control);
     m.set(http::field::access_control_allow_origin, "*");
+    if (r.retry_after > 0) m.set(http::field::retry_after, std::to_string(r.retry_after));
     m.keep_alive(keep_alive);
 }
 
@@ -793,7 +850,6 @@ void Session::respond(Response r, bool keep_alive, unsigned version, bool head) 
     // --answer-memory of such bytes, and puts larger answers beyond that into a temporary
     // file. With no room there either, the client is asked to come back.
     int fd = -1;
-    bool retry_later = false;
     if (!head && !worker_.hold(r.body.size())) {
         fd = worker_.spill(r.body);
         if (fd < 0) {
@@ -803,7 +859,7 @@ void Session::respond(Response r, bool keep_alive, unsigned version, bool head) 
             r.status = 503;
             r.body = "the server has no room for more answers now; try again shortly\n";
             r.cache_control = "no-store";
-            retry_later = true;
+            r.retry_after = 2;
             worker_.hold(r.body.size());
             held_ = r.body.size();
         } else {
@@ -837,7 +893,6 @@ void Session::respond(Response r, bool keep_alive, unsigned version, bool head) 
     }
     res_ = {};
     set_header(res_, r, version, keep_alive);
-    if (retry_later) res_.set(http::field::retry_after, "2");
     res_.body() = head ? std::string() : std::move(r.body);
     res_.prepare_payload();
     if (head) res_.content_length(bytes);
@@ -1112,11 +1167,12 @@ class Master {
 int parse(int argc, char** argv, Options& o) {
     o.config.data = KSERVE_DEFAULT_DATA;
     std::vector<std::string> args;
-    const std::string refused = kcli::expand_args(
-        argc, argv,
-        {"--data", "--viewer", "--crs", "--listen", "--public-url", "--timeout", "--workers",
-         "--max-connections", "--client-connections", "--answer-memory", "--watchdog"},
-        &args);
+    const std::string refused =
+        kcli::expand_args(argc, argv,
+                          {"--data", "--viewer", "--crs", "--listen", "--public-url", "--timeout",
+                           "--workers", "--max-connections", "--client-connections",
+                           "--answer-memory", "--watchdog", "--map-budget"},
+                          &args);
     if (!refused.empty()) {
         std::fprintf(stderr, "kserve: %s (see --help)\n", refused.c_str());
         return 1;
@@ -1159,6 +1215,15 @@ int parse(int argc, char** argv, Options& o) {
                 o.host = o.host.substr(1, o.host.size() - 2);
             if (o.host.empty()) o.host = "127.0.0.1";
             o.port = value.substr(colon + 1);
+        } else if (arg == "--map-budget") {
+            const auto n = parse_int(value, 1, 100000);
+            if (!n) {
+                std::fprintf(stderr,
+                             "kserve: --map-budget wants 1 to 100000 million pixels, not '%s'\n",
+                             value.c_str());
+                return 1;
+            }
+            o.config.map_budget = static_cast<double>(*n) * 1e6;
         } else if (arg == "--public-url") {
             const auto url = public_url(value);
             if (!url) {
@@ -1303,6 +1368,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    o.limits.expensive_cost = o.config.map_budget / 2;
+    o.limits.expensive_places = static_cast<uint32_t>(std::max(1, o.workers - 1));
     int family = AF_INET;
     std::string shown;
     const int fd = bind_socket(o, family, shown);

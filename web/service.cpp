@@ -87,6 +87,15 @@ Response Service::health() const {
     return res;
 }
 
+double Service::cost(const Request& r) const {
+    const size_t q = r.target.find('?');
+    if (q == std::string::npos || r.target.compare(0, q, "/wms") != 0) return 0;
+    Params p;
+    std::string error;
+    if (!p.parse(std::string_view(r.target).substr(q + 1), error)) return 0;
+    return wms_->cost(p);
+}
+
 Response Service::route(const Request& r) {
     if (r.method != "GET" && r.method != "HEAD")
         return answer(405, "only GET and HEAD are served\n");

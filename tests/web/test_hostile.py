@@ -21,7 +21,7 @@ import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_web  # noqa: E402
-from test_web import Server, getmap, image  # noqa: E402
+from test_web import Server, exception_code, getmap, image  # noqa: E402
 
 
 def connect(s, rcvbuf=None, timeout=10):
@@ -410,6 +410,78 @@ def test_damaged_tiles(tmp):
         s.stop()
 
 
+def test_map_cost(tmp):
+    """A map over the budget gets a 400 at once; over half of it, a map waits for one of the
+    places for expensive maps (the workers less one) without holding its worker, and gets a 503
+    with Retry-After when none frees in time; cheap requests flow meanwhile, and a worker that
+    dies gives its place back."""
+    s = Server(workers=2, extra=["--map-budget", "200", "--watchdog", "0"])
+    big = "13490000,2840000,13550000,2890000"  # EPSG:3857 over the city
+
+    def warped(width, height=None, bbox=big):  # costs 16 x its pixels
+        return getmap(CRS="EPSG:3857", BBOX=bbox, WIDTH=width, HEIGHT=height or width)
+
+    def holding_worker(k):
+        """The worker serving the client socket k (by its port, from ss)."""
+        out = subprocess.run(["ss", "-tnpH", "state", "established",
+                              f"( sport = :{s.port} and dport = :{k.getsockname()[1]} )"],
+                             capture_output=True, text=True).stdout
+        return int(re.search(r"pid=(\d+)", out).group(1))
+
+    def hold_place():
+        """Starts a 4096 x 2048 warped map (134 million, over half the budget: expensive) and stops
+        its worker while it draws, so that the one place stays taken."""
+        k = connect(s, timeout=60)
+        k.sendall(f"GET {warped(4096, 2048)} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
+        # Asked once the map is being drawn: a connection made at once might be taken by the
+        # same worker just before it starts, and wait for the map's end.
+        time.sleep(0.2)
+        wait_for(lambda: metric(s, "kserve_expensive_maps") == 1, 20, "the expensive map's place")
+        pid = holding_worker(k)
+        os.kill(pid, signal.SIGSTOP)
+        return k, pid
+
+    try:
+        status, _, body = s.get(warped(4096))  # 268 million, over the budget of 200
+        assert status == 400 and exception_code(body) == "InvalidParameterValue" and b"million pixels" in body
+        assert s.get(getmap(WIDTH=4096, HEIGHT=4096))[0] == 200  # the grid: 16.8 million
+        assert re.search(r'kserve_maps_refused_total\{reason="budget"\} 1$', s.get("/metrics")[2].decode(), re.M)
+
+        k, pid = hold_place()
+        waited = {}
+
+        def parked():
+            t = time.time()
+            waited["answer"] = s.get(warped(3000, 3000, "13491000,2841000,13551000,2891000"))
+            waited["seconds"] = time.time() - t
+
+        t = threading.Thread(target=parked)
+        t.start()
+        time.sleep(0.3)
+        # The parked map's worker answers cheap requests meanwhile.
+        for _ in range(5):
+            start = time.time()
+            assert s.get(getmap())[0] == 200 and time.time() - start < 1.0
+        t.join()
+        status, headers, _ = waited["answer"]
+        assert status == 503 and headers.get("Retry-After") == "2" and headers.get("Cache-Control") == "no-store"
+        assert 1.8 < waited["seconds"] < 10, waited["seconds"]
+        assert re.search(r'kserve_maps_refused_total\{reason="busy"\} 1$', s.get("/metrics")[2].decode(), re.M)
+        os.kill(pid, signal.SIGCONT)
+        assert read_answer(k)[0] == 200
+        k.close()
+        wait_for(lambda: metric(s, "kserve_expensive_maps") == 0, 10, "the place given back")
+        assert s.get(warped(3000))[0] == 200
+        # A worker killed while it holds the place gives it back.
+        k, pid = hold_place()
+        os.kill(pid, signal.SIGKILL)
+        k.close()
+        wait_for(lambda: len(s.workers()) == 2 and pid not in s.workers(), 20, "the worker's replacement")
+        assert s.get(warped(3000))[0] == 200
+    finally:
+        s.stop()
+
+
 GROUPS = {
     "framing": test_framing,
     "client_limits": test_client_limits,
@@ -419,6 +491,7 @@ GROUPS = {
     "watchdog": test_watchdog,
     "addresses": test_addresses,
     "damaged_tiles": test_damaged_tiles,
+    "map_cost": test_map_cost,
 }
 
 
