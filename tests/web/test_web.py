@@ -254,6 +254,10 @@ def test_wms_capabilities(s, tmp):
     status, _, body = s.get(getmap("1.1.1", SRS="EPSG:9999999"))
     assert status == 400 and exception_code(body) == "InvalidSRS"
     assert s.get("/wms?REQUEST=GetMap&%zz=1")[0] == 400
+    # A key repeated with another value is in doubt: refused; with the same value, one key.
+    status, _, body = s.get(getmap() + "&width=100")
+    assert status == 400 and b"WIDTH is given twice" in body, body
+    assert s.get("/wms?SERVICE=WMS&" + getmap()[5:])[0] == 200
 
 
 def test_wms_getmap(s, tmp):
@@ -433,7 +437,8 @@ def test_api(s, tmp):
     assert any(p == poi for p in named["items"]), (poi, named["items"][:3])
     assert json.loads(s.get("/api/pois?district=101&category=1")[2])["count"] >= 0
     for path in ["/api/road?x=abc&y=1", "/api/roads?district=x", "/api/pois", "/api/pois?x=1&y=2&r=0",
-                 "/api/pois?name=" + "a" * 200, "/api/roads?district=101&meeting=%F0%9F%98%80"]:
+                 "/api/pois?name=" + "a" * 200, "/api/pois?name=", "/api/pois?district=101&district=102",
+                 "/api/roads?district=101&meeting=%F0%9F%98%80"]:
         status, headers, body = s.get(path)
         assert status == 400 and "error" in json.loads(body), path
     assert s.get("/api/nothing")[0] == 404
