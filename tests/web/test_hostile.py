@@ -374,8 +374,8 @@ def test_damaged_tiles(tmp):
     shutil.copytree(test_web.ARGS.data, data)
     s = Server(workers=1, extra=["--data", data + "/"])
 
-    def view(x, y):  # a 2 km square map at (x, y), in the grid
-        return getmap(BBOX=f"{x},{y},{x + 2000},{y + 2000}", WIDTH=200, HEIGHT=200)
+    def view(x, y, version="1.3.0"):  # a 2 km square map at (x, y), in the grid
+        return getmap(version, BBOX=f"{x},{y},{x + 2000},{y + 2000}", WIDTH=200, HEIGHT=200)
 
     try:
         assert s.get(view(295000, 2765000))[0] == 200
@@ -388,7 +388,7 @@ def test_damaged_tiles(tmp):
                    ("a folder", lambda: (os.remove(tile), os.mkdir(tile)), "is not a regular file")]
         for n, (what, damage, said) in enumerate(damages, 1):
             damage()
-            for path in (view(295000, 2765000), view(291000, 2761000) + "&VERSION=1.1.1&SRS=EPSG:3826"):
+            for path in (view(295000, 2765000), view(291000, 2761000, "1.1.1")):
                 status, headers, body = s.get(path)
                 assert status == 500 and headers.get("Cache-Control") == "no-store", (what, status, headers)
                 assert b"276029.dat" in body and "ETag" not in headers, (what, body)
@@ -458,11 +458,13 @@ def test_map_cost(tmp):
         t = threading.Thread(target=parked)
         t.start()
         time.sleep(0.3)
-        # The parked map's worker answers cheap requests meanwhile.
-        for _ in range(5):
-            start = time.time()
-            assert s.get(getmap())[0] == 200 and time.time() - start < 1.0
+        # The parked map's worker (the only one running) answers cheap requests meanwhile.
+        answered = 0
+        while t.is_alive():
+            assert s.get(getmap(WIDTH=64, HEIGHT=64))[0] == 200
+            answered += t.is_alive()
         t.join()
+        assert answered >= 2, answered
         status, headers, _ = waited["answer"]
         assert status == 503 and headers.get("Retry-After") == "2" and headers.get("Cache-Control") == "no-store"
         assert 1.8 < waited["seconds"] < 10, waited["seconds"]
