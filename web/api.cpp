@@ -82,7 +82,9 @@ Response Api::handle(const std::string& path, const Params& p) {
         if (category == -99999) return json_error(400, "category must be a whole number");
         if (p.has("NAME")) {
             const std::string& name = p.get("NAME");
-            if (name.size() > 112) return json_error(400, "name is too long");
+            // An empty name would match every point (tens of thousands): refused, as for roads.
+            if (name.empty() || name.size() > 112)
+                return json_error(400, "name must be 1 to 112 bytes");
             if (!utf8_to_big5(name))
                 return json_error(400, "the name has characters the data set cannot hold");
             return result(engine.pois_named(name), true);

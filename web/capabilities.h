@@ -1,6 +1,6 @@
 // capabilities.h: the XML capabilities documents of WMS 1.3.0, WMS 1.1.1 and WMTS 1.0.0, made
-// once per data set when a worker starts. Only the service's own address changes from one
-// request to the next (it comes from the Host header); it is put in when a document is sent.
+// once per data set when a worker starts. The service's public address (base_url()) is put in
+// when a document is sent.
 #ifndef KSERVE_CAPABILITIES_H
 #define KSERVE_CAPABILITIES_H
 
@@ -12,6 +12,11 @@
 #include "tiles.h"
 
 namespace kserve {
+
+// How long a capabilities document may be kept by caches and clients: its addresses come from
+// the configured public address only, so one copy serves everyone; a reload with new data is
+// seen within the time.
+constexpr const char* kCapabilitiesCacheControl = "public, max-age=300";
 
 class Capabilities {
   public:

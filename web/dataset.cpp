@@ -9,6 +9,7 @@ namespace kserve {
 
 bool DataSet::open(const Config& config, Metrics* metrics, std::string& error) {
     metrics_ = metrics;
+    map_budget_ = config.map_budget;
     init_gdal();
     native_ = Crs::make(config.crs);
     mercator_ = Crs::make("EPSG:3857");

@@ -15,10 +15,19 @@
 
 namespace kserve {
 
+// A map's budget: 128 million pixels, a 2,828 x 2,828 map in another system than the grid
+// (about 1.6 s of a worker) or any map in the grid.
+constexpr double kDefaultMapBudget = 128e6;
+
 struct Config {
     std::string data;
     std::string crs = "EPSG:3826";
     std::string viewer;  // the built viewer's folder, served at /; empty: none
+    // The service's public address, the base of the addresses answers give (public_url()'s
+    // form); empty: "http://127.0.0.1".
+    std::string public_url;
+    // The most a map may cost (map_cost() in wms.h), in pixels.
+    double map_budget = kDefaultMapBudget;
 };
 
 class DataSet {
@@ -31,6 +40,7 @@ class DataSet {
     Engine& engine() { return engine_; }
     const Engine& engine() const { return engine_; }
     Metrics* metrics() const { return metrics_; }
+    double map_budget() const { return map_budget_; }
 
     // The data set's grid, EPSG:3857 and CRS:84; every system offered, the grid first
     // (the grid, EPSG:3857, EPSG:4326, CRS:84). Made once: making one reads PROJ's database.
@@ -52,6 +62,7 @@ class DataSet {
   private:
     Engine engine_;
     Metrics* metrics_ = nullptr;
+    double map_budget_ = kDefaultMapBudget;
     std::shared_ptr<Crs> native_;
     std::shared_ptr<Crs> mercator_;
     std::vector<std::shared_ptr<Crs>> systems_;

@@ -9,15 +9,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <unordered_map>
 
 #include "data/format.h"
 #include "data/limits.h"
+#include "data/store.h"
+#include "data/tile_decoder.h"
 #include "kcommon/big5.h"
 #include "kcommon/hash.h"
 #include "kcommon/numbers.h"
@@ -261,6 +265,117 @@ bool Engine::load(const std::string& dir) {
     return true;
 }
 
+// What the last check of each tile file found: the file as it was then (inode, size, time)
+// and why it cannot be used ("" when sound).
+struct Engine::TileChecks {
+    struct Seen {
+        ino_t ino = 0;
+        off_t size = 0;
+        int64_t mtime_ns = 0;
+        std::string why;
+    };
+    std::unordered_map<int32_t, Seen> seen;
+    std::unique_ptr<data::TileSlot> slot;  // the decoder's target (1.5 MB), made once
+    std::vector<uint8_t> bytes;
+};
+
+namespace {
+// The 1x pixels of a side drawn at `factor`, rounded up: the world window to check covers the
+// whole picture.
+int ceil_div(int pixels, int factor) { return (pixels + factor - 1) / factor; }
+}  // namespace
+
+bool Engine::tiles_sound(int left, int top, int width, int height, double scale) {
+    if (extent_.maxx <= extent_.minx) return true;
+    if (!checks_) checks_ = std::make_unique<TileChecks>();
+    // The tiles the engine lists for the view (rows south to north, columns west to east),
+    // kept to those of the data set's extent.
+    const double T = data::TILE_SIZE_M;
+    const auto clamp_to = [](double v, double lo, double hi) {
+        return static_cast<long>(std::clamp(std::trunc(v), lo, hi));
+    };
+    const double lo_col = extent_.minx / T, hi_col = extent_.maxx / T - 1;
+    const double lo_row = extent_.miny / T, hi_row = extent_.maxy / T - 1;
+    const long west = clamp_to(left / T, lo_col, hi_col + 1);
+    const long east = clamp_to((left + width * scale) / T, lo_col - 1, hi_col);
+    const long north = clamp_to(top / T, lo_row - 1, hi_row);
+    const long south = clamp_to((top - height * scale) / T, lo_row, hi_row + 1);
+    for (long row = south; row <= north; ++row)
+        for (long col = west; col <= east; ++col) {
+            const auto tile =
+                data::tile_number(static_cast<int32_t>(row), static_cast<int32_t>(col));
+            const std::string name = std::to_string(tile) + ".dat";
+            const std::string path = dir_ + name;
+            auto& seen = checks_->seen[tile];
+            std::string why;
+            struct stat st {};
+            if (::stat(path.c_str(), &st) != 0) {
+                if (errno == ENOENT || errno == ENOTDIR) {
+                    seen = {};
+                    continue;  // no data there
+                }
+                why = std::string("cannot be read: ") + std::strerror(errno);
+                seen.ino = 0;
+            } else if (!S_ISREG(st.st_mode)) {
+                why = "is not a regular file";
+                seen.ino = 0;
+            } else {
+                const int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+                if (seen.ino == st.st_ino && seen.size == st.st_size && seen.mtime_ns == mtime) {
+                    if (seen.why.empty()) continue;
+                    tile_fault_ = name + ": " + seen.why;
+                    return false;
+                }
+                seen.ino = st.st_ino;
+                seen.size = st.st_size;
+                seen.mtime_ns = mtime;
+                // Opened without waiting (a FIFO put in its place would block) and read whole,
+                // as the engine reads it, then decoded by the engine's own decoder.
+                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+                struct stat fst {};
+                if (fd < 0) {
+                    why = std::string("cannot be read: ") + std::strerror(errno);
+                } else if (::fstat(fd, &fst) != 0 || !S_ISREG(fst.st_mode)) {
+                    why = "is not a regular file";
+                } else if (static_cast<size_t>(fst.st_size) > data::WORK_BUFFER_SIZE) {
+                    why = "is larger than a tile may be";
+                } else {
+                    auto& bytes = checks_->bytes;
+                    bytes.resize(static_cast<size_t>(fst.st_size));
+                    size_t got = 0;
+                    while (got < bytes.size()) {
+                        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+                        if (n <= 0) break;
+                        got += static_cast<size_t>(n);
+                    }
+                    if (got != bytes.size()) {
+                        why = "cannot be read whole";
+                    } else {
+                        if (!checks_->slot) checks_->slot = std::make_unique<data::TileSlot>();
+                        if (const char* refusal =
+                                data::decode_tile(bytes.data(), bytes.size(), *checks_->slot))
+                            why = std::string("is damaged: ") + refusal;
+                    }
+                    std::vector<uint8_t>().swap(bytes);
+                }
+                if (fd >= 0) ::close(fd);
+            }
+            if (why != seen.why && !why.empty())
+                std::fprintf(stderr,
+                             "kserve: worker %d: tile file %s %s; maps that need it get a 500\n",
+                             ::getpid(), path.c_str(), why.c_str());
+            else if (why != seen.why)
+                std::fprintf(stderr, "kserve: worker %d: tile file %s is sound again\n", ::getpid(),
+                             path.c_str());
+            seen.why = why;
+            if (!why.empty()) {
+                tile_fault_ = name + ": " + why;
+                return false;
+            }
+        }
+    return true;
+}
+
 Engine::Engine() = default;
 Engine::~Engine() = default;
 
@@ -319,6 +434,8 @@ struct Engine::Drawn {
 bool Engine::draw_surface(int left, int top, int width, int height, double scale, bool map,
                           const std::vector<int>& pois, bool transparent, unsigned background,
                           int factor, std::unique_ptr<Surface>& once, Drawn& drawn) {
+    if (map && !tiles_sound(left, top, ceil_div(width, factor), ceil_div(height, factor), scale))
+        return false;
     const Surface& s = surface(width, height, once);
     if (!s.ok()) return false;
     const COLORREF back = transparent ? kKey : colorref(background);
@@ -390,16 +507,21 @@ std::optional<std::vector<std::string>> Engine::draw_tiles_png(int left, int top
 
 std::string Engine::draw_bmp(int left, int top, int width, int height, double scale, bool map,
                              const std::vector<int>& pois, unsigned background, int factor) {
+    if (map && !tiles_sound(left, top, ceil_div(width, factor), ceil_div(height, factor), scale))
+        return {};
     std::unique_ptr<Surface> once;
     const Surface& s = surface(width, height, once);
     if (!s.ok() ||
         !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background), factor))
         return {};
-    std::string buffer(1078 + static_cast<size_t>(width) * height, '\0');
-    const int n = sdllgetbmp(reinterpret_cast<unsigned char*>(buffer.data()));
-    if (n < 0) return {};
-    buffer.resize(1078 + static_cast<size_t>(n));
-    return buffer;
+    // The export writes at most the uncompressed size; the answer keeps only what it wrote,
+    // not the room it was given (16 MB for a 4096 x 4096 map).
+    // It is not cleared first: only the bytes the export writes are read.
+    const std::unique_ptr<unsigned char[]> room(
+        new unsigned char[1078 + static_cast<size_t>(width) * height]);
+    const int n = sdllgetbmp(room.get());
+    if (n < 0 || static_cast<size_t>(n) > static_cast<size_t>(width) * height) return {};
+    return std::string(reinterpret_cast<const char*>(room.get()), 1078 + static_cast<size_t>(n));
 }
 
 std::optional<Road> Engine::road_at(int x, int y, double scale) {

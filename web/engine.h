@@ -76,6 +76,13 @@ struct Engine {
     std::string draw_bmp(int left, int top, int width, int height, double scale, bool map,
                          const std::vector<int>& pois, unsigned background, int factor = 1);
 
+    // Why the last draw was refused because of a tile file it needs: "N.dat: reason" for a
+    // tile file that is there but damaged (the engine's own decoder refuses it) or cannot be
+    // read; empty otherwise. The engine would leave such a tile blank; the service answers
+    // with a 500 instead. An absent tile file is no fault: there is no data there.
+    const std::string& tile_fault() const { return tile_fault_; }
+    void clear_tile_fault() { tile_fault_.clear(); }
+
     // The road at (x, y) for a view at `scale`.
     std::optional<Road> road_at(int x, int y, double scale);
     // Reports: nothing when the report cannot be made; an empty list for an empty report.
@@ -101,6 +108,11 @@ struct Engine {
     // A drawing surface of width x height: the one kept from the request before when it has
     // that size, else a new one (kept when it is small enough to keep).
     Surface& surface(int width, int height, std::unique_ptr<Surface>& once);
+    // Checks the tile files of the view (those the engine lists for it, within the data set);
+    // false, with tile_fault_ set, when one is damaged or unreadable. A file is decoded again
+    // only when its inode, size or time have changed since it was last checked.
+    bool tiles_sound(int left, int top, int width, int height, double scale);
+    struct TileChecks;
 
     std::unique_ptr<Surface> kept_;        // up to 1024 x 1024 pixels
     std::unique_ptr<Surface> kept_large_;  // up to 2048 x 2048
@@ -109,6 +121,8 @@ struct Engine {
     std::vector<int> categories_;
     std::vector<int> districts_;
     std::string fingerprint_;
+    std::unique_ptr<TileChecks> checks_;
+    std::string tile_fault_;
 };
 
 // Text conversions between the data set's Big5 (code page 950) and UTF-8. Bytes that do not

@@ -1,6 +1,7 @@
 // files.cpp: the viewer's static files. A request path is taken apart into its segments and
 // refused when any is empty, hidden ('.', '..', '.git') or holds a backslash; the file found
-// must still lie inside the folder once every link is resolved, and be a regular file.
+// must still lie inside the folder once every link is resolved, and be a regular file (a FIFO
+// or a device is never opened in a way that waits).
 #include "files.h"
 
 #include <fcntl.h>
@@ -79,7 +80,9 @@ std::optional<Response> StaticFiles::get(const std::string& path,
             return std::nullopt;
     const auto file = resolve(root_ + "/" + relative);
     if (!file || file->compare(0, root_.size() + 1, root_ + "/") != 0) return std::nullopt;
-    const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer and hold the worker; the
+    // file's type is checked once it is open.
+    const int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFile) {

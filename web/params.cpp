@@ -74,7 +74,11 @@ bool Params::parse(std::string_view query, std::string& error) {
             error = "a parameter without a name";
             return false;
         }
-        values_.emplace(upper(key), std::move(value));
+        const auto [it, added] = values_.emplace(upper(key), value);
+        if (!added && it->second != value) {
+            error = "the parameter " + it->first + " is given twice, with different values";
+            return false;
+        }
     }
     return true;
 }

@@ -17,11 +17,13 @@ namespace kserve {
 bool percent_decode(std::string_view in, std::string& out);
 
 // The key=value pairs of a query string. Keys are compared without regard to case (OGC KVP
-// keys are case-insensitive); a key given twice keeps its first value.
+// keys are case-insensitive). A key given twice with the same value counts once; with
+// different values the query is refused: which one the client meant is in doubt, and WMS
+// clients (GDAL, QGIS, OpenLayers) never repeat a key.
 class Params {
   public:
     // Parses `query` (the part after '?'). False, with `error` set, for a malformed escape,
-    // an empty key, or more than 64 pairs.
+    // an empty key, a key repeated with another value, or more than 64 pairs.
     bool parse(std::string_view query, std::string& error);
 
     bool has(const std::string& key) const;

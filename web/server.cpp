@@ -1,10 +1,13 @@
 // server.cpp: kserve's command line, the pre-forking master and the HTTP workers.
 //
 // The master binds the listening socket, forks the workers, starts a worker again when one
-// dies, replaces them all on SIGHUP (the new ones load the data set afresh before the old ones
-// are told to stop) and stops them on SIGTERM or SIGINT. A worker is single-threaded: it loads
-// the data set into its own engine once, then serves its connections on one io_context, one
-// request at a time, keep-alive included.
+// dies or stalls, replaces them all on SIGHUP (the new ones load the data set afresh before the
+// old ones are told to stop; the old ones answer every request that has reached them first)
+// and stops them on SIGTERM or SIGINT. A worker is single-threaded: it loads the data set into
+// its own engine once, then serves its connections on one io_context, one request at a time,
+// keep-alive included. The limits that keep one client from starving the others (connections
+// per client address and per worker, timeouts that shrink as a worker fills up, memory for
+// unsent answers) are described in docs/web.md.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <malloc.h>
@@ -12,10 +15,13 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +36,8 @@
 #include <vector>
 
 // Boost.Asio's C++20 parts use std::exchange without including <utility> (Boost 1.74).
+// An answer sent from a temporary file leaves in pieces of this size.
+#define BOOST_BEAST_FILE_BUFFER_SIZE 65536
 // clang-format off
 #include <utility>
 #include <boost/asio.hpp>
@@ -51,13 +59,30 @@ namespace {
 
 constexpr size_t kHeaderLimit = 8 * 1024;
 constexpr size_t kBodyLimit = 16 * 1024;
-// A whole request must arrive within the read timeout from its first byte; a kept-alive
-// connection may wait twice that for its next request.
-std::chrono::seconds kReadTimeout(15);
-std::chrono::seconds kIdleTimeout(30);
-constexpr auto kWriteTimeout = std::chrono::seconds(30);
-constexpr size_t kMaxConnections = 512;  // per worker
 constexpr int kReadyTimeoutMs = 120000;
+
+// What one connection, client or worker may take (docs/web.md lists them all).
+struct Limits {
+    // A whole request must arrive within the read timeout from its first byte; a kept-alive
+    // connection may wait twice that for its next request; a whole answer must be taken
+    // within the write timeout. The first two shrink as a worker fills up.
+    std::chrono::seconds read{15};
+    std::chrono::seconds idle{30};
+    std::chrono::seconds write{30};
+    // An old worker's time to answer what has reached it after a reload: a request's time to
+    // arrive and its answer's time to leave.
+    std::chrono::seconds drain{50};
+    size_t max_connections = 512;     // per worker
+    size_t client_connections = 64;   // per client address over all workers; 0: no limit
+    size_t answer_memory = 64 << 20;  // bytes of unsent answers a worker keeps in memory
+    int watchdog = 60;                // seconds without progress before a worker is replaced
+    // A map that costs more than this (map_cost(), in pixels; half the budget of one map)
+    // waits for one of `expensive_places` over all workers (the workers less one, at least
+    // one), at most expensive_wait, without holding its worker; then a 503.
+    double expensive_cost = kDefaultMapBudget / 2;
+    uint32_t expensive_places = 1;
+    std::chrono::milliseconds expensive_wait{2000};
+};
 
 const char* const kUsage =
     "Usage: kserve [options]\n"
@@ -72,27 +97,47 @@ const char* const kUsage =
     "  --crs EPSG:N     the data set's grid (default EPSG:3826)\n"
     "  --listen A:P     address and port to listen on (default 127.0.0.1:8080; port 0 picks a\n"
     "                   free port, printed at start)\n"
+    "  --public-url URL the service's address as its clients reach it, for the addresses in\n"
+    "                   the capabilities: http[s]://HOST[:PORT][/PATH] (default: the --listen\n"
+    "                   address; the machine's name for 0.0.0.0 or [::]). Set it behind a proxy\n"
     "  --workers N      worker processes, 1 to 64 (default: the number of cores)\n"
     "  --viewer DIR     the built viewer's folder, served at / (default: " KSERVE_VIEWER_RELATIVE
     "\n"
     "                   beside the program, as installed and in the build; '' serves none)\n"
     "  --timeout S      seconds a client has to send a whole request, 1 to 3600 (default 15);\n"
     "                   an idle kept-alive connection is closed after twice that\n"
+    "  --max-connections N\n"
+    "                   connections a worker holds, 1 to 4096 (default 512); at the limit the\n"
+    "                   longest idle one is closed for a new one, else the new one gets a 503\n"
+    "  --client-connections N\n"
+    "                   connections one client address may hold over all workers (default\n"
+    "                   64; 0: no limit, as behind a proxy that limits them itself)\n"
+    "  --answer-memory MB\n"
+    "                   memory a worker keeps for answers not yet taken by their clients, 1 to\n"
+    "                   65536 MB (default 64); larger answers go through a temporary file\n"
+    "  --map-budget MPX the most a map may cost, in millions of pixels (a pixel of another\n"
+    "                   system than the grid counts 16), 1 to 100000 (default 128); maps over\n"
+    "                   half of it are drawn a few at a time (docs/web.md)\n"
+    "  --watchdog S     seconds a worker may make no progress before it is replaced, 0 (never)\n"
+    "                   to 3600 (default 60)\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
     "\n"
     "Options take their value as the next argument or after '=' (--data=DIR).\n"
     "\n"
-    "Signals: SIGTERM or SIGINT stop the service, SIGHUP replaces the workers (they load the\n"
-    "data set again). One line per request is written to standard error, in the common log\n"
-    "format followed by the time taken in microseconds.\n";
+    "Signals: SIGTERM or SIGINT stop the service, SIGHUP replaces the workers (the new ones\n"
+    "load the data set again; the old ones first answer every request that has reached them).\n"
+    "One line per request is written to standard error, in the common log format followed by\n"
+    "the time taken in microseconds.\n";
 
 struct Options {
     Config config;
+    Limits limits;
     std::string host = "127.0.0.1";
     std::string port = "8080";
     int workers = 0;
     bool viewer_given = false;
+    bool public_url_given = false;
 };
 
 // The viewer's folder beside the program: <bin>/../share/kestrel/viewer, in the build tree as
@@ -146,113 +191,497 @@ void on_fault(int sig) {
 
 class Worker;
 
+// The hash of a client's address by which its connections are counted over the workers (an
+// IPv4 address mapped into IPv6 counts as itself); never 0.
+uint64_t client_key(const net::ip::address& a) {
+    net::ip::address_v6::bytes_type b{};
+    if (a.is_v6()) {
+        const auto v6 = a.to_v6();
+        if (v6.is_v4_mapped()) return client_key(net::ip::make_address_v4(net::ip::v4_mapped, v6));
+        b = v6.to_bytes();
+    } else {
+        const auto v4 = a.to_v4().to_bytes();
+        std::copy(v4.begin(), v4.end(), b.begin() + 12);
+        b[10] = b[11] = 0xff;
+    }
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : b) h = (h ^ c) * 1099511628211ull;
+    return h ? h : 1;
+}
+
 class Session : public std::enable_shared_from_this<Session> {
   public:
-    Session(tcp::socket socket, Worker& worker);
+    // Where a connection is: before its first request, between two requests of a kept-alive
+    // connection, receiving a request, or answering one.
+    enum class Phase { fresh, idle, reading, answering };
+
+    Session(tcp::socket socket, Worker& worker, uint64_t client);
     void start() { read(true); }
-    void close_if_idle();
     ~Session();
 
+    Phase phase() const { return phase_; }
+    std::chrono::steady_clock::time_point since() const { return since_; }
+    // Bytes of a request have arrived and are not yet taken apart.
+    bool pending();
+    // Closes the connection at once (to make room, or when the worker stops).
+    void close_now();
+    bool closed() const { return closed_; }
+
   private:
+    void enter(Phase p) {
+        phase_ = p;
+        since_ = std::chrono::steady_clock::now();
+    }
     void read(bool first);
+    void on_header(beast::error_code ec);
     void on_read(beast::error_code ec);
     void respond(Response res, bool keep_alive, unsigned version, bool head);
+    void wait_for_place(Request r);
+    void answer(Request r, bool expensive);
+    void release();
     void finish();
 
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     http::response<http::string_body> res_;
+    http::response<http::file_body> file_res_;  // an answer spilled into a temporary file
     Worker& worker_;
+    uint64_t client_;
     std::string peer_;
     std::string request_line_;
     std::chrono::steady_clock::time_point started_;
-    bool busy_ = false;
+    std::chrono::steady_clock::time_point since_;
+    Phase phase_ = Phase::fresh;
+    size_t held_ = 0;     // bytes of the answer being sent, kept in memory
+    size_t spilled_ = 0;  // ... or in a temporary file
+    bool closed_ = false;
+    std::optional<net::steady_timer> parked_;  // an expensive map waiting for its place
+    std::chrono::steady_clock::time_point parked_until_;
+};
+
+// A refused connection: its 503 is sent, and what the client still sends is read and dropped
+// for a moment, so that closing does not reset the connection before the client has read it.
+class Refusal : public std::enable_shared_from_this<Refusal> {
+  public:
+    Refusal(tcp::socket socket, size_t& count) : socket_(std::move(socket)), count_(count) {
+        ++count_;
+    }
+    ~Refusal() { --count_; }
+    void start(net::io_context& ioc) {
+        timer_.emplace(ioc);
+        timer_->expires_after(std::chrono::seconds(2));
+        timer_->async_wait([self = shared_from_this()](beast::error_code) {
+            beast::error_code ec;
+            self->socket_.close(ec);
+        });
+        drain();
+    }
+
+  private:
+    void drain() {
+        socket_.async_read_some(net::buffer(scrap_),
+                                [self = shared_from_this()](beast::error_code ec, size_t) {
+                                    if (!ec) return self->drain();
+                                    self->timer_->cancel();
+                                    beast::error_code ignored;
+                                    self->socket_.close(ignored);
+                                });
+    }
+    tcp::socket socket_;
+    size_t& count_;
+    std::optional<net::steady_timer> timer_;
+    char scrap_[1024];
 };
 
 class Worker {
   public:
-    Worker(net::io_context& ioc, int fd, int family, Service& service, Metrics* metrics)
+    Worker(net::io_context& ioc, int fd, int family, Service& service, Metrics* metrics, int slot,
+           const Limits& limits)
         : ioc_(ioc),
           acceptor_(ioc),
           service_(service),
           metrics_(metrics),
+          slot_(metrics && slot >= 0 ? &metrics->slots[slot] : nullptr),
+          limits_(limits),
           signals_(ioc, SIGTERM, SIGINT),
           deadline_(ioc),
-          pause_(ioc) {
+          pause_(ioc),
+          tick_(ioc) {
         acceptor_.assign(family == AF_INET6 ? tcp::v6() : tcp::v4(), fd);
         signals_.async_wait([this](beast::error_code ec, int) {
             if (!ec) stop();
         });
+        if (slot_) {
+            slot_->pid.store(static_cast<int32_t>(::getpid()));
+            slot_->heartbeat.store(monotonic_ms());
+            slot_->accepting.store(1);
+        }
+        tick();
     }
+
     void accept() {
         acceptor_.async_accept([this](beast::error_code ec, tcp::socket socket) {
+            // A connection taken from the queue is served even when the worker is stopping:
+            // its client has been let in and may have sent its request.
+            if (!ec) admit(std::move(socket));
             if (stopping_) return;
-            if (!ec) {
-                if (sessions_.size() >= kMaxConnections) {
-                    socket.close(ec);
-                } else {
-                    // Headers and body leave in separate writes: without this the body would
-                    // wait for the client's delayed acknowledgement of the headers.
-                    socket.set_option(tcp::no_delay(true), ec);
-                    std::make_shared<Session>(std::move(socket), *this)->start();
-                }
+            if (ec && ec != net::error::operation_aborted) {
+                // Out of descriptors or memory: wait a little rather than spin on the error.
+                if (!accept_error_logged_)
+                    std::fprintf(stderr, "kserve: worker %d cannot accept: %s\n", ::getpid(),
+                                 ec.message().c_str());
+                accept_error_logged_ = true;
+                return wait_then_accept(std::chrono::milliseconds(100));
             }
-            // All workers wait on one socket, and the first awake would take every new
-            // connection. A worker that already has connections waits a little (1 ms per
-            // connection, at most 10) before taking the next, so idle workers get them first.
-            const size_t busy = std::min<size_t>(sessions_.size(), 10);
-            if (busy == 0) return accept();
-            pause_.expires_after(std::chrono::milliseconds(busy));
-            pause_.async_wait([this](beast::error_code e) {
-                if (!e && !stopping_) accept();
-            });
+            accept_error_logged_ = false;
+            // All workers wait on one socket and every one of them is woken by a new
+            // connection; the first to take it wins. A worker that holds more connections
+            // than another that is idle right now (not drawing) lets that one take the next:
+            // it waits a millisecond for each connection it holds more, at most 10, so that
+            // kept-alive connections spread over the workers even when the idle one is slow
+            // to be scheduled. Otherwise (the usual case, and always when the others are
+            // busy) it accepts again at once.
+            if (const uint32_t more = more_than_an_idle_worker())
+                return wait_then_accept(std::chrono::milliseconds(std::min<uint32_t>(more, 10)));
+            accept();
         });
     }
+
     void stop() {
+        if (stopping_) return;
         stopping_ = true;
+        if (slot_) slot_->accepting.store(0);
         beast::error_code ec;
         acceptor_.close(ec);
         pause_.cancel();
-        for (Session* s : std::set<Session*>(sessions_)) s->close_if_idle();
-        deadline_.expires_after(std::chrono::seconds(10));
-        deadline_.async_wait([this](beast::error_code) { ioc_.stop(); });
-        if (sessions_.empty()) ioc_.stop();
+        // Every request that has arrived is answered (with Connection: close). Kept-alive
+        // connections waiting for a next request that has not come are closed now; new ones
+        // that have not sent their first request yet get a second more (sweep()).
+        stopped_at_ = std::chrono::steady_clock::now();
+        for (Session* s : std::set<Session*>(sessions_))
+            if (s->phase() == Session::Phase::idle && !s->pending()) s->close_now();
+        deadline_.expires_after(limits_.drain);
+        deadline_.async_wait([this](beast::error_code e) {
+            if (!e) ioc_.stop();
+        });
+        // A connection the acceptor took just before it closed waits in the queue of
+        // handlers: it is let in before the worker may end.
+        net::post(ioc_, [this] {
+            if (sessions_.empty()) ioc_.stop();
+        });
     }
-    void add(Session* s) { sessions_.insert(s); }
-    void remove(Session* s) {
+
+    void add(Session* s, uint64_t client) {
+        sessions_.insert(s);
+        if (slot_) {
+            slot_->add_client(client);
+            slot_->sessions.store(static_cast<uint32_t>(sessions_.size()));
+        }
+    }
+    void remove(Session* s, uint64_t client) {
         sessions_.erase(s);
+        if (s->closed()) --closing_;
+        if (slot_) {
+            slot_->remove_client(client);
+            slot_->sessions.store(static_cast<uint32_t>(sessions_.size()));
+        }
         if (stopping_ && sessions_.empty()) ioc_.stop();
     }
+    void closing() { ++closing_; }
+    void closed_early() {
+        ++closed_early_;
+        if (metrics_) metrics_->closed_early.fetch_add(1, std::memory_order_relaxed);
+    }
+    // A place for an expensive map (Limits::expensive_places over all workers); always
+    // granted without the shared memory.
+    bool take_expensive() {
+        return !metrics_ || !slot_ || metrics_->take_expensive(*slot_, limits_.expensive_places);
+    }
+    void leave_expensive() {
+        if (metrics_ && slot_) metrics_->leave_expensive(*slot_);
+    }
+    void busy(bool b) {
+        if (slot_) slot_->busy.store(b ? 1 : 0, std::memory_order_relaxed);
+    }
+
+    // Keeps an answer of `bytes` in memory when the worker's memory for unsent answers has
+    // room for it (small answers always); false when not.
+    bool hold(size_t bytes) {
+        if (bytes > kSmallAnswer && held_ + bytes > limits_.answer_memory) return false;
+        held_ += bytes;
+        if (slot_) slot_->held.store(held_, std::memory_order_relaxed);
+        return true;
+    }
+    // Writes an answer into an unlinked temporary file and returns it open at its start, or
+    // -1 when the worker's files for answers are full or the file cannot be written.
+    int spill(const std::string& body) {
+        if (spilled_ + body.size() > kSpillLimit) return -1;
+        const char* dir = std::getenv("TMPDIR");
+        if (!dir || !*dir) dir = "/tmp";
+        int fd = ::open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            std::string name = std::string(dir) + "/kserve-answer-XXXXXX";
+            fd = ::mkostemp(name.data(), O_CLOEXEC);
+            if (fd >= 0) ::unlink(name.c_str());
+        }
+        if (fd < 0) return spill_failed(std::strerror(errno));
+        for (size_t done = 0; done < body.size();) {
+            const ssize_t n = ::write(fd, body.data() + done, body.size() - done);
+            if (n <= 0) {
+                const int err = n < 0 ? errno : ENOSPC;
+                ::close(fd);
+                return spill_failed(std::strerror(err));
+            }
+            done += static_cast<size_t>(n);
+        }
+        ::lseek(fd, 0, SEEK_SET);
+        spilled_ += body.size();
+        if (slot_) slot_->spilled.store(spilled_, std::memory_order_relaxed);
+        if (metrics_) metrics_->answers_spilled.fetch_add(1, std::memory_order_relaxed);
+        return fd;
+    }
+    void release(size_t held, size_t spilled) {
+        held_ -= held;
+        spilled_ -= spilled;
+        if (slot_) {
+            slot_->held.store(held_, std::memory_order_relaxed);
+            slot_->spilled.store(spilled_, std::memory_order_relaxed);
+        }
+    }
+
+    // The times a connection is allowed, shorter the fuller the worker is (see docs/web.md).
+    std::chrono::steady_clock::duration idle_timeout() const {
+        return shrunk(limits_.idle, std::chrono::seconds(1));
+    }
+    std::chrono::steady_clock::duration read_timeout() const {
+        return shrunk(limits_.read, std::chrono::seconds(2));
+    }
+
     bool stopping() const { return stopping_; }
     Service& service() { return service_; }
     Metrics* metrics() { return metrics_; }
+    const Limits& limits() const { return limits_; }
 
   private:
+    // Answers up to this size are always kept in memory.
+    static constexpr size_t kSmallAnswer = 16 * 1024;
+
+    int spill_failed(const char* why) {
+        if (!spill_error_logged_)
+            std::fprintf(stderr,
+                         "kserve: worker %d cannot write an answer to a temporary file: %s\n",
+                         ::getpid(), why);
+        spill_error_logged_ = true;
+        return -1;
+    }
+
+    size_t live() const { return sessions_.size() - closing_; }
+
+    // The fraction of a timeout left at the worker's fill: all of it up to half its
+    // connection limit, falling in a straight line to nothing at the limit; at least `floor`.
+    std::chrono::steady_clock::duration shrunk(std::chrono::steady_clock::duration full,
+                                               std::chrono::steady_clock::duration floor) const {
+        const double fill = static_cast<double>(live()) / limits_.max_connections;
+        const double part = std::clamp(2.0 * (1.0 - fill), 0.0, 1.0);
+        const auto d = std::chrono::duration_cast<std::chrono::steady_clock::duration>(full * part);
+        return std::max(std::min(full, floor), d);
+    }
+
+    // How many connections this worker holds more than the fewest of the other workers that
+    // accept and are idle right now; 0 when none holds fewer.
+    uint32_t more_than_an_idle_worker() const {
+        if (!metrics_ || !slot_) return 0;
+        const uint32_t mine = static_cast<uint32_t>(sessions_.size());
+        uint32_t more = 0;
+        for (const auto& s : metrics_->slots)
+            if (&s != slot_ && s.pid.load(std::memory_order_relaxed) > 0 &&
+                s.accepting.load(std::memory_order_relaxed) &&
+                !s.busy.load(std::memory_order_relaxed)) {
+                const uint32_t theirs = s.sessions.load(std::memory_order_relaxed);
+                if (theirs < mine) more = std::max(more, mine - theirs);
+            }
+        return more;
+    }
+
+    void wait_then_accept(std::chrono::milliseconds wait) {
+        pause_.expires_after(wait);
+        pause_.async_wait([this](beast::error_code e) {
+            if (!e && !stopping_) accept();
+        });
+    }
+
+    void admit(tcp::socket socket) {
+        beast::error_code ec;
+        const auto ep = socket.remote_endpoint(ec);
+        if (ec) return;  // the client has gone already
+        const uint64_t client = client_key(ep.address());
+        if (!stopping_) {
+            if (limits_.client_connections && metrics_ && slot_ &&
+                metrics_->connections_of(client) >= limits_.client_connections) {
+                ++refused_client_;
+                if (metrics_) metrics_->refused_client.fetch_add(1, std::memory_order_relaxed);
+                last_refused_ = ep.address().to_string();
+                return refuse(std::move(socket), "too many connections from your address\n");
+            }
+            if (live() >= limits_.max_connections && !make_room()) {
+                ++refused_worker_;
+                if (metrics_) metrics_->refused_worker.fetch_add(1, std::memory_order_relaxed);
+                last_refused_ = ep.address().to_string();
+                return refuse(std::move(socket), "the server is full; try again shortly\n");
+            }
+        }
+        // Headers and body leave in separate writes: without this the body would wait for
+        // the client's delayed acknowledgement of the headers.
+        socket.set_option(tcp::no_delay(true), ec);
+        std::make_shared<Session>(std::move(socket), *this, client)->start();
+    }
+
+    // At the connection limit: closes the connection that has waited longest for its next
+    // request, or else the one that has been sending its request longest (over 2 s), to let
+    // a new one in. False when every connection is being answered or is new.
+    bool make_room() {
+        Session* idle = nullptr;
+        Session* slow = nullptr;
+        const auto now = std::chrono::steady_clock::now();
+        for (Session* s : sessions_) {
+            if (s->closed() || s->phase() == Session::Phase::answering) continue;
+            if (s->phase() == Session::Phase::idle && !s->pending()) {
+                if (!idle || s->since() < idle->since()) idle = s;
+            } else if (now - s->since() > std::chrono::seconds(2)) {
+                if (!slow || s->since() < slow->since()) slow = s;
+            }
+        }
+        Session* victim = idle ? idle : slow;
+        if (!victim) return false;
+        victim->close_now();
+        closed_early();
+        return true;
+    }
+
+    void refuse(tcp::socket socket, const char* why) {
+        char answer[256];
+        const int n =
+            std::snprintf(answer, sizeof answer,
+                          "HTTP/1.1 503 Service Unavailable\r\nServer: kserve/" KSERVE_VERSION
+                          "\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                          "Content-Length: %zu\r\nRetry-After: 5\r\nCache-Control: no-store\r\n"
+                          "Connection: close\r\n\r\n%s",
+                          std::strlen(why), why);
+        // A new connection's send buffer is empty: the short answer leaves in one call.
+        const ssize_t ignored = ::send(socket.native_handle(), answer, static_cast<size_t>(n),
+                                       MSG_DONTWAIT | MSG_NOSIGNAL);
+        (void)ignored;
+        beast::error_code ec;
+        socket.shutdown(tcp::socket::shutdown_send, ec);
+        if (refusals_ >= kMaxRefusals) return;  // closed at once
+        std::make_shared<Refusal>(std::move(socket), refusals_)->start(ioc_);
+    }
+
+    // Every half second: the heartbeat the master's watchdog looks at, the early closing of
+    // idle and slow connections when the worker is filling up, and once a second a log line
+    // of the connections refused.
+    void tick() {
+        if (slot_) slot_->heartbeat.store(monotonic_ms(), std::memory_order_relaxed);
+        sweep();
+        if (++ticks_ % 2 == 0 && (refused_client_ || refused_worker_ || closed_early_)) {
+            std::fprintf(
+                stderr,
+                "kserve: worker %d in the last second: %zu connections refused over the "
+                "limit of %zu per client address, %zu over its limit of %zu connections%s%s; "
+                "%zu closed early to make room\n",
+                ::getpid(), refused_client_, limits_.client_connections, refused_worker_,
+                limits_.max_connections, last_refused_.empty() ? "" : ", the last from ",
+                kcommon::log_escape(last_refused_).c_str(), closed_early_);
+            refused_client_ = refused_worker_ = closed_early_ = 0;
+            last_refused_.clear();
+        }
+        tick_.expires_after(std::chrono::milliseconds(500));
+        tick_.async_wait([this](beast::error_code e) {
+            if (!e) tick();
+        });
+    }
+
+    // Closes the connections that have waited or been sending longer than the shrunk
+    // timeouts allow, oldest first, each closing lengthening the timeouts again (nothing to
+    // do below half the connection limit).
+    void sweep() {
+        if (stopping_) {
+            // A stopping worker closes the new connections that have sent nothing within a
+            // second of being told to stop: no request has reached it on them.
+            const auto now = std::chrono::steady_clock::now();
+            for (Session* s : std::set<Session*>(sessions_))
+                if (!s->closed() && s->phase() == Session::Phase::fresh && !s->pending() &&
+                    now - std::max(s->since(), stopped_at_) > std::chrono::seconds(1))
+                    s->close_now();
+            return;
+        }
+        if (idle_timeout() >= limits_.idle && read_timeout() >= limits_.read) return;
+        std::vector<Session*> waiting;
+        for (Session* s : sessions_)
+            if (!s->closed() && s->phase() != Session::Phase::answering) waiting.push_back(s);
+        std::sort(waiting.begin(), waiting.end(),
+                  [](Session* a, Session* b) { return a->since() < b->since(); });
+        const auto now = std::chrono::steady_clock::now();
+        for (Session* s : waiting) {
+            const bool idle = s->phase() == Session::Phase::idle && !s->pending();
+            if (now - s->since() <= (idle ? idle_timeout() : read_timeout())) continue;
+            s->close_now();
+            closed_early();
+        }
+    }
+
+    static constexpr size_t kMaxRefusals = 64;
+    static constexpr size_t kSpillLimit = size_t{1} << 30;
+
     net::io_context& ioc_;
     tcp::acceptor acceptor_;
     Service& service_;
     Metrics* metrics_;
+    WorkerSlot* slot_;
+    const Limits& limits_;
     net::signal_set signals_;
     net::steady_timer deadline_;
     net::steady_timer pause_;
+    net::steady_timer tick_;
     std::set<Session*> sessions_;
+    size_t closing_ = 0;  // sessions closed, their handlers not yet run
+    size_t held_ = 0;
+    size_t spilled_ = 0;
+    size_t refusals_ = 0;
+    size_t refused_client_ = 0, refused_worker_ = 0, closed_early_ = 0;  // since the last log line
+    std::string last_refused_;
+    unsigned ticks_ = 0;
     bool stopping_ = false;
+    std::chrono::steady_clock::time_point stopped_at_;
+    bool accept_error_logged_ = false;
+    bool spill_error_logged_ = false;
 };
 
-Session::Session(tcp::socket socket, Worker& worker) : stream_(std::move(socket)), worker_(worker) {
+Session::Session(tcp::socket socket, Worker& worker, uint64_t client)
+    : stream_(std::move(socket)), worker_(worker), client_(client) {
     beast::error_code ec;
     const auto ep = stream_.socket().remote_endpoint(ec);
     peer_ = ec ? "-" : ep.address().to_string();
-    worker_.add(this);
+    since_ = std::chrono::steady_clock::now();
+    worker_.add(this, client_);
 }
 
 Session::~Session() {
-    worker_.remove(this);
+    release();
+    worker_.remove(this, client_);
 }
 
-void Session::close_if_idle() {
-    if (busy_) return;
+bool Session::pending() {
+    if (buffer_.size() > 0) return true;
+    beast::error_code ec;
+    return stream_.socket().is_open() && stream_.socket().available(ec) > 0 && !ec;
+}
+
+void Session::close_now() {
+    if (closed_) return;
+    closed_ = true;
+    worker_.closing();
     beast::error_code ec;
     stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
     stream_.socket().close(ec);
@@ -262,25 +691,68 @@ void Session::read(bool first) {
     parser_.emplace();
     parser_->header_limit(kHeaderLimit);
     parser_->body_limit(kBodyLimit);
-    busy_ = false;
+    enter(first ? Phase::fresh : Phase::idle);
     // Waiting for the next request of a kept-alive connection is allowed longer than reading
-    // one; once a request has begun, the whole of it must arrive within kReadTimeout.
-    stream_.expires_after(first || buffer_.size() > 0 ? kReadTimeout : kIdleTimeout);
+    // one; once a request has begun, the whole of it must arrive within the read timeout.
+    stream_.expires_after(first || buffer_.size() > 0 ? worker_.read_timeout()
+                                                      : worker_.idle_timeout());
     http::async_read_header(
-        stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, size_t) {
-            if (ec) return self->on_read(ec);
-            self->stream_.expires_after(kReadTimeout);
-            self->busy_ = true;
-            http::async_read(self->stream_, self->buffer_, *self->parser_,
-                             [self](beast::error_code ec2, size_t) { self->on_read(ec2); });
-        });
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->on_header(ec); });
+}
+
+// The header has arrived: its framing is checked before a byte of the body is read, so that a
+// body the parser would not see as one can never be taken for the next request.
+void Session::on_header(beast::error_code ec) {
+    if (ec) return on_read(ec);
+    if (phase_ != Phase::reading) enter(Phase::reading);
+    const auto& req = parser_->get();
+    const char* refusal = nullptr;
+    int status = 400;
+    size_t hosts = 0;
+    std::string codings;
+    for (const auto& f : req) {
+        if (f.name() == http::field::host) ++hosts;
+        if (f.name() == http::field::transfer_encoding)
+            codings += (codings.empty() ? "" : ",") + std::string(f.value());
+    }
+    if (hosts > 1 || (hosts == 0 && req.version() >= 11)) {
+        refusal = "a request needs exactly one Host header\n";
+    } else if (req.find(http::field::transfer_encoding) != req.end()) {
+        // Only "chunked", once, is a coding a request may have here; an HTTP/1.0 request may
+        // have none. Anything else would leave the end of the body in doubt.
+        std::string c;
+        for (char ch : codings)
+            if (ch != ' ' && ch != '\t')
+                c += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        if (req.version() < 11) {
+            refusal = "an HTTP/1.0 request cannot have a Transfer-Encoding\n";
+        } else if (c != "chunked") {
+            refusal = "only the chunked transfer coding is understood\n";
+            status = 501;
+        }
+    }
+    if (refusal) {
+        started_ = std::chrono::steady_clock::now();
+        request_line_ =
+            kcommon::log_escape(std::string(req.method_string()) + " " + std::string(req.target()) +
+                                (req.version() == 10 ? " HTTP/1.0" : " HTTP/1.1"));
+        Response r;
+        r.status = status;
+        r.body = refusal;
+        return respond(std::move(r), false, req.version() == 10 ? 10 : 11, false);
+    }
+    stream_.expires_after(worker_.read_timeout());
+    http::async_read(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec2, size_t) { self->on_read(ec2); });
 }
 
 void Session::on_read(beast::error_code ec) {
     started_ = std::chrono::steady_clock::now();
-    if (ec == http::error::end_of_stream || ec == net::error::eof || ec == beast::error::timeout ||
-        ec == net::error::operation_aborted || ec == net::error::connection_reset ||
-        ec == net::error::bad_descriptor) {
+    if (closed_ || ec == http::error::end_of_stream || ec == net::error::eof ||
+        ec == beast::error::timeout || ec == net::error::operation_aborted ||
+        ec == net::error::connection_reset || ec == net::error::bad_descriptor) {
         // A client too slow to send its request has had its connection closed by the
         // stream's timer; there is nobody left to answer.
         return finish();
@@ -296,7 +768,7 @@ void Session::on_read(beast::error_code ec) {
                                    : "malformed request\n";
         return respond(std::move(r), false, 11, false);
     }
-    busy_ = true;
+    enter(Phase::answering);
     const auto& req = parser_->get();
     request_line_ =
         kcommon::log_escape(std::string(req.method_string()) + " " + std::string(req.target()) +
@@ -310,50 +782,140 @@ void Session::on_read(beast::error_code ec) {
         if (!r.if_none_match.empty()) r.if_none_match += ", ";
         r.if_none_match += std::string(h->value());
     }
+    const double cost = worker_.service().cost(r);
+    // A map over the budget of one map is refused by its interface without taking a place.
+    if (cost > worker_.limits().expensive_cost && cost <= worker_.service().map_budget()) {
+        parked_until_ = std::chrono::steady_clock::now() + worker_.limits().expensive_wait;
+        return wait_for_place(std::move(r));
+    }
+    answer(std::move(r), false);
+}
+
+// An expensive map: drawn once one of the places for them is free. Meanwhile the worker serves
+// its other connections; the map looks again every 25 ms, until parked_until_.
+void Session::wait_for_place(Request r) {
+    if (worker_.take_expensive()) return answer(std::move(r), true);
+    const auto& req = parser_->get();
+    if (closed_ || std::chrono::steady_clock::now() >= parked_until_) {
+        if (worker_.metrics()) worker_.metrics()->maps_busy.fetch_add(1, std::memory_order_relaxed);
+        Response res = kserve::answer(
+            503,
+            "too many large maps are being drawn now; try again shortly, or ask for a "
+            "smaller one\n");
+        res.cache_control = "no-store";
+        res.retry_after = 2;
+        return respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(),
+                       r.method == "HEAD");
+    }
+    if (!parked_) parked_.emplace(stream_.get_executor());
+    parked_->expires_after(std::chrono::milliseconds(25));
+    parked_->async_wait([self = shared_from_this(), r = std::move(r)](beast::error_code) mutable {
+        self->wait_for_place(std::move(r));
+    });
+}
+
+void Session::answer(Request r, bool expensive) {
     g_current_fd = stream_.socket().native_handle();
+    worker_.busy(true);
     Response res = worker_.service().handle(r);
+    worker_.busy(false);
     g_current_fd = -1;
+    if (expensive) worker_.leave_expensive();
+    const auto& req = parser_->get();
     respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(),
             r.method == "HEAD");
 }
 
+namespace {
+
+template <class Body>
+void set_header(http::response<Body>& m, const Response& r, unsigned version, bool keep_alive) {
+    m.version(version);
+    m.result(static_cast<http::status>(r.status));
+    m.set(http::field::server, "kserve/" KSERVE_VERSION);
+    if (r.status != 304) m.set(http::field::content_type, r.content_type);
+    if (!r.etag.empty()) m.set(http::field::etag, r.etag);
+    if (!r.cache_control.empty()) m.set(http::field::cache_control, r.cache_control);
+    m.set(http::field::access_control_allow_origin, "*");
+    if (r.retry_after > 0) m.set(http::field::retry_after, std::to_string(r.retry_after));
+    m.keep_alive(keep_alive);
+}
+
+}  // namespace
+
 void Session::respond(Response r, bool keep_alive, unsigned version, bool head) {
-    busy_ = true;
-    res_ = {};
-    res_.version(version);
-    res_.result(static_cast<http::status>(r.status));
-    res_.set(http::field::server, "kserve/" KSERVE_VERSION);
-    if (r.status != 304) res_.set(http::field::content_type, r.content_type);
-    if (!r.etag.empty()) res_.set(http::field::etag, r.etag);
-    if (!r.cache_control.empty()) res_.set(http::field::cache_control, r.cache_control);
-    res_.set(http::field::access_control_allow_origin, "*");
+    enter(Phase::answering);
+    if (closed_) return finish();
+    // The answer waits in memory until the client has taken it; a worker keeps at most
+    // --answer-memory of such bytes, and puts larger answers beyond that into a temporary
+    // file. With no room there either, the client is asked to come back.
+    int fd = -1;
+    if (!head && !worker_.hold(r.body.size())) {
+        fd = worker_.spill(r.body);
+        if (fd < 0) {
+            if (worker_.metrics())
+                worker_.metrics()->answers_refused.fetch_add(1, std::memory_order_relaxed);
+            r = Response{};
+            r.status = 503;
+            r.body = "the server has no room for more answers now; try again shortly\n";
+            r.cache_control = "no-store";
+            r.retry_after = 2;
+            worker_.hold(r.body.size());
+            held_ = r.body.size();
+        } else {
+            spilled_ = r.body.size();
+        }
+    } else if (!head) {
+        held_ = r.body.size();
+    }
     const size_t bytes = r.body.size();
-    res_.body() = head ? std::string() : std::move(r.body);
-    res_.keep_alive(keep_alive);
-    res_.prepare_payload();
-    if (head) res_.content_length(bytes);
     const long micros = std::chrono::duration_cast<std::chrono::microseconds>(
                             std::chrono::steady_clock::now() - started_)
                             .count();
     if (worker_.metrics()) worker_.metrics()->record(r.status, micros / 1e6);
     log_line(peer_, request_line_, r.status, head ? 0 : bytes, micros);
-    stream_.expires_after(kWriteTimeout);
-    http::async_write(stream_, res_,
-                      [self = shared_from_this(), keep_alive](beast::error_code ec, size_t) {
-                          if (ec || !keep_alive || self->worker_.stopping()) return self->finish();
-                          self->read(false);
-                      });
+    stream_.expires_after(worker_.limits().write);
+    auto done = [self = shared_from_this(), keep_alive](beast::error_code ec, size_t) {
+        self->release();
+        if (ec || !keep_alive || self->worker_.stopping() || self->closed_) return self->finish();
+        self->read(false);
+    };
+    if (fd >= 0) {
+        file_res_ = {};
+        set_header(file_res_, r, version, keep_alive);
+        beast::file f;
+        f.native_handle(fd);
+        beast::error_code ec;
+        file_res_.body().reset(std::move(f), ec);
+        file_res_.prepare_payload();
+        std::string().swap(r.body);
+        return http::async_write(stream_, file_res_, std::move(done));
+    }
+    res_ = {};
+    set_header(res_, r, version, keep_alive);
+    res_.body() = head ? std::string() : std::move(r.body);
+    res_.prepare_payload();
+    if (head) res_.content_length(bytes);
+    http::async_write(stream_, res_, std::move(done));
+}
+
+// Gives back the worker's room for the answer sent (or abandoned).
+void Session::release() {
+    if (held_ || spilled_) worker_.release(held_, spilled_);
+    held_ = spilled_ = 0;
+    std::string().swap(res_.body());
+    beast::error_code ec;
+    if (file_res_.body().is_open()) file_res_.body().file().close(ec);
 }
 
 void Session::finish() {
-    busy_ = false;
     beast::error_code ec;
     stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
     stream_.socket().close(ec);
 }
 
 // Runs one worker; returns its exit status (3: the data set did not load).
-int run_worker(int fd, int family, const Options& o, Metrics* metrics, int ready_fd) {
+int run_worker(int fd, int family, const Options& o, Metrics* metrics, int slot, int ready_fd) {
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
@@ -376,10 +938,12 @@ int run_worker(int fd, int family, const Options& o, Metrics* metrics, int ready
         ::close(ready_fd);
     }
     if (!ok) return 3;
-    net::io_context ioc(1);
-    Worker worker(ioc, fd, family, service, metrics);
-    worker.accept();
-    ioc.run();
+    // The worker ends with the process (the caller's _exit): its connections' handlers, still
+    // queued when the loop stops, refer to it and are never destroyed before it.
+    auto* ioc = new net::io_context(1);
+    auto* worker = new Worker(*ioc, fd, family, service, metrics, slot, o.limits);
+    worker->accept();
+    ioc->run();
     return 0;
 }
 
@@ -387,7 +951,12 @@ int run_worker(int fd, int family, const Options& o, Metrics* metrics, int ready
 
 struct Child {
     int generation;
+    int slot;  // in the shared memory; -1: none
     std::chrono::steady_clock::time_point started;
+    bool stopping = false;  // told to stop: it is not started again
+    bool stalled = false;   // the watchdog has sent it SIGABRT
+    // Killed when still there at this time.
+    std::optional<std::chrono::steady_clock::time_point> kill_at;
 };
 
 class Master {
@@ -407,25 +976,35 @@ class Master {
         }
         while (true) {
             siginfo_t info{};
-            if (sigwaitinfo(&set, &info) < 0) continue;
-            if (info.si_signo == SIGTERM || info.si_signo == SIGINT) {
+            const timespec half{0, 500000000};
+            const int sig = sigtimedwait(&set, &info, &half);
+            if (sig == SIGTERM || sig == SIGINT) {
                 stop_all(0);
                 return 0;
             }
-            if (info.si_signo == SIGHUP) {
+            if (sig == SIGHUP) {
                 const int old = generation_;
                 if (start_generation()) {
                     std::fputs("kserve: workers replaced\n", stderr);
-                    stop_all(old);
+                    // The old workers answer every request that has reached them, then end;
+                    // the new ones take the connections still queued on the socket.
+                    const auto at = std::chrono::steady_clock::now() + o_.limits.drain +
+                                    std::chrono::seconds(5);
+                    for (auto& [pid, c] : children_)
+                        if (c.generation == old && !c.stopping) {
+                            ::kill(pid, SIGTERM);
+                            c.stopping = true;
+                            if (!c.kill_at) c.kill_at = at;
+                        }
                 } else {
                     std::fputs("kserve: the new workers could not start; the old ones go on\n",
                                stderr);
                     stop_all(generation_);
                     generation_ = old;
                 }
-                continue;
             }
             reap();
+            watch();
         }
     }
 
@@ -433,22 +1012,33 @@ class Master {
     // Forks one worker of the current generation; with `ready` set, also the read end of
     // the pipe on which it says whether it loaded the data set.
     pid_t spawn(int* ready) {
+        const int slot = metrics_ ? metrics_->take_slot() : -1;
+        if (metrics_ && slot < 0) {
+            std::fputs("kserve: no room for another worker (old ones are still stopping)\n",
+                       stderr);
+            return -1;
+        }
         int p[2] = {-1, -1};
-        if (ready && ::pipe2(p, O_CLOEXEC) != 0) return -1;
+        if (ready && ::pipe2(p, O_CLOEXEC) != 0) {
+            if (metrics_) metrics_->free_slot(slot);
+            return -1;
+        }
         const pid_t pid = ::fork();
         if (pid == 0) {
             sigset_t all;
             sigfillset(&all);
             sigprocmask(SIG_UNBLOCK, &all, nullptr);
             if (p[0] >= 0) ::close(p[0]);
-            ::_exit(run_worker(fd_, family_, o_, metrics_, p[1]));
+            ::_exit(run_worker(fd_, family_, o_, metrics_, slot, p[1]));
         }
         if (p[1] >= 0) ::close(p[1]);
         if (pid < 0) {
             if (p[0] >= 0) ::close(p[0]);
+            if (metrics_) metrics_->free_slot(slot);
             return -1;
         }
-        children_[pid] = {generation_, std::chrono::steady_clock::now()};
+        if (metrics_) metrics_->slots[slot].pid.store(pid);
+        children_[pid] = {generation_, slot, std::chrono::steady_clock::now()};
         if (ready) *ready = p[0];
         return pid;
     }
@@ -456,12 +1046,14 @@ class Master {
     bool start_generation() {
         ++generation_;
         std::vector<int> ready;
-        for (int i = 0; i < o_.workers; ++i) {
-            int fd = -1;
-            if (spawn(&fd) < 0) return false;
-            ready.push_back(fd);
-        }
         bool ok = true;
+        for (int i = 0; i < o_.workers && ok; ++i) {
+            int fd = -1;
+            if (spawn(&fd) < 0)
+                ok = false;
+            else
+                ready.push_back(fd);
+        }
         for (int fd : ready) {
             pollfd pfd{fd, POLLIN, 0};
             char status = 0;
@@ -474,6 +1066,7 @@ class Master {
         return ok;
     }
 
+    // Collects the workers that have ended; one of the current set is started again.
     void reap() {
         int status = 0;
         pid_t pid;
@@ -482,8 +1075,11 @@ class Master {
             if (it == children_.end()) continue;
             const Child c = it->second;
             children_.erase(it);
-            if (c.generation != generation_) continue;
-            if (WIFSIGNALED(status))
+            if (metrics_) metrics_->free_slot(c.slot);
+            if (c.generation != generation_ || c.stopping) continue;
+            if (c.stalled)
+                std::fprintf(stderr, "kserve: worker %d replaced after it stalled\n", pid);
+            else if (WIFSIGNALED(status))
                 std::fprintf(stderr, "kserve: worker %d died of signal %d; starting another\n", pid,
                              WTERMSIG(status));
             else
@@ -496,10 +1092,41 @@ class Master {
         }
     }
 
+    // The watchdog: a worker whose loop has not turned for --watchdog seconds gets SIGABRT
+    // (its current client a 500 if it can still write one), then SIGKILL 2 s later; reap()
+    // starts another. Old workers past their time to finish are killed.
+    void watch() {
+        const auto now = std::chrono::steady_clock::now();
+        const int64_t now_ms = monotonic_ms();
+        for (auto& [pid, c] : children_) {
+            if (c.kill_at && now > *c.kill_at) {
+                ::kill(pid, SIGKILL);
+                continue;
+            }
+            if (!metrics_ || c.slot < 0 || o_.limits.watchdog <= 0) continue;
+            const int64_t beat = metrics_->slots[c.slot].heartbeat.load();
+            if (beat == 0 || c.stalled) continue;  // still loading the data set; or dealt with
+            if (now_ms - beat > int64_t{o_.limits.watchdog} * 1000) {
+                std::fprintf(stderr,
+                             "kserve: worker %d has made no progress for %lld s; replacing it\n",
+                             pid, static_cast<long long>((now_ms - beat) / 1000));
+                metrics_->worker_stalls.fetch_add(1);
+                c.stalled = true;
+                ::kill(pid, SIGABRT);
+                // A stopped process takes no signal but SIGKILL.
+                const auto at = now + std::chrono::seconds(2);
+                if (!c.kill_at || *c.kill_at > at) c.kill_at = at;
+            }
+        }
+    }
+
     // Stops the workers of generation `gen` (0: all) and waits for them, at most 15 s.
     void stop_all(int gen) {
-        for (const auto& [pid, c] : children_)
-            if (gen == 0 || c.generation == gen) ::kill(pid, SIGTERM);
+        for (auto& [pid, c] : children_)
+            if (gen == 0 || c.generation == gen) {
+                ::kill(pid, SIGTERM);
+                c.stopping = true;
+            }
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         while (true) {
             bool left = false;
@@ -510,13 +1137,13 @@ class Master {
             const pid_t pid = ::waitpid(-1, &status, WNOHANG);
             if (pid > 0) {
                 const auto it = children_.find(pid);
-                if (it != children_.end() && (gen == 0 || it->second.generation == gen))
-                    children_.erase(it);
-                else if (it != children_.end()) {
-                    // A worker of the generation that stays died meanwhile: start another.
-                    children_.erase(it);
+                if (it == children_.end()) continue;
+                const Child c = it->second;
+                children_.erase(it);
+                if (metrics_) metrics_->free_slot(c.slot);
+                // A worker of the set that stays died meanwhile: start another.
+                if (!c.stopping && c.generation == generation_ && gen != generation_)
                     spawn(nullptr);
-                }
                 continue;
             }
             if (std::chrono::steady_clock::now() > until) {
@@ -540,8 +1167,12 @@ class Master {
 int parse(int argc, char** argv, Options& o) {
     o.config.data = KSERVE_DEFAULT_DATA;
     std::vector<std::string> args;
-    const std::string refused = kcli::expand_args(
-        argc, argv, {"--data", "--viewer", "--crs", "--listen", "--timeout", "--workers"}, &args);
+    const std::string refused =
+        kcli::expand_args(argc, argv,
+                          {"--data", "--viewer", "--crs", "--listen", "--public-url", "--timeout",
+                           "--workers", "--max-connections", "--client-connections",
+                           "--answer-memory", "--watchdog", "--map-budget"},
+                          &args);
     if (!refused.empty()) {
         std::fprintf(stderr, "kserve: %s (see --help)\n", refused.c_str());
         return 1;
@@ -584,6 +1215,25 @@ int parse(int argc, char** argv, Options& o) {
                 o.host = o.host.substr(1, o.host.size() - 2);
             if (o.host.empty()) o.host = "127.0.0.1";
             o.port = value.substr(colon + 1);
+        } else if (arg == "--map-budget") {
+            const auto n = parse_int(value, 1, 100000);
+            if (!n) {
+                std::fprintf(stderr,
+                             "kserve: --map-budget wants 1 to 100000 million pixels, not '%s'\n",
+                             value.c_str());
+                return 1;
+            }
+            o.config.map_budget = static_cast<double>(*n) * 1e6;
+        } else if (arg == "--public-url") {
+            const auto url = public_url(value);
+            if (!url) {
+                std::fprintf(stderr,
+                             "kserve: --public-url wants http[s]://HOST[:PORT][/PATH], not '%s'\n",
+                             value.c_str());
+                return 1;
+            }
+            o.config.public_url = *url;
+            o.public_url_given = true;
         } else if (arg == "--timeout") {
             const auto n = parse_int(value, 1, 3600);
             if (!n) {
@@ -591,8 +1241,26 @@ int parse(int argc, char** argv, Options& o) {
                              value.c_str());
                 return 1;
             }
-            kReadTimeout = std::chrono::seconds(*n);
-            kIdleTimeout = std::chrono::seconds(2 * *n);
+            o.limits.read = std::chrono::seconds(*n);
+            o.limits.idle = std::chrono::seconds(2 * *n);
+        } else if (arg == "--max-connections" || arg == "--client-connections" ||
+                   arg == "--answer-memory" || arg == "--watchdog") {
+            const bool client = arg == "--client-connections";
+            const long lo = arg == "--max-connections" || arg == "--answer-memory" ? 1 : 0;
+            const long hi = arg == "--max-connections" ? kMaxConnectionsLimit
+                            : arg == "--answer-memory" ? 65536
+                            : client                   ? 1000000
+                                                       : 3600;
+            const auto n = parse_int(value, lo, hi);
+            if (!n) {
+                std::fprintf(stderr, "kserve: %s wants %ld to %ld, not '%s'\n", arg.c_str(), lo, hi,
+                             value.c_str());
+                return 1;
+            }
+            if (arg == "--max-connections") o.limits.max_connections = static_cast<size_t>(*n);
+            if (client) o.limits.client_connections = static_cast<size_t>(*n);
+            if (arg == "--answer-memory") o.limits.answer_memory = static_cast<size_t>(*n) << 20;
+            if (arg == "--watchdog") o.limits.watchdog = static_cast<int>(*n);
         } else if (arg == "--workers") {
             const auto n = parse_int(value, 1, 64);
             if (!n) {
@@ -605,6 +1273,7 @@ int parse(int argc, char** argv, Options& o) {
             return 1;
         }
     }
+    o.limits.drain = o.limits.read + o.limits.write + std::chrono::seconds(5);
     if (!o.viewer_given) o.config.viewer = default_viewer();
     if (!o.config.viewer.empty() &&
         ::access((o.config.viewer + "/index.html").c_str(), R_OK) != 0) {
@@ -683,13 +1352,46 @@ int main(int argc, char** argv) {
                      o.config.crs.c_str());
         return 2;
     }
+    // A worker's descriptors: its connections, the refused ones being closed, and some to spare
+    // for files, the log and the engine.
+    const rlim_t wanted = o.limits.max_connections + 64 + 64;
+    rlimit rl{};
+    if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < wanted) {
+        rl.rlim_cur = std::min(wanted, rl.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &rl);
+        if (rl.rlim_cur < wanted) {
+            std::fprintf(stderr,
+                         "kserve: --max-connections %zu needs %llu open files, and this process "
+                         "may have %llu (raise its limit, e.g. LimitNOFILE= in systemd)\n",
+                         o.limits.max_connections, static_cast<unsigned long long>(wanted),
+                         static_cast<unsigned long long>(rl.rlim_max));
+            return 2;
+        }
+    }
+    o.limits.expensive_cost = o.config.map_budget / 2;
+    o.limits.expensive_places = static_cast<uint32_t>(std::max(1, o.workers - 1));
     int family = AF_INET;
     std::string shown;
     const int fd = bind_socket(o, family, shown);
     if (fd < 0) return 1;
+    if (o.config.public_url.empty()) {
+        // The address listened on; for every address of the machine, the machine's name.
+        std::string base = "http://" + shown;
+        if (shown.rfind("0.0.0.0:", 0) == 0 || shown.rfind("[::]:", 0) == 0) {
+            char name[256] = {};
+            if (::gethostname(name, sizeof name - 1) != 0 || !name[0])
+                std::strcpy(name, "localhost");
+            base = "http://" + std::string(name) + shown.substr(shown.rfind(':'));
+        }
+        const auto url = public_url(base);
+        o.config.public_url = url ? *url : "http://127.0.0.1";
+    }
     Metrics* metrics = Metrics::create();
     std::fprintf(stderr, "kserve: serving %s on http://%s/ with %d workers\n",
                  o.config.data.c_str(), shown.c_str(), o.workers);
+    std::fprintf(stderr, "kserve: the capabilities give the address %s%s\n",
+                 o.config.public_url.c_str(),
+                 o.public_url_given ? "" : " (set --public-url when clients reach it by another)");
     if (o.config.viewer.empty())
         std::fputs("kserve: no map viewer (see --viewer); / lists the addresses\n", stderr);
     else

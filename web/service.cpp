@@ -1,6 +1,11 @@
 // service.cpp: the routing of requests to the interfaces.
 #include "service.h"
 
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "files.h"
 #include "json.h"
 
@@ -8,6 +13,8 @@ namespace kserve {
 
 bool Service::start(const Config& config, Metrics* metrics, std::string& error) {
     if (!data_.open(config, metrics, error)) return false;
+    public_url_ = config.public_url;
+    data_dir_ = config.data;
     tiles_ = std::make_unique<Tiles>(data_);
     capabilities_.build(data_, tiles_->sets());
     wms_ = std::make_unique<Wms>(data_, capabilities_);
@@ -20,7 +27,76 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     return true;
 }
 
-Response Service::handle(const Request& r) {
+Response Service::handle(const Request& request) {
+    Request r = request;
+    r.public_url = public_url_;
+    Engine& engine = data_.engine();
+    engine.clear_tile_fault();
+    Response res = route(r);
+    if (engine.tile_fault().empty()) return res;
+    // The engine would have drawn the damaged tile blank: a picture that looks right and is
+    // not, which caches would keep. The map is refused in its interface's form instead.
+    const std::string why = "a tile file of the data set is damaged or unreadable (" +
+                            engine.tile_fault() + "); the map cannot be drawn";
+    engine.clear_tile_fault();
+    const size_t q = r.target.find('?');
+    const std::string path = r.target.substr(0, q);
+    if (path == "/wms") {
+        Params p;
+        std::string ignored;
+        if (q != std::string::npos) p.parse(std::string_view(r.target).substr(q + 1), ignored);
+        const std::string version = p.has("VERSION") ? p.get("VERSION") : p.get("WMTVER");
+        res = wms_exception(version.rfind("1.1", 0) != 0, "", why, 500);
+    } else if (path.rfind("/wmts", 0) == 0) {
+        res = ows_exception("NoApplicableCode", "", why);
+    } else if (path.rfind("/api/", 0) == 0) {
+        res = json_error(500, why);
+    } else {
+        res = answer(500, why + "\n");
+    }
+    res.status = 500;
+    res.etag.clear();
+    res.cache_control = "no-store";
+    if (Metrics* m = data_.metrics()) {
+        m->tile_faults.fetch_add(1, std::memory_order_relaxed);
+        m->last_tile_fault_ms.store(monotonic_ms(), std::memory_order_relaxed);
+    }
+    return res;
+}
+
+// "ok", or a 503 "degraded: ..." while the data set's folder cannot be read or a map met a
+// damaged or unreadable tile file less than kTileFaultMemory ago (in any worker).
+Response Service::health() const {
+    std::string problem;
+    if (DIR* d = ::opendir(data_dir_.c_str()))
+        ::closedir(d);
+    else
+        problem = "the data set's folder cannot be read: " + std::string(std::strerror(errno));
+    if (const Metrics* m = data_.metrics(); m && problem.empty()) {
+        const int64_t last = m->last_tile_fault_ms.load(std::memory_order_relaxed);
+        const int64_t ago = monotonic_ms() - last;
+        if (last != 0 && ago < kTileFaultMemory * 1000)
+            problem = std::to_string(m->tile_faults.load()) +
+                      " maps refused since the start for damaged or unreadable tile files, the "
+                      "last " +
+                      std::to_string(ago / 1000) + " s ago (see the log)";
+    }
+    Response res =
+        problem.empty() ? answer(200, "ok\n") : answer(503, "degraded: " + problem + "\n");
+    res.cache_control = "no-store";
+    return res;
+}
+
+double Service::cost(const Request& r) const {
+    const size_t q = r.target.find('?');
+    if (q == std::string::npos || r.target.compare(0, q, "/wms") != 0) return 0;
+    Params p;
+    std::string error;
+    if (!p.parse(std::string_view(r.target).substr(q + 1), error)) return 0;
+    return wms_->cost(p);
+}
+
+Response Service::route(const Request& r) {
     if (r.method != "GET" && r.method != "HEAD")
         return answer(405, "only GET and HEAD are served\n");
     const size_t q = r.target.find('?');
@@ -37,7 +113,7 @@ Response Service::handle(const Request& r) {
         return answer(400, error + "\n");
     }
 
-    if (path == "/healthz") return answer(200, "ok\n");
+    if (path == "/healthz") return health();
     if (path == "/metrics") {
         Metrics* metrics = data_.metrics();
         return answer(200, metrics ? metrics->text() : "",

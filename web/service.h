@@ -20,14 +20,27 @@ namespace kserve {
 
 class StaticFiles;
 
+// Seconds /healthz says "degraded" after a map met a damaged or unreadable tile file.
+constexpr int kTileFaultMemory = 300;
+
 class Service {
   public:
     // False, with `error` set, when the data set does not load, the coordinate system is
     // unknown or the viewer's folder holds no page. `metrics` may be null.
     bool start(const Config& config, Metrics* metrics, std::string& error);
+    // The answer to `request`. A map that needs a damaged or unreadable tile file is answered
+    // with a 500 that no cache keeps, counted in /metrics, and /healthz says "degraded" for
+    // kTileFaultMemory after the last one.
     Response handle(const Request& request);
+    // What answering `request` costs: a WMS map's cost (map_cost() in wms.h), 0 for anything
+    // else. The transport lets at most a few expensive maps be drawn at once over the workers.
+    double cost(const Request& request) const;
+    double map_budget() const { return data_.map_budget(); }
 
   private:
+    Response route(const Request& r);
+    Response health() const;
+
     DataSet data_;
     std::unique_ptr<Tiles> tiles_;
     Capabilities capabilities_;  // made once, in start()
@@ -35,6 +48,8 @@ class Service {
     std::unique_ptr<Wmts> wmts_;
     std::unique_ptr<Api> api_;
     std::shared_ptr<StaticFiles> viewer_;
+    std::string public_url_;
+    std::string data_dir_;
 };
 
 }  // namespace kserve

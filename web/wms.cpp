@@ -225,6 +225,25 @@ std::string html_escape(const std::string& s) {
 
 }  // namespace
 
+double map_cost(const DataSet& data, const Crs& crs, const Box& box, int width, int height) {
+    const double pixels = double{1} * width * height;
+    if (crs.name() != data.native().name()) return pixels * kWarpFactor;
+    if (engine_view(box, width, height)) return pixels;
+    const double sx = (box.maxx - box.minx) / width;
+    const double sy = (box.maxy - box.miny) / height;
+    const double s = std::max(1.0, std::min(sx, sy));
+    return pixels + std::ceil((box.maxx - box.minx) / s) * std::ceil((box.maxy - box.miny) / s);
+}
+
+double Wms::cost(const Params& p) const {
+    if (lower(p.get("REQUEST")) != "getmap" && lower(p.get("REQUEST")) != "map") return 0;
+    const std::string version = p.has("VERSION") ? p.get("VERSION") : p.get("WMTVER");
+    MapParams m;
+    Response ignored;
+    if (!read_map(p, version.rfind("1.1", 0) != 0, data_, m, ignored, true)) return 0;
+    return map_cost(data_, *m.crs, m.box, m.width, m.height);
+}
+
 Response Wms::handle(const Request& r, const Params& p) {
     const std::string request = p.get("REQUEST");
     std::string version = p.has("VERSION") ? p.get("VERSION") : p.get("WMTVER");
@@ -237,8 +256,10 @@ Response Wms::handle(const Request& r, const Params& p) {
     if (req == "getcapabilities" || req == "capabilities") {
         // Version negotiation: a version below 1.3.0 gets the nearest lower one we speak.
         if (!version.empty() && version < "1.3.0") v130 = false;
-        return answer(200, capabilities_.wms(v130, base_url(r)),
-                      v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.wms_xml");
+        Response res = answer(200, capabilities_.wms(v130, base_url(r)),
+                              v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.wms_xml");
+        res.cache_control = kCapabilitiesCacheControl;
+        return res;
     }
     if (version.empty()) return wms_exception(v130, "MissingParameterValue", "VERSION is missing");
     if (version != "1.3.0" && version != "1.1.1" && version != "1.1.0")
@@ -253,6 +274,16 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
     Response error;
     if (!read_map(p, v130, data_, m, error, true)) return error;
     const Layers layers = layers_of(m.layer_names);
+    if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
+        cost > data_.map_budget()) {
+        if (Metrics* metrics = data_.metrics()) metrics->maps_over_budget.fetch_add(1);
+        std::ostringstream why;
+        why << "the map would cost " << fmt(cost / 1e6) << " million pixels, over this service's "
+            << fmt(data_.map_budget() / 1e6)
+            << " (a pixel in the native grid costs 1, in another system " << fmt(kWarpFactor)
+            << "): ask for fewer pixels";
+        return wms_exception(v130, "InvalidParameterValue", why.str());
+    }
 
     // The validator: the data set and every parameter that changes the picture.
     std::ostringstream key;

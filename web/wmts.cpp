@@ -24,7 +24,9 @@ Response ows_exception(const std::string& code, const std::string& locator,
 }
 
 Response Wmts::capabilities(const Request& r) {
-    return answer(200, capabilities_.wmts(base_url(r)), "text/xml; charset=utf-8");
+    Response res = answer(200, capabilities_.wmts(base_url(r)), "text/xml; charset=utf-8");
+    res.cache_control = kCapabilitiesCacheControl;
+    return res;
 }
 
 Response Wmts::kvp(const Request& r, const Params& p) {

@@ -1,5 +1,6 @@
 // params_test.cpp: query strings become parameters with case-insensitive names, decoded
-// percent escapes and the first of repeated values; malformed ones are refused with a reason;
+// percent escapes and repeated keys with one value; malformed ones, and keys repeated with
+// different values, are refused with a reason;
 // the readers of boxes, flags and colours take only what their contracts say.
 #include "params.h"
 
@@ -50,7 +51,10 @@ INSTANTIATE_TEST_SUITE_P(
               true,
               {{"SERVICE", "WMS"}, {"LAYERS", "a,b"}}},
         Query{"escapes_and_plus", "q=%E4%B8%AD+x%2Fy", true, {{"Q", "\xE4\xB8\xAD x/y"}}},
-        Query{"first_value_kept", "a=1&A=2", true, {{"A", "1"}}},
+        // A key repeated with the same value is one parameter (a client adding SERVICE=WMS to
+        // an address that has it already); with another value it is in doubt: refused.
+        Query{"repeated_with_one_value", "a=1&A=1", true, {{"A", "1"}}},
+        Query{"repeated_with_two_values", "a=1&A=2", false, {}},
         Query{"empty_pairs_and_values", "&&a=&b&", true, {{"A", ""}, {"B", ""}}},
         Query{"sixty_four_pairs", many_pairs(64), true, many_values(64)},
         Query{"sixty_five_pairs", many_pairs(65), false, {}},

@@ -45,7 +45,7 @@ class Server:
             [ARGS.kserve, "--data", ARGS.data, "--listen", f"127.0.0.1:{self.port}",
              "--workers", str(workers), *extra], stdout=self.log, stderr=self.log)
         deadline = time.time() + 60
-        while time.time() < deadline:
+        while time.time() < deadline and self.proc.poll() is None:
             try:
                 if self.get("/healthz")[0] == 200:
                     return
@@ -261,6 +261,10 @@ def test_wms_capabilities(s, tmp):
     status, _, body = s.get(getmap("1.1.1", SRS="EPSG:9999999"))
     assert status == 400 and exception_code(body) == "InvalidSRS"
     assert s.get("/wms?REQUEST=GetMap&%zz=1")[0] == 400
+    # A key repeated with another value is in doubt: refused; with the same value, one key.
+    status, _, body = s.get(getmap() + "&width=100")
+    assert status == 400 and b"WIDTH is given twice" in body, body
+    assert s.get("/wms?SERVICE=WMS&" + getmap()[5:])[0] == 200
 
 
 def test_wms_getmap(s, tmp):
@@ -514,7 +518,8 @@ def test_api(s, tmp):
     assert any(p == poi for p in named["items"]), (poi, named["items"][:3])
     assert json.loads(s.get("/api/pois?district=101&category=1")[2])["count"] >= 0
     for path in ["/api/road?x=abc&y=1", "/api/roads?district=x", "/api/pois", "/api/pois?x=1&y=2&r=0",
-                 "/api/pois?name=" + "a" * 200, "/api/roads?district=101&meeting=%F0%9F%98%80"]:
+                 "/api/pois?name=" + "a" * 200, "/api/pois?name=", "/api/pois?district=101&district=102",
+                 "/api/roads?district=101&meeting=%F0%9F%98%80"]:
         status, headers, body = s.get(path)
         assert status == 400 and "error" in json.loads(body), path
     assert s.get("/api/nothing")[0] == 404
@@ -584,9 +589,10 @@ def test_viewer_files(s, tmp):
 
 def test_scale_out(tmp):
     """nginx in front of two hosts: requests reach both, tiles come from nginx's cache the second
-    time, and a host killed during a run loses no request."""
+    time, no client's Host header reaches a cached answer, and a host killed during a run loses
+    no request."""
     nginx = shutil.which("nginx") or "/usr/sbin/nginx"
-    hosts = [Server(workers=1), Server(workers=1)]
+    hosts = [Server(workers=1, extra=["--client-connections", "0"]) for _ in range(2)]
     port = free_port()
     conf = open(os.path.join(ARGS.root, "deploy", "nginx", "kserve.conf")).read()
     conf = conf.replace("server 127.0.0.1:8081 max_fails=1 fail_timeout=5s;\n    server 127.0.0.1:8082 max_fails=1 fail_timeout=5s;",
@@ -642,6 +648,11 @@ http {{
         second = get("/tiles/native/5/41/18.png")
         assert first[0] == second[0] == 200 and first[2] == second[2], open(os.path.join(tmp, "error.log")).read()[-2000:]
         assert first[1].get("X-Cache-Status") in ("MISS", "EXPIRED") and second[1].get("X-Cache-Status") == "HIT"
+        # A client's Host never reaches the addresses of an answer that nginx caches for everyone.
+        caps = "/wmts/1.0.0/WMTSCapabilities.xml"
+        forged = get(caps, {"Host": "evil.example"})
+        plain = get(caps)
+        assert forged[0] == plain[0] == 200 and b"evil.example" not in forged[2] + plain[2]
         # Kill one host during a run of requests: every request is answered.
         results = []
 
