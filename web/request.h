@@ -5,6 +5,8 @@
 #define KSERVE_REQUEST_H
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kserve {
 
@@ -13,6 +15,7 @@ struct Request {
     std::string target;         // path and query as sent
     std::string host;           // Host header, for the addresses in capabilities
     std::string if_none_match;  // every If-None-Match field line, joined by commas
+    std::string accept;         // every Accept field line, joined by commas
 };
 
 struct Response {
@@ -21,6 +24,8 @@ struct Response {
     std::string body;
     std::string etag;           // quoted; empty: none
     std::string cache_control;  // empty: none
+    // Further header fields (name, value), written as given.
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // An answer of `status` with `body` of the media type `type`.

@@ -310,6 +310,10 @@ void Session::on_read(beast::error_code ec) {
         if (!r.if_none_match.empty()) r.if_none_match += ", ";
         r.if_none_match += std::string(h->value());
     }
+    for (auto [h, end] = req.equal_range(http::field::accept); h != end; ++h) {
+        if (!r.accept.empty()) r.accept += ", ";
+        r.accept += std::string(h->value());
+    }
     g_current_fd = stream_.socket().native_handle();
     Response res = worker_.service().handle(r);
     g_current_fd = -1;
@@ -323,10 +327,12 @@ void Session::respond(Response r, bool keep_alive, unsigned version, bool head) 
     res_.version(version);
     res_.result(static_cast<http::status>(r.status));
     res_.set(http::field::server, "kserve/" KSERVE_VERSION);
-    if (r.status != 304) res_.set(http::field::content_type, r.content_type);
+    if (r.status != 304 && !r.content_type.empty())
+        res_.set(http::field::content_type, r.content_type);
     if (!r.etag.empty()) res_.set(http::field::etag, r.etag);
     if (!r.cache_control.empty()) res_.set(http::field::cache_control, r.cache_control);
     res_.set(http::field::access_control_allow_origin, "*");
+    for (const auto& [name, value] : r.headers) res_.set(name, value);
     const size_t bytes = r.body.size();
     res_.body() = head ? std::string() : std::move(r.body);
     res_.keep_alive(keep_alive);

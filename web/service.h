@@ -1,6 +1,6 @@
 // service.h: the service's answers to requests, independent of the HTTP transport: the routing
-// of a request to its interface (WMS, WMTS and XYZ tiles, the JSON queries, the viewer's
-// files), /healthz and /metrics.
+// of a request to its interface (WMS, WMTS and XYZ tiles, OGC API, the JSON queries, the
+// viewer's files), /healthz and /metrics, and the cross-origin rules every answer follows.
 #ifndef KSERVE_SERVICE_H
 #define KSERVE_SERVICE_H
 
@@ -10,7 +10,9 @@
 #include "api.h"
 #include "capabilities.h"
 #include "dataset.h"
+#include "feature_store.h"
 #include "metrics.h"
+#include "ogcapi.h"
 #include "request.h"
 #include "tiles.h"
 #include "wms.h"
@@ -25,15 +27,21 @@ class Service {
     // False, with `error` set, when the data set does not load, the coordinate system is
     // unknown or the viewer's folder holds no page. `metrics` may be null.
     bool start(const Config& config, Metrics* metrics, std::string& error);
+    // The answer to a request, with the cross-origin fields (CORS) every answer carries; an
+    // OPTIONS request (a browser's preflight) gets 204 and what may be asked.
     Response handle(const Request& request);
 
   private:
+    Response route(const Request& request);
+
     DataSet data_;
     std::unique_ptr<Tiles> tiles_;
     Capabilities capabilities_;  // made once, in start()
     std::unique_ptr<Wms> wms_;
     std::unique_ptr<Wmts> wmts_;
     std::unique_ptr<Api> api_;
+    FeatureStore features_;
+    std::unique_ptr<OgcApi> ogcapi_;
     std::shared_ptr<StaticFiles> viewer_;
 };
 
