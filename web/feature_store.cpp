@@ -163,19 +163,22 @@ bool FeatureStore::open(const std::string& dir, const Box& extent, std::string& 
     return true;
 }
 
-bool FeatureStore::load_tile(std::int32_t tile) {
-    if (loaded_ == tile) return true;
+FeatureStore::TileLoad FeatureStore::load_tile(std::int32_t tile) {
+    if (loaded_ == tile) return TileLoad::loaded;
     loaded_ = 0;
     char name[data::DATA_PATH_MAX + 40];
     std::snprintf(name, sizeof name, data::format::kTileFileFormat, "", tile);
     File f(dir_ + name);
-    if (!f.ok() || f.size() <= 0 || f.size() > static_cast<std::int64_t>(data::WORK_BUFFER_SIZE))
-        return false;
+    if (!f.ok()) return TileLoad::missing;
+    // As the engine: a file larger than its work buffer is refused.
+    if (f.size() <= 0 || f.size() > static_cast<std::int64_t>(data::WORK_BUFFER_SIZE))
+        return TileLoad::refused;
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(f.size()));
-    if (!f.read_at(0, bytes.data(), bytes.size())) return false;
-    if (data::decode_tile(bytes.data(), bytes.size(), slot_->tile) != nullptr) return false;
+    if (!f.read_at(0, bytes.data(), bytes.size())) return TileLoad::refused;
+    if (data::decode_tile(bytes.data(), bytes.size(), slot_->tile) != nullptr)
+        return TileLoad::refused;
     loaded_ = tile;
-    return true;
+    return TileLoad::loaded;
 }
 
 std::int64_t FeatureStore::tile_roads(const Box& box, std::int64_t first, int limit,
@@ -189,7 +192,7 @@ std::int64_t FeatureStore::tile_roads(const Box& box, std::int64_t first, int li
         if (!data::is_road_type(r.type)) continue;
         int n = 0;
         const data::Vertex* v = data::record_vertices(s, r, &n);
-        if (!v || n < 1) continue;
+        if (!v || n < 2) continue;  // a line needs two vertices
         double minx = 1e300, miny = 1e300, maxx = -1e300, maxy = -1e300;
         for (int k = 0; k < n; ++k) {
             minx = std::min(minx, ox + v[k].x);
@@ -222,8 +225,11 @@ FeaturePage FeatureStore::roads(const Box& box, const FeatureCursor& from, int l
             page.next = FeatureCursor{tile, 0};
             return page;
         }
+        // A tile without a file costs nothing and is not counted; a refused file is.
+        const TileLoad loaded = load_tile(tile);
+        if (loaded == TileLoad::missing) continue;
         ++read;
-        if (!load_tile(tile)) continue;
+        if (loaded == TileLoad::refused) continue;
         const std::int64_t stop = tile_roads(box, tile == from.block ? from.index : 0, limit, page);
         if (stop >= 0) {
             page.next = FeatureCursor{tile, stop};
@@ -238,7 +244,7 @@ std::optional<Feature> FeatureStore::road(std::int64_t id) {
     const std::int64_t tile = id / kFeatureIdFactor;
     const std::int64_t index = id % kFeatureIdFactor;
     if (!std::binary_search(tiles_.begin(), tiles_.end(), tile)) return std::nullopt;
-    if (!load_tile(static_cast<std::int32_t>(tile))) return std::nullopt;
+    if (load_tile(static_cast<std::int32_t>(tile)) != TileLoad::loaded) return std::nullopt;
     if (index > data::last_record(slot_->tile)) return std::nullopt;
     FeaturePage page;
     const Box all{-1e300, -1e300, 1e300, 1e300};

@@ -44,8 +44,9 @@ struct FeaturePage {
 
 class FeatureStore {
   public:
-    // Blocks (tile files or point-of-interest blocks) read for one page at most: a page may
-    // hold fewer features than asked for, and then names where the next one starts.
+    // Blocks (tile files or point-of-interest blocks) read for one page at most (a tile
+    // number without a file is not counted): a page may hold fewer features than asked for,
+    // and then names where the next one starts.
     static constexpr int kMaxBlocksPerPage = 8;
 
     // Reads the point-of-interest index of the data set in `dir` (with its trailing '/') and
@@ -74,8 +75,9 @@ class FeatureStore {
         std::int32_t last;
         std::int32_t offset;
     };
-    // Decodes tile file `tile` into the slot; false when it is missing or refused.
-    bool load_tile(std::int32_t tile);
+    // Decodes tile file `tile` into the slot (kept while the next calls ask for the same).
+    enum class TileLoad { loaded, missing, refused };
+    TileLoad load_tile(std::int32_t tile);
     // Appends the roads of the loaded tile from record `first` on that meet `box`, up to
     // `limit` features in the page; returns the record index where it stopped (-1: the tile's
     // end).

@@ -631,9 +631,15 @@ Response OgcApi::items(const Request& r, const std::string& collection, const Pa
     if (p.has("BBOX-CRS") && !p.has("BBOX")) return json_problem(400, "bbox-crs without bbox");
     int limit = kDefaultLimit;
     if (p.has("LIMIT")) {
-        const auto l = parse_int(p.get("LIMIT"), 1, 1000000000);
-        if (!l) return json_problem(400, "limit must be a whole number from 1");
-        limit = static_cast<int>(std::min<long long>(*l, kMaxLimit));
+        // A limit above the most a page holds counts as that most, however many digits it has.
+        const std::string& text = p.get("LIMIT");
+        const bool digits =
+            !text.empty() && text.size() <= 64 &&
+            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const auto l = parse_int(text, 1, 1000000000);
+        if (!l && !(digits && text.find_first_not_of('0') != std::string::npos && text.size() > 9))
+            return json_problem(400, "limit must be a whole number from 1");
+        limit = l ? static_cast<int>(std::min<long long>(*l, kMaxLimit)) : kMaxLimit;
     }
     FeatureCursor from;
     if (p.has("CURSOR")) {
@@ -673,26 +679,22 @@ Response OgcApi::items(const Request& r, const std::string& collection, const Pa
     if (!features_json(page.features, pois, data_, *crs, list))
         return json_problem(500, "the features cannot be expressed in " + crs_uri(*crs));
 
-    // Links: this page, and the next one with the same parameters and the cursor.
+    // Links: this page, and the next one with the same parameters and the next cursor.
     std::string query;
     for (const auto& [key, value] : p.all())
-        if (key != "CURSOR") query += (query.empty() ? "" : "&") + lower(key) + "=" + escape(value);
-    const std::string self =
-        base_url(r) + "/ogcapi/collections/" + collection + "/items" + (query.empty() ? "" : "?");
-    Json links = {link(self + query +
-                           (p.has("CURSOR") ? (query.empty() ? "" : "&") + std::string("cursor=") +
-                                                  escape(p.get("CURSOR"))
-                                            : ""),
-                       "self", "application/geo+json", "this page"),
+        if (key != "CURSOR") query += "&" + lower(key) + "=" + escape(value);
+    const std::string items_url = base_url(r) + "/ogcapi/collections/" + collection + "/items";
+    auto page_url = [&](const std::string& cursor) {
+        const std::string q = query + (cursor.empty() ? "" : "&cursor=" + escape(cursor));
+        return q.empty() ? items_url : items_url + "?" + q.substr(1);
+    };
+    Json links = {link(page_url(p.get("CURSOR")), "self", "application/geo+json", "this page"),
                   link(base_url(r) + "/ogcapi/collections/" + collection, "collection",
                        "application/json", "the collection")};
-    if (page.next) {
-        links.push_back(link(base_url(r) + "/ogcapi/collections/" + collection + "/items?" + query +
-                                 (query.empty() ? "" : "&") +
-                                 "cursor=" + std::to_string(page.next->block) + "." +
-                                 std::to_string(page.next->index),
-                             "next", "application/geo+json", "the next page"));
-    }
+    if (page.next)
+        links.push_back(link(
+            page_url(std::to_string(page.next->block) + "." + std::to_string(page.next->index)),
+            "next", "application/geo+json", "the next page"));
     Json doc = {{"type", "FeatureCollection"},
                 {"numberReturned", page.features.size()},
                 {"features", std::move(list)},

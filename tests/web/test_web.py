@@ -695,6 +695,7 @@ def test_ogcapi(s, tmp):
     empty = json.loads(s.get(f"{api}/collections/roads/items?bbox=10,10,11,11")[2])
     assert empty["features"] == [] and not any(l["rel"] == "next" for l in empty["links"])
     assert len(json.loads(s.get(f"{api}/collections/roads/items")[2])["features"]) == 100
+    assert json.loads(s.get(f"{api}/collections/roads/items?limit=99999999999999")[2])["numberReturned"] <= 1000
     for path, code in [(f"{api}/collections/roads/items?limit=0", 400), (f"{api}/collections/roads/items?bbox=1,2", 400),
                        (f"{api}/collections/roads/items?crs=EPSG:4326", 400), (f"{api}/collections/roads/items?cursor=x", 400),
                        (f"{api}/collections/roads/items?colour=red", 400), (f"{api}/collections/rivers", 404),
