@@ -647,7 +647,7 @@ def test_ogcapi(s, tmp):
     bmp = s.get(f"{api}/collections/map/map?bbox={BBOX}&bbox-crs={native}&width={W}&height={H}&f=bmp")[2]
     assert bmp == s.get(getmap(FORMAT="image/bmp"))[2]
     window = os.path.join(tmp, "ogcapi-map.tif")
-    gdal("gdal_translate", "-q", "-oo", "API=MAP", f"OGCAPI:{s.url(api + '/collections/map')}",
+    gdal("gdal_translate", "-q", "-oo", "API=MAP", "-oo", "CACHE=NO", f"OGCAPI:{s.url(api + '/collections/map')}",
          "-projwin", "121.5", "25.06", "121.53", "25.03", "-outsize", "300", "300", window)
     read = json.loads(gdal("gdalinfo", "-json", "-stats", window))
     assert abs(read["geoTransform"][0] - 121.5) < 1e-6 and abs(read["geoTransform"][3] - 25.06) < 1e-6
