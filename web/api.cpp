@@ -22,7 +22,7 @@ Json places_json(const std::vector<Place>& places, bool notes) {
 
 }  // namespace
 
-Response Api::handle(const std::string& path, const Params& p) {
+Response Api::handle(const Request& r, const std::string& path, const Params& p) {
     Engine& engine = data_.engine();
     auto integer = [&](const char* key, long lo, long hi) { return parse_int(p.get(key), lo, hi); };
     auto result = [&](const std::optional<std::vector<Place>>& places, bool notes) {
@@ -61,7 +61,11 @@ Response Api::handle(const std::string& path, const Params& p) {
                                        json_number(ll.maxx), json_number(ll.maxy)}},
                                      {"categories", engine.categories()},
                                      {"districts", engine.districts()},
-                                     {"version", KSERVE_VERSION}});
+                                     {"version", KSERVE_VERSION},
+                                     {"tilejson",
+                                      {{"google", base_url(r) + "/tiles/google.json"},
+                                       {"native", base_url(r) + "/tiles/native.json"}}},
+                                     {"ogcapi", base_url(r) + "/ogcapi"}});
     }
     if (path == "roads") {
         const auto district = integer("DISTRICT", 0, 999);

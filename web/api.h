@@ -18,7 +18,7 @@ class Api {
   public:
     explicit Api(DataSet& data) : data_(data) {}
     // The answer to /api/<path>.
-    Response handle(const std::string& path, const Params& p);
+    Response handle(const Request& r, const std::string& path, const Params& p);
 
   private:
     Response roads_named(const std::string& name);

@@ -36,3 +36,20 @@ Response json_error(int status, const std::string& message) {
 }
 
 }  // namespace kserve
+
+namespace kserve {
+
+Response json_problem(int status, const std::string& detail) {
+    const char* title = status == 400   ? "Bad Request"
+                        : status == 404 ? "Not Found"
+                        : status == 406 ? "Not Acceptable"
+                        : status == 503 ? "Service Unavailable"
+                                        : "Internal Server Error";
+    Response r = json_answer(
+        status,
+        Json{{"type", "about:blank"}, {"title", title}, {"status", status}, {"detail", detail}});
+    r.content_type = "application/problem+json; charset=utf-8";
+    return r;
+}
+
+}  // namespace kserve

@@ -24,6 +24,9 @@ Json road_json(const std::optional<Road>& road);
 Response json_answer(int status, const Json& document);
 // {"error": message}
 Response json_error(int status, const std::string& message);
+// An error in the problem details form of RFC 9457, as OGC APIs answer them:
+// {"type", "title", "status", "detail"}, as application/problem+json.
+Response json_problem(int status, const std::string& detail);
 
 }  // namespace kserve
 

@@ -122,4 +122,49 @@ std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, i
     return out;
 }
 
+MapFile draw_map_file(DataSet& data, const Crs& crs, const Box& box, int width, int height,
+                      const Layers& layers, const std::string& format, bool transparent,
+                      unsigned background, int factor) {
+    MapFile out;
+    auto fail = [](int status, std::string why) { return MapFile{{}, status, std::move(why)}; };
+    Engine& engine = data.engine();
+    const bool native = crs.name() == data.native().name();
+    // The engine's own view, when it can draw the box (left, top and scale are only read then).
+    EngineView view{0, 0, 0};
+    bool direct = false;
+    if (native)
+        if (const auto v = engine_view(box, width, height, factor)) {
+            view = *v;
+            direct = true;
+        }
+    if (format == "image/bmp") {
+        if (!direct || transparent)
+            return fail(400, "image/bmp is the engine's own export: it needs the native " +
+                                 data.native().name() +
+                                 ", equal x and y scales of at least 1 m a pixel (1 / F at "
+                                 "the factor F of DPI), and no transparency");
+        out.body = engine.draw_bmp(view.left, view.top, width, height, view.scale, layers.map,
+                                   layers.pois, background, factor);
+        if (out.body.empty())
+            return fail(500, "the engine's RLE8 export cannot hold this view; ask for image/png");
+        return out;
+    }
+    if (direct && format == "image/png") {
+        // The commonest request: the engine's view straight to PNG.
+        auto png = engine.draw_png(view.left, view.top, width, height, view.scale, layers.map,
+                                   layers.pois, transparent, background, factor);
+        if (!png) return fail(400, "the engine refused the view");
+        if (png->empty()) return fail(500, "the picture could not be encoded");
+        out.body = std::move(*png);
+        return out;
+    }
+    std::string why;
+    auto im = render_map(data, crs, box, width, height, layers, transparent, background, why,
+                         true, factor);
+    if (!im) return fail(400, why);
+    out.body = format == "image/gif" ? encode_gif(*im) : encode_png(*im);
+    if (out.body.empty()) return fail(500, "the picture could not be encoded");
+    return out;
+}
+
 }  // namespace kserve

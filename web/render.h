@@ -48,6 +48,19 @@ std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, i
                                 unsigned background, std::string& error, bool fill_outside = true,
                                 int factor = 1);
 
+// A map as a file of `format` (image/png, image/gif or image/bmp, the engine's own RLE8
+// export): the engine's view straight to PNG or BMP where it can draw the box itself, else
+// render_map encoded. On failure `body` is empty, `status` is 400 (the request asks for what
+// cannot be drawn) or 500 (the service's fault) and `error` says why.
+struct MapFile {
+    std::string body;
+    int status = 200;
+    std::string error;
+};
+MapFile draw_map_file(DataSet& data, const Crs& crs, const Box& box, int width, int height,
+                      const Layers& layers, const std::string& format, bool transparent,
+                      unsigned background, int factor = 1);
+
 }  // namespace kserve
 
 #endif

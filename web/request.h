@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace kserve {
 
@@ -17,6 +19,7 @@ struct Request {
     std::string if_none_match;  // every If-None-Match field line, joined by commas
     // The service's public address, filled in by Service::handle from its configuration.
     std::string public_url;
+    std::string accept;         // every Accept field line, joined by commas
 };
 
 struct Response {
@@ -26,6 +29,8 @@ struct Response {
     std::string etag;           // quoted; empty: none
     std::string cache_control;  // empty: none
     int retry_after = 0;        // seconds, for a 503; 0: none
+    // Further header fields (name, value), written as given.
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 // An answer of `status` with `body` of the media type `type`.

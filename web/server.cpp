@@ -88,7 +88,8 @@ const char* const kUsage =
     "Usage: kserve [options]\n"
     "\n"
     "Serves the map views and queries of one data set over HTTP: WMS 1.3.0 and 1.1.1 at /wms,\n"
-    "WMTS 1.0.0 at /wmts, XYZ tiles at /tiles/, JSON queries at /api/, /healthz and /metrics,\n"
+    "WMTS 1.0.0 at /wmts, OGC API (Maps, Tiles, Features) at /ogcapi, XYZ tiles and TileJSON\n"
+    "at /tiles/, JSON queries at /api/, /healthz and /metrics,\n"
     "and the map viewer (a web page) at /.\n"
     "\n"
     "Options:\n"
@@ -782,6 +783,10 @@ void Session::on_read(beast::error_code ec) {
         if (!r.if_none_match.empty()) r.if_none_match += ", ";
         r.if_none_match += std::string(h->value());
     }
+    for (auto [h, end] = req.equal_range(http::field::accept); h != end; ++h) {
+        if (!r.accept.empty()) r.accept += ", ";
+        r.accept += std::string(h->value());
+    }
     const double cost = worker_.service().cost(r);
     // A map over the budget of one map is refused by its interface without taking a place.
     if (cost > worker_.limits().expensive_cost && cost <= worker_.service().map_budget()) {
@@ -833,11 +838,13 @@ void set_header(http::response<Body>& m, const Response& r, unsigned version, bo
     m.version(version);
     m.result(static_cast<http::status>(r.status));
     m.set(http::field::server, "kserve/" KSERVE_VERSION);
-    if (r.status != 304) m.set(http::field::content_type, r.content_type);
+    if (r.status != 304 && !r.content_type.empty())
+        m.set(http::field::content_type, r.content_type);
     if (!r.etag.empty()) m.set(http::field::etag, r.etag);
     if (!r.cache_control.empty()) m.set(http::field::cache_control, r.cache_control);
     m.set(http::field::access_control_allow_origin, "*");
     if (r.retry_after > 0) m.set(http::field::retry_after, std::to_string(r.retry_after));
+    for (const auto& [name, value] : r.headers) m.set(name, value);
     m.keep_alive(keep_alive);
 }
 

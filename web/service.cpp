@@ -20,6 +20,8 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     wms_ = std::make_unique<Wms>(data_, capabilities_);
     wmts_ = std::make_unique<Wmts>(data_, capabilities_, *tiles_);
     api_ = std::make_unique<Api>(data_);
+    if (!features_.open(data_.engine().dir(), data_.extent(), error)) return false;
+    ogcapi_ = std::make_unique<OgcApi>(data_, *tiles_, *wmts_, features_);
     if (!config.viewer.empty()) {
         viewer_ = std::make_shared<StaticFiles>();
         if (!viewer_->open(config.viewer, error)) return false;
@@ -27,9 +29,39 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     return true;
 }
 
+namespace {
+
+// What scripts of other origins may do: every resource is read with GET (or HEAD); a request
+// may carry validators and say what it accepts; scripts may read the validator and the OGC
+// API's headers of an answer.
+constexpr const char* kAllowMethods = "GET, HEAD, OPTIONS";
+constexpr const char* kAllowHeaders =
+    "Accept, Accept-Language, Content-Type, If-None-Match, "
+    "If-Modified-Since, Cache-Control, Range";
+constexpr const char* kExposeHeaders = "ETag, Content-Crs, Content-Bbox, Link";
+
+Response preflight() {
+    Response res = answer(200, "");
+    res.content_type.clear();
+    res.headers = {{"Allow", kAllowMethods},
+                   {"Access-Control-Allow-Methods", kAllowMethods},
+                   {"Access-Control-Allow-Headers", kAllowHeaders},
+                   {"Access-Control-Max-Age", "86400"}};
+    return res;
+}
+
+}  // namespace
+
 Response Service::handle(const Request& request) {
     Request r = request;
     r.public_url = public_url_;
+    Response res = r.method == "OPTIONS" ? preflight() : checked_route(r);
+    if (res.status == 405) res.headers.emplace_back("Allow", kAllowMethods);
+    res.headers.emplace_back("Access-Control-Expose-Headers", kExposeHeaders);
+    return res;
+}
+
+Response Service::checked_route(const Request& r) {
     Engine& engine = data_.engine();
     engine.clear_tile_fault();
     Response res = route(r);
@@ -98,7 +130,7 @@ double Service::cost(const Request& r) const {
 
 Response Service::route(const Request& r) {
     if (r.method != "GET" && r.method != "HEAD")
-        return answer(405, "only GET and HEAD are served\n");
+        return answer(405, "only GET, HEAD and OPTIONS are served\n");
     const size_t q = r.target.find('?');
     const std::string raw_path = r.target.substr(0, q);
     std::string path;
@@ -110,6 +142,7 @@ Response Service::route(const Request& r) {
         if (path == "/wms") return wms_exception(true, "", error);
         if (path.rfind("/wmts", 0) == 0) return ows_exception("InvalidParameterValue", "", error);
         if (path.rfind("/api/", 0) == 0) return json_error(400, error);
+        if (path == "/ogcapi" || path.rfind("/ogcapi/", 0) == 0) return json_problem(400, error);
         return answer(400, error + "\n");
     }
 
@@ -123,8 +156,12 @@ Response Service::route(const Request& r) {
     if (path == "/wmts" || path == "/wmts/") return wmts_->kvp(r, p);
     if (path == "/wmts/1.0.0/WMTSCapabilities.xml") return wmts_->capabilities(r);
     if (path.rfind("/wmts/1.0.0/", 0) == 0) return wmts_->rest(r, path.substr(12));
+    if (path == "/tiles/google.json" || path == "/tiles/native.json")
+        return *wmts_->tilejson(r, path.substr(7, path.size() - 12));
     if (path.rfind("/tiles/", 0) == 0) return wmts_->xyz(r, path.substr(7));
-    if (path.rfind("/api/", 0) == 0) return api_->handle(path.substr(5), p);
+    if (path == "/ogcapi" || path.rfind("/ogcapi/", 0) == 0)
+        return ogcapi_->handle(r, path.substr(7), p);
+    if (path.rfind("/api/", 0) == 0) return api_->handle(r, path.substr(5), p);
     if (viewer_)
         if (auto file = viewer_->get(path, r.if_none_match)) return std::move(*file);
     if (path == "/" || path == "/index.html")
@@ -132,7 +169,8 @@ Response Service::route(const Request& r) {
                            "\n"
                            "  /wms?SERVICE=WMS&REQUEST=GetCapabilities\n"
                            "  /wmts/1.0.0/WMTSCapabilities.xml\n"
-                           "  /tiles/{native|google}/{z}/{x}/{y}.png\n"
+                           "  /tiles/{native|google}/{z}/{x}/{y}.png  /tiles/google.json\n"
+                           "  /ogcapi (OGC API Maps, Tiles, Features)\n"
                            "  /api/road?x=X&y=Y  /api/roads?district=N  /api/pois?name=TEXT\n"
                            "  /healthz  /metrics\n");
     return answer(404, "not found\n");

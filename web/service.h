@@ -1,6 +1,6 @@
 // service.h: the service's answers to requests, independent of the HTTP transport: the routing
-// of a request to its interface (WMS, WMTS and XYZ tiles, the JSON queries, the viewer's
-// files), /healthz and /metrics.
+// of a request to its interface (WMS, WMTS and XYZ tiles, OGC API, the JSON queries, the
+// viewer's files), /healthz and /metrics, and the cross-origin rules every answer follows.
 #ifndef KSERVE_SERVICE_H
 #define KSERVE_SERVICE_H
 
@@ -10,7 +10,9 @@
 #include "api.h"
 #include "capabilities.h"
 #include "dataset.h"
+#include "feature_store.h"
 #include "metrics.h"
+#include "ogcapi.h"
 #include "request.h"
 #include "tiles.h"
 #include "wms.h"
@@ -28,9 +30,10 @@ class Service {
     // False, with `error` set, when the data set does not load, the coordinate system is
     // unknown or the viewer's folder holds no page. `metrics` may be null.
     bool start(const Config& config, Metrics* metrics, std::string& error);
-    // The answer to `request`. A map that needs a damaged or unreadable tile file is answered
-    // with a 500 that no cache keeps, counted in /metrics, and /healthz says "degraded" for
-    // kTileFaultMemory after the last one.
+    // The answer to `request`, with the cross-origin fields (CORS) every answer carries; an
+    // OPTIONS request (a browser's preflight) gets 200 and what may be asked. A map that needs
+    // a damaged or unreadable tile file is answered with a 500 that no cache keeps, counted in
+    // /metrics, and /healthz says "degraded" for kTileFaultMemory after the last one.
     Response handle(const Request& request);
     // What answering `request` costs: a WMS map's cost (map_cost() in wms.h), 0 for anything
     // else. The transport lets at most a few expensive maps be drawn at once over the workers.
@@ -38,6 +41,8 @@ class Service {
     double map_budget() const { return data_.map_budget(); }
 
   private:
+    // route() with a map that met a damaged tile file turned into a 500 (handle()).
+    Response checked_route(const Request& r);
     Response route(const Request& r);
     Response health() const;
 
@@ -47,6 +52,8 @@ class Service {
     std::unique_ptr<Wms> wms_;
     std::unique_ptr<Wmts> wmts_;
     std::unique_ptr<Api> api_;
+    FeatureStore features_;
+    std::unique_ptr<OgcApi> ogcapi_;
     std::shared_ptr<StaticFiles> viewer_;
     std::string public_url_;
     std::string data_dir_;

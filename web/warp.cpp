@@ -91,6 +91,20 @@ std::optional<std::pair<double, double>> transform_point(const Crs& from, const 
     return std::make_pair(x, y);
 }
 
+bool transform_points(const Crs& from, const Crs& to, std::vector<std::pair<double, double>>& pts) {
+    if (pts.empty()) return true;
+    Transform t(from, to);
+    if (!t.ct) return false;
+    std::vector<double> x(pts.size()), y(pts.size());
+    for (size_t i = 0; i < pts.size(); ++i) {
+        x[i] = pts[i].first;
+        y[i] = pts[i].second;
+    }
+    if (!t.ct->Transform(pts.size(), x.data(), y.data())) return false;
+    for (size_t i = 0; i < pts.size(); ++i) pts[i] = {x[i], y[i]};
+    return true;
+}
+
 namespace {
 GDALDataset* mem_dataset(int w, int h, const Crs& crs, const double gt[6]) {
     GDALDriver* mem = GetGDALDriverManager()->GetDriverByName("MEM");

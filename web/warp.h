@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "image.h"
 #include "params.h"
@@ -35,6 +37,8 @@ class Crs {
 std::optional<Box> transform_box(const Crs& from, const Crs& to, const Box& box);
 std::optional<std::pair<double, double>> transform_point(const Crs& from, const Crs& to, double x,
                                                          double y);
+// Transforms the points in place with one transformation; false when PROJ cannot do it.
+bool transform_points(const Crs& from, const Crs& to, std::vector<std::pair<double, double>>& pts);
 
 // Warps `source` (the native render whose north-west corner is (left, top) at `scale` in
 // `native`) onto `box` of `target` at width x height, nearest neighbour so colours stay exact;

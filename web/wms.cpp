@@ -301,42 +301,12 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
         return res;
     }
 
-    Engine& engine = data_.engine();
-    const bool native = m.crs->name() == data_.native().name();
-    const auto view = native ? engine_view(m.box, m.width, m.height, m.factor) : std::nullopt;
-    if (m.format == "image/bmp") {
-        if (!view || m.transparent)
-            return wms_exception(v130, "InvalidParameterValue",
-                                 "image/bmp is the engine's own export: it needs the native " +
-                                     data_.native().name() +
-                                     ", equal x and y scales of at least 1 m a pixel (1 / F "
-                                     "at the factor F of DPI), and no transparency");
-        res.body = engine.draw_bmp(view->left, view->top, m.width, m.height, view->scale,
-                                   layers.map, layers.pois, m.background, m.factor);
-        if (res.body.empty())
-            return wms_exception(
-                v130, "", "the engine's RLE8 export cannot hold this view; ask for image/png", 500);
-        res.content_type = "image/bmp";
-        return res;
-    }
-    if (view && m.format == "image/png") {
-        // The commonest request: the engine's view straight to PNG.
-        auto png = engine.draw_png(view->left, view->top, m.width, m.height, view->scale,
-                                   layers.map, layers.pois, m.transparent, m.background, m.factor);
-        if (!png)
-            return wms_exception(v130, "InvalidParameterValue", "the engine refused the view");
-        res.body = std::move(*png);
-        if (res.body.empty())
-            return wms_exception(v130, "", "the picture could not be encoded", 500);
-        res.content_type = m.format;
-        return res;
-    }
-    std::string why;
-    auto im = render_map(data_, *m.crs, m.box, m.width, m.height, layers, m.transparent,
-                         m.background, why, true, m.factor);
-    if (!im) return wms_exception(v130, "InvalidParameterValue", why);
-    res.body = m.format == "image/gif" ? encode_gif(*im) : encode_png(*im);
-    if (res.body.empty()) return wms_exception(v130, "", "the picture could not be encoded", 500);
+    MapFile file = draw_map_file(data_, *m.crs, m.box, m.width, m.height, layers, m.format,
+                                 m.transparent, m.background, m.factor);
+    if (file.body.empty())
+        return wms_exception(v130, file.status == 400 ? "InvalidParameterValue" : "", file.error,
+                             file.status);
+    res.body = std::move(file.body);
     res.content_type = m.format;
     return res;
 }

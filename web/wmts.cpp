@@ -1,6 +1,7 @@
 // wmts.cpp: WMTS and XYZ requests, checked, answered from the tiles.
 #include "wmts.h"
 
+#include "json.h"
 #include "kcommon/etag.h"
 #include "xml.h"
 
@@ -21,6 +22,14 @@ Response ows_exception(const std::string& code, const std::string& locator,
     w.layout("\n    ").element("ExceptionText", message).layout("\n  ").close_full();
     w.layout("\n").close_full();
     return answer(status, w.finish(), "text/xml; charset=utf-8");
+}
+
+std::optional<long> tile_index(std::string_view text, std::string_view suffix) {
+    if (text.size() <= suffix.size() || text.substr(text.size() - suffix.size()) != suffix)
+        return std::nullopt;
+    const auto n = parse_int(text.substr(0, text.size() - suffix.size()), 0, 1L << 30);
+    if (!n) return std::nullopt;
+    return static_cast<long>(*n);
 }
 
 Response Wmts::capabilities(const Request& r) {
@@ -56,7 +65,7 @@ Response Wmts::kvp(const Request& r, const Params& p) {
     if (!col)
         return ows_exception("InvalidParameterValue", "tilecol", "TILECOL must be a whole number");
     return tile(r, p.get("TILEMATRIXSET"), p.get("TILEMATRIX"), static_cast<long>(*row),
-                static_cast<long>(*col), 1, true);
+                static_cast<long>(*col), 1, TileErrors::ows);
 }
 
 Response Wmts::rest(const Request& r, const std::string& rest) {
@@ -68,11 +77,11 @@ Response Wmts::rest(const Request& r, const std::string& rest) {
     if (parts[0] != "map") return ows_exception("InvalidParameterValue", "layer", "unknown layer");
     if (parts[1] != "default")
         return ows_exception("InvalidParameterValue", "style", "unknown style");
-    const auto row = parse_int(parts[4], 0, 1L << 30);
+    const auto row = tile_index(parts[4], "");
     const auto col = parse_tile_name(parts[5]);
     if (!row || !col)
         return ows_exception("InvalidParameterValue", "TileRow", "bad tile row or column");
-    return tile(r, parts[2], parts[3], static_cast<long>(*row), col->number, col->factor, true);
+    return tile(r, parts[2], parts[3], *row, col->number, col->factor, TileErrors::ows);
 }
 
 Response Wmts::xyz(const Request& r, const std::string& rest) {
@@ -80,7 +89,7 @@ Response Wmts::xyz(const Request& r, const std::string& rest) {
     const auto parts = split(rest, '/');
     if (parts.size() != 4 || parts[3].size() < 5 || parts[3].substr(parts[3].size() - 4) != ".png")
         return answer(404, "no such tile address\n");
-    const auto x = parse_int(parts[2], 0, 1L << 30);
+    const auto x = tile_index(parts[2], "");
     const auto y = parse_tile_name(parts[3]);
     if (!x || !y || parse_int(parts[1], 0, 30) == std::nullopt)
         return answer(404, "no such tile\n");
@@ -88,13 +97,59 @@ Response Wmts::xyz(const Request& r, const std::string& rest) {
                             : parts[0] == "native" ? "native"
                                                    : "";
     if (set.empty()) return answer(404, "unknown tile set\n");
-    return tile(r, set, parts[1], y->number, static_cast<long>(*x), y->factor, false);
+    return tile(r, set, parts[1], y->number, *x, y->factor, TileErrors::plain);
+}
+
+std::optional<Response> Wmts::tilejson(const Request& r, const std::string& name) {
+    const bool google = name == "google";
+    if (!google && name != "native") return std::nullopt;
+    const TileMatrixSet* s = tiles_.set(google ? "GoogleMapsCompatible" : "native");
+    if (!s || s->matrices().empty()) return std::nullopt;
+    const Box& ll = data_.extent_lonlat();
+    const std::string base = base_url(r);
+    const int maxzoom = s->matrices().back().level;
+    // The centre at a level that shows a good part of the data set: the middle one.
+    const int centre_zoom = google ? 14 : maxzoom / 2;
+    Json doc = {
+        {"tilejson", "3.0.0"},
+        {"name", "kestrel map (" + name + ")"},
+        {"description", google ? "The data set's map in 256-pixel Web Mercator tiles "
+                                 "(GoogleMapsCompatible, EPSG:3857)"
+                               : "The data set's map in 256-pixel tiles of its own grid (" +
+                                     data_.native().name() + "), levels 128 to 1 m a pixel"},
+        {"version", KSERVE_VERSION},
+        {"attribution", "Map data: the kestrel data set"},
+        {"scheme", "xyz"},
+        {"tiles", {base + "/tiles/" + name + "/{z}/{x}/{y}.png"}},
+        {"minzoom", 0},
+        {"maxzoom", maxzoom},
+        {"bounds",
+         {json_number(ll.minx), json_number(ll.miny), json_number(ll.maxx), json_number(ll.maxy)}},
+        {"center",
+         {json_number((ll.minx + ll.maxx) / 2), json_number((ll.miny + ll.maxy) / 2),
+          centre_zoom}}};
+    if (!google) {
+        // Not TileJSON's own keys: clients need the grid and its matrices to use these tiles.
+        doc["crs"] = data_.native().name();
+        doc["tile_matrix_set"] = base + "/ogcapi/tileMatrixSets/native";
+    }
+    Response res = json_answer(200, doc);
+    res.cache_control = "public, max-age=300";
+    return res;
 }
 
 Response Wmts::tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                    long col, int factor, bool ows_errors) {
+                    long col, int factor, TileErrors errors) {
     auto fail = [&](const std::string& code, const std::string& locator, const std::string& msg) {
-        return ows_errors ? ows_exception(code, locator, msg) : answer(404, msg + "\n");
+        switch (errors) {
+            case TileErrors::ows:
+                return ows_exception(code, locator, msg);
+            case TileErrors::problem:
+                return json_problem(code == "NoApplicableCode" ? 500 : 404, msg);
+            case TileErrors::plain:
+                break;
+        }
+        return answer(404, msg + "\n");
     };
     const TileMatrixSet* s = tiles_.set(set);
     if (!s) return fail("InvalidParameterValue", "tilematrixset", "unknown tile matrix set " + set);

@@ -5,7 +5,9 @@
 #ifndef KSERVE_WMTS_H
 #define KSERVE_WMTS_H
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "capabilities.h"
 #include "dataset.h"
@@ -19,6 +21,16 @@ namespace kserve {
 // 500 for NoApplicableCode, else 400. An empty `locator` gives none.
 Response ows_exception(const std::string& code, const std::string& locator,
                        const std::string& message);
+
+// A tile row or column of an address: a whole number from 0, followed by `suffix` (".png",
+// or "" where the address has no extension). Every tile address scheme reads its numbers here,
+// but for the last segment of an address that may carry a scale factor ("{col}@2x.png"), which
+// parse_tile_name (tiles.h) reads.
+std::optional<long> tile_index(std::string_view text, std::string_view suffix);
+
+// How a tile request that fails is answered: an OWS exception report (WMTS), a plain 404 (XYZ
+// addresses), or problem details (OGC API: 404 for a tile outside its matrix).
+enum class TileErrors { ows, plain, problem };
 
 class Wmts {
   public:
@@ -35,11 +47,17 @@ class Wmts {
     // /tiles/{native|google}/{z}/{x}/{y}.png (or {y}@2x.png), `rest` the part after "/tiles/":
     // errors are plain 404s.
     Response xyz(const Request& r, const std::string& rest);
+    // /tiles/google.json and /tiles/native.json: TileJSON 3.0.0 of the set named "google" or
+    // "native" (nothing for another name).
+    std::optional<Response> tilejson(const Request& r, const std::string& name);
+
+    // The tile (row, col) of level `matrix` of the set `set` (an id of tiles.h), from the
+    // cache or drawn with its metatile, with its validator (a matching If-None-Match gives
+    // 304); every address of a tile answers through here.
+    Response tile(const Request& r, const std::string& set, const std::string& matrix, long row,
+                  long col, int factor, TileErrors errors);
 
   private:
-    Response tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                  long col, int factor, bool ows_errors);
-
     DataSet& data_;
     const Capabilities& capabilities_;
     Tiles& tiles_;

@@ -1,5 +1,5 @@
-"""Checks of kserve with real clients: curl and raw sockets for the protocol, GDAL's WMS and
-WMTS drivers for the OGC interfaces, Pillow for every image, kview and the engine's own BMP
+"""Checks of kserve with real clients: curl and raw sockets for the protocol, GDAL's WMS,
+WMTS, OAPIF and OGCAPI drivers for the OGC interfaces, Pillow for every image, kview and the engine's own BMP
 export as the reference pictures, and Debian's nginx in front of two hosts.
 
 Run: test_web.py --kserve BIN --kview BIN --bmpref BIN --data DIR GROUP
@@ -9,6 +9,7 @@ import concurrent.futures
 import http.client
 import io
 import json
+import math
 import os
 import re
 import shutil
@@ -125,6 +126,16 @@ def exception_code(body):
         if e.tag.endswith("ServiceException") or e.tag.endswith("}Exception") or e.tag == "Exception":
             return e.get("code") or e.get("exceptionCode")
     raise AssertionError(body)
+
+
+def pytest_approx(v, rel=1e-9):
+    """A value that equals any number within `rel` of v."""
+    class Approx:
+        def __eq__(self, other):
+            return abs(other - v) <= rel * abs(v)
+        def __repr__(self):
+            return f"~{v}"
+    return Approx()
 
 
 def gdal(*cmd):
@@ -675,6 +686,164 @@ http {{
                 h.stop()
 
 
+def test_ogcapi(s, tmp):
+    """OGC API: the documents link each other and the OpenAPI description names every path
+    served; GDAL's OAPIF driver reads roads and points of interest in a box (UTF-8), which agree
+    with the engine's own queries; paging by next links visits every feature once; maps in the
+    grid are kview's pictures, GDAL's OGCAPI driver reads a window; tiles are the XYZ tiles;
+    the tile matrix sets parse in GDAL; TileJSON and CORS preflights; errors are problem
+    details."""
+    api = "/ogcapi"
+    native = "http://www.opengis.net/def/crs/EPSG/0/3826"
+    crs84 = "http://www.opengis.net/def/crs/OGC/1.3/CRS84"
+
+    def doc(path, expect_type="application/json"):
+        status, headers, body = s.get(path)
+        assert status == 200 and headers["Content-Type"].startswith(expect_type), (path, status, body[:300])
+        return json.loads(body)
+
+    landing = doc(api)
+    rels = {l["rel"]: l["href"] for l in landing["links"]}
+    assert {"self", "service-desc", "conformance", "data"} <= set(rels)
+    assert all(h.startswith(s.url(api)) for h in rels.values())
+    status, headers, body = s.get(api, {"Accept": "text/html,application/xhtml+xml,*/*;q=0.8"})
+    assert status == 200 and headers["Content-Type"].startswith("text/html") and b"/ogcapi/collections" in body
+    assert s.get(api + "?f=html")[1]["Content-Type"].startswith("text/html")
+    conf = doc(api + "/conformance")["conformsTo"]
+    assert "http://www.opengis.net/spec/ogcapi-features-1/1.0/conf/core" in conf
+    assert "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/core" in conf
+    openapi = doc(api + "/api", "application/vnd.oai.openapi+json")
+    assert openapi["openapi"].startswith("3.0")
+    templates = [re.compile("^" + re.sub(r"\\\{[^}]+\\\}", "[^/]+", re.escape(p)) + "$") for p in openapi["paths"]]
+    served = ["/", "/conformance", "/api", "/collections", "/collections/roads", "/collections/map/map",
+              "/collections/map/map/tiles", "/collections/map/map/tiles/WebMercatorQuad",
+              "/collections/map/map/tiles/WebMercatorQuad/15/13838/27435", "/collections/pois/items",
+              "/collections/pois/items/27302600001", "/tileMatrixSets", "/tileMatrixSets/native"]
+    for path in served:
+        assert any(t.match(path) for t in templates), path
+    for ref in re.findall(r'"\$ref": "#/components/parameters/([^"]+)"', json.dumps(openapi)):
+        assert ref in openapi["components"]["parameters"], ref
+    collections = doc(api + "/collections")["collections"]
+    assert [c["id"] for c in collections] == ["map", "roads", "pois"]
+    info = json.loads(s.get("/api/info")[2])
+    for c in collections:
+        assert c["extent"]["spatial"]["bbox"][0] == info["lonlat"] and native in c["crs"]
+
+    # Maps: in the grid, the picture is kview's; the engine's BMP is WMS's; GDAL reads a window.
+    # First, on the one worker's fresh engine: its pictures depend on the order in which tiles
+    # entered its cache (strokes along tile borders), and kview starts afresh.
+    status, headers, body = s.get(f"{api}/collections/map/map?bbox={BBOX}&bbox-crs={native}&width={W}&height={H}")
+    assert status == 200 and headers["Content-Crs"] == f"<{native}>"
+    assert [float(v) for v in headers["Content-Bbox"].split(",")] == [float(v) for v in BBOX.split(",")]
+    assert same_pixels(image(body), kview_picture(tmp))
+    bmp = s.get(f"{api}/collections/map/map?bbox={BBOX}&bbox-crs={native}&width={W}&height={H}&f=bmp")[2]
+    assert bmp == s.get(getmap(FORMAT="image/bmp"))[2]
+    window = os.path.join(tmp, "ogcapi-map.tif")
+    gdal("gdal_translate", "-q", "-oo", "API=MAP", "-oo", "CACHE=NO", f"OGCAPI:{s.url(api + '/collections/map')}",
+         "-projwin", "121.5", "25.06", "121.53", "25.03", "-outsize", "300", "300", window)
+    read = json.loads(gdal("gdalinfo", "-json", "-stats", window))
+    assert abs(read["geoTransform"][0] - 121.5) < 1e-6 and abs(read["geoTransform"][3] - 25.06) < 1e-6
+    assert read["bands"][0]["minimum"] < 100 and read["bands"][0]["maximum"] == 255, read["bands"][0]
+
+    # Features through GDAL's OAPIF driver: a box in the city, in longitude and latitude.
+    x, y, r = 301234, 2771234, 300
+    ll = json.loads(s.get(f"/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetFeatureInfo&LAYERS=map&QUERY_LAYERS=map"
+                          f"&CRS=EPSG:3826&BBOX={x - 1},{y - 1},{x + 1},{y + 1}&WIDTH=2&HEIGHT=2&I=1&J=1"
+                          f"&INFO_FORMAT=application/json")[2])
+    assert ll["road"], ll
+    corners = subprocess.run(["gdaltransform", "-s_srs", "EPSG:3826", "-t_srs", "OGC:CRS84"],
+                             input=f"{x - r} {y - r}\n{x + r} {y + r}\n", capture_output=True, text=True,
+                             check=True).stdout.split()
+    lon0, lat0, lon1, lat1 = corners[0], corners[1], corners[3], corners[4]
+    out = gdal("ogrinfo", "-ro", "-q", f"OAPIF:{s.url(api)}", "roads", "pois",
+               "-spat", lon0, lat0, lon1, lat1)
+    assert ll["road"]["name"] in out, out[:2000]
+    near = json.loads(s.get(f"/api/pois?x={x}&y={y}&r={r}")[2])["items"]
+    assert near and all(p["name"] in out for p in near)
+    # The same points in the grid (bbox-crs, crs), edges of the box just inside the square
+    # /api/pois takes strictly inside: the same set, at the same places.
+    box = f"{x - r + 0.5},{y - r + 0.5},{x + r - 0.5},{y + r - 0.5}"
+    status, headers, body = s.get(f"{api}/collections/pois/items?bbox={box}&bbox-crs={native}&crs={native}&limit=1000")
+    assert status == 200 and headers["Content-Crs"] == f"<{native}>" and headers["Content-Type"] == "application/geo+json"
+    got = sorted((f["properties"]["name"], *f["geometry"]["coordinates"]) for f in json.loads(body)["features"])
+    assert got == sorted((p["name"], p["x"], p["y"]) for p in near), (got[:3], near[:3])
+    feature = json.loads(body)["features"][0]
+    one = doc(f"{api}/collections/pois/items/{feature['id']}?crs={native}", "application/geo+json")
+    assert one["geometry"] == feature["geometry"] and one["properties"] == feature["properties"]
+    # Paging: small pages by their next links visit the features of one big page, once each.
+    whole = json.loads(s.get(f"{api}/collections/roads/items?bbox={box}&bbox-crs={native}&limit=5000")[2])
+    ids, url, pages = [], f"{api}/collections/roads/items?bbox={box}&bbox-crs={native}&limit=7", 0
+    while url and pages < 200:
+        page = json.loads(s.get(url)[2])
+        assert page["numberReturned"] == len(page["features"]) <= 7
+        ids += [f["id"] for f in page["features"]]
+        nxt = [l["href"] for l in page["links"] if l["rel"] == "next"]
+        url = nxt[0][len(s.url("")):] if nxt else None
+        pages += 1
+    assert len(ids) == len(set(ids)) and pages > 1
+    if not any(l["rel"] == "next" for l in whole["links"]):
+        assert ids == [f["id"] for f in whole["features"]]
+    # An empty box, the default limit, errors as problem details.
+    empty = json.loads(s.get(f"{api}/collections/roads/items?bbox=10,10,11,11")[2])
+    assert empty["features"] == [] and not any(l["rel"] == "next" for l in empty["links"])
+    assert len(json.loads(s.get(f"{api}/collections/roads/items")[2])["features"]) == 100
+    assert json.loads(s.get(f"{api}/collections/roads/items?limit=99999999999999")[2])["numberReturned"] <= 1000
+    for path, code in [(f"{api}/collections/roads/items?limit=0", 400), (f"{api}/collections/roads/items?bbox=1,2", 400),
+                       (f"{api}/collections/roads/items?crs=EPSG:4326", 400), (f"{api}/collections/roads/items?cursor=x", 400),
+                       (f"{api}/collections/roads/items?colour=red", 400), (f"{api}/collections/rivers", 404),
+                       (f"{api}/collections/roads/items/12", 404), (f"{api}/collections/map/map?width=99999", 400),
+                       (f"{api}/collections/map/map?f=tiff", 400), (f"{api}/collections/map/map/tiles/WebMercatorQuad/15/99999/0", 404),
+                       (f"{api}/tileMatrixSets/Nowhere", 404), (f"{api}?f=xml", 400)]:
+        status, headers, body = s.get(path)
+        problem = json.loads(body)
+        assert status == code and headers["Content-Type"].startswith("application/problem+json"), (path, status)
+        assert problem["status"] == code and problem["detail"], path
+
+    # Tiles: the same file as the XYZ tile; the tile set's template; the matrix sets in GDAL.
+    tileset = doc(f"{api}/collections/map/map/tiles/WebMercatorQuad")
+    template = next(l["href"] for l in tileset["links"] if l["rel"] == "item")
+    lon, lat = (float(lon0) + float(lon1)) / 2, (float(lat0) + float(lat1)) / 2
+    col = int((lon + 180) / 360 * 2 ** 15)
+    row = int((1 - math.asinh(math.tan(math.radians(lat))) / math.pi) / 2 * 2 ** 15)
+    tile = s.get(template[len(s.url("")):].format(tileMatrix=15, tileRow=row, tileCol=col))
+    xyz = s.get(f"/tiles/google/15/{col}/{row}.png")
+    assert tile[0] == 200 and tile[2] == xyz[2] and tile[1]["ETag"] == xyz[1]["ETag"]
+    assert same_pixels(image(tile[2]), image(xyz[2])) and len(image(tile[2]).convert("RGB").getcolors(1000)) > 3
+    native_tile = s.get(f"{api}/collections/map/map/tiles/native/5/18/41")
+    assert native_tile[2] == s.get("/tiles/native/5/41/18.png")[2]
+    limits = {l["tileMatrix"]: l for l in tileset["tileMatrixSetLimits"]}
+    assert limits["15"]["minTileRow"] <= row <= limits["15"]["maxTileRow"]
+    assert limits["15"]["minTileCol"] <= col <= limits["15"]["maxTileCol"]
+    # GDAL reads each matrix set given as text (a COG cut by it has the set's first level).
+    source = os.path.join(tmp, "tiny.tif")
+    gdal("gdal_create", "-q", "-outsize", "8", "8", "-a_srs", "EPSG:3826", "-a_ullr", "300000", "2772000",
+         "302000", "2770000", source)
+    for tms, level0 in [("WebMercatorQuad", 559082264.0287178), ("native", 128 / 0.00028)]:
+        definition = json.loads(s.get(f"{api}/tileMatrixSets/{tms}")[2])
+        assert definition["tileMatrices"][0]["scaleDenominator"] == pytest_approx(level0)
+        cog = os.path.join(tmp, f"tms-{tms}.tif")
+        gdal("gdal_translate", "-q", "-of", "COG", "-co", "TILING_SCHEME=" + json.dumps(definition), source, cog)
+        assert json.loads(gdal("gdalinfo", "-json", cog))["size"][0] % 256 == 0
+
+    # TileJSON, linked from /api/info, and its tiles.
+    for name, maxzoom in [("google", 18), ("native", 7)]:
+        tj = doc(info["tilejson"][name][len(s.url("")):])
+        assert tj["tilejson"] == "3.0.0" and tj["maxzoom"] == maxzoom and tj["bounds"] == info["lonlat"]
+        assert tj["tiles"][0] == s.url(f"/tiles/{name}/{{z}}/{{x}}/{{y}}.png")
+    # CORS: a preflight names what may be asked; answers expose their validator.
+    c = http.client.HTTPConnection("127.0.0.1", s.port, timeout=30)
+    c.request("OPTIONS", api + "/collections/roads/items", headers={
+        "Origin": "http://elsewhere.example", "Access-Control-Request-Method": "GET",
+        "Access-Control-Request-Headers": "if-none-match"})
+    pre = c.getresponse()
+    pre.read()
+    c.close()
+    assert pre.status == 200 and pre.getheader("Access-Control-Allow-Origin") == "*"
+    assert "GET" in pre.getheader("Access-Control-Allow-Methods")
+    assert "if-none-match" in pre.getheader("Access-Control-Allow-Headers").lower()
+    assert "ETag" in xyz[1]["Access-Control-Expose-Headers"]
+
+
 GROUPS = {
     "process": (test_process, ["--timeout", "2"]),
     "wms_capabilities": (test_wms_capabilities, []),
@@ -684,6 +853,7 @@ GROUPS = {
     "scale_factor": (test_scale_factor, []),
     "api": (test_api, []),
     "viewer_files": (test_viewer_files, []),
+    "ogcapi": (test_ogcapi, ["--workers", "1"]),
 }
 
 

@@ -226,3 +226,30 @@ test('a server that cannot be reached is said so', async () => {
   assert.match(await page.textContent('#status'), /cannot be reached/);
   await page.close();
 });
+
+test('OpenLayers shows the OGC API tiles: the second page draws map ink from them', async () => {
+  const page = await browser.newPage();
+  await page.setViewportSize({width: 800, height: 600});
+  const errors = [], tiles = [];
+  page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+  page.on('pageerror', (e) => errors.push(String(e)));
+  page.on('request', (r) => { if (/\/ogcapi\/collections\/map\/map\/tiles\/WebMercatorQuad\/\d+\/\d+\/\d+/.test(r.url())) tiles.push(r.url()); });
+  await page.goto(base + 'ogcapi-tiles.html');
+  await page.waitForSelector('body[data-ready="true"]', {timeout: 60000});
+  await page.waitForTimeout(300);
+  assert.deepEqual(errors, []);
+  assert.ok(tiles.some((u) => /WebMercatorQuad\/14\//.test(u)), tiles.join('\n'));
+  const share = await page.evaluate(() => {
+    let drawn = 0, all = 0;
+    for (const c of document.querySelectorAll('#map canvas')) {
+      const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      for (let i = 0; i < d.length; i += 4) {
+        all += 1;
+        if (d[i + 3] > 0 && (d[i] < 240 || d[i + 1] < 240 || d[i + 2] < 240)) drawn += 1;
+      }
+    }
+    return all ? drawn / all : 0;
+  });
+  assert.ok(share > 0.05, `only ${share} of the canvas is drawn`);
+  await page.close();
+});

@@ -1,0 +1,328 @@
+// feature_store.cpp: roads from the tile files and points of interest from their files, a bounded
+// number of blocks a page.
+#include "feature_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "data/format.h"
+#include "data/limits.h"
+#include "data/store.h"
+#include "data/tile_decoder.h"
+#include "engine.h"
+
+namespace kserve {
+
+namespace data = kestrel::data;
+
+struct FeatureStore::Slot {
+    data::TileSlot tile;
+};
+
+namespace {
+
+// A data set file open for reading, every read checked against its size.
+class File {
+  public:
+    explicit File(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+        size_ = fd_ >= 0 ? st.st_size : 0;
+    }
+    ~File() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    bool ok() const { return fd_ >= 0; }
+    std::int64_t size() const { return size_; }
+    bool read_at(std::int64_t offset, void* out, std::size_t n) const {
+        if (fd_ < 0 || offset < 0 || offset > size_ ||
+            static_cast<std::int64_t>(n) > size_ - offset)
+            return false;
+        auto* p = static_cast<char*>(out);
+        std::size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::pread(fd_, p + done, n - done, offset + done);
+            if (got <= 0) return false;
+            done += static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+  private:
+    int fd_ = -1;
+    std::int64_t size_ = 0;
+};
+
+std::int16_t i16(const std::uint8_t* p) {
+    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
+}
+std::int32_t i32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
+}
+
+// Blank-padded Big5 text as UTF-8, trailing blanks removed.
+std::string text(const char* bytes, std::size_t n) {
+    std::string s(bytes, n);
+    const size_t nul = s.find('\0');
+    if (nul != std::string::npos) s.resize(nul);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return big5_to_utf8(s);
+}
+
+// A point of interest's place in the grid: its offsets from its tile's south-west corner.
+std::pair<double, double> poi_point(std::int32_t tile, const std::uint8_t* rec) {
+    return {static_cast<double>(data::tile_west(tile)) + i16(rec + data::format::kPoiRecX),
+            static_cast<double>(data::tile_south_wide(tile)) + i16(rec + data::format::kPoiRecY)};
+}
+
+bool meets(const Box& a, double minx, double miny, double maxx, double maxy) {
+    return minx <= a.maxx && maxx >= a.minx && miny <= a.maxy && maxy >= a.miny;
+}
+
+// The tile rows and columns that `box` touches, limited to the tile numbering's range.
+bool tile_range(const Box& box, std::int32_t& c0, std::int32_t& c1, std::int32_t& r0,
+                std::int32_t& r1) {
+    const double t = data::TILE_SIZE_M;
+    const double lo_c = std::max(std::floor(box.minx / t), 0.0);
+    const double hi_c = std::min(std::floor(box.maxx / t), double{data::kTileRowFactor - 1});
+    const double lo_r = std::max(std::floor(box.miny / t), 0.0);
+    const double hi_r = std::min(std::floor(box.maxy / t), double{data::kTileRowMax});
+    if (!(lo_c <= hi_c) || !(lo_r <= hi_r)) return false;
+    c0 = static_cast<std::int32_t>(lo_c);
+    c1 = static_cast<std::int32_t>(hi_c);
+    r0 = static_cast<std::int32_t>(lo_r);
+    r1 = static_cast<std::int32_t>(hi_r);
+    return true;
+}
+
+// True when the square of `tile` meets `box`. Features are looked for in the tiles (and point
+// blocks) whose square the box meets: the importer cuts features at tile borders, so a
+// feature lies in its tile's square.
+bool tile_meets(std::int32_t tile, const Box& box) {
+    const double w = data::tile_west(tile);
+    const double s = static_cast<double>(data::tile_south_wide(tile));
+    return meets(box, w, s, w + data::TILE_SIZE_M, s + data::TILE_SIZE_M);
+}
+
+}  // namespace
+
+FeatureStore::FeatureStore() : slot_(std::make_unique<Slot>()) {}
+FeatureStore::~FeatureStore() = default;
+
+bool FeatureStore::open(const std::string& dir, const Box& extent, std::string& error) {
+    dir_ = dir;
+    if (!dir_.empty() && dir_.back() != '/') dir_ += '/';
+    tiles_.clear();
+    std::int32_t c0, c1, r0, r1;
+    // The grid's extent is the union of the tile files; a box just inside it.
+    const Box inner{extent.minx + 0.5, extent.miny + 0.5, extent.maxx - 0.5, extent.maxy - 0.5};
+    if (tile_range(inner, c0, c1, r0, r1))
+        for (std::int32_t r = r0; r <= r1; ++r)
+            for (std::int32_t c = c0; c <= c1; ++c) tiles_.push_back(data::tile_number(r, c));
+    std::sort(tiles_.begin(), tiles_.end());
+
+    blocks_.clear();
+    File points(dir_ + data::format::kPoiFile);
+    if (!points.ok()) {
+        error = std::string("cannot read ") + data::format::kPoiFile;
+        return false;
+    }
+    std::uint8_t index[data::POI_INDEX_BYTES] = {};
+    const auto held =
+        static_cast<std::size_t>(std::min<std::int64_t>(points.size(), data::POI_INDEX_BYTES) /
+                                 static_cast<std::int64_t>(data::format::kPoiIndexEntryBytes) *
+                                 static_cast<std::int64_t>(data::format::kPoiIndexEntryBytes));
+    if (held > 0 && !points.read_at(0, index, held)) {
+        error = std::string("cannot read ") + data::format::kPoiFile;
+        return false;
+    }
+    // As the engine reads the index: the first non-empty entry of a tile is its block.
+    for (std::size_t at = 0; at < held; at += data::format::kPoiIndexEntryBytes) {
+        const PoiBlock b{i32(index + at), i32(index + at + 4), i32(index + at + 8)};
+        if (b.last < 0 || b.tile <= 0) continue;
+        if (std::any_of(blocks_.begin(), blocks_.end(),
+                        [&](const PoiBlock& o) { return o.tile == b.tile; }))
+            continue;
+        blocks_.push_back(b);
+    }
+    std::sort(blocks_.begin(), blocks_.end(),
+              [](const PoiBlock& a, const PoiBlock& b) { return a.tile < b.tile; });
+    return true;
+}
+
+FeatureStore::TileLoad FeatureStore::load_tile(std::int32_t tile) {
+    if (loaded_ == tile) return TileLoad::loaded;
+    loaded_ = 0;
+    char name[data::DATA_PATH_MAX + 40];
+    std::snprintf(name, sizeof name, data::format::kTileFileFormat, "", tile);
+    File f(dir_ + name);
+    if (!f.ok()) return TileLoad::missing;
+    // As the engine: a file larger than its work buffer is refused.
+    if (f.size() <= 0 || f.size() > static_cast<std::int64_t>(data::WORK_BUFFER_SIZE))
+        return TileLoad::refused;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(f.size()));
+    if (!f.read_at(0, bytes.data(), bytes.size())) return TileLoad::refused;
+    if (data::decode_tile(bytes.data(), bytes.size(), slot_->tile) != nullptr)
+        return TileLoad::refused;
+    loaded_ = tile;
+    return TileLoad::loaded;
+}
+
+std::int64_t FeatureStore::tile_roads(const Box& box, std::int64_t first, int limit,
+                                      FeaturePage& page) {
+    const data::TileSlot& s = slot_->tile;
+    const int last = data::last_record(s);
+    const double ox = s.header.origin_x;
+    const double oy = s.header.origin_y;
+    for (std::int64_t i = std::max<std::int64_t>(first, 0); i <= last; ++i) {
+        const data::FeatureRecord& r = s.records[i];
+        if (!data::is_road_type(r.type)) continue;
+        int n = 0;
+        const data::Vertex* v = data::record_vertices(s, r, &n);
+        if (!v || n < 2) continue;  // a line needs two vertices
+        double minx = 1e300, miny = 1e300, maxx = -1e300, maxy = -1e300;
+        for (int k = 0; k < n; ++k) {
+            minx = std::min(minx, ox + v[k].x);
+            maxx = std::max(maxx, ox + v[k].x);
+            miny = std::min(miny, oy + v[k].y);
+            maxy = std::max(maxy, oy + v[k].y);
+        }
+        if (!meets(box, minx, miny, maxx, maxy)) continue;
+        if (static_cast<int>(page.features.size()) >= limit) return i;
+        Feature f;
+        f.id = static_cast<std::int64_t>(loaded_) * kFeatureIdFactor + i;
+        if (const char* name = data::record_name(s, r); name && name[0] != ' ')
+            f.name = text(name, data::NAME_BYTES);
+        f.district = r.district;
+        f.type = r.type;
+        f.code = text(r.code, sizeof r.code);
+        f.points.reserve(static_cast<size_t>(n));
+        for (int k = 0; k < n; ++k) f.points.emplace_back(ox + v[k].x, oy + v[k].y);
+        page.features.push_back(std::move(f));
+    }
+    return -1;
+}
+
+FeaturePage FeatureStore::roads(const Box& box, const FeatureCursor& from, int limit) {
+    FeaturePage page;
+    int read = 0;
+    for (std::int32_t tile : tiles_) {
+        if (tile < from.block || !tile_meets(tile, box)) continue;
+        if (read == kMaxBlocksPerPage || static_cast<int>(page.features.size()) >= limit) {
+            page.next = FeatureCursor{tile, 0};
+            return page;
+        }
+        // A tile without a file costs nothing and is not counted; a refused file is.
+        const TileLoad loaded = load_tile(tile);
+        if (loaded == TileLoad::missing) continue;
+        ++read;
+        if (loaded == TileLoad::refused) continue;
+        const std::int64_t stop = tile_roads(box, tile == from.block ? from.index : 0, limit, page);
+        if (stop >= 0) {
+            page.next = FeatureCursor{tile, stop};
+            return page;
+        }
+    }
+    return page;
+}
+
+std::optional<Feature> FeatureStore::road(std::int64_t id) {
+    if (id <= 0) return std::nullopt;
+    const std::int64_t tile = id / kFeatureIdFactor;
+    const std::int64_t index = id % kFeatureIdFactor;
+    if (!std::binary_search(tiles_.begin(), tiles_.end(), tile)) return std::nullopt;
+    if (load_tile(static_cast<std::int32_t>(tile)) != TileLoad::loaded) return std::nullopt;
+    if (index > data::last_record(slot_->tile)) return std::nullopt;
+    FeaturePage page;
+    const Box all{-1e300, -1e300, 1e300, 1e300};
+    tile_roads(all, index, 1, page);
+    if (page.features.empty() || page.features[0].id != id) return std::nullopt;
+    return std::move(page.features[0]);
+}
+
+std::vector<std::uint8_t> FeatureStore::read_block(const PoiBlock& b) const {
+    if (b.last < 0 || b.last >= data::kPoiBlockRecordsMax) return {};
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(b.last + 1) * data::POI_RECORD_BYTES);
+    File points(dir_ + data::format::kPoiFile);
+    if (!points.read_at(b.offset, out.data(), out.size())) return {};
+    return out;
+}
+
+Feature FeatureStore::poi_feature(const PoiBlock& b, const std::uint8_t* rec,
+                                  std::int64_t index) const {
+    namespace f = data::format;
+    Feature out;
+    out.id = static_cast<std::int64_t>(b.tile) * kFeatureIdFactor + index;
+    out.name = text(reinterpret_cast<const char*>(rec + f::kPoiRecName), data::POI_NAME_BYTES);
+    out.district = i16(rec + f::kPoiRecDistrict);
+    out.type = i16(rec + f::kPoiRecCategory);
+    out.points.push_back(poi_point(b.tile, rec));
+    const std::int32_t note = i32(rec + f::kPoiRecNote);
+    if (note >= 0) {
+        File notes(dir_ + f::kPoiNoteFile);
+        char bytes[data::POI_NOTE_BYTES];
+        if (notes.read_at(std::int64_t{note} * data::POI_NOTE_BYTES, bytes, sizeof bytes))
+            out.code = text(bytes, sizeof bytes);
+    }
+    return out;
+}
+
+FeaturePage FeatureStore::pois(const Box& box, const FeatureCursor& from, int limit) {
+    FeaturePage page;
+    int read = 0;
+    for (const PoiBlock& b : blocks_) {
+        if (b.tile < from.block || !tile_meets(b.tile, box)) continue;
+        if (read == kMaxBlocksPerPage || static_cast<int>(page.features.size()) >= limit) {
+            page.next = FeatureCursor{b.tile, 0};
+            return page;
+        }
+        ++read;
+        const std::vector<std::uint8_t> records = read_block(b);
+        const std::int64_t count =
+            static_cast<std::int64_t>(records.size() / data::POI_RECORD_BYTES);
+        for (std::int64_t i = b.tile == from.block ? std::max<std::int64_t>(from.index, 0) : 0;
+             i < count; ++i) {
+            const std::uint8_t* rec = records.data() + i * data::POI_RECORD_BYTES;
+            const auto [x, y] = poi_point(b.tile, rec);
+            if (!meets(box, x, y, x, y)) continue;
+            if (static_cast<int>(page.features.size()) >= limit) {
+                page.next = FeatureCursor{b.tile, i};
+                return page;
+            }
+            page.features.push_back(poi_feature(b, rec, i));
+        }
+    }
+    return page;
+}
+
+std::optional<Feature> FeatureStore::poi(std::int64_t id) {
+    if (id <= 0) return std::nullopt;
+    const std::int64_t tile = id / kFeatureIdFactor;
+    const std::int64_t index = id % kFeatureIdFactor;
+    for (const PoiBlock& b : blocks_) {
+        if (b.tile != tile) continue;
+        if (index > b.last) return std::nullopt;
+        File points(dir_ + data::format::kPoiFile);
+        std::uint8_t rec[data::POI_RECORD_BYTES];
+        if (!points.read_at(std::int64_t{b.offset} + index * data::POI_RECORD_BYTES, rec,
+                            sizeof rec))
+            return std::nullopt;
+        return poi_feature(b, rec, index);
+    }
+    return std::nullopt;
+}
+
+}  // namespace kserve

@@ -1,0 +1,50 @@
+// ogcapi.h: OGC API at /ogcapi: the landing page, conformance, the OpenAPI description, the
+// collections `map` (Maps and Tiles) and `roads` and `pois` (Features), and the tile matrix
+// sets. Answers are JSON (HTML for a browser), errors problem details.
+#ifndef KSERVE_OGCAPI_H
+#define KSERVE_OGCAPI_H
+
+#include <string>
+
+#include "dataset.h"
+#include "feature_store.h"
+#include "json.h"
+#include "params.h"
+#include "request.h"
+#include "tiles.h"
+#include "wmts.h"
+
+namespace kserve {
+
+// The OpenAPI 3.0 description of every path under /ogcapi (`base` its address), with the
+// parameters each takes (ogcapi_openapi.cpp).
+Json openapi_document(const std::string& base, const DataSet& data);
+
+class OgcApi {
+  public:
+    // Features default to this many a page, and at most kMaxLimit (a larger limit is taken as
+    // kMaxLimit, as OGC API Features asks).
+    static constexpr int kDefaultLimit = 100;
+    static constexpr int kMaxLimit = 1000;
+
+    OgcApi(DataSet& data, Tiles& tiles, Wmts& wmts, FeatureStore& features)
+        : data_(data), tiles_(tiles), wmts_(wmts), features_(features) {}
+    // The answer to /ogcapi<path>, `path` "" or starting with '/'.
+    Response handle(const Request& r, const std::string& path, const Params& p);
+
+  private:
+    Response map(const Request& r, const Params& p);
+    Response items(const Request& r, const std::string& collection, const Params& p);
+    Response item(const Request& r, const std::string& collection, const std::string& id,
+                  const Params& p);
+    Response tiles(const Request& r, const std::vector<std::string>& parts, const Params& p);
+
+    DataSet& data_;
+    Tiles& tiles_;
+    Wmts& wmts_;
+    FeatureStore& features_;
+};
+
+}  // namespace kserve
+
+#endif
