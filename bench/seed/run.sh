@@ -11,7 +11,9 @@
 #   - for Taipei, by MapProxy's seeder (mapproxy-seed, 2 processes, metatiles of 4 x 4 without
 #     a buffer, into an MBTiles cache) over MapServer (its CGI program, which MapProxy runs
 #     itself) drawing the same roads from a shapefile (bench/web/roads.map.in).
-# Prints tiles, seconds, tiles a second and archive sizes.
+# Prints tiles, wall-clock seconds, tiles a second, the processor seconds of the seeder (kseed and
+# its workers; kserve's workers; MapProxy and the MapServer processes it runs) and archive sizes.
+# On a machine shared with other work, the processor seconds are the steadier figure.
 #   bash bench/seed/run.sh [BUILD_DIR]        (ZOOMS=A-B for another zoom range)
 set -euo pipefail
 [ -n "${BENCH_TRACE:-}" ] && set -x
@@ -37,9 +39,18 @@ wait_http() {
 }
 now() { date +%s.%N; }
 size() { stat -c %s "$1" | awk '{printf "%.1f MB", $1 / 1e6}'; }
-report() {  # name tiles seconds [archive]
-  printf '%-44s %7d tiles %8.2f s %8.0f tiles/s  %s\n' "$1" "$2" "$3" "$(echo "$2 / $3" | bc -l)" \
-    "${4:+$(size "$4")}"
+report() {  # name tiles seconds cpu-seconds [archive]
+  printf '%-44s %7d tiles %8.2f s %8.0f tiles/s  cpu %8.2f s %8.0f tiles/cpu-s  %s\n' "$1" "$2" "$3" \
+    "$(echo "$2 / $3" | bc -l)" "$4" "$(echo "$2 / $4" | bc -l)" "${5:+$(size "$5")}"
+}
+# Processor seconds (user and system) of processes, from /proc.
+cpu_of() {
+  local tick total=0 p
+  tick=$(getconf CLK_TCK)
+  for p in "$@"; do
+    total=$((total + $(awk '{print $14 + $15}' "/proc/$p/stat" 2>/dev/null || echo 0)))
+  done
+  echo "$total / $tick" | bc -l
 }
 
 # seed NAME DATA BBOX: kseed into both formats, then kserve over HTTP.
@@ -49,10 +60,11 @@ seed() {
   n=$(wc -l < "$work/$name.tiles")
   for fmt in mbtiles pmtiles; do
     t0=$(now)
-    "$build/bin/kseed" --data "$data" --zoom "$zooms" --bbox "$bbox" --workers 2 --quiet \
-      --output "$work/$name.$fmt" > "$work/$name.$fmt.log"
+    /usr/bin/time -f '%U %S' -o "$work/time" "$build/bin/kseed" --data "$data" --zoom "$zooms" \
+      --bbox "$bbox" --workers 2 --quiet --output "$work/$name.$fmt" > "$work/$name.$fmt.log"
     t1=$(now)
-    report "$name: kseed into $fmt" "$n" "$(echo "$t1 - $t0" | bc -l)" "$work/$name.$fmt"
+    report "$name: kseed into $fmt" "$n" "$(echo "$t1 - $t0" | bc -l)" \
+      "$(awk '{print $1 + $2}' "$work/time")" "$work/$name.$fmt"
     grep -o 'holds .*' "$work/$name.$fmt.log" | sed 's/^/      /'
   done
   local port
@@ -62,10 +74,14 @@ seed() {
   wait_http "http://127.0.0.1:$port/healthz"
   sed "s|^|url = \"http://127.0.0.1:$port/tiles/google/|; s|\$|.png\"\noutput = \"/dev/null\"|" \
     "$work/$name.tiles" > "$work/$name.curl"
+  local before after
+  before=$(cpu_of "${pids[-1]}" $(ps -o pid= --ppid "${pids[-1]}"))
   t0=$(now)
   curl -fsS --no-progress-meter --parallel --parallel-max 4 --config "$work/$name.curl"
   t1=$(now)
-  report "$name: kserve over HTTP (curl, 4 at a time)" "$n" "$(echo "$t1 - $t0" | bc -l)"
+  after=$(cpu_of "${pids[-1]}" $(ps -o pid= --ppid "${pids[-1]}"))
+  report "$name: kserve over HTTP (curl, 4 at a time)" "$n" "$(echo "$t1 - $t0" | bc -l)" \
+    "$(echo "$after - $before" | bc -l)"
   kill "${pids[-1]}"
   wait "${pids[-1]}" 2>/dev/null || true
   unset 'pids[-1]'
@@ -172,12 +188,14 @@ coverages:
     srs: "EPSG:4326"
 YAML
   t0=$(now)
-  MAPSERVER_CONFIG_FILE="$work/mapserver.conf" mapproxy-seed -q -f "$work/mapproxy.yaml" \
-    -s "$work/seed.yaml" -c 2 --seed ALL > "$work/mapproxy.log" 2>&1 ||
-    { tail -20 "$work/mapproxy.log" >&2; exit 1; }
+  MAPSERVER_CONFIG_FILE="$work/mapserver.conf" /usr/bin/time -f '%U %S' -o "$work/time" \
+    mapproxy-seed -q -f "$work/mapproxy.yaml" -s "$work/seed.yaml" -c 2 --seed ALL \
+    > "$work/mapproxy.log" 2>&1 || { tail -20 "$work/mapproxy.log" >&2; exit 1; }
   t1=$(now)
   n=$(sqlite3 "$work/mapproxy.mbtiles" "SELECT count(*) FROM tiles")
-  report "Taipei: MapProxy's seeder over MapServer" "$n" "$(echo "$t1 - $t0" | bc -l)" "$work/mapproxy.mbtiles"
+  # MapProxy stores every tile of a metatile, also those outside the area.
+  report "Taipei: MapProxy's seeder over MapServer" "$n" "$(echo "$t1 - $t0" | bc -l)" \
+    "$(awk '{print $1 + $2}' "$work/time")" "$work/mapproxy.mbtiles"
 else
   echo "bench: mapproxy-seed or MapServer's CGI program missing (Debian: mapproxy, cgi-mapserver)"
 fi
