@@ -470,6 +470,13 @@ struct TempFile {
 };
 
 int run(const Options& o) {
+    // From here on a signal stops the run where it is checked (at the latest in the loop that
+    // collects the tiles), so that the temporary file never outlives it.
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
     kseed::Tiles tiles;
     std::string error;
     if (!tiles.start(o.data, o.crs, error)) {
@@ -592,11 +599,6 @@ int run(const Options& o) {
     plan(archive.get());
 
     // The workers, each with the data set loaded (inherited).
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
     std::fflush(nullptr);
     std::vector<Worker> workers(
         static_cast<size_t>(std::max<size_t>(1, std::min<size_t>(o.workers, jobs.size()))));
@@ -754,6 +756,11 @@ int run(const Options& o) {
     }
     const uint64_t stored = archive->tiles(), distinct = archive->contents();
     archive.reset();
+    if (g_signal) {
+        std::fprintf(stderr, "kseed: stopped by a signal; %s was left as it was\n",
+                     o.output.c_str());
+        return 128 + g_signal;
+    }
     const int out = ::open(temp.path.c_str(), O_RDONLY | O_CLOEXEC);
     const bool synced = out >= 0 && ::fsync(out) == 0;
     if (out >= 0) ::close(out);

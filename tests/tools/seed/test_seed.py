@@ -190,7 +190,10 @@ def test_interrupt(tmp):
     before = open(out, "rb").read()
     p = subprocess.Popen([ARGS.kseed, "--data", ARGS.data, "--zoom", "10-17", "--resume", "--output", out],
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    time.sleep(2.0)
+    deadline = time.time() + 60
+    while time.time() < deadline and not any(".kseed-" in f for f in files_in(tmp)):
+        time.sleep(0.05)
+    time.sleep(1.0)
     p.send_signal(signal.SIGINT)
     p.communicate(timeout=60)
     assert p.returncode == 130
