@@ -2,7 +2,8 @@
 metadata, the pmtiles npm package (the reader browsers use) reads its PMTiles, and Pillow finds
 sampled tiles equal in pixels to the tiles kserve serves at the same addresses.
 
-Run: test_seed.py --kseed BIN --kserve BIN --fixture BIN --data DIR --node BIN --modules DIR GROUP
+Run: test_seed.py --kseed BIN --kserve BIN --fixture BIN --data DIR [--node BIN --modules DIR] GROUP
+(the pmtiles group needs a node_modules folder holding the pmtiles package)
 """
 import argparse
 import hashlib
@@ -336,8 +337,10 @@ GROUPS = {"mbtiles": test_mbtiles, "interrupt": test_interrupt, "pmtiles": test_
 def main():
     global ARGS
     p = argparse.ArgumentParser()
-    for name in ("kseed", "kserve", "fixture", "data", "node", "modules"):
+    for name in ("kseed", "kserve", "fixture", "data"):
         p.add_argument("--" + name, required=True)
+    p.add_argument("--node", default="node")
+    p.add_argument("--modules", default="", help="a node_modules folder holding pmtiles")
     p.add_argument("group", choices=sorted(GROUPS))
     ARGS = p.parse_args()
     with tempfile.TemporaryDirectory(prefix="kseed-") as tmp:
