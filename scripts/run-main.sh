@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds the project, and has the request server draw
-# one map view of the sample data set over D-Bus, once as a GIF file (draw) and once as an
-# 8-bit BMP (draw3). Uses the session bus when there is one; otherwise starts a private one
-# whose service folder is the build tree's, so that the bus starts the server on first use.
+# The main job: installs what is missing of the main set of packages (scripts/install-deps.sh),
+# builds the project, and has the request server draw one map view of the sample data set over
+# D-Bus, once as a GIF file (draw) and once as an 8-bit BMP (draw3). Uses the session bus when
+# there is one; otherwise starts a private one whose service folder is the build tree's, so
+# that the bus starts the server on first use.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${BUILD_DIR:-build}   # another build folder may be named, for example BUILD_DIR=build-dev
 
-bash scripts/install-deps.sh
-cmake -S . -B "$build" -G Ninja
+bash scripts/install-deps.sh main
+# A new build folder is configured without the tests and benchmarks (scripts/test.sh builds
+# them), so that the main job needs only the main set of packages; an existing one keeps its
+# settings.
+options=()
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  options=(-DKESTREL_BUILD_TESTS=OFF -DKESTREL_BUILD_BENCH=OFF)
+fi
+cmake -S . -B "$build" -G Ninja "${options[@]}"
 cmake --build "$build"
 
 appdir=$root/$build/appdir
@@ -74,7 +82,7 @@ fi
 if [ -f "$root/$build/share/kestrel/viewer/index.html" ]; then
   echo "  http://$listen/   (the map viewer: open it in a browser)"
 else
-  echo "  (the map viewer was not built: it needs Node.js 20.19+ and npm; see the cmake output)"
+  echo "  (the map viewer was not built: it needs Node.js 18+ and npm; see the cmake output)"
 fi
 echo "  http://$listen/wms?SERVICE=WMS&REQUEST=GetCapabilities"
 echo "  http://$listen/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetMap&LAYERS=map&STYLES=&CRS=EPSG:3826&BBOX=297674,2768474,304794,2773994&WIDTH=356&HEIGHT=276&FORMAT=image/png"

@@ -5,16 +5,18 @@
 # are built and run in the normal build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 jobs=$(nproc)
 bash scripts/check-format.sh
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON
+# The tests and benchmarks explicitly: a build folder that the main job made has them off.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_WERROR=ON \
+      -DKESTREL_BUILD_TESTS=ON -DKESTREL_BUILD_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=ON -DKESTREL_WERROR=ON \
-      -DKESTREL_BUILD_BENCH=OFF -DKESTREL_BUILD_VIEWER=OFF
+      -DKESTREL_BUILD_TESTS=ON -DKESTREL_BUILD_BENCH=OFF -DKESTREL_BUILD_VIEWER=OFF
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \

@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,50 +16,26 @@
 #include <set>
 #include <sstream>
 
+#include "data/format.h"
+#include "data/limits.h"
+#include "kcommon/big5.h"
+#include "kcommon/hash.h"
+#include "kcommon/numbers.h"
 #include "kestrel.h"
 #include "kgdi.h"
+#include "query/query.h"
 
 namespace kserve {
+
+namespace data = kestrel::data;
+namespace format = kestrel::data::format;
+namespace query = kestrel::query;
 
 namespace {
 
 constexpr const char* kLayers = "00210000";
 // The colour under a transparent picture: one the engine's colour table does not use.
 constexpr COLORREF kKey = RGB(1, 254, 3);
-
-uint64_t fnv(uint64_t h, const void* data, size_t n) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-    return h;
-}
-
-std::string convert(const char* to, const char* from, const std::string& in, bool strict) {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-    std::string out;
-    char buf[512];
-    char* src = const_cast<char*>(in.data());
-    size_t left = in.size();
-    while (left > 0) {
-        char* dst = buf;
-        size_t room = sizeof buf;
-        const size_t r = iconv(cd, &src, &left, &dst, &room);
-        out.append(buf, dst - buf);
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            if (strict) {
-                iconv_close(cd);
-                return std::string("\xFF", 1);  // never valid Big5 or UTF-8 output
-            }
-            // Skip the bad byte (and its partner of a two-byte character).
-            out += "\xEF\xBF\xBD";
-            const size_t skip = (static_cast<unsigned char>(*src) >= 0x81 && left >= 2) ? 2 : 1;
-            src += skip;
-            left -= skip;
-        }
-    }
-    iconv_close(cd);
-    return out;
-}
 
 std::string rtrim(std::string s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
@@ -95,7 +70,8 @@ std::vector<Place> read_report(const std::string& path, size_t width) {
 class ReportLock {
   public:
     ReportLock() {
-        dir_ = "/tmp/kestrel-" + std::to_string(getuid()) + "/";
+        dir_ = std::string(query::kReportBase) + "/" + query::kReportFolderPrefix +
+               std::to_string(geteuid()) + "/";
         ::mkdir(dir_.c_str(), 0700);  // the engine checks the folder's owner and mode itself
         fd_ = ::open((dir_ + ".kserve-reports.lock").c_str(),
                      O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -116,7 +92,7 @@ class ReportLock {
 };
 
 template <typename Call>
-std::optional<std::vector<Place>> report(const char* file, size_t width, Call call) {
+std::optional<std::vector<Place>> report(const char* file, int width, Call call) {
     ReportLock lock;
     if (!lock.held()) return std::nullopt;
     const std::string path = lock.file(file);
@@ -127,7 +103,7 @@ std::optional<std::vector<Place>> report(const char* file, size_t width, Call ca
         if (::access(path.c_str(), R_OK) != 0) return std::nullopt;
         return std::vector<Place>{};
     }
-    return read_report(path, width);
+    return read_report(path, static_cast<size_t>(width));
 }
 
 }  // namespace
@@ -183,13 +159,11 @@ bool draw_into(HDC dc, int left, int top, int width, int height, double scale, b
 }  // namespace
 
 std::string big5_to_utf8(const std::string& big5) {
-    return convert("UTF-8", "CP950", big5, false);
+    return *kcommon::big5_to_utf8(big5, kcommon::BadBig5::replace);
 }
 
 std::optional<std::string> utf8_to_big5(const std::string& utf8) {
-    std::string r = convert("CP950", "UTF-8", utf8, true);
-    if (r == std::string("\xFF", 1)) return std::nullopt;
-    return r;
+    return kcommon::utf8_to_big5(utf8, kcommon::NoBig5::fail);
 }
 
 bool Engine::load(const std::string& dir) {
@@ -210,52 +184,58 @@ bool Engine::load(const std::string& dir) {
     }
     std::sort(files.begin(), files.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
-    uint64_t h = 1469598103934665603ull;
+    uint64_t h = kcommon::kFnvOffsetBasis;
     long mincol = 1000000, maxcol = -1, minrow = 1000000, maxrow = -1;
     for (const auto& [name, st] : files) {
-        h = fnv(h, name.data(), name.size() + 1);
+        h = kcommon::fnv1a(name.data(), name.size() + 1, h);
         const long long meta[3] = {static_cast<long long>(st.st_size),
                                    static_cast<long long>(st.st_mtim.tv_sec),
                                    static_cast<long long>(st.st_mtim.tv_nsec)};
-        h = fnv(h, meta, sizeof meta);
-        char* end = nullptr;
-        const long tile = std::strtol(name.c_str(), &end, 10);
-        if (end != name.c_str() && std::strcmp(end, ".dat") == 0 && tile > 0) {
-            mincol = std::min(mincol, tile % 1000);
-            maxcol = std::max(maxcol, tile % 1000);
-            minrow = std::min(minrow, tile / 1000);
-            maxrow = std::max(maxrow, tile / 1000);
+        h = kcommon::fnv1a(meta, sizeof meta, h);
+        // Tile files: "<number>.dat".
+        const size_t dot = name.size() > 4 ? name.size() - 4 : 0;
+        if (dot == 0 || name.compare(dot, 4, ".dat") != 0) continue;
+        if (const auto tile =
+                kcommon::parse_int(std::string_view(name).substr(0, dot), 1, INT32_MAX)) {
+            const auto number = static_cast<int32_t>(*tile);
+            mincol = std::min<long>(mincol, data::tile_column(number));
+            maxcol = std::max<long>(maxcol, data::tile_column(number));
+            minrow = std::min<long>(minrow, data::tile_row(number));
+            maxrow = std::max<long>(maxrow, data::tile_row(number));
         }
     }
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
     fingerprint_ = hex;
     if (maxcol >= 0)
-        extent_ = {mincol * 10000.0, minrow * 10000.0, (maxcol + 1) * 10000.0,
-                   (maxrow + 1) * 10000.0};
+        extent_ = {mincol * double{data::TILE_SIZE_M}, minrow * double{data::TILE_SIZE_M},
+                   (maxcol + 1) * double{data::TILE_SIZE_M},
+                   (maxrow + 1) * double{data::TILE_SIZE_M}};
     else
         extent_ = {150000, 2420000, 350000, 2800000};
 
     // Categories from the points of interest file: the index, then each block's records.
     categories_.clear();
     std::set<int> cats;
-    std::ifstream in(dir_ + "dat44_1.bin", std::ios::binary);
-    std::vector<unsigned char> index(6000);
-    if (in.read(reinterpret_cast<char*>(index.data()), 6000)) {
+    std::ifstream in(dir_ + format::kPoiFile, std::ios::binary);
+    std::vector<unsigned char> index(data::POI_INDEX_BYTES);
+    if (in.read(reinterpret_cast<char*>(index.data()), data::POI_INDEX_BYTES)) {
         auto i32 = [](const unsigned char* p) {
             return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
                                         static_cast<uint32_t>(p[3]) << 24);
         };
-        for (int e = 0; e < 500; ++e) {
-            const int last = i32(&index[e * 12 + 4]);
-            const int offset = i32(&index[e * 12 + 8]);
-            if (last < 0 || last > 100000 || offset < 0) continue;
+        for (size_t e = 0; e < data::POI_INDEX_ENTRIES; ++e) {
+            // An entry: tile, last record's index, offset of the block.
+            const int last = i32(&index[e * format::kPoiIndexEntryBytes + 4]);
+            const int offset = i32(&index[e * format::kPoiIndexEntryBytes + 8]);
+            if (last < 0 || last >= data::kPoiBlockRecordsMax || offset < 0) continue;
             in.clear();
             in.seekg(offset);
             for (int r = 0; r <= last; ++r) {
-                unsigned char rec[40];
-                if (!in.read(reinterpret_cast<char*>(rec), 40)) break;
-                cats.insert(static_cast<int16_t>(rec[6] | rec[7] << 8));
+                unsigned char rec[data::POI_RECORD_BYTES];
+                if (!in.read(reinterpret_cast<char*>(rec), sizeof rec)) break;
+                const unsigned char* category = rec + format::kPoiRecCategory;
+                cats.insert(static_cast<int16_t>(category[0] | category[1] << 8));
             }
         }
     }
@@ -263,11 +243,12 @@ bool Engine::load(const std::string& dir) {
 
     // District codes: the first number of each line of the district index, from 100 on.
     std::set<int> codes;
-    std::ifstream d4(dir_ + "d4.txt");
+    std::ifstream d4(dir_ + format::kTileIndexFile);
     std::string line;
     while (std::getline(d4, line)) {
         int code = 0, tile = 0;
-        if (std::sscanf(line.c_str(), "%d %d", &code, &tile) == 2 && code >= 100 && code <= 999)
+        if (std::sscanf(line.c_str(), "%d %d", &code, &tile) == 2 && code >= format::kMinDistrict &&
+            code <= 999)
             codes.insert(code);
     }
     districts_.assign(codes.begin(), codes.end());
@@ -281,7 +262,7 @@ Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>
     // A map or tile is drawn on a surface of the same size request after request: keeping it
     // saves making, clearing and freeing its pixels each time. Large ones (warped views) are
     // made for the request alone, so that a worker does not hold their memory.
-    constexpr int64_t kKeptPixels = 1024 * 1024;
+    constexpr int64_t kKeptPixels = int64_t{1024} * 1024;
     if (kept_ && kept_->width == width && kept_->height == height) return *kept_;
     auto fresh = std::make_unique<Surface>(width, height);
     if (int64_t{width} * height > kKeptPixels || !fresh->ok()) {
@@ -380,43 +361,51 @@ std::string Engine::draw_bmp(int left, int top, int width, int height, double sc
 }
 
 std::optional<Road> Engine::road_at(int x, int y, double scale) {
-    char text[29] = {};
+    char text[query::ROAD_TEXT_BYTES] = {};
     double slope = 0;
     if (dllquroad2(x, y, scale, text, &slope) < 0) return std::nullopt;
     // Read the fixed fields, not a C string: a short road code leaves NUL bytes before the name.
     Road r;
+    // District (3 digits) and type (1 digit), code, name.
+    const char* code = text + query::ROAD_TEXT_CODE;
+    const char* name = text + query::ROAD_TEXT_NAME;
     r.district = std::atoi(std::string(text, 3).c_str());
     r.type = text[3] - '0';
-    r.code = std::string(text + 4, strnlen(text + 4, 4));
-    r.name = big5_to_utf8(rtrim(std::string(text + 8, strnlen(text + 8, 20))));
+    r.code = std::string(code, strnlen(code, query::ROAD_CODE_BYTES));
+    r.name = big5_to_utf8(rtrim(std::string(name, strnlen(name, data::NAME_BYTES))));
     r.slope = slope;
     return r;
 }
 
 std::optional<std::vector<Place>> Engine::district_roads(int code) {
-    return report("distroad.tmp", 20, [&] { return dlldistroad(code); });
+    return report(query::DISTROAD_FILE, query::kRoadReportNameBytes,
+                  [&] { return dlldistroad(code); });
 }
 
 std::optional<std::vector<Place>> Engine::meeting_roads(int code, const std::string& name_utf8) {
     const auto big5 = utf8_to_big5(name_utf8);
     if (!big5) return std::nullopt;
     char name[32] = {};
-    std::strncpy(name, big5->c_str(), 20);
-    return report("distcrrd.tmp", 20, [&] { return dlldistcrrd(code, name); });
+    std::strncpy(name, big5->c_str(), query::kRoadReportNameBytes);
+    return report(query::DISTCRRD_FILE, query::kRoadReportNameBytes,
+                  [&] { return dlldistcrrd(code, name); });
 }
 
 std::optional<std::vector<Place>> Engine::pois_of_district(int code, int category) {
-    return report("dist44.tmp", 28, [&] { return dlldist44(code, category); });
+    return report(query::DIST44_FILE, query::kPoiReportNameBytes,
+                  [&] { return dlldist44(code, category); });
 }
 
 std::optional<std::vector<Place>> Engine::pois_near(int x, int y, int r, int category) {
-    return report("dist44.tmp", 28, [&] { return dlldistxy(x, y, r, category); });
+    return report(query::DIST44_FILE, query::kPoiReportNameBytes,
+                  [&] { return dlldistxy(x, y, r, category); });
 }
 
 std::optional<std::vector<Place>> Engine::pois_named(const std::string& text_utf8) {
     const auto big5 = utf8_to_big5(text_utf8);
     if (!big5) return std::nullopt;
-    return report("dist44.tmp", 28, [&] { return dlldistsearch(big5->c_str()); });
+    return report(query::DIST44_FILE, query::kPoiReportNameBytes,
+                  [&] { return dlldistsearch(big5->c_str()); });
 }
 
 }  // namespace kserve

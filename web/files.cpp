@@ -11,13 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "kcommon/etag.h"
 #include "params.h"
 
 namespace kserve {
 
 namespace {
 
-constexpr off_t kMaxFile = 64 * 1024 * 1024;
+constexpr off_t kMaxFile = off_t{64} * 1024 * 1024;
 
 std::optional<std::string> resolve(const std::string& path) {
     char buf[PATH_MAX];
@@ -98,7 +99,7 @@ std::optional<Response> StaticFiles::get(const std::string& path,
     res.cache_control =
         relative.rfind("assets/", 0) == 0 ? "public, max-age=31536000, immutable" : "no-cache";
     res.content_type = content_type_of(relative);
-    if (!if_none_match.empty() && if_none_match == res.etag) {
+    if (kcommon::if_none_match(if_none_match, res.etag)) {
         ::close(fd);
         res.status = 304;
         return res;

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "service.h"
+#include "request.h"
 
 namespace kserve {
 

@@ -1,9 +1,7 @@
 // params.cpp: query strings and the checked readers of their values.
 #include "params.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
+#include <array>
 
 namespace kserve {
 
@@ -95,32 +93,6 @@ void Params::set(const std::string& key, const std::string& value) {
     values_[upper(key)] = value;
 }
 
-std::optional<long> parse_int(std::string_view s, long lo, long hi) {
-    if (s.empty() || s.size() > 20) return std::nullopt;
-    const std::string t(s);
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(t.c_str(), &end, 10);
-    if (end == t.c_str() || *end != '\0' || errno != 0 || v < lo || v > hi) return std::nullopt;
-    if (t[0] == ' ' || t[0] == '\t' || t[0] == '\n') return std::nullopt;
-    return v;
-}
-
-std::optional<double> parse_double(std::string_view s) {
-    if (s.empty() || s.size() > 64) return std::nullopt;
-    const std::string t(s);
-    if (!(t[0] == '-' || t[0] == '+' || t[0] == '.' || (t[0] >= '0' && t[0] <= '9')))
-        return std::nullopt;
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    if (end == t.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
-    // strtod reads hexadecimal and "inf"/"nan": only plain decimals are numbers here.
-    for (char c : t)
-        if (!((c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E'))
-            return std::nullopt;
-    return v;
-}
-
 std::vector<std::string> split(std::string_view s, char sep) {
     std::vector<std::string> out;
     size_t start = 0;
@@ -134,14 +106,8 @@ std::vector<std::string> split(std::string_view s, char sep) {
 }
 
 std::optional<Box> parse_box(std::string_view s) {
-    const auto parts = split(s, ',');
-    if (parts.size() != 4) return std::nullopt;
-    double v[4];
-    for (int i = 0; i < 4; ++i) {
-        const auto d = parse_double(parts[i]);
-        if (!d) return std::nullopt;
-        v[i] = *d;
-    }
+    std::array<double, 4> v{};
+    if (!kcommon::parse_decimals(s, ',', v)) return std::nullopt;
     if (!(v[0] < v[2]) || !(v[1] < v[3])) return std::nullopt;
     return Box{v[0], v[1], v[2], v[3]};
 }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kcommon/numbers.h"
+
 namespace kserve {
 
 // Percent-decodes `in` ('+' becomes a blank). False for a malformed escape or a NUL byte.
@@ -35,10 +37,10 @@ class Params {
 std::string upper(std::string_view s);
 std::string lower(std::string_view s);
 
-// A whole decimal number of [lo, hi]; nothing for anything else.
-std::optional<long> parse_int(std::string_view s, long lo, long hi);
-// A finite decimal floating-point number; nothing for anything else.
-std::optional<double> parse_double(std::string_view s);
+// Numbers are read as every program of the project reads them (kcommon/numbers.h): plain
+// decimal text only.
+using kcommon::parse_decimal;
+using kcommon::parse_int;
 
 struct Box {
     double minx, miny, maxx, maxy;

@@ -37,6 +37,7 @@
 #include <boost/beast/http.hpp>
 // clang-format on
 
+#include "kcommon/cli.h"
 #include "kcommon/log_text.h"
 #include "service.h"
 
@@ -79,6 +80,8 @@ const char* const kUsage =
     "                   an idle kept-alive connection is closed after twice that\n"
     "  --help           show this text\n"
     "  --version        show the version\n"
+    "\n"
+    "Options take their value as the next argument or after '=' (--data=DIR).\n"
     "\n"
     "Signals: SIGTERM or SIGINT stop the service, SIGHUP replaces the workers (they load the\n"
     "data set again). One line per request is written to standard error, in the common log\n"
@@ -302,8 +305,11 @@ void Session::on_read(beast::error_code ec) {
     r.method = std::string(req.method_string());
     r.target = std::string(req.target());
     if (auto h = req.find(http::field::host); h != req.end()) r.host = std::string(h->value());
-    if (auto h = req.find(http::field::if_none_match); h != req.end())
-        r.if_none_match = std::string(h->value());
+    // RFC 9110 lets a list be sent as several field lines: they count as one, joined by commas.
+    for (auto [h, end] = req.equal_range(http::field::if_none_match); h != end; ++h) {
+        if (!r.if_none_match.empty()) r.if_none_match += ", ";
+        r.if_none_match += std::string(h->value());
+    }
     g_current_fd = stream_.socket().native_handle();
     Response res = worker_.service().handle(r);
     g_current_fd = -1;
@@ -533,8 +539,15 @@ class Master {
 
 int parse(int argc, char** argv, Options& o) {
     o.config.data = KSERVE_DEFAULT_DATA;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    std::vector<std::string> args;
+    const std::string refused = kcli::expand_args(
+        argc, argv, {"--data", "--viewer", "--crs", "--listen", "--timeout", "--workers"}, &args);
+    if (!refused.empty()) {
+        std::fprintf(stderr, "kserve: %s (see --help)\n", refused.c_str());
+        return 1;
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 2;
@@ -543,11 +556,15 @@ int parse(int argc, char** argv, Options& o) {
             std::puts("kserve " KSERVE_VERSION);
             return 2;
         }
-        if (i + 1 >= argc) {
+        if (arg.rfind("--", 0) != 0) {
+            std::fprintf(stderr, "kserve: unexpected argument '%s' (see --help)\n", arg.c_str());
+            return 1;
+        }
+        if (i + 1 >= args.size()) {
             std::fprintf(stderr, "kserve: %s needs a value (see --help)\n", arg.c_str());
             return 1;
         }
-        const std::string value = argv[++i];
+        const std::string value = args[++i];
         if (arg == "--data") {
             o.config.data = value;
         } else if (arg == "--viewer") {

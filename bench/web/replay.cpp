@@ -8,7 +8,6 @@
 // fastest round, split into the engine's view drawing and the rest, so that changes can be
 // compared on a loaded machine. --digest prints a digest of the decoded pictures instead of
 // timing, to check that a change keeps every pixel.
-#include <malloc.h>
 #include <png.h>
 
 #include <algorithm>
@@ -21,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "bench_worker.h"
 #include "image.h"
+#include "kcommon/hash.h"
 #include "params.h"
 #include "service.h"
 
@@ -31,12 +32,6 @@ double cpu_seconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
-}
-
-uint64_t fnv(uint64_t h, const void* data, size_t n) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-    return h;
 }
 
 // The RGBA pixels of a PNG (libpng's own expansion of palettes and transparency).
@@ -74,23 +69,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: no request paths in %s\n", argv[0], argv[2]);
         return 2;
     }
-    // The allocator settings of kserve's workers (server.cpp), so that the figures are theirs.
-    ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    kserve::Config config;
-    config.data = argv[1];
     kserve::Service service;
-    std::string error;
-    if (!service.start(config, nullptr, error)) {
-        std::fprintf(stderr, "%s: %s\n", argv[0], error.c_str());
-        return 1;
-    }
+    if (!start_like_a_worker(service, argv[1], argv[0])) return 1;
     kserve::Request r;
     r.method = "GET";
     r.host = "127.0.0.1";
 
     if (digest) {
-        uint64_t pixels = 1469598103934665603ull;
+        uint64_t pixels = kcommon::kFnvOffsetBasis;
         size_t bytes = 0;
         std::vector<uint8_t> rgba;
         for (const auto& p : paths) {
@@ -101,7 +87,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "%s: %s: status %d, no PNG\n", argv[0], p.c_str(), res.status);
                 return 1;
             }
-            pixels = fnv(pixels, rgba.data(), rgba.size());
+            pixels = kcommon::fnv1a(rgba.data(), rgba.size(), pixels);
         }
         std::printf("%zu pictures, pixel digest %016llx, %zu bytes of PNG\n", paths.size(),
                     static_cast<unsigned long long>(pixels), bytes);

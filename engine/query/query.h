@@ -95,6 +95,21 @@ inline constexpr const char* DISTCRRD_FILE = "distcrrd.tmp";
 inline constexpr const char* DIST44_FILE = "dist44.tmp";
 inline constexpr std::size_t REPORT_PATH_MAX = 256;
 
+// The report folder is "<base>/<kReportFolderPrefix><effective uid>" under the base kReportBase
+// (on Windows the base itself). A report line is a name field of fixed width
+// (kRoadReportNameBytes in the two road reports, kPoiReportNameBytes in the point-of-interest
+// report), blanks, X, one blank, Y, and for a point of interest two blanks and its note, then
+// CR LF. Programs that read reports (kserve) take the folder, the file names and the widths
+// from here.
+#if defined(_WIN32)
+inline constexpr const char* kReportBase = "c:\\";
+#else
+inline constexpr const char* kReportBase = "/tmp";
+#endif
+inline constexpr const char* kReportFolderPrefix = "kestrel-";
+inline constexpr int kRoadReportNameBytes = data::NAME_BYTES;
+inline constexpr int kPoiReportNameBytes = data::POI_NAME_BYTES;
+
 // The folder in which the report folder "kestrel-UID" is made: "/tmp" unless a test sets
 // another (null restores "/tmp"). The text is copied; a base that does not fit is refused.
 bool set_report_base(const char* base) noexcept;

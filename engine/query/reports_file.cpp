@@ -41,8 +41,6 @@ constexpr int TEMP_NAME_ATTEMPTS = 100;
 
 #if defined(_WIN32)
 
-constexpr const char* DEFAULT_REPORT_BASE = "c:\\";
-
 char g_report_base[REPORT_PATH_MAX] = "c:\\";
 
 // `folder` + `name` with one separator between them; false when it does not fit.
@@ -117,8 +115,6 @@ int create_temp_file(int /*dir_fd*/, const char* temp_name, bool& name_taken) no
 
 #else
 
-constexpr const char* DEFAULT_REPORT_BASE = "/tmp";
-constexpr const char* REPORT_FOLDER_PREFIX = "kestrel-";
 constexpr mode_t REPORT_FOLDER_MODE = 0700;
 constexpr mode_t REPORT_FILE_MODE = 0600;
 constexpr mode_t OPEN_TO_OTHERS = 0077;  // any group or other permission bit
@@ -162,7 +158,7 @@ int create_temp_file(int dir_fd, const char* temp_name, bool& name_taken) noexce
 }  // namespace
 
 bool set_report_base(const char* base) noexcept {
-    if (base == nullptr) base = DEFAULT_REPORT_BASE;
+    if (base == nullptr) base = kReportBase;
     if (std::strlen(base) >= sizeof g_report_base) return false;
     std::strcpy(g_report_base, base);
     return true;
@@ -178,7 +174,7 @@ bool report_folder(char* out, std::size_t size) noexcept {
 #else
 
 bool report_folder(char* out, std::size_t size) noexcept {
-    const int n = std::snprintf(out, size, "%s/%s%u", g_report_base, REPORT_FOLDER_PREFIX,
+    const int n = std::snprintf(out, size, "%s/%s%u", g_report_base, kReportFolderPrefix,
                                 static_cast<unsigned>(geteuid()));
     return n > 0 && static_cast<std::size_t>(n) < size;
 }

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(value.find('\0') == std::string::npos);
         check(p.get(kserve::lower(key)) == value);
         if (const auto v = kserve::parse_int(value, -4096, 4096)) check(*v >= -4096 && *v <= 4096);
-        if (const auto d = kserve::parse_double(value)) check(std::isfinite(*d));
+        if (const auto d = kserve::parse_decimal(value)) check(std::isfinite(*d));
         if (const auto b = kserve::parse_box(value))
             check(b->minx < b->maxx && b->miny < b->maxy && std::isfinite(b->maxx));
         if (const auto c = kserve::parse_colour(value)) check(*c <= 0xFFFFFFu);

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -138,16 +140,10 @@ Picture fewColours(int width, int height) {
 class ConverterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char templ[] = "/tmp/bmp2gif-test-XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = templ;
         converter_ = kbmp2gif_create();
         ASSERT_NE(converter_, nullptr);
     }
-    void TearDown() override {
-        kbmp2gif_destroy(converter_);
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { kbmp2gif_destroy(converter_); }
     // Writes `bytes` as in.bmp, converts it to out.gif; returns member 3.
     int convert(const std::vector<uint8_t>& bytes, int flag = KBMP2GIF_PLAIN) {
         writeFile(dir_ / "in.bmp", bytes);
@@ -163,7 +159,8 @@ class ConverterTest : public ::testing::Test {
         return names;
     }
 
-    fs::path dir_;
+    test_support::TempDir folder_{"bmp2gif-test"};
+    fs::path dir_ = folder_.path();
     KBmp2Gif* converter_ = nullptr;
 };
 

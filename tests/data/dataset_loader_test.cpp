@@ -7,7 +7,7 @@
 
 #include "data/store.h"
 #include "kestrel.h"
-#include "temp_dir.h"
+#include "test_support/temp_dir.h"
 #include "tile_fixture.h"
 #include "writer.h"
 
@@ -29,10 +29,10 @@ class DataSetLoad : public ::testing::Test {
         ASSERT_TRUE(fixture::write_text(dir.file("alldist.txt"), alldist));
         ASSERT_TRUE(fixture::write_text(dir.file("dist.emf"), "not a metafile"));
     }
-    int load() { return kd::set_path(dir.path().c_str(), true); }
+    int load() { return kd::set_path(dir.slash().c_str(), true); }
     const kd::DataSet& data() { return kd::dataset(); }
 
-    fixture::TempDir dir;
+    test_support::TempDir dir;
 };
 
 // ---- d4.txt -----------------------------------------------------------------------------
@@ -205,7 +205,7 @@ TEST_F(DataSetLoad, ShortPointOfInterestIndexMarksTheEntriesItDoesNotFillEmpty) 
 
 TEST_F(DataSetLoad, PathWithoutTrailingSeparatorFailsButCountsAsInitialised) {
     write_set("100 1\n", "");
-    std::string path = dir.path();
+    std::string path = dir.slash();
     path.pop_back();
     EXPECT_EQ(dllsetpath(path.c_str()), -1);
     EXPECT_EQ(sdllisinit(), 1);
@@ -227,11 +227,11 @@ TEST_F(DataSetLoad, MissingMetafileFailsTheFullBuildAfterTheCatalogue) {
     std::remove(dir.file("dist.emf").c_str());
     EXPECT_EQ(load(), -1);
     EXPECT_EQ(data().place_last, 0);
-    EXPECT_EQ(kd::set_path(dir.path().c_str(), false), 1);  // the server-only data set
+    EXPECT_EQ(kd::set_path(dir.slash().c_str(), false), 1);  // the server-only data set
 }
 
 TEST_F(DataSetLoad, SdllinitStoresTheTemporaryDirectoryEvenWhenTheLoadFails) {
-    EXPECT_EQ(sdllinit(dir.path().c_str(), "/tmp/kestrel-tmp/"), -1);
+    EXPECT_EQ(sdllinit(dir.slash().c_str(), "/tmp/kestrel-tmp/"), -1);
     EXPECT_STREQ(data().temp_dir, "/tmp/kestrel-tmp/");
     EXPECT_EQ(sdllisinit(), 1);
 }
@@ -251,13 +251,13 @@ TEST_F(DataSetLoad, DataPathOver103CharactersIsRefusedAndNothingStored) {
 TEST_F(DataSetLoad, TemporaryDirectoryOver199CharactersIsRefusedAndNothingStored) {
     write_set("", "");
     const std::string long_dir = "/" + std::string(199, 't');
-    EXPECT_EQ(sdllinit(dir.path().c_str(), long_dir.c_str()), -1);
+    EXPECT_EQ(sdllinit(dir.slash().c_str(), long_dir.c_str()), -1);
     EXPECT_STREQ(data().temp_dir, "");
     EXPECT_EQ(sdllisinit(), 1);  // the data set itself was loaded
     const std::string fits = "/" + std::string(198, 't');
     EXPECT_EQ(kd::set_temp_dir(fits.c_str()), 0);
     EXPECT_STREQ(data().temp_dir, fits.c_str());
-    EXPECT_EQ(sdllinit(dir.path().c_str(), nullptr), -1);
+    EXPECT_EQ(sdllinit(dir.slash().c_str(), nullptr), -1);
 }
 
 // ---- a second load -------------------------------------------------------------------------
@@ -283,8 +283,8 @@ TEST_F(DataSetLoad, SecondLoadFromAnotherPathEmptiesTheTileCache) {
     ASSERT_EQ(load(), 1);  // same path: the cache stays
     EXPECT_EQ(kd::find_slot(277025), 0);
 
-    fixture::TempDir other;
-    EXPECT_EQ(kd::set_path(other.path().c_str(), true), -1);
+    test_support::TempDir other;
+    EXPECT_EQ(kd::set_path(other.slash().c_str(), true), -1);
     EXPECT_EQ(kd::find_slot(277025), -1);
     EXPECT_EQ(kd::tile_cache().ring, 0);
 }

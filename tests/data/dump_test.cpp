@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "temp_dir.h"
+#include "test_support/temp_dir.h"
 #include "tile_fixture.h"
 #include "writer.h"
 
@@ -39,13 +39,13 @@ class DumpCommand : public ::testing::Test {
         c.tile_index = kdataset::derive_tile_index(c.tiles);
         c.pois.push_back({{250100, 2770200}, 101, 7, "Shop", "Open daily"});
         c.catalogue.push_back({kdataset::CatalogueEntry::City, "Keelung", {{321000, 2780000}}});
-        ASSERT_EQ(kdataset::write_dataset(c, dir.path(), nullptr), "");
+        ASSERT_EQ(kdataset::write_dataset(c, dir.slash(), nullptr), "");
     }
-    fixture::TempDir dir;
+    test_support::TempDir dir;
 };
 
 TEST_F(DumpCommand, PrintsEveryFileOfADataSet) {
-    const DumpResult r = run_dump(dir.path());
+    const DumpResult r = run_dump(dir.slash());
     EXPECT_EQ(r.status, 0) << r.output;
     for (const char* expected :
          {"101 277025", "poi 0 at (250100, 2770200)", "\"Open daily\"", "city \"Keelung\"",
@@ -68,7 +68,7 @@ TEST_F(DumpCommand, MalformedTileExitsWithItsReason) {
     DumpResult r = run_dump(dir.file("277026.dat"));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("name index out of range"), std::string::npos) << r.output;
-    r = run_dump(dir.path());  // the data set holds the bad tile too
+    r = run_dump(dir.slash());  // the data set holds the bad tile too
     EXPECT_EQ(r.status, 1);
 }
 

@@ -11,7 +11,7 @@
 
 #include "data/limits.h"
 #include "data/store.h"
-#include "temp_dir.h"
+#include "test_support/temp_dir.h"
 #include "tile_fixture.h"
 
 namespace {
@@ -37,11 +37,11 @@ class PoiFile : public ::testing::Test {
     void SetUp() override {
         kd::reset_all();
         ASSERT_TRUE(fixture::write_bytes(dir_.file("dat44_1.bin"), records(3)));
-        std::strcpy(kd::dataset().data_path, dir_.path().c_str());
+        std::strcpy(kd::dataset().data_path, dir_.slash().c_str());
     }
     void TearDown() override { kd::reset_all(); }
 
-    fixture::TempDir dir_;
+    test_support::TempDir dir_;
 };
 
 TEST_F(PoiFile, ABlockIsReadOnlyWhenItLiesWhollyInsideTheFileAndTheWorkBuffer) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "data/store.h"
-#include "temp_dir.h"
+#include "test_support/temp_dir.h"
 #include "tile_fixture.h"
 
 namespace kd = kestrel::data;
@@ -20,7 +20,7 @@ class TileCacheTest : public ::testing::Test {
         kd::reset_all();
         // The data set's own files are absent: the load fails but the path is stored, which is
         // all that the tile cache needs.
-        ASSERT_EQ(kd::set_path(dir.path().c_str(), true), -1);
+        ASSERT_EQ(kd::set_path(dir.slash().c_str(), true), -1);
     }
     void TearDown() override { kd::reset_all(); }
 
@@ -38,7 +38,7 @@ class TileCacheTest : public ::testing::Test {
         ASSERT_TRUE(fixture::write_bytes(dir.file(std::to_string(number) + ".dat"), bytes));
     }
 
-    fixture::TempDir dir;
+    test_support::TempDir dir;
 };
 
 TEST_F(TileCacheTest, EightyFirstLoadReusesSlotZeroThenSlotOne) {
@@ -142,7 +142,7 @@ TEST_F(TileCacheTest, TileNumberZeroIsNeverFound) {
 TEST_F(TileCacheTest, TileFileNameIsThePathThenTheNumberThenDat) {
     char name[200];
     ASSERT_TRUE(kd::tile_file_name(277025, name, sizeof name));
-    EXPECT_EQ(std::string(name), dir.path() + "277025.dat");
+    EXPECT_EQ(std::string(name), dir.slash() + "277025.dat");
     char small[8];
     EXPECT_FALSE(kd::tile_file_name(277025, small, sizeof small));
 }

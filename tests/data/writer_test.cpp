@@ -14,7 +14,7 @@
 #include "data/store.h"
 #include "data/tile_decoder.h"
 #include "kestrel.h"
-#include "temp_dir.h"
+#include "test_support/temp_dir.h"
 #include "tile_fixture.h"
 
 namespace kd = kestrel::data;
@@ -45,7 +45,7 @@ class WriterRoundTrip : public ::testing::Test {
     }
     std::string name(int index) const { return std::string(slot->names[index].bytes, 20); }
 
-    fixture::TempDir dir;
+    test_support::TempDir dir;
     kdataset::WriteReport report;
     std::vector<uint8_t> bytes;
     std::unique_ptr<kd::TileSlot> slot = std::make_unique<kd::TileSlot>();
@@ -172,14 +172,14 @@ class WriterDataSet : public ::testing::Test {
         c.base_map.push_back({false, 0xff0000, 0, 2, {{140000, 2800000}, {360000, 2420000}}});
         return c;
     }
-    fixture::TempDir dir;
+    test_support::TempDir dir;
 };
 
 TEST_F(WriterDataSet, WrittenDataSetLoadsThroughTheEngine) {
     kdataset::WriteReport report;
-    ASSERT_EQ(kdataset::write_dataset(sample(), dir.path(), &report), "");
+    ASSERT_EQ(kdataset::write_dataset(sample(), dir.slash(), &report), "");
     EXPECT_EQ(report.tiles, 2);
-    ASSERT_EQ(dllsetpath(dir.path().c_str()), 1);
+    ASSERT_EQ(dllsetpath(dir.slash().c_str()), 1);
     const auto& d = kd::dataset();
     ASSERT_EQ(d.tile_index_last, 2);  // (100, 277025), (101, 277025), (101, 277026)
     EXPECT_EQ(d.tile_index_district[0], 100);
@@ -198,7 +198,7 @@ TEST_F(WriterDataSet, WrittenDataSetLoadsThroughTheEngine) {
 }
 
 TEST_F(WriterDataSet, PointsOfInterestFollowTheirRecordLayout) {
-    ASSERT_EQ(kdataset::write_dataset(sample(), dir.path(), nullptr), "");
+    ASSERT_EQ(kdataset::write_dataset(sample(), dir.slash(), nullptr), "");
     const auto poi = read_file(dir.file("dat44_1.bin"));
     const auto notes = read_file(dir.file("dat44_2.bin"));
     ASSERT_EQ(poi.size(), 6000u + 3 * 40);
@@ -220,7 +220,7 @@ TEST_F(WriterDataSet, PointsOfInterestFollowTheirRecordLayout) {
 }
 
 TEST_F(WriterDataSet, MetafileFrameCoversTheBaseMapRectangle) {
-    ASSERT_EQ(kdataset::write_dataset(sample(), dir.path(), nullptr), "");
+    ASSERT_EQ(kdataset::write_dataset(sample(), dir.slash(), nullptr), "");
     const auto emf = read_file(dir.file("dist.emf"));
     ASSERT_GE(emf.size(), 108u);
     EXPECT_EQ(fixture::get32(emf, 0), 1);        // EMR_HEADER
@@ -242,16 +242,16 @@ TEST_F(WriterDataSet, IndexesPlacesAndPointsOverTheirCapacitiesAreRefused) {
     c.catalogue.push_back({kdataset::CatalogueEntry::City, "two words", {{1, 1}}});
     for (int i = 0; i < 501; ++i) c.pois.push_back({{i * 10000, 2770000}, 100, 1, "P", ""});
     kdataset::WriteReport report;
-    ASSERT_EQ(kdataset::write_dataset(c, dir.path(), &report), "");
+    ASSERT_EQ(kdataset::write_dataset(c, dir.slash(), &report), "");
     EXPECT_EQ(report.refused.size(), 3u + 2u + 1u);
     EXPECT_EQ(report.pois, 500);
-    EXPECT_EQ(dllsetpath(dir.path().c_str()), 1);
+    EXPECT_EQ(dllsetpath(dir.slash().c_str()), 1);
     EXPECT_EQ(kd::dataset().tile_index_last, 1999);
     EXPECT_EQ(kd::dataset().place_last, 1999);
 }
 
 TEST_F(WriterDataSet, DirectoryWithoutTrailingSlashIsRefused) {
-    std::string path = dir.path();
+    std::string path = dir.slash();
     path.pop_back();
     EXPECT_NE(kdataset::write_dataset(sample(), path, nullptr), "");
     EXPECT_FALSE(std::ifstream(dir.file("d4.txt")).good());
@@ -260,8 +260,8 @@ TEST_F(WriterDataSet, DirectoryWithoutTrailingSlashIsRefused) {
 TEST_F(WriterDataSet, FailedWriteLeavesNoFilesBehind) {
     // A directory in the way of d4.txt makes its rename fail after the tiles were written.
     ASSERT_TRUE(std::filesystem::create_directories(dir.file("d4.txt/x")));
-    EXPECT_NE(kdataset::write_dataset(sample(), dir.path(), nullptr), "");
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_NE(kdataset::write_dataset(sample(), dir.slash(), nullptr), "");
+    for (const auto& entry : std::filesystem::directory_iterator(dir.slash()))
         EXPECT_EQ(entry.path().filename(), "d4.txt");
 }
 

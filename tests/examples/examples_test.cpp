@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "fixture_dataset.h"
-#include "image_check.h"
+#include "test_support/fixture_dataset.h"
+#include "test_support/image_check.h"
 
 namespace {
 

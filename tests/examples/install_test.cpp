@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "image_check.h"
+#include "test_support/image_check.h"
 
 namespace {
 

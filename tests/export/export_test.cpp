@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "data/store.h"
-#include "image_check.h"
 #include "kestrel.h"
 #include "render/view.h"
+#include "test_support/image_check.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "data/store.h"
-#include "fixture_dataset.h"
-#include "image_check.h"
 #include "kestrel.h"
 #include "render/view.h"
+#include "test_support/fixture_dataset.h"
+#include "test_support/image_check.h"
 
 namespace {
 

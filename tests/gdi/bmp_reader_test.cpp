@@ -85,7 +85,7 @@ TEST(BmpReader, ReadsBackWhatKgdiSaveImageWrote) {
     for (int w : {1, 2, 3, 5, 31}) {
         Canvas c(w, 7);
         Paint(c);
-        const std::string path = dir.File("save.bmp");
+        const std::string path = dir.file("save.bmp");
         ASSERT_TRUE(KgdiSaveImage(c.dc(), path.c_str(), KGDI_FILE_BMP));
         KgdiImage img{};
         ASSERT_TRUE(KgdiLoadBmp(path.c_str(), &img));
@@ -100,7 +100,7 @@ TEST(BmpReader, SavedPngAndBmpDecodeWithPillowToTheSamePixels) {
     Canvas c(13, 9);
     Paint(c);
     for (int format : {KGDI_FILE_BMP, KGDI_FILE_PNG}) {
-        const std::string path = dir.File(format == KGDI_FILE_BMP ? "a.bmp" : "a.png");
+        const std::string path = dir.file(format == KGDI_FILE_BMP ? "a.bmp" : "a.png");
         ASSERT_TRUE(KgdiSaveImage(c.dc(), path.c_str(), format));
         int w = 0, h = 0;
         std::vector<uint32_t> px;
@@ -109,15 +109,15 @@ TEST(BmpReader, SavedPngAndBmpDecodeWithPillowToTheSamePixels) {
         ExpectSame(c, img);
     }
     EXPECT_FALSE(KgdiSaveImage(c.dc(), (dir.path() + "/no/such/dir.bmp").c_str(), KGDI_FILE_BMP));
-    EXPECT_FALSE(KgdiSaveImage(c.dc(), dir.File("x.gif").c_str(), 3));
-    EXPECT_FALSE(KgdiSaveImage(nullptr, dir.File("y.bmp").c_str(), KGDI_FILE_BMP));
+    EXPECT_FALSE(KgdiSaveImage(c.dc(), dir.file("x.gif").c_str(), 3));
+    EXPECT_FALSE(KgdiSaveImage(nullptr, dir.file("y.bmp").c_str(), KGDI_FILE_BMP));
 }
 
 TEST(BmpReader, ReadsImageMagickFilesOfEveryDepthAndRle8) {
     kgdi_test::TempDir dir;
     Canvas c(37, 21);  // odd width: padded rows and odd absolute runs
     Paint(c);
-    const std::string png = dir.File("src.png");
+    const std::string png = dir.file("src.png");
     ASSERT_TRUE(KgdiSaveImage(c.dc(), png.c_str(), KGDI_FILE_PNG));
     const std::vector<std::pair<std::string, std::string>> variants = {
         {"-type Palette -compress None BMP3:", "p8.bmp"},
@@ -127,7 +127,7 @@ TEST(BmpReader, ReadsImageMagickFilesOfEveryDepthAndRle8) {
         {"-type TrueColorAlpha BMP:", "v5.bmp"},
     };
     for (const auto& [options, name] : variants) {
-        const std::string out = dir.File(name);
+        const std::string out = dir.file(name);
         const std::string opts = options.substr(0, options.rfind(' ') + 1);
         const std::string prefix = options.substr(options.rfind(' ') + 1);
         bool ok = false;

@@ -113,7 +113,7 @@ void CheckStream(const std::vector<uint8_t>& d, int width, int rows) {
 void CheckWithPillow(const Canvas& c, const Info256& info, const std::vector<uint8_t>& data,
                      int max_error) {
     kgdi_test::TempDir dir;
-    const std::string path = dir.File("rle.bmp");
+    const std::string path = dir.file("rle.bmp");
     const auto file = BmpFile(info, data);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()), file.size());

@@ -87,7 +87,7 @@ void Play(Canvas& c, const std::vector<uint8_t>& bytes, RECT target) {
 class Metafiles : public ::testing::Test {
   protected:
     kgdi_test::TempDir dir_;
-    std::string Path() const { return dir_.File("test.emf"); }
+    std::string Path() const { return dir_.file("test.emf"); }
 };
 
 TEST_F(Metafiles, FrameIsMappedOntoTheTargetRectangle) {

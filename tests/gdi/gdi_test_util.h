@@ -15,8 +15,11 @@
 #include <vector>
 
 #include "kgdi.h"
+#include "test_support/temp_dir.h"
 
 namespace kgdi_test {
+
+using test_support::TempDir;
 
 /* A memory context holding a width x height bitmap, cleared to white. */
 class Canvas {
@@ -70,22 +73,6 @@ class Canvas {
 };
 
 /* A fresh directory under the system temporary directory, removed at the end. */
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/kgdi-test-XXXXXX";
-        path_ = mkdtemp(tmpl) ? tmpl : "";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 /* Runs a command and returns its standard output; `ok` tells whether it exited with 0. */
 inline std::string RunCommand(const std::string& cmd, bool* ok) {

@@ -17,28 +17,12 @@
 #include <utility>
 #include <vector>
 
+#include "test_support/temp_dir.h"
+
 namespace kimport_test {
 
-// A folder under /tmp removed with everything in it when the object goes.
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/kimport-test-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        path_ = made != nullptr ? made : "/tmp";
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+// A folder under /tmp removed with everything in it when the object goes (the shared one).
+using test_support::TempDir;
 
 inline void write_text(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;

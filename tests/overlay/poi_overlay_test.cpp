@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "data/store.h"
-#include "image_check.h"
 #include "kestrel.h"
 #include "recorder.h"
 #include "render/view.h"
+#include "test_support/image_check.h"
 
 namespace {
 

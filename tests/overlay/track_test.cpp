@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "image_check.h"
 #include "kestrel.h"
 #include "recorder.h"
 #include "render/view.h"
+#include "test_support/image_check.h"
 
 namespace {
 

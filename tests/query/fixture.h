@@ -26,6 +26,8 @@
 #include "data/store.h"
 #include "query/query.h"
 #include "render/view.h"
+#include "test_support/files.h"
+#include "test_support/temp_dir.h"
 
 // Pixel points compare by value (for expected polylines).
 inline bool operator==(const POINT& a, const POINT& b) {
@@ -33,6 +35,8 @@ inline bool operator==(const POINT& a, const POINT& b) {
 }
 
 namespace qtest {
+
+using test_support::TempDir;
 
 namespace data = kestrel::data;
 
@@ -117,34 +121,8 @@ class SlotBuilder {
     data::TileSlot& slot_;
 };
 
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/query-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made != nullptr) path_ = made;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using test_support::read_file;
+using test_support::write_file;
 
 inline bool exists(const std::string& path) {
     struct stat st {};

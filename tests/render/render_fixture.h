@@ -21,6 +21,7 @@
 #include "data/store.h"
 #include "kgdi.h"
 #include "render/view.h"
+#include "test_support/temp_dir.h"
 
 namespace render_test {
 
@@ -176,18 +177,15 @@ class RenderTest : public ::testing::Test {
     void SetUp() override {
         data::reset_all();
         render::reset_view_state();
-        char templ[] = "/tmp/kestrel-render-XXXXXX";
-        ASSERT_NE(mkdtemp(templ), nullptr);
-        dir_ = std::string(templ) + "/";
+        dir_ = folder_.slash();
         std::snprintf(data::dataset().data_path, sizeof data::dataset().data_path, "%s",
                       dir_.c_str());
     }
     void TearDown() override {
         data::reset_all();
         render::reset_view_state();
-        std::string cmd = "rm -rf '" + dir_ + "'";
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir_;
     }
+    test_support::TempDir folder_{"kestrel-render"};
     std::string dir_;
 };
 

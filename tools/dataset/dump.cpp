@@ -5,7 +5,6 @@
 // with the engine's reason. Point-of-interest blocks, which the engine reads only on demand,
 // are read here with their own bounds checks. Names are stored in Big5 (code page 950) and
 // printed in UTF-8 unless --raw asks for the stored bytes; counts are printed as counts.
-#include <iconv.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include "data/format.h"
 #include "data/store.h"
 #include "data/tile_decoder.h"
+#include "kcommon/big5.h"
 #include "kcommon/cli.h"
 
 namespace {
@@ -75,36 +75,7 @@ bool gRaw = false;  // --raw: names as stored
 // Big5 text as UTF-8, pair by pair (trail bytes can be ASCII); bytes that are no Big5 text
 // become \xNN.
 std::string to_utf8(const std::string& big5) {
-    static iconv_t cd = iconv_open("UTF-8", "CP950");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return big5;
-    std::string out;
-    size_t i = 0;
-    while (i < big5.size()) {
-        const unsigned char c = static_cast<unsigned char>(big5[i]);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-            ++i;
-            continue;
-        }
-        char in[2] = {big5[i], i + 1 < big5.size() ? big5[i + 1] : '\0'};
-        char buf[8];
-        char* src = in;
-        size_t src_left = i + 1 < big5.size() ? 2 : 1;
-        char* dst = buf;
-        size_t dst_left = sizeof buf;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1) &&
-            src_left == 0) {
-            out.append(buf, dst - buf);
-            i += 2;
-        } else {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02X", c);
-            out += esc;
-            ++i;
-        }
-    }
-    return out;
+    return *kcommon::big5_to_utf8(big5, kcommon::BadBig5::escape);
 }
 
 // Text of a fixed-width field, trailing blanks removed, for printing.

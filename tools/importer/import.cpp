@@ -778,10 +778,6 @@ bool Builder::run(kdataset::DataSetContent* content, std::string* error) {
         *error = "no input given";
         return false;
     }
-    if (!names_.ok()) {
-        *error = "the C library offers no UTF-8 to CP950 conversion (iconv)";
-        return false;
-    }
     if (!grid_.set(opt_.crs, error)) return false;
     if (opt_.mapping_file.empty()) {
         if (!mapping_.parse(default_mapping_text(), "built-in mapping", error)) return false;

@@ -12,6 +12,7 @@
 
 #include "import.h"
 #include "kcommon/cli.h"
+#include "kcommon/numbers.h"
 #include "mapping.h"
 #include "progress.h"
 
@@ -134,11 +135,8 @@ int main(int argc, char** argv) {
         } else if (a == "--extent") {
             if (!take_value(args, &i, &v)) return kExitUsage;
             std::array<double, 4> box{};
-            char tail = 0;
-            if (std::sscanf(v.c_str(), "%lf,%lf,%lf,%lf%c", &box[0], &box[1], &box[2], &box[3],
-                            &tail) != 4 ||
-                !(box[0] < box[2]) || !(box[1] < box[3]) || !std::isfinite(box[2] - box[0]) ||
-                !std::isfinite(box[3] - box[1])) {
+            if (!kcommon::parse_decimals(v, ',', box) || !(box[0] < box[2]) || !(box[1] < box[3]) ||
+                !std::isfinite(box[2] - box[0]) || !std::isfinite(box[3] - box[1])) {
                 std::fprintf(stderr,
                              "kimport: --extent wants WEST,SOUTH,EAST,NORTH in grid metres with "
                              "west < east and south < north, not '%s'\n",

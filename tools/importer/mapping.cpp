@@ -3,10 +3,11 @@
 #include "mapping.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <set>
 #include <sstream>
+
+#include "kcommon/numbers.h"
 
 namespace kimport {
 namespace {
@@ -95,29 +96,6 @@ std::vector<std::string> split_words(std::string_view s) {
     return words;
 }
 
-// Parses a whole decimal integer; false on anything else.
-bool parse_int(const std::string& s, long* out) {
-    if (s.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0') return false;
-    *out = v;
-    return true;
-}
-
-// Parses a number (integer or decimal); false on anything else.
-bool parse_number(std::string_view s, double* out) {
-    if (s.empty() || s.size() > 64) return false;
-    std::string copy(s);
-    errno = 0;
-    char* end = nullptr;
-    double v = std::strtod(copy.c_str(), &end);
-    if (errno != 0 || *end != '\0') return false;
-    *out = v;
-    return true;
-}
-
 // Parses one condition word such as "highway=primary|secondary" or "admin_level<=4".
 // Returns an empty string, or what is wrong with it.
 std::string parse_condition(const std::string& word, Condition* c) {
@@ -152,7 +130,9 @@ std::string parse_condition(const std::string& word, Condition* c) {
             if (bar == std::string::npos) break;
             start = bar + 1;
         }
-    } else if (!parse_number(rest, &c->number)) {
+    } else if (const auto number = kcommon::parse_decimal(rest)) {
+        c->number = *number;
+    } else {
         return "condition \"" + word + "\" compares with \"" + rest + "\", which is no number";
     }
     return {};
@@ -175,8 +155,9 @@ bool holds(const Condition& c, std::string_view v) {
         default:
             break;
     }
-    double n = 0;
-    if (!parse_number(v, &n)) return false;
+    const auto parsed = kcommon::parse_decimal(v);
+    if (!parsed) return false;
+    const double n = *parsed;
     switch (c.op) {
         case Condition::Op::Less:
             return n < c.number;
@@ -244,8 +225,9 @@ bool Mapping::parse(std::string_view text, std::string_view name, std::string* e
         else
             return fail("unknown kind \"" + kind + "\" (road, line, area, place, poi or skip)");
         if (words.size() < 2) return fail("a rule needs a value after its kind");
-        long value = 0;
-        if (!parse_int(words[1], &value)) return fail("value \"" + words[1] + "\" is no integer");
+        const auto parsed = kcommon::parse_int(words[1], INT32_MIN, INT32_MAX);
+        if (!parsed) return fail("value \"" + words[1] + "\" is no integer");
+        const long long value = *parsed;
         bool value_ok = true;
         switch (rule.kind) {
             case Kind::Road:

@@ -1,8 +1,10 @@
-// names.cpp: UTF-8 to Big5 conversion of names through glibc iconv ("CP950"), one character
-// at a time so that a character without a Big5 form costs only itself.
+// names.cpp: UTF-8 to Big5 conversion of names through kcommon's code page 950 codec, one
+// character at a time so that a character without a Big5 form costs only itself.
 #include "names.h"
 
 #include <cstdint>
+
+#include "kcommon/big5.h"
 
 namespace kimport {
 namespace {
@@ -11,34 +13,6 @@ constexpr unsigned char kBig5LeadFirst = 0x81;
 constexpr unsigned char kBig5LeadLast = 0xFE;
 constexpr char32_t kNoBreakSpace = 0xA0;
 constexpr char32_t kIdeographicSpace = 0x3000;
-
-// Decodes one UTF-8 character at s[i]; advances i. Returns false (and advances by one byte)
-// for a byte that does not start a valid, shortest-form character.
-bool decode_utf8(std::string_view s, std::size_t& i, char32_t* cp) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    int len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-    if (len == 0 || i + len > s.size()) {
-        ++i;
-        return false;
-    }
-    char32_t v = len == 1 ? b : b & (0x7F >> len);
-    for (int k = 1; k < len; ++k) {
-        unsigned char c = static_cast<unsigned char>(s[i + k]);
-        if ((c & 0xC0) != 0x80) {
-            ++i;
-            return false;
-        }
-        v = (v << 6) | (c & 0x3F);
-    }
-    static constexpr char32_t kMinForLength[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (v < kMinForLength[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) {
-        ++i;
-        return false;
-    }
-    i += len;
-    *cp = v;
-    return true;
-}
 
 // The unaccented ASCII letter of a Latin-1 letter (U+00C0 to U+00FF), or 0. Big5 has no
 // accented Latin letters; "Cafe" reads better than "Caf?".
@@ -69,12 +43,6 @@ std::size_t big5_cut(std::string_view big5, std::size_t max_bytes) {
     return i;
 }
 
-NameConverter::NameConverter() : cd_(iconv_open("CP950", "UTF-8")) {}
-
-NameConverter::~NameConverter() {
-    if (ok()) iconv_close(cd_);
-}
-
 std::string NameConverter::to_big5(std::string_view utf8, std::size_t max_bytes) {
     std::string out;
     bool replaced = false;
@@ -83,7 +51,7 @@ std::string NameConverter::to_big5(std::string_view utf8, std::size_t max_bytes)
     std::size_t i = 0;
     while (i < utf8.size()) {
         char32_t cp = 0;
-        if (!decode_utf8(utf8, i, &cp)) {
+        if (!kcommon::utf8_next(utf8, i, cp)) {
             invalid = true;
             cp = U'?';
         }
@@ -105,38 +73,9 @@ std::string NameConverter::to_big5(std::string_view utf8, std::size_t max_bytes)
             ++stats_.folded_chars;
             continue;
         }
-        // Re-encode the one character and convert it alone.
-        char in_buf[4];
-        std::size_t in_len = 0;
-        if (cp < 0x800) {
-            in_buf[0] = static_cast<char>(0xC0 | (cp >> 6));
-            in_len = 1;
-        } else if (cp < 0x10000) {
-            in_buf[0] = static_cast<char>(0xE0 | (cp >> 12));
-            in_buf[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            in_len = 2;
-        } else {
-            in_buf[0] = static_cast<char>(0xF0 | (cp >> 18));
-            in_buf[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            in_buf[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            in_len = 3;
-        }
-        in_buf[in_len++] = static_cast<char>(0x80 | (cp & 0x3F));
-        char out_buf[8];
-        char* in_p = in_buf;
-        char* out_p = out_buf;
-        std::size_t in_left = in_len;
-        std::size_t out_left = sizeof out_buf;
-        bool converted = false;
-        if (ok()) {
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-            converted = iconv(cd_, &in_p, &in_left, &out_p, &out_left) != static_cast<size_t>(-1) &&
-                        in_left == 0;
-        }
-        // Only one- or two-byte results are Big5 characters the engine can draw.
-        std::size_t produced = sizeof out_buf - out_left;
-        if (converted && (produced == 1 || produced == 2)) {
-            out.append(out_buf, produced);
+        char big5[2];
+        if (const int n = kcommon::big5_encode(cp, big5); n > 0) {
+            out.append(big5, static_cast<std::size_t>(n));
         } else {
             out.push_back(kReplacement);
             ++stats_.replaced_chars;

@@ -4,8 +4,6 @@
 #ifndef KESTREL_TOOLS_IMPORTER_NAMES_H
 #define KESTREL_TOOLS_IMPORTER_NAMES_H
 
-#include <iconv.h>
-
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -32,17 +30,9 @@ struct NameStats {
     long invalid_utf8 = 0;  // names whose bytes were not valid UTF-8 (bad bytes replaced)
 };
 
-// A UTF-8 to CP950 converter. Not copyable: it owns an iconv descriptor.
+// A UTF-8 to Big5 converter of names (kcommon's code page 950 codec), with its counts.
 class NameConverter {
   public:
-    NameConverter();
-    ~NameConverter();
-    NameConverter(const NameConverter&) = delete;
-    NameConverter& operator=(const NameConverter&) = delete;
-
-    // False when the C library offers no CP950 conversion.
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
     // Converts `utf8` to Big5: white space at both ends is trimmed, runs of white space inside
     // become one blank, control characters are dropped, accented Latin letters lose their
     // accent, other characters without a Big5 form become '?'. The result is cut to at most
@@ -55,7 +45,6 @@ class NameConverter {
     const NameStats& stats() const { return stats_; }
 
   private:
-    iconv_t cd_;
     NameStats stats_;
 };
 

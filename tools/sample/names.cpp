@@ -1,28 +1,16 @@
 // names.cpp: word lists of the sample city and the UTF-8 to Big5 conversion (see names.h).
 #include "names.h"
 
-#include <iconv.h>
-
-#include <cerrno>
 #include <stdexcept>
+
+#include "kcommon/big5.h"
 
 namespace ksample {
 
 std::string to_big5(const std::string& utf8) {
-    iconv_t cd = iconv_open("BIG5", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        throw std::runtime_error("iconv cannot convert UTF-8 to BIG5");
-    std::string out(utf8.size() * 2 + 4, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    size_t inLeft = utf8.size();
-    char* dst = out.data();
-    size_t outLeft = out.size();
-    const size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || inLeft != 0)
-        throw std::runtime_error("no Big5 form for the text \"" + utf8 + "\"");
-    out.resize(out.size() - outLeft);
-    return out;
+    auto big5 = kcommon::utf8_to_big5(utf8, kcommon::NoBig5::fail);
+    if (!big5) throw std::runtime_error("no Big5 form for the text \"" + utf8 + "\"");
+    return std::move(*big5);
 }
 
 size_t big5_length(const std::string& utf8) {

@@ -16,7 +16,7 @@ constexpr size_t kCatalogueNameBytes = 10;
 constexpr size_t kPoiNameBytes = 28;
 constexpr size_t kPoiNoteBytes = 52;
 
-// Converts UTF-8 text to Big5 (code page 950) with iconv. Throws std::runtime_error when a
+// Converts UTF-8 text to Big5 (code page 950, kcommon's codec). Throws std::runtime_error when a
 // character has no Big5 form, so a bad word list is caught at the first run.
 std::string to_big5(const std::string& utf8);
 

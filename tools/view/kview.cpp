@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "kcommon/cli.h"
+#include "kcommon/numbers.h"
 #ifdef KVIEW_HAVE_GIF
 #include "kbmp2gif.h"
 #endif
@@ -120,34 +122,6 @@ struct View {
     int height = kDefaultHeight;
 };
 
-// Parses "A<sep>B" into two integers; false when the text is not exactly that.
-bool parse_pair(const char* text, char sep, long* a, long* b) {
-    char* end = nullptr;
-    errno = 0;
-    *a = std::strtol(text, &end, 10);
-    if (end == text || *end != sep || errno != 0) return false;
-    const char* second = end + 1;
-    *b = std::strtol(second, &end, 10);
-    return end != second && *end == '\0' && errno == 0;
-}
-
-// Parses `count` finite numbers separated by commas.
-bool parse_numbers(const char* text, int count, double* out) {
-    const char* p = text;
-    for (int i = 0; i < count; ++i) {
-        char* end = nullptr;
-        out[i] = std::strtod(p, &end);
-        if (end == p || !std::isfinite(out[i])) return false;
-        if (i + 1 < count) {
-            if (*end != ',') return false;
-            p = end + 1;
-        } else if (*end != '\0') {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool fits_int(double v) {
     return v >= INT32_MIN && v <= INT32_MAX;
 }
@@ -224,8 +198,9 @@ int parse(int argc, char** argv, Options& o) {
             return 1;
         }
         const char* value = args[++i].c_str();
-        long a = 0;
-        long b = 0;
+        std::array<long long, 2> pair{};
+        const long long& a = pair[0];
+        const long long& b = pair[1];
         if (arg == "--data") {
             o.data = value;
         } else if (arg == "--output") {
@@ -245,7 +220,7 @@ int parse(int argc, char** argv, Options& o) {
             }
         } else if (arg == "--centre" || arg == "--center" || arg == "--top-left") {
             double xy[2];
-            if (!parse_numbers(value, 2, xy)) {
+            if (!kcommon::parse_decimals(value, ',', xy)) {
                 std::fprintf(stderr, "kview: %s wants X,Y, not '%s'\n", arg.c_str(), value);
                 return 1;
             }
@@ -253,7 +228,7 @@ int parse(int argc, char** argv, Options& o) {
             o.y = xy[1];
             (arg == "--top-left" ? o.has_top_left : o.has_centre) = true;
         } else if (arg == "--bbox") {
-            if (!parse_numbers(value, 4, o.box) || !(o.box[0] < o.box[2]) ||
+            if (!kcommon::parse_decimals(value, ',', o.box) || !(o.box[0] < o.box[2]) ||
                 !(o.box[1] < o.box[3])) {
                 std::fprintf(stderr,
                              "kview: --bbox wants WEST,SOUTH,EAST,NORTH with west < east and "
@@ -263,16 +238,17 @@ int parse(int argc, char** argv, Options& o) {
             }
             o.has_bbox = true;
         } else if (arg == "--scale") {
-            char* end = nullptr;
-            o.scale = std::strtod(value, &end);
-            if (end == value || *end != '\0' || !(o.scale >= 1.0) || !std::isfinite(o.scale)) {
+            const auto scale = kcommon::parse_decimal(value);
+            o.scale = scale.value_or(0.0);
+            if (!(o.scale >= 1.0)) {
                 std::fprintf(stderr, "kview: --scale wants metres per pixel, 1 or more, not '%s'\n",
                              value);
                 return 1;
             }
             o.has_scale = true;
         } else if (arg == "--size") {
-            if (!parse_pair(value, 'x', &a, &b) || a < 1 || b < 1 || a > kMaxSide || b > kMaxSide) {
+            if (!kcommon::parse_ints(value, 'x', pair) || a < 1 || b < 1 || a > kMaxSide ||
+                b > kMaxSide) {
                 std::fprintf(stderr, "kview: --size wants WxH, each 1 to %d, not '%s'\n", kMaxSide,
                              value);
                 return 1;
@@ -281,7 +257,7 @@ int parse(int argc, char** argv, Options& o) {
             o.height = static_cast<int>(b);
             o.has_size = true;
         } else if (arg == "--pois") {
-            if (!parse_pair(value, ':', &a, &b) || !fits_int(a) || b < 1 || b > 3) {
+            if (!kcommon::parse_ints(value, ':', pair) || !fits_int(a) || b < 1 || b > 3) {
                 std::fprintf(stderr,
                              "kview: --pois wants CATEGORY:MODE with mode 1 to 3, not '%s'\n",
                              value);

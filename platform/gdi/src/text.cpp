@@ -9,21 +9,24 @@
  * text keeps exactly two colours.
  *
  * Text arrives in code page 950 (Big5): bytes below 0x80 are ASCII, a lead byte 0x81..0xFE and
- * the byte after it are one character, decoded as a pair through glibc iconv ("CP950") and the
- * result cached per code. A trail byte may be an ASCII letter or a backslash, so bytes are never
- * decoded one at a time. Characters the font lacks and invalid bytes are drawn as boxes.
+ * the byte after it are one character, read as a pair by kcommon's Big5 codec (kcommon/big5.h).
+ * A trail byte may be an ASCII letter or a backslash, so bytes are never decoded one at a time.
+ * Characters the font lacks and invalid bytes are drawn as boxes: a pair that is no character
+ * as a wide box, a lone byte as a narrow one.
  */
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 
 #include "detail.h"
 #include FT_FREETYPE_H
-#include <iconv.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+
+#include "kcommon/big5.h"
 
 namespace kgdi::detail {
 namespace {
@@ -38,17 +41,12 @@ constexpr int kFallbackLineHeight = 16;
 constexpr int kBoxAdvanceSingle = 6;
 constexpr int kBoxAdvanceDouble = 12;
 
-/* Code page 950 byte ranges. */
-constexpr unsigned kLeadFirst = 0x81, kLeadLast = 0xFE;
+/* Printable ASCII. */
 constexpr unsigned kAsciiPrintFirst = 0x20, kAsciiPrintLast = 0x7E;
 
 /* Cache keys beyond Unicode for the two replacement boxes. */
 constexpr uint32_t kBoxSingleKey = 0x110000;
 constexpr uint32_t kBoxDoubleKey = 0x110001;
-
-/* Big5 decoding cache states (values >= 0 are code points). */
-constexpr int32_t kNotDecoded = -1;
-constexpr int32_t kInvalidPair = -2;
 
 struct Glyph {
     int left = 0;  // from the pen position to the first column
@@ -65,7 +63,6 @@ class Font {
     ~Font() {
         if (face_) FT_Done_Face(face_);
         if (library_) FT_Done_FreeType(library_);
-        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
     }
     Font(const Font&) = delete;
     Font& operator=(const Font&) = delete;
@@ -81,17 +78,8 @@ class Font {
         return cache_.emplace(key, Render(key)).first->second;
     }
 
-    /* The code point of a Big5 pair, or kInvalidPair. */
-    int32_t DecodePair(unsigned lead, unsigned trail) {
-        if (big5_.empty()) big5_.assign(0x10000, kNotDecoded);
-        int32_t& slot = big5_[(lead << 8) | trail];
-        if (slot == kNotDecoded) slot = Iconv(lead, trail);
-        return slot;
-    }
-
   private:
     void Open() {
-        cd_ = iconv_open("UTF-32LE", "CP950");
         if (FT_Init_FreeType(&library_) != 0) {
             library_ = nullptr;
             return;
@@ -164,21 +152,6 @@ class Font {
         return ok;
     }
 
-    int32_t Iconv(unsigned lead, unsigned trail) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) return kInvalidPair;
-        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        unsigned char out[8] = {};
-        char* inp = in;
-        char* outp = reinterpret_cast<char*>(out);
-        size_t inleft = 2, outleft = sizeof out;
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        const size_t r = iconv(cd_, &inp, &inleft, &outp, &outleft);
-        if (r == static_cast<size_t>(-1) || inleft != 0 || sizeof out - outleft != 4)
-            return kInvalidPair;
-        const uint32_t cp = out[0] | (out[1] << 8) | (out[2] << 16) | (uint32_t{out[3]} << 24);
-        return cp < 0x110000 ? static_cast<int32_t>(cp) : kInvalidPair;
-    }
-
     Glyph Box(int advance) const {
         Glyph g;
         g.advance = advance;
@@ -230,9 +203,7 @@ class Font {
     FT_Int32 load_flags_ = 0;
     int ascender_ = kFallbackAscender;
     int line_height_ = kFallbackLineHeight;
-    iconv_t cd_ = reinterpret_cast<iconv_t>(-1);
     std::unordered_map<uint32_t, Glyph> cache_;
-    std::vector<int32_t> big5_;
 };
 
 Font& TheFont() {
@@ -240,32 +211,20 @@ Font& TheFont() {
     return *font;
 }
 
-/* Glyph keys of code page 950 text (the font lock is held). */
-void KeysOf950(Font& font, const char* text, int len, std::vector<uint32_t>& keys) {
+/* Glyph keys of code page 950 text. */
+void KeysOf950(const char* text, int len, std::vector<uint32_t>& keys) {
     keys.clear();
-    const auto* b = reinterpret_cast<const unsigned char*>(text);
-    for (int i = 0; i < len;) {
-        const unsigned c = b[i];
-        if (c < 0x80) {
-            keys.push_back(c >= kAsciiPrintFirst && c <= kAsciiPrintLast ? c : kBoxSingleKey);
-            ++i;
-        } else if (c >= kLeadFirst && c <= kLeadLast && i + 1 < len) {
-            const unsigned t = b[i + 1];
-            const int32_t cp = font.DecodePair(c, t);
-            if (cp >= 0) {
-                keys.push_back(static_cast<uint32_t>(cp));
-                i += 2;
-            } else if (t < 0x40) {  // not a trail byte: box for the lead, then the byte itself
-                keys.push_back(kBoxSingleKey);
-                ++i;
-            } else {
-                keys.push_back(kBoxDoubleKey);
-                i += 2;
-            }
-        } else {
-            keys.push_back(kBoxSingleKey);
-            ++i;
-        }
+    std::string_view rest(text, static_cast<size_t>(len));
+    while (!rest.empty()) {
+        const kcommon::Big5Char c = kcommon::big5_next(rest);
+        if (c.code == kcommon::kNotBig5)
+            keys.push_back(c.bytes == 2 ? kBoxDoubleKey : kBoxSingleKey);
+        else if (c.code < 0x80)
+            keys.push_back(c.code >= kAsciiPrintFirst && c.code <= kAsciiPrintLast ? c.code
+                                                                                   : kBoxSingleKey);
+        else
+            keys.push_back(c.code);
+        rest.remove_prefix(c.bytes);
     }
 }
 
@@ -327,7 +286,7 @@ void DrawText950(const Dc& dc, int x, int y, const char* text, int len) {
     Font& font = TheFont();
     const std::lock_guard<std::mutex> guard(font.lock);
     std::vector<uint32_t>& keys = PerThread<std::vector<uint32_t>, struct TextKeysTag>();
-    KeysOf950(font, text, len, keys);
+    KeysOf950(text, len, keys);
     DrawKeys(font, dc, x, y, keys);
 }
 
@@ -343,7 +302,7 @@ void MeasureText950(const char* text, int len, int* width, int* height) {
     Font& font = TheFont();
     const std::lock_guard<std::mutex> guard(font.lock);
     std::vector<uint32_t>& keys = PerThread<std::vector<uint32_t>, struct TextKeysTag>();
-    KeysOf950(font, text, len, keys);
+    KeysOf950(text, len, keys);
     int64_t w = 0;
     for (uint32_t k : keys) w += font.GlyphFor(k).advance;
     *width = static_cast<int>(std::min<int64_t>(w, INT32_MAX));

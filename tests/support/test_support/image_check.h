@@ -1,13 +1,14 @@
-// image_check.h: test helpers shared by the export and overlay tests.
+// image_check.h: helpers of the tests that check the engine's pictures (export, overlay,
+// examples).
 //
-// - TempDir: a fresh directory under /tmp, removed with its contents at the end of a test.
+// - TempDir: the shared temporary folder (temp_dir.h).
 // - MemoryView: a memory device context with a bitmap of the drawing layer, released at the end.
 // - decode_with_pillow / decode_with_imagemagick: decode a BMP file with a decoder that is
 //   independent of the code under test (Debian's Pillow through /usr/bin/python3, ImageMagick's
 //   convert) into top-down RGB bytes.
 // - expect_pixels_match: compares a decoded image with a device context pixel by pixel.
-#ifndef KESTREL_TESTS_EXPORT_IMAGE_CHECK_H
-#define KESTREL_TESTS_EXPORT_IMAGE_CHECK_H
+#ifndef KESTREL_TESTS_SUPPORT_IMAGE_CHECK_H
+#define KESTREL_TESTS_SUPPORT_IMAGE_CHECK_H
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -23,33 +24,15 @@
 #include <vector>
 
 #include "kgdi.h"
+#include "test_support/temp_dir.h"
 
 namespace kestrel_test {
+
+using test_support::TempDir;
 
 #ifndef KESTREL_TEST_SCRIPTS
 #error "KESTREL_TEST_SCRIPTS must name the folder of decode_bmp.py"
 #endif
-
-class TempDir {
-  public:
-    TempDir() {
-        char pattern[] = "/tmp/kestrel-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made != nullptr) path_ = made;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    // The directory with a trailing '/', as the engine expects its directories.
-    std::string slash() const { return path_ + "/"; }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 class MemoryView {
   public:
@@ -205,4 +188,4 @@ inline COLORREF decoded_pixel(const Decoded& image, int x, int y) {
 
 }  // namespace kestrel_test
 
-#endif  // KESTREL_TESTS_EXPORT_IMAGE_CHECK_H
+#endif  // KESTREL_TESTS_SUPPORT_IMAGE_CHECK_H

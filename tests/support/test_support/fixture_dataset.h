@@ -1,5 +1,5 @@
 // fixture_dataset.h: a small map data set for the export, overlay and example tests, written
-// with the data-set writer library.
+// with the data-set writer library (link kdataset).
 //
 // One tile, 276030 (x 300000..310000, y 2760000..2770000), district 101:
 //   - "HARBOUR RD", a type 5 road running east along y = 2766000;
@@ -9,8 +9,8 @@
 //   - points of interest of categories 5 and 7 inside the standard view.
 // The catalogue has the city "CAPITAL" and one polyline; the base map one filled polygon.
 // The standard view: left 300000, top 2767760, 356 x 276 pixels at 10 m per pixel.
-#ifndef KESTREL_TESTS_EXPORT_FIXTURE_DATASET_H
-#define KESTREL_TESTS_EXPORT_FIXTURE_DATASET_H
+#ifndef KESTREL_TESTS_SUPPORT_FIXTURE_DATASET_H
+#define KESTREL_TESTS_SUPPORT_FIXTURE_DATASET_H
 
 #include <string>
 
@@ -111,4 +111,4 @@ inline std::string write_fixture_dataset(const std::string& dir) {
 
 }  // namespace kestrel_test
 
-#endif  // KESTREL_TESTS_EXPORT_FIXTURE_DATASET_H
+#endif  // KESTREL_TESTS_SUPPORT_FIXTURE_DATASET_H

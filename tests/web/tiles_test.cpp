@@ -1,0 +1,151 @@
+// tiles_test.cpp: the tile matrix sets have the levels, scales, origins and tile counts their
+// capabilities state; a metatile's tiles are the pieces of the engine's one view of its window
+// (so a seeding tool and the service give the same pixels); the tile cache drops the least
+// recently used tile first.
+#include "tiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "render.h"
+#include "test_support/png.h"
+
+namespace {
+
+using kserve::Box;
+using kserve::TileMatrixSet;
+
+// The sample city: tiles of 10 km from x 260000 to 330000 and y 2730000 to 2790000.
+constexpr Box kSampleExtent{260000, 2730000, 330000, 2790000};
+
+TEST(TileMatrixSets, NativeLevelsHalveFrom128MetresAndCoverTheExtent) {
+    const auto grid = kserve::Crs::make("EPSG:3826");
+    ASSERT_TRUE(grid);
+    const TileMatrixSet s = TileMatrixSet::native(*grid, kSampleExtent);
+    EXPECT_EQ(s.id(), "native");
+    EXPECT_EQ(s.crs_urn(), "urn:ogc:def:crs:EPSG::3826");
+    ASSERT_EQ(s.matrices().size(), 8u);
+    for (int level = 0; level < 8; ++level) {
+        const auto* m = s.matrix(level);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->resolution, 128.0 / (1 << level));
+        EXPECT_EQ(m->left, 260000);
+        EXPECT_EQ(m->top, 2790000);
+        EXPECT_EQ(m->cols, static_cast<long>(std::ceil(70000 / (256 * m->resolution))));
+        EXPECT_EQ(m->rows, static_cast<long>(std::ceil(60000 / (256 * m->resolution))));
+    }
+    EXPECT_EQ(s.matrix(8), nullptr);
+    EXPECT_EQ(s.matrix(-1), nullptr);
+    const Box tile = s.matrix(5)->box(16, 40);  // 4 m a pixel: 1024 m a tile
+    EXPECT_EQ(tile.minx, 260000 + 40 * 1024);
+    EXPECT_EQ(tile.maxy, 2790000 - 16 * 1024);
+    EXPECT_EQ(tile.maxx - tile.minx, 1024);
+}
+
+TEST(TileMatrixSets, GoogleMapsCompatibleHasTheWellKnownScales) {
+    const TileMatrixSet s = TileMatrixSet::google_maps_compatible();
+    EXPECT_EQ(s.crs(), "EPSG:3857");
+    EXPECT_EQ(s.well_known_scale_set(), "urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible");
+    ASSERT_EQ(s.matrices().size(), 19u);
+    EXPECT_NEAR(s.matrix(0)->scale_denominator(), 559082264.0287178, 1e-3);
+    EXPECT_NEAR(s.matrix(18)->scale_denominator(), 2132.729583849784, 1e-6);
+    EXPECT_EQ(s.matrix(18)->cols, 1L << 18);
+    const Box world = s.matrix(0)->box(0, 0);
+    EXPECT_NEAR(world.minx, -20037508.3427892, 1e-6);
+    EXPECT_NEAR(world.maxy, 20037508.3427892, 1e-6);
+}
+
+TEST(TileKeys, NameTheFactorOnlyWhenItIsNotOne) {
+    EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 1}.text()), "native/5/18/41");
+    EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 2}.text()), "native/5/18/41@2x");
+}
+
+TEST(TileCache, DropsTheLeastRecentlyUsedTileFirst) {
+    kserve::TileCache cache(2);
+    const auto png = [](const char* s) { return std::make_shared<const std::string>(s); };
+    cache.add("a", png("A"));
+    cache.add("b", png("B"));
+    ASSERT_TRUE(cache.find("a"));  // "b" is now the least recently used
+    cache.add("c", png("C"));
+    EXPECT_EQ(cache.size(), 2u);
+    EXPECT_FALSE(cache.find("b"));
+    EXPECT_EQ(*cache.find("a"), "A");
+    cache.add("a", png("other"));  // held already: kept as it was
+    EXPECT_EQ(*cache.find("a"), "A");
+}
+
+class Metatiles : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        data_ = new kserve::DataSet;
+        kserve::Config config;
+        config.data = KESTREL_SAMPLE_DIR;
+        std::string error;
+        if (!data_->open(config, nullptr, error)) FAIL() << error;
+    }
+    static void TearDownTestSuite() { delete data_; }
+    static kserve::DataSet* data_;
+};
+kserve::DataSet* Metatiles::data_ = nullptr;
+
+struct Place {
+    const char* name;
+    int level;
+    long metarow, metacol;
+    int rows, cols;
+};
+
+class NativeMetatiles : public Metatiles, public ::testing::WithParamInterface<Place> {};
+
+TEST_P(NativeMetatiles, ArePiecesOfTheEngineViewOfTheirWindow) {
+    const Place& at = GetParam();
+    const TileMatrixSet set = TileMatrixSet::native(data_->native(), data_->extent());
+    std::string error;
+    const auto meta =
+        kserve::render_metatile(*data_, set, at.level, at.metarow, at.metacol, 1, error);
+    ASSERT_TRUE(meta) << error;
+    ASSERT_EQ(meta->rows, at.rows);
+    ASSERT_EQ(meta->cols, at.cols);
+    ASSERT_EQ(meta->png.size(), static_cast<size_t>(at.rows * at.cols));
+    const kserve::TileMatrix& m = *set.matrix(at.level);
+    const Box box = m.box(meta->row, meta->col, at.rows, at.cols);
+    const auto view = data_->engine().draw(
+        static_cast<int>(std::lround(box.minx)), static_cast<int>(std::lround(box.maxy)),
+        at.cols * 256, at.rows * 256, m.resolution, true, {}, false, kserve::kWhite);
+    ASSERT_TRUE(view);
+    for (int r = 0; r < at.rows; ++r)
+        for (int c = 0; c < at.cols; ++c) {
+            const auto tile = test_support::decode_png(meta->tile(meta->row + r, meta->col + c));
+            ASSERT_TRUE(tile);
+            ASSERT_EQ(tile->width, 256);
+            for (int y = 0; y < 256; ++y)
+                for (int x = 0; x < 256; ++x)
+                    ASSERT_EQ(tile->at(x, y), view->at(c * 256 + x, r * 256 + y))
+                        << "tile " << r << "," << c << " pixel " << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, NativeMetatiles,
+                         ::testing::Values(Place{"in_the_city", 5, 4, 10, 4, 4},
+                                           Place{"at_the_bottom_right_edge", 5, 14, 17, 3, 1},
+                                           Place{"the_whole_first_level", 0, 0, 0, 2, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Metatiles, OutsideTheMatrixOrAtAnotherFactorNothingIsDrawn) {
+    const TileMatrixSet set = TileMatrixSet::google_maps_compatible();
+    std::string error;
+    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 1, 0, 1, error));  // 4 x 4 tiles: one
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 0, 0, 2, error));
+    EXPECT_FALSE(kserve::render_metatile(*data_, set, 19, 0, 0, 1, error));
+    // Far from the data set the tiles of another system are transparent.
+    const auto far = kserve::render_metatile(*data_, set, 3, 0, 0, 1, error);
+    ASSERT_TRUE(far) << error;
+    const auto tile = test_support::decode_png(far->png.front());
+    ASSERT_TRUE(tile);
+    EXPECT_EQ(tile->at(128, 128) >> 24, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+// dataset.cpp: the data set, its systems and extents, and the validators of answers.
+#include "dataset.h"
+
+#include <cstdio>
+
+#include "kcommon/hash.h"
+
+namespace kserve {
+
+bool DataSet::open(const Config& config, Metrics* metrics, std::string& error) {
+    metrics_ = metrics;
+    init_gdal();
+    native_ = Crs::make(config.crs);
+    mercator_ = Crs::make("EPSG:3857");
+    const auto wgs84 = Crs::make("CRS:84");
+    systems_ = {native_, mercator_, Crs::make("EPSG:4326"), wgs84};
+    if (!native_ || native_->geographic()) {
+        error = "unknown or unprojected coordinate system " + config.crs;
+        return false;
+    }
+    if (!engine_.load(config.data)) {
+        error = "the engine could not load the data set in " + config.data;
+        return false;
+    }
+    const Extent& e = engine_.extent();
+    extent_ = {e.minx, e.miny, e.maxx, e.maxy};
+    const auto ll = transform_box(*native_, *wgs84, extent_);
+    const auto wm = transform_box(*native_, *mercator_, extent_);
+    if (!ll || !wm) {
+        error = "the data set's extent cannot be expressed in longitude and latitude";
+        return false;
+    }
+    extent_ll_ = *ll;
+    extent_3857_ = *wm;
+    return true;
+}
+
+std::shared_ptr<Crs> DataSet::system(std::string_view name) const {
+    for (const auto& c : systems_)
+        if (c && c->name() == name) return c;
+    return nullptr;
+}
+
+std::string DataSet::etag(std::string_view key) const {
+    char b[64];
+    std::snprintf(b, sizeof b, "\"%s-%016llx\"", engine_.fingerprint().c_str(),
+                  static_cast<unsigned long long>(kcommon::fnv1a(key)));
+    return b;
+}
+
+std::string fmt(double v) {
+    char b[40];
+    std::snprintf(b, sizeof b, "%.10g", v);
+    return b;
+}
+
+}  // namespace kserve

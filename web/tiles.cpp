@@ -1,0 +1,197 @@
+// tiles.cpp: tile matrix sets, metatiles, the tile cache.
+#include "tiles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "image.h"
+#include "render.h"
+
+namespace kserve {
+
+namespace {
+
+constexpr double kNativeResolutions[] = {128, 64, 32, 16, 8, 4, 2, 1};
+constexpr int kGoogleLevels = 19;  // 0 to 18
+constexpr double kWebMercatorHalf = 20037508.3427892;
+
+}  // namespace
+
+Box TileMatrix::box(long row, long col, long nrows, long ncols) const {
+    const double span = kTileSize * resolution;
+    return {left + col * span, top - (row + nrows) * span, left + (col + ncols) * span,
+            top - row * span};
+}
+
+TileMatrixSet TileMatrixSet::native(const Crs& grid, const Box& extent) {
+    TileMatrixSet s;
+    s.id_ = "native";
+    s.crs_ = grid.name();
+    s.north_first_ = grid.north_first();
+    s.native_grid_ = true;
+    s.bounds_ = extent;
+    int level = 0;
+    for (const double resolution : kNativeResolutions) {
+        TileMatrix m;
+        m.level = level++;
+        m.resolution = resolution;
+        m.left = extent.minx;
+        m.top = extent.maxy;
+        const double span = kTileSize * m.resolution;
+        m.cols = static_cast<long>(std::ceil((extent.maxx - extent.minx) / span));
+        m.rows = static_cast<long>(std::ceil((extent.maxy - extent.miny) / span));
+        s.matrices_.push_back(m);
+    }
+    return s;
+}
+
+TileMatrixSet TileMatrixSet::google_maps_compatible() {
+    TileMatrixSet s;
+    s.id_ = "GoogleMapsCompatible";
+    s.crs_ = "EPSG:3857";
+    s.scale_set_ = "urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible";
+    s.bounds_ = {-kWebMercatorHalf, -kWebMercatorHalf, kWebMercatorHalf, kWebMercatorHalf};
+    for (int level = 0; level < kGoogleLevels; ++level) {
+        TileMatrix m;
+        m.level = level;
+        m.cols = m.rows = 1L << level;
+        m.resolution = 2 * kWebMercatorHalf / (kTileSize * static_cast<double>(m.cols));
+        m.left = -kWebMercatorHalf;
+        m.top = kWebMercatorHalf;
+        s.matrices_.push_back(m);
+    }
+    return s;
+}
+
+std::string TileMatrixSet::crs_urn() const {
+    // "EPSG:3826" -> "urn:ogc:def:crs:EPSG::3826"
+    const size_t colon = crs_.find(':');
+    std::string urn = "urn:ogc:def:crs:";
+    urn.append(crs_, 0, colon);
+    urn += "::";
+    if (colon != std::string::npos) urn.append(crs_, colon + 1);
+    return urn;
+}
+
+const TileMatrix* TileMatrixSet::matrix(long level) const {
+    if (level < 0 || level >= static_cast<long>(matrices_.size())) return nullptr;
+    return &matrices_[static_cast<size_t>(level)];
+}
+
+std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set, int level,
+                                        long metarow, long metacol, int factor,
+                                        std::string& error) {
+    const TileMatrix* m = set.matrix(level);
+    const long row = metarow * kMetatileTiles;
+    const long col = metacol * kMetatileTiles;
+    if (!m || metarow < 0 || metacol < 0 || row >= m->rows || col >= m->cols) {
+        error = "the metatile lies outside the tile matrix";
+        return std::nullopt;
+    }
+    if (factor != 1) {
+        error = "tiles are drawn at scale factor 1 only";
+        return std::nullopt;
+    }
+    Metatile meta;
+    meta.level = level;
+    meta.row = row;
+    meta.col = col;
+    meta.rows = static_cast<int>(std::min<long>(kMetatileTiles, m->rows - row));
+    meta.cols = static_cast<int>(std::min<long>(kMetatileTiles, m->cols - col));
+    meta.factor = factor;
+    const Box box = m->box(row, col, meta.rows, meta.cols);
+    Layers layers;
+    layers.map = true;
+    const std::shared_ptr<Crs> crs = data.system(set.crs());
+    if (!crs) {
+        error = "the tile matrix set's system is not offered";
+        return std::nullopt;
+    }
+    // Outside the data set the tiles of another system stay transparent.
+    const auto picture = render_map(data, *crs, box, meta.cols * kTileSize, meta.rows * kTileSize,
+                                    layers, false, kWhite, error, set.native_grid());
+    if (!picture) return std::nullopt;
+    for (int r = 0; r < meta.rows; ++r)
+        for (int c = 0; c < meta.cols; ++c) {
+            meta.png.push_back(
+                encode_png(picture->crop(c * kTileSize, r * kTileSize, kTileSize, kTileSize)));
+            if (meta.png.back().empty()) {
+                error = "the tile could not be encoded";
+                return std::nullopt;
+            }
+        }
+    return meta;
+}
+
+std::string TileKey::text() const {
+    char numbers[96];
+    if (factor == 1)
+        std::snprintf(numbers, sizeof numbers, "/%d/%ld/%ld", level, row, col);
+    else
+        std::snprintf(numbers, sizeof numbers, "/%d/%ld/%ld@%dx", level, row, col, factor);
+    return set + numbers;
+}
+
+std::shared_ptr<const std::string> TileCache::find(const std::string& key) {
+    const auto it = index_.find(key);
+    if (it == index_.end()) return nullptr;
+    lru_.splice(lru_.begin(), lru_, it->second);
+    return it->second->second;
+}
+
+void TileCache::add(const std::string& key, std::shared_ptr<const std::string> png) {
+    if (index_.count(key)) return;
+    lru_.emplace_front(key, std::move(png));
+    index_[key] = lru_.begin();
+    while (lru_.size() > capacity_) {
+        index_.erase(lru_.back().first);
+        lru_.pop_back();
+    }
+}
+
+Tiles::Tiles(DataSet& data, size_t cache_tiles) : data_(data), cache_(cache_tiles) {
+    sets_.push_back(TileMatrixSet::native(data.native(), data.extent()));
+    sets_.push_back(TileMatrixSet::google_maps_compatible());
+}
+
+const TileMatrixSet* Tiles::set(std::string_view id) const {
+    for (const auto& s : sets_)
+        if (s.id() == id) return &s;
+    return nullptr;
+}
+
+Tiles::Result Tiles::get(const TileKey& key) {
+    Result result;
+    const std::string text = key.text();
+    if ((result.png = cache_.find(text))) {
+        result.cached = true;
+        return result;
+    }
+    const TileMatrixSet* s = set(key.set);
+    const TileMatrix* m = s ? s->matrix(key.level) : nullptr;
+    if (!m || key.row < 0 || key.col < 0 || key.row >= m->rows || key.col >= m->cols) {
+        result.error = "no tile " + text;
+        return result;
+    }
+    auto meta = render_metatile(data_, *s, key.level, key.row / kMetatileTiles,
+                                key.col / kMetatileTiles, key.factor, result.error);
+    if (!meta) return result;
+    // Keep every tile of the metatile, the one asked for last (the most recently used).
+    for (int r = 0; r < meta->rows; ++r)
+        for (int c = 0; c < meta->cols; ++c) {
+            TileKey k = key;
+            k.row = meta->row + r;
+            k.col = meta->col + c;
+            auto png = std::make_shared<const std::string>(
+                std::move(meta->png[static_cast<size_t>(r) * meta->cols + c]));
+            if (k.row == key.row && k.col == key.col)
+                result.png = std::move(png);
+            else
+                cache_.add(k.text(), std::move(png));
+        }
+    cache_.add(text, result.png);
+    return result;
+}
+
+}  // namespace kserve

@@ -1,0 +1,36 @@
+// wms.h: OGC WMS 1.3.0 and 1.1.1 at /wms: GetCapabilities, GetMap, GetFeatureInfo, and the
+// service exception reports of both versions.
+#ifndef KSERVE_WMS_H
+#define KSERVE_WMS_H
+
+#include <string>
+
+#include "capabilities.h"
+#include "dataset.h"
+#include "params.h"
+#include "request.h"
+
+namespace kserve {
+
+// A service exception report of the version's form, with the HTTP status `status` (400: the
+// request's fault, 500: the service's). An empty `code` gives none.
+Response wms_exception(bool v130, const std::string& code, const std::string& message,
+                       int status = 400);
+
+class Wms {
+  public:
+    Wms(DataSet& data, const Capabilities& capabilities)
+        : data_(data), capabilities_(capabilities) {}
+    Response handle(const Request& r, const Params& p);
+
+  private:
+    Response map(const Request& r, const Params& p, bool v130);
+    Response feature_info(const Params& p, bool v130);
+
+    DataSet& data_;
+    const Capabilities& capabilities_;
+};
+
+}  // namespace kserve
+
+#endif
