@@ -1,14 +1,14 @@
 // kseed.cpp: renders a zoom range of the web service's tiles into a tile archive, MBTiles or
 // PMTiles, for static hosting and offline use.
 //
-// The tiles are kserve's (tiles.h): the same tile matrix sets, the same metatiles of 4 x 4
-// tiles drawn as one engine view, the same PNG encoder, so an archive's tile equals the tile
-// kserve serves at that address. The engine keeps process-global state, so the work is spread
-// over processes as kserve does: the parent loads the data set, plans the metatiles and forks
-// the workers (each inheriting the loaded engine); it hands each worker a metatile at a time
-// over a pipe, reads back the PNG tiles over another, and alone writes the archive. The archive
-// is written into a temporary file beside the output and renamed over it once complete, so an
-// interrupted or failed run leaves the output as it was.
+// The tiles are kserve's (its tile module, web/tiles.h, through tile_source.h): the same tile
+// matrix sets, the same metatiles of 4 x 4 tiles drawn as one engine view, the same PNG encoder, so
+// an archive's tile equals the tile kserve serves at that address. The engine keeps process-global
+// state, so the work is spread over processes as kserve does: the parent loads the data set, plans
+// the metatiles and forks the workers (each inheriting the loaded engine); it hands each worker a
+// metatile at a time over a pipe, reads back the PNG tiles over another, and alone writes the
+// archive. The archive is written into a temporary file beside the output and renamed over it once
+// complete, so an interrupted or failed run leaves the output as it was.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -33,7 +33,7 @@
 #include "kcommon/cli.h"
 #include "mbtiles.h"
 #include "pmtiles.h"
-#include "tiles.h"
+#include "tile_source.h"
 
 namespace {
 
@@ -298,7 +298,7 @@ int zoom_offset(const kseed::Tiles& tiles, TileSet set) {
 struct Range {
     long c0, c1, r0, r1;
 };
-Range range_of(const kseed::Matrix& m, const Box& area) {
+Range range_of(const kserve::TileMatrix& m, const Box& area) {
     const double span = kseed::kTileSize * m.resolution;
     Range r;
     r.c0 = std::max(0L, static_cast<long>(std::floor((area.minx - m.left) / span)));
@@ -387,27 +387,32 @@ void append(std::string& out, const Message& m, const std::string& bytes) {
     out += bytes;
 }
 
-// A worker: draws the metatiles it is given until its job pipe closes.
-[[noreturn]] void work(kseed::Tiles& tiles, TileSet set, int jobs, int results) {
+// A worker: draws the metatiles it is given until its job pipe closes, and sends back the
+// tiles of each that the job keeps.
+[[noreturn]] void work(kseed::Tiles& tiles, TileSet set, int scale, int jobs, int results) {
     ::signal(SIGINT, SIG_IGN);  // Ctrl-C reaches the parent, which stops the workers
     ::signal(SIGTERM, SIG_DFL);
     ::signal(SIGPIPE, SIG_DFL);
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() == 1) _exit(1);
     Job job;
-    std::string out, png, error;
+    std::string out, error;
     while (read_all(jobs, &job, sizeof job)) {
         out.clear();
+        const auto meta = tiles.metatile(set, job.level, job.mrow / kseed::kMetatile,
+                                         job.mcol / kseed::kMetatile, scale, error);
+        if (!meta) {
+            append(out,
+                   {kError, job.level, job.mrow, job.mcol, static_cast<uint32_t>(error.size()), 0},
+                   error);
+            write_all(results, out.data(), out.size());
+            _exit(1);
+        }
         for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k) {
             if (!(job.mask & (1u << k))) continue;
             const long row = job.mrow + k / kseed::kMetatile;
             const long col = job.mcol + k % kseed::kMetatile;
-            if (!tiles.tile(set, job.level, row, col, png, error)) {
-                append(out, {kError, job.level, row, col, static_cast<uint32_t>(error.size()), 0},
-                       error);
-                write_all(results, out.data(), out.size());
-                _exit(1);
-            }
+            const std::string& png = meta->tile(row, col);
             append(out, {kTile, job.level, row, col, static_cast<uint32_t>(png.size()), 0}, png);
         }
         append(out, {kDone, job.level, job.mrow, job.mcol, 0, 0}, "");
@@ -619,7 +624,7 @@ int run(const Options& o) {
                 ::close(other.jobs);
                 ::close(other.results);
             }
-            work(tiles, o.set, job_pipe[0], result_pipe[1]);
+            work(tiles, o.set, o.scale, job_pipe[0], result_pipe[1]);
         }
         ::close(job_pipe[0]);
         ::close(result_pipe[1]);

@@ -13,7 +13,7 @@
 
 #include "mbtiles.h"
 #include "pmtiles.h"
-#include "temp_dir.h"
+#include "test_support/temp_dir.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(TileIds, FollowTheHilbertCurveOfEachZoomAsTheFormatTableSays) {
 }
 
 TEST(Mbtiles, StoresRepeatedTilesOnceWithRowsFromTheBottomAndTheMetadata) {
-    fixture::TempDir dir;
+    test_support::TempDir dir;
     const std::string path = dir.file("a.mbtiles");
     std::string error;
     auto w = MbtilesWriter::create(path, error);
@@ -118,7 +118,7 @@ TEST(Mbtiles, StoresRepeatedTilesOnceWithRowsFromTheBottomAndTheMetadata) {
 }
 
 TEST(Mbtiles, AnArchiveOpenedAgainKeepsItsTilesAndJoinsItsZoomsAndBounds) {
-    fixture::TempDir dir;
+    test_support::TempDir dir;
     const std::string path = dir.file("a.mbtiles");
     std::string error;
     {
@@ -149,7 +149,7 @@ TEST(Mbtiles, AnArchiveOpenedAgainKeepsItsTilesAndJoinsItsZoomsAndBounds) {
 }
 
 TEST(Mbtiles, OnlyItsOwnArchivesAreOpenedToAddTo) {
-    fixture::TempDir dir;
+    test_support::TempDir dir;
     std::string error;
     std::ofstream(dir.file("text.mbtiles")) << "not a database at all, just some text\n";
     EXPECT_FALSE(MbtilesWriter::open(dir.file("text.mbtiles"), error));
@@ -170,7 +170,7 @@ TEST(Mbtiles, OnlyItsOwnArchivesAreOpenedToAddTo) {
 }
 
 TEST(Pmtiles, TheHeaderHoldsTheFormatsFieldsAndTheSectionsFollowEachOther) {
-    fixture::TempDir dir;
+    test_support::TempDir dir;
     const std::string path = dir.file("a.pmtiles");
     std::string error;
     auto w = PmtilesWriter::create(path, error);
@@ -218,7 +218,7 @@ TEST(Pmtiles, TheHeaderHoldsTheFormatsFieldsAndTheSectionsFollowEachOther) {
 }
 
 TEST(Pmtiles, AnArchiveWithoutTilesIsRefused) {
-    fixture::TempDir dir;
+    test_support::TempDir dir;
     std::string error;
     auto w = PmtilesWriter::create(dir.file("a.pmtiles"), error);
     ASSERT_TRUE(w) << error;
