@@ -17,6 +17,8 @@ page "$build/bin/kview" "draw a map view of a data set into an image file" \
     --include="$here/kview.h2m"
 page "$build/bin/kimport" "import vector geodata into a map data set" \
     --include="$here/kimport.h2m"
+page "$build/bin/kseed" "render map tiles into an MBTiles or PMTiles archive" \
+    --include="$here/kseed.h2m"
 page "$build/bin/kdataset-dump" "print a map data set or tile file in readable form"
 page "$build/bin/ksample-gen" "write the sample map data set"
 page "$build/bin/tessera-client" "call the tessera map request server over D-Bus" \

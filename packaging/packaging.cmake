@@ -1,6 +1,6 @@
 # Debian packages with CPack (cpack -G DEB in the build folder):
 #   kestrel-engine  the libraries, headers, pkg-config and CMake files;
-#   kestrel-tools   kview, kimport, kdataset-dump and their manual pages;
+#   kestrel-tools   kview, kimport, kseed, kdataset-dump and their manual pages;
 #   kestrel-server  the request server tessera in /usr/libexec/tessera/ with the sample data
 #                   set, its D-Bus activation file and interfaces, tessera-client.
 # Each install rule names its package through CMAKE_INSTALL_DEFAULT_COMPONENT_NAME, set by the
@@ -53,7 +53,8 @@ headers, pkg-config files and a CMake package for clients.")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "road-map data-set tools
 kview draws views of a map data set into PNG, GIF, BMP or GeoTIFF files,
 kimport imports vector geodata (OpenStreetMap, GeoJSON, shapefiles...) into
-a data set, kdataset-dump prints a data set in readable form.")
+a data set, kseed renders map tiles into MBTiles or PMTiles archives,
+kdataset-dump prints a data set in readable form.")
 set(CPACK_COMPONENT_SERVER_DESCRIPTION "road-map request server on the D-Bus session bus
 tessera draws map views on request for programs of the same user; the
 session bus starts it on first use. With the sample data set and

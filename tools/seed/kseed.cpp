@@ -1,0 +1,797 @@
+// kseed.cpp: renders a zoom range of the web service's tiles into a tile archive, MBTiles or
+// PMTiles, for static hosting and offline use.
+//
+// The tiles are kserve's (its tile module, web/tiles.h, through tile_source.h): the same tile
+// matrix sets, the same metatiles of 4 x 4 tiles drawn as one engine view, the same PNG encoder, so
+// an archive's tile equals the tile kserve serves at that address. The engine keeps process-global
+// state, so the work is spread over processes as kserve does: the parent loads the data set, plans
+// the metatiles and forks the workers (each inheriting the loaded engine); it hands each worker a
+// metatile at a time over a pipe, reads back the PNG tiles over another, and alone writes the
+// archive. The archive is written into a temporary file beside the output and renamed over it once
+// complete, so an interrupted or failed run leaves the output as it was.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kcommon/cli.h"
+#include "mbtiles.h"
+#include "pmtiles.h"
+#include "tile_source.h"
+
+namespace {
+
+using kseed::TileSet;
+using kserve::Box;
+
+constexpr int kMaxWorkers = 64;
+constexpr uint64_t kMaxTiles = 100'000'000;  // the PMTiles writer keeps 16 bytes a tile
+constexpr int kJobsInFlight = 2;             // per worker, so that none waits for the next
+
+const char* const kUsage =
+    "Usage: kseed --data DIR --zoom A-B --output FILE [options]\n"
+    "\n"
+    "Renders the map tiles that kserve serves for the data set in DIR, zoom levels A to B,\n"
+    "into one archive: FILE.mbtiles (MBTiles 1.3, for GDAL, QGIS and offline map apps) or\n"
+    "FILE.pmtiles (PMTiles 3, for any static web server, read with HTTP range requests).\n"
+    "Tiles are drawn as kserve draws them, in metatiles of 4 x 4 tiles, so each tile equals\n"
+    "kserve's in pixels. Tiles outside the data set are left out; a tile repeated (such as a\n"
+    "blank one) is stored once. The archive is written beside FILE and renamed to FILE when\n"
+    "complete: an interrupted run (Ctrl-C) leaves FILE as it was.\n"
+    "Options take their value as the next argument or after '=' (--data=DIR).\n"
+    "\n"
+    "Options:\n"
+    "  --data DIR          data set directory\n"
+    "  --crs CRS           the data set's grid (default EPSG:3826)\n"
+    "  --set SET           google: the GoogleMapsCompatible set (EPSG:3857, zoom 0 to 18;\n"
+    "                      the default); native: the data set's grid (levels 0 to 7, 128 to\n"
+    "                      1 m a pixel; PMTiles only, its zoom z holds level z - N where N\n"
+    "                      fits the grid into the numbering, see the metadata)\n"
+    "  --zoom A-B          zoom levels A to B of the set (or one level: --zoom A)\n"
+    "  --bbox W,S,E,N      only tiles meeting this box of longitude and latitude (WGS 84)\n"
+    "  --extent W,S,E,N    only tiles meeting this box of the data set's grid, in metres\n"
+    "                      (default: the data set's whole extent)\n"
+    "  --scale N           drawing scale factor; 1 (256-pixel tiles) only\n"
+    "  --output FILE       the archive: .mbtiles or .pmtiles\n"
+    "  --resume            FILE is an MBTiles archive written by kseed: keep its tiles and\n"
+    "                      render only those missing (a missing FILE is started anew)\n"
+    "  --overwrite         replace FILE when it exists (otherwise an existing FILE is refused)\n"
+    "  --workers N         processes drawing tiles, 1 to 64 (default: the number of cores)\n"
+    "  --name TEXT         the tile set's name in the metadata (default: DIR's name)\n"
+    "  --attribution TEXT  the attribution in the metadata (e.g. the data's source)\n"
+    "  --description TEXT  the description in the metadata\n"
+    "  --quiet             no progress line (it is shown only on a terminal anyway)\n"
+    "  --list              print the tiles that would be drawn, one LEVEL/COLUMN/ROW a line\n"
+    "                      in drawing order (kserve's XYZ addresses), and write nothing\n"
+    "  --help              show this text\n"
+    "  --version           show the version\n"
+    "\n"
+    "Progress (tiles done, rate, time left) goes to standard error when it is a terminal; a\n"
+    "summary goes to standard output at the end.\n"
+    "\n"
+    "Exit status: 0 when the archive was written, 1 when the data set, the drawing or the\n"
+    "file failed, 2 on a usage error (bad option or value, zoom out of range, box outside the\n"
+    "data set, unwritable or existing output), 130 after Ctrl-C, 143 after SIGTERM.\n";
+
+enum class Format { kMbtiles, kPmtiles };
+
+struct Options {
+    std::string data, crs = "EPSG:3826", output, name, attribution, description;
+    TileSet set = TileSet::kGoogle;
+    std::string set_name = "google";
+    int zmin = -1, zmax = -1;
+    bool has_bbox = false, has_extent = false;
+    Box area{};
+    int scale = 1;
+    int workers = 0;
+    bool resume = false, overwrite = false, quiet = false, list = false;
+    Format format = Format::kMbtiles;
+};
+
+// A metatile to draw and which of its 16 tiles to keep (bit row * 4 + col).
+struct Job {
+    int level;
+    long mrow, mcol;
+    uint32_t mask;
+};
+
+volatile sig_atomic_t g_signal = 0;
+
+void on_signal(int sig) {
+    g_signal = sig;
+}
+
+bool ends_with(const std::string& s, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
+bool parse_numbers(const std::string& text, int count, double* out) {
+    const char* p = text.c_str();
+    for (int i = 0; i < count; ++i) {
+        char* end = nullptr;
+        out[i] = std::strtod(p, &end);
+        if (end == p || !std::isfinite(out[i])) return false;
+        if (i + 1 < count && *end != ',') return false;
+        p = end + (i + 1 < count ? 1 : 0);
+    }
+    return *p == '\0';
+}
+
+bool parse_whole(const std::string& text, long lo, long hi, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    out = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && errno == 0 && out >= lo && out <= hi;
+}
+
+int usage(const std::string& message) {
+    std::fprintf(stderr, "kseed: %s\n", message.c_str());
+    return 2;
+}
+
+// Reads the command line into `o`. Returns -1 to go on, or the exit status.
+int parse(int argc, char** argv, Options& o) {
+    std::vector<std::string> args;
+    const std::string why =
+        kcli::expand_args(argc, argv,
+                          {"--data", "--crs", "--set", "--zoom", "--bbox", "--extent", "--scale",
+                           "--output", "--workers", "--name", "--attribution", "--description"},
+                          &args);
+    if (!why.empty()) return usage(why + " (see --help)");
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::fputs(kcli::version_text("kseed").c_str(), stdout);
+            return 0;
+        }
+        if (arg == "--resume" || arg == "--overwrite" || arg == "--quiet" || arg == "--list") {
+            (arg == "--resume"      ? o.resume
+             : arg == "--overwrite" ? o.overwrite
+             : arg == "--quiet"     ? o.quiet
+                                    : o.list) = true;
+            continue;
+        }
+        const bool known = arg == "--data" || arg == "--crs" || arg == "--set" || arg == "--zoom" ||
+                           arg == "--bbox" || arg == "--extent" || arg == "--scale" ||
+                           arg == "--output" || arg == "--workers" || arg == "--name" ||
+                           arg == "--attribution" || arg == "--description";
+        if (!known) return usage("unknown option '" + arg + "' (see --help)");
+        if (i + 1 >= args.size()) return usage(arg + " needs a value (see --help)");
+        const std::string& value = args[++i];
+        long n = 0;
+        if (arg == "--data") {
+            o.data = value;
+        } else if (arg == "--crs") {
+            o.crs = value;
+        } else if (arg == "--output") {
+            o.output = value;
+        } else if (arg == "--name") {
+            o.name = value;
+        } else if (arg == "--attribution") {
+            o.attribution = value;
+        } else if (arg == "--description") {
+            o.description = value;
+        } else if (arg == "--set") {
+            if (value != "google" && value != "native")
+                return usage("--set wants google or native, not '" + value + "'");
+            o.set = value == "google" ? TileSet::kGoogle : TileSet::kNative;
+            o.set_name = value;
+        } else if (arg == "--zoom") {
+            const size_t dash = value.find('-');
+            long a = 0, b = 0;
+            const bool ok = dash == std::string::npos
+                                ? parse_whole(value, 0, 99, a) && parse_whole(value, 0, 99, b)
+                                : parse_whole(value.substr(0, dash), 0, 99, a) &&
+                                      parse_whole(value.substr(dash + 1), 0, 99, b);
+            if (!ok || a > b)
+                return usage("--zoom wants A-B with A <= B (or one level A), not '" + value + "'");
+            o.zmin = static_cast<int>(a);
+            o.zmax = static_cast<int>(b);
+        } else if (arg == "--bbox" || arg == "--extent") {
+            double v[4];
+            if (!parse_numbers(value, 4, v) || !(v[0] < v[2]) || !(v[1] < v[3]))
+                return usage(arg +
+                             " wants WEST,SOUTH,EAST,NORTH with west < east and south < north, "
+                             "not '" +
+                             value + "'");
+            if (arg == "--bbox" && (v[0] < -180 || v[2] > 180 || v[1] < -90 || v[3] > 90))
+                return usage(
+                    "--bbox wants degrees of longitude (-180 to 180) and latitude (-90 "
+                    "to 90), not '" +
+                    value + "'");
+            o.area = {v[0], v[1], v[2], v[3]};
+            (arg == "--bbox" ? o.has_bbox : o.has_extent) = true;
+        } else if (arg == "--scale") {
+            if (!parse_whole(value, 1, 3, n))
+                return usage("--scale wants a drawing scale factor, not '" + value + "'");
+            if (n != 1)
+                return usage("--scale " + value +
+                             ": this kseed draws 256-pixel tiles at scale 1 only");
+            o.scale = static_cast<int>(n);
+        } else if (arg == "--workers") {
+            if (!parse_whole(value, 1, kMaxWorkers, n))
+                return usage("--workers wants 1 to " + std::to_string(kMaxWorkers) + ", not '" +
+                             value + "'");
+            o.workers = static_cast<int>(n);
+        }
+    }
+    if (o.data.empty() || (o.output.empty() && !o.list) || o.zmin < 0)
+        return usage("--data, --zoom and --output are needed (see --help)");
+    if (o.has_bbox && o.has_extent) return usage("give --bbox or --extent, not both");
+    if (o.list && o.resume) return usage("give --list or --resume, not both");
+    if (o.list && o.output.empty()) o.output = "list.pmtiles";  // only its format matters
+    if (ends_with(o.output, ".mbtiles")) {
+        o.format = Format::kMbtiles;
+    } else if (ends_with(o.output, ".pmtiles")) {
+        o.format = Format::kPmtiles;
+    } else {
+        return usage("cannot tell the archive format of '" + o.output +
+                     "': name it .mbtiles or .pmtiles");
+    }
+    if (o.format == Format::kMbtiles && o.set == TileSet::kNative)
+        return usage(
+            "MBTiles holds Web Mercator tiles only (--set google); write the native "
+            "grid's tiles into a .pmtiles archive");
+    if (o.resume && o.format != Format::kMbtiles)
+        return usage("--resume works on MBTiles archives only: a PMTiles archive is written whole");
+    if (o.resume && o.overwrite) return usage("give --resume or --overwrite, not both");
+    if (o.workers == 0)
+        o.workers = static_cast<int>(std::clamp<long>(sysconf(_SC_NPROCESSORS_ONLN), 1, 64));
+    if (o.name.empty()) {
+        std::string d = o.data;
+        while (d.size() > 1 && d.back() == '/') d.pop_back();
+        o.name = std::filesystem::path(d).filename().string();
+    }
+    return -1;
+}
+
+// ---- the plan ---------------------------------------------------------------------------
+
+bool intersect(const Box& a, const Box& b, Box& out) {
+    out = {std::max(a.minx, b.minx), std::max(a.miny, b.miny), std::min(a.maxx, b.maxx),
+           std::min(a.maxy, b.maxy)};
+    return out.minx < out.maxx && out.miny < out.maxy;
+}
+
+// The smallest k with 2^k >= n.
+int bits_for(long n) {
+    int k = 0;
+    while ((1L << k) < n) ++k;
+    return k;
+}
+
+// The archive's zoom of each level: the level itself for the google set; for the native set,
+// the level plus the offset that fits every level's matrix into the 2^z x 2^z numbering of
+// tile addresses (the same for every level, as the matrices double from one to the next).
+int zoom_offset(const kseed::Tiles& tiles, TileSet set) {
+    if (set == TileSet::kGoogle) return 0;
+    int offset = 0;
+    const auto& m = tiles.matrices(set);
+    for (size_t level = 0; level < m.size(); ++level)
+        offset = std::max(
+            offset, bits_for(std::max(m[level].cols, m[level].rows)) - static_cast<int>(level));
+    return offset;
+}
+
+// The tiles of `level` that meet `area`: columns c0..c1, rows r0..r1 (empty when c0 > c1).
+struct Range {
+    long c0, c1, r0, r1;
+};
+Range range_of(const kserve::TileMatrix& m, const Box& area) {
+    const double span = kseed::kTileSize * m.resolution;
+    Range r;
+    r.c0 = std::max(0L, static_cast<long>(std::floor((area.minx - m.left) / span)));
+    r.c1 = std::min(m.cols - 1, static_cast<long>(std::ceil((area.maxx - m.left) / span)) - 1);
+    r.r0 = std::max(0L, static_cast<long>(std::floor((m.top - area.maxy) / span)));
+    r.r1 = std::min(m.rows - 1, static_cast<long>(std::ceil((m.top - area.miny) / span)) - 1);
+    return r;
+}
+
+std::string number(double v) {
+    char b[40];
+    std::snprintf(b, sizeof b, "%.10g", v);
+    return b;
+}
+
+std::string numbers(const Box& b) {
+    return "[" + number(b.minx) + "," + number(b.miny) + "," + number(b.maxx) + "," +
+           number(b.maxy) + "]";
+}
+
+// What a client needs to place the tiles, for the PMTiles metadata (the member "kestrel"): the
+// set, its system (EPSG code and PROJ string), the data set's extent in the set's system and in
+// degrees, the top-left corner of the tile matrices, the tile size, the resolution of each
+// archive zoom from 0 to the highest (units of the system a pixel), and the offset between the
+// archive's zooms and the set's levels (archive zoom = level + offset).
+std::string grid_json(const kseed::Tiles& tiles, TileSet set, int offset, int zmax) {
+    const bool google = set == TileSet::kGoogle;
+    const auto& m = tiles.matrices(set);
+    std::string resolutions;
+    for (int z = 0; z <= zmax + offset; ++z) {
+        const int level = z - offset;
+        const double r = level >= 0 ? m[static_cast<size_t>(level)].resolution
+                                    : m[0].resolution * std::ldexp(1.0, -level);
+        resolutions += (z ? "," : "") + number(r);
+    }
+    const kserve::Crs& crs = google ? tiles.mercator() : tiles.native();
+    return "\"kestrel\":{\"set\":" +
+           kseed::json_string(google ? "GoogleMapsCompatible" : "native") +
+           ",\"crs\":" + kseed::json_string(crs.name()) +
+           ",\"proj4\":" + kseed::json_string(crs.proj4()) +
+           ",\"extent\":" + numbers(tiles.extent(set)) +
+           ",\"lonlat\":" + numbers(tiles.extent_lonlat()) + ",\"origin\":[" + number(m[0].left) +
+           "," + number(m[0].top) + "],\"tile_size\":" + std::to_string(kseed::kTileSize) +
+           ",\"resolutions\":[" + resolutions + "],\"zoom_offset\":" + std::to_string(offset) + "}";
+}
+
+// ---- the workers ------------------------------------------------------------------------
+
+// What a worker sends back: a tile (its bytes follow), the end of a job, or an error (its
+// text follows).
+struct Message {
+    int32_t kind;  // kTile, kDone, kError
+    int32_t level;
+    int64_t row, col;
+    uint32_t length;
+    uint32_t pad;
+};
+constexpr int32_t kTile = 0, kDone = 1, kError = 2;
+
+bool write_all(int fd, const void* data, size_t n) {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool read_all(int fd, void* data, size_t n) {
+    char* p = static_cast<char*>(data);
+    while (n > 0) {
+        const ssize_t r = ::read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+void append(std::string& out, const Message& m, const std::string& bytes) {
+    out.append(reinterpret_cast<const char*>(&m), sizeof m);
+    out += bytes;
+}
+
+// A worker: draws the metatiles it is given until its job pipe closes, and sends back the
+// tiles of each that the job keeps.
+[[noreturn]] void work(kseed::Tiles& tiles, TileSet set, int scale, int jobs, int results) {
+    ::signal(SIGINT, SIG_IGN);  // Ctrl-C reaches the parent, which stops the workers
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGPIPE, SIG_DFL);
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() == 1) _exit(1);
+    Job job;
+    std::string out, error;
+    while (read_all(jobs, &job, sizeof job)) {
+        out.clear();
+        const auto meta = tiles.metatile(set, job.level, job.mrow / kseed::kMetatile,
+                                         job.mcol / kseed::kMetatile, scale, error);
+        if (!meta) {
+            append(out,
+                   {kError, job.level, job.mrow, job.mcol, static_cast<uint32_t>(error.size()), 0},
+                   error);
+            write_all(results, out.data(), out.size());
+            _exit(1);
+        }
+        for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k) {
+            if (!(job.mask & (1u << k))) continue;
+            const long row = job.mrow + k / kseed::kMetatile;
+            const long col = job.mcol + k % kseed::kMetatile;
+            const std::string& png = meta->tile(row, col);
+            append(out, {kTile, job.level, row, col, static_cast<uint32_t>(png.size()), 0}, png);
+        }
+        append(out, {kDone, job.level, job.mrow, job.mcol, 0, 0}, "");
+        if (!write_all(results, out.data(), out.size())) _exit(1);
+    }
+    _exit(0);
+}
+
+struct Worker {
+    pid_t pid = -1;
+    int jobs = -1;     // parent writes
+    int results = -1;  // parent reads
+    std::string buffer;
+    int in_flight = 0;
+    Job last{};
+};
+
+void stop_workers(std::vector<Worker>& workers) {
+    for (Worker& w : workers) {
+        if (w.jobs >= 0) ::close(w.jobs);
+        w.jobs = -1;
+        if (w.pid > 0) ::kill(w.pid, SIGTERM);
+    }
+    for (Worker& w : workers) {
+        if (w.pid > 0) ::waitpid(w.pid, nullptr, 0);
+        w.pid = -1;
+        if (w.results >= 0) ::close(w.results);
+        w.results = -1;
+    }
+}
+
+// ---- progress ---------------------------------------------------------------------------
+
+std::string duration(double seconds) {
+    const long s = std::lround(std::max(0.0, seconds));
+    char b[32];
+    if (s >= 3600)
+        std::snprintf(b, sizeof b, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(b, sizeof b, "%ld:%02ld", s / 60, s % 60);
+    return b;
+}
+
+std::string megabytes(uint64_t bytes) {
+    char b[32];
+    std::snprintf(b, sizeof b, "%.1f MB", bytes / 1e6);
+    return b;
+}
+
+// ---- the run ----------------------------------------------------------------------------
+
+// The temporary file beside `output`: made here, so that an unwritable place is found before
+// any drawing, and removed on every way out but success.
+struct TempFile {
+    std::string path;
+    bool keep = false;
+    ~TempFile() {
+        if (!path.empty() && !keep) ::unlink(path.c_str());
+    }
+};
+
+int run(const Options& o) {
+    // From here on a signal stops the run where it is checked (at the latest in the loop that
+    // collects the tiles), so that the temporary file never outlives it.
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    kseed::Tiles tiles;
+    std::string error;
+    if (!tiles.start(o.data, o.crs, error)) {
+        std::fprintf(stderr, "kseed: %s\n", error.c_str());
+        return 1;
+    }
+    const auto& matrices = tiles.matrices(o.set);
+    const int levels = static_cast<int>(matrices.size());
+    if (o.zmax >= levels)
+        return usage("--zoom " + std::to_string(o.zmin) + "-" + std::to_string(o.zmax) +
+                     " is outside the levels of --set " + o.set_name + ", 0 to " +
+                     std::to_string(levels - 1));
+    const int offset = zoom_offset(tiles, o.set);
+    if (o.zmax + offset > kseed::kMaxZoom)
+        return usage("the data set's grid needs more zoom levels than an archive holds");
+
+    // The area, in the set's system, within the data set.
+    const kserve::Crs& set_crs = o.set == TileSet::kGoogle ? tiles.mercator() : tiles.native();
+    Box area = tiles.extent(o.set);
+    if (o.has_bbox || o.has_extent) {
+        const auto box =
+            kserve::transform_box(o.has_bbox ? tiles.wgs84() : tiles.native(), set_crs, o.area);
+        const Box& e = tiles.extent_lonlat();
+        char where[160];
+        std::snprintf(where, sizeof where, "%.6f,%.6f,%.6f,%.6f", e.minx, e.miny, e.maxx, e.maxy);
+        if (!box || !intersect(*box, tiles.extent(o.set), area))
+            return usage(std::string(o.has_bbox ? "--bbox" : "--extent") +
+                         " does not meet the data set, which covers " + where +
+                         " (longitude, latitude)");
+    }
+    const auto area_ll = kserve::transform_box(set_crs, tiles.wgs84(), area);
+
+    // The metatiles, level by level, and the tiles of each to draw: those meeting the area that
+    // the archive does not hold yet.
+    uint64_t wanted = 0;
+    for (int level = o.zmin; level <= o.zmax; ++level) {
+        const Range r = range_of(matrices[level], area);
+        wanted += static_cast<uint64_t>(std::max(0L, r.c1 - r.c0 + 1)) *
+                  static_cast<uint64_t>(std::max(0L, r.r1 - r.r0 + 1));
+    }
+    if (wanted > kMaxTiles)
+        return usage("more than " + std::to_string(kMaxTiles) +
+                     " tiles: seed fewer levels or a smaller box");
+    std::vector<Job> jobs;
+    uint64_t total = 0, kept = 0;
+    auto plan = [&](const kseed::TileArchive* archive) {
+        for (int level = o.zmin; level <= o.zmax; ++level) {
+            const Range r = range_of(matrices[level], area);
+            for (long mrow = r.r0 / kseed::kMetatile * kseed::kMetatile; mrow <= r.r1;
+                 mrow += kseed::kMetatile)
+                for (long mcol = r.c0 / kseed::kMetatile * kseed::kMetatile; mcol <= r.c1;
+                     mcol += kseed::kMetatile) {
+                    uint32_t mask = 0;
+                    for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k) {
+                        const long row = mrow + k / kseed::kMetatile;
+                        const long col = mcol + k % kseed::kMetatile;
+                        if (row < r.r0 || row > r.r1 || col < r.c0 || col > r.c1) continue;
+                        if (archive && archive->has(level + offset, col, row)) {
+                            ++kept;
+                            continue;
+                        }
+                        mask |= 1u << k;
+                        ++total;
+                    }
+                    if (mask) jobs.push_back({level, mrow, mcol, mask});
+                }
+        }
+    };
+    if (o.list) {
+        plan(nullptr);
+        for (const Job& j : jobs)
+            for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k)
+                if (j.mask & (1u << k))
+                    std::printf("%d/%ld/%ld\n", j.level, j.mcol + k % kseed::kMetatile,
+                                j.mrow + k / kseed::kMetatile);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+
+    // The output: refused when it exists (unless added to or replaced), made beside it.
+    struct stat st {};
+    const bool exists = ::stat(o.output.c_str(), &st) == 0;
+    if (exists && !o.resume && !o.overwrite)
+        return usage(o.output + " exists: --resume adds to it (MBTiles), --overwrite replaces it");
+    if (exists && !S_ISREG(st.st_mode)) return usage(o.output + " is not a file");
+    TempFile temp;
+    temp.path = o.output + ".kseed-XXXXXX";
+    const int fd = ::mkstemp(temp.path.data());
+    if (fd < 0) {
+        const int e = errno;
+        temp.path.clear();
+        return usage("cannot write " + o.output + ": " + std::strerror(e));
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~mask));
+    ::close(fd);
+
+    std::unique_ptr<kseed::TileArchive> archive;
+    if (o.format == Format::kPmtiles) {
+        archive = kseed::PmtilesWriter::create(temp.path, error);
+    } else if (o.resume && exists) {
+        std::error_code ec;
+        std::filesystem::copy_file(o.output, temp.path,
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) {
+            std::fprintf(stderr, "kseed: cannot copy %s: %s\n", o.output.c_str(),
+                         ec.message().c_str());
+            return 1;
+        }
+        archive = kseed::MbtilesWriter::open(temp.path, error);
+        if (!archive) return usage("--resume: " + o.output + ": " + error);
+    } else {
+        archive = kseed::MbtilesWriter::create(temp.path, error);
+    }
+    if (!archive) {
+        std::fprintf(stderr, "kseed: %s\n", error.c_str());
+        return 1;
+    }
+
+    plan(archive.get());
+
+    // The workers, each with the data set loaded (inherited).
+    std::fflush(nullptr);
+    std::vector<Worker> workers(
+        static_cast<size_t>(std::max<size_t>(1, std::min<size_t>(o.workers, jobs.size()))));
+    if (jobs.empty()) workers.clear();
+    for (Worker& w : workers) {
+        int job_pipe[2], result_pipe[2];
+        if (::pipe2(job_pipe, O_CLOEXEC) != 0 || ::pipe2(result_pipe, O_CLOEXEC) != 0) {
+            std::perror("kseed: pipe");
+            stop_workers(workers);
+            return 1;
+        }
+        w.pid = ::fork();
+        if (w.pid == 0) {
+            ::close(job_pipe[1]);
+            ::close(result_pipe[0]);
+            for (Worker& other : workers) {
+                if (&other == &w) break;
+                ::close(other.jobs);
+                ::close(other.results);
+            }
+            work(tiles, o.set, o.scale, job_pipe[0], result_pipe[1]);
+        }
+        ::close(job_pipe[0]);
+        ::close(result_pipe[1]);
+        w.jobs = job_pipe[1];
+        w.results = result_pipe[0];
+        if (w.pid < 0) {
+            std::perror("kseed: fork");
+            stop_workers(workers);
+            return 1;
+        }
+    }
+
+    const bool progress = !o.quiet && ::isatty(2);
+    const auto started = std::chrono::steady_clock::now();
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    };
+    double shown = -1;
+    size_t next = 0;
+    uint64_t done = 0;
+    int busy = 0;
+    std::string failure;
+    auto show = [&](bool last) {
+        const double t = elapsed();
+        if (!progress || (!last && t - shown < 0.25)) return;
+        shown = t;
+        const double rate = t > 0 ? done / t : 0;
+        std::fprintf(stderr, "\rkseed: %llu of %llu tiles (%d%%), %.0f tiles/s, %s left   ",
+                     static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
+                     total ? static_cast<int>(100 * done / total) : 100, rate,
+                     rate > 0 ? duration((total - done) / rate).c_str() : "?");
+        if (last) std::fputc('\n', stderr);
+    };
+    auto feed = [&](Worker& w) {
+        while (w.in_flight < kJobsInFlight && next < jobs.size()) {
+            if (!write_all(w.jobs, &jobs[next], sizeof(Job))) return false;
+            w.last = jobs[next++];
+            ++w.in_flight;
+            ++busy;
+        }
+        return true;
+    };
+    for (Worker& w : workers)
+        if (!feed(w)) failure = "a worker stopped";
+    std::vector<pollfd> fds(workers.size());
+    std::vector<char> chunk(1 << 16);
+    while (failure.empty() && busy > 0 && !g_signal) {
+        for (size_t i = 0; i < workers.size(); ++i)
+            fds[i] = {workers[i].results, static_cast<short>(workers[i].in_flight ? POLLIN : 0), 0};
+        const int ready = ::poll(fds.data(), fds.size(), 250);
+        show(false);
+        if (ready <= 0) continue;
+        for (size_t i = 0; i < workers.size() && failure.empty(); ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            Worker& w = workers[i];
+            const ssize_t n = ::read(w.results, chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                char what[160];
+                std::snprintf(what, sizeof what,
+                              "a worker stopped while drawing level %d, metatile at row %ld, "
+                              "column %ld",
+                              w.last.level, w.last.mrow, w.last.mcol);
+                failure = what;
+                break;
+            }
+            w.buffer.append(chunk.data(), static_cast<size_t>(n));
+            size_t at = 0;
+            while (failure.empty() && w.buffer.size() - at >= sizeof(Message)) {
+                Message m;
+                std::memcpy(&m, w.buffer.data() + at, sizeof m);
+                if (w.buffer.size() - at - sizeof m < m.length) break;
+                const std::string_view body(w.buffer.data() + at + sizeof m, m.length);
+                at += sizeof m + m.length;
+                if (m.kind == kError) {
+                    failure = std::string(body);
+                } else if (m.kind == kDone) {
+                    --w.in_flight;
+                    --busy;
+                    if (!feed(w)) failure = "a worker stopped";
+                } else if (!archive->add(m.level + offset, static_cast<long>(m.col),
+                                         static_cast<long>(m.row), body, error)) {
+                    failure = error;
+                } else {
+                    ++done;
+                }
+            }
+            w.buffer.erase(0, at);
+        }
+    }
+    stop_workers(workers);
+    if (g_signal) {
+        if (progress) std::fputc('\n', stderr);
+        archive.reset();
+        std::fprintf(stderr, "kseed: stopped by a signal; %s was left as it was\n",
+                     o.output.c_str());
+        return 128 + g_signal;
+    }
+    if (!failure.empty()) {
+        if (progress) std::fputc('\n', stderr);
+        std::fprintf(stderr, "kseed: %s\n", failure.c_str());
+        return 1;
+    }
+    show(true);
+
+    kseed::ArchiveInfo info;
+    info.name = o.name;
+    info.attribution = o.attribution;
+    info.description = o.description;
+    info.version = o.format == Format::kPmtiles ? "1.0.0" : "";
+    info.minzoom = o.zmin + offset;
+    info.maxzoom = o.zmax + offset;
+    const Box ll = area_ll ? *area_ll : tiles.extent_lonlat();
+    info.bounds[0] = ll.minx;
+    info.bounds[1] = ll.miny;
+    info.bounds[2] = ll.maxx;
+    info.bounds[3] = ll.maxy;
+    info.center[0] = (ll.minx + ll.maxx) / 2;
+    info.center[1] = (ll.miny + ll.maxy) / 2;
+    // The first level at which the area is at least two tiles wide.
+    info.center_zoom = o.zmax + offset;
+    for (int level = o.zmin; level <= o.zmax; ++level) {
+        const Range r = range_of(matrices[level], area);
+        if (r.c1 - r.c0 >= 1) {
+            info.center_zoom = level + offset;
+            break;
+        }
+    }
+    if (o.format == Format::kPmtiles) info.json_members = grid_json(tiles, o.set, offset, o.zmax);
+    const double w = elapsed();
+    if (!archive->finish(info, error)) {
+        std::fprintf(stderr, "kseed: %s\n", error.c_str());
+        return 1;
+    }
+    const uint64_t stored = archive->tiles(), distinct = archive->contents();
+    archive.reset();
+    if (g_signal) {
+        std::fprintf(stderr, "kseed: stopped by a signal; %s was left as it was\n",
+                     o.output.c_str());
+        return 128 + g_signal;
+    }
+    const int out = ::open(temp.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = out >= 0 && ::fsync(out) == 0;
+    if (out >= 0) ::close(out);
+    if (!synced || ::rename(temp.path.c_str(), o.output.c_str()) != 0) {
+        std::fprintf(stderr, "kseed: cannot write %s: %s\n", o.output.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    temp.keep = true;
+    struct stat written {};
+    ::stat(o.output.c_str(), &written);
+    std::printf(
+        "kseed: %llu tiles drawn at levels %d-%d in %.1f s (%.0f tiles/s)%s; %s holds "
+        "%llu tiles, %llu distinct, %s\n",
+        static_cast<unsigned long long>(done), o.zmin, o.zmax, w, w > 0 ? done / w : 0.0,
+        kept ? (", " + std::to_string(kept) + " already there").c_str() : "", o.output.c_str(),
+        static_cast<unsigned long long>(stored), static_cast<unsigned long long>(distinct),
+        megabytes(static_cast<uint64_t>(written.st_size)).c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    const int status = parse(argc, argv, o);
+    if (status >= 0) return status;
+    return run(o);
+}
