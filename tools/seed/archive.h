@@ -30,6 +30,7 @@ struct ArchiveInfo {
     double bounds[4] = {-180, -85.0511287798, 180, 85.0511287798};  // west, south, east, north
     double center[2] = {0, 0};                                      // longitude, latitude
     int center_zoom = 0;
+    int scale = 1;  // the drawing scale factor: tiles of 256 x scale pixels
     // PMTiles only: further members of the JSON metadata object, as JSON text
     // ("\"a\":1,\"b\":{...}"), written after the standard ones.
     std::string json_members;

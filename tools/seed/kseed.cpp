@@ -67,7 +67,8 @@ const char* const kUsage =
     "  --bbox W,S,E,N      only tiles meeting this box of longitude and latitude (WGS 84)\n"
     "  --extent W,S,E,N    only tiles meeting this box of the data set's grid, in metres\n"
     "                      (default: the data set's whole extent)\n"
-    "  --scale N           drawing scale factor; 1 (256-pixel tiles) only\n"
+    "  --scale N           drawing scale factor: 1 (256-pixel tiles, the default), 2 (512-pixel\n"
+    "                      tiles, kserve's @2x) or 3 (768 pixels, @3x)\n"
     "  --output FILE       the archive: .mbtiles or .pmtiles\n"
     "  --resume            FILE is an MBTiles archive written by kseed: keep its tiles and\n"
     "                      render only those missing (a missing FILE is started anew)\n"
@@ -223,11 +224,9 @@ int parse(int argc, char** argv, Options& o) {
             o.area = {v[0], v[1], v[2], v[3]};
             (arg == "--bbox" ? o.has_bbox : o.has_extent) = true;
         } else if (arg == "--scale") {
-            if (!parse_whole(value, 1, 3, n))
-                return usage("--scale wants a drawing scale factor, not '" + value + "'");
-            if (n != 1)
-                return usage("--scale " + value +
-                             ": this kseed draws 256-pixel tiles at scale 1 only");
+            if (!parse_whole(value, 1, kserve::kMaxTileFactor, n))
+                return usage("--scale wants a drawing scale factor of 1 to " +
+                             std::to_string(kserve::kMaxTileFactor) + ", not '" + value + "'");
             o.scale = static_cast<int>(n);
         } else if (arg == "--workers") {
             if (!parse_whole(value, 1, kMaxWorkers, n))
@@ -324,7 +323,7 @@ std::string numbers(const Box& b) {
 // degrees, the top-left corner of the tile matrices, the tile size, the resolution of each
 // archive zoom from 0 to the highest (units of the system a pixel), and the offset between the
 // archive's zooms and the set's levels (archive zoom = level + offset).
-std::string grid_json(const kseed::Tiles& tiles, TileSet set, int offset, int zmax) {
+std::string grid_json(const kseed::Tiles& tiles, TileSet set, int offset, int zmax, int scale) {
     const bool google = set == TileSet::kGoogle;
     const auto& m = tiles.matrices(set);
     std::string resolutions;
@@ -332,7 +331,7 @@ std::string grid_json(const kseed::Tiles& tiles, TileSet set, int offset, int zm
         const int level = z - offset;
         const double r = level >= 0 ? m[static_cast<size_t>(level)].resolution
                                     : m[0].resolution * std::ldexp(1.0, -level);
-        resolutions += (z ? "," : "") + number(r);
+        resolutions += (z ? "," : "") + number(r / scale);
     }
     const kserve::Crs& crs = google ? tiles.mercator() : tiles.native();
     return "\"kestrel\":{\"set\":" +
@@ -341,7 +340,7 @@ std::string grid_json(const kseed::Tiles& tiles, TileSet set, int offset, int zm
            ",\"proj4\":" + kseed::json_string(crs.proj4()) +
            ",\"extent\":" + numbers(tiles.extent(set)) +
            ",\"lonlat\":" + numbers(tiles.extent_lonlat()) + ",\"origin\":[" + number(m[0].left) +
-           "," + number(m[0].top) + "],\"tile_size\":" + std::to_string(kseed::kTileSize) +
+           "," + number(m[0].top) + "],\"tile_size\":" + std::to_string(kseed::kTileSize * scale) +
            ",\"resolutions\":[" + resolutions + "],\"zoom_offset\":" + std::to_string(offset) + "}";
 }
 
@@ -593,6 +592,10 @@ int run(const Options& o) {
         }
         archive = kseed::MbtilesWriter::open(temp.path, error);
         if (!archive) return usage("--resume: " + o.output + ": " + error);
+        if (const int was = static_cast<kseed::MbtilesWriter&>(*archive).existing_scale();
+            was != o.scale)
+            return usage("--resume: " + o.output + " holds tiles of scale " + std::to_string(was) +
+                         ", not " + std::to_string(o.scale));
     } else {
         archive = kseed::MbtilesWriter::create(temp.path, error);
     }
@@ -753,7 +756,9 @@ int run(const Options& o) {
             break;
         }
     }
-    if (o.format == Format::kPmtiles) info.json_members = grid_json(tiles, o.set, offset, o.zmax);
+    info.scale = o.scale;
+    if (o.format == Format::kPmtiles)
+        info.json_members = grid_json(tiles, o.set, offset, o.zmax, o.scale);
     const double w = elapsed();
     if (!archive->finish(info, error)) {
         std::fprintf(stderr, "kseed: %s\n", error.c_str());

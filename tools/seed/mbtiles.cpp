@@ -176,6 +176,7 @@ bool MbtilesWriter::load_existing(std::string& error) {
         const std::string name = n;
         if (name == "minzoom") before_.minzoom = std::atoi(v);
         if (name == "maxzoom") before_.maxzoom = std::atoi(v);
+        if (name == "scale") before_.scale = std::atoi(v);
         if (name == "bounds" && !parse_list(v, 4, before_.bounds)) before_.maxzoom = -1;
     }
     return done(true);
@@ -264,6 +265,9 @@ bool MbtilesWriter::finish(const ArchiveInfo& given, std::string& error) {
         {"description", info.description},
         {"type", "baselayer"},
         {"version", info.version},
+        // Not one of the format's own keys: the drawing scale factor of the 256 x scale-pixel
+        // tiles, which kseed --resume checks.
+        {"scale", std::to_string(info.scale)},
     };
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO metadata (name, value) VALUES (?, ?)", -1,

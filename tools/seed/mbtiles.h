@@ -35,6 +35,9 @@ class MbtilesWriter : public TileArchive {
     bool finish(const ArchiveInfo& info, std::string& error) override;
     uint64_t tiles() const override { return tiles_; }
     uint64_t contents() const override { return contents_.size(); }
+    // The scale factor of an archive opened to be added to (its metadata's "scale", 1 when
+    // absent): tiles of another factor must not be mixed into it.
+    int existing_scale() const { return before_.scale; }
 
   private:
     MbtilesWriter() = default;

@@ -103,7 +103,8 @@ def files_in(folder):
 
 
 def test_mbtiles(tmp):
-    """GDAL and sqlite3 read the archive, its tiles are kserve's, and --resume adds to it."""
+    """GDAL and sqlite3 read the archive, its tiles are kserve's (also at --scale 2), and
+    --resume adds to it."""
     out = os.path.join(tmp, "city.mbtiles")
     r = kseed("--zoom", ZOOMS, "--bbox", BBOX, "--attribution", "made-up data", "--output", out)
     m = re.search(r"(\d+) tiles drawn .* holds (\d+) tiles, (\d+) distinct", r.stdout)
@@ -149,6 +150,21 @@ def test_mbtiles(tmp):
             data = db.execute("SELECT tile_data FROM tiles WHERE zoom_level=? AND tile_column=? AND tile_row=?",
                               (z, x, tms_row)).fetchone()[0]
             assert same_pixels(data, server.tile("google", z, x, y)), (z, x, y)
+        # --scale 2: 512-pixel tiles equal to kserve's @2x, and an archive of one factor is
+        # not added to at another.
+        big = os.path.join(tmp, "city@2x.mbtiles")
+        kseed("--zoom", "13", "--bbox", BBOX, "--scale", "2", "--output", big)
+        db2 = sqlite3.connect(big)
+        assert db2.execute("SELECT value FROM metadata WHERE name='scale'").fetchone() == ("2",)
+        for z, x, tms_row, data in sample(db2.execute(
+                "SELECT zoom_level, tile_column, tile_row, tile_data FROM tiles").fetchall(), 3):
+            assert Image.open(io.BytesIO(data)).size == (512, 512)
+            status, body = server.get(f"/tiles/google/{z}/{x}/{(1 << z) - 1 - tms_row}@2x.png")
+            assert status == 200 and same_pixels(data, body), (z, x, tms_row)
+        db2.close()
+        r = kseed("--zoom", "13", "--bbox", BBOX, "--resume", "--output", big, check=False)
+        assert r.returncode == 2 and "scale 2" in r.stderr, r.stderr
+        os.remove(big)
     finally:
         server.stop()
         db.close()
@@ -313,7 +329,7 @@ def test_arguments(tmp):
         ["--zoom", "12", "--set", "native", "--output", out],
         ["--zoom", "12", "--resume", "--output", out.replace(".mbtiles", ".pmtiles")],
         ["--zoom", "12", "--output", existing],
-        ["--zoom", "12", "--scale", "2", "--output", out],
+        ["--zoom", "12", "--scale", "4", "--output", out],
         ["--zoom", "12", "--workers", "0", "--output", out],
         ["--zoom", "12", "--bogus", "--output", out],
         ["--zoom=12", "--quiet=yes", "--output", out],
