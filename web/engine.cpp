@@ -282,7 +282,9 @@ struct Engine::TileChecks {
 namespace {
 // The 1x pixels of a side drawn at `factor`, rounded up: the world window to check covers the
 // whole picture.
-int ceil_div(int pixels, int factor) { return (pixels + factor - 1) / factor; }
+int ceil_div(int pixels, int factor) {
+    return (pixels + factor - 1) / factor;
+}
 }  // namespace
 
 bool Engine::tiles_sound(int left, int top, int width, int height, double scale) {

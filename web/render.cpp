@@ -159,8 +159,8 @@ MapFile draw_map_file(DataSet& data, const Crs& crs, const Box& box, int width, 
         return out;
     }
     std::string why;
-    auto im = render_map(data, crs, box, width, height, layers, transparent, background, why,
-                         true, factor);
+    auto im = render_map(data, crs, box, width, height, layers, transparent, background, why, true,
+                         factor);
     if (!im) return fail(400, why);
     out.body = format == "image/gif" ? encode_gif(*im) : encode_png(*im);
     if (out.body.empty()) return fail(500, "the picture could not be encoded");
