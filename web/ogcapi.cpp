@@ -10,6 +10,7 @@
 #include "json.h"
 #include "kcommon/etag.h"
 #include "render.h"
+#include "wms.h"
 
 namespace kserve {
 
@@ -383,10 +384,10 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
 
 // ---- Maps ---------------------------------------------------------------------------------
 
-Response OgcApi::map(const Request& r, const Params& p) {
+std::optional<Response> OgcApi::read_map(const Params& p, MapRequest& m) {
     if (auto bad = unknown_parameters(
             p, {"BBOX", "BBOX-CRS", "CRS", "WIDTH", "HEIGHT", "F", "TRANSPARENT", "BGCOLOR"}))
-        return *bad;
+        return bad;
     std::shared_ptr<Crs> bbox_crs = data_.system("CRS:84");
     if (p.has("BBOX-CRS") && !(bbox_crs = crs_named(data_, p.get("BBOX-CRS"))))
         return json_problem(400, "bbox-crs must be " + std::string(kCrs84) + ", " +
@@ -460,19 +461,49 @@ Response OgcApi::map(const Request& r, const Params& p) {
         background = *c;
     }
 
+    m.crs = std::move(crs);
+    m.box = box;
+    m.width = static_cast<int>(*w);
+    m.height = static_cast<int>(*h);
+    m.format = std::move(format);
+    m.transparent = *transparent;
+    m.background = background;
+    return std::nullopt;
+}
+
+double OgcApi::cost(const Params& p) {
+    MapRequest m;
+    if (read_map(p, m)) return 0;
+    return map_cost(data_, *m.crs, m.box, m.width, m.height);
+}
+
+Response OgcApi::map(const Request& r, const Params& p) {
+    MapRequest m;
+    if (auto bad = read_map(p, m)) return *bad;
+    if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
+        cost > data_.map_budget()) {
+        if (Metrics* metrics = data_.metrics()) metrics->maps_over_budget.fetch_add(1);
+        return json_problem(400, "the map would cost " + fmt(cost / 1e6) +
+                                     " million pixels, over this service's budget of " +
+                                     fmt(data_.map_budget() / 1e6) +
+                                     " million (see the service's documentation); ask for "
+                                     "fewer pixels");
+    }
+    const Crs& crs = *m.crs;
+    const Box& box = m.box;
     Response res;
     std::ostringstream key;
-    key << "ogcmap|" << crs->name() << '|' << fmt(box.minx) << ',' << fmt(box.miny) << ','
-        << fmt(box.maxx) << ',' << fmt(box.maxy) << '|' << *w << 'x' << *h << '|' << format << '|'
-        << *transparent << '|' << background;
+    key << "ogcmap|" << crs.name() << '|' << fmt(box.minx) << ',' << fmt(box.miny) << ','
+        << fmt(box.maxx) << ',' << fmt(box.maxy) << '|' << m.width << 'x' << m.height << '|'
+        << m.format << '|' << m.transparent << '|' << m.background;
     res.etag = data_.etag(key.str());
     res.cache_control = "public, max-age=300";
     const Json shown = {
-        point_json(*crs, box.minx, box.miny)[0], point_json(*crs, box.minx, box.miny)[1],
-        point_json(*crs, box.maxx, box.maxy)[0], point_json(*crs, box.maxx, box.maxy)[1]};
+        point_json(crs, box.minx, box.miny)[0], point_json(crs, box.minx, box.miny)[1],
+        point_json(crs, box.maxx, box.maxy)[0], point_json(crs, box.maxx, box.maxy)[1]};
     std::string bbox_text;
     for (const auto& v : shown) bbox_text += (bbox_text.empty() ? "" : ",") + v.dump();
-    res.headers = {{"Content-Crs", "<" + crs_uri(*crs) + ">"}, {"Content-Bbox", bbox_text}};
+    res.headers = {{"Content-Crs", "<" + crs_uri(crs) + ">"}, {"Content-Bbox", bbox_text}};
     if (kcommon::if_none_match(r.if_none_match, res.etag)) {
         res.status = 304;
         if (data_.metrics()) data_.metrics()->not_modified.fetch_add(1);
@@ -480,15 +511,15 @@ Response OgcApi::map(const Request& r, const Params& p) {
     }
     Layers layers;
     layers.map = true;
-    MapFile file = draw_map_file(data_, *crs, box, static_cast<int>(*w), static_cast<int>(*h),
-                                 layers, format, *transparent, background);
+    MapFile file = draw_map_file(data_, crs, box, m.width, m.height, layers, m.format,
+                                 m.transparent, m.background);
     if (file.body.empty()) {
         Response e = json_problem(file.status, file.error);
         e.headers = std::move(res.headers);
         return e;
     }
     res.body = std::move(file.body);
-    res.content_type = format;
+    res.content_type = m.format;
     return res;
 }
 

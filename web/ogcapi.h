@@ -4,6 +4,8 @@
 #ifndef KSERVE_OGCAPI_H
 #define KSERVE_OGCAPI_H
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "dataset.h"
@@ -32,7 +34,23 @@ class OgcApi {
     // The answer to /ogcapi<path>, `path` "" or starting with '/'.
     Response handle(const Request& r, const std::string& path, const Params& p);
 
+    // What the map of /ogcapi/collections/map/map with these parameters costs (map_cost() of
+    // wms.h); 0 for bad parameters. The transport weighs it as the WMS's maps.
+    double cost(const Params& p);
+
   private:
+    // A map request's parameters, read and checked.
+    struct MapRequest {
+        std::shared_ptr<Crs> crs;
+        Box box;
+        int width = 0, height = 0;
+        std::string format;  // image/png, image/gif or image/bmp
+        bool transparent = false;
+        unsigned background = 0xFFFFFF;
+    };
+    // Nothing when `p` asks for a map that can be drawn (`m` then holds it), else the answer
+    // that says what is wrong.
+    std::optional<Response> read_map(const Params& p, MapRequest& m);
     Response map(const Request& r, const Params& p);
     Response items(const Request& r, const std::string& collection, const Params& p);
     Response item(const Request& r, const std::string& collection, const std::string& id,

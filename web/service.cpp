@@ -121,11 +121,14 @@ Response Service::health() const {
 
 double Service::cost(const Request& r) const {
     const size_t q = r.target.find('?');
-    if (q == std::string::npos || r.target.compare(0, q, "/wms") != 0) return 0;
+    if (q == std::string::npos) return 0;
+    const std::string_view path = std::string_view(r.target).substr(0, q);
+    const bool wms = path == "/wms", ogc = path == "/ogcapi/collections/map/map";
+    if (!wms && !ogc) return 0;
     Params p;
     std::string error;
     if (!p.parse(std::string_view(r.target).substr(q + 1), error)) return 0;
-    return wms_->cost(p);
+    return wms ? wms_->cost(p) : ogcapi_->cost(p);
 }
 
 Response Service::route(const Request& r) {

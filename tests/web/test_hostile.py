@@ -445,7 +445,11 @@ def test_map_cost(tmp):
         status, _, body = s.get(warped(4096))  # 268 million, over the budget of 200
         assert status == 400 and exception_code(body) == "InvalidParameterValue" and b"million pixels" in body
         assert s.get(getmap(WIDTH=4096, HEIGHT=4096))[0] == 200  # the grid: 16.8 million
-        assert re.search(r'kserve_maps_refused_total\{reason="budget"\} 1$', s.get("/metrics")[2].decode(), re.M)
+        # The OGC API's maps are weighed alike.
+        ogc = "/ogcapi/collections/map/map?bbox-crs=http://www.opengis.net/def/crs/EPSG/0/3857&bbox=" + big
+        status, _, body = s.get(f"{ogc}&width=4096&height=4096")
+        assert status == 400 and b"million pixels" in body, (status, body)
+        assert re.search(r'kserve_maps_refused_total\{reason="budget"\} 2$', s.get("/metrics")[2].decode(), re.M)
 
         k, pid = hold_place()
         waited = {}
@@ -469,6 +473,7 @@ def test_map_cost(tmp):
         assert status == 503 and headers.get("Retry-After") == "2" and headers.get("Cache-Control") == "no-store"
         assert 1.8 < waited["seconds"] < 10, waited["seconds"]
         assert re.search(r'kserve_maps_refused_total\{reason="busy"\} 1$', s.get("/metrics")[2].decode(), re.M)
+        assert s.get(f"{ogc}&width=3000&height=3000")[0] == 503
         os.kill(pid, signal.SIGCONT)
         assert read_answer(k)[0] == 200
         k.close()
