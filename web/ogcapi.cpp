@@ -11,6 +11,7 @@
 #include "kcommon/etag.h"
 #include "render.h"
 #include "wms.h"
+#include "xml.h"
 
 namespace kserve {
 
@@ -107,29 +108,6 @@ std::string escape(const std::string& s) {
     return o;
 }
 
-std::string html_text(const std::string& s) {
-    std::string o;
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                o += "&amp;";
-                break;
-            case '<':
-                o += "&lt;";
-                break;
-            case '>':
-                o += "&gt;";
-                break;
-            case '"':
-                o += "&quot;";
-                break;
-            default:
-                o += c;
-        }
-    }
-    return o;
-}
-
 // True when the answer is to be HTML: f=html, or no f and a browser's Accept.
 bool wants_html(const Request& r, const Params& p) {
     if (p.has("F")) return lower(p.get("F")) == "html";
@@ -158,9 +136,9 @@ Response document(const Request& r, const Params& p, const Json& doc,
                                   : std::string("kestrel OGC API");
     o << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width\"><title>"
-      << html_text(title) << "</title></head><body>\n<h1>" << html_text(title) << "</h1>\n";
+      << html_escape(title) << "</title></head><body>\n<h1>" << html_escape(title) << "</h1>\n";
     if (doc.contains("description") && doc["description"].is_string())
-        o << "<p>" << html_text(doc["description"].get<std::string>()) << "</p>\n";
+        o << "<p>" << html_escape(doc["description"].get<std::string>()) << "</p>\n";
     auto links = [&](const Json& list) {
         if (!list.is_array()) return;
         o << "<ul>\n";
@@ -168,8 +146,8 @@ Response document(const Request& r, const Params& p, const Json& doc,
             if (!l.contains("href")) continue;
             const std::string href = l["href"].get<std::string>();
             std::string shown = l.contains("title") ? l["title"].get<std::string>() : href;
-            o << "<li><a href=\"" << html_text(href) << "\">" << html_text(shown) << "</a> ("
-              << html_text(l.value("rel", "")) << ", " << html_text(l.value("type", ""))
+            o << "<li><a href=\"" << html_escape(href) << "\">" << html_escape(shown) << "</a> ("
+              << html_escape(l.value("rel", "")) << ", " << html_escape(l.value("type", ""))
               << ")</li>\n";
         }
         o << "</ul>\n";
@@ -177,10 +155,10 @@ Response document(const Request& r, const Params& p, const Json& doc,
     if (doc.contains("links")) links(doc["links"]);
     if (doc.contains("collections"))
         for (const auto& c : doc["collections"]) {
-            o << "<h2>" << html_text(c.value("title", c.value("id", ""))) << "</h2>\n";
+            o << "<h2>" << html_escape(c.value("title", c.value("id", ""))) << "</h2>\n";
             if (c.contains("links")) links(c["links"]);
         }
-    o << "<pre>" << html_text(doc.dump(2, ' ', false, Json::error_handler_t::replace))
+    o << "<pre>" << html_escape(doc.dump(2, ' ', false, Json::error_handler_t::replace))
       << "</pre>\n</body></html>\n";
     return answer(200, o.str(), "text/html; charset=utf-8");
 }

@@ -196,33 +196,6 @@ Layers layers_of(const std::vector<std::string>& names) {
     return layers;
 }
 
-// Text for an HTML page.
-std::string html_escape(const std::string& s) {
-    std::string o;
-    for (char c : xml_text(s)) {
-        switch (c) {
-            case '&':
-                o += "&amp;";
-                break;
-            case '<':
-                o += "&lt;";
-                break;
-            case '>':
-                o += "&gt;";
-                break;
-            case '"':
-                o += "&quot;";
-                break;
-            case '\'':
-                o += "&apos;";
-                break;
-            default:
-                o += c;
-        }
-    }
-    return o;
-}
-
 }  // namespace
 
 double map_cost(const DataSet& data, const Crs& crs, const Box& box, int width, int height) {

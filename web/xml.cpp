@@ -105,4 +105,30 @@ std::string xml_text(std::string_view s) {
     return out;
 }
 
+std::string html_escape(const std::string& s) {
+    std::string o;
+    for (char c : xml_text(s)) {
+        switch (c) {
+            case '&':
+                o += "&amp;";
+                break;
+            case '<':
+                o += "&lt;";
+                break;
+            case '>':
+                o += "&gt;";
+                break;
+            case '"':
+                o += "&quot;";
+                break;
+            case '\'':
+                o += "&apos;";
+                break;
+            default:
+                o += c;
+        }
+    }
+    return o;
+}
+
 }  // namespace kserve

@@ -44,6 +44,10 @@ class XmlWriter {
 // character other than a tab or line break a blank.
 std::string xml_text(std::string_view s);
 
+// `s` made fit for the text or an attribute value of an HTML page: xml_text, then & < > " '
+// escaped.
+std::string html_escape(const std::string& s);
+
 }  // namespace kserve
 
 #endif
