@@ -164,9 +164,9 @@ QVariantMap DebugObject::controls() {
     QVariantMap texts;
     if (!service_.service().windowLoaded()) return texts;
     ConsoleWindow& form = service_.window();
-    for (const core::ControlSpec& spec : core::kControls) {
-        if (spec.kind == core::ControlKind::kPicture) continue;
-        texts.insert(QLatin1String(spec.name), form.controlText(spec.id));
+    for (const core::ControlEntry& entry : core::kControls) {
+        if (entry.kind == core::ControlKind::kPicture) continue;
+        texts.insert(QLatin1String(entry.name), form.controlText(entry.id));
     }
     texts.insert(QStringLiteral("caption"), form.windowTitle());
     texts.insert(QStringLiteral("visible"),
@@ -182,15 +182,15 @@ QVariantMap DebugObject::controls() {
 namespace {
 
 // The control named `name` when it is of the kind `kind`, else null.
-const core::ControlSpec* controlOfKind(const QString& name, core::ControlKind kind) {
-    const core::ControlSpec* spec = core::findControl(name.toStdString());
-    return spec != nullptr && spec->kind == kind ? spec : nullptr;
+const core::ControlEntry* controlOfKind(const QString& name, core::ControlKind kind) {
+    const core::ControlEntry* entry = core::findControl(name.toStdString());
+    return entry != nullptr && entry->kind == kind ? entry : nullptr;
 }
 
 }  // namespace
 
 void DebugObject::setText(const QString& control, const QString& text) {
-    const core::ControlSpec* box = controlOfKind(control, core::ControlKind::kTextBox);
+    const core::ControlEntry* box = controlOfKind(control, core::ControlKind::kTextBox);
     const auto error = core::errorOf([&] {
         ConsoleWindow& form = service_.window();
         if (box != nullptr) form.setText(box->id, text.toStdString());
@@ -203,7 +203,7 @@ void DebugObject::setText(const QString& control, const QString& text) {
 }
 
 QString DebugObject::press(const QString& control) {
-    const core::ControlSpec* button = controlOfKind(control, core::ControlKind::kButton);
+    const core::ControlEntry* button = controlOfKind(control, core::ControlKind::kButton);
     const auto error = core::errorOf([&] {
         ConsoleWindow& form = service_.window();
         if (button != nullptr) core::runButton(form, service_.engine(), button->id);

@@ -35,12 +35,12 @@ QIcon makeWindowIcon() {
 }
 
 // A control of the table as a widget of `form`, at its design rectangle.
-QWidget* makeControl(const core::ControlSpec& spec, QWidget* form) {
-    const QString caption = QString::fromStdString(core::captionText(spec));
-    const QRect geometry(core::pixels(spec.left), core::pixels(spec.top), core::pixels(spec.width),
-                         core::pixels(spec.height));
+QWidget* makeControl(const core::ControlEntry& entry, QWidget* form) {
+    const QString caption = QString::fromStdString(core::captionText(entry));
+    const QRect geometry(core::pixels(entry.left), core::pixels(entry.top),
+                         core::pixels(entry.width), core::pixels(entry.height));
     QWidget* widget = nullptr;
-    switch (spec.kind) {
+    switch (entry.kind) {
         case core::ControlKind::kButton:
             widget = new QPushButton(caption, form);
             break;
@@ -62,7 +62,7 @@ QWidget* makeControl(const core::ControlSpec& spec, QWidget* form) {
             widget->setFocusPolicy(Qt::StrongFocus);
             break;
     }
-    widget->setObjectName(QLatin1String(spec.name));
+    widget->setObjectName(QLatin1String(entry.name));
     widget->setGeometry(geometry);
     return widget;
 }
@@ -87,11 +87,11 @@ ConsoleWindow::ConsoleWindow(core::Engine& engine, core::Log& log, const QByteAr
     // Controls in creation order, then the tab order of the design.
     std::array<QWidget*, std::size(core::kControls)> byTab{};
     size_t focusable = 0;
-    for (const core::ControlSpec& spec : core::kControls) {
-        QWidget* widget = makeControl(spec, this);
-        controls_[static_cast<size_t>(spec.id)] = widget;
-        if (spec.kind != core::ControlKind::kLabel) {
-            byTab[static_cast<size_t>(spec.tabIndex)] = widget;
+    for (const core::ControlEntry& entry : core::kControls) {
+        QWidget* widget = makeControl(entry, this);
+        controls_[static_cast<size_t>(entry.id)] = widget;
+        if (entry.kind != core::ControlKind::kLabel) {
+            byTab[static_cast<size_t>(entry.tabIndex)] = widget;
             ++focusable;
         }
     }

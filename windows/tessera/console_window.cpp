@@ -16,8 +16,8 @@ constexpr wchar_t kClassName[] = L"tesseraForm";
 constexpr int kFirstId = 100;
 
 // The caption of a control, from the table's Big5 bytes.
-std::wstring caption(const core::ControlSpec& spec) {
-    const auto text = kcommon::big5_to_utf16(spec.caption, kcommon::BadBig5::replace);
+std::wstring caption(const core::ControlEntry& entry) {
+    const auto text = kcommon::big5_to_utf16(entry.caption, kcommon::BadBig5::replace);
     return text ? std::wstring(text->begin(), text->end()) : std::wstring();
 }
 
@@ -63,25 +63,25 @@ ConsoleWindow::ConsoleWindow(core::Engine& engine, core::Log& log, std::function
     if (font_ == nullptr) font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
     try {
         // The controls in the design's creation order.
-        for (const core::ControlSpec& spec : core::kControls) {
-            const int left = core::pixels(spec.left), top = core::pixels(spec.top);
-            const int width = core::pixels(spec.width), height = core::pixels(spec.height);
-            const size_t index = static_cast<size_t>(spec.id);
-            if (spec.kind == core::ControlKind::kPicture) {
+        for (const core::ControlEntry& entry : core::kControls) {
+            const int left = core::pixels(entry.left), top = core::pixels(entry.top);
+            const int width = core::pixels(entry.width), height = core::pixels(entry.height);
+            const size_t index = static_cast<size_t>(entry.id);
+            if (entry.kind == core::ControlKind::kPicture) {
                 picture_ = std::make_unique<PictureBox>(hwnd_, left, top, width, height);
                 controls_[index] = picture_->hwnd();
                 continue;
             }
-            const wchar_t* kind = spec.kind == core::ControlKind::kButton    ? L"BUTTON"
-                                  : spec.kind == core::ControlKind::kTextBox ? L"EDIT"
-                                                                             : L"STATIC";
-            const DWORD extra = spec.kind == core::ControlKind::kButton ? WS_TABSTOP | BS_PUSHBUTTON
-                                : spec.kind == core::ControlKind::kTextBox
-                                    ? WS_TABSTOP | ES_AUTOHSCROLL
-                                    : 0;
+            const wchar_t* kind = entry.kind == core::ControlKind::kButton    ? L"BUTTON"
+                                  : entry.kind == core::ControlKind::kTextBox ? L"EDIT"
+                                                                              : L"STATIC";
+            const DWORD extra =
+                entry.kind == core::ControlKind::kButton    ? WS_TABSTOP | BS_PUSHBUTTON
+                : entry.kind == core::ControlKind::kTextBox ? WS_TABSTOP | ES_AUTOHSCROLL
+                                                            : 0;
             HWND control = CreateWindowExW(
-                spec.kind == core::ControlKind::kTextBox ? WS_EX_CLIENTEDGE : 0, kind,
-                caption(spec).c_str(), WS_CHILD | WS_VISIBLE | extra, left, top, width, height,
+                entry.kind == core::ControlKind::kTextBox ? WS_EX_CLIENTEDGE : 0, kind,
+                caption(entry).c_str(), WS_CHILD | WS_VISIBLE | extra, left, top, width, height,
                 hwnd_,
                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstId + static_cast<int>(index))),
                 instance, nullptr);

@@ -12,20 +12,20 @@
 
 namespace tessera::core {
 
-const ControlSpec& controlSpec(Control control) {
+const ControlEntry& controlSpec(Control control) {
     return kControls[static_cast<int>(control)];
 }
 
-const ControlSpec* findControl(std::string_view name) {
-    for (const ControlSpec& spec : kControls) {
-        if (name == spec.name) return &spec;
+const ControlEntry* findControl(std::string_view name) {
+    for (const ControlEntry& entry : kControls) {
+        if (name == entry.name) return &entry;
     }
     return nullptr;
 }
 
-std::string captionText(const ControlSpec& spec) {
+std::string captionText(const ControlEntry& entry) {
     // The table's captions are Big5 the codec knows (a test checks each of them).
-    return kcommon::big5_to_utf8(spec.caption, kcommon::BadBig5::replace).value_or("");
+    return kcommon::big5_to_utf8(entry.caption, kcommon::BadBig5::replace).value_or("");
 }
 
 void formLoad(Form& form) {

@@ -150,7 +150,7 @@ class FakeForm : public Form {
                pixels(controlSpec(Control::kP).height)),
           converter_(files) {
         attach(box_, converter_);
-        for (const ControlSpec& spec : kControls) texts_[spec.id] = captionText(spec);
+        for (const ControlEntry& entry : kControls) texts_[entry.id] = captionText(entry);
         formLoad(*this);
     }
     FakePictureBox& box() { return box_; }

@@ -41,23 +41,23 @@ TEST(ControlTable, HoldsTheDesignInCreationOrderWithItsCaptionsAndTabOrder) {
     };
     ASSERT_EQ(std::size(kControls), std::size(design));
     for (size_t i = 0; i < std::size(design); ++i) {
-        const ControlSpec& spec = kControls[i];
-        EXPECT_STREQ(spec.name, design[i].name);
-        EXPECT_EQ(static_cast<size_t>(spec.id), i);
-        EXPECT_EQ(spec.kind, design[i].kind);
-        EXPECT_EQ(captionText(spec), design[i].caption) << spec.name;
-        EXPECT_EQ(spec.left, design[i].left);
-        EXPECT_EQ(spec.top, design[i].top);
-        EXPECT_EQ(spec.width, design[i].width);
-        EXPECT_EQ(spec.height, design[i].height);
-        EXPECT_EQ(findControl(spec.name), &spec);
+        const ControlEntry& entry = kControls[i];
+        EXPECT_STREQ(entry.name, design[i].name);
+        EXPECT_EQ(static_cast<size_t>(entry.id), i);
+        EXPECT_EQ(entry.kind, design[i].kind);
+        EXPECT_EQ(captionText(entry), design[i].caption) << entry.name;
+        EXPECT_EQ(entry.left, design[i].left);
+        EXPECT_EQ(entry.top, design[i].top);
+        EXPECT_EQ(entry.width, design[i].width);
+        EXPECT_EQ(entry.height, design[i].height);
+        EXPECT_EQ(findControl(entry.name), &entry);
     }
     EXPECT_EQ(findControl("BMP2GIF1"), nullptr);
     // Tab order: P, Text1, Text2, Text3, Command1, Text4, Text5, Command2, Command3.
     std::vector<std::string> tabs(9);
-    for (const ControlSpec& spec : kControls) {
-        if (spec.kind != ControlKind::kLabel)
-            tabs.at(static_cast<size_t>(spec.tabIndex)) = spec.name;
+    for (const ControlEntry& entry : kControls) {
+        if (entry.kind != ControlKind::kLabel)
+            tabs.at(static_cast<size_t>(entry.tabIndex)) = entry.name;
     }
     EXPECT_EQ(tabs, (std::vector<std::string>{"P", "Text1", "Text2", "Text3", "Command1", "Text4",
                                               "Text5", "Command2", "Command3"}));

@@ -38,7 +38,7 @@ enum class Control {
     kLabel1,
 };
 
-struct ControlSpec {
+struct ControlEntry {
     Control id;
     const char* name;
     ControlKind kind;
@@ -56,7 +56,7 @@ inline constexpr int kClientHeightTwips = 5655;
 // The font of the captions: a Traditional Chinese face, 12 pixels (9 points).
 inline constexpr int kFontPixels = 12;
 
-inline constexpr ControlSpec kControls[] = {
+inline constexpr ControlEntry kControls[] = {
     {Control::kCommand3, "Command3", ControlKind::kButton, "\xb2\x4d\xb9\xcf", 3240, 0, 615, 255,
      8},
     {Control::kCommand2, "Command2", ControlKind::kButton, "\xbc\x65\xb0\xaa", 4080, 0, 615, 255,
@@ -84,10 +84,10 @@ constexpr int pixels(int twips) {
 
 // The table's entry of a control, and the entry of the control named `name` (null for an
 // unknown name).
-const ControlSpec& controlSpec(Control control);
-const ControlSpec* findControl(std::string_view name);
+const ControlEntry& controlSpec(Control control);
+const ControlEntry* findControl(std::string_view name);
 // The caption or initial text of a control in UTF-8.
-std::string captionText(const ControlSpec& spec);
+std::string captionText(const ControlEntry& entry);
 
 // A loaded console window, as the request service and the handlers use it. A window holds
 // its picture box and its converter control from its making on (attach).
