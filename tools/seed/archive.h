@@ -7,6 +7,7 @@
 #ifndef KSEED_ARCHIVE_H
 #define KSEED_ARCHIVE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -40,6 +41,9 @@ struct ArchiveInfo {
 inline uint64_t tile_key(int z, uint64_t x, uint64_t y) {
     return (static_cast<uint64_t>(z) << 58) | (x << 29) | y;
 }
+
+// Writes the `n` bytes at `data` to `fd` whole (again after an interruption); false on an error.
+bool write_all(int fd, const void* data, size_t n);
 
 // True when z, x and y name a tile: 0 <= z <= kMaxZoom and x, y < 2^z.
 inline bool valid_tile(int z, long x, long y) {

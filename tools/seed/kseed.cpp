@@ -357,17 +357,7 @@ struct Message {
 };
 constexpr int32_t kTile = 0, kDone = 1, kError = 2;
 
-bool write_all(int fd, const void* data, size_t n) {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
+using kseed::write_all;
 
 bool read_all(int fd, void* data, size_t n) {
     char* p = static_cast<char*>(data);

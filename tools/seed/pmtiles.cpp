@@ -85,17 +85,6 @@ bool encode_directory(const std::vector<Entry>& entries, size_t from, size_t to,
     return gzip(raw, out);
 }
 
-bool write_all(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 bool read_all(int fd, char* p, size_t n, uint64_t offset) {
     while (n > 0) {
         const ssize_t r = ::pread(fd, p, n, static_cast<off_t>(offset));
@@ -336,6 +325,18 @@ bool PmtilesWriter::finish(const ArchiveInfo& info, std::string& error) {
     out_ = -1;
     layout_ = {root.size(), metadata.size(), leaves.size(), data_bytes,
                addressed,   entries.size(),  order.size(),  leaf_count};
+    return true;
+}
+
+bool write_all(int fd, const void* data, size_t n) {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
     return true;
 }
 
