@@ -43,9 +43,15 @@ std::shared_ptr<Crs> DataSet::system(std::string_view name) const {
 }
 
 std::string DataSet::etag(std::string_view key) const {
+    // The revision of the pictures: raised whenever a change of the drawing or warping code
+    // changes the picture of the same data set and request, so that what a cache keeps from
+    // an earlier version no longer validates. 2: warping approximates the projection to an
+    // eighth of a pixel.
+    constexpr std::string_view kPictureRevision = "2|";
     char b[64];
-    std::snprintf(b, sizeof b, "\"%s-%016llx\"", engine_.fingerprint().c_str(),
-                  static_cast<unsigned long long>(kcommon::fnv1a(key)));
+    std::snprintf(
+        b, sizeof b, "\"%s-%016llx\"", engine_.fingerprint().c_str(),
+        static_cast<unsigned long long>(kcommon::fnv1a(key, kcommon::fnv1a(kPictureRevision))));
     return b;
 }
 

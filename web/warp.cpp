@@ -159,8 +159,16 @@ std::optional<Image> warp(const Image& source, const Crs& native, double left, d
     GDALDataset* dst = mem_dataset(width, height, target, dgt);
     std::optional<Image> result;
     if (src && dst && put(src, source)) {
-        void* transformer = GDALCreateGenImgProjTransformer2(src, dst, nullptr);
+        // The exact transform projects every destination pixel through PROJ (trigonometry
+        // for each of a tile's 65,536 pixels); the approximating one projects a few points per
+        // row and interpolates between them wherever that stays within an eighth of a pixel,
+        // as GDAL's own warp tool does by default.
+        void* exact = GDALCreateGenImgProjTransformer2(src, dst, nullptr);
+        void* transformer =
+            exact ? GDALCreateApproxTransformer(GDALGenImgProjTransform, exact, 0.125) : nullptr;
+        if (exact && !transformer) GDALDestroyGenImgProjTransformer(exact);
         if (transformer) {
+            GDALApproxTransformerOwnsSubtransformer(transformer, TRUE);
             GDALWarpOptions* o = GDALCreateWarpOptions();
             o->hSrcDS = src;
             o->hDstDS = dst;
@@ -171,7 +179,7 @@ std::optional<Image> warp(const Image& source, const Crs& native, double left, d
             for (int b = 0; b < 3; ++b) o->panSrcBands[b] = o->panDstBands[b] = b + 1;
             o->nSrcAlphaBand = 4;
             o->nDstAlphaBand = 4;
-            o->pfnTransformer = GDALGenImgProjTransform;
+            o->pfnTransformer = GDALApproxTransform;
             o->pTransformerArg = transformer;
             GDALWarpOperation op;
             if (op.Initialize(o) == CE_None &&
@@ -179,7 +187,7 @@ std::optional<Image> warp(const Image& source, const Crs& native, double left, d
                 Image out(width, height, 0);
                 if (get(dst, out)) result = std::move(out);
             }
-            GDALDestroyGenImgProjTransformer(transformer);
+            GDALDestroyApproxTransformer(transformer);
             GDALDestroyWarpOptions(o);
         }
     }
