@@ -326,12 +326,16 @@ void World::make_parks(Rng& rng) {
         if (!inside_ring(mid) || zone_at(mid) != 0 || water_distance(mid) < 200) continue;
         grid_rect("", u0, v0, u0 + core.street - 36, v0 + core.street - 36);
     }
+    // in_park asks for every point of every street: the boxes are taken once.
+    for (Park& park : parks_) {
+        const BBox b = bbox(park.outline, 0);
+        park.x0 = b.x0, park.y0 = b.y0, park.x1 = b.x1, park.y1 = b.y1;
+    }
 }
 
 bool World::in_park(P p) const {
     for (const Park& park : parks_) {
-        const BBox b = bbox(park.outline, 0);
-        if (b.has(p) && inside(park.outline, p)) return true;
+        if (BBox{park.x0, park.y0, park.x1, park.y1}.has(p) && inside(park.outline, p)) return true;
     }
     return false;
 }

@@ -42,6 +42,7 @@ struct River {
 struct Park {
     std::string name;  // UTF-8
     Poly outline;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // the outline's bounding box
 };
 
 // A street grid: a rotated, gently warped lattice of arterials, secondary roads, streets and
