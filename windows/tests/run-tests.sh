@@ -192,8 +192,21 @@ for lib in kestrel kestrelsrv; do
 done
 
 # Without the converter (neither registered nor beside the program) the window cannot load.
+# No server of the scripts above may still hold the converter loaded while it is unregistered.
+# regsvr32 /u once failed in CI without a word (/s keeps it from showing a message box): its
+# exit status and whether the keys are gone are reported, and it is tried once more.
+servers_gone
 run 'C:\tessera\tessera.exe' /unregserver || true
-run regsvr32 /u /s 'C:\tessera\BMP2GIF.OCX' || fail "regsvr32 /u BMP2GIF.OCX"
+unregistered=0
+for attempt in 1 2; do
+  status=0
+  run regsvr32 /u /s 'C:\tessera\BMP2GIF.OCX' || status=$?
+  if [ $status -eq 0 ] && ! regkey 'HKCR\BMP2GIFLib.BMP2GIF'; then unregistered=1; break; fi
+  echo "  regsvr32 /u BMP2GIF.OCX, attempt $attempt: exit status $status," \
+       "HKCR\\BMP2GIFLib.BMP2GIF $(regkey 'HKCR\BMP2GIFLib.BMP2GIF' && echo still there || echo gone)"
+  sleep 1
+done
+[ $unregistered -eq 1 ] || fail "regsvr32 /u BMP2GIF.OCX"
 # The real engine: kestrel.dll of this build with the sample data set in kgrid\, served to a
 # VBScript client (the GIF of draw) and the C++ client (the RLE8 BMP of draw3); both decode with
 # Pillow and show the map's roads, not only its background.
