@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -977,9 +978,10 @@ class Master {
         for (int s : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
         sigprocmask(SIG_BLOCK, &set, nullptr);
         if (!start_generation()) {
-            std::fputs("kserve: the workers could not start (see above)\n", stderr);
+            const bool asked = stop_pending();
+            if (!asked) std::fputs("kserve: the workers could not start (see above)\n", stderr);
             stop_all(0);
-            return 1;
+            return asked ? 0 : 1;
         }
         while (true) {
             siginfo_t info{};
@@ -1050,6 +1052,13 @@ class Master {
         return pid;
     }
 
+    static bool stop_pending() {
+        sigset_t pending;
+        sigemptyset(&pending);
+        return ::sigpending(&pending) == 0 &&
+               (sigismember(&pending, SIGTERM) == 1 || sigismember(&pending, SIGINT) == 1);
+    }
+
     bool start_generation() {
         ++generation_;
         std::vector<int> ready;
@@ -1061,14 +1070,31 @@ class Master {
             else
                 ready.push_back(fd);
         }
-        for (int fd : ready) {
-            pollfd pfd{fd, POLLIN, 0};
-            char status = 0;
-            if (::poll(&pfd, 1, kReadyTimeoutMs) != 1 || ::read(fd, &status, 1) != 1 ||
-                status != 'R')
+        // Every worker says whether it loaded the data set, within kReadyTimeoutMs. A stop
+        // asked for meanwhile (SIGTERM, SIGINT: blocked, so they stay pending for the caller)
+        // is not kept waiting for a worker that may never be ready.
+        std::vector<pollfd> waiting;
+        for (int fd : ready) waiting.push_back({fd, POLLIN, 0});
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
+        while (ok && !waiting.empty()) {
+            if (stop_pending() || std::chrono::steady_clock::now() > until) {
                 ok = false;
-            ::close(fd);
+                break;
+            }
+            if (::poll(waiting.data(), waiting.size(), 200) < 0 && errno != EINTR) {
+                ok = false;
+                break;
+            }
+            for (size_t i = waiting.size(); i-- > 0;) {
+                if (waiting[i].revents == 0) continue;
+                char status = 0;
+                if (::read(waiting[i].fd, &status, 1) != 1 || status != 'R') ok = false;
+                ::close(waiting[i].fd);
+                waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+            }
         }
+        for (const pollfd& w : waiting) ::close(w.fd);
         if (ok && metrics_) metrics_->workers.store(static_cast<uint64_t>(o_.workers));
         return ok;
     }

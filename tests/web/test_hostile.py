@@ -330,6 +330,8 @@ def test_watchdog(tmp):
     --watchdog seconds, logged and counted; the service answers all the while."""
     s = Server(workers=2, extra=["--watchdog", "2"])
     try:
+        # Both workers past loading the data set (the first answers while the second loads).
+        wait_for(lambda: metric(s, "kserve_workers") == 2, 15, "both workers")
         stuck = s.workers()[0]
         os.kill(stuck, signal.SIGSTOP)
         wait_for(lambda: stuck not in s.workers() and len(s.workers()) == 2, 15, "the stalled worker's replacement")
@@ -339,6 +341,24 @@ def test_watchdog(tmp):
             assert s.get("/healthz")[0] == 200
     finally:
         s.stop()
+
+    # A worker that never finishes loading (its d4.txt a FIFO nobody writes) does not keep
+    # the master from stopping on SIGTERM: it stops at once, and not as a failure.
+    data = os.path.join(tmp, "fifo")
+    shutil.copytree(test_web.ARGS.data, data)
+    os.remove(os.path.join(data, "d4.txt"))
+    os.mkfifo(os.path.join(data, "d4.txt"))
+    with open(os.path.join(tmp, "fifo.log"), "w+") as log:
+        p = subprocess.Popen([test_web.ARGS.kserve, "--data", data, "--listen", "127.0.0.1:0",
+                              "--workers", "2"], stdout=log, stderr=log)
+        time.sleep(1)
+        p.send_signal(signal.SIGTERM)
+        try:
+            assert p.wait(10) == 0
+        finally:
+            p.kill()
+        log.seek(0)
+        assert "could not start" not in log.read()
 
 
 def test_addresses(tmp):
