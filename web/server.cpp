@@ -1006,8 +1006,9 @@ class Master {
                             if (!c.kill_at) c.kill_at = at;
                         }
                 } else {
-                    std::fputs("kserve: the new workers could not start; the old ones go on\n",
-                               stderr);
+                    if (!stop_pending())
+                        std::fputs("kserve: the new workers could not start; the old ones go on\n",
+                                   stderr);
                     stop_all(generation_);
                     generation_ = old;
                 }
