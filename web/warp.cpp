@@ -16,9 +16,11 @@ void init_gdal() {
     CPLSetErrorHandler(CPLQuietErrorHandler);
 }
 
+// The system of that name with x east and y north; null when it is unknown.
 std::shared_ptr<Crs> Crs::make(const std::string& name) {
     auto crs = std::make_shared<Crs>();
     auto* srs = new OGRSpatialReference();
+    crs->srs_.reset(srs);
     const std::string u = upper(name);
     OGRErr err = OGRERR_FAILURE;
     if (u == "CRS:84") {
@@ -29,27 +31,23 @@ std::shared_ptr<Crs> Crs::make(const std::string& name) {
         if (err == OGRERR_NONE)
             crs->north_first_ = srs->EPSGTreatsAsLatLong() || srs->EPSGTreatsAsNorthingEasting();
     }
-    if (err != OGRERR_NONE) {
-        delete srs;
-        return nullptr;
-    }
+    if (err != OGRERR_NONE) return nullptr;
     srs->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
     crs->name_ = u;
-    crs->srs_ = srs;
     return crs;
 }
 
-Crs::~Crs() {
-    delete static_cast<OGRSpatialReference*>(srs_);
+void Crs::Release::operator()(void* srs) const {
+    delete static_cast<OGRSpatialReference*>(srs);
 }
 
 bool Crs::geographic() const {
-    return static_cast<OGRSpatialReference*>(srs_)->IsGeographic();
+    return static_cast<OGRSpatialReference*>(srs_.get())->IsGeographic();
 }
 
 std::string Crs::wkt() const {
     char* w = nullptr;
-    static_cast<OGRSpatialReference*>(srs_)->exportToWkt(&w);
+    static_cast<OGRSpatialReference*>(srs_.get())->exportToWkt(&w);
     std::string r = w ? w : "";
     CPLFree(w);
     return r;
@@ -57,7 +55,7 @@ std::string Crs::wkt() const {
 
 std::string Crs::proj4() const {
     char* w = nullptr;
-    static_cast<OGRSpatialReference*>(srs_)->exportToProj4(&w);
+    static_cast<OGRSpatialReference*>(srs_.get())->exportToProj4(&w);
     std::string r = w ? w : "";
     CPLFree(w);
     return r;

@@ -13,24 +13,28 @@
 
 namespace kserve {
 
-// A coordinate system named as in requests ("EPSG:3857", "CRS:84"), x east and y north.
+// A coordinate system named as in requests ("EPSG:3857", "CRS:84"), x east and y north. It
+// owns its spatial reference: it can be moved, not copied.
 class Crs {
   public:
     static std::shared_ptr<Crs> make(const std::string& name);
-    ~Crs();
     const std::string& name() const { return name_; }
     // True when WMS 1.3.0 writes this system's coordinates north first (EPSG:4326).
     bool north_first() const { return north_first_; }
     bool geographic() const;
-    void* handle() const { return srs_; }
+    // The spatial reference (an OGRSpatialReference), never null for a made system.
+    void* handle() const { return srs_.get(); }
     std::string wkt() const;
     // The system as a PROJ string ("+proj=tmerc ..."), for clients such as proj4js.
     std::string proj4() const;
 
   private:
+    struct Release {
+        void operator()(void* srs) const;
+    };
     std::string name_;
     bool north_first_ = false;
-    void* srs_ = nullptr;
+    std::unique_ptr<void, Release> srs_;
 };
 
 // Point and box transforms between two systems; nothing when PROJ cannot do it.

@@ -1,21 +1,29 @@
 // tiles_test.cpp: the tile matrix sets have the levels, scales, origins and tile counts their
 // capabilities state; a metatile's tiles are the pieces of the engine's one view of its window
 // (so a seeding tool and the service give the same pixels); the tile cache drops the least
-// recently used tile first.
+// recently used tile first; a coordinate system, which owns its spatial reference, is moved,
+// never copied.
 #include "tiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+#include <type_traits>
 
 #include "render.h"
 #include "test_support/png.h"
+#include "warp.h"
 
 namespace {
 
 using kserve::Box;
 using kserve::TileMatrixSet;
+
+// A copy would free the spatial reference twice.
+static_assert(!std::is_copy_constructible_v<kserve::Crs> &&
+              !std::is_copy_assignable_v<kserve::Crs>);
+static_assert(std::is_nothrow_move_constructible_v<kserve::Crs>);
 
 // The sample city: tiles of 10 km from x 260000 to 330000 and y 2730000 to 2790000.
 constexpr Box kSampleExtent{260000, 2730000, 330000, 2790000};
