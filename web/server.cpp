@@ -61,6 +61,12 @@ namespace {
 constexpr size_t kHeaderLimit = 8 * 1024;
 constexpr size_t kBodyLimit = 16 * 1024;
 constexpr int kReadyTimeoutMs = 120000;
+// The workers' time to stop on SIGTERM or SIGINT before they are killed, and the part of it
+// that a kept-alive connection is kept for its next request (Limits::grace), which leaves that
+// request its time to be answered.
+constexpr std::chrono::seconds kStopTimeout{15};
+constexpr std::chrono::seconds kGrace{5};
+static_assert(kGrace * 2 <= kStopTimeout);
 
 // What one connection, client or worker may take (docs/web.md lists them all).
 struct Limits {
@@ -73,6 +79,10 @@ struct Limits {
     // An old worker's time to answer what has reached it after a reload: a request's time to
     // arrive and its answer's time to leave.
     std::chrono::seconds drain{50};
+    // A stopping worker keeps a kept-alive connection this long after the stop (or after its
+    // last answer) for a next request, answered with Connection: close, unless the idle timeout
+    // closes it first.
+    std::chrono::seconds grace{kGrace};
     size_t max_connections = 512;     // per worker
     size_t client_connections = 64;   // per client address over all workers; 0: no limit
     size_t answer_memory = 64 << 20;  // bytes of unsent answers a worker keeps in memory
@@ -128,7 +138,8 @@ const char* const kUsage =
     "Options take their value as the next argument or after '=' (--data=DIR).\n"
     "\n"
     "Signals: SIGTERM or SIGINT stop the service, SIGHUP replaces the workers (the new ones\n"
-    "load the data set again; the old ones first answer every request that has reached them).\n"
+    "load the data set again). The workers stopping first answer every request that has\n"
+    "reached them, and the next one on each kept-alive connection within 5 s.\n"
     "One line per request is written to standard error, in the common log format followed by\n"
     "the time taken in microseconds.\n";
 
@@ -222,6 +233,8 @@ class Session : public std::enable_shared_from_this<Session> {
     ~Session();
 
     Phase phase() const { return phase_; }
+    // Waiting for a request: the first or the next on a kept-alive connection.
+    bool waiting() const { return phase_ == Phase::fresh || phase_ == Phase::idle; }
     std::chrono::steady_clock::time_point since() const { return since_; }
     // Bytes of a request have arrived and are not yet taken apart.
     bool pending();
@@ -237,10 +250,13 @@ class Session : public std::enable_shared_from_this<Session> {
     void read(bool first);
     void on_header(beast::error_code ec);
     void on_read(beast::error_code ec);
+    bool keep_alive(const http::request<http::string_body>& req);
     void respond(Response res, bool keep_alive, unsigned version, bool head);
     void wait_for_place(Request r);
     void answer(Request r, bool expensive);
     void release();
+    void linger();
+    void discard();
     void finish();
 
     beast::tcp_stream stream_;
@@ -350,19 +366,20 @@ class Worker {
         });
     }
 
+    // Stops accepting and ends the worker once its connections are done. Every request that
+    // has reached it is answered, the last one on each connection with Connection: close: those
+    // being drawn or sent, those queued behind them, and the next request on each kept-alive
+    // or new connection within the grace (Limits::grace); connections that send nothing for
+    // that long are closed then (sweep()). It ends at the latest after Limits::drain.
     void stop() {
         if (stopping_) return;
         stopping_ = true;
+        stopped_at_ = std::chrono::steady_clock::now();
         if (slot_) slot_->accepting.store(0);
+        take_queued();
         beast::error_code ec;
         acceptor_.close(ec);
         pause_.cancel();
-        // Every request that has arrived is answered (with Connection: close). Kept-alive
-        // connections waiting for a next request that has not come are closed now; new ones
-        // that have not sent their first request yet get a second more (sweep()).
-        stopped_at_ = std::chrono::steady_clock::now();
-        for (Session* s : std::set<Session*>(sessions_))
-            if (s->phase() == Session::Phase::idle && !s->pending()) s->close_now();
         deadline_.expires_after(limits_.drain);
         deadline_.async_wait([this](beast::error_code e) {
             if (!e) ioc_.stop();
@@ -506,6 +523,19 @@ class Worker {
         return more;
     }
 
+    // Lets in the connections waiting in the listening socket's queue, which would be reset
+    // with it when this worker is the last to hold it (a stop, as opposed to a reload, where
+    // the new workers would take them): their clients may have sent their requests.
+    void take_queued() {
+        beast::error_code ec;
+        acceptor_.non_blocking(true, ec);
+        while (!ec) {
+            tcp::socket socket(ioc_);
+            acceptor_.accept(socket, ec);
+            if (!ec) admit(std::move(socket));
+        }
+    }
+
     void wait_then_accept(std::chrono::milliseconds wait) {
         pause_.expires_after(wait);
         pause_.async_wait([this](beast::error_code e) {
@@ -609,12 +639,14 @@ class Worker {
     // do below half the connection limit).
     void sweep() {
         if (stopping_) {
-            // A stopping worker closes the new connections that have sent nothing within a
-            // second of being told to stop: no request has reached it on them.
+            // A stopping worker closes the connections, kept-alive or new, on which nothing has
+            // arrived for the grace since the stop or their last answer: a client still using
+            // its connection sends its next request well within it, and a request of which a
+            // byte has arrived is read and answered.
             const auto now = std::chrono::steady_clock::now();
             for (Session* s : std::set<Session*>(sessions_))
-                if (!s->closed() && s->phase() == Session::Phase::fresh && !s->pending() &&
-                    now - std::max(s->since(), stopped_at_) > std::chrono::seconds(1))
+                if (!s->closed() && s->waiting() && !s->pending() &&
+                    now - std::max(s->since(), stopped_at_) >= limits_.grace)
                     s->close_now();
             return;
         }
@@ -810,8 +842,7 @@ void Session::wait_for_place(Request r) {
             "smaller one\n");
         res.cache_control = "no-store";
         res.retry_after = 2;
-        return respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(),
-                       r.method == "HEAD");
+        return respond(std::move(res), keep_alive(req), req.version(), r.method == "HEAD");
     }
     if (!parked_) parked_.emplace(stream_.get_executor());
     parked_->expires_after(std::chrono::milliseconds(25));
@@ -828,8 +859,14 @@ void Session::answer(Request r, bool expensive) {
     g_current_fd = -1;
     if (expensive) worker_.leave_expensive();
     const auto& req = parser_->get();
-    respond(std::move(res), req.keep_alive() && !worker_.stopping(), req.version(),
-            r.method == "HEAD");
+    respond(std::move(res), keep_alive(req), req.version(), r.method == "HEAD");
+}
+
+// Whether the answer keeps the connection open: as the request asks, unless the worker is
+// stopping; then only while another request of the client has arrived already (pipelined),
+// so that it is answered too.
+bool Session::keep_alive(const http::request<http::string_body>& req) {
+    return req.keep_alive() && (!worker_.stopping() || pending());
 }
 
 namespace {
@@ -885,7 +922,10 @@ void Session::respond(Response r, bool keep_alive, unsigned version, bool head) 
     stream_.expires_after(worker_.limits().write);
     auto done = [self = shared_from_this(), keep_alive](beast::error_code ec, size_t) {
         self->release();
-        if (ec || !keep_alive || self->worker_.stopping() || self->closed_) return self->finish();
+        if (ec || self->closed_) return self->finish();
+        if (!keep_alive) return self->linger();
+        // Kept alive even when the worker has begun to stop meanwhile: the client may send
+        // its next request at once, and it is answered (with Connection: close).
         self->read(false);
     };
     if (fd >= 0) {
@@ -914,6 +954,28 @@ void Session::release() {
     std::string().swap(res_.body());
     beast::error_code ec;
     if (file_res_.body().is_open()) file_res_.body().file().close(ec);
+}
+
+// Half-closes the connection after an answer with Connection: close, and reads and drops what
+// the client still sends until it closes too, at most 2 s: closing with unread bytes would
+// reset the connection, and the reset could destroy the end of the answer before the client
+// has read it.
+void Session::linger() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    if (ec) return finish();
+    stream_.expires_after(std::chrono::seconds(2));
+    discard();
+}
+
+// Reads and drops what arrives on a lingering connection until it ends.
+void Session::discard() {
+    buffer_.clear();
+    stream_.async_read_some(buffer_.prepare(4096),
+                            [self = shared_from_this()](beast::error_code ec, size_t) {
+                                if (ec || self->closed_) return self->finish();
+                                self->discard();
+                            });
 }
 
 void Session::finish() {
@@ -988,6 +1050,10 @@ class Master {
             const timespec half{0, 500000000};
             const int sig = sigtimedwait(&set, &info, &half);
             if (sig == SIGTERM || sig == SIGINT) {
+                // The socket closes once the workers have let go of it too (each first takes
+                // in what is queued on it): from then on new connections are refused rather
+                // than left waiting to be reset when the master exits.
+                ::close(fd_);
                 stop_all(0);
                 return 0;
             }
@@ -1154,14 +1220,14 @@ class Master {
         }
     }
 
-    // Stops the workers of generation `gen` (0: all) and waits for them, at most 15 s.
+    // Stops the workers of generation `gen` (0: all) and waits for them, at most kStopTimeout.
     void stop_all(int gen) {
         for (auto& [pid, c] : children_)
             if (gen == 0 || c.generation == gen) {
                 ::kill(pid, SIGTERM);
                 c.stopping = true;
             }
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        const auto until = std::chrono::steady_clock::now() + kStopTimeout;
         while (true) {
             bool left = false;
             for (const auto& [pid, c] : children_)
