@@ -6,7 +6,7 @@ Run: test_hostile.py --kserve BIN --kview BIN --bmpref BIN --data DIR GROUP
 (the arguments of test_web.py, whose helpers this uses).
 """
 import argparse
-import concurrent.futures
+import http.client
 import os
 import re
 import shutil
@@ -270,10 +270,48 @@ def test_answer_memory(tmp):
         s.stop()
 
 
+def sending(s, stop, kept=6, fresh=4, reconnect=True):
+    """Clients of python's http.client sending small maps one after another until `stop`:
+    `kept` on kept-alive connections (opening another after an answer with Connection: close,
+    or ending there or at an error without `reconnect`), `fresh` on a new connection each; 2
+    minutes at most. Returns the threads and what every request got: (kept-alive, status,
+    Connection: close), or its error."""
+    path = getmap(WIDTH=64, HEIGHT=64)
+    got = []
+    deadline = time.time() + 120
+
+    def client(keep):
+        c = http.client.HTTPConnection("127.0.0.1", s.port, timeout=30)
+        while not stop.is_set() and time.time() < deadline:
+            try:
+                c.request("GET", path, headers={} if keep else {"Connection": "close"})
+                r = c.getresponse()
+                r.read()
+                closing = (r.getheader("Connection") or "").lower() == "close"
+                got.append((keep, r.status, closing))
+                if keep and closing and not reconnect:
+                    break
+            except (OSError, http.client.HTTPException) as e:
+                got.append((keep, repr(e), None))
+                if not reconnect:
+                    break
+                c.close()
+                time.sleep(0.05)
+        c.close()
+
+    threads = [threading.Thread(target=client, args=(k,), daemon=True)
+               for k in [True] * kept + [False] * fresh]
+    for t in threads:
+        t.start()
+    return threads, got
+
+
 def test_reload(tmp):
     """On SIGHUP every request that has reached the old workers is answered: one half sent
-    when the signal comes, maps queued behind a long one, and a stream of new connections
-    across two reloads."""
+    when the signal comes, maps queued behind a long one, every request of clients that keep
+    sending on kept-alive connections or new ones through three reloads, and the next request
+    on a kept-alive connection idle for a while; one idle past the grace is closed cleanly. On
+    SIGTERM likewise, and new connections are refused at once."""
     s = Server(workers=2)
     try:
         long_map = getmap(CRS="EPSG:3857", BBOX="13510000,2860000,13530000,2880000", WIDTH=768, HEIGHT=768)
@@ -297,30 +335,66 @@ def test_reload(tmp):
             assert status == 200 and image(body).size == (768, 768)
         wait_for(lambda: not set(s.workers()) & set(old), 30, "the old workers to end")
 
-        # New connections all the while, through two reloads.
+        healthz = b"GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n"
         stop = threading.Event()
-        results = []
+        threads, got = sending(s, stop)
+        for i in range(3):
+            time.sleep(0.5)
+            if i == 2:  # two kept-alive connections, idle when the old workers are told to stop
+                idle = [connect(s, timeout=20) for _ in range(2)]
+                for k in idle:
+                    k.sendall(healthz)
+                    assert read_answer(k)[0] == 200
+            old = s.workers()
+            count = s.log_text().count("workers replaced")
+            s.proc.send_signal(signal.SIGHUP)
+            wait_for(lambda: s.log_text().count("workers replaced") > count, 30, "the reload")
+        # Idle 2 s after the old worker was told to stop: within the grace, answered.
+        time.sleep(2)
+        idle[0].sendall(healthz)
+        status, headers, _ = read_answer(idle[0])
+        assert status == 200 and headers.get("connection") == "close", headers
+        # Idle past the grace: closed without a reset, and the old workers end.
+        assert idle[1].recv(1) == b""
+        wait_for(lambda: not set(s.workers()) & set(old), 10, "the old workers to end")
+        stop.set()
+        for t in threads:
+            t.join(30)
+        assert sum(1 for k, _, _ in got if k) > 100 and sum(1 for k, _, _ in got if not k) > 20
+        assert all(status == 200 for _, status, _ in got), [g for g in got if g[1] != 200]
+        # Each kept-alive client was on an old worker at each reload, and told so.
+        assert sum(1 for k, _, closing in got if k and closing) >= 3 * 6
 
-        def client():
-            while not stop.is_set():
-                try:
-                    with connect(s, timeout=30) as k:
-                        k.sendall(f"GET {getmap(WIDTH=128, HEIGHT=128)} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode())
-                        results.append(read_answer(k)[0])
-                except OSError as e:
-                    results.append(repr(e))
+        # SIGTERM: the kept-alive clients' requests all answered (each client ends at its
+        # Connection: close), and the one half sent.
+        stop = threading.Event()
+        threads, got = sending(s, stop, fresh=0, reconnect=False)
+        half = connect(s, timeout=20)
+        half.sendall(b"GET /healthz HTTP/1.1\r\nHost: x\r\n")
+        idle = connect(s, timeout=20)
+        idle.sendall(healthz)
+        assert read_answer(idle)[0] == 200
+        time.sleep(0.5)
+        s.proc.send_signal(signal.SIGTERM)
+        for t in threads:
+            t.join(30)
+        half.sendall(b"\r\n")
+        status, headers, _ = read_answer(half)
+        assert status == 200 and headers.get("connection") == "close", headers
+        assert [g for g in got if g[1] != 200 or g[2]] == [(True, 200, True)] * 6, got[-12:]
 
-        with concurrent.futures.ThreadPoolExecutor(4) as pool:
-            for _ in range(4):
-                pool.submit(client)
-            for _ in range(2):
-                time.sleep(0.7)
-                count = s.log_text().count("workers replaced")
-                s.proc.send_signal(signal.SIGHUP)
-                wait_for(lambda: s.log_text().count("workers replaced") > count, 30, "the reload")
-            time.sleep(0.7)
-            stop.set()
-        assert len(results) > 20 and all(r == 200 for r in results), [r for r in results if r != 200]
+        def refused():
+            try:
+                socket.create_connection(("127.0.0.1", s.port), timeout=1).close()
+                return False
+            except ConnectionRefusedError:
+                return True
+
+        # While the idle connection still holds a worker, a new one is refused, not queued.
+        wait_for(refused, 3, "new connections to be refused")
+        idle.close()
+        half.close()
+        assert s.proc.wait(15) == 0
     finally:
         s.stop()
 
