@@ -425,7 +425,11 @@ def test_watchdog(tmp):
     with open(os.path.join(tmp, "fifo.log"), "w+") as log:
         p = subprocess.Popen([test_web.ARGS.kserve, "--data", data, "--listen", "127.0.0.1:0",
                               "--workers", "2"], stdout=log, stderr=log)
-        time.sleep(1)
+        # Once a worker is forked, the master handles the signal (before, it would die of it;
+        # a start takes seconds on a busy machine under the sanitizers).
+        children = ["ps", "-o", "pid=", "--ppid", str(p.pid)]
+        wait_for(lambda: subprocess.run(children, capture_output=True, text=True).stdout.split(),
+                 30, "a worker")
         p.send_signal(signal.SIGTERM)
         try:
             assert p.wait(10) == 0
