@@ -46,8 +46,9 @@ std::string DataSet::etag(std::string_view key) const {
     // The revision of the pictures: raised whenever a change of the drawing or warping code
     // changes the picture of the same data set and request, so that what a cache keeps from
     // an earlier version no longer validates. 2: warping approximates the projection to an
-    // eighth of a pixel.
-    constexpr std::string_view kPictureRevision = "2|";
+    // eighth of a pixel. 3: the engine draws the tiles of a view in the view's tile order, not
+    // in the order of its cache slots (which depended on the requests answered before).
+    constexpr std::string_view kPictureRevision = "3|";
     char b[64];
     std::snprintf(
         b, sizeof b, "\"%s-%016llx\"", engine_.fingerprint().c_str(),

@@ -151,15 +151,18 @@ void fill(HDC dc, int w, int h, COLORREF c) {
 
 // Draws a view into a surface of its size; the whole surface is painted first, so a surface
 // kept from an earlier view shows nothing of it.
-// At factor 1 the render area's view is exactly dlldraw's; above it the same map is drawn with
-// that many times the pixels, and the points of interest drawn after it follow its factor.
+// At factor 1 the render area's view is dlldraw's; above it the same map is drawn with that
+// many times the pixels, and the points of interest drawn after it follow its factor. The
+// tiles are drawn in the view's tile order (render::DrawingOrder::kTileList), not in cache
+// slot order, so the picture depends on the request alone: never on the maps, tiles and
+// queries that the worker answered before.
 bool draw_into(HDC dc, int left, int top, int width, int height, double scale, bool map,
                const std::vector<int>& pois, COLORREF background, int factor) {
     fill(dc, width, height, background);
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
     if (render::draw_view(dc, left, top, width, height, scale, kLayers,
-                          render::ViewOptions{factor}) != 0)
+                          render::ViewOptions{factor, render::DrawingOrder::kTileList}) != 0)
         return false;
     if (!map) fill(dc, width, height, background);
     for (int category : pois) dlldraw44(category, map ? 2 : 3);

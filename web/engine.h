@@ -2,6 +2,9 @@
 // drawn at a scale factor through the render area's C++ interface (render/view.h); kserve links
 // the engine's objects (kestrel_static), not the shared library. One engine per process: the engine
 // keeps process-global state, so a worker makes one call at a time and nothing here is thread-safe.
+// Every picture is drawn in the view's tile order (render::DrawingOrder::kTileList): it depends
+// on the data set and the call alone, never on what the engine's tile cache holds from the
+// calls before.
 #ifndef KSERVE_ENGINE_H
 #define KSERVE_ENGINE_H
 

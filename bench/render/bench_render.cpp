@@ -8,7 +8,8 @@
 // Also the same 5 m/px views without road names, the road labeller export on its own (which,
 // unlike the labeller called by the view drawing, scans every road of the tiles), and a
 // metatile of the map service (1024 x 1024) drawn at scale factors 1, 2 and 3: the same window
-// at 2048 x 2048 and 3072 x 3072 pixels.
+// at 2048 x 2048 and 3072 x 3072 pixels; and the same metatile drawn in the exports' cache slot
+// order and in the map service's tile order, side by side, and the ordering step alone.
 //
 // The data set is the sample one in <build>/appdir/kgrid/ when it has been generated;
 // otherwise a synthetic city of 4 x 4 tiles (a road grid every 100 m, blocks, lines, place
@@ -25,6 +26,7 @@
 
 #include "data/store.h"
 #include "kgdi.h"
+#include "render/pinned_slots.h"
 #include "render/view.h"
 #include "writer.h"
 
@@ -242,6 +244,62 @@ void BM_ViewWithoutNames(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(draw_centred(surface, w, h, 5, "00200000"));
 }
 BENCHMARK(BM_ViewWithoutNames)->Args({356, 276})->Args({1024, 768})->Unit(benchmark::kMicrosecond);
+
+// The cost of the drawing order: a metatile's window (1024 x 1024 pixels) centred on the corner
+// of four data tiles, drawn warm in the cache slot order of the exports (0) and in the view's
+// tile order of the map service (1). Run the two side by side, interleaved:
+//   bench_render --benchmark_filter=DrawingOrder --benchmark_repetitions=10
+//                --benchmark_enable_random_interleaving=true
+// Arguments: scale, order.
+void BM_DrawingOrder(benchmark::State& state) {
+    if (!load_data_set()) {
+        state.SkipWithError("no data set");
+        return;
+    }
+    constexpr int kSide = 1024;
+    const double scale = static_cast<double>(state.range(0));
+    const render::ViewOptions options{1, state.range(1) == 0 ? render::DrawingOrder::kCacheSlots
+                                                             : render::DrawingOrder::kTileList};
+    const int32_t left = kCityX - static_cast<int32_t>(kSide * scale / 2);
+    const int32_t top = kCityY + static_cast<int32_t>(kSide * scale / 2);
+    Surface surface(kSide, kSide);
+    const auto draw = [&] {
+        return render::draw_view(surface.dc, left, top, kSide, kSide, scale, kServerLayers,
+                                 options);
+    };
+    draw();
+    for (auto _ : state) benchmark::DoNotOptimize(draw());
+    state.SetLabel(std::string(state.range(1) == 0 ? "cache slots" : "tile list") + " @" +
+                   std::to_string(static_cast<int>(scale)) + "m/px");
+}
+BENCHMARK(BM_DrawingOrder)->ArgsProduct({{2, 5, 20}, {0, 1}})->Unit(benchmark::kMicrosecond);
+
+// The ordering step alone: the pinned slots of the 20 m/px metatile above (16 tiles, loaded
+// after the four of the finer views, so the two orders differ) in either order. Argument: order.
+void BM_PinnedSlots(benchmark::State& state) {
+    if (!load_data_set()) {
+        state.SkipWithError("no data set");
+        return;
+    }
+    constexpr int kSide = 1024;
+    constexpr double kScale = 20;
+    Surface surface(kSide, kSide);
+    const int32_t left = kCityX - static_cast<int32_t>(kSide * kScale / 2);
+    const int32_t top = kCityY + static_cast<int32_t>(kSide * kScale / 2);
+    render::draw_view(surface.dc, kCityX - kSide, kCityY + kSide, kSide, kSide, 2, kServerLayers);
+    render::draw_view(surface.dc, left, top, kSide, kSide, kScale, kServerLayers);
+    const auto order =
+        state.range(0) == 0 ? render::DrawingOrder::kCacheSlots : render::DrawingOrder::kTileList;
+    int slots[data::SLOT_COUNT];
+    int pinned = 0;
+    for (auto _ : state) {
+        pinned = render::pinned_slots(order, slots);
+        benchmark::DoNotOptimize(slots);
+    }
+    state.counters["tiles"] = pinned;
+    state.SetLabel(state.range(0) == 0 ? "cache slots" : "tile list");
+}
+BENCHMARK(BM_PinnedSlots)->Arg(0)->Arg(1);
 
 // The road labeller export (dlldrawrdtxt) alone on a warm 5 m/px view; compare with BM_View at the
 // same size and scale. The label list is emptied before each run so that every run places the same

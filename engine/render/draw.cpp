@@ -7,6 +7,11 @@
 // A view may be drawn at a scale factor (ViewOptions): the same map, decided at the view's
 // scale, with every length in pixels multiplied by the factor and the text scaled with it.
 //
+// The tiles are drawn in the view's drawing order (ViewOptions, DrawingOrder): by cache slot,
+// as the exports always have, or in the order the view lists its tiles, which makes the
+// picture a function of the data set and the view alone. The road names are placed in the same
+// order, from the roads collected while the tiles are drawn.
+//
 // The server-only build differs in a few settings: its background brush is made and selected
 // on every call, its text is black on a transparent background while the view is drawn and
 // blue afterwards, it has no base map, and it draws road names only at 5 metres per pixel or
@@ -17,6 +22,7 @@
 #include "data/format.h"
 #include "data/store.h"
 #include "render/cull.h"
+#include "render/pinned_slots.h"
 #include "render/road_names.h"
 #include "render/view.h"
 
@@ -214,6 +220,14 @@ int list_view_tiles(const ViewState& view, int32_t* tiles) noexcept {
     return n;
 }
 
+// True when tile a comes before tile b in a view's tile list: rows from south to north, in a
+// row the columns from east to west (list_view_tiles).
+bool listed_before(int32_t a, int32_t b) noexcept {
+    const int32_t row_a = data::tile_row(a), row_b = data::tile_row(b);
+    if (row_a != row_b) return row_a < row_b;
+    return data::tile_column(a) > data::tile_column(b);
+}
+
 // Paints the square of a tile that is not available: outlined with the selected pen (12),
 // filled with the selected fill brush.
 void paint_missing_tile(const Drawing& d, int32_t tile) noexcept {
@@ -225,11 +239,16 @@ void paint_missing_tile(const Drawing& d, int32_t tile) noexcept {
     Polygon(d.dc, square, 5);
 }
 
+// Clears the in-view flag of every slot.
+void unpin_tiles() noexcept {
+    for (int s = 0; s < data::SLOT_COUNT; ++s) data::slot(s).header.in_view = 0;
+}
+
 // Pins the view's tiles in the cache: clears every in-view flag, flags the slots that already
 // hold a listed tile, then loads the others (painting the squares of those that are missing).
 void pin_view_tiles(Drawing& d, const int32_t* tiles, int count) noexcept {
     bool cached[TILE_LIST_MAX] = {};
-    for (int s = 0; s < data::SLOT_COUNT; ++s) data::slot(s).header.in_view = 0;
+    unpin_tiles();
     for (int i = 0; i < count; ++i) {
         // Tile number 0 marks a slot never filled, so the cache never reports it as cached.
         const int s = data::find_slot(tiles[i]);
@@ -338,13 +357,14 @@ void draw_slot(Drawing& d, int s) noexcept {
     }
 }
 
-// Tile mode: the view's tiles pinned and loaded, then drawn slot by slot.
+// Tile mode: the view's tiles pinned and loaded, then drawn slot by slot in the view's order.
 void draw_tiles(Drawing& d) noexcept {
     int32_t tiles[TILE_LIST_MAX];
     const int count = list_view_tiles(d.view, tiles);
     pin_view_tiles(d, tiles, count);
-    for (int s = 0; s < data::SLOT_COUNT; ++s)
-        if (data::slot(s).header.in_view == 1) draw_slot(d, s);
+    int slots[data::SLOT_COUNT];
+    const int pinned = pinned_slots(d.view.order, slots);
+    for (int i = 0; i < pinned; ++i) draw_slot(d, slots[i]);
 }
 
 // True when a catalogue label of this kind is written at this scale.
@@ -381,6 +401,24 @@ void draw_catalogue(const Drawing& d) noexcept {
 
 }  // namespace
 
+int pinned_slots(DrawingOrder order, int* slots) noexcept {
+    int n = 0;
+    for (int s = 0; s < data::SLOT_COUNT; ++s)
+        if (data::slot(s).header.in_view == 1) slots[n++] = s;
+    if (order == DrawingOrder::kTileList)
+        // At most 40 slots (a view pins no more), nearly always fewer than ten: an insertion
+        // sort. Equal tile numbers (a damaged data set) keep their slot order.
+        for (int i = 1; i < n; ++i) {
+            const int s = slots[i];
+            const int32_t tile = data::slot(s).header.tile_number;
+            int j = i;
+            for (; j > 0 && listed_before(tile, data::slot(slots[j - 1]).header.tile_number); --j)
+                slots[j] = slots[j - 1];
+            slots[j] = s;
+        }
+    return n;
+}
+
 int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, double scale,
               const char* layers) noexcept {
     return draw_view(dc, left, top, width, height, scale, layers, ViewOptions{});
@@ -394,7 +432,7 @@ int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, 
     if (factor < kMinScaleFactor || factor > kMaxScaleFactor) return -1;
 
     ViewState& view = view_state();
-    view = ViewState{dc, left, top, width, height, scale, factor};
+    view = ViewState{dc, left, top, width, height, scale, factor, options.order};
     label_boxes().last = -1;
     Drawing d{dc, view, read_layers(layers), nullptr};
     const ScaledText text(dc, factor);
@@ -432,10 +470,14 @@ int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, 
     d.fill = CreateSolidBrush(colour_of(colour_table()[AREA_ENTRY]));
     const bool road_names = scale <= ROAD_NAMES_MAX_SCALE && d.layers.labels == '1';
     d.collect_roads = road_names;
-    if (scale <= TILE_MODE_MAX_SCALE)
+    if (scale <= TILE_MODE_MAX_SCALE) {
         draw_tiles(d);
-    else
+    } else {
+        // The catalogue leaves the tile cache alone; in the view's tile order it unpins the
+        // tiles of the view before, so that the overlays draw nothing of them over this view.
+        if (options.order == DrawingOrder::kTileList) unpin_tiles();
         draw_catalogue(d);
+    }
     if (road_names) draw_road_names_of(g_view_roads, d.roads);
     if constexpr (kServerOnly) SetTextColor(dc, AFTER_DRAW_TEXT_COLOUR);
 

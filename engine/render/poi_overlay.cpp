@@ -4,8 +4,10 @@
 // blue cross at each point and its 28-byte name beside it. The points come from the PoiRecord
 // blocks of dat44_1.bin (40 bytes each: int16 x, int16 y, int16 district, int16 category,
 // int32 note, 28-byte blank-padded name), found through the PoiIndex loaded with the data set;
-// for each pinned tile only the first index entry with records is used. The data store's
-// reader (data/poi_file.h) checks each block and reads it whole into the shared work buffer.
+// for each pinned tile only the first index entry with records is used. The tiles are taken in
+// the view's drawing order (DrawingOrder, view.h), which decides which of two points wins a
+// place in modes 2 and 3, and which is drawn over the other. The data store's reader
+// (data/poi_file.h) checks each block and reads it whole into the shared work buffer.
 //
 // A view drawn at a scale factor gets its crosses, pen, names and name boxes at that factor;
 // the points are placed on the grid of its 1x map, as every label (LabelGrid, view.h), so that
@@ -23,6 +25,7 @@
 #include "data/format.h"
 #include "data/poi_file.h"
 #include "data/store.h"
+#include "render/pinned_slots.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -121,9 +124,10 @@ int draw_points_of_interest(int category, int mode) noexcept {
     const ScaledText text(view.dc, view.factor);
 
     const int first_box = mode == kAvoidOwnLabels ? label_boxes().last + 1 : 0;
-    for (int s = 0; s < data::SLOT_COUNT; ++s) {
-        const data::TileHeader& header = data::slot(s).header;
-        if (header.in_view != 1) continue;
+    int slots[data::SLOT_COUNT];
+    const int pinned = pinned_slots(view.order, slots);
+    for (int i = 0; i < pinned; ++i) {
+        const data::TileHeader& header = data::slot(slots[i]).header;
         const int e = data::find_poi_block(header.tile_number);
         if (e < 0) continue;
         const data::PoiIndexEntry& entry = data::dataset().poi_index[e];

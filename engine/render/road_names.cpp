@@ -2,6 +2,8 @@
 // the last view it lays candidate positions along the road's on-screen polyline, slides the
 // name along them until it collides with no label already placed, picks a reading direction and
 // writes the name one upright character at a time, recording a LabelBox for each character.
+// The tiles are visited in the view's drawing order (DrawingOrder, view.h), in each tile the
+// records from the last to the first.
 // A view drawn at a scale factor is labelled on the grid of its 1x map (LabelGrid, view.h).
 #include "render/road_names.h"
 
@@ -11,6 +13,7 @@
 
 #include "data/store.h"
 #include "render/cull.h"
+#include "render/pinned_slots.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -233,9 +236,10 @@ int draw_road_names() noexcept {
     const WorldWindow window = world_window(view, 0);
     const LabelGrid grid(view);
     const ScaledText text(view.dc, view.factor);
-    for (int s = 0; s < data::SLOT_COUNT; ++s) {
-        const data::TileSlot& slot = data::slot(s);
-        if (slot.header.in_view != 1) continue;
+    int slots[data::SLOT_COUNT];
+    const int pinned = pinned_slots(view.order, slots);
+    for (int i = 0; i < pinned; ++i) {
+        const data::TileSlot& slot = data::slot(slots[i]);
         for (int r = data::last_record(slot); r >= 0; --r) label_road(slot, r, view, grid, window);
     }
     return 0;

@@ -88,10 +88,10 @@ struct RoadRef {
 };
 
 // Labels the given roads of the last view, which the view drawing collected in its own order
-// (slots ascending, records ascending) as the named roads reaching its window: the labeller
-// visits them slot by slot, records from the last to the first, exactly as draw_road_names
-// visits all the roads of the pinned slots, but without scanning the roads that lie elsewhere
-// in the tiles.
+// (slots in the view's drawing order, records ascending) as the named roads reaching its
+// window: the labeller visits them slot by slot, records from the last to the first, exactly
+// as draw_road_names visits all the roads of the pinned slots, but without scanning the roads
+// that lie elsewhere in the tiles.
 void draw_road_names_of(const RoadRef* roads, int count) noexcept;
 
 }  // namespace kestrel::render

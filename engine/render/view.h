@@ -4,7 +4,8 @@
 // - ColourTable: 50 entries of red, green, blue and width, changed by dllsetcolor.
 // - ViewState: the device context, window, scale and scale factor of the last accepted view;
 //   every overlay, query drawing and export works on it.
-// - ViewOptions: how a view is drawn beyond the classic arguments (its scale factor).
+// - ViewOptions: how a view is drawn beyond the classic arguments (its scale factor and the
+//   order in which its tiles are drawn).
 // - LabelBox list: the pixel rectangles of the labels of the current view, tested by every
 //   labeller with boxes_overlap so that labels do not cover each other.
 // - The pen table and the shared point buffer of 10000 pixel points.
@@ -51,8 +52,26 @@ inline constexpr int kMaxScaleFactor = 3;
 // all decided at S) with F times the pixels: its picture's pixels are S / F metres, and every
 // length in pixels (pen widths, text, label offsets and boxes, road-name spacing, symbols) is F
 // times that of the 1x map. Factor 1 is the classic view.
+//
+// The order in which a view draws its tiles decides which strokes lie on top where features of
+// two tiles cross, and, since labels are placed in that order, which label wins a place both
+// want. Within a tile the records are always drawn in storage order.
+enum class DrawingOrder {
+    // The classic order, which the exports keep: the pinned cache slots by slot number. It
+    // depends on which slot each tile was loaded into, that is on the views and queries drawn
+    // before: the same view can come out differently in two processes.
+    kCacheSlots,
+    // The view's tiles as the view lists them: rows from south to north, in each row the
+    // columns from east to west (from the tile numbers: row = number / 1000, column =
+    // number % 1000). A function of the view alone, and the order in which a fresh cache
+    // loads the tiles of its first view, so that view is drawn as the classic order draws it.
+    // The overlays and the road labeller drawn over such a view follow it too.
+    kTileList,
+};
+
 struct ViewOptions {
     int scale_factor = 1;  // kMinScaleFactor .. kMaxScaleFactor
+    DrawingOrder order = DrawingOrder::kCacheSlots;
 };
 
 struct ViewState {
@@ -63,6 +82,7 @@ struct ViewState {
     int32_t height;      // pixels of the picture
     double scale;        // metres per pixel of the 1x map: the picture's pixels are scale / factor
     int32_t factor = 1;  // the view's scale factor
+    DrawingOrder order = DrawingOrder::kCacheSlots;  // what the overlays follow
 };
 
 // A length in pixels of the 1x map, in pixels of a view at `factor`.
@@ -411,8 +431,16 @@ int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, 
 // road names, which layers) is decided at `scale` as for the 1x view, so both show the same
 // features and names in the same places; every length in pixels (pens, text, label offsets and
 // boxes, road-name spacing) is F times its 1x length. The overlays, highlights and the road
-// labeller drawn on the view afterwards follow its factor. Returns 0, or -1 as draw_view does
-// and for a factor outside 1 to 3, with nothing drawn and nothing stored. F = 1 is draw_view.
+// labeller drawn on the view afterwards follow its factor.
+//
+// options.order is the order of the tiles (DrawingOrder). With kTileList the picture, and what
+// the point-of-interest overlay and the road labeller then draw over it, depend on the data set,
+// the arguments and the options alone, never on the views drawn or the roads queried before;
+// a view drawn from the catalogue (above 51 m a pixel) then unpins the tiles of the view before,
+// so the overlay finds no points over it, as over the first view of a process.
+//
+// Returns 0, or -1 as draw_view does and for a factor outside 1 to 3, with nothing drawn and
+// nothing stored. F = 1 in the order kCacheSlots is draw_view.
 int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, double scale,
               const char* layers, const ViewOptions& options) noexcept;
 int draw_road_names() noexcept;

@@ -1,8 +1,9 @@
 // draw_test.cpp: drawing a view (dlldraw) in the full engine build: scale refusal and modes,
-// the tile list and its order, squares of missing tiles, pens and their widths, layer strings,
-// place labels and their scale rules, road names, the catalogue, the colour table, and the
-// bounds on label boxes and long features. Features are put into cache slots directly; what was
-// drawn is observed through the drawing layer's recorder and the pixels.
+// the tile list and its order, the order in which the tiles are drawn, squares of missing tiles,
+// pens and their widths, layer strings, place labels and their scale rules, road names, the
+// catalogue, the colour table, and the bounds on label boxes and long features. Features are put
+// into cache slots directly; what was drawn is observed through the drawing layer's recorder and
+// the pixels.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -169,6 +170,51 @@ TEST_F(DrawView, ViewOverSixRowsAndEightColumnsListsFortyTilesSouthRowsFirstEast
         EXPECT_EQ(squares[i].points[0].y, expected[i].y) << "tile " << i;
     }
 }
+
+// The tiles of a view are drawn in the order of the slots that hold them (the exports), or in
+// the order the view lists them whichever slots hold them (render::DrawingOrder::kTileList).
+class TileOrder : public RenderTest, public ::testing::WithParamInterface<render::DrawingOrder> {};
+
+TEST_P(TileOrder, TilesAreDrawnByTheirSlotsOrAsTheViewListsThem) {
+    // Columns 25 to 27 and rows 275 and 276 at 20 metres per pixel, held in scrambled slots, a
+    // line across the middle of each tile.
+    const int32_t left = 250001, top = 2769999;
+    std::vector<int32_t> listed;
+    for (int row = 275; row <= 276; ++row)
+        for (int column = 27; column >= 25; --column)
+            listed.push_back(data::tile_number(row, column));
+    const int slot_of[6] = {4, 0, 5, 2, 1, 3};
+    const auto middle = [](int32_t tile, int at) {
+        return WorldPt{data::tile_west(tile) + at, data::tile_south(tile) + 5000};
+    };
+    for (size_t i = 0; i < listed.size(); ++i)
+        SlotFill(slot_of[i], listed[i])
+            .line(10, {middle(listed[i], 1000), middle(listed[i], 9000)});
+    Canvas canvas(1400, 900);
+    ASSERT_EQ(render::draw_view(canvas.dc(), left, top, 1400, 900, 20, "0000",
+                                render::ViewOptions{1, GetParam()}),
+              0);
+    std::vector<int32_t> expected(listed.size());
+    for (size_t i = 0; i < listed.size(); ++i)
+        expected[GetParam() == render::DrawingOrder::kCacheSlots ? slot_of[i] : i] = listed[i];
+    const std::vector<Prim> lines = canvas.polylines();
+    ASSERT_EQ(lines.size(), expected.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const WorldPt start = middle(expected[i], 1000);
+        const POINT want = pixel_of(start.x, start.y, left, top, 20);
+        EXPECT_EQ(lines[i].points[0].x, want.x) << "line " << i;
+        EXPECT_EQ(lines[i].points[0].y, want.y) << "line " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, TileOrder,
+                         ::testing::Values(render::DrawingOrder::kCacheSlots,
+                                           render::DrawingOrder::kTileList),
+                         [](const auto& info) {
+                             return info.param == render::DrawingOrder::kCacheSlots
+                                        ? std::string("cache_slots")
+                                        : std::string("tile_list");
+                         });
 
 TEST_F(DrawView, MissingTileIsACyanSquareOutlinedWithPen12) {
     ASSERT_EQ(draw(10), 0);

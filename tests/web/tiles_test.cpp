@@ -1,16 +1,20 @@
 // tiles_test.cpp: the tile matrix sets have the levels, scales, origins and tile counts their
 // capabilities state; a metatile's tiles are the pieces of the engine's one view of its window
-// (so a seeding tool and the service give the same pixels); the tile cache drops the least
-// recently used tile first; a coordinate system, which owns its spatial reference, is moved,
-// never copied.
+// (so a seeding tool and the service give the same pixels), and the same bytes whatever the
+// engine drew and queried before; the tile cache drops the least recently used tile first; a
+// coordinate system, which owns its spatial reference, is moved, never copied.
 #include "tiles.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <type_traits>
+#include <utility>
+#include <vector>
 
+#include "data/store.h"
 #include "render.h"
 #include "test_support/png.h"
 #include "warp.h"
@@ -167,6 +171,54 @@ INSTANTIATE_TEST_SUITE_P(Places, NativeMetatiles,
                                            Place{"in_the_city_at_2x", 5, 4, 10, 4, 4, 2},
                                            Place{"at_the_edge_at_3x", 5, 14, 17, 3, 1, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The pictures of the web path at the corner of the sample city's tiles 276029, 276030,
+// 277029 and 277030 (x 300000, y 2770000), where strokes and names of four tiles meet, each
+// drawn first in a fresh engine and then after another view and road queries have loaded the
+// same tiles into other cache slots: the same bytes. The engine's classic order (cache slots)
+// draws the second picture from the tiles in another order, and its names and points of
+// interest win other places.
+TEST_F(Metatiles, ArePicturesOfTheRequestAloneWhateverTheEngineDrewOrQueriedBefore) {
+    kserve::Engine& engine = data_->engine();
+    const TileMatrixSet google = TileMatrixSet::google_maps_compatible();
+    const TileMatrixSet native = TileMatrixSet::native(data_->native(), data_->extent());
+    const auto metatile = [&](const TileMatrixSet& set, int level, long row, long col) {
+        std::string error, bytes;
+        const auto meta = kserve::render_metatile(*data_, set, level, row, col, 1, error);
+        EXPECT_TRUE(meta) << error;
+        if (meta)
+            for (const auto& png : meta->png) bytes += png;
+        return bytes;
+    };
+    const auto map = [&](double scale) {
+        const int w = 800, h = 600;
+        const auto png = engine.draw_png(300000 - static_cast<int>(w / 2 * scale),
+                                         2770000 + static_cast<int>(h / 2 * scale), w, h, scale,
+                                         true, {0}, false, kserve::kWhite);
+        EXPECT_TRUE(png);
+        return png.value_or("");
+    };
+    const std::vector<std::pair<const char*, std::function<std::string()>>> pictures = {
+        {"google level 15 metatile", [&] { return metatile(google, 15, 3507, 6860); }},
+        {"native level 5 metatile", [&] { return metatile(native, 5, 4, 9); }},
+        {"5 m a pixel map with points of interest", [&] { return map(5); }},
+        {"100 m a pixel map with points of interest", [&] { return map(100); }},
+    };
+    namespace data = kestrel::data;
+    for (const auto& [name, draw] : pictures) {
+        data::empty_tile_cache();
+        const std::string fresh = draw();
+        // Tiles 277030, 277029 and 277028 drawn (slots 0 to 2, east to west), then roads
+        // queried in tiles 276029 and 276030 (slots 3 and 4): the corner's four tiles lie in
+        // the cache in another order than a fresh engine's.
+        data::empty_tile_cache();
+        ASSERT_TRUE(engine.draw(285000, 2776000, 2000, 500, 10, true, {}, false, kserve::kWhite));
+        engine.road_at(295000, 2765000, 10);
+        engine.road_at(305000, 2765000, 10);
+        ASSERT_GT(data::find_slot(276029), data::find_slot(277029)) << "the cache is not permuted";
+        EXPECT_TRUE(draw() == fresh) << name;
+    }
+}
 
 TEST_F(Metatiles, OutsideTheMatrixOrAtAnotherFactorNothingIsDrawn) {
     const TileMatrixSet set = TileMatrixSet::google_maps_compatible();

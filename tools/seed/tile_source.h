@@ -1,6 +1,7 @@
 // tile_source.h: kserve's tiles for kseed, from the web service's tile module (web/tiles.h): the
-// same tile matrix sets, the same metatiles of 4 x 4 tiles drawn as one engine view, the same PNG
-// encoder, so that an archive's tiles are kserve's tiles, pixel for pixel.
+// same tile matrix sets, the same metatiles of 4 x 4 tiles drawn as one engine view in the view's
+// tile order (whatever a worker drew before), the same PNG encoder, so that an archive's tiles
+// are kserve's tiles, byte for byte.
 #ifndef KSEED_TILE_SOURCE_H
 #define KSEED_TILE_SOURCE_H
 

@@ -4,7 +4,8 @@
 // device context of the drawing layer, clears it to white, sets the text to black on a
 // transparent background (as the server's picture box does), draws the view (with the
 // engine's view drawing, which dlldraw calls, so that --scale-factor can draw it at 2 or 3
-// times the pixels), optionally lays a track and the points of interest over it, and saves the
+// times the pixels, in the view's tile order as kserve draws it, not in cache slot order),
+// optionally lays a track and the points of interest over it, and saves the
 // image in the format its extension names: PNG, GIF, 24-bit BMP, the engine's 8-bit RLE8 BMP
 // export, or GeoTIFF. The view is given in world metres of the data set's grid, or in longitude and
 // latitude (WGS 84) turned into the grid of --crs; a world file can go with any image, so that
@@ -620,7 +621,8 @@ int render(const Options& o, const View& v, HDC dc) {
 
     if (kestrel::render::draw_view(dc, static_cast<int32_t>(v.left), static_cast<int32_t>(v.top),
                                    v.picture_width(), v.picture_height(), v.scale, o.layers.c_str(),
-                                   kestrel::render::ViewOptions{v.factor}) != 0) {
+                                   kestrel::render::ViewOptions{
+                                       v.factor, kestrel::render::DrawingOrder::kTileList}) != 0) {
         std::fputs("kview: the engine refused to draw the view\n", stderr);
         return 1;
     }
