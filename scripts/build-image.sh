@@ -145,13 +145,20 @@ make_base() {
   done | sort -k1,1 -k3,3nr | sort -u -k1,1 | while read -r link target _; do
     if [ -e "$root$target" ] && [ ! -e "$root$link" ]; then ln -s "$target" "$root$link"; fi
   done
-  rm -rf "$root"/var/cache/apt "$root"/var/lib/apt "$root"/etc/hostname "$root"/etc/resolv.conf \
-    "$root"/var/log/* "$root"/etc/apt
+  rm -rf "$root"/var/cache/apt "$root"/var/lib/apt "$root"/var/log/* "$root"/etc/apt
+  # The files and folders a container runtime mounts over, there already: a container with a
+  # read-only root changes nothing in it.
+  : >"$root/etc/hostname"
+  : >"$root/etc/hosts"
+  : >"$root/etc/resolv.conf"
+  mkdir -p "$root/run" "$root/var/tmp"
+  chmod 1777 "$root/var/tmp"
   printf '%s\n' "root:x:0:0:root:/root:/usr/sbin/nologin" \
     "$account:x:10001:10001:$account:/nonexistent:/usr/sbin/nologin" \
     "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin" >"$root/etc/passwd"
   printf '%s\n' "root:x:0:" "$account:x:10001:" "nogroup:x:65534:" >"$root/etc/group"
-  ln -sf busybox "$root/usr/bin/sh"
+  printf '%s\n' "passwd: files" "group: files" "hosts: files dns" >"$root/etc/nsswitch.conf"
+  if [ -e "$root/usr/bin/busybox" ]; then ln -sf busybox "$root/usr/bin/sh"; fi
   mkdir -p "$root/tmp"
   chmod 1777 "$root/tmp"
 }
@@ -220,7 +227,11 @@ build_image() {
 
 # ---- kserve's image -------------------------------------------------------------------------
 context=$work/kserve
-mkdir -p "$context/root/usr/local/bin" "$context/root/var/lib/dpkg/status.d" "$context/root/data"
+# /data: where the data set is mounted; /etc/mtab: podman makes this link when it is missing,
+# which would be the one change a container makes to its file system.
+mkdir -p "$context/root/usr/local/bin" "$context/root/var/lib/dpkg/status.d" "$context/root/data" \
+  "$context/root/etc"
+ln -s ../proc/self/mounts "$context/root/etc/mtab"
 for deb in "$work"/debs/*.deb; do
   dpkg-deb -x "$deb" "$context/root"
   dpkg-deb -f "$deb" >"$context/root/var/lib/dpkg/status.d/$(dpkg-deb -f "$deb" Package)"
@@ -231,7 +242,9 @@ install -m 755 "$repo/deploy/container/kserve-entrypoint" "$repo/deploy/containe
   "$context/root/usr/local/bin/"
 cp "$repo/deploy/container/Containerfile" "$context/"
 mapfile -t packages < <(dependencies "$work"/debs/*.deb)
-packages+=(busybox)
+# busybox: the shell and the HTTP client of the two scripts; base-files: the system's name
+# and version (/etc/os-release) for scanners.
+packages+=(busybox base-files)
 
 if [ $print_tag -eq 1 ]; then
   echo "localhost/kestrel/kserve:$version-$(image_digest "$(base_tag kserve "${packages[@]}")" "$context")"
@@ -260,9 +273,9 @@ fi
 
 # ---- nginx for the compose file -------------------------------------------------------------
 if [ $nginx -eq 1 ]; then
-  nbase=$(base_image nginx nginx)
+  nbase=$(base_image nginx base-files nginx)
   ncontext=$work/nginx
-  mkdir -p "$ncontext/root"
+  mkdir -p "$ncontext/cache"
   cp "$repo/deploy/compose/nginx.Containerfile" "$ncontext/Containerfile"
   ntag=$(build_image nginx "$nbase" "$ncontext")
   say "built $ntag (also localhost/kestrel/nginx:$version)"
