@@ -93,6 +93,9 @@ test wine64                       needed   the Windows tests under Wine, 64-bit
 test wine32:i386                  optional the Windows tests under Wine, 32-bit (skipped without it)
 test sqlite3                      needed   the tests' reading of MBTiles archives
 test libdeflate-dev               optional the PNG encoder's benchmark against libdeflate
+test podman                       optional the container image's test (skipped without it)
+test runc                         optional the container image's test: podman's runtime (crun refuses hybrid cgroups)
+test mmdebstrap                   optional the container image's base (scripts/build-image.sh)
 peers cgi-mapserver              needed   the web benchmark's peer (bench/web/run.sh)
 peers mapserver-bin              needed   the seeding benchmark's peer map files
 peers spawn-fcgi                 needed   the web benchmark's peer under FastCGI
