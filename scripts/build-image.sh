@@ -189,8 +189,8 @@ base_image() {
       --pax-option=exthdr.name=%d/PaxHeaders/%f,delete=atime,delete=ctime \
       -cf "$work/$name-base/rootfs.tar" .
     printf 'FROM scratch\nADD rootfs.tar /\n' >"$work/$name-base/Containerfile"
-    podman build --quiet --format docker --timestamp "$SOURCE_DATE_EPOCH" --tag "$tag" \
-      "$work/$name-base" >/dev/null
+    podman build --quiet --layers=false --format docker --timestamp "$SOURCE_DATE_EPOCH" \
+      --tag "$tag" "$work/$name-base" >/dev/null
     rm -rf "$root" "$work/$name-base"
   fi
   echo "$tag"
@@ -216,7 +216,8 @@ build_image() {
   if podman image exists "$tag"; then
     say "$tag is there"
   else
-    podman build --quiet --format docker --timestamp "$SOURCE_DATE_EPOCH" \
+    # No layer cache: podman's does not tell builds apart by the labels' values.
+    podman build --quiet --layers=false --format docker --timestamp "$SOURCE_DATE_EPOCH" \
       --build-arg BASE="$base" --build-arg VERSION="$version" --build-arg REVISION="$revision" \
       --build-arg CREATED="$created" --build-arg SOURCE="$source" \
       --tag "$tag" "$context" >/dev/null

@@ -7,8 +7,9 @@ packages and run with podman, as an operator would run it.
   /healthz says ok and the image's HEALTHCHECK passes;
 - SIGHUP during a run of requests loses none; `podman stop` ends it with status 0 (kserve's
   own stop, not a kill); the root file system was read-only and nothing was written in it;
-- without a mount the sample city is served, and the KSERVE_* variables and the arguments
-  reach kserve (workers, public address, map budget).
+- without a mount the sample city is served; a CPU quota of one processor gives one worker;
+  the KSERVE_* variables and the arguments reach kserve (workers, public address, map
+  budget).
 Every container uses the host's network on a free loopback port.
 
 Exits 77 (skipped, one line why) when podman cannot run a container on this machine, as in a
@@ -141,20 +142,39 @@ class Container:
         podman("rm", "--force", "--time", "0", self.name)
 
 
+def image_id(tag):
+    r = podman("image", "inspect", "--format", "{{.Id}}", tag)
+    return r.stdout.strip() if r.returncode == 0 else None
+
+
 def build_image():
-    r = subprocess.run(["bash", os.path.join(REPO, "scripts", "build-image.sh"), "--build", BUILD],
-                       capture_output=True, text=True)
+    """Builds the image; returns its tag and a function that puts podman's images back as they
+    were (the base images stay, for the next build)."""
+    script = os.path.join(REPO, "scripts", "build-image.sh")
+    tag = subprocess.run(["bash", script, "--build", BUILD, "--print-tag"], capture_output=True,
+                         text=True).stdout.strip()
+    alias = tag.rsplit("-", 1)[0]
+    existed, alias_before = image_id(tag) is not None, image_id(alias)
+    r = subprocess.run(["bash", script, "--build", BUILD], capture_output=True, text=True)
     print(r.stderr.strip().splitlines()[-1] if r.stderr.strip() else "", flush=True)
-    if r.returncode != 0:
-        check(False, "scripts/build-image.sh builds the image", r.stdout + r.stderr)
-        return None
-    return r.stdout.strip().splitlines()[-1]
+    built = r.stdout.strip().splitlines()[-1] if r.returncode == 0 and r.stdout.strip() else None
+    check(built == tag, "scripts/build-image.sh builds the image with the tag --print-tag says",
+          (tag, r.stdout + r.stderr))
+
+    def restore():
+        if alias_before:
+            podman("tag", alias_before, alias)
+        elif not existed:
+            podman("untag", alias)
+        if not existed:
+            podman("rmi", tag)
+    return built, restore
 
 
 def check_mounted(image, extra):
     """A mounted data set, the image's form, the health check, SIGHUP under load, podman stop."""
     data = os.path.join(BUILD, "appdir", "kgrid")
-    c = Container(image, extra, env={"KSERVE_WORKERS": "2"}, mounts=[data + ":/data:ro"])
+    c = Container(image, extra, env={"KSERVE_WORKERS": "3"}, mounts=[data + ":/data:ro"])
     try:
         ready = c.wait_ready()
         check(ready, "the container answers /healthz", c.logs())
@@ -176,14 +196,17 @@ def check_mounted(image, extra):
         procs = c.processes()
         master = [p for p in procs if p[1] == "1"]
         check(master and master[0][3].startswith("/usr/bin/kserve ")
-              and all(p[0] != "root" for p in procs) and len(procs) == 3,
-              "kserve's master is process 1 with its 2 workers, none of them root", procs)
+              and all(p[0] != "root" for p in procs) and len(procs) == 4,
+              "kserve's master is process 1 with KSERVE_WORKERS=3 workers, none of them root",
+              procs)
         labels = json.loads(podman("image", "inspect", "--format", "{{json .Labels}}",
                                    image).stdout or "{}")
         version = open(os.path.join(REPO, "CMakeLists.txt")).read().split(
             "project(kestrel VERSION ")[1].split()[0]
+        head = subprocess.run(["git", "-C", REPO, "rev-parse", "HEAD"], capture_output=True,
+                              text=True).stdout.strip()
         check(labels.get("org.opencontainers.image.version") == version
-              and labels.get("org.opencontainers.image.revision")
+              and labels.get("org.opencontainers.image.revision", "").startswith(head)
               and image.split(":")[-1].startswith(version + "-"),
               "the image's tag and labels carry the version and revision", labels)
 
@@ -230,9 +253,10 @@ def check_mounted(image, extra):
 
 
 def check_options(image, extra):
-    """No mount: the sample city; KSERVE_* variables and arguments reach kserve."""
+    """No mount: the sample city; one worker for a CPU quota of one processor; KSERVE_*
+    variables and arguments reach kserve."""
     public = "http://maps.example.org:8000/map"
-    c = Container(image, extra, env={"KSERVE_WORKERS": "1", "KSERVE_PUBLIC_URL": public},
+    c = Container(image, extra + ["--cpus", "1"], env={"KSERVE_PUBLIC_URL": public},
                   args=["--map-budget", "1"])
     try:
         ready = c.wait_ready()
@@ -242,7 +266,7 @@ def check_options(image, extra):
         logs = c.logs()
         check("/usr/share/kestrel/sample/" in logs, "without a mount the sample city is served",
               logs)
-        check(len(c.processes()) == 2, "KSERVE_WORKERS=1: one worker", c.processes())
+        check(len(c.processes()) == 2, "a quota of one processor: one worker", c.processes())
         status, _, body = get(c.port, "/wms?SERVICE=WMS&REQUEST=GetCapabilities")
         check(status == 200 and (public + "/wms").encode() in body,
               "KSERVE_PUBLIC_URL gives the capabilities' addresses", body[:600])
@@ -258,10 +282,13 @@ def main():
     if extra is None:
         print("SKIP the container image test: " + why)
         return SKIP
-    image = build_image()
-    if image:
-        check_mounted(image, extra)
-        check_options(image, extra)
+    image, restore = build_image()
+    try:
+        if image:
+            check_mounted(image, extra)
+            check_options(image, extra)
+    finally:
+        restore()
     print("%d failed" % len(failures) if failures else "all passed")
     return 1 if failures else 0
 
