@@ -147,31 +147,31 @@ def image_id(tag):
     return r.stdout.strip() if r.returncode == 0 else None
 
 
-def build_image():
+def build_image(version):
     """Builds the image; returns its tag and a function that puts podman's images back as they
     were (the base images stay, for the next build)."""
-    script = os.path.join(REPO, "scripts", "build-image.sh")
-    tag = subprocess.run(["bash", script, "--build", BUILD, "--print-tag"], capture_output=True,
-                         text=True).stdout.strip()
-    alias = tag.rsplit("-", 1)[0]
-    existed, alias_before = image_id(tag) is not None, image_id(alias)
-    r = subprocess.run(["bash", script, "--build", BUILD], capture_output=True, text=True)
+    alias = "localhost/kestrel/kserve:" + version
+    before = set(podman("images", "--format", "{{.Repository}}:{{.Tag}}").stdout.split())
+    alias_before = image_id(alias)
+    r = subprocess.run(["bash", os.path.join(REPO, "scripts", "build-image.sh"), "--build", BUILD],
+                       capture_output=True, text=True)
     print(r.stderr.strip().splitlines()[-1] if r.stderr.strip() else "", flush=True)
     built = r.stdout.strip().splitlines()[-1] if r.returncode == 0 and r.stdout.strip() else None
-    check(built == tag, "scripts/build-image.sh builds the image with the tag --print-tag says",
-          (tag, r.stdout + r.stderr))
+    check(built is not None and image_id(built) == image_id(alias),
+          "scripts/build-image.sh builds the image, tagged VERSION-DIGEST and VERSION",
+          r.stdout + r.stderr)
 
     def restore():
         if alias_before:
             podman("tag", alias_before, alias)
-        elif not existed:
-            podman("untag", alias)
-        if not existed:
-            podman("rmi", tag)
+        elif alias not in before and built:
+            podman("untag", built, alias)
+        if built and built not in before:
+            podman("rmi", built)
     return built, restore
 
 
-def check_mounted(image, extra):
+def check_mounted(image, extra, version):
     """A mounted data set, the image's form, the health check, SIGHUP under load, podman stop."""
     data = os.path.join(BUILD, "appdir", "kgrid")
     c = Container(image, extra, env={"KSERVE_WORKERS": "3"}, mounts=[data + ":/data:ro"])
@@ -201,8 +201,6 @@ def check_mounted(image, extra):
               procs)
         labels = json.loads(podman("image", "inspect", "--format", "{{json .Labels}}",
                                    image).stdout or "{}")
-        version = open(os.path.join(REPO, "CMakeLists.txt")).read().split(
-            "project(kestrel VERSION ")[1].split()[0]
         head = subprocess.run(["git", "-C", REPO, "rev-parse", "HEAD"], capture_output=True,
                               text=True).stdout.strip()
         check(labels.get("org.opencontainers.image.version") == version
@@ -282,10 +280,12 @@ def main():
     if extra is None:
         print("SKIP the container image test: " + why)
         return SKIP
-    image, restore = build_image()
+    version = open(os.path.join(REPO, "CMakeLists.txt")).read().split(
+        "project(kestrel VERSION ")[1].split()[0]
+    image, restore = build_image(version)
     try:
         if image:
-            check_mounted(image, extra)
+            check_mounted(image, extra, version)
             check_options(image, extra)
     finally:
         restore()
