@@ -91,12 +91,13 @@ trap cleanup EXIT
 # ---- the project's packages ---------------------------------------------------------------
 mkdir -p "$work/debs"
 if [ -n "$debs" ]; then
+  shopt -s nullglob
   for p in kestrel-engine kestrel-sample-data; do
     found=("$debs"/${p}_*.deb)
-    [ -e "${found[0]}" ] && [ ${#found[@]} -eq 1 ] ||
-      die "$debs must hold exactly one ${p}_*.deb (found ${#found[@]})"
+    [ ${#found[@]} -eq 1 ] || die "$debs must hold exactly one ${p}_*.deb (found ${#found[@]})"
     cp "${found[0]}" "$work/debs/"
   done
+  shopt -u nullglob
 else
   [ -f "$build/CPackConfig.cmake" ] || die "$build is not a configured build folder (--build, --debs)"
   say "building kserve and the sample data set in $build (nothing when they are up to date)"
