@@ -5,7 +5,8 @@
 #         layer, the engine, the tools with the importer, the request server tessera, the HTTP
 #         map service kserve and its map viewer.
 #   test  main, and on top what the tests, the benchmarks, the fuzz build, the Windows build
-#         and its tests under Wine, and the Debian packages need (scripts/test.sh).
+#         and its tests under Wine, the Debian packages and the container image need
+#         (scripts/test.sh).
 #
 # Idempotent: apt is not touched at all when every package of the set is present. Only the
 # 32-bit Wine (wine32, an i386 package) needs a foreign architecture: i386 is added for it in
