@@ -27,8 +27,10 @@ Options (also as --opt=value):
   --debs DIR       take those two .deb packages from DIR instead (no build folder needed)
   --nginx          also build localhost/kestrel/nginx:VERSION-DIGEST, Debian's nginx for the
                    compose file (deploy/compose/)
-  --mirror URL     the Debian mirror (default: the first one of apt's sources, else
-                   http://deb.debian.org/debian)
+  --mirror MIRROR  where Debian's packages come from, as mmdebstrap takes it: a mirror's
+                   address, a sources.list line, or a sources file such as
+                   /etc/apt/sources.list.d/debian.sources (default: deb.debian.org with
+                   bookworm-updates and bookworm-security)
   --refresh-base   make the base images again (for Debian's updates since the last build)
   --source URL     the source repository named in the image's labels (default: git's
                    remote origin)
@@ -78,11 +80,6 @@ if [ -z "$source" ]; then
   source=${source:-https://kestrel.example.org/kestrel.git}
 fi
 created=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%dT%H:%M:%SZ)
-if [ -z "$mirror" ]; then
-  mirror=$(sed -n 's/^URIs: *\([^ ]*debian\)$/\1/p; s/^deb \(\[[^]]*\] \)\?\([^ ]*debian\) .*/\2/p' \
-             /etc/apt/sources.list.d/*.sources /etc/apt/sources.list 2>/dev/null | head -n 1 || true)
-  mirror=${mirror:-http://deb.debian.org/debian}
-fi
 
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/kestrel-image.XXXXXX")
 cleanup() { rm -rf "$work"; }
@@ -134,7 +131,7 @@ make_base() {
     --dpkgopt='path-exclude=/usr/share/man/*' --dpkgopt='path-exclude=/usr/share/info/*' \
     --dpkgopt='path-exclude=/usr/share/locale/*' --dpkgopt='path-exclude=/usr/share/lintian/*' \
     --skip=cleanup/apt/cache \
-    bookworm "$root" "$mirror" >&2
+    bookworm "$root" ${mirror:+"$mirror"} >&2
   mkdir -p "$root/var/lib/dpkg/status.d"
   for deb in "$root"/var/cache/apt/archives/*.deb; do
     pkg=$(dpkg-deb -f "$deb" Package)
@@ -165,11 +162,11 @@ make_base() {
 }
 
 # base_tag NAME PACKAGE...: the tag of the base image of those packages: a digest of the
-# recipe (the packages, the suite and make_base itself).
+# recipe (the packages, the suite, the mirror and make_base itself).
 base_tag() {
   local name=$1
   shift
-  echo "localhost/kestrel/$name-base:$( (echo "bookworm $*"; declare -f make_base) |
+  echo "localhost/kestrel/$name-base:$( (echo "bookworm $mirror $*"; declare -f make_base) |
                                         sha256sum | cut -c1-16)"
 }
 
@@ -182,7 +179,7 @@ base_image() {
   if [ $refresh -eq 0 ] && podman image exists "$tag"; then
     say "base image $tag is there"
   else
-    say "making the base image $tag from $mirror: $*"
+    say "making the base image $tag from ${mirror:-Debian's mirrors}: $*"
     root=$work/$name-rootfs
     make_base "$root" "$name" "$@"
     mkdir -p "$work/$name-base"
