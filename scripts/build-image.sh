@@ -179,7 +179,7 @@ base_image() {
   if [ $refresh -eq 0 ] && podman image exists "$tag"; then
     say "base image $tag is there"
   else
-    say "making the base image $tag from ${mirror:-Debian's mirrors}: $*"
+    say "making the base image $tag from ${mirror:-deb.debian.org}: $*"
     root=$work/$name-rootfs
     make_base "$root" "$name" "$@"
     mkdir -p "$work/$name-base"

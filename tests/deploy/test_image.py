@@ -94,9 +94,11 @@ def get(port, path, timeout=60):
         c.close()
 
 
-def getmap(width=256, crs="EPSG:3826", bbox="300000,2770000,302000,2772000"):
-    return ("/wms?SERVICE=WMS&REQUEST=GetMap&VERSION=1.3.0&LAYERS=map&STYLES=&CRS=%s&BBOX=%s"
-            "&WIDTH=%d&HEIGHT=%d&FORMAT=image/png" % (crs, bbox, width, width))
+def getmap(width=256):
+    """A square WMS map of the sample city's centre, WIDTH pixels a side."""
+    return ("/wms?SERVICE=WMS&REQUEST=GetMap&VERSION=1.3.0&LAYERS=map&STYLES=&CRS=EPSG:3826"
+            "&BBOX=300000,2770000,302000,2772000&WIDTH=%d&HEIGHT=%d&FORMAT=image/png"
+            % (width, width))
 
 
 class Container:
