@@ -2,7 +2,9 @@
 #   kestrel-engine  the libraries, headers, pkg-config and CMake files;
 #   kestrel-tools   kview, kimport, kseed, kdataset-dump and their manual pages;
 #   kestrel-server  the request server tessera in /usr/libexec/tessera/ with the sample data
-#                   set, its D-Bus activation file and interfaces, tessera-client.
+#                   set, its D-Bus activation file and interfaces, tessera-client;
+#   kestrel-sample-data  the sample city in /usr/share/kestrel/sample/, for kserve and the
+#                   tools without the request server (the container image serves it).
 # Each install rule names its package through CMAKE_INSTALL_DEFAULT_COMPONENT_NAME, set by the
 # folder it is in. The packages install into /usr without run paths (strip-run-paths.cmake).
 set(KESTREL_PACKAGING_DIR ${CMAKE_CURRENT_LIST_DIR})
@@ -15,9 +17,17 @@ add_custom_command(OUTPUT ${KESTREL_DEB_CHANGELOG}
   COMMAND gzip -9 -n -c ${KESTREL_PACKAGING_DIR}/changelog > ${KESTREL_DEB_CHANGELOG}
   DEPENDS ${KESTREL_PACKAGING_DIR}/changelog VERBATIM)
 add_custom_target(package_docs ALL DEPENDS ${KESTREL_DEB_CHANGELOG})
-foreach(component engine tools server)
+# The sample data set on its own (architecture-independent files).
+install(DIRECTORY ${KESTREL_APPDIR}/kgrid/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kestrel/sample
+        COMPONENT sample)
+
+foreach(pair engine:kestrel-engine tools:kestrel-tools server:kestrel-server
+             sample:kestrel-sample-data)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
   install(FILES ${KESTREL_PACKAGING_DIR}/copyright ${KESTREL_DEB_CHANGELOG}
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kestrel-${component} COMPONENT ${component})
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
 set(CPACK_GENERATOR DEB)
@@ -29,7 +39,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${KESTREL_PACKAGING_DIR}/strip-run-paths.cmake)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL engine tools server)
+set(CPACK_COMPONENTS_ALL engine tools server sample)
+# KESTREL_CPACK_COMPONENTS (environment, a ;-list) makes only those packages, for example
+# "engine;sample" for the container image (scripts/build-image.sh).
+set(CPACK_PROJECT_CONFIG_FILE ${KESTREL_PACKAGING_DIR}/components.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTREL_DEB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
@@ -39,6 +52,9 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_ENGINE_PACKAGE_NAME kestrel-engine)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME kestrel-tools)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME kestrel-server)
+set(CPACK_DEBIAN_SAMPLE_PACKAGE_NAME kestrel-sample-data)
+set(CPACK_DEBIAN_SAMPLE_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_SAMPLE_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_ENGINE_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_ENGINE_PACKAGE_DEPENDS "fonts-wqy-zenhei")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "kestrel-engine (= ${PROJECT_VERSION})")
@@ -49,7 +65,8 @@ set(CPACK_DEBIAN_ENGINE_PACKAGE_CONTROL_EXTRA ${KESTREL_PACKAGING_DIR}/triggers)
 set(CPACK_COMPONENT_ENGINE_DESCRIPTION "road-map imaging engine and drawing layer
 The map engine libkestrel (and its reduced server build libkestrelsrv), the
 2D drawing layer libkgdi and the BMP-to-GIF converter libkbmp2gif, with
-headers, pkg-config files and a CMake package for clients.")
+headers, pkg-config files and a CMake package for clients; and the HTTP map
+service kserve (WMS, WMTS, OGC API, XYZ tiles) with its map viewer.")
 set(CPACK_COMPONENT_TOOLS_DESCRIPTION "road-map data-set tools
 kview draws views of a map data set into PNG, GIF, BMP or GeoTIFF files,
 kimport imports vector geodata (OpenStreetMap, GeoJSON, shapefiles...) into
@@ -59,4 +76,8 @@ set(CPACK_COMPONENT_SERVER_DESCRIPTION "road-map request server on the D-Bus ses
 tessera draws map views on request for programs of the same user; the
 session bus starts it on first use. With the sample data set and
 tessera-client.")
+set(CPACK_COMPONENT_SAMPLE_DESCRIPTION "sample data set of the road-map imaging system
+A made-up city of 7 x 6 map tiles with roads, rivers, parks, places and
+points of interest, in /usr/share/kestrel/sample, for trying kserve, kview
+and kseed.")
 include(CPack)

@@ -5,7 +5,8 @@
 #         layer, the engine, the tools with the importer, the request server tessera, the HTTP
 #         map service kserve and its map viewer.
 #   test  main, and on top what the tests, the benchmarks, the fuzz build, the Windows build
-#         and its tests under Wine, and the Debian packages need (scripts/test.sh).
+#         and its tests under Wine, the Debian packages and the container image need
+#         (scripts/test.sh).
 #
 # Idempotent: apt is not touched at all when every package of the set is present. Only the
 # 32-bit Wine (wine32, an i386 package) needs a foreign architecture: i386 is added for it in
@@ -93,6 +94,9 @@ test wine64                       needed   the Windows tests under Wine, 64-bit
 test wine32:i386                  optional the Windows tests under Wine, 32-bit (skipped without it)
 test sqlite3                      needed   the tests' reading of MBTiles archives
 test libdeflate-dev               optional the PNG encoder's benchmark against libdeflate
+test podman                       optional the container image's test (skipped without it)
+test runc                         optional the container image's test: podman's runtime (crun refuses hybrid cgroups)
+test mmdebstrap                   optional the container image's base (scripts/build-image.sh)
 peers cgi-mapserver              needed   the web benchmark's peer (bench/web/run.sh)
 peers mapserver-bin              needed   the seeding benchmark's peer map files
 peers spawn-fcgi                 needed   the web benchmark's peer under FastCGI

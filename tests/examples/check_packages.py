@@ -24,7 +24,7 @@ from check_installed import CENTRE, serve_and_draw  # noqa: E402
 
 from PIL import Image  # noqa: E402
 
-PACKAGES = ("kestrel-engine", "kestrel-tools", "kestrel-server")
+PACKAGES = ("kestrel-engine", "kestrel-tools", "kestrel-server", "kestrel-sample-data")
 
 
 def main():
@@ -47,7 +47,7 @@ def main():
         debs = sorted(os.path.join(out, f) for f in os.listdir(out) if f.endswith(".deb")) \
             if os.path.isdir(out) else []
         names = sorted(os.path.basename(d).split("_")[0] for d in debs)
-        check(r.returncode == 0 and names == sorted(PACKAGES), "cpack makes the three packages",
+        check(r.returncode == 0 and names == sorted(PACKAGES), "cpack makes the four packages",
               r.stdout[-2000:] + r.stderr)
         if len(debs) != len(PACKAGES):
             return 1
@@ -68,7 +68,8 @@ def main():
                   "kestrel-server": ["./usr/libexec/tessera/tessera",
                                      "./usr/libexec/tessera/kgrid/d4.txt",
                                      "./usr/share/dbus-1/services/tessera.tesseraClass.service",
-                                     "./usr/share/man/man1/tessera.1.gz", "./usr/bin/tessera-client"]}
+                                     "./usr/share/man/man1/tessera.1.gz", "./usr/bin/tessera-client"],
+                  "kestrel-sample-data": ["./usr/share/kestrel/sample/d4.txt"]}
         for package, files in wanted.items():
             files = files + ["./usr/share/doc/%s/copyright" % package,
                              "./usr/share/doc/%s/changelog.gz" % package]
