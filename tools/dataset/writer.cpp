@@ -338,7 +338,7 @@ void build_pois(const std::vector<Poi>& pois, std::vector<uint8_t>* index_file,
     }
     index_file->assign(cap::POI_INDEX_BYTES, 0);
     for (int e = 0; e < cap::POI_INDEX_ENTRIES; ++e)
-        patch_i32(index_file, e * fmt::kPoiIndexEntryBytes + 4, -1);
+        patch_i32(index_file, e * fmt::kPoiIndexEntryBytes + fmt::kPoiIndexLast, -1);
     notes_file->clear();
     int entry = 0;
     int32_t note_count = 0;
@@ -351,9 +351,9 @@ void build_pois(const std::vector<Poi>& pois, std::vector<uint8_t>* index_file,
             continue;
         }
         const std::size_t at = entry * fmt::kPoiIndexEntryBytes;
-        patch_i32(index_file, at, tile);
-        patch_i32(index_file, at + 4, int32_t(list.size()) - 1);
-        patch_i32(index_file, at + 8, int32_t(index_file->size()));
+        patch_i32(index_file, at + fmt::kPoiIndexTile, tile);
+        patch_i32(index_file, at + fmt::kPoiIndexLast, int32_t(list.size()) - 1);
+        patch_i32(index_file, at + fmt::kPoiIndexOffset, int32_t(index_file->size()));
         for (const Poi* p : list) {
             put_i16(index_file, int16_t(p->at.x - kestrel::data::tile_west(tile)));
             put_i16(index_file, int16_t(p->at.y - kestrel::data::tile_south(tile)));
