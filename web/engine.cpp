@@ -24,7 +24,6 @@
 #include "data/store.h"
 #include "kcommon/big5.h"
 #include "kcommon/hash.h"
-#include "kcommon/numbers.h"
 #include "kestrel.h"
 #include "kgdi.h"
 #include "query/query.h"
@@ -235,12 +234,8 @@ bool Engine::load(const std::string& dir) {
                                    static_cast<long long>(st.st_mtim.tv_sec),
                                    static_cast<long long>(st.st_mtim.tv_nsec)};
         h = kcommon::fnv1a(meta, sizeof meta, h);
-        // Tile files: "<number>.dat".
-        const size_t dot = name.size() > 4 ? name.size() - 4 : 0;
-        if (dot == 0 || name.compare(dot, 4, ".dat") != 0) continue;
-        if (const auto tile =
-                kcommon::parse_int(std::string_view(name).substr(0, dot), 1, INT32_MAX)) {
-            const auto number = static_cast<int32_t>(*tile);
+        // Tile files of tiles above 0, named as the engine reads them ("<number>.dat").
+        if (int32_t number = 0; data::tile_file_number(name, &number) && number > 0) {
             mincol = std::min<long>(mincol, data::tile_column(number));
             maxcol = std::max<long>(maxcol, data::tile_column(number));
             minrow = std::min<long>(minrow, data::tile_row(number));
@@ -328,7 +323,9 @@ bool Engine::tiles_sound(int left, int top, int width, int height, double scale)
         for (long col = west; col <= east; ++col) {
             const auto tile =
                 data::tile_number(static_cast<int32_t>(row), static_cast<int32_t>(col));
-            const std::string name = std::to_string(tile) + ".dat";
+            char name_bytes[32];
+            data::tile_file_name("", tile, name_bytes, sizeof name_bytes);
+            const std::string name = name_bytes;
             const std::string path = dir_ + name;
             auto& seen = checks_->seen[tile];
             std::string why;

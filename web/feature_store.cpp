@@ -116,8 +116,8 @@ bool FeatureStore::open(const std::string& dir, const Box& extent, std::string& 
 FeatureStore::TileLoad FeatureStore::load_tile(std::int32_t tile) {
     if (loaded_ == tile) return TileLoad::loaded;
     loaded_ = 0;
-    char name[data::DATA_PATH_MAX + 40];
-    std::snprintf(name, sizeof name, data::format::kTileFileFormat, "", tile);
+    char name[32];
+    data::tile_file_name("", tile, name, sizeof name);
     std::FILE* file = std::fopen((dir_ + name).c_str(), "rb");
     if (file == nullptr) return TileLoad::missing;
     // As the engine reads it: whole, then decoded.

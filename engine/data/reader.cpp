@@ -59,6 +59,28 @@ int64_t record_bytes(int64_t count) noexcept {
 
 // ---- tile files ------------------------------------------------------------------------------
 
+bool tile_file_name(const char* folder, int32_t tile, char* out, std::size_t out_size) noexcept {
+    if (out == nullptr || out_size == 0) return false;
+    const int n = std::snprintf(out, out_size, fmt::kTileFileFormat, folder, tile);
+    return n >= 0 && std::size_t(n) < out_size;
+}
+
+bool tile_file_number(std::string_view name, int32_t* tile) noexcept {
+    constexpr std::string_view kSuffix = ".dat";
+    constexpr std::size_t kLongest = sizeof "-2147483648.dat";
+    if (name.size() <= kSuffix.size() || name.size() >= kLongest || !name.ends_with(kSuffix))
+        return false;
+    char text[kLongest] = {};
+    name.copy(text, name.size());
+    const char* p = text;
+    int32_t number = 0;
+    char again[kLongest];
+    if (!read_int(p, &number) || !tile_file_name("", number, again, sizeof again) || name != again)
+        return false;
+    *tile = number;
+    return true;
+}
+
 const char* read_tile_file(std::FILE* file, TileFileBuffer buffer, TileSlot& slot) noexcept {
     const auto refuse = [&](const char* why) {
         empty_slot(slot);

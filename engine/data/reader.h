@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string_view>
 
 #include "data/format.h"
 #include "data/limits.h"
@@ -58,13 +59,23 @@ class DataFile {
 
 // ---- tile files (NUMBER.dat) ---------------------------------------------------------------
 
+// Writes the name of tile `tile`'s file in the folder `folder` (format::kTileFileFormat: the
+// folder, then the number in decimal, then ".dat") into `out`; false when it does not fit.
+bool tile_file_name(const char* folder, int32_t tile, char* out, std::size_t out_size) noexcept;
+
+// The tile number of a file name of a data set's folder: true, with `*tile` set, when `name`
+// is exactly what tile_file_name writes for some tile without a folder ("277025.dat"; not
+// "0277025.dat" or "+277025.dat", which no tile is read from).
+bool tile_file_number(std::string_view name, int32_t* tile) noexcept;
+
 // Room for a whole tile file: a file may be at most this large.
 using TileFileBuffer = std::span<uint8_t, WORK_BUFFER_SIZE>;
 
 // Reads the open tile file `file` whole (its length as the file system reports it) into
 // `buffer` and decodes it into `slot` (decode_tile). Returns nullptr on success; otherwise a
 // sentence saying why ("file larger than 2000000 bytes", "cannot seek", "short read" or the
-// decoder's refusal), and the slot is left empty. The file stays open.
+// decoder's refusal), and the slot is left empty. The file stays open; a null file is refused
+// as one that cannot be read.
 const char* read_tile_file(std::FILE* file, TileFileBuffer buffer, TileSlot& slot) noexcept;
 
 // ---- dat44_1.bin: the point-of-interest index ------------------------------------------------

@@ -2,7 +2,6 @@
 // ring, and reading a tile file (read_tile_file) through the work buffer into the slot.
 #include <cstdio>
 
-#include "data/format.h"
 #include "data/reader.h"
 #include "data/store.h"
 #include "data/store_detail.h"
@@ -60,9 +59,7 @@ int load_tile(std::FILE* file) noexcept {
 }
 
 bool tile_file_name(int32_t tile, char* out, std::size_t out_size) noexcept {
-    if (out == nullptr || out_size == 0) return false;
-    const int n = std::snprintf(out, out_size, format::kTileFileFormat, dataset().data_path, tile);
-    return n >= 0 && std::size_t(n) < out_size;
+    return tile_file_name(dataset().data_path, tile, out, out_size);
 }
 
 int find_or_load_tile(int32_t tile) noexcept {

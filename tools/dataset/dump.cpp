@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -179,13 +178,15 @@ int print_pois(const std::string& dir) {
         const kd::PoiIndexEntry& x = d.poi_index[e];
         if (x.last == -1) continue;
         std::printf("  entry %d: tile %d, %d points, offset %d\n", e, x.tile, x.last + 1, x.offset);
+        const std::string entry = "entry " + std::to_string(e);
+        if (kd::poi_block_count(x) == 0)
+            return malformed(fmt::kPoiFile, entry + ": last index " + std::to_string(x.last) +
+                                                " outside -1 to " +
+                                                std::to_string(kd::kPoiBlockRecordsMax - 1));
         block.resize(std::size_t(kd::poi_block_count(x)) * kd::POI_RECORD_BYTES);
         const int count = kd::read_poi_records(points, x, block);
         if (count == 0)
-            return malformed(fmt::kPoiFile, "block of entry " + std::to_string(e) +
-                                                " is not whole in the file or holds more than " +
-                                                std::to_string(kd::kPoiBlockRecordsMax) +
-                                                " points");
+            return malformed(fmt::kPoiFile, "block of " + entry + " runs past the end of the file");
         for (int i = 0; i < count; ++i)
             if (print_poi(i, x.tile, kd::poi_record_at(block.data(), i), notes) != 0)
                 return kExitMalformed;
@@ -234,9 +235,8 @@ int print_tiles(const std::string& dir) {
     std::vector<std::pair<long, std::string>> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        char* end = nullptr;
-        const long number = std::strtol(name.c_str(), &end, 10);
-        if (end != name.c_str() && std::strcmp(end, ".dat") == 0) files.emplace_back(number, name);
+        if (int32_t number = 0; kd::tile_file_number(name, &number))
+            files.emplace_back(number, name);
     }
     std::sort(files.begin(), files.end());
     std::printf("tile files: %zu\n", files.size());
