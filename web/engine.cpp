@@ -323,7 +323,7 @@ bool Engine::tiles_sound(int left, int top, int width, int height, double scale)
         for (long col = west; col <= east; ++col) {
             const auto tile =
                 data::tile_number(static_cast<int32_t>(row), static_cast<int32_t>(col));
-            char name_bytes[32];
+            char name_bytes[data::kTileFileNameBytes];
             data::tile_file_name("", tile, name_bytes, sizeof name_bytes);
             const std::string name = name_bytes;
             const std::string path = dir_ + name;

@@ -116,7 +116,7 @@ bool FeatureStore::open(const std::string& dir, const Box& extent, std::string& 
 FeatureStore::TileLoad FeatureStore::load_tile(std::int32_t tile) {
     if (loaded_ == tile) return TileLoad::loaded;
     loaded_ = 0;
-    char name[32];
+    char name[data::kTileFileNameBytes];
     data::tile_file_name("", tile, name, sizeof name);
     std::FILE* file = std::fopen((dir_ + name).c_str(), "rb");
     if (file == nullptr) return TileLoad::missing;

@@ -66,15 +66,13 @@ bool tile_file_name(const char* folder, int32_t tile, char* out, std::size_t out
 }
 
 bool tile_file_number(std::string_view name, int32_t* tile) noexcept {
-    constexpr std::string_view kSuffix = ".dat";
-    constexpr std::size_t kLongest = sizeof "-2147483648.dat";
-    if (name.size() <= kSuffix.size() || name.size() >= kLongest || !name.ends_with(kSuffix))
-        return false;
-    char text[kLongest] = {};
+    // The number read back must give the same name: the round trip is the check.
+    if (name.empty() || name.size() >= kTileFileNameBytes) return false;
+    char text[kTileFileNameBytes] = {};
     name.copy(text, name.size());
     const char* p = text;
     int32_t number = 0;
-    char again[kLongest];
+    char again[kTileFileNameBytes];
     if (!read_int(p, &number) || !tile_file_name("", number, again, sizeof again) || name != again)
         return false;
     *tile = number;

@@ -59,6 +59,9 @@ class DataFile {
 
 // ---- tile files (NUMBER.dat) ---------------------------------------------------------------
 
+// Room for the name of a tile file without a folder: "-2147483648.dat" and its NUL.
+inline constexpr std::size_t kTileFileNameBytes = 16;
+
 // Writes the name of tile `tile`'s file in the folder `folder` (format::kTileFileFormat: the
 // folder, then the number in decimal, then ".dat") into `out`; false when it does not fit.
 bool tile_file_name(const char* folder, int32_t tile, char* out, std::size_t out_size) noexcept;
