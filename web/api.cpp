@@ -2,6 +2,8 @@
 #include "api.h"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "json.h"
 #include "render.h"
@@ -9,6 +11,11 @@
 namespace kserve {
 
 namespace {
+
+// A district code of the query addresses: any the district index may hold (a decimal int32,
+// /api/info lists those of the data set).
+constexpr long kDistrictMax = std::numeric_limits<std::int32_t>::max();
+constexpr const char* kBadDistrict = "district must be a district code, 0 to 2147483647";
 
 Json places_json(const std::vector<Place>& places, bool notes) {
     Json list = Json::array();
@@ -68,8 +75,8 @@ Response Api::handle(const Request& r, const std::string& path, const Params& p)
                                      {"ogcapi", base_url(r) + "/ogcapi"}});
     }
     if (path == "roads") {
-        const auto district = integer("DISTRICT", 0, 999);
-        if (!district) return json_error(400, "district must be a district code, 0 to 999");
+        const auto district = integer("DISTRICT", 0, kDistrictMax);
+        if (!district) return json_error(400, kBadDistrict);
         if (p.has("MEETING")) {
             const std::string& name = p.get("MEETING");
             if (name.empty() || name.size() > 80)
@@ -94,8 +101,8 @@ Response Api::handle(const Request& r, const std::string& path, const Params& p)
             return result(engine.pois_named(name), true);
         }
         if (p.has("DISTRICT")) {
-            const auto district = integer("DISTRICT", 0, 999);
-            if (!district) return json_error(400, "district must be a district code, 0 to 999");
+            const auto district = integer("DISTRICT", 0, kDistrictMax);
+            if (!district) return json_error(400, kBadDistrict);
             return result(
                 engine.pois_of_district(static_cast<int>(*district), static_cast<int>(category)),
                 true);

@@ -20,11 +20,10 @@
 
 #include "data/format.h"
 #include "data/limits.h"
+#include "data/reader.h"
 #include "data/store.h"
-#include "data/tile_decoder.h"
 #include "kcommon/big5.h"
 #include "kcommon/hash.h"
-#include "kcommon/numbers.h"
 #include "kestrel.h"
 #include "kgdi.h"
 #include "query/query.h"
@@ -110,6 +109,39 @@ std::optional<std::vector<Place>> report(const char* file, int width, Call call)
         return std::vector<Place>{};
     }
     return read_report(path, static_cast<size_t>(width));
+}
+
+// The categories of the points of interest, ascending: those of the records of every tile's
+// block, read as the engine reads them (data/reader.h).
+std::vector<int> read_categories(const std::string& dir) {
+    std::set<int> cats;
+    data::PoiIndex index;
+    std::FILE* head = std::fopen((dir + format::kPoiFile).c_str(), "rb");
+    if (head == nullptr) return {};
+    data::read_poi_index(head, index);
+    std::fclose(head);
+    data::DataFile points;
+    if (!points.open_path((dir + format::kPoiFile).c_str())) return {};
+    std::vector<uint8_t> block;
+    for (int e = 0; e < data::POI_INDEX_ENTRIES; ++e) {
+        if (!data::is_tile_block(index, e)) continue;
+        block.resize(static_cast<size_t>(data::poi_block_count(index[e])) * data::POI_RECORD_BYTES);
+        const int count = data::read_poi_records(points, index[e], block);
+        for (int i = 0; i < count; ++i) cats.insert(data::poi_record_at(block.data(), i).category);
+    }
+    return {cats.begin(), cats.end()};
+}
+
+// The district codes of the district index, ascending, as the engine keeps them.
+std::vector<int> read_districts(const std::string& dir) {
+    std::set<int> codes;
+    if (std::FILE* d4 = std::fopen((dir + format::kTileIndexFile).c_str(), "r")) {
+        data::TileIndexReader in(d4);
+        data::TileIndexLine line{};
+        while (in.next(&line)) codes.insert(line.district);
+        std::fclose(d4);
+    }
+    return {codes.begin(), codes.end()};
 }
 
 }  // namespace
@@ -205,12 +237,8 @@ bool Engine::load(const std::string& dir) {
                                    static_cast<long long>(st.st_mtim.tv_sec),
                                    static_cast<long long>(st.st_mtim.tv_nsec)};
         h = kcommon::fnv1a(meta, sizeof meta, h);
-        // Tile files: "<number>.dat".
-        const size_t dot = name.size() > 4 ? name.size() - 4 : 0;
-        if (dot == 0 || name.compare(dot, 4, ".dat") != 0) continue;
-        if (const auto tile =
-                kcommon::parse_int(std::string_view(name).substr(0, dot), 1, INT32_MAX)) {
-            const auto number = static_cast<int32_t>(*tile);
+        // Tile files of tiles above 0, named as the engine reads them ("<number>.dat").
+        if (int32_t number = 0; data::tile_file_number(name, &number) && number > 0) {
             mincol = std::min<long>(mincol, data::tile_column(number));
             maxcol = std::max<long>(maxcol, data::tile_column(number));
             minrow = std::min<long>(minrow, data::tile_row(number));
@@ -227,44 +255,8 @@ bool Engine::load(const std::string& dir) {
     else
         extent_ = {150000, 2420000, 350000, 2800000};
 
-    // Categories from the points of interest file: the index, then each block's records.
-    categories_.clear();
-    std::set<int> cats;
-    std::ifstream in(dir_ + format::kPoiFile, std::ios::binary);
-    std::vector<unsigned char> index(data::POI_INDEX_BYTES);
-    if (in.read(reinterpret_cast<char*>(index.data()), data::POI_INDEX_BYTES)) {
-        auto i32 = [](const unsigned char* p) {
-            return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 |
-                                        static_cast<uint32_t>(p[3]) << 24);
-        };
-        for (size_t e = 0; e < data::POI_INDEX_ENTRIES; ++e) {
-            // An entry: tile, last record's index, offset of the block.
-            const int last = i32(&index[e * format::kPoiIndexEntryBytes + 4]);
-            const int offset = i32(&index[e * format::kPoiIndexEntryBytes + 8]);
-            if (last < 0 || last >= data::kPoiBlockRecordsMax || offset < 0) continue;
-            in.clear();
-            in.seekg(offset);
-            for (int r = 0; r <= last; ++r) {
-                unsigned char rec[data::POI_RECORD_BYTES];
-                if (!in.read(reinterpret_cast<char*>(rec), sizeof rec)) break;
-                const unsigned char* category = rec + format::kPoiRecCategory;
-                cats.insert(static_cast<int16_t>(category[0] | category[1] << 8));
-            }
-        }
-    }
-    categories_.assign(cats.begin(), cats.end());
-
-    // District codes: the first number of each line of the district index, from 100 on.
-    std::set<int> codes;
-    std::ifstream d4(dir_ + format::kTileIndexFile);
-    std::string line;
-    while (std::getline(d4, line)) {
-        int code = 0, tile = 0;
-        if (std::sscanf(line.c_str(), "%d %d", &code, &tile) == 2 && code >= format::kMinDistrict &&
-            code <= 999)
-            codes.insert(code);
-    }
-    districts_.assign(codes.begin(), codes.end());
+    categories_ = read_categories(dir_);
+    districts_ = read_districts(dir_);
     return true;
 }
 
@@ -279,7 +271,32 @@ struct Engine::TileChecks {
     };
     std::unordered_map<int32_t, Seen> seen;
     std::unique_ptr<data::TileSlot> slot;  // the decoder's target (1.5 MB), made once
-    std::vector<uint8_t> bytes;
+    std::unique_ptr<uint8_t[]> bytes;      // room for a whole file, touched as far as one reaches
+
+    // Why the tile file at `path` cannot be used, "" when sound: it is opened without waiting
+    // (a FIFO put in its place would block), then read whole and decoded as the engine reads it
+    // (data::read_tile_file).
+    std::string check(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) return std::string("cannot be read: ") + std::strerror(errno);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
+            return "is not a regular file";
+        }
+        std::FILE* file = ::fdopen(fd, "rb");
+        if (file == nullptr) {
+            const int error = errno;
+            ::close(fd);
+            return std::string("cannot be read: ") + std::strerror(error);
+        }
+        if (!slot) slot = std::make_unique<data::TileSlot>();
+        if (!bytes) bytes = std::make_unique_for_overwrite<uint8_t[]>(data::WORK_BUFFER_SIZE);
+        const char* refusal = data::read_tile_file(
+            file, data::TileFileBuffer(bytes.get(), data::WORK_BUFFER_SIZE), *slot);
+        std::fclose(file);
+        return refusal ? std::string("is damaged: ") + refusal : std::string();
+    }
 };
 
 namespace {
@@ -309,7 +326,9 @@ bool Engine::tiles_sound(int left, int top, int width, int height, double scale)
         for (long col = west; col <= east; ++col) {
             const auto tile =
                 data::tile_number(static_cast<int32_t>(row), static_cast<int32_t>(col));
-            const std::string name = std::to_string(tile) + ".dat";
+            char name_bytes[data::kTileFileNameBytes];
+            data::tile_file_name("", tile, name_bytes, sizeof name_bytes);
+            const std::string name = name_bytes;
             const std::string path = dir_ + name;
             auto& seen = checks_->seen[tile];
             std::string why;
@@ -334,36 +353,7 @@ bool Engine::tiles_sound(int left, int top, int width, int height, double scale)
                 seen.ino = st.st_ino;
                 seen.size = st.st_size;
                 seen.mtime_ns = mtime;
-                // Opened without waiting (a FIFO put in its place would block) and read whole,
-                // as the engine reads it, then decoded by the engine's own decoder.
-                const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-                struct stat fst {};
-                if (fd < 0) {
-                    why = std::string("cannot be read: ") + std::strerror(errno);
-                } else if (::fstat(fd, &fst) != 0 || !S_ISREG(fst.st_mode)) {
-                    why = "is not a regular file";
-                } else if (static_cast<size_t>(fst.st_size) > data::WORK_BUFFER_SIZE) {
-                    why = "is larger than a tile may be";
-                } else {
-                    auto& bytes = checks_->bytes;
-                    bytes.resize(static_cast<size_t>(fst.st_size));
-                    size_t got = 0;
-                    while (got < bytes.size()) {
-                        const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-                        if (n <= 0) break;
-                        got += static_cast<size_t>(n);
-                    }
-                    if (got != bytes.size()) {
-                        why = "cannot be read whole";
-                    } else {
-                        if (!checks_->slot) checks_->slot = std::make_unique<data::TileSlot>();
-                        if (const char* refusal =
-                                data::decode_tile(bytes.data(), bytes.size(), *checks_->slot))
-                            why = std::string("is damaged: ") + refusal;
-                    }
-                    std::vector<uint8_t>().swap(bytes);
-                }
-                if (fd >= 0) ::close(fd);
+                why = checks_->check(path);
             }
             if (why != seen.why && !why.empty())
                 std::fprintf(stderr,

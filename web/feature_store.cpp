@@ -1,19 +1,17 @@
 // feature_store.cpp: roads from the tile files and points of interest from their files, a bounded
-// number of blocks a page.
+// number of blocks a page. The files are read by the data area's readers (data/reader.h), so
+// that a feature is what the engine reads.
 #include "feature_store.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "data/format.h"
 #include "data/limits.h"
+#include "data/reader.h"
 #include "data/store.h"
-#include "data/tile_decoder.h"
 #include "engine.h"
 
 namespace kserve {
@@ -22,56 +20,13 @@ namespace data = kestrel::data;
 
 struct FeatureStore::Slot {
     data::TileSlot tile;
+    // Room for a whole tile file, made without filling it: only the pages a file uses are
+    // touched.
+    std::unique_ptr<std::uint8_t[]> bytes =
+        std::make_unique_for_overwrite<std::uint8_t[]>(data::WORK_BUFFER_SIZE);
 };
 
 namespace {
-
-// A data set file open for reading, every read checked against its size.
-class File {
-  public:
-    explicit File(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode))) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-        size_ = fd_ >= 0 ? st.st_size : 0;
-    }
-    ~File() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    bool ok() const { return fd_ >= 0; }
-    std::int64_t size() const { return size_; }
-    bool read_at(std::int64_t offset, void* out, std::size_t n) const {
-        if (fd_ < 0 || offset < 0 || offset > size_ ||
-            static_cast<std::int64_t>(n) > size_ - offset)
-            return false;
-        auto* p = static_cast<char*>(out);
-        std::size_t done = 0;
-        while (done < n) {
-            const ssize_t got = ::pread(fd_, p + done, n - done, offset + done);
-            if (got <= 0) return false;
-            done += static_cast<std::size_t>(got);
-        }
-        return true;
-    }
-
-  private:
-    int fd_ = -1;
-    std::int64_t size_ = 0;
-};
-
-std::int16_t i16(const std::uint8_t* p) {
-    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
-}
-std::int32_t i32(const std::uint8_t* p) {
-    return static_cast<std::int32_t>(
-        static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-        (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24));
-}
 
 // Blank-padded Big5 text as UTF-8, trailing blanks removed.
 std::string text(const char* bytes, std::size_t n) {
@@ -84,8 +39,14 @@ std::string text(const char* bytes, std::size_t n) {
 
 // A point of interest's place in the grid: its offsets from its tile's south-west corner.
 std::pair<double, double> poi_point(std::int32_t tile, const std::uint8_t* rec) {
-    return {static_cast<double>(data::tile_west(tile)) + i16(rec + data::format::kPoiRecX),
-            static_cast<double>(data::tile_south_wide(tile)) + i16(rec + data::format::kPoiRecY)};
+    const data::PoiRecord r = data::poi_record_at(rec, 0);
+    return {static_cast<double>(data::tile_west(tile)) + r.x,
+            static_cast<double>(data::tile_south_wide(tile)) + r.y};
+}
+
+// The data set's file `name` in `dir`, open for reading.
+bool open_file(data::DataFile& file, const std::string& dir, const char* name) {
+    return file.open_path((dir + name).c_str());
 }
 
 bool meets(const Box& a, double minx, double miny, double maxx, double maxy) {
@@ -135,29 +96,18 @@ bool FeatureStore::open(const std::string& dir, const Box& extent, std::string& 
     std::sort(tiles_.begin(), tiles_.end());
 
     blocks_.clear();
-    File points(dir_ + data::format::kPoiFile);
-    if (!points.ok()) {
+    std::FILE* points = std::fopen((dir_ + data::format::kPoiFile).c_str(), "rb");
+    if (points == nullptr) {
         error = std::string("cannot read ") + data::format::kPoiFile;
         return false;
     }
-    std::uint8_t index[data::POI_INDEX_BYTES] = {};
-    const auto held =
-        static_cast<std::size_t>(std::min<std::int64_t>(points.size(), data::POI_INDEX_BYTES) /
-                                 static_cast<std::int64_t>(data::format::kPoiIndexEntryBytes) *
-                                 static_cast<std::int64_t>(data::format::kPoiIndexEntryBytes));
-    if (held > 0 && !points.read_at(0, index, held)) {
-        error = std::string("cannot read ") + data::format::kPoiFile;
-        return false;
-    }
-    // As the engine reads the index: the first non-empty entry of a tile is its block.
-    for (std::size_t at = 0; at < held; at += data::format::kPoiIndexEntryBytes) {
-        const PoiBlock b{i32(index + at), i32(index + at + 4), i32(index + at + 8)};
-        if (b.last < 0 || b.tile <= 0) continue;
-        if (std::any_of(blocks_.begin(), blocks_.end(),
-                        [&](const PoiBlock& o) { return o.tile == b.tile; }))
-            continue;
-        blocks_.push_back(b);
-    }
+    data::PoiIndex index;
+    data::read_poi_index(points, index);
+    std::fclose(points);
+    // The blocks of the tiles, as the engine finds them.
+    for (int e = 0; e < data::POI_INDEX_ENTRIES; ++e)
+        if (data::is_tile_block(index, e))
+            blocks_.push_back(PoiBlock{index[e].tile, index[e].last, index[e].offset});
     std::sort(blocks_.begin(), blocks_.end(),
               [](const PoiBlock& a, const PoiBlock& b) { return a.tile < b.tile; });
     return true;
@@ -166,17 +116,15 @@ bool FeatureStore::open(const std::string& dir, const Box& extent, std::string& 
 FeatureStore::TileLoad FeatureStore::load_tile(std::int32_t tile) {
     if (loaded_ == tile) return TileLoad::loaded;
     loaded_ = 0;
-    char name[data::DATA_PATH_MAX + 40];
-    std::snprintf(name, sizeof name, data::format::kTileFileFormat, "", tile);
-    File f(dir_ + name);
-    if (!f.ok()) return TileLoad::missing;
-    // As the engine: a file larger than its work buffer is refused.
-    if (f.size() <= 0 || f.size() > static_cast<std::int64_t>(data::WORK_BUFFER_SIZE))
-        return TileLoad::refused;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(f.size()));
-    if (!f.read_at(0, bytes.data(), bytes.size())) return TileLoad::refused;
-    if (data::decode_tile(bytes.data(), bytes.size(), slot_->tile) != nullptr)
-        return TileLoad::refused;
+    char name[data::kTileFileNameBytes];
+    data::tile_file_name("", tile, name, sizeof name);
+    std::FILE* file = std::fopen((dir_ + name).c_str(), "rb");
+    if (file == nullptr) return TileLoad::missing;
+    // As the engine reads it: whole, then decoded.
+    const char* refused = data::read_tile_file(
+        file, data::TileFileBuffer(slot_->bytes.get(), data::WORK_BUFFER_SIZE), slot_->tile);
+    std::fclose(file);
+    if (refused != nullptr) return TileLoad::refused;
     loaded_ = tile;
     return TileLoad::loaded;
 }
@@ -254,27 +202,30 @@ std::optional<Feature> FeatureStore::road(std::int64_t id) {
 }
 
 std::vector<std::uint8_t> FeatureStore::read_block(const PoiBlock& b) const {
-    if (b.last < 0 || b.last >= data::kPoiBlockRecordsMax) return {};
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(b.last + 1) * data::POI_RECORD_BYTES);
-    File points(dir_ + data::format::kPoiFile);
-    if (!points.read_at(b.offset, out.data(), out.size())) return {};
+    const data::PoiIndexEntry e{b.tile, b.last, b.offset};
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(data::poi_block_count(e)) *
+                                  data::POI_RECORD_BYTES);
+    data::DataFile points;
+    if (!open_file(points, dir_, data::format::kPoiFile) ||
+        data::read_poi_records(points, e, out) == 0)
+        return {};
     return out;
 }
 
 Feature FeatureStore::poi_feature(const PoiBlock& b, const std::uint8_t* rec,
                                   std::int64_t index) const {
-    namespace f = data::format;
+    const data::PoiRecord r = data::poi_record_at(rec, 0);
     Feature out;
     out.id = static_cast<std::int64_t>(b.tile) * kFeatureIdFactor + index;
-    out.name = text(reinterpret_cast<const char*>(rec + f::kPoiRecName), data::POI_NAME_BYTES);
-    out.district = i16(rec + f::kPoiRecDistrict);
-    out.type = i16(rec + f::kPoiRecCategory);
+    out.name = text(r.name, data::POI_NAME_BYTES);
+    out.district = r.district;
+    out.type = r.category;
     out.points.push_back(poi_point(b.tile, rec));
-    const std::int32_t note = i32(rec + f::kPoiRecNote);
-    if (note >= 0) {
-        File notes(dir_ + f::kPoiNoteFile);
+    if (r.note >= 0) {
+        data::DataFile notes;
         char bytes[data::POI_NOTE_BYTES];
-        if (notes.read_at(std::int64_t{note} * data::POI_NOTE_BYTES, bytes, sizeof bytes))
+        if (open_file(notes, dir_, data::format::kPoiNoteFile) &&
+            data::read_poi_note(notes, r.note, bytes))
             out.code = text(bytes, sizeof bytes);
     }
     return out;
@@ -314,13 +265,11 @@ std::optional<Feature> FeatureStore::poi(std::int64_t id) {
     const std::int64_t index = id % kFeatureIdFactor;
     for (const PoiBlock& b : blocks_) {
         if (b.tile != tile) continue;
-        if (index > b.last) return std::nullopt;
-        File points(dir_ + data::format::kPoiFile);
-        std::uint8_t rec[data::POI_RECORD_BYTES];
-        if (!points.read_at(std::int64_t{b.offset} + index * data::POI_RECORD_BYTES, rec,
-                            sizeof rec))
+        // As a page reads it: a block that is not whole in the file has no records.
+        const std::vector<std::uint8_t> records = read_block(b);
+        if ((index + 1) * data::POI_RECORD_BYTES > static_cast<std::int64_t>(records.size()))
             return std::nullopt;
-        return poi_feature(b, rec, index);
+        return poi_feature(b, records.data() + index * data::POI_RECORD_BYTES, index);
     }
     return std::nullopt;
 }

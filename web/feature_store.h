@@ -1,7 +1,8 @@
 // feature_store.h: the data set's roads and points of interest as features, read from its files
-// apart from any address or protocol: the roads from the tile files (decoded by the engine's
-// own tile decoder, the one that checks every field before it is used), the points of
-// interest from dat44_1.bin and their notes from dat44_2.bin. Every request reads a bounded
+// apart from any address or protocol, by the data area's readers (the ones the engine reads
+// with, which check every field before it is used): the roads from the tile files, the points
+// of interest from dat44_1.bin (a tile's block as the engine finds it: the first entry of the
+// tile that is not empty) and their notes from dat44_2.bin. Every request reads a bounded
 // number of files; a feature's id names the file block and record it comes from, so it stays
 // the same for as long as the data set does.
 #ifndef KSERVE_FEATURE_STORE_H
@@ -82,7 +83,8 @@ class FeatureStore {
     // `limit` features in the page; returns the record index where it stopped (-1: the tile's
     // end).
     std::int64_t tile_roads(const Box& box, std::int64_t first, int limit, FeaturePage& page);
-    // Reads the records of a point-of-interest block; empty when it cannot be read.
+    // Reads the records of a point-of-interest block; empty when it cannot be read or is not
+    // whole in the file.
     std::vector<std::uint8_t> read_block(const PoiBlock& b) const;
     Feature poi_feature(const PoiBlock& b, const std::uint8_t* record, std::int64_t index) const;
 

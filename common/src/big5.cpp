@@ -10,8 +10,6 @@ namespace {
 
 #include "big5_table.inc"
 
-constexpr unsigned kLeadMin = 0x81;  // lead bytes of the code page
-constexpr unsigned kLeadMax = 0xFE;
 constexpr unsigned kTrailMin = 0x40;      // below it a byte never ends a pair
 constexpr unsigned kTableLeadMin = 0xA1;  // the table's lead bytes
 constexpr unsigned kTableLeadMax = 0xF9;
@@ -100,7 +98,7 @@ char32_t big5_decode(unsigned lead, unsigned trail) noexcept {
 Big5Char big5_next(std::string_view text) noexcept {
     const auto c = static_cast<unsigned char>(text[0]);
     if (c < 0x80) return {c, 1};
-    if (c >= kLeadMin && c <= kLeadMax && text.size() >= 2) {
+    if (is_big5_lead(c) && text.size() >= 2) {
         const auto t = static_cast<unsigned char>(text[1]);
         if (t >= kTrailMin) return {big5_decode(c, t), 2};
     }

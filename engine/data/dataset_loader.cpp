@@ -2,17 +2,16 @@
 // tables: d4.txt (district index), dat44_1.bin (point-of-interest index), dat44_2.bin (only
 // checked), alldist.txt (place catalogue) and dist.emf (base-map metafile).
 //
-// Text files are read in pieces of at most 98 characters, as the format defines. Every table
-// checks its capacity: an overflow stops the load of that file with -1, and what was loaded
-// before stays in place.
-#include <cctype>
+// The files are read by the readers of reader.h, which hold the rules of their lines and bytes;
+// this file stores what they read. Every table checks its capacity: an overflow stops the load
+// of that file with -1, and what was loaded before stays in place.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "data/format.h"
+#include "data/reader.h"
 #include "data/store.h"
 #include "data/store_detail.h"
 
@@ -22,8 +21,7 @@ namespace {
 
 namespace fmt = format;
 
-constexpr int kLineBytes = fmt::kTextReadChars + 1;  // room for one read and its NUL
-constexpr int kPathBytes = DATA_PATH_MAX + 16;       // the data path and a fixed file name
+constexpr int kPathBytes = DATA_PATH_MAX + 16;  // the data path and a fixed file name
 
 // Records why the load failed, for last_error(), and returns -1.
 int fail(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
@@ -40,83 +38,25 @@ void file_name(const char* file, char (&out)[kPathBytes]) noexcept {
     std::snprintf(out, sizeof out, "%s%s", dataset().data_path, file);
 }
 
-// Reads a decimal int32 as "%d" does (leading white space, optional sign, digits) and moves
-// `p` past it. False when there is no number or it does not fit an int32.
-bool read_int(const char*& p, int32_t* out) noexcept {
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    const char* digits = (*p == '+' || *p == '-') ? p + 1 : p;
-    if (!std::isdigit(static_cast<unsigned char>(*digits))) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(p, &end, 10);
-    if (errno == ERANGE || v < INT32_MIN || v > INT32_MAX) return false;
-    *out = int32_t(v);
-    p = end;
-    return true;
-}
-
-// Finds the next token (a run of non-blank characters) as "%s" does and moves `p` past it.
-// False when the line holds no further token.
-bool read_token(const char*& p, const char** start, std::size_t* length) noexcept {
-    while (std::isspace(static_cast<unsigned char>(*p))) ++p;
-    if (*p == '\0') return false;
-    *start = p;
-    while (*p != '\0' && !std::isspace(static_cast<unsigned char>(*p))) ++p;
-    *length = std::size_t(p - *start);
-    return true;
-}
-
-// Copies a place name, cut to PLACE_NAME_MAX bytes without splitting a two-byte character.
-void copy_place_name(char (&to)[PLACE_NAME_MAX + 1], const char* from,
-                     std::size_t length) noexcept {
-    std::size_t end = 0;
-    while (end < length) {
-        const bool pair =
-            static_cast<unsigned char>(from[end]) >= fmt::kBig5LeadMin && end + 1 < length;
-        const std::size_t next = end + (pair ? 2 : 1);
-        if (next > std::size_t(PLACE_NAME_MAX)) break;
-        end = next;
-    }
-    std::memcpy(to, from, end);
-    to[end] = '\0';
-}
-
 }  // namespace
 
-// Reads d4.txt: every line with a district code of 100 or more and a tile number appends one
+// Reads d4.txt: every line that the district index keeps (TileIndexReader) appends one
 // TileIndex entry.
 int detail::load_tile_index(std::FILE* f) noexcept {
     DataSet& d = dataset();
-    char line[kLineBytes];
-    int line_no = 0;
-    while (std::fgets(line, sizeof line, f)) {
-        ++line_no;
-        const char* p = line;
-        int32_t code = 0, tile = 0;
-        if (!read_int(p, &code)) code = 0;
-        if (code < fmt::kMinDistrict) continue;
-        if (!read_int(p, &tile)) continue;  // a district code without a tile number
+    TileIndexReader in(f);
+    TileIndexLine line{};
+    while (in.next(&line)) {
         if (d.tile_index_last + 1 >= TILE_INDEX_CAPACITY)
-            return fail("d4.txt line %d: more than %d index lines", line_no, TILE_INDEX_CAPACITY);
+            return fail("d4.txt line %d: more than %d index lines", line.line, TILE_INDEX_CAPACITY);
         ++d.tile_index_last;
-        d.tile_index_district[d.tile_index_last] = code;
-        d.tile_index_tile[d.tile_index_last] = tile;
+        d.tile_index_district[d.tile_index_last] = line.district;
+        d.tile_index_tile[d.tile_index_last] = line.tile;
     }
     return 1;
 }
 
 namespace {
-
-// Reads the 6000-byte head of dat44_1.bin into the PoiIndex; entries that a shorter file does
-// not fill completely are marked empty.
-void load_poi_index(std::FILE* f) noexcept {
-    uint8_t raw[POI_INDEX_BYTES];
-    const std::size_t got = std::fread(raw, 1, sizeof raw, f);
-    PoiIndexEntry* index = dataset().poi_index;
-    const std::size_t whole = got / fmt::kPoiIndexEntryBytes;
-    std::memcpy(index, raw, whole * fmt::kPoiIndexEntryBytes);
-    for (std::size_t i = whole; i < std::size_t(POI_INDEX_ENTRIES); ++i) index[i] = {0, -1, 0};
-}
 
 // Appends a catalogue entry; -1 (with the reason recorded) when the catalogue is full or the
 // entry's first point could not be stored in its int16 field.
@@ -143,46 +83,13 @@ int add_point(int line_no, int32_t x, int32_t y) noexcept {
     return 1;
 }
 
-// Reads a "pline" line and the coordinate lines after it. The entry keeps the points that
-// were actually read: lines that hold no two numbers are consumed but not stored, and the end
-// of the file ends the polyline early.
-int load_polyline(std::FILE* f, const char* line, int* line_no) noexcept {
-    const char* p = line;
-    const char* word;
-    std::size_t length;
-    int32_t n = 0;
-    read_token(p, &word, &length);
-    if (!read_int(p, &n) || n < 0) return 1;  // no usable count: not an entry
-    if (n > INT16_MAX)
-        return fail("alldist.txt line %d: polyline of %d points, over %d", *line_no, n, INT16_MAX);
+// Appends a city, point or minor point entry with its point; no entry without its point.
+int add_place_with_point(const CatalogueItem& item) noexcept {
     PlaceEntry* e = nullptr;
-    if (add_place(*line_no, PLACE_POLYLINE, &e) < 0) return -1;
-    char next[kLineBytes];
-    for (int32_t i = 0; i < n && std::fgets(next, sizeof next, f); ++i) {
-        ++*line_no;
-        const char* q = next;
-        int32_t x = 0, y = 0;
-        if (!read_int(q, &x) || !read_int(q, &y)) continue;
-        if (add_point(*line_no, x, y) < 0) return -1;
-        ++e->point_count;
-    }
-    return 1;
-}
-
-// Reads a "city", "point" or "poin22" line: the word, a name, x and y. A line missing any of
-// them is skipped.
-int load_place(const char* line, int line_no, PlaceKind kind) noexcept {
-    const char* p = line;
-    const char *word, *name;
-    std::size_t word_length, name_length;
-    int32_t x = 0, y = 0;
-    read_token(p, &word, &word_length);
-    if (!read_token(p, &name, &name_length) || !read_int(p, &x) || !read_int(p, &y)) return 1;
-    PlaceEntry* e = nullptr;
-    if (add_place(line_no, kind, &e) < 0) return -1;
-    copy_place_name(e->name, name, name_length);
-    if (add_point(line_no, x, y) < 0) {
-        --dataset().place_last;  // no entry without its point
+    if (add_place(item.line, item.kind, &e) < 0) return -1;
+    std::memcpy(e->name, item.name, sizeof e->name);
+    if (add_point(item.line, item.x, item.y) < 0) {
+        --dataset().place_last;
         return -1;
     }
     return 1;
@@ -190,22 +97,24 @@ int load_place(const char* line, int line_no, PlaceKind kind) noexcept {
 
 }  // namespace
 
-// Reads alldist.txt into the place catalogue and its points.
+// Reads alldist.txt (CatalogueReader) into the place catalogue and its points. A polyline's
+// entry keeps the points that were actually read.
 int detail::load_catalogue(std::FILE* f) noexcept {
-    char line[kLineBytes];
-    int line_no = 0;
-    while (std::fgets(line, sizeof line, f)) {
-        ++line_no;
-        int result = 1;
-        if (std::strncmp(line, fmt::kWordPolyline, 5) == 0)
-            result = load_polyline(f, line, &line_no);
-        else if (std::strncmp(line, fmt::kWordCity, 4) == 0)
-            result = load_place(line, line_no, PLACE_CITY);
-        else if (std::strncmp(line, fmt::kWordPoint, 5) == 0)
-            result = load_place(line, line_no, PLACE_POINT);
-        else if (std::strncmp(line, fmt::kWordMinorPoint, 6) == 0)
-            result = load_place(line, line_no, PLACE_MINOR);
-        if (result < 0) return -1;
+    CatalogueReader in(f);
+    CatalogueItem item{};
+    PlaceEntry* polyline = nullptr;
+    while (in.next(&item)) {
+        if (item.is_point) {
+            if (add_point(item.line, item.x, item.y) < 0) return -1;
+            ++polyline->point_count;
+        } else if (item.kind == PLACE_POLYLINE) {
+            if (item.count > INT16_MAX)
+                return fail("alldist.txt line %d: polyline of %d points, over %d", item.line,
+                            item.count, INT16_MAX);
+            if (add_place(item.line, PLACE_POLYLINE, &polyline) < 0) return -1;
+        } else if (add_place_with_point(item) < 0) {
+            return -1;
+        }
     }
     return 1;
 }
@@ -253,7 +162,7 @@ int set_path(const char* path, bool with_base_map) noexcept {
     if (result < 0) return -1;
 
     if ((f = open_file(fmt::kPoiFile, "rb")) == nullptr) return -1;
-    load_poi_index(f);
+    read_poi_index(f, d.poi_index);
     std::fclose(f);
 
     if ((f = open_file(fmt::kPoiNoteFile, "rb")) == nullptr) return -1;

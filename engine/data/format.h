@@ -2,8 +2,8 @@
 //
 // The tile file (header, sections A to D, vertex array, delta stream, names), the point-of-
 // interest files (dat44_1.bin index and records, dat44_2.bin notes), the catalogue keywords of
-// alldist.txt and the fixed file names. The engine's loaders, the data-set writer and the dump
-// command all take their offsets and sizes from here, so that the three cannot drift apart.
+// alldist.txt and the fixed file names. The readers of the files (reader.h) and the data-set
+// writer take their offsets and sizes from here, so that the two cannot drift apart.
 // All numbers in binary files are little-endian.
 #ifndef KESTREL_DATA_FORMAT_H
 #define KESTREL_DATA_FORMAT_H
@@ -22,15 +22,13 @@ inline constexpr const char* kBaseMapFile = "dist.emf";
 inline constexpr const char* kTileFileFormat = "%s%d.dat";
 
 // ---- two-byte characters of the code page ------------------------------------------------
-// Text is Big5. Two rules read its bytes, on purpose with different bounds, and both are kept
-// here so that neither is restated elsewhere:
-// - kBig5LeadMin: the code page's lead bytes are 0x81 to 0xFE. Cutting a catalogue name to its
-//   10 bytes uses it, so that no cut ever separates a real lead byte from its trail byte.
+// Text is Big5. The code page's lead bytes (0x81 to 0xFE) are stated once, in kcommon/big5.h
+// (kcommon::is_big5_lead, kcommon::big5_cut); the catalogue's names are cut by them. One rule
+// of the engine reads the bytes on purpose with other bounds, and it is kept here:
 // - kLabelTwoByteMin: the road labeller lays a 20-byte name out one position per character and
 //   takes every byte of 0x7F or above as the start of a two-byte character. This is the label
 //   layout that views have always had (0x7F, which Big5 leaves unused, counts as a lead byte
 //   there); changing it would move the characters of existing labels.
-inline constexpr unsigned char kBig5LeadMin = 0x81;
 inline constexpr unsigned char kLabelTwoByteMin = 0x7F;
 
 // Text files are read in pieces of at most this many characters; a longer line is continued
@@ -98,7 +96,10 @@ constexpr int16_t decode_vertex_count(int16_t x, int16_t y, int16_t coded) noexc
 }
 
 // ---- dat44_1.bin and dat44_2.bin ---------------------------------------------------------
-inline constexpr std::size_t kPoiIndexEntryBytes = 12;  // int32 tile, last index, offset
+inline constexpr std::size_t kPoiIndexEntryBytes = 12;
+inline constexpr std::size_t kPoiIndexTile = 0;    // int32 tile number
+inline constexpr std::size_t kPoiIndexLast = 4;    // int32 last record index, -1: empty
+inline constexpr std::size_t kPoiIndexOffset = 8;  // int32 byte offset of the block
 inline constexpr std::size_t kPoiRecX = 0;         // int16, metres east of the tile's west edge
 inline constexpr std::size_t kPoiRecY = 2;         // int16, metres north of the south edge
 inline constexpr std::size_t kPoiRecDistrict = 4;  // int16

@@ -1,11 +1,10 @@
 // tile_cache.cpp: the 80-slot tile cache: finding a tile's slot, choosing a slot round the
-// ring, reading a tile file whole into the work buffer and decoding it into the slot.
+// ring, and reading a tile file (read_tile_file) through the work buffer into the slot.
 #include <cstdio>
 
-#include "data/format.h"
+#include "data/reader.h"
 #include "data/store.h"
 #include "data/store_detail.h"
-#include "data/tile_decoder.h"
 
 namespace kestrel::data {
 
@@ -29,26 +28,6 @@ int choose_slot() noexcept {
     return -1;
 }
 
-// Reads the whole of `file` (its length as the file system reports it) into the work buffer.
-// Returns the number of bytes, or -1 with the reason in `*why`.
-long read_whole(std::FILE* file, const char** why) noexcept {
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-        *why = "cannot seek";
-        return -1;
-    }
-    if (std::size_t(size) > WORK_BUFFER_SIZE) {
-        *why = "file larger than 2000000 bytes";
-        return -1;
-    }
-    if (std::fread(work_buffer(), 1, std::size_t(size), file) != std::size_t(size)) {
-        *why = "short read";
-        return -1;
-    }
-    return size;
-}
-
 }  // namespace
 
 int find_slot(int32_t tile) noexcept {
@@ -67,16 +46,10 @@ int load_tile(std::FILE* file) noexcept {
         std::fclose(file);
         return -1;
     }
-    const char* why = nullptr;
-    const long size = read_whole(file, &why);
+    const char* why =
+        read_tile_file(file, TileFileBuffer(work_buffer(), WORK_BUFFER_SIZE), slot(s));
     std::fclose(file);
-    TileSlot& target = slot(s);
-    if (size < 0) {
-        set_error(why);
-        empty_slot(target);
-        return -1;
-    }
-    if (const char* why = decode_tile(work_buffer(), std::size_t(size), target)) {
+    if (why != nullptr) {
         set_error(why);
         return -1;
     }
@@ -86,9 +59,7 @@ int load_tile(std::FILE* file) noexcept {
 }
 
 bool tile_file_name(int32_t tile, char* out, std::size_t out_size) noexcept {
-    if (out == nullptr || out_size == 0) return false;
-    const int n = std::snprintf(out, out_size, format::kTileFileFormat, dataset().data_path, tile);
-    return n >= 0 && std::size_t(n) < out_size;
+    return tile_file_name(dataset().data_path, tile, out, out_size);
 }
 
 int find_or_load_tile(int32_t tile) noexcept {

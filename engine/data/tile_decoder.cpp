@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 
+#include "data/byte_view.h"
 #include "data/format.h"
 
 namespace kestrel::data {
@@ -17,41 +18,6 @@ namespace fmt = format;
 static_assert(std::endian::native == std::endian::little);
 static_assert(sizeof(Vertex) == fmt::kVertexBytes);
 
-// A read-only view of a tile file. covers() is the one bounds check; the typed reads that
-// follow it are unchecked and must only address ranges that covers() accepted.
-class TileBytes {
-  public:
-    TileBytes(const uint8_t* data, std::size_t size) noexcept : data_(data), size_(size) {}
-
-    // True when the `length` bytes at `offset` lie inside the file (64-bit arithmetic, so
-    // negative or huge values from the file cannot wrap).
-    bool covers(int64_t offset, int64_t length) const noexcept {
-        return offset >= 0 && length >= 0 && offset <= int64_t(size_) &&
-               length <= int64_t(size_) - offset;
-    }
-
-    // True when `count` records of `used` bytes, `stride` apart, starting at `offset`, lie
-    // inside the file. An empty section needs no room and may have any offset.
-    bool covers_records(int64_t offset, int64_t count, int64_t stride,
-                        int64_t used) const noexcept {
-        return count == 0 || covers(offset, (count - 1) * stride + used);
-    }
-
-    int8_t i8(std::size_t at) const noexcept { return static_cast<int8_t>(data_[at]); }
-    int16_t i16(std::size_t at) const noexcept {
-        return static_cast<int16_t>(uint16_t(data_[at]) | uint16_t(data_[at + 1]) << 8);
-    }
-    int32_t i32(std::size_t at) const noexcept {
-        return static_cast<int32_t>(uint32_t(data_[at]) | uint32_t(data_[at + 1]) << 8 |
-                                    uint32_t(data_[at + 2]) << 16 | uint32_t(data_[at + 3]) << 24);
-    }
-    const uint8_t* at(std::size_t offset) const noexcept { return data_ + offset; }
-
-  private:
-    const uint8_t* data_;
-    std::size_t size_;
-};
-
 // The header fields the decoder uses, read from the file.
 struct Layout {
     int64_t record_size, b_record_size, anchor_base;
@@ -60,7 +26,7 @@ struct Layout {
     int32_t tile;
 };
 
-Layout read_layout(const TileBytes& in) noexcept {
+Layout read_layout(const detail::ByteView& in) noexcept {
     const auto count = [&](std::size_t field) { return int64_t(in.i32(field)) + 1; };
     return Layout{
         in.i32(fmt::kHdrRecordSize), in.i32(fmt::kHdrBRecordSize),  in.i32(fmt::kHdrAnchorBase),
@@ -73,7 +39,7 @@ Layout read_layout(const TileBytes& in) noexcept {
 
 // Checks the header against the file size and the slot's capacities. Returns why it does not
 // fit, or nullptr.
-const char* check_layout(const Layout& l, const TileBytes& in) noexcept {
+const char* check_layout(const Layout& l, const detail::ByteView& in) noexcept {
     if (l.tile == 0) return "tile number 0 in the header (0 marks an empty slot)";
     if (l.a_count < 0 || l.b_count < 0 || l.c_count < 0 || l.d_count < 0)
         return "a section's last index is below -1";
@@ -126,7 +92,7 @@ const char* decode_tile(const uint8_t* bytes, std::size_t size, TileSlot& slot) 
     if (bytes == nullptr || size < fmt::kHeaderBytes)
         return refuse("file shorter than its 128-byte header");
     if (size > WORK_BUFFER_SIZE) return refuse("file larger than 2000000 bytes");
-    const TileBytes in(bytes, size);
+    const detail::ByteView in(bytes, size);
     const Layout l = read_layout(in);
     if (const char* why = check_layout(l, in)) return refuse(why);
 

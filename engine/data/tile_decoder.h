@@ -3,7 +3,9 @@
 // The decoder checks every header field, offset, count, name index, anchor and the delta
 // stream against the size of the file and the capacities of a slot before it uses them; a
 // file that does not fit is refused as a whole and leaves the slot empty. It touches no
-// process-global state, so the dump command and the tests use it on slots of their own.
+// process-global state: the engine's tile cache decodes into its slots, the map service, the
+// dump command and the tests into slots of their own (read_tile_file of reader.h reads a file
+// whole and decodes it).
 #ifndef KESTREL_DATA_TILE_DECODER_H
 #define KESTREL_DATA_TILE_DECODER_H
 
@@ -18,7 +20,7 @@ namespace kestrel::data {
 // checks keep the words and the numbers of limits.h in step.
 static_assert(MAX_RECORDS == 10000 && MAX_VERTICES == 100000 && MAX_NAMES == 5000 &&
                   WORK_BUFFER_SIZE == 2'000'000,
-              "update the refusal sentences of tile_decoder.cpp and tile_cache.cpp");
+              "update the refusal sentences of tile_decoder.cpp and reader.cpp");
 
 // Decodes the tile file `bytes` (`size` bytes) into `slot`: the header (with its last record
 // index set, its in-view flag 0 and its vertex last index raised by the decoded road

@@ -10,6 +10,7 @@
 // without a note.
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "data/format.h"
 #include "data/poi_file.h"
@@ -55,12 +56,9 @@ struct PoiReport {
         report.blanks(1);
         report.number(data::tile_south_wide(tile) + rec.y);
         report.blanks(POI_NOTE_BLANKS);
-        char note[data::POI_NOTE_BYTES + 1];
-        if (rec.note >= 0 &&
-            notes.read_at(int64_t{rec.note} * data::POI_NOTE_BYTES, note, data::POI_NOTE_BYTES)) {
-            note[data::POI_NOTE_BYTES] = '\0';
+        char note[data::POI_NOTE_BYTES + 1] = {};
+        if (data::read_poi_note(notes, rec.note, std::span(note).first<data::POI_NOTE_BYTES>()))
             report.text(note);
-        }
         report.line_end();
     }
 

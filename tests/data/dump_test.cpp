@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "test_support/temp_dir.h"
 #include "tile_fixture.h"
@@ -70,6 +72,28 @@ TEST_F(DumpCommand, MalformedTileExitsWithItsReason) {
     EXPECT_NE(r.output.find("name index out of range"), std::string::npos) << r.output;
     r = run_dump(dir.slash());  // the data set holds the bad tile too
     EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(DumpCommand, PointOfInterestBlockOrNoteOutsideItsFileExitsWithItsReason) {
+    // dat44_1.bin as the writer made it: entry 0 (tile, last index, offset) at byte 0, its
+    // block at 6000; record 0's note index at byte 8 of the record.
+    std::vector<uint8_t> original;
+    ASSERT_TRUE(fixture::read_bytes(dir.file("dat44_1.bin"), &original));
+    struct Case {
+        std::size_t at;
+        int32_t value;
+        const char* reason;
+    };
+    for (const Case& c : {Case{8, 6001, "block of entry 0 runs past the end of the file"},
+                          Case{4, -2, "entry 0: last index -2 outside -1 to 49999"},
+                          Case{6008, 1, "note 1 lies past the end"}}) {
+        std::vector<uint8_t> bytes = original;
+        fixture::set32(bytes, c.at, c.value);
+        ASSERT_TRUE(fixture::write_bytes(dir.file("dat44_1.bin"), bytes));
+        const DumpResult r = run_dump(dir.slash());
+        EXPECT_EQ(r.status, 1) << c.reason;
+        EXPECT_NE(r.output.find(c.reason), std::string::npos) << r.output;
+    }
 }
 
 TEST_F(DumpCommand, ExplainsItsUseAndRefusesUnknownArguments) {

@@ -177,6 +177,17 @@ inline bool write_bytes(const std::string& path, const std::vector<uint8_t>& byt
     return std::fclose(f) == 0 && ok;
 }
 
+// Reads a whole file into `bytes`; true on success.
+inline bool read_bytes(const std::string& path, std::vector<uint8_t>* bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes->clear();
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes->push_back(uint8_t(c));
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
 inline bool write_text(const std::string& path, const std::string& text) {
     return write_bytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "data/format.h"
+#include "data/poi_file.h"
 #include "data/store.h"
 #include "data/tile_decoder.h"
 #include "kestrel.h"
@@ -241,13 +243,20 @@ TEST_F(WriterDataSet, IndexesPlacesAndPointsOverTheirCapacitiesAreRefused) {
         c.catalogue.push_back({kdataset::CatalogueEntry::City, "C", {{1, 1}}});
     c.catalogue.push_back({kdataset::CatalogueEntry::City, "two words", {{1, 1}}});
     for (int i = 0; i < 501; ++i) c.pois.push_back({{i * 10000, 2770000}, 100, 1, "P", ""});
+    // A tile's block holds what the engine's work buffer does: 50000 points, 2 too many here.
+    for (int i = 0; i < kd::kPoiBlockRecordsMax + 1; ++i)
+        c.pois.push_back({{5, 2770000}, 100, 1, "Q", ""});
     kdataset::WriteReport report;
     ASSERT_EQ(kdataset::write_dataset(c, dir.slash(), &report), "");
-    EXPECT_EQ(report.refused.size(), 3u + 2u + 1u);
-    EXPECT_EQ(report.pois, 500);
+    EXPECT_EQ(report.refused.size(), 3u + 2u + 1u + 1u);
+    EXPECT_EQ(report.pois, 499 + kd::kPoiBlockRecordsMax);
     EXPECT_EQ(dllsetpath(dir.slash().c_str()), 1);
     EXPECT_EQ(kd::dataset().tile_index_last, 1999);
     EXPECT_EQ(kd::dataset().place_last, 1999);
+    kd::DataFile points;
+    ASSERT_TRUE(points.open(kd::format::kPoiFile));
+    EXPECT_EQ(kd::read_poi_block(points, kd::dataset().poi_index[kd::find_poi_block(277000)]),
+              kd::kPoiBlockRecordsMax);
 }
 
 TEST_F(WriterDataSet, DirectoryWithoutTrailingSlashIsRefused) {

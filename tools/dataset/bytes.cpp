@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kcommon/big5.h"
+
 namespace kdataset {
 
 namespace {
-constexpr unsigned char kBig5LeadMin = 0x81;
 constexpr const char* kPartSuffix = ".part";
 }  // namespace
 
@@ -34,15 +35,7 @@ void put_text(std::vector<uint8_t>* out, const std::string& text, int width, cha
 }
 
 std::string cut_text(const std::string& text, std::size_t max_bytes) {
-    std::size_t end = 0;
-    while (end < text.size()) {
-        const bool pair =
-            static_cast<unsigned char>(text[end]) >= kBig5LeadMin && end + 1 < text.size();
-        const std::size_t next = end + (pair ? 2 : 1);
-        if (next > max_bytes) break;
-        end = next;
-    }
-    return text.substr(0, end);
+    return text.substr(0, kcommon::big5_cut(text, max_bytes));
 }
 
 std::string write_file(const std::string& path, const void* data, std::size_t size) {

@@ -20,7 +20,7 @@ void patch_i32(std::vector<uint8_t>* out, std::size_t at, int32_t value);
 void put_text(std::vector<uint8_t>* out, const std::string& text, int width, char pad);
 
 // The longest prefix of `text` of at most `max_bytes` bytes that does not split a two-byte
-// Big5 character (a lead byte from 0x81 and the byte after it).
+// Big5 character (kcommon::big5_cut, the cut the engine makes of catalogue names).
 std::string cut_text(const std::string& text, std::size_t max_bytes);
 
 // Writes `size` bytes to `path` under a temporary name and renames it into place. Returns an

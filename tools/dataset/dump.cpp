@@ -1,16 +1,16 @@
 // dump.cpp: kdataset-dump, prints a tile file or a whole data set in readable form.
 //
-// Files are read with the engine's own loaders and tile decoder, so what the command prints is
-// what the engine would hold, and a file that the engine would refuse makes the command fail
-// with the engine's reason. Point-of-interest blocks, which the engine reads only on demand,
-// are read here with their own bounds checks. Names are stored in Big5 (code page 950) and
-// printed in UTF-8 unless --raw asks for the stored bytes; counts are printed as counts.
+// Files are read with the engine's own loaders and the data area's readers (data/reader.h), so
+// what the command prints is what the engine would hold, and a file that the engine would
+// refuse makes the command fail with the engine's reason. Point-of-interest blocks, which the
+// engine reads only on demand, are read here through the same reader. Names are stored in Big5
+// (code page 950) and printed in UTF-8 unless --raw asks for the stored bytes; counts are
+// printed as counts.
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "data/format.h"
+#include "data/reader.h"
 #include "data/store.h"
-#include "data/tile_decoder.h"
 #include "kcommon/big5.h"
 #include "kcommon/cli.h"
 
@@ -50,7 +50,7 @@ constexpr const char* kUsage =
     "engine (the reason is printed), 2 on a usage error.\n";
 
 // Reads a whole file; false when it cannot be read.
-bool read_file(const std::string& path, std::vector<uint8_t>* out) {
+bool read_whole(const std::string& path, std::vector<uint8_t>* out) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     out->clear();
@@ -62,12 +62,10 @@ bool read_file(const std::string& path, std::vector<uint8_t>* out) {
     return ok;
 }
 
-int32_t le32(const uint8_t* p) {
+// A little-endian int32 of the metafile's header record (the drawing layer reads the rest).
+int32_t emf_i32(const uint8_t* p) {
     return int32_t(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
                    uint32_t(p[3]) << 24);
-}
-int16_t le16(const uint8_t* p) {
-    return int16_t(uint16_t(p[0]) | uint16_t(p[1]) << 8);
 }
 
 bool gRaw = false;  // --raw: names as stored
@@ -139,53 +137,59 @@ void print_tile(const kd::TileSlot& s, bool vertices) {
         std::printf("  name %d \"%s\"\n", i, trimmed(s.names[i].bytes, kd::NAME_BYTES).c_str());
 }
 
-// Decodes the tile file at `path` into `slot`; 0 or kExitMalformed.
+// Decodes the tile file at `path` into `slot` as the engine reads it; 0 or kExitMalformed.
 int decode_file(const std::string& path, kd::TileSlot& slot) {
-    std::vector<uint8_t> bytes;
-    if (!read_file(path, &bytes)) return malformed(path, "cannot read");
-    if (const char* why = kd::decode_tile(bytes.data(), bytes.size(), slot))
-        return malformed(path, why);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return malformed(path, "cannot read");
+    static std::vector<uint8_t> bytes(kd::WORK_BUFFER_SIZE);
+    const char* why = kd::read_tile_file(file, kd::TileFileBuffer(bytes), slot);
+    std::fclose(file);
+    return why != nullptr ? malformed(path, why) : 0;
+}
+
+// Prints one point of interest of a block, with its note; 0 or kExitMalformed when the note
+// does not lie in dat44_2.bin.
+int print_poi(int i, int32_t tile, const kd::PoiRecord& r, const kd::DataFile& notes) {
+    std::printf("    poi %d at (%d, %d) district %d category %d name \"%s\"", i,
+                kd::tile_west(tile) + r.x, kd::tile_south(tile) + r.y, r.district, r.category,
+                trimmed(r.name, kd::POI_NAME_BYTES).c_str());
+    if (r.note >= 0) {
+        char note[kd::POI_NOTE_BYTES];
+        if (!kd::read_poi_note(notes, r.note, note))
+            return malformed(fmt::kPoiNoteFile,
+                             "note " + std::to_string(r.note) + " lies past the end");
+        std::printf(" note %d \"%s\"", r.note, trimmed(note, kd::POI_NOTE_BYTES).c_str());
+    }
+    std::printf("\n");
     return 0;
 }
 
 // Prints the point-of-interest records of every index entry in use, with their notes.
 int print_pois(const std::string& dir) {
-    std::vector<uint8_t> poi, notes;
-    if (!read_file(dir + fmt::kPoiFile, &poi)) return malformed(fmt::kPoiFile, "cannot read");
-    if (!read_file(dir + fmt::kPoiNoteFile, &notes))
+    kd::DataFile points, notes;
+    if (!points.open_path((dir + fmt::kPoiFile).c_str()))
+        return malformed(fmt::kPoiFile, "cannot read");
+    if (!notes.open_path((dir + fmt::kPoiNoteFile).c_str()))
         return malformed(fmt::kPoiNoteFile, "cannot read");
     const kd::DataSet& d = kd::dataset();
+    std::vector<uint8_t> block;
     std::printf("point-of-interest index (%s):\n", fmt::kPoiFile);
     for (int e = 0; e < kd::POI_INDEX_ENTRIES; ++e) {
         const kd::PoiIndexEntry& x = d.poi_index[e];
         if (x.last == -1) continue;
         std::printf("  entry %d: tile %d, %d points, offset %d\n", e, x.tile, x.last + 1, x.offset);
-        const int64_t end = int64_t(x.offset) + (int64_t(x.last) + 1) * kd::POI_RECORD_BYTES;
-        if (x.last < -1 || x.offset < 0 || end > int64_t(poi.size()))
-            return malformed(fmt::kPoiFile, "block of entry " + std::to_string(e) +
-                                                " runs past the end of the file");
-        for (int i = 0; i <= x.last; ++i) {
-            const uint8_t* r = poi.data() + x.offset + std::size_t(i) * kd::POI_RECORD_BYTES;
-            const int32_t note = le32(r + fmt::kPoiRecNote);
-            std::printf(
-                "    poi %d at (%d, %d) district %d category %d name \"%s\"", i,
-                kd::tile_west(x.tile) + le16(r + fmt::kPoiRecX),
-                kd::tile_south(x.tile) + le16(r + fmt::kPoiRecY), le16(r + fmt::kPoiRecDistrict),
-                le16(r + fmt::kPoiRecCategory),
-                trimmed(reinterpret_cast<const char*>(r + fmt::kPoiRecName), kd::POI_NAME_BYTES)
-                    .c_str());
-            if (note >= 0) {
-                const int64_t at = int64_t(note) * kd::POI_NOTE_BYTES;
-                if (at + kd::POI_NOTE_BYTES > int64_t(notes.size()))
-                    return malformed(fmt::kPoiNoteFile,
-                                     "note " + std::to_string(note) + " lies past the end");
-                std::printf(
-                    " note %d \"%s\"", note,
-                    trimmed(reinterpret_cast<const char*>(notes.data() + at), kd::POI_NOTE_BYTES)
-                        .c_str());
-            }
-            std::printf("\n");
-        }
+        const std::string entry = "entry " + std::to_string(e);
+        if (kd::poi_block_count(x) == 0)
+            return malformed(fmt::kPoiFile, entry + ": last index " + std::to_string(x.last) +
+                                                " outside -1 to " +
+                                                std::to_string(kd::kPoiBlockRecordsMax - 1));
+        block.resize(std::size_t(kd::poi_block_count(x)) * kd::POI_RECORD_BYTES);
+        const int count = kd::read_poi_records(points, x, block);
+        if (count == 0)
+            return malformed(fmt::kPoiFile, "block of " + entry + " runs past the end of the file");
+        for (int i = 0; i < count; ++i)
+            if (print_poi(i, x.tile, kd::poi_record_at(block.data(), i), notes) != 0)
+                return kExitMalformed;
     }
     return 0;
 }
@@ -211,16 +215,16 @@ void print_catalogue() {
 // Prints the frame of dist.emf from its header record.
 int print_base_map(const std::string& dir) {
     std::vector<uint8_t> emf;
-    if (!read_file(dir + fmt::kBaseMapFile, &emf))
+    if (!read_whole(dir + fmt::kBaseMapFile, &emf))
         return malformed(fmt::kBaseMapFile, "cannot read");
     constexpr std::size_t kHeaderMin = 88;
     constexpr int32_t kEmrHeader = 1;
-    if (emf.size() < kHeaderMin || le32(emf.data()) != kEmrHeader ||
+    if (emf.size() < kHeaderMin || emf_i32(emf.data()) != kEmrHeader ||
         std::memcmp(emf.data() + 40, " EMF", 4) != 0)
         return malformed(fmt::kBaseMapFile, "not an enhanced metafile");
     std::printf("base map (%s): %zu bytes, %d records, frame (%d, %d)-(%d, %d) in 0.01 mm\n",
-                fmt::kBaseMapFile, emf.size(), le32(emf.data() + 52), le32(emf.data() + 24),
-                le32(emf.data() + 28), le32(emf.data() + 32), le32(emf.data() + 36));
+                fmt::kBaseMapFile, emf.size(), emf_i32(emf.data() + 52), emf_i32(emf.data() + 24),
+                emf_i32(emf.data() + 28), emf_i32(emf.data() + 32), emf_i32(emf.data() + 36));
     if (kd::dataset().base_map == nullptr)
         return malformed(fmt::kBaseMapFile, "the drawing layer cannot read it");
     return 0;
@@ -231,9 +235,8 @@ int print_tiles(const std::string& dir) {
     std::vector<std::pair<long, std::string>> files;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         const std::string name = entry.path().filename().string();
-        char* end = nullptr;
-        const long number = std::strtol(name.c_str(), &end, 10);
-        if (end != name.c_str() && std::strcmp(end, ".dat") == 0) files.emplace_back(number, name);
+        if (int32_t number = 0; kd::tile_file_number(name, &number))
+            files.emplace_back(number, name);
     }
     std::sort(files.begin(), files.end());
     std::printf("tile files: %zu\n", files.size());

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <span>
 #include <utility>
 
 #include "bytes.h"
@@ -338,7 +339,7 @@ void build_pois(const std::vector<Poi>& pois, std::vector<uint8_t>* index_file,
     }
     index_file->assign(cap::POI_INDEX_BYTES, 0);
     for (int e = 0; e < cap::POI_INDEX_ENTRIES; ++e)
-        patch_i32(index_file, e * fmt::kPoiIndexEntryBytes + 4, -1);
+        patch_i32(index_file, e * fmt::kPoiIndexEntryBytes + fmt::kPoiIndexLast, -1);
     notes_file->clear();
     int entry = 0;
     int32_t note_count = 0;
@@ -350,11 +351,19 @@ void build_pois(const std::vector<Poi>& pois, std::vector<uint8_t>* index_file,
                                           " points of interest refused, index holds 500 tiles");
             continue;
         }
+        // The engine reads a block whole into its work buffer: what does not fit is refused
+        // here rather than lost with the whole block there.
+        const std::size_t kept = std::min(list.size(), std::size_t(cap::kPoiBlockRecordsMax));
+        if (kept < list.size() && report)
+            report->refused.push_back("tile " + std::to_string(tile) + ": " +
+                                      std::to_string(list.size() - kept) +
+                                      " points of interest refused, a block holds " +
+                                      std::to_string(cap::kPoiBlockRecordsMax));
         const std::size_t at = entry * fmt::kPoiIndexEntryBytes;
-        patch_i32(index_file, at, tile);
-        patch_i32(index_file, at + 4, int32_t(list.size()) - 1);
-        patch_i32(index_file, at + 8, int32_t(index_file->size()));
-        for (const Poi* p : list) {
+        patch_i32(index_file, at + fmt::kPoiIndexTile, tile);
+        patch_i32(index_file, at + fmt::kPoiIndexLast, int32_t(kept) - 1);
+        patch_i32(index_file, at + fmt::kPoiIndexOffset, int32_t(index_file->size()));
+        for (const Poi* p : std::span(list).first(kept)) {
             put_i16(index_file, int16_t(p->at.x - kestrel::data::tile_west(tile)));
             put_i16(index_file, int16_t(p->at.y - kestrel::data::tile_south(tile)));
             put_i16(index_file, p->district);

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/data/limits.h"
-#include "tools/dataset/writer.h"
+#include "data/limits.h"
+#include "writer.h"
 
 namespace kimport {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/limits.h"
+#include "data/limits.h"
 #include "names.h"
-#include "tools/dataset/writer.h"
+#include "writer.h"
 
 namespace kimport {
 

@@ -9,8 +9,6 @@
 namespace kimport {
 namespace {
 
-constexpr unsigned char kBig5LeadFirst = 0x81;
-constexpr unsigned char kBig5LeadLast = 0xFE;
 constexpr char32_t kNoBreakSpace = 0xA0;
 constexpr char32_t kIdeographicSpace = 0x3000;
 
@@ -35,8 +33,7 @@ bool is_space(char32_t cp) {
 std::size_t big5_cut(std::string_view big5, std::size_t max_bytes) {
     std::size_t i = 0;
     while (i < big5.size()) {
-        unsigned char b = static_cast<unsigned char>(big5[i]);
-        std::size_t len = (b >= kBig5LeadFirst && b <= kBig5LeadLast) ? 2 : 1;
+        const std::size_t len = kcommon::is_big5_lead(static_cast<unsigned char>(big5[i])) ? 2 : 1;
         if (i + len > max_bytes || i + len > big5.size()) break;
         i += len;
     }

@@ -49,7 +49,9 @@ class NameConverter {
 };
 
 // The longest prefix of the Big5 text `big5` of at most `max_bytes` bytes that ends on a
-// character boundary (a lead byte 0x81..0xFE always takes the byte after it).
+// character boundary: a lead byte (kcommon::is_big5_lead) always takes the byte after it, and
+// one that ends the text is no character and is left out. Converted text never ends in one, so
+// this is kcommon::big5_cut for everything the converter gives.
 std::size_t big5_cut(std::string_view big5, std::size_t max_bytes);
 
 }  // namespace kimport

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <tuple>
 
-#include "engine/data/limits.h"
+#include "data/limits.h"
 
 namespace ksample {
 namespace {

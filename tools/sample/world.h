@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/data/limits.h"
+#include "data/limits.h"
 #include "geometry.h"
 #include "rng.h"
 

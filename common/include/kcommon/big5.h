@@ -17,6 +17,32 @@
 
 namespace kcommon {
 
+// The lead bytes of the code page: a byte from kBig5LeadMin to kBig5LeadMax starts a two-byte
+// position. This is the one statement of the range; the codec below, the engine's catalogue
+// names, the data-set writer and the importer all read and cut text by it.
+inline constexpr unsigned char kBig5LeadMin = 0x81;
+inline constexpr unsigned char kBig5LeadMax = 0xFE;
+
+constexpr bool is_big5_lead(unsigned char byte) noexcept {
+    return byte >= kBig5LeadMin && byte <= kBig5LeadMax;
+}
+
+// The length of the longest start of `big5` of at most `max_bytes` bytes that does not
+// separate a lead byte from the byte after it, whatever that byte is (so a cut never splits a
+// character, even of text that is not well formed). A lead byte that ends the text is a byte
+// of its own. Header-only, so that the engine cuts names by it without linking kcommon.
+constexpr std::size_t big5_cut(std::string_view big5, std::size_t max_bytes) noexcept {
+    std::size_t end = 0;
+    while (end < big5.size()) {
+        const bool pair =
+            is_big5_lead(static_cast<unsigned char>(big5[end])) && end + 1 < big5.size();
+        const std::size_t next = end + (pair ? 2 : 1);
+        if (next > max_bytes) break;
+        end = next;
+    }
+    return end;
+}
+
 // Stands for bytes that are no Big5 character.
 inline constexpr char32_t kNotBig5 = 0xFFFFFFFF;
 
