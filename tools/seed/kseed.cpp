@@ -166,7 +166,7 @@ kcli::Program command_line(Options& o) {
          .handle = tile_set(o)},
         {.name = "--zoom",
          .value = "A-B",
-         .help = "zoom levels A to B of the set (or one level: --zoom A)",
+         .help = "zoom levels A to B of the set, or the one level A",
          .handle = zoom(o)},
         {.name = "--bbox",
          .value = "W,S,E,N",
