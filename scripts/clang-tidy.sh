@@ -52,7 +52,9 @@ seen = set()
 for entry in json.load(open(database)):
     path = os.path.normpath(os.path.join(entry["directory"], entry["file"]))
     relative = os.path.relpath(path, root)
-    if inside.match(relative) and relative not in seen:
+    source = relative.endswith((".c", ".cc", ".cpp"))  # not the resource scripts
+    product = not relative.startswith("windows/tests/")
+    if source and product and inside.match(relative) and relative not in seen:
         seen.add(relative)
         print(relative)
 PY
