@@ -21,11 +21,14 @@ else
   bits=32; objdump=i686-w64-mingw32-objdump
 fi
 # The 32-bit programs need the 32-bit Wine (Debian's wine32, an i386 package), which a machine
-# without the i386 architecture cannot have: then this bitness's tests are skipped, not failed.
+# without the i386 architecture cannot have, and which a kernel without 32-bit support cannot
+# run: then this bitness's tests are skipped, not failed.
 wine32_loader=/usr/lib/wine/wine
-if [ $bits = 32 ] && [ ! -x "$wine32_loader" ]; then
-  echo "skip win32: the 32-bit Wine is not installed ($wine32_loader; Debian's wine32:i386)," \
-       "so the 32-bit Windows tests are skipped; the 32-bit programs were built"
+wine32_runs=0
+if [ -x "$wine32_loader" ] && "$wine32_loader" --version >/dev/null 2>&1; then wine32_runs=1; fi
+if [ $bits = 32 ] && [ $wine32_runs = 0 ]; then
+  echo "skip win32: the 32-bit Wine ($wine32_loader; Debian's wine32:i386) is not installed or" \
+       "cannot run here, so the 32-bit Windows tests are skipped; the 32-bit programs were built"
   exit 0
 fi
 
@@ -49,9 +52,21 @@ fail() { echo "FAIL win$bits: $*"; failures=$((failures + 1)); }
 
 WINEPREFIX=$(mktemp -d /tmp/tessera-wine.XXXXXX)
 export WINEPREFIX WINEDEBUG=-all WINEARCH=win$bits WINEDLLOVERRIDES="mscoree,mshtml="
+# Debian's wine command takes the 32-bit loader whenever it is installed, even for a 64-bit
+# prefix: where that loader cannot run, the commands below go to the 64-bit loader.
+loaders=
+if [ $wine32_runs = 0 ] && [ -e "$wine32_loader" ]; then
+  loaders=$(mktemp -d /tmp/tessera-wine64.XXXXXX)
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+      >"$loaders/$name"
+    chmod +x "$loaders/$name"
+  done
+  export PATH=$loaders:$PATH
+fi
 cleanup() {
   wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX"
+  rm -rf "$WINEPREFIX" ${loaders:+"$loaders"}
 }
 trap cleanup EXIT
 wineboot -i >/dev/null 2>&1
