@@ -33,10 +33,12 @@ for bits in ${WINDOWS_BITS:-32 64}; do
     64) triple=x86_64-w64-mingw32 ;;
     *) echo "build-windows: unknown bitness $bits" >&2; exit 2 ;;
   esac
-  # The 32-bit tests need the 32-bit Wine (wine32:i386); without it they are skipped below, so
-  # only the programs are built.
+  # The 32-bit tests need the 32-bit Wine (wine32:i386) and a kernel that runs it; without
+  # them they are skipped below, so only the programs are built.
   tests=ON
-  if [ $bits = 32 ] && [ $build_only -eq 0 ] && [ ! -x /usr/lib/wine/wine ]; then tests=OFF; fi
+  if [ $bits = 32 ] && [ $build_only -eq 0 ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    tests=OFF
+  fi
   cmake -S windows -B "build-win$bits" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         --toolchain "$PWD/cmake/toolchain-$triple.cmake" "${launcher[@]}" -DWINDOWS_BUILD_TESTS=$tests
   cmake --build "build-win$bits" -j "$jobs"

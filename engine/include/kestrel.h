@@ -63,9 +63,10 @@
 #include "kgdi.h"
 #endif
 
-/* On Windows the exports are listed by the module-definition files (kestrel.def,
- * kestrelsrv.def) and use the standard calling convention; elsewhere the version scripts list
- * them and the default one applies. */
+/* The engine's export list (engine/exports.list in the sources) names these functions and their
+ * ordinals; the build makes from it the module-definition files of the DLLs and the version
+ * scripts of the shared libraries. On Windows the functions use the standard calling
+ * convention; elsewhere the default one applies. */
 #if defined(_WIN32)
 #define KESTREL_API
 #define KESTREL_CALL __stdcall

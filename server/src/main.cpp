@@ -6,9 +6,10 @@
 #include <QFileInfo>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
 
 #include "bus_objects.h"
+#include "kcommon/cli.h"
 #include "registration.h"
 #include "server_log.h"
 #include "service_host.h"
@@ -21,19 +22,17 @@ constexpr const char* kUsage =
     "Usage: tessera [--regserver | --unregserver | --help | --version]\n"
     "\n"
     "The road-map request server. It offers the automation class tesseraClass on the session\n"
-    "bus under the name tessera.tesseraClass and is normally started by the bus on first use.\n"
-    "\n"
-    "  --regserver    write the activation file for the current user\n"
-    "                 ($XDG_DATA_HOME/dbus-1/services/tessera.tesseraClass.service)\n"
-    "  --unregserver  remove that activation file\n"
-    "  --help         show this text\n"
-    "  --version      show the version\n"
-    "\n"
+    "bus under the name tessera.tesseraClass and is normally started by the bus on first use.\n";
+
+constexpr const char* kNotes =
     "Without an option the server starts: it takes the bus name, draws map views from the data\n"
     "set in <folder of this program>/kgrid/ and writes files into <folder>/tmp/. It logs to\n"
     "<folder>/tmp/tessera.log, at most 1 MiB before it is renamed to tessera.log.1 (standard\n"
     "error when that folder is missing). With no DISPLAY and no WAYLAND_DISPLAY it runs with\n"
     "Qt's offscreen platform.\n";
+
+// What the command line asks for.
+enum class Action { kServe, kRegister, kUnregister };
 
 // Opens the log file in AppDir/tmp/ (stderr stays the log when that fails).
 void openLog(const tessera::Settings& settings) {
@@ -58,44 +57,48 @@ QString executablePath() {
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
 }
 
+// Writes or removes the activation file. Returns the exit status.
+int registration(Action action) {
+    const bool add = action == Action::kRegister;
+    const QString why =
+        add ? tessera::registerServer(executablePath()) : tessera::unregisterServer();
+    if (!why.isEmpty()) {
+        std::fprintf(stderr, "tessera: cannot %s: %s\n", add ? "register" : "unregister",
+                     qPrintable(why));
+        return 1;
+    }
+    std::printf("%s: %s\n", add ? "registered" : "unregistered",
+                qPrintable(tessera::userServiceFile()));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    if (argc == 2) {
-        const char* option = argv[1];
-        if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (std::strcmp(option, "--version") == 0) {
-            std::printf("tessera 1.00 (type library %s)\n", tessera::contract::kVersion);
-            return 0;
-        }
-        if (std::strcmp(option, "--regserver") == 0) {
-            const QString why = tessera::registerServer(executablePath());
-            if (!why.isEmpty()) {
-                std::fprintf(stderr, "tessera: cannot register: %s\n", qPrintable(why));
-                return 1;
-            }
-            std::printf("registered: %s\n", qPrintable(tessera::userServiceFile()));
-            return 0;
-        }
-        if (std::strcmp(option, "--unregserver") == 0) {
-            const QString why = tessera::unregisterServer();
-            if (!why.isEmpty()) {
-                std::fprintf(stderr, "tessera: cannot unregister: %s\n", qPrintable(why));
-                return 1;
-            }
-            std::printf("unregistered: %s\n", qPrintable(tessera::userServiceFile()));
-            return 0;
-        }
-        std::fprintf(stderr, "tessera: unknown option %s\n\n%s", option, kUsage);
-        return 2;
-    }
+    Action action = Action::kServe;
+    int actions = 0;
+    auto choose = [&](Action a) -> kcli::Handler {
+        return [&action, &actions, a](const std::string&) {
+            action = a;
+            ++actions;
+            return std::string();
+        };
+    };
+    const kcli::Program program{
+        .name = "tessera",
+        .usage = kUsage,
+        .options = {{.name = "--regserver",
+                     .help = "write the activation file for the current user "
+                             "($XDG_DATA_HOME/dbus-1/services/tessera.tesseraClass.service)",
+                     .handle = choose(Action::kRegister)},
+                    {.name = "--unregserver",
+                     .help = "remove that activation file",
+                     .handle = choose(Action::kUnregister)}},
+        .notes = kNotes,
+        .version = std::string("tessera 1.00 (type library ") + tessera::contract::kVersion + ")"};
+    if (const auto end = kcli::parse(program, argc, argv)) return *end;
+    if (actions > 1) return kcli::refuse(program, "give one option at most");
+    if (action != Action::kServe) return registration(action);
 
     tessera::Settings settings = tessera::Settings::fromEnvironment(tessera::kBuiltInEnginePath);
     openLog(settings);

@@ -99,7 +99,7 @@ TEST_F(DumpCommand, PointOfInterestBlockOrNoteOutsideItsFileExitsWithItsReason) 
 TEST_F(DumpCommand, ExplainsItsUseAndRefusesUnknownArguments) {
     DumpResult r = run_dump("--help");
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.output.find("usage: kdataset-dump"), std::string::npos);
+    EXPECT_NE(r.output.find("Usage: kdataset-dump"), std::string::npos);
     EXPECT_EQ(run_dump("").status, 2);
     EXPECT_EQ(run_dump("--frobnicate x").status, 2);
     EXPECT_EQ(run_dump(dir.file("no-such-file.dat")).status, 1);

@@ -52,7 +52,7 @@ TEST(Command, UsageErrorsExitWithTwo) {
     EXPECT_EQ(kimport("in.geojson").status, 2);  // no output
     Result r = kimport("--frobnicate x -o y");
     EXPECT_EQ(r.status, 2);
-    EXPECT_NE(r.out.find("unknown option --frobnicate"), std::string::npos);
+    EXPECT_NE(r.out.find("unknown option '--frobnicate'"), std::string::npos);
     EXPECT_EQ(kimport("in.geojson -o").status, 2);
 }
 

@@ -29,18 +29,14 @@ namespace kd = kestrel::data;
 namespace fmt = kestrel::data::format;
 
 constexpr int kExitMalformed = 1;
-constexpr int kExitUsage = 2;
 constexpr const char* kUsage =
-    "usage: kdataset-dump [--vertices] [--raw] PATH\n"
+    "Usage: kdataset-dump [--vertices] [--raw] PATH\n"
     "\n"
-    "Prints a map data set in readable form, as the engine loads it.\n"
-    "  PATH        a tile file (NUMBER.dat), or a data set directory: d4.txt, dat44_1.bin,\n"
-    "              dat44_2.bin, alldist.txt, dist.emf and the tile files\n"
-    "  --vertices  also print every vertex of a tile file (world metres)\n"
-    "  --raw       print names and notes with their stored bytes (Big5) instead of UTF-8\n"
-    "  --help      show this text\n"
-    "  --version   show the version\n"
-    "\n"
+    "Prints a map data set in readable form, as the engine loads it. PATH is a tile file\n"
+    "(NUMBER.dat), or a data set directory: d4.txt, dat44_1.bin, dat44_2.bin, alldist.txt,\n"
+    "dist.emf and the tile files.\n";
+
+constexpr const char* kNotes =
     "Names are converted from Big5 (code page 950) to UTF-8; a byte that is no Big5 text is\n"
     "printed as \\xNN. Counts are numbers of entries (a header's stored \"last index\" plus 1).\n"
     "\n"
@@ -276,38 +272,22 @@ int dump_dataset(std::string dir) {
 
 int main(int argc, char** argv) {
     bool vertices = false;
-    const char* path = nullptr;
-    std::vector<std::string> args;
-    const std::string why = kcli::expand_args(argc, argv, {}, &args);
-    if (!why.empty()) {
-        std::fprintf(stderr, "kdataset-dump: %s (see --help)\n", why.c_str());
-        return kExitUsage;
-    }
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::fputs(kcli::version_text("kdataset-dump").c_str(), stdout);
-            return 0;
-        }
-        if (arg == "--vertices") {
-            vertices = true;
-        } else if (arg == "--raw") {
-            gRaw = true;
-        } else if (arg[0] == '-' || path != nullptr) {
-            std::fprintf(stderr, "kdataset-dump: unexpected argument '%s'\n%s", arg.c_str(),
-                         kUsage);
-            return kExitUsage;
-        } else {
-            path = arg.c_str();
-        }
-    }
-    if (path == nullptr || *path == '\0') {
-        std::fputs(kUsage, stderr);
-        return kExitUsage;
-    }
+    const kcli::Program program{
+        .name = "kdataset-dump",
+        .usage = kUsage,
+        .options = {{.name = "--vertices",
+                     .help = "also print every vertex of a tile file (world metres)",
+                     .handle = kcli::set(&vertices)},
+                    {.name = "--raw",
+                     .help =
+                         "print names and notes with their stored bytes (Big5) instead of UTF-8",
+                     .handle = kcli::set(&gRaw)}},
+        .notes = kNotes};
+    std::vector<std::string> paths;
+    if (const auto end = kcli::parse(program, argc, argv, &paths)) return *end;
+    if (paths.size() != 1 || paths[0].empty())
+        return kcli::refuse(program, paths.size() > 1 ? "give one PATH" : "PATH is missing");
+    const char* path = paths[0].c_str();
     struct stat st;
     if (stat(path, &st) != 0) return malformed(path, std::strerror(errno));
     if (S_ISDIR(st.st_mode)) return dump_dataset(path);

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <exception>
 #include <string>
-#include <vector>
 
 #include "kcommon/cli.h"
 #include "sample.h"
@@ -19,16 +18,7 @@ const char* const kUsage =
     "\n"
     "Writes the sample map data set into DIR: d4.txt, dat44_1.bin, dat44_2.bin, alldist.txt,\n"
     "dist.emf and one <tile>.dat file per tile. The content is fixed: every run writes the same\n"
-    "bytes.\n"
-    "\n"
-    "Options:\n"
-    "  --out DIR     data set directory (created when missing)\n"
-    "  --track FILE  also write the sample track (lines \"xy X Y\") to FILE\n"
-    "  --quiet       print nothing on success\n"
-    "  --help        show this text\n"
-    "  --version     show the version\n"
-    "\n"
-    "Options take their value as the next argument or after '=' (--out=DIR).\n";
+    "bytes.\n";
 
 // Writes `text` to `path`; returns an empty string or why it failed.
 std::string write_text(const std::string& path, const std::string& text) {
@@ -50,36 +40,21 @@ std::string write_text(const std::string& path, const std::string& text) {
 int main(int argc, char** argv) {
     std::string out, track;
     bool quiet = false;
-    std::vector<std::string> args;
-    const std::string why = kcli::expand_args(argc, argv, {"--out", "--track"}, &args);
-    if (!why.empty()) {
-        std::fprintf(stderr, "ksample-gen: %s (see --help)\n", why.c_str());
-        return 2;
-    }
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--version") {
-            std::fputs(kcli::version_text("ksample-gen").c_str(), stdout);
-            return 0;
-        } else if (arg == "--out" && i + 1 < args.size()) {
-            out = args[++i];
-        } else if (arg == "--track" && i + 1 < args.size()) {
-            track = args[++i];
-        } else if (arg == "--quiet") {
-            quiet = true;
-        } else {
-            std::fprintf(stderr, "ksample-gen: unknown or incomplete argument '%s'\n\n%s",
-                         arg.c_str(), kUsage);
-            return 2;
-        }
-    }
-    if (out.empty()) {
-        std::fprintf(stderr, "ksample-gen: --out DIR is required\n\n%s", kUsage);
-        return 2;
-    }
+    const kcli::Program program{
+        .name = "ksample-gen",
+        .usage = kUsage,
+        .options = {
+            {.name = "--out",
+             .value = "DIR",
+             .help = "data set directory (created when missing)",
+             .handle = kcli::store(&out)},
+            {.name = "--track",
+             .value = "FILE",
+             .help = "also write the sample track (lines \"xy X Y\") to FILE",
+             .handle = kcli::store(&track)},
+            {.name = "--quiet", .help = "print nothing on success", .handle = kcli::set(&quiet)}}};
+    if (const auto end = kcli::parse(program, argc, argv)) return *end;
+    if (out.empty()) return kcli::refuse(program, "--out DIR is required");
     if (out.back() != '/') out += '/';
     try {
         const ksample::Sample sample = ksample::build_sample(ksample::kDefaultSeed);

@@ -28,10 +28,12 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "kcommon/cli.h"
+#include "kcommon/numbers.h"
 #include "mbtiles.h"
 #include "pmtiles.h"
 #include "tile_source.h"
@@ -54,36 +56,9 @@ const char* const kUsage =
     "Tiles are drawn as kserve draws them, in metatiles of 4 x 4 tiles, so each tile equals\n"
     "kserve's in pixels. Tiles outside the data set are left out; a tile repeated (such as a\n"
     "blank one) is stored once. The archive is written beside FILE and renamed to FILE when\n"
-    "complete: an interrupted run (Ctrl-C) leaves FILE as it was.\n"
-    "Options take their value as the next argument or after '=' (--data=DIR).\n"
-    "\n"
-    "Options:\n"
-    "  --data DIR          data set directory\n"
-    "  --crs CRS           the data set's grid (default EPSG:3826)\n"
-    "  --set SET           google: the GoogleMapsCompatible set (EPSG:3857, zoom 0 to 18;\n"
-    "                      the default); native: the data set's grid (levels 0 to 7, 128 to\n"
-    "                      1 m a pixel; PMTiles only, its zoom z holds level z - N where N\n"
-    "                      fits the grid into the numbering, see the metadata)\n"
-    "  --zoom A-B          zoom levels A to B of the set (or one level: --zoom A)\n"
-    "  --bbox W,S,E,N      only tiles meeting this box of longitude and latitude (WGS 84)\n"
-    "  --extent W,S,E,N    only tiles meeting this box of the data set's grid, in metres\n"
-    "                      (default: the data set's whole extent)\n"
-    "  --scale N           drawing scale factor: 1 (256-pixel tiles, the default), 2 (512-pixel\n"
-    "                      tiles, kserve's @2x) or 3 (768 pixels, @3x)\n"
-    "  --output FILE       the archive: .mbtiles or .pmtiles\n"
-    "  --resume            FILE is an MBTiles archive written by kseed: keep its tiles and\n"
-    "                      render only those missing (a missing FILE is started anew)\n"
-    "  --overwrite         replace FILE when it exists (otherwise an existing FILE is refused)\n"
-    "  --workers N         processes drawing tiles, 1 to 64 (default: the number of cores)\n"
-    "  --name TEXT         the tile set's name in the metadata (default: DIR's name)\n"
-    "  --attribution TEXT  the attribution in the metadata (e.g. the data's source)\n"
-    "  --description TEXT  the description in the metadata\n"
-    "  --quiet             no progress line (it is shown only on a terminal anyway)\n"
-    "  --list              print the tiles that would be drawn, one LEVEL/COLUMN/ROW a line\n"
-    "                      in drawing order (kserve's XYZ addresses), and write nothing\n"
-    "  --help              show this text\n"
-    "  --version           show the version\n"
-    "\n"
+    "complete: an interrupted run (Ctrl-C) leaves FILE as it was.\n";
+
+const char* const kNotes =
     "Progress (tiles done, rate, time left) goes to standard error when it is a terminal; a\n"
     "summary goes to standard output at the end.\n"
     "\n"
@@ -124,120 +99,132 @@ bool ends_with(const std::string& s, const char* suffix) {
     return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
 }
 
-bool parse_numbers(const std::string& text, int count, double* out) {
-    const char* p = text.c_str();
-    for (int i = 0; i < count; ++i) {
-        char* end = nullptr;
-        out[i] = std::strtod(p, &end);
-        if (end == p || !std::isfinite(out[i])) return false;
-        if (i + 1 < count && *end != ',') return false;
-        p = end + (i + 1 < count ? 1 : 0);
-    }
-    return *p == '\0';
-}
-
-bool parse_whole(const std::string& text, long lo, long hi, long& out) {
-    char* end = nullptr;
-    errno = 0;
-    out = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && *end == '\0' && errno == 0 && out >= lo && out <= hi;
-}
-
 int usage(const std::string& message) {
     std::fprintf(stderr, "kseed: %s\n", message.c_str());
     return 2;
 }
 
-// Reads the command line into `o`. Returns -1 to go on, or the exit status.
-int parse(int argc, char** argv, Options& o) {
-    std::vector<std::string> args;
-    const std::string why =
-        kcli::expand_args(argc, argv,
-                          {"--data", "--crs", "--set", "--zoom", "--bbox", "--extent", "--scale",
-                           "--output", "--workers", "--name", "--attribution", "--description"},
-                          &args);
-    if (!why.empty()) return usage(why + " (see --help)");
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
-        if (arg == "--version") {
-            std::fputs(kcli::version_text("kseed").c_str(), stdout);
-            return 0;
-        }
-        if (arg == "--resume" || arg == "--overwrite" || arg == "--quiet" || arg == "--list") {
-            (arg == "--resume"      ? o.resume
-             : arg == "--overwrite" ? o.overwrite
-             : arg == "--quiet"     ? o.quiet
-                                    : o.list) = true;
-            continue;
-        }
-        const bool known = arg == "--data" || arg == "--crs" || arg == "--set" || arg == "--zoom" ||
-                           arg == "--bbox" || arg == "--extent" || arg == "--scale" ||
-                           arg == "--output" || arg == "--workers" || arg == "--name" ||
-                           arg == "--attribution" || arg == "--description";
-        if (!known) return usage("unknown option '" + arg + "' (see --help)");
-        if (i + 1 >= args.size()) return usage(arg + " needs a value (see --help)");
-        const std::string& value = args[++i];
-        long n = 0;
-        if (arg == "--data") {
-            o.data = value;
-        } else if (arg == "--crs") {
-            o.crs = value;
-        } else if (arg == "--output") {
-            o.output = value;
-        } else if (arg == "--name") {
-            o.name = value;
-        } else if (arg == "--attribution") {
-            o.attribution = value;
-        } else if (arg == "--description") {
-            o.description = value;
-        } else if (arg == "--set") {
-            if (value != "google" && value != "native")
-                return usage("--set wants google or native, not '" + value + "'");
-            o.set = value == "google" ? TileSet::kGoogle : TileSet::kNative;
-            o.set_name = value;
-        } else if (arg == "--zoom") {
-            const size_t dash = value.find('-');
-            long a = 0, b = 0;
-            const bool ok = dash == std::string::npos
-                                ? parse_whole(value, 0, 99, a) && parse_whole(value, 0, 99, b)
-                                : parse_whole(value.substr(0, dash), 0, 99, a) &&
-                                      parse_whole(value.substr(dash + 1), 0, 99, b);
-            if (!ok || a > b)
-                return usage("--zoom wants A-B with A <= B (or one level A), not '" + value + "'");
-            o.zmin = static_cast<int>(a);
-            o.zmax = static_cast<int>(b);
-        } else if (arg == "--bbox" || arg == "--extent") {
-            double v[4];
-            if (!parse_numbers(value, 4, v) || !(v[0] < v[2]) || !(v[1] < v[3]))
-                return usage(arg +
-                             " wants WEST,SOUTH,EAST,NORTH with west < east and south < north, "
-                             "not '" +
-                             value + "'");
-            if (arg == "--bbox" && (v[0] < -180 || v[2] > 180 || v[1] < -90 || v[3] > 90))
-                return usage(
-                    "--bbox wants degrees of longitude (-180 to 180) and latitude (-90 "
-                    "to 90), not '" +
-                    value + "'");
-            o.area = {v[0], v[1], v[2], v[3]};
-            (arg == "--bbox" ? o.has_bbox : o.has_extent) = true;
-        } else if (arg == "--scale") {
-            if (!parse_whole(value, 1, kserve::kMaxTileFactor, n))
-                return usage("--scale wants a drawing scale factor of 1 to " +
-                             std::to_string(kserve::kMaxTileFactor) + ", not '" + value + "'");
-            o.scale = static_cast<int>(n);
-        } else if (arg == "--workers") {
-            if (!parse_whole(value, 1, kMaxWorkers, n))
-                return usage("--workers wants 1 to " + std::to_string(kMaxWorkers) + ", not '" +
-                             value + "'");
-            o.workers = static_cast<int>(n);
-        }
-    }
+// --zoom A-B or --zoom A.
+kcli::Handler zoom(Options& o) {
+    return [&o](const std::string& value) -> std::string {
+        const size_t dash = value.find('-');
+        const std::string first = value.substr(0, dash);
+        const std::string last = dash == std::string::npos ? value : value.substr(dash + 1);
+        const auto a = kcommon::parse_int(first, 0, 99);
+        const auto b = kcommon::parse_int(last, 0, 99);
+        if (!a || !b || *a > *b)
+            return "wants A-B with A <= B (or one level A), not '" + value + "'";
+        o.zmin = static_cast<int>(*a);
+        o.zmax = static_cast<int>(*b);
+        return {};
+    };
+}
+
+// --bbox (degrees) or --extent (grid metres): W,S,E,N.
+kcli::Handler box(Options& o, bool degrees) {
+    return [&o, degrees](const std::string& value) -> std::string {
+        double v[4];
+        if (!kcommon::parse_decimals(value, ',', v) || !(v[0] < v[2]) || !(v[1] < v[3]))
+            return "wants WEST,SOUTH,EAST,NORTH with west < east and south < north, not '" + value +
+                   "'";
+        if (degrees && (v[0] < -180 || v[2] > 180 || v[1] < -90 || v[3] > 90))
+            return "wants degrees of longitude (-180 to 180) and latitude (-90 to 90), not '" +
+                   value + "'";
+        o.area = {v[0], v[1], v[2], v[3]};
+        (degrees ? o.has_bbox : o.has_extent) = true;
+        return {};
+    };
+}
+
+kcli::Handler tile_set(Options& o) {
+    return [&o](const std::string& value) -> std::string {
+        if (value != "google" && value != "native")
+            return "wants google or native, not '" + value + "'";
+        o.set = value == "google" ? TileSet::kGoogle : TileSet::kNative;
+        o.set_name = value;
+        return {};
+    };
+}
+
+// kseed's command line, its values kept in `o`.
+kcli::Program command_line(Options& o) {
+    std::vector<kcli::Option> options = {
+        {.name = "--data",
+         .value = "DIR",
+         .help = "data set directory",
+         .handle = kcli::store(&o.data)},
+        {.name = "--crs",
+         .value = "CRS",
+         .help = "the data set's grid (default EPSG:3826)",
+         .handle = kcli::store(&o.crs)},
+        {.name = "--set",
+         .value = "SET",
+         .help = "google: the GoogleMapsCompatible set (EPSG:3857, zoom 0 to 18; the default); "
+                 "native: the data set's grid (levels 0 to 7, 128 to 1 m a pixel; PMTiles only, "
+                 "its zoom z holds level z - N where N fits the grid into the numbering, see "
+                 "the metadata)",
+         .handle = tile_set(o)},
+        {.name = "--zoom",
+         .value = "A-B",
+         .help = "zoom levels A to B of the set, or the one level A",
+         .handle = zoom(o)},
+        {.name = "--bbox",
+         .value = "W,S,E,N",
+         .help = "only tiles meeting this box of longitude and latitude (WGS 84)",
+         .handle = box(o, true)},
+        {.name = "--extent",
+         .value = "W,S,E,N",
+         .help = "only tiles meeting this box of the data set's grid, in metres (default: the "
+                 "data set's whole extent)",
+         .handle = box(o, false)},
+        {.name = "--scale",
+         .value = "N",
+         .help = "drawing scale factor: 1 (256-pixel tiles, the default), 2 (512-pixel tiles, "
+                 "kserve's @2x) or 3 (768 pixels, @3x)",
+         .handle = kcli::whole(1, kserve::kMaxTileFactor, &o.scale)},
+        {.name = "--output",
+         .value = "FILE",
+         .help = "the archive: .mbtiles or .pmtiles",
+         .handle = kcli::store(&o.output)},
+        {.name = "--resume",
+         .help = "FILE is an MBTiles archive written by kseed: keep its tiles and render only "
+                 "those missing (a missing FILE is started anew)",
+         .handle = kcli::set(&o.resume)},
+        {.name = "--overwrite",
+         .help = "replace FILE when it exists (otherwise an existing FILE is refused)",
+         .handle = kcli::set(&o.overwrite)},
+        {.name = "--workers",
+         .value = "N",
+         .help = "processes drawing tiles, 1 to 64 (default: the number of cores)",
+         .handle = kcli::whole(1, kMaxWorkers, &o.workers)},
+        {.name = "--name",
+         .value = "TEXT",
+         .help = "the tile set's name in the metadata (default: DIR's name)",
+         .handle = kcli::store(&o.name)},
+        {.name = "--attribution",
+         .value = "TEXT",
+         .help = "the attribution in the metadata (e.g. the data's source)",
+         .handle = kcli::store(&o.attribution)},
+        {.name = "--description",
+         .value = "TEXT",
+         .help = "the description in the metadata",
+         .handle = kcli::store(&o.description)},
+        {.name = "--quiet",
+         .help = "no progress line (it is shown only on a terminal anyway)",
+         .handle = kcli::set(&o.quiet)},
+        {.name = "--list",
+         .help = "print the tiles that would be drawn, one LEVEL/COLUMN/ROW a line in drawing "
+                 "order (kserve's XYZ addresses), and write nothing",
+         .handle = kcli::set(&o.list)},
+    };
+    return {.name = "kseed", .usage = kUsage, .options = std::move(options), .notes = kNotes};
+}
+
+// The checks between options, and the defaults that follow from others. Returns nothing to go
+// on, or the exit status (reported).
+std::optional<int> check(const kcli::Program& program, Options& o) {
     if (o.data.empty() || (o.output.empty() && !o.list) || o.zmin < 0)
-        return usage("--data, --zoom and --output are needed (see --help)");
+        return kcli::refuse(program, "--data, --zoom and --output are needed");
     if (o.has_bbox && o.has_extent) return usage("give --bbox or --extent, not both");
     if (o.list && o.resume) return usage("give --list or --resume, not both");
     if (o.list && o.output.empty()) o.output = "list.pmtiles";  // only its format matters
@@ -263,7 +250,14 @@ int parse(int argc, char** argv, Options& o) {
         while (d.size() > 1 && d.back() == '/') d.pop_back();
         o.name = std::filesystem::path(d).filename().string();
     }
-    return -1;
+    return std::nullopt;
+}
+
+// Reads the command line into `o`. Returns nothing to go on, or the exit status.
+std::optional<int> parse(int argc, char** argv, Options& o) {
+    const kcli::Program program = command_line(o);
+    if (const auto end = kcli::parse(program, argc, argv)) return end;
+    return check(program, o);
 }
 
 // ---- the plan ---------------------------------------------------------------------------
@@ -792,7 +786,6 @@ int run(const Options& o) {
 
 int main(int argc, char** argv) {
     Options o;
-    const int status = parse(argc, argv, o);
-    if (status >= 0) return status;
+    if (const auto end = parse(argc, argv, o)) return *end;
     return run(o);
 }

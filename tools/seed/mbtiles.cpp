@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "kcommon/numbers.h"
 
 namespace kseed {
 
@@ -38,22 +39,6 @@ std::string number(double v) {
     while (s.size() > 1 && s.back() == '0') s.pop_back();
     if (s.back() == '.') s.pop_back();
     return s;
-}
-
-// Parses "a,b,c,..." into exactly `n` numbers.
-bool parse_list(const std::string& text, int n, double* out) {
-    const char* p = text.c_str();
-    for (int i = 0; i < n; ++i) {
-        char* end = nullptr;
-        out[i] = std::strtod(p, &end);
-        if (end == p) return false;
-        p = end;
-        if (i + 1 < n) {
-            if (*p != ',') return false;
-            ++p;
-        }
-    }
-    return *p == '\0' || *p == ',';
 }
 
 }  // namespace
@@ -174,10 +159,15 @@ bool MbtilesWriter::load_existing(std::string& error) {
         const auto* v = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
         if (!n || !v) continue;
         const std::string name = n;
-        if (name == "minzoom") before_.minzoom = std::atoi(v);
-        if (name == "maxzoom") before_.maxzoom = std::atoi(v);
-        if (name == "scale") before_.scale = std::atoi(v);
-        if (name == "bounds" && !parse_list(v, 4, before_.bounds)) before_.maxzoom = -1;
+        // Zooms or bounds that do not read leave the archive's old extent out of the new
+        // metadata (maxzoom -1); a scale that does not read is 0, which no run matches.
+        const auto zoom = kcommon::parse_int(v, 0, kMaxZoom);
+        if (name == "minzoom") before_.minzoom = zoom ? static_cast<int>(*zoom) : kMaxZoom + 1;
+        if (name == "maxzoom") before_.maxzoom = zoom ? static_cast<int>(*zoom) : -1;
+        if (name == "scale")
+            before_.scale = static_cast<int>(kcommon::parse_int(v, 0, 99).value_or(0));
+        if (name == "bounds" && !kcommon::parse_decimals(v, ',', before_.bounds))
+            before_.maxzoom = -1;
     }
     return done(true);
 }

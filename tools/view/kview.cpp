@@ -20,9 +20,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,39 +56,9 @@ const char* const kUsage =
     "\n"
     "Draws one map view of the data set in DIR into FILE. The format follows FILE's\n"
     "extension: .png PNG, .gif GIF, .bmp 24-bit BMP, .rle.bmp the engine's 8-bit RLE8 BMP,\n"
-    ".tif or .tiff GeoTIFF (placed in the grid of --crs); any other extension is refused.\n"
-    "Options take their value as the next argument or after '=' (--data=DIR).\n"
-    "\n"
-    "Options:\n"
-    "  --data DIR            data set directory (d4.txt, dat44_1.bin, dat44_2.bin,\n"
-    "                        alldist.txt, dist.emf and the tile files)\n"
-    "  --centre X,Y          position of the view's centre (--center also works)\n"
-    "  --top-left X,Y        position of the view's top-left corner\n"
-    "  --bbox W,S,E,N        the view covers this box (west, south, east, north): with\n"
-    "                        --size the scale is chosen so that the box fits, centred;\n"
-    "                        otherwise the size follows from the scale\n"
-    "  --lonlat              the positions above are longitude,latitude in degrees (WGS 84)\n"
-    "                        instead of world metres of the data set's grid\n"
-    "  --crs CRS             the data set's grid: EPSG code, PROJ string or WKT\n"
-    "                        (default EPSG:3826); used by --lonlat, GeoTIFF and world files\n"
-    "  --scale M             metres per pixel, 1 or more (default 10)\n"
-    "  --size WxH            view size in pixels (default 356x276)\n"
-    "  --scale-factor F      draw the view at F times the pixels (1 to 3, default 1): the\n"
-    "                        same map and labels, a picture of F*W x F*H pixels of\n"
-    "                        M/F metres, with pens, text and symbols F times as large\n"
-    "  --layers STR          layer string (default 00210000): character 0 '1' paints the\n"
-    "                        background, character 2 shows lines 13 ('1') or 13 and 14 ('2'),\n"
-    "                        character 3 '1' draws place labels and road names\n"
-    "  --track FILE          draw the track of FILE over the view\n"
-    "  --pois CATEGORY:MODE  draw the points of interest (category 0: all; mode 1: all points,\n"
-    "                        2: avoiding every label, 3: avoiding each other)\n"
-    "  --output FILE         image to write\n"
-    "  --format FORMAT       png, gif, bmp, bmp8 or tiff, whatever FILE's extension\n"
-    "  --world-file          also write FILE's world file (.pgw, .gfw, .bpw, .tfw) and, with\n"
-    "                        the CRS, FILE.aux.xml, so that GIS programs place the image\n"
-    "  --help                show this text\n"
-    "  --version             show the version\n"
-    "\n"
+    ".tif or .tiff GeoTIFF (placed in the grid of --crs); any other extension is refused.\n";
+
+const char* const kNotes =
     "Exit status: 0 when the image was written, 1 when the data set, the view or the file\n"
     "failed, 2 on a usage error.\n";
 
@@ -166,166 +136,188 @@ Format format_of_file(const std::string& path) {
     return Format::kNone;
 }
 
-// Reads the command line into `o`. Returns 0 to go on, 1 after an error (reported), 2 after
-// --help or --version.
-int parse(int argc, char** argv, Options& o) {
-    std::vector<std::string> args;
-    const std::string why = kcli::expand_args(
-        argc, argv,
-        {"--data", "--output", "--track", "--layers", "--centre", "--center", "--top-left",
-         "--bbox", "--crs", "--scale", "--size", "--scale-factor", "--pois", "--format"},
-        &args);
-    if (!why.empty()) {
-        std::fprintf(stderr, "kview: %s (see --help)\n", why.c_str());
-        return 1;
-    }
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 2;
-        }
-        if (arg == "--version") {
-            std::fputs(kcli::version_text("kview").c_str(), stdout);
-            return 2;
-        }
-        if (arg == "--lonlat") {
-            o.lonlat = true;
-            continue;
-        }
-        if (arg == "--world-file") {
-            o.world_file = true;
-            continue;
-        }
-        const bool known = arg == "--data" || arg == "--output" || arg == "--track" ||
-                           arg == "--layers" || arg == "--centre" || arg == "--center" ||
-                           arg == "--top-left" || arg == "--bbox" || arg == "--crs" ||
-                           arg == "--scale" || arg == "--size" || arg == "--scale-factor" ||
-                           arg == "--pois" || arg == "--format";
-        if (!known) {
-            std::fprintf(stderr, "kview: unknown option '%s' (see --help)\n", arg.c_str());
-            return 1;
-        }
-        if (i + 1 >= args.size()) {
-            std::fprintf(stderr, "kview: %s needs a value (see --help)\n", arg.c_str());
-            return 1;
-        }
-        const char* value = args[++i].c_str();
+// A handler that reads "X,Y" into o.x, o.y and sets `given`.
+kcli::Handler position(Options& o, bool* given) {
+    return [&o, given](const std::string& value) -> std::string {
+        double xy[2];
+        if (!kcommon::parse_decimals(value, ',', xy)) return "wants X,Y, not '" + value + "'";
+        o.x = xy[0];
+        o.y = xy[1];
+        *given = true;
+        return {};
+    };
+}
+
+// The options whose values need more than a store: the box, the scale, the size, the points
+// of interest and the format.
+kcli::Handler bbox(Options& o) {
+    return [&o](const std::string& value) -> std::string {
+        if (!kcommon::parse_decimals(value, ',', o.box) || !(o.box[0] < o.box[2]) ||
+            !(o.box[1] < o.box[3]))
+            return "wants WEST,SOUTH,EAST,NORTH with west < east and south < north, not '" + value +
+                   "'";
+        o.has_bbox = true;
+        return {};
+    };
+}
+
+kcli::Handler scale(Options& o) {
+    return [&o](const std::string& value) -> std::string {
+        o.scale = kcommon::parse_decimal(value).value_or(0.0);
+        if (!(o.scale >= 1.0)) return "wants metres per pixel, 1 or more, not '" + value + "'";
+        o.has_scale = true;
+        return {};
+    };
+}
+
+kcli::Handler size(Options& o) {
+    return [&o](const std::string& value) -> std::string {
+        std::array<long long, 2> wh{};
+        if (!kcommon::parse_ints(value, 'x', wh) || wh[0] < 1 || wh[1] < 1 || wh[0] > kMaxSide ||
+            wh[1] > kMaxSide)
+            return "wants WxH, each 1 to " + std::to_string(kMaxSide) + ", not '" + value + "'";
+        o.width = static_cast<int>(wh[0]);
+        o.height = static_cast<int>(wh[1]);
+        o.has_size = true;
+        return {};
+    };
+}
+
+kcli::Handler pois(Options& o) {
+    return [&o](const std::string& value) -> std::string {
         std::array<long long, 2> pair{};
-        const long long& a = pair[0];
-        const long long& b = pair[1];
-        if (arg == "--data") {
-            o.data = value;
-        } else if (arg == "--output") {
-            o.output = value;
-        } else if (arg == "--track") {
-            o.track = value;
-        } else if (arg == "--layers") {
-            o.layers = value;
-        } else if (arg == "--crs") {
-            o.crs = value;
-        } else if (arg == "--format") {
-            o.format = format_of_name(value);
-            if (o.format == Format::kNone) {
-                std::fprintf(
-                    stderr, "kview: --format wants png, gif, bmp, bmp8 or tiff, not '%s'\n", value);
-                return 1;
-            }
-        } else if (arg == "--centre" || arg == "--center" || arg == "--top-left") {
-            double xy[2];
-            if (!kcommon::parse_decimals(value, ',', xy)) {
-                std::fprintf(stderr, "kview: %s wants X,Y, not '%s'\n", arg.c_str(), value);
-                return 1;
-            }
-            o.x = xy[0];
-            o.y = xy[1];
-            (arg == "--top-left" ? o.has_top_left : o.has_centre) = true;
-        } else if (arg == "--bbox") {
-            if (!kcommon::parse_decimals(value, ',', o.box) || !(o.box[0] < o.box[2]) ||
-                !(o.box[1] < o.box[3])) {
-                std::fprintf(stderr,
-                             "kview: --bbox wants WEST,SOUTH,EAST,NORTH with west < east and "
-                             "south < north, not '%s'\n",
-                             value);
-                return 1;
-            }
-            o.has_bbox = true;
-        } else if (arg == "--scale") {
-            const auto scale = kcommon::parse_decimal(value);
-            o.scale = scale.value_or(0.0);
-            if (!(o.scale >= 1.0)) {
-                std::fprintf(stderr, "kview: --scale wants metres per pixel, 1 or more, not '%s'\n",
-                             value);
-                return 1;
-            }
-            o.has_scale = true;
-        } else if (arg == "--size") {
-            if (!kcommon::parse_ints(value, 'x', pair) || a < 1 || b < 1 || a > kMaxSide ||
-                b > kMaxSide) {
-                std::fprintf(stderr, "kview: --size wants WxH, each 1 to %d, not '%s'\n", kMaxSide,
-                             value);
-                return 1;
-            }
-            o.width = static_cast<int>(a);
-            o.height = static_cast<int>(b);
-            o.has_size = true;
-        } else if (arg == "--scale-factor") {
-            char* end = nullptr;
-            errno = 0;
-            const long f = std::strtol(value, &end, 10);
-            if (end == value || *end != '\0' || errno != 0 ||
-                f < kestrel::render::kMinScaleFactor || f > kestrel::render::kMaxScaleFactor) {
-                std::fprintf(stderr, "kview: --scale-factor wants %d to %d, not '%s'\n",
-                             kestrel::render::kMinScaleFactor, kestrel::render::kMaxScaleFactor,
-                             value);
-                return 1;
-            }
-            o.factor = static_cast<int>(f);
-        } else if (arg == "--pois") {
-            if (!kcommon::parse_ints(value, ':', pair) || !fits_int(a) || b < 1 || b > 3) {
-                std::fprintf(stderr,
-                             "kview: --pois wants CATEGORY:MODE with mode 1 to 3, not '%s'\n",
-                             value);
-                return 1;
-            }
-            o.pois = true;
-            o.poi_category = static_cast<int>(a);
-            o.poi_mode = static_cast<int>(b);
-        }
-    }
+        if (!kcommon::parse_ints(value, ':', pair) || !fits_int(pair[0]) || pair[1] < 1 ||
+            pair[1] > 3)
+            return "wants CATEGORY:MODE with mode 1 to 3, not '" + value + "'";
+        o.pois = true;
+        o.poi_category = static_cast<int>(pair[0]);
+        o.poi_mode = static_cast<int>(pair[1]);
+        return {};
+    };
+}
+
+kcli::Handler format(Options& o) {
+    return [&o](const std::string& value) -> std::string {
+        o.format = format_of_name(value);
+        if (o.format == Format::kNone)
+            return "wants png, gif, bmp, bmp8 or tiff, not '" + value + "'";
+        return {};
+    };
+}
+
+// kview's command line, its values kept in `o`.
+kcli::Program command_line(Options& o) {
+    using kcli::Option;
+    std::vector<Option> options = {
+        {.name = "--data",
+         .value = "DIR",
+         .help = "data set directory (d4.txt, dat44_1.bin, dat44_2.bin, alldist.txt, dist.emf "
+                 "and the tile files)",
+         .handle = kcli::store(&o.data)},
+        {.name = "--centre",
+         .alias = "--center",
+         .value = "X,Y",
+         .help = "position of the view's centre",
+         .handle = position(o, &o.has_centre)},
+        {.name = "--top-left",
+         .value = "X,Y",
+         .help = "position of the view's top-left corner",
+         .handle = position(o, &o.has_top_left)},
+        {.name = "--bbox",
+         .value = "W,S,E,N",
+         .help = "the view covers this box (west, south, east, north): with --size the scale is "
+                 "chosen so that the box fits, centred; otherwise the size follows from the "
+                 "scale",
+         .handle = bbox(o)},
+        {.name = "--lonlat",
+         .help = "the positions above are longitude,latitude in degrees (WGS 84) instead of "
+                 "world metres of the data set's grid",
+         .handle = kcli::set(&o.lonlat)},
+        {.name = "--crs",
+         .value = "CRS",
+         .help = "the data set's grid: EPSG code, PROJ string or WKT (default EPSG:3826); used "
+                 "by --lonlat, GeoTIFF and world files",
+         .handle = kcli::store(&o.crs)},
+        {.name = "--scale",
+         .value = "M",
+         .help = "metres per pixel, 1 or more (default 10)",
+         .handle = scale(o)},
+        {.name = "--size",
+         .value = "WxH",
+         .help = "view size in pixels (default 356x276)",
+         .handle = size(o)},
+        {.name = "--scale-factor",
+         .value = "F",
+         .help = "draw the view at F times the pixels (1 to 3, default 1): the same map and "
+                 "labels, a picture of F*W x F*H pixels of M/F metres, with pens, text and "
+                 "symbols F times as large",
+         .handle = kcli::whole(kestrel::render::kMinScaleFactor, kestrel::render::kMaxScaleFactor,
+                               &o.factor)},
+        {.name = "--layers",
+         .value = "STR",
+         .help = "layer string (default 00210000): character 0 '1' paints the background, "
+                 "character 2 shows lines 13 ('1') or 13 and 14 ('2'), character 3 '1' draws "
+                 "place labels and road names",
+         .handle = kcli::store(&o.layers)},
+        {.name = "--track",
+         .value = "FILE",
+         .help = "draw the track of FILE over the view",
+         .handle = kcli::store(&o.track)},
+        {.name = "--pois",
+         .value = "CATEGORY:MODE",
+         .help = "draw the points of interest (category 0: all; mode 1: all points, 2: avoiding "
+                 "every label, 3: avoiding each other)",
+         .handle = pois(o)},
+        {.name = "--output",
+         .value = "FILE",
+         .help = "image to write",
+         .handle = kcli::store(&o.output)},
+        {.name = "--format",
+         .value = "FORMAT",
+         .help = "png, gif, bmp, bmp8 or tiff, whatever FILE's extension",
+         .handle = format(o)},
+        {.name = "--world-file",
+         .help = "also write FILE's world file (.pgw, .gfw, .bpw, .tfw) and, with the CRS, "
+                 "FILE.aux.xml, so that GIS programs place the image",
+         .handle = kcli::set(&o.world_file)},
+    };
+    return {.name = "kview", .usage = kUsage, .options = std::move(options), .notes = kNotes};
+}
+
+// The checks between options. Returns nothing to go on, or the exit status (reported).
+std::optional<int> check(const kcli::Program& program, Options& o) {
     const int placements = int(o.has_centre) + int(o.has_top_left) + int(o.has_bbox);
-    if (o.data.empty() || o.output.empty() || placements != 1) {
-        std::fprintf(stderr,
-                     "kview: --data, --output and one of --centre, --top-left or --bbox are "
-                     "needed (see --help)\n");
-        return 1;
-    }
-    if (o.has_bbox && o.has_scale && o.has_size) {
-        std::fputs("kview: with --bbox give --scale or --size, not both\n", stderr);
-        return 1;
-    }
+    if (o.data.empty() || o.output.empty() || placements != 1)
+        return kcli::refuse(
+            program, "--data, --output and one of --centre, --top-left or --bbox are needed");
+    if (o.has_bbox && o.has_scale && o.has_size)
+        return kcli::refuse(program, "with --bbox give --scale or --size, not both");
     if (o.format == Format::kNone) o.format = format_of_file(o.output);
-    if (o.format == Format::kNone) {
-        std::fprintf(stderr,
-                     "kview: cannot tell the image format of '%s': name it .png, .gif, .bmp, "
-                     ".rle.bmp, .tif or .tiff, or give --format\n",
-                     o.output.c_str());
-        return 1;
-    }
+    if (o.format == Format::kNone)
+        return kcli::refuse(program, "cannot tell the image format of '" + o.output +
+                                         "': name it .png, .gif, .bmp, .rle.bmp, .tif or .tiff, "
+                                         "or give --format");
 #ifndef KVIEW_HAVE_GIF
     if (o.format == Format::kGif) {
         std::fputs("kview: this kview was built without the GIF converter: no GIF\n", stderr);
-        return 1;
+        return kcli::kUsageStatus;
     }
 #endif
 #ifndef KVIEW_HAVE_GDAL
     if (o.format == Format::kTiff || o.lonlat) {
         std::fputs("kview: this kview was built without GDAL: no GeoTIFF and no --lonlat\n",
                    stderr);
-        return 1;
+        return kcli::kUsageStatus;
     }
 #endif
-    return 0;
+    return std::nullopt;
+}
+
+// Reads the command line into `o`. Returns nothing to go on, or the exit status.
+std::optional<int> parse(int argc, char** argv, Options& o) {
+    const kcli::Program program = command_line(o);
+    if (const auto end = kcli::parse(program, argc, argv)) return end;
+    return check(program, o);
 }
 
 #ifdef KVIEW_HAVE_GDAL
@@ -527,7 +519,7 @@ bool save_tiff(const Options& o, const View& v, HDC dc, const std::string& path)
     bool ok = ds->SetGeoTransform(transform) == CE_None && ds->SetSpatialRef(&srs) == CE_None;
     int bands[3] = {1, 2, 3};
     ok = ok && ds->RasterIO(GF_Write, 0, 0, s.width, s.height, rgb.data(), s.width, s.height,
-                            GDT_Byte, 3, bands, 3, 3 * s.width, 1, nullptr) == CE_None;
+                            GDT_Byte, 3, bands, 3, 3 * GSpacing{s.width}, 1, nullptr) == CE_None;
     GDALClose(ds);
     if (!ok) {
         std::fprintf(stderr, "kview: could not write %s: %s\n", path.c_str(), CPLGetLastErrorMsg());
@@ -645,8 +637,7 @@ int render(const Options& o, const View& v, HDC dc) {
 
 int main(int argc, char** argv) {
     Options o;
-    const int parsed = parse(argc, argv, o);
-    if (parsed != 0) return parsed == 2 ? 0 : 2;
+    if (const auto end = parse(argc, argv, o)) return *end;
     View v;
     if (!make_view(o, &v)) return 1;
 

@@ -128,7 +128,7 @@ void ConsoleWindow::setText(core::Control control, std::string_view text) {
     HWND window = controls_[static_cast<size_t>(control)];
     SetWindowTextW(window, wide(text).c_str());
     // A label shows its new caption at once.
-    if (core::controlSpec(control).kind == core::ControlKind::kLabel) UpdateWindow(window);
+    if (core::controlEntry(control).kind == core::ControlKind::kLabel) UpdateWindow(window);
 }
 
 void ConsoleWindow::showError(const std::string& message) {

@@ -12,7 +12,7 @@
 
 namespace tessera::core {
 
-const ControlEntry& controlSpec(Control control) {
+const ControlEntry& controlEntry(Control control) {
     return kControls[static_cast<int>(control)];
 }
 

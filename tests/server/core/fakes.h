@@ -146,8 +146,8 @@ class FakePictureBox : public PictureBox {
 class FakeForm : public Form {
   public:
     explicit FakeForm(FakeFiles& files)
-        : box_(files, pixels(controlSpec(Control::kP).width),
-               pixels(controlSpec(Control::kP).height)),
+        : box_(files, pixels(controlEntry(Control::kP).width),
+               pixels(controlEntry(Control::kP).height)),
           converter_(files) {
         attach(box_, converter_);
         for (const ControlEntry& entry : kControls) texts_[entry.id] = captionText(entry);

@@ -84,7 +84,7 @@ constexpr int pixels(int twips) {
 
 // The table's entry of a control, and the entry of the control named `name` (null for an
 // unknown name).
-const ControlEntry& controlSpec(Control control);
+const ControlEntry& controlEntry(Control control);
 const ControlEntry* findControl(std::string_view name);
 // The caption or initial text of a control in UTF-8.
 std::string captionText(const ControlEntry& entry);

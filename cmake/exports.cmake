@@ -1,0 +1,93 @@
+# The engine's export list (engine/exports.list) turned into what the linkers read: a version
+# script for the Linux build, a module-definition file for the mingw-w64 build. Both builds
+# include this file, so the names and ordinals are written in one place.
+#
+#   kestrel_exports_file(LIST <file> LIBRARY <column> FORMAT map|def OUTPUT <file> [DLL <name>])
+#
+# LIBRARY names a column of the list (kestrel, kestrelsrv); DLL is the module-definition file's
+# LIBRARY line (default <column>.dll). The file is written when the build is configured, and the
+# build configures again when the list changes.
+
+# Reads the list's column `library` into `out`: "ordinal;name" pairs sorted by ordinal. Stops
+# the configuration on a malformed list: an unknown column, a name or an ordinal twice.
+function(kestrel_read_exports list library out)
+  file(STRINGS ${list} lines REGEX "^[^#]")
+  set(column -1)
+  set(pairs)
+  set(names)
+  set(ordinals)
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "[ \t]+" ";" fields "${line}")
+    if(column EQUAL -1)
+      list(FIND fields ${library} column)
+      if(column LESS 1)
+        message(FATAL_ERROR "${list}: no column ${library} in '${line}'")
+      endif()
+      continue()
+    endif()
+    list(GET fields 0 name)
+    list(GET fields ${column} ordinal)
+    if(NOT name MATCHES "^[A-Za-z_][A-Za-z0-9_]*$" OR name IN_LIST names)
+      message(FATAL_ERROR "${list}: '${name}' is no name or is listed twice")
+    endif()
+    list(APPEND names ${name})
+    if(ordinal STREQUAL "-")
+      continue()
+    endif()
+    if(NOT ordinal MATCHES "^[1-9][0-9]*$" OR ordinal IN_LIST ordinals)
+      message(FATAL_ERROR "${list}: ordinal '${ordinal}' of ${name} in ${library} is no number "
+                          "or is given twice")
+    endif()
+    list(APPEND ordinals ${ordinal})
+    # Zero-padded so that the sort is numeric.
+    string(LENGTH "${ordinal}" digits)
+    math(EXPR pad "6 - ${digits}")
+    string(REPEAT "0" ${pad} zeros)
+    list(APPEND pairs "${zeros}${ordinal}:${name}")
+  endforeach()
+  list(SORT pairs)
+  set(${out} ${pairs} PARENT_SCOPE)
+endfunction()
+
+function(kestrel_exports_file)
+  cmake_parse_arguments(arg "" "LIST;LIBRARY;FORMAT;OUTPUT;DLL" "" ${ARGN})
+  cmake_path(NORMAL_PATH arg_LIST)
+  if(NOT arg_DLL)
+    set(arg_DLL ${arg_LIBRARY}.dll)
+  endif()
+  kestrel_read_exports(${arg_LIST} ${arg_LIBRARY} pairs)
+  cmake_path(GET arg_LIST FILENAME source)
+  if(arg_FORMAT STREQUAL "map")
+    set(text "/* The exports of lib${arg_LIBRARY}.so, written by the build from ${source}. */\n")
+    string(APPEND text "{\n  global:\n")
+    foreach(pair IN LISTS pairs)
+      string(REGEX REPLACE "^[0-9]+:" "" name "${pair}")
+      string(APPEND text "    ${name};\n")
+    endforeach()
+    string(APPEND text "  local: *;\n};\n")
+  elseif(arg_FORMAT STREQUAL "def")
+    # Standard-call functions: on i686 the linker matches the decorated symbols (_dlldraw@28)
+    # to these undecorated names (--enable-stdcall-fixup) and exports them undecorated.
+    set(text "; The exports of ${arg_DLL} and their ordinals, written by the build from ${source}.\n")
+    string(APPEND text "LIBRARY \"${arg_DLL}\"\nEXPORTS\n")
+    foreach(pair IN LISTS pairs)
+      string(REGEX MATCH "^0*([0-9]+):(.*)$" _ "${pair}")
+      string(APPEND text "    ${CMAKE_MATCH_2} @${CMAKE_MATCH_1}\n")
+    endforeach()
+  else()
+    message(FATAL_ERROR "kestrel_exports_file: FORMAT is map or def, not '${arg_FORMAT}'")
+  endif()
+  # Written only when it changes, so that an unchanged list relinks nothing.
+  set(old "")
+  if(EXISTS ${arg_OUTPUT})
+    file(READ ${arg_OUTPUT} old)
+  endif()
+  if(NOT old STREQUAL text)
+    file(WRITE ${arg_OUTPUT} "${text}")
+  endif()
+  # Once, on the top folder, in one spelling: Ninja refuses a file that two rules name.
+  get_property(depends DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTY CMAKE_CONFIGURE_DEPENDS)
+  if(NOT arg_LIST IN_LIST depends)
+    set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${arg_LIST})
+  endif()
+endfunction()
