@@ -28,7 +28,7 @@ ENGINE = pathlib.Path(__file__).resolve().parent.parent / "engine"
 
 PUBLIC = {
     "data": {"data/limits.h", "data/store.h", "data/format.h", "data/poi_file.h"},
-    "render": {"render/view.h", "render/highlight.h"},
+    "render": {"render/view.h", "render/highlight.h", "render/palette.h"},
     "query": {"query/query.h"},
 }
 COMMON = {"build_config.h", "gdi_api.h"}

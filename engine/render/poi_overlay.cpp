@@ -23,6 +23,7 @@
 #include "data/format.h"
 #include "data/poi_file.h"
 #include "data/store.h"
+#include "render/palette.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -31,7 +32,6 @@ namespace {
 namespace data = kestrel::data;
 
 constexpr int kPoiPenPlace = 10;
-constexpr COLORREF kPoiColour = RGB(0, 0, 255);
 constexpr int kPoiPenWidth = 0;  // one-pixel lines
 constexpr int kCrossArm = 2;
 constexpr int kTextOffset = 2;
