@@ -126,43 +126,6 @@ class ColorTable {
     mutable Memo memo_[kMemoSize];
 };
 
-struct Bitmap : Object {
-    Bitmap() : Object(Kind::Bitmap) {}
-    int width = 0;
-    int height = 0;
-    int bits = 32;           // 32: 0x00RRGGBB words; 8: indexes into `table`
-    bool dib = false;        // a DIB section: GetObjectA gives its bits
-    bool bottom_up = false;  // rows stored bottom row first (a DIB section of positive height)
-    size_t row_bytes = 0;    // bytes from one stored row to the next (a multiple of 4)
-    std::vector<uint32_t> storage;              // the rows, in 4-byte units
-    std::unique_ptr<ColorTable> table;          // 8-bit bitmaps
-    std::unique_ptr<const ShortPieces> pieces;  // for this bitmap's rows
-    uint32_t sink = 0;       // where the table's pieces of length 0 store (see Surface::sink)
-    int selected_count = 0;  // contexts holding it (at most one unless stock)
-
-    /* The first stored byte (what CreateDIBSection hands out). */
-    uint8_t* Bits() noexcept { return reinterpret_cast<uint8_t*>(storage.data()); }
-    const uint8_t* Bits() const noexcept {
-        return reinterpret_cast<const uint8_t*>(storage.data());
-    }
-    /* Row y of the picture (0 the top row). */
-    uint8_t* Row(int y) noexcept {
-        return Bits() + row_bytes * static_cast<size_t>(bottom_up ? height - 1 - y : y);
-    }
-    const uint8_t* Row(int y) const noexcept { return const_cast<Bitmap*>(this)->Row(y); }
-    /* Pixels from one picture row to the next below it (negative when bottom-up). */
-    std::ptrdiff_t Stride() const noexcept {
-        const auto pixels = static_cast<std::ptrdiff_t>(row_bytes / (bits / 8));
-        return bottom_up ? -pixels : pixels;
-    }
-};
-
-/* Makes a bitmap of `bits` (8 or 32) bits a pixel, its rows zero (black, or entry 0), with
- * rows padded to 4 bytes; `table` for 8 bits. nullptr when a size is out of range. May throw
- * std::bad_alloc. */
-std::unique_ptr<Bitmap> MakeBitmap(int width, int height, int bits, bool bottom_up,
-                                   std::unique_ptr<ColorTable> table);
-
 /* The pixels of one type of a surface: rows top-down `stride` pixels apart. */
 template <typename T>
 struct Plane {
@@ -215,8 +178,48 @@ struct Surface {
     }
 };
 
+struct Bitmap : Object {
+    Bitmap() : Object(Kind::Bitmap) {}
+    int width = 0;
+    int height = 0;
+    int bits = 32;           // 32: 0x00RRGGBB words; 8: indexes into `table`
+    bool dib = false;        // a DIB section: GetObjectA gives its bits
+    bool bottom_up = false;  // rows stored bottom row first (a DIB section of positive height)
+    size_t row_bytes = 0;    // bytes from one stored row to the next (a multiple of 4)
+    std::vector<uint32_t> storage;              // the rows, in 4-byte units
+    std::unique_ptr<ColorTable> table;          // 8-bit bitmaps
+    std::unique_ptr<const ShortPieces> pieces;  // for this bitmap's rows
+    uint32_t sink = 0;       // where the table's pieces of length 0 store (see Surface::sink)
+    int selected_count = 0;  // contexts holding it (at most one unless stock)
+    Surface surface;         // its pixels to draw on (set by MakeBitmap; they never move)
+
+    /* The first stored byte (what CreateDIBSection hands out). */
+    uint8_t* Bits() noexcept { return reinterpret_cast<uint8_t*>(storage.data()); }
+    const uint8_t* Bits() const noexcept {
+        return reinterpret_cast<const uint8_t*>(storage.data());
+    }
+    /* Row y of the picture (0 the top row). */
+    uint8_t* Row(int y) noexcept {
+        return Bits() + row_bytes * static_cast<size_t>(bottom_up ? height - 1 - y : y);
+    }
+    const uint8_t* Row(int y) const noexcept { return const_cast<Bitmap*>(this)->Row(y); }
+    /* Pixels from one picture row to the next below it (negative when bottom-up). */
+    std::ptrdiff_t Stride() const noexcept {
+        const auto pixels = static_cast<std::ptrdiff_t>(row_bytes / (bits / 8));
+        return bottom_up ? -pixels : pixels;
+    }
+};
+
+/* Makes a bitmap of `bits` (8 or 32) bits a pixel, its rows zero (black, or entry 0), with
+ * rows padded to 4 bytes; `table` for 8 bits. nullptr when a size is out of range. May throw
+ * std::bad_alloc. */
+std::unique_ptr<Bitmap> MakeBitmap(int width, int height, int bits, bool bottom_up,
+                                   std::unique_ptr<ColorTable> table);
+
 /* The surface of a bitmap (empty for nullptr). */
-Surface SurfaceOf(Bitmap* bitmap) noexcept;
+inline Surface SurfaceOf(const Bitmap* bitmap) noexcept {
+    return bitmap ? bitmap->surface : Surface{};
+}
 
 /* Copies the destination rectangle [dx0, dx1) x [dy0, dy1) (inside both pictures once shifted
  * by (shift_x, shift_y) into the source) from `src`: pixel values between equal formats,

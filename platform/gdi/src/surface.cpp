@@ -61,21 +61,16 @@ std::unique_ptr<Bitmap> MakeBitmap(int width, int height, int bits, bool bottom_
     bitmap->storage.assign(bitmap->row_bytes / 4 * static_cast<size_t>(height), 0);
     bitmap->table = std::move(table);
     bitmap->pieces = MakeShortPieces(bitmap->Stride());
-    return bitmap;
-}
-
-Surface SurfaceOf(Bitmap* bitmap) noexcept {
-    if (!bitmap) return Surface{};
-    Surface s;
+    Surface& s = bitmap->surface;
     s.top = bitmap->Row(0);
-    s.width = bitmap->width;
-    s.height = bitmap->height;
+    s.width = width;
+    s.height = height;
     s.stride = bitmap->Stride();
-    s.bits = bitmap->bits;
+    s.bits = bits;
     s.pieces = bitmap->pieces.get();
     s.sink = &bitmap->sink;
     s.table = bitmap->table.get();
-    return s;
+    return bitmap;
 }
 
 COLORREF Surface::ColorAt(int x, int y) const noexcept {
