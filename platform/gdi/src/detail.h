@@ -217,8 +217,9 @@ std::unique_ptr<Bitmap> MakeBitmap(int width, int height, int bits, bool bottom_
                                    std::unique_ptr<ColorTable> table);
 
 /* The surface of a bitmap (empty for nullptr). */
-inline Surface SurfaceOf(const Bitmap* bitmap) noexcept {
-    return bitmap ? bitmap->surface : Surface{};
+inline constexpr Surface kNoSurface{};
+inline const Surface& SurfaceOf(const Bitmap* bitmap) noexcept {
+    return bitmap ? bitmap->surface : kNoSurface;
 }
 
 /* Copies the destination rectangle [dx0, dx1) x [dy0, dy1) (inside both pictures once shifted
@@ -243,7 +244,7 @@ struct Dc : Object {
     KgdiRecordFn recorder = nullptr;
     void* recorder_user = nullptr;
 
-    Surface surface() const noexcept { return SurfaceOf(bitmap); }
+    const Surface& surface() const noexcept { return SurfaceOf(bitmap); }
 };
 
 struct MetafileData;  // emf.cpp

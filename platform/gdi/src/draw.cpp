@@ -37,7 +37,7 @@ KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count) noexcept try {
 KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !points || count < 2) return FALSE;
-    const Surface s = dc->surface();
+    const Surface& s = dc->surface();
     if (!dc->brush.null) FillPolygon(s, dc->brush.color, points, count);
     StrokePolyline(s, dc->pen, points, count, true);
     RecordPoints(*dc, KGDI_REC_POLYGON, points, count);

@@ -108,7 +108,7 @@ extern "C" KGDI_API BOOL KgdiSaveImage(HDC hdc, const char* path, int format) no
     try {
         const Dc* dc = LookupDc(hdc);
         if (!dc) return FALSE;
-        const Surface s = dc->surface();
+        const Surface& s = dc->surface();
         const std::string tmp = std::string(path) + ".part" + std::to_string(getpid());
         // The row buffers come first: nothing may throw while the file is open.
         std::vector<uint32_t> words(static_cast<size_t>(s.width));

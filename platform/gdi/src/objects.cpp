@@ -431,7 +431,7 @@ KGDI_API int GetBkMode(HDC hdc) noexcept try {
 KGDI_API COLORREF GetPixel(HDC hdc, int x, int y) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
-    const Surface s = dc->surface();
+    const Surface& s = dc->surface();
     if (x < 0 || y < 0 || x >= s.width || y >= s.height) return CLR_INVALID;
     return s.ColorAt(x, y);
 } catch (...) {
@@ -443,7 +443,7 @@ KGDI_API COLORREF GetPixel(HDC hdc, int x, int y) noexcept try {
 KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
-    const Surface s = dc->surface();
+    const Surface& s = dc->surface();
     if (x < 0 || y < 0 || x >= s.width || y >= s.height) return CLR_INVALID;
     const uint32_t value = s.ValueOf(color);
     s.Put(x, y, value);
@@ -455,7 +455,7 @@ KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) noexcept try {
 KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !surface) return FALSE;
-    const Surface s = dc->surface();
+    const Surface& s = dc->surface();
     if (s.bits != 32) return FALSE;
     surface->pixels = static_cast<uint32_t*>(s.top);
     surface->width = s.width;
@@ -484,8 +484,8 @@ KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int
     const Dc* d = LookupDc(dst);
     const Dc* s = LookupDc(src);
     if (!d || !s || cx < 0 || cy < 0) return FALSE;
-    const Surface ds = d->surface();
-    const Surface ss = s->surface();
+    const Surface& ds = d->surface();
+    const Surface& ss = s->surface();
     // Clip in 64 bits: the shift between source and destination stays fixed.
     int64_t dx0 = x, dy0 = y, dx1 = int64_t{x} + cx, dy1 = int64_t{y} + cy;
     const int64_t shift_x = int64_t{x1} - x, shift_y = int64_t{y1} - y;

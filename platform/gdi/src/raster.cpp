@@ -588,7 +588,7 @@ struct PointBox {
 /* The box of count >= 1 points. With SSE2 two points are folded at a time (x and y in
  * alternate lanes, the 32-bit minimum and maximum made of compares and masks); an odd count
  * folds the last two points again, which changes nothing. */
-PointBox BoxOf(const POINT* pts, int count) {
+[[gnu::always_inline]] inline PointBox BoxOf(const POINT* pts, int count) {
 #if defined(__SSE2__)
     if (count >= 2) {
         const auto load = [&](int i) {

@@ -344,7 +344,7 @@ void BlitGlyphs(const Plane<T>& s, const std::vector<const Glyph*>& glyphs, int6
 /* Draws the glyphs of `keys` at the context's pixel size with the font lock held: the box in
  * the background colour when the mode is opaque, then the ink in the text colour. */
 void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t>& keys) {
-    const Surface s = dc.surface();
+    const Surface& s = dc.surface();
     font.Trim();
     SizeCache& sc = font.AtSize(dc.font_size);
     std::vector<const Glyph*>& glyphs =
