@@ -165,7 +165,12 @@ struct Surface {
     void Put(int x, int y, uint32_t value) const noexcept;
     /* Row y as 0x00RRGGBB words: the row itself for 32 bits, else expanded into `scratch`
      * (width words). */
-    const uint32_t* Words(int y, uint32_t* scratch) const noexcept;
+    const uint32_t* Words(int y, uint32_t* scratch) const noexcept {
+        if (bits == 32) return static_cast<const uint32_t*>(top) + y * stride;
+        return Expand(y, scratch);
+    }
+    /* Row y of an 8-bit surface expanded into `scratch`; returns `scratch`. */
+    const uint32_t* Expand(int y, uint32_t* scratch) const noexcept;
 
     /* Calls f with the Plane of the surface's pixel type and returns what it returns. */
     template <typename F>

@@ -87,8 +87,7 @@ void Surface::Put(int x, int y, uint32_t value) const noexcept {
         static_cast<uint32_t*>(top)[at] = value;
 }
 
-const uint32_t* Surface::Words(int y, uint32_t* scratch) const noexcept {
-    if (bits == 32) return static_cast<const uint32_t*>(top) + y * stride;
+const uint32_t* Surface::Expand(int y, uint32_t* scratch) const noexcept {
     const uint8_t* row = static_cast<const uint8_t*>(top) + y * stride;
     for (int x = 0; x < width; ++x) scratch[x] = table->Entry(row[x]);
     return scratch;
