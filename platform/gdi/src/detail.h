@@ -100,9 +100,9 @@ class ColorTable {
     int count() const noexcept { return count_; }
     /* The 0x00RRGGBB word of an entry (0 beyond count()). */
     uint32_t Entry(int index) const noexcept { return entries_[index & 0xFF]; }
-    const uint32_t* Entries() const noexcept { return entries_; }
-    /* Sets the size and entries [first, first + n) (0x00RRGGBB words). */
+    /* Sets the number of entries (1 .. 256; those beyond become black). */
     void Resize(int count) noexcept;
+    /* Sets entries [first, first + n), within the size, from 0x00RRGGBB words. */
     void Set(int first, int n, const uint32_t* words) noexcept;
     /* The entry a colour is drawn with. */
     uint8_t Match(COLORREF color) const noexcept {

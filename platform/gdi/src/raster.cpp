@@ -216,7 +216,7 @@ struct Stamp {
         int64_t offset;
         int length;
     };
-    int64_t stride = -1;
+    int64_t stride = 0;  // 0: no offsets yet (a stride is never 0; it is negative bottom-up)
     std::vector<Run> full_runs;
     std::vector<Run> gain_runs[9];
 
@@ -261,7 +261,7 @@ struct Stamp {
     void Build(int w) {
         width = w;
         reach = w / 2 + 1;
-        stride = -1;
+        stride = 0;
         const int e = (w % 2 == 0) ? 1 : 0;
         const int rows = 2 * reach + 1;
         std::vector<int> lo(rows + 2, 1), hi(rows + 2, 0);  // index dy + reach + 1; empty = lo > hi
