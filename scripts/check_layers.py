@@ -39,7 +39,7 @@ AREAS = ("data", "render", "query", "exports")
 PUBLIC = {
     "data": {"data/limits.h", "data/store.h", "data/format.h", "data/reader.h",
              "data/tile_decoder.h", "data/poi_file.h"},
-    "render": {"render/view.h", "render/highlight.h"},
+    "render": {"render/view.h", "render/highlight.h", "render/palette.h"},
     "query": {"query/query.h"},
 }
 COMMON = {"build_config.h", "gdi_api.h"}

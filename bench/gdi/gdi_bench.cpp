@@ -7,6 +7,7 @@
  *  - TextOutA: a ten-character Big5 label, glyphs from the cache (items are glyphs);
  *  - GetDIBits: BI_RLE8 of a map-like 356 x 276 image (roads, areas, labels), and 32-bit
  *    BI_RGB for comparison.
+ * The polylines and polygons also on an 8-bit DIB section (BM_Polyline8Bit, BM_PolygonFill8Bit).
  */
 #include <benchmark/benchmark.h>
 
@@ -23,12 +24,31 @@ constexpr int kPolylines = 10000;
 constexpr int kSegments = 4;
 constexpr int kMaxStep = 6;
 
-/* A memory context with a view-sized bitmap. */
+/* The colours of the benchmarks, the colour table of their 8-bit surfaces. */
+const COLORREF kColours[] = {RGB(255, 255, 255), RGB(250, 200, 60), RGB(180, 220, 160)};
+
+struct Info256 {
+    BITMAPINFOHEADER h;
+    RGBQUAD colors[256];
+};
+
+/* A memory context with a view-sized bitmap: 32-bit, or an 8-bit DIB section. */
 class View {
   public:
-    View() {
+    explicit View(int bits = 32) {
         dc_ = CreateCompatibleDC(nullptr);
-        bitmap_ = CreateCompatibleBitmap(dc_, kWidth, kHeight);
+        if (bits == 8) {
+            Info256 info{};
+            info.h = BITMAPINFOHEADER{40, kWidth, -kHeight, 1, 8, BI_RGB, 0, 0, 0, 3, 0};
+            for (int i = 0; i < 3; ++i)
+                info.colors[i] = RGBQUAD{GetBValue(kColours[i]), GetGValue(kColours[i]),
+                                         GetRValue(kColours[i]), 0};
+            void* pixels = nullptr;
+            bitmap_ = CreateDIBSection(dc_, reinterpret_cast<const BITMAPINFO*>(&info),
+                                       DIB_RGB_COLORS, &pixels, nullptr, 0);
+        } else {
+            bitmap_ = CreateCompatibleBitmap(dc_, kWidth, kHeight);
+        }
         old_ = SelectObject(dc_, bitmap_);
         RECT r{0, 0, kWidth, kHeight};
         FillRect(dc_, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
@@ -66,10 +86,11 @@ std::vector<POINT> RoadPieces() {
     return pts;
 }
 
-void BM_Polyline(benchmark::State& state) {
-    View view;
+/* The polylines of BM_Polyline into a surface of `bits` bits. */
+void RunPolylines(benchmark::State& state, int bits) {
+    View view(bits);
     const std::vector<POINT> pts = RoadPieces();
-    HPEN pen = CreatePen(PS_SOLID, static_cast<int>(state.range(0)), RGB(250, 200, 60));
+    HPEN pen = CreatePen(PS_SOLID, static_cast<int>(state.range(0)), kColours[1]);
     HGDIOBJ old = SelectObject(view.dc(), pen);
     for (auto _ : state) {
         for (int i = 0; i < kPolylines; ++i)
@@ -80,10 +101,18 @@ void BM_Polyline(benchmark::State& state) {
     SelectObject(view.dc(), old);
     DeleteObject(pen);
 }
+void BM_Polyline(benchmark::State& state) {
+    RunPolylines(state, 32);
+}
 BENCHMARK(BM_Polyline)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
+void BM_Polyline8Bit(benchmark::State& state) {
+    RunPolylines(state, 8);
+}
+BENCHMARK(BM_Polyline8Bit)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 
-void BM_PolygonFill(benchmark::State& state) {
-    View view;
+/* The polygons of BM_PolygonFill into a surface of `bits` bits. */
+void RunPolygons(benchmark::State& state, int bits) {
+    View view(bits);
     std::mt19937 rng(7);
     std::uniform_int_distribution<int> x0(0, kWidth), y0(0, kHeight), d(-24, 24);
     std::vector<POINT> pts;
@@ -91,7 +120,7 @@ void BM_PolygonFill(benchmark::State& state) {
         const POINT c{x0(rng), y0(rng)};
         for (int k = 0; k < 4; ++k) pts.push_back({c.x + d(rng), c.y + d(rng)});
     }
-    HBRUSH brush = CreateSolidBrush(RGB(180, 220, 160));
+    HBRUSH brush = CreateSolidBrush(kColours[2]);
     HGDIOBJ old = SelectObject(view.dc(), brush);
     for (auto _ : state) {
         for (int i = 0; i < 1000; ++i) Polygon(view.dc(), &pts[static_cast<size_t>(i) * 4], 4);
@@ -101,7 +130,14 @@ void BM_PolygonFill(benchmark::State& state) {
     SelectObject(view.dc(), old);
     DeleteObject(brush);
 }
+void BM_PolygonFill(benchmark::State& state) {
+    RunPolygons(state, 32);
+}
 BENCHMARK(BM_PolygonFill)->Unit(benchmark::kMicrosecond);
+void BM_PolygonFill8Bit(benchmark::State& state) {
+    RunPolygons(state, 8);
+}
+BENCHMARK(BM_PolygonFill8Bit)->Unit(benchmark::kMicrosecond);
 
 void BM_TextOutBig5Label(benchmark::State& state) {
     View view;
@@ -154,11 +190,6 @@ void DrawMap(const View& view) {
     DeleteObject(park);
     DeleteObject(water);
 }
-
-struct Info256 {
-    BITMAPINFOHEADER h;
-    RGBQUAD colors[256];
-};
 
 void BM_GetDIBitsRle8(benchmark::State& state) {
     View view;

@@ -8,8 +8,10 @@
 // Also the same 5 m/px views without road names, the road labeller export on its own (which,
 // unlike the labeller called by the view drawing, scans every road of the tiles), and a
 // metatile of the map service (1024 x 1024) drawn at scale factors 1, 2 and 3: the same window
-// at 2048 x 2048 and 3072 x 3072 pixels; and the same metatile drawn in the exports' cache slot
-// order and in the map service's tile order, side by side, and the ordering step alone.
+// at 2048 x 2048 and 3072 x 3072 pixels; the same metatile drawn in the exports' cache slot
+// order and in the map service's tile order, side by side, and the ordering step alone; and
+// views drawn into a 32-bit bitmap and into an 8-bit DIB section with the map's palette, side
+// by side.
 //
 // The data set is the sample one in <build>/appdir/kgrid/ when it has been generated;
 // otherwise a synthetic city of 4 x 4 tiles (a road grid every 100 m, blocks, lines, place
@@ -26,6 +28,7 @@
 
 #include "data/store.h"
 #include "kgdi.h"
+#include "render/palette.h"
 #include "render/pinned_slots.h"
 #include "render/view.h"
 #include "writer.h"
@@ -322,6 +325,71 @@ void BM_RoadNames(benchmark::State& state) {
     state.counters["characters"] = boxes;
 }
 BENCHMARK(BM_RoadNames)->Args({356, 276})->Args({1024, 768})->Unit(benchmark::kMicrosecond);
+
+// A memory device context with an 8-bit DIB section of the view's size whose colour table is
+// the map's palette (white and black for the caller's clear and text colours first).
+struct PaletteSurface {
+    PaletteSurface(int w, int h) : dc(CreateCompatibleDC(nullptr)) {
+        const COLORREF own[] = {RGB(255, 255, 255), RGB(0, 0, 0)};
+        const render::PaletteBitmapInfo info =
+            render::palette_bitmap_info(render::map_palette(own, 2), w, h);
+        void* bits = nullptr;
+        bitmap = CreateDIBSection(dc, reinterpret_cast<const BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                  &bits, nullptr, 0);
+        old = SelectObject(dc, bitmap);
+        SetBkMode(dc, TRANSPARENT);
+    }
+    ~PaletteSurface() {
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    HDC dc;
+    HBITMAP bitmap;
+    HGDIOBJ old;
+};
+
+// The same warm view drawn into a 32-bit bitmap and into an 8-bit DIB section with the map's
+// palette, side by side: the 8-bit surface writes a byte a pixel. Arguments: width, height
+// (of the 1x view), scale, factor, bits (32 or 8).
+void BM_ViewDepth(benchmark::State& state) {
+    if (!load_data_set()) {
+        state.SkipWithError("no data set");
+        return;
+    }
+    const int w = static_cast<int>(state.range(0));
+    const int h = static_cast<int>(state.range(1));
+    const double scale = static_cast<double>(state.range(2));
+    const int factor = static_cast<int>(state.range(3));
+    const bool narrow = state.range(4) == 8;
+    const int32_t left = kCityX - static_cast<int32_t>(w * scale / 2);
+    const int32_t top = kCityY + static_cast<int32_t>(h * scale / 2);
+    const Surface wide(narrow ? 1 : w * factor, narrow ? 1 : h * factor);
+    const PaletteSurface eight(narrow ? w * factor : 1, narrow ? h * factor : 1);
+    const HDC dc = narrow ? eight.dc : wide.dc;
+    const auto draw = [&] {
+        return render::draw_view(dc, left, top, w * factor, h * factor, scale, kServerLayers,
+                                 render::ViewOptions{factor});
+    };
+    draw();
+    for (auto _ : state) benchmark::DoNotOptimize(draw());
+    state.SetLabel(std::to_string(narrow ? 8 : 32) + "-bit " + std::to_string(w * factor) + "x" +
+                   std::to_string(h * factor) + " @" + std::to_string(state.range(2)) + "m/px x" +
+                   std::to_string(factor));
+}
+
+void depth_arguments(benchmark::internal::Benchmark* b) {
+    const auto pair = [b](int w, int h, int scale, int factor) {
+        for (int bits : {32, 8}) b->Args({w, h, scale, factor, bits});
+    };
+    for (int scale : {5, 20, 100}) pair(1024, 768, scale, 1);
+    for (int scale : {2, 8, 32}) {
+        pair(256, 256, scale, 1);    // a tile
+        pair(1024, 1024, scale, 1);  // a metatile
+        pair(1024, 1024, scale, 2);
+    }
+}
+BENCHMARK(BM_ViewDepth)->Apply(depth_arguments)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -22,6 +22,7 @@
 #include "data/format.h"
 #include "data/store.h"
 #include "render/cull.h"
+#include "render/palette.h"
 #include "render/pinned_slots.h"
 #include "render/road_names.h"
 #include "render/view.h"
@@ -73,10 +74,6 @@ constexpr double CATALOGUE_POINT_MAX_SCALE = 200.0;
 constexpr double CATALOGUE_MINOR_MAX_SCALE = 100.0;
 constexpr int CATALOGUE_TEXT_DX = -10;
 constexpr int CATALOGUE_TEXT_DY = -5;
-
-// The server-only build's text colours.
-constexpr COLORREF DRAWING_TEXT_COLOUR = RGB(0, 0, 0);
-constexpr COLORREF AFTER_DRAW_TEXT_COLOUR = RGB(0, 0, 255);
 
 constexpr int KEEP_WIDTH = -1;  // dllsetcolor: keep the entry's width
 
@@ -459,7 +456,7 @@ int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, 
         }
     }
     if constexpr (kServerOnly) {
-        SetTextColor(dc, DRAWING_TEXT_COLOUR);
+        SetTextColor(dc, kServerTextColour);
         SetBkMode(dc, TRANSPARENT);
     } else if (scale > TILE_MODE_MAX_SCALE) {
         play_base_map(d);
@@ -479,7 +476,7 @@ int draw_view(HDC dc, int32_t left, int32_t top, int32_t width, int32_t height, 
         draw_catalogue(d);
     }
     if (road_names) draw_road_names_of(g_view_roads, d.roads);
-    if constexpr (kServerOnly) SetTextColor(dc, AFTER_DRAW_TEXT_COLOUR);
+    if constexpr (kServerOnly) SetTextColor(dc, kServerTextAfterViewColour);
 
     SelectObject(dc, kept_pen);
     delete_pens();

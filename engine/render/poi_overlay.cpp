@@ -25,6 +25,7 @@
 #include "data/format.h"
 #include "data/poi_file.h"
 #include "data/store.h"
+#include "render/palette.h"
 #include "render/pinned_slots.h"
 #include "render/view.h"
 
@@ -34,7 +35,6 @@ namespace {
 namespace data = kestrel::data;
 
 constexpr int kPoiPenPlace = 10;
-constexpr COLORREF kPoiColour = RGB(0, 0, 255);
 constexpr int kPoiPenWidth = 0;  // one-pixel lines
 constexpr int kCrossArm = 2;
 constexpr int kTextOffset = 2;

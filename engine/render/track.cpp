@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "render/palette.h"
 #include "render/view.h"
 
 namespace kestrel::render {
@@ -34,7 +35,6 @@ constexpr int32_t kMaxY = 2810000;
 constexpr int32_t kKeyUnit = 1000;  // the key counts kilometres
 constexpr int kTrackPenPlace = 20;
 constexpr int kTrackPenWidth = 2;
-constexpr COLORREF kTrackColour = RGB(0, 128, 0);
 
 struct TrackPoint {
     int32_t x;

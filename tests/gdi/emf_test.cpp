@@ -13,68 +13,17 @@
 #include <iterator>
 #include <random>
 
+#include "emf_writer.h"
 #include "gdi_test_util.h"
 
 using kgdi_test::Canvas;
+using kgdi_test::EmfWriter;
 
 namespace {
 
 const COLORREF kWhite = RGB(255, 255, 255);
 const COLORREF kBlack = RGB(0, 0, 0);
 const COLORREF kRed = RGB(255, 0, 0);
-
-/* Writes a metafile through libuemf: a reference device of 1000 x 1000 pixels on
- * 100 x 100 mm (ten pixels a millimetre) and a frame of 0..frame_mm01 in 0.01 mm. */
-class EmfWriter {
-  public:
-    explicit EmfWriter(const std::string& path, int frame_mm01 = 1000) : path_(path) {
-        emf_start(path.c_str(), 4096, 4096, &et_);
-        emf_htable_create(32, 32, &eht_);
-        const U_RECTL bounds =
-            rectl_set(U_POINTL{0, 0}, U_POINTL{frame_mm01 / 10, frame_mm01 / 10});
-        const U_RECTL frame = rectl_set(U_POINTL{0, 0}, U_POINTL{frame_mm01, frame_mm01});
-        Add(U_EMRHEADER_set(bounds, frame, nullptr, 0, nullptr, sizel_set(1000, 1000),
-                            sizel_set(100, 100), 0));
-    }
-    ~EmfWriter() {
-        emf_free(&et_);
-        emf_htable_free(&eht_);
-    }
-    void Add(char* rec) { emf_append(reinterpret_cast<U_ENHMETARECORD*>(rec), et_, U_REC_FREE); }
-    uint32_t Pen(int width, COLORREF c) {
-        uint32_t ih = 0;
-        emf_htable_insert(&ih, eht_);
-        Add(U_EMRCREATEPEN_set(ih, logpen_set(U_PS_SOLID, U_POINT{width, 0},
-                                              U_RGB(GetRValue(c), GetGValue(c), GetBValue(c)))));
-        return ih;
-    }
-    uint32_t Brush(COLORREF c) {
-        uint32_t ih = 0;
-        emf_htable_insert(&ih, eht_);
-        Add(U_EMRCREATEBRUSHINDIRECT_set(
-            ih, logbrush_set(U_BS_SOLID, U_RGB(GetRValue(c), GetGValue(c), GetBValue(c)), 0)));
-        return ih;
-    }
-    void Select(uint32_t ih) { Add(U_EMRSELECTOBJECT_set(ih)); }
-    void Polyline(std::vector<U_POINTL> pts) {
-        Add(U_EMRPOLYLINE_set(U_RECTL{}, static_cast<uint32_t>(pts.size()), pts.data()));
-    }
-    void Polygon16(std::vector<U_POINT16> pts) {
-        Add(U_EMRPOLYGON16_set(U_RECTL{}, static_cast<uint32_t>(pts.size()), pts.data()));
-    }
-    /* Finishes the file and returns its bytes. */
-    std::vector<uint8_t> Finish() {
-        Add(U_EMREOF_set(0, nullptr, et_));
-        emf_finish(et_, eht_);
-        std::ifstream in(path_, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    }
-
-  private:
-    std::string path_;
-    EMFTRACK* et_ = nullptr;
-    EMFHANDLES* eht_ = nullptr;
-};
 
 void Play(Canvas& c, const std::vector<uint8_t>& bytes, RECT target) {
     HENHMETAFILE emf = KgdiLoadEnhMetaFile(bytes.data(), bytes.size());
@@ -264,4 +213,23 @@ TEST_F(Metafiles, FilesAreReadFromDiskAndHandlesAreChecked) {
     EXPECT_FALSE(DeleteEnhMetaFile(emf));
     EXPECT_FALSE(PlayEnhMetaFile(c.dc(), emf, &r));
     EXPECT_FALSE(DeleteObject(reinterpret_cast<HGDIOBJ>(emf)));
+}
+
+TEST_F(Metafiles, TheirBytesAreGivenBackAsRead) {
+    EmfWriter w(Path());
+    w.Select(w.Pen(2, kRed));
+    w.Polyline({{0, 50}, {100, 50}});
+    const auto bytes = w.Finish();
+    HENHMETAFILE emf = GetEnhMetaFileA(Path().c_str());
+    ASSERT_NE(emf, nullptr);
+    const UINT size = GetEnhMetaFileBits(emf, 0, nullptr);
+    ASSERT_EQ(size, bytes.size());
+    std::vector<uint8_t> got(size + 1, 0xAB);
+    EXPECT_EQ(GetEnhMetaFileBits(emf, size - 1, got.data()), 0u);  // too small: nothing written
+    EXPECT_EQ(got[0], 0xAB);
+    EXPECT_EQ(GetEnhMetaFileBits(emf, size + 1, got.data()), size);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), got.begin()));
+    EXPECT_EQ(got[size], 0xAB);
+    EXPECT_TRUE(DeleteEnhMetaFile(emf));
+    EXPECT_EQ(GetEnhMetaFileBits(emf, 0, nullptr), 0u);
 }

@@ -3,9 +3,12 @@
  *
  * A small C interface with the names, types and constants of the classic Windows 2D API, for
  * the subset that the map engine and the request server use: memory device contexts holding
- * 32-bit colour bitmaps, solid pens and brushes, polylines, polygons, 8-bit text in code page
- * 950 (Big5), enhanced metafiles, device-independent bitmap export (24/32-bit BI_RGB and 8-bit
- * BI_RLE8) and temporary file names. Drawing is non-antialiased and clipped to the bitmap.
+ * 32-bit colour bitmaps or DIB sections (8 bits a pixel with a colour table, or 32 bits),
+ * solid pens and brushes, polylines, polygons, 8-bit text in code page 950 (Big5), enhanced
+ * metafiles, device-independent bitmap export (24/32-bit BI_RGB, 8-bit BI_RGB and BI_RLE8) and
+ * temporary file names. Drawing is non-antialiased and clipped to the bitmap; it gives the same
+ * pixels at both depths, an 8-bit surface holding for each colour the entry of its colour table
+ * that the colour matches (see CreateDIBSection).
  *
  * Handles are opaque values that the layer checks on every call: a null, deleted (stale) or
  * wrong-kind handle makes the call fail with its documented failure result; it never crashes.
@@ -66,6 +69,7 @@ typedef HGDIOBJ HBRUSH;
 typedef HGDIOBJ HBITMAP;
 typedef struct KgdiDc__* HDC;
 typedef struct KgdiEmf__* HENHMETAFILE;
+typedef void* HANDLE;
 
 typedef struct tagPOINT {
     LONG x;
@@ -127,6 +131,26 @@ typedef struct tagBITMAPINFO {
     RGBQUAD bmiColors[1];
 } BITMAPINFO;
 
+/* GetObjectA on a bitmap: its size, row bytes, depth and, for a DIB section, its bits. */
+typedef struct tagBITMAP {
+    LONG bmType; /* 0 */
+    LONG bmWidth;
+    LONG bmHeight;
+    LONG bmWidthBytes;
+    WORD bmPlanes; /* 1 */
+    WORD bmBitsPixel;
+    void* bmBits; /* NULL unless a DIB section */
+} BITMAP;
+
+/* GetObjectA on a DIB section: the BITMAP and the header it was made with. */
+typedef struct tagDIBSECTION {
+    BITMAP dsBm;
+    BITMAPINFOHEADER dsBmih;
+    DWORD dsBitfields[3];
+    HANDLE dshSection;
+    DWORD dsOffset;
+} DIBSECTION;
+
 #ifdef __cplusplus
 static_assert(sizeof(BITMAPFILEHEADER) == 14, "BITMAPFILEHEADER is 14 bytes on disk");
 static_assert(sizeof(BITMAPINFOHEADER) == 40, "BITMAPINFOHEADER is 40 bytes on disk");
@@ -183,6 +207,12 @@ KGDI_API HBRUSH CreateSolidBrush(COLORREF color) KGDI_NOEXCEPT;
  * Returns NULL for a bad context or object, or a bitmap already selected elsewhere. */
 KGDI_API HGDIOBJ SelectObject(HDC hdc, HGDIOBJ obj) KGDI_NOEXCEPT;
 
+/* For a bitmap: fills `out` with a BITMAP, or with a DIBSECTION when the bitmap is a DIB
+ * section and `size` holds one, and returns the bytes written; with `out` NULL returns the
+ * size of the structure it would write (DIBSECTION for a DIB section). 0 for any other object,
+ * a bad handle or a `size` smaller than a BITMAP. Pens and brushes are not described. */
+KGDI_API int GetObjectA(HGDIOBJ obj, int size, void* out) KGDI_NOEXCEPT;
+
 /* Deletes a pen, brush or bitmap. A pen or brush that is still selected may be deleted: the
  * context keeps drawing with its attributes until another one is selected. A bitmap that is
  * selected into a context is refused (FALSE). FALSE for a null, stale or unknown handle. */
@@ -190,22 +220,53 @@ KGDI_API BOOL DeleteObject(HGDIOBJ obj) KGDI_NOEXCEPT;
 
 /* ---- device contexts -------------------------------------------------------------------- */
 
-/* A memory device context. Every bitmap of the layer is 32-bit colour, so `hdc` (which may be
- * NULL) only has to be valid when given. A new context holds a 1 x 1 bitmap, the black pen,
- * the white brush, black text on an opaque white background and the default font (a 12-pixel
- * font with Traditional Chinese coverage, drawn without antialiasing). */
+/* A memory device context. `hdc` may be NULL, and has to be valid when given. A new context holds a
+ * 1 x 1 bitmap, the black pen, the white brush, black text on an opaque white background and the
+ * default font (a 12-pixel font with Traditional Chinese coverage, drawn without antialiasing). */
 KGDI_API HDC CreateCompatibleDC(HDC hdc) KGDI_NOEXCEPT;
 
-/* A width x height colour bitmap, all black. NULL when a size is not positive, too large
- * (more than 16384 on a side or 2^28 pixels) or the memory is not available. */
+/* A width x height bitmap in the format of the bitmap selected into `hdc`: when that is an
+ * 8-bit DIB section, an 8-bit DIB section with the same colour table and row order, all
+ * entry 0; otherwise (also for a NULL `hdc`) a 32-bit colour bitmap, all black. NULL when a
+ * size is not positive, too large (more than 16384 on a side or 2^28 pixels), `hdc` is not a
+ * context or the memory is not available. */
 KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) KGDI_NOEXCEPT;
+
+/* A DIB section: a bitmap described by `info` whose pixels the caller reaches at `*bits`.
+ * info->bmiHeader: biSize 40 to 124 (the colour table follows the header's biSize bytes),
+ * width and height as for CreateCompatibleBitmap with a positive height storing the rows
+ * bottom-up and a negative one top-down, 1 plane, BI_RGB, and 8 or 32 bits a pixel. Rows are
+ * padded to 4 bytes; the pixels start zero (entry 0, or black). With 8 bits the colour table
+ * has biClrUsed entries (0 means 256; more than 256 is refused), read as RGBQUADs behind the
+ * header. `usage` must be DIB_RGB_COLORS, `section` NULL and `offset` 0. `bits` may be NULL;
+ * it is set to NULL on failure. `hdc` may be NULL.
+ *
+ * Drawing into an 8-bit DIB section writes, for every colour (pen, brush, text, background,
+ * SetPixel, metafile records), the entry of the colour table that it matches: the entry of
+ * least squared distance (dr^2 + dg^2 + db^2), the lowest index among equally near ones, so a
+ * colour present in the table takes its first exact entry. Each colour is matched once per
+ * primitive, not per pixel. Reading a pixel (GetPixel, BitBlt into a 32-bit bitmap, GetDIBits
+ * to 24 or 32 bits, KgdiSaveImage) gives its entry's colour, so a picture whose colours are all
+ * in the table reads back exactly as the 32-bit picture drawn the same way. */
+KGDI_API HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits,
+                                  HANDLE section, DWORD offset) KGDI_NOEXCEPT;
+
+/* Sets entries start .. start + count - 1 of the colour table of the 8-bit DIB section selected
+ * into `hdc`, as far as the table reaches; the pixels keep their entries (so their colours
+ * change). Returns the number of entries set, 0 for a bad context, a context without an 8-bit
+ * bitmap or a start beyond the table. GetDIBColorTable copies the same entries out. */
+KGDI_API UINT SetDIBColorTable(HDC hdc, UINT start, UINT count,
+                               const RGBQUAD* colors) KGDI_NOEXCEPT;
+KGDI_API UINT GetDIBColorTable(HDC hdc, UINT start, UINT count, RGBQUAD* colors) KGDI_NOEXCEPT;
 
 /* Deletes a memory device context. The bitmap selected into it is not deleted (it becomes free
  * to select elsewhere). */
 KGDI_API BOOL DeleteDC(HDC hdc) KGDI_NOEXCEPT;
 
 /* Copies a rectangle of pixels from one context to another (only SRCCOPY). Parts outside
- * either bitmap are left out. */
+ * either bitmap are left out. Between bitmaps of one format (8-bit ones with equal colour
+ * tables) the pixel values are copied; otherwise each pixel's colour is drawn as the target
+ * draws it (into an 8-bit bitmap: the entry it matches). */
 KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
                      DWORD rop) KGDI_NOEXCEPT;
 
@@ -257,7 +318,8 @@ KGDI_API COLORREF GetBkColor(HDC hdc) KGDI_NOEXCEPT;
 KGDI_API int SetBkMode(HDC hdc, int mode) KGDI_NOEXCEPT; /* previous mode, 0 on error */
 KGDI_API int GetBkMode(HDC hdc) KGDI_NOEXCEPT;
 
-/* The colour of one pixel, CLR_INVALID outside the bitmap or for a bad context. */
+/* The colour of one pixel, CLR_INVALID outside the bitmap or for a bad context. SetPixel
+ * returns the colour set: on an 8-bit surface that of the entry the colour matched. */
 KGDI_API COLORREF GetPixel(HDC hdc, int x, int y) KGDI_NOEXCEPT;
 KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) KGDI_NOEXCEPT;
 
@@ -272,17 +334,25 @@ KGDI_API BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect) KGDI_
 
 KGDI_API BOOL DeleteEnhMetaFile(HENHMETAFILE emf) KGDI_NOEXCEPT;
 
+/* The bytes of a metafile as it was read: with `data` NULL their number, else copies them
+ * into `data` and returns their number. 0 for a bad handle or a `size` smaller than the
+ * metafile (nothing is written then). */
+KGDI_API UINT GetEnhMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* data) KGDI_NOEXCEPT;
+
 /* ---- device-independent bitmaps ----------------------------------------------------------- */
 
 /* Converts `lines` rows of the bitmap, starting at row `start` counted from the bottom, into
  * the format of info->bmiHeader:
  *  - BI_RGB with 24 or 32 bits: rows padded to 4 bytes, bottom-up for a positive height;
- *    `bits` must hold the rows requested.
+ *    `bits` must hold the rows requested. An 8-bit bitmap gives its entries' colours.
+ *  - BI_RGB with 8 bits, from an 8-bit bitmap only: its entries, rows padded to 4 bytes, and
+ *    its colour table in 256 entries behind the header (black beyond the table's size).
  *  - BI_RLE8 with 8 bits: a colour table of 256 entries is written behind the header (exact
  *    when the bitmap holds at most 256 colours, otherwise a reduction of them), and the pixel
  *    indexes, bottom row first, are compressed with the RLE8 scheme (no delta escapes). The
  *    header's biSizeImage gives the room in `bits`; the result never writes past it. On success
- *    biSizeImage becomes the compressed size.
+ *    biSizeImage becomes the compressed size. An 8-bit bitmap is encoded from its entries'
+ *    colours: the bytes are those of the 32-bit bitmap of the same colours.
  * `bits` may be NULL: then only the header (biSizeImage) and colour table are filled.
  * Returns the number of rows converted, 0 on failure (bad handles, unsupported format, room
  * too small), in which case nothing is written to `bits` beyond the room. */
@@ -301,9 +371,11 @@ KGDI_API UINT GetTempFileNameA(const char* path, const char* prefix, UINT unique
 
 /* ---- extensions ------------------------------------------------------------------------- */
 
-/* The pixels of a context's selected bitmap: 32-bit words 0x00RRGGBB (blue in the lowest
- * byte in memory), rows top-down, `stride` bytes apart. Valid until the bitmap is deselected
- * or deleted. FALSE for a bad context. */
+/* The pixels of a context's selected 32-bit bitmap: 32-bit words 0x00RRGGBB (blue in the
+ * lowest byte in memory), `pixels` the top row, each row `stride` bytes from the one above
+ * (negative for a bottom-up DIB section). Valid until the bitmap is deselected or deleted.
+ * FALSE for a bad context or an 8-bit bitmap (whose bits CreateDIBSection and GetObjectA
+ * give). */
 typedef struct KgdiSurface {
     uint32_t* pixels;
     int width;
@@ -313,7 +385,8 @@ typedef struct KgdiSurface {
 KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface) KGDI_NOEXCEPT;
 
 /* Saves the bitmap selected into a context: KGDI_FILE_BMP writes a 24-bit BI_RGB BMP file,
- * KGDI_FILE_PNG a PNG file. Returns TRUE when the whole file was written. */
+ * KGDI_FILE_PNG an RGB PNG file (an 8-bit bitmap through its colour table, as the same file as
+ * the 32-bit bitmap of the same colours). Returns TRUE when the whole file was written. */
 #define KGDI_FILE_BMP 1
 #define KGDI_FILE_PNG 2
 KGDI_API BOOL KgdiSaveImage(HDC hdc, const char* path, int format) KGDI_NOEXCEPT;

@@ -37,8 +37,8 @@ KGDI_API BOOL Polyline(HDC hdc, const POINT* points, int count) noexcept try {
 KGDI_API BOOL Polygon(HDC hdc, const POINT* points, int count) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !points || count < 2) return FALSE;
-    const Surface s = dc->surface();
-    if (!dc->brush.null) FillPolygon(s, dc->brush.pixel, points, count);
+    const Surface& s = dc->surface();
+    if (!dc->brush.null) FillPolygon(s, dc->brush.color, points, count);
     StrokePolyline(s, dc->pen, points, count, true);
     RecordPoints(*dc, KGDI_REC_POLYGON, points, count);
     return TRUE;
@@ -60,7 +60,7 @@ KGDI_API int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) noexcept try {
     }
     if (!attrs.null)
         FillRectPixels(dc->surface(), rect->left, rect->top, rect->right, rect->bottom,
-                       attrs.pixel);
+                       attrs.color);
     if (dc->recorder) {
         KgdiRecord rec{};
         rec.kind = KGDI_REC_FILLRECT;

@@ -1,6 +1,6 @@
 /*
- * emf.cpp: enhanced metafiles: reading (GetEnhMetaFileA, KgdiLoadEnhMetaFile) and playing
- * (PlayEnhMetaFile).
+ * emf.cpp: enhanced metafiles: reading (GetEnhMetaFileA, KgdiLoadEnhMetaFile), their bytes
+ * (GetEnhMetaFileBits) and playing (PlayEnhMetaFile).
  *
  * Reading walks the records once: every record must have a size of at least 8 bytes, a
  * multiple of 4, within the file; the first must be the header with the metafile signature and
@@ -390,7 +390,7 @@ class Player {
         if (type == U_EMR_POLYGON || type == U_EMR_POLYGON16) {
             if (count < 2) return;
             if (!state_.brush.null)
-                FillPolygon(surface_, state_.brush.pixel, points_.data(), count);
+                FillPolygon(surface_, state_.brush.color, points_.data(), count);
             Stroke(points_.data(), count, true);
         } else if (type == U_EMR_POLYLINE || type == U_EMR_POLYLINE16) {
             if (count >= 2) Stroke(points_.data(), count, false);
@@ -410,7 +410,7 @@ class Player {
             counts_[i] = static_cast<int>(r.U32(kPolyPolyCounts + 4 * i));
         const bool fill = type == U_EMR_POLYPOLYGON || type == U_EMR_POLYPOLYGON16;
         if (fill && !state_.brush.null)
-            FillPolyPolygon(surface_, state_.brush.pixel, points_.data(), counts_.data(),
+            FillPolyPolygon(surface_, state_.brush.color, points_.data(), counts_.data(),
                             static_cast<int>(polys));
         size_t at = 0;
         for (uint32_t i = 0; i < polys; ++i) {
@@ -453,7 +453,6 @@ class Player {
             o.kind = PlayObject::Brush;
             o.brush.null = style == U_BS_NULL;
             o.brush.color = c;
-            o.brush.pixel = PixelFromColor(c);
             return;
         }
         uint32_t style, width;
@@ -476,7 +475,6 @@ class Player {
         o.pen.null = (style & U_PS_STYLE_MASK) == U_PS_NULL;
         o.pen.width = 1;
         o.pen.color = color & 0xFFFFFFu;
-        o.pen.pixel = PixelFromColor(color);
     }
 
     void Select(uint32_t index) {
@@ -494,14 +492,13 @@ class Player {
                         RGB(64, 64, 64),    RGB(0, 0, 0),       0};
                     state_.brush.null = stock == NULL_BRUSH;
                     state_.brush.color = kBrushColors[stock];
-                    state_.brush.pixel = PixelFromColor(kBrushColors[stock]);
                     break;
                 }
                 case WHITE_PEN:
                 case BLACK_PEN:
                 case NULL_PEN: {
                     const COLORREF c = stock == WHITE_PEN ? RGB(255, 255, 255) : 0;
-                    state_.pen = PenAttrs{stock == NULL_PEN, 1, PixelFromColor(c), c};
+                    state_.pen = PenAttrs{stock == NULL_PEN, 1, c};
                     state_.pen_logical_width = -1;
                     break;
                 }
@@ -571,7 +568,7 @@ class Player {
             case U_EMR_RECTANGLE: {
                 const POINT a = Map(r.I32(8), r.I32(12)), b = Map(r.I32(16), r.I32(20));
                 const POINT box[4] = {a, {b.x, a.y}, b, {a.x, b.y}};
-                if (!state_.brush.null) FillPolygon(surface_, state_.brush.pixel, box, 4);
+                if (!state_.brush.null) FillPolygon(surface_, state_.brush.color, box, 4);
                 Stroke(box, 4, true);
                 break;
             }
@@ -669,6 +666,19 @@ KGDI_API HENHMETAFILE GetEnhMetaFileA(const char* path) noexcept try {
     }
 } catch (...) {
     return nullptr;
+}
+
+KGDI_API UINT GetEnhMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* data) noexcept try {
+    const std::lock_guard<std::mutex> guard(TableLock());
+    const auto* m = static_cast<const Metafile*>(LookupLocked(emf, Kind::Metafile));
+    if (!m) return 0;
+    const std::vector<uint8_t>& bytes = m->data->bytes;
+    if (!data) return static_cast<UINT>(bytes.size());
+    if (size < bytes.size()) return 0;
+    std::memcpy(data, bytes.data(), bytes.size());
+    return static_cast<UINT>(bytes.size());
+} catch (...) {
+    return 0;
 }
 
 KGDI_API BOOL PlayEnhMetaFile(HDC hdc, HENHMETAFILE emf, const RECT* rect) noexcept try {

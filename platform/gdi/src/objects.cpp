@@ -74,7 +74,6 @@ std::unique_ptr<Object> MakeStockPen(bool null, COLORREF color) {
     pen->stock = true;
     pen->attrs.null = null;
     pen->attrs.color = color;
-    pen->attrs.pixel = PixelFromColor(color);
     return pen;
 }
 
@@ -83,7 +82,6 @@ std::unique_ptr<Object> MakeStockBrush(bool null, COLORREF color) {
     brush->stock = true;
     brush->attrs.null = null;
     brush->attrs.color = color;
-    brush->attrs.pixel = PixelFromColor(color);
     return brush;
 }
 
@@ -101,10 +99,8 @@ Table& GetTable() {
         t->stock[WHITE_PEN] = AddLocked(*t, MakeStockPen(false, RGB(255, 255, 255)));
         t->stock[BLACK_PEN] = AddLocked(*t, MakeStockPen(false, RGB(0, 0, 0)));
         t->stock[NULL_PEN] = AddLocked(*t, MakeStockPen(true, 0));
-        auto bitmap = std::make_unique<Bitmap>();
+        auto bitmap = MakeBitmap(1, 1, 32, false, nullptr);
         bitmap->stock = true;
-        bitmap->width = bitmap->height = 1;
-        bitmap->pixels.assign(1, 0);
         t->default_bitmap = AddLocked(*t, std::move(bitmap));
         return t;
     }();
@@ -228,7 +224,6 @@ KGDI_API HPEN CreatePen(int style, int width, COLORREF color) noexcept try {
         pen->attrs.null = style == PS_NULL;
         pen->attrs.width = width;
         pen->attrs.color = color & 0xFFFFFFu;
-        pen->attrs.pixel = PixelFromColor(color);
         return AddObject(std::move(pen));
     } catch (...) {
         return nullptr;
@@ -241,7 +236,6 @@ KGDI_API HBRUSH CreateSolidBrush(COLORREF color) noexcept try {
     try {
         auto brush = std::make_unique<Brush>();
         brush->attrs.color = color & 0xFFFFFFu;
-        brush->attrs.pixel = PixelFromColor(color);
         return AddObject(std::move(brush));
     } catch (...) {
         return nullptr;
@@ -250,17 +244,22 @@ KGDI_API HBRUSH CreateSolidBrush(COLORREF color) noexcept try {
     return nullptr;
 }
 
+/* A bitmap in the format of the context's selected bitmap: an 8-bit one of the same colour
+ * table and row order for an 8-bit bitmap, else 32 bits (also without a context). */
 KGDI_API HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) noexcept try {
-    if (width <= 0 || height <= 0 || width > kMaxBitmapSide || height > kMaxBitmapSide ||
-        int64_t{width} * height > kMaxBitmapPixels)
-        return nullptr;
-    if (hdc && !LookupDc(hdc)) return nullptr;
+    const Dc* dc = hdc ? LookupDc(hdc) : nullptr;
+    if (hdc && !dc) return nullptr;
     try {
-        auto bitmap = std::make_unique<Bitmap>();
-        bitmap->width = width;
-        bitmap->height = height;
-        bitmap->pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
-        bitmap->pieces = MakeShortPieces(width);
+        std::unique_ptr<Bitmap> bitmap;
+        const Bitmap* like = dc ? dc->bitmap : nullptr;
+        if (like && like->bits == 8) {
+            bitmap = MakeBitmap(width, height, 8, like->bottom_up,
+                                std::make_unique<ColorTable>(*like->table));
+            if (bitmap) bitmap->dib = true;
+        } else {
+            bitmap = MakeBitmap(width, height, 32, false, nullptr);
+        }
+        if (!bitmap) return nullptr;
         return AddObject(std::move(bitmap));
     } catch (...) {
         return nullptr;
@@ -432,21 +431,23 @@ KGDI_API int GetBkMode(HDC hdc) noexcept try {
 KGDI_API COLORREF GetPixel(HDC hdc, int x, int y) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
-    const Surface s = dc->surface();
+    const Surface& s = dc->surface();
     if (x < 0 || y < 0 || x >= s.width || y >= s.height) return CLR_INVALID;
-    return ColorFromPixel(s.pixels[static_cast<size_t>(y) * s.width + x]);
+    return s.ColorAt(x, y);
 } catch (...) {
     return CLR_INVALID;
 }
 
-/* Sets one pixel; returns the colour set, CLR_INVALID outside the bitmap. */
+/* Sets one pixel; returns the colour set (on an 8-bit surface the colour of the entry it
+ * matched), CLR_INVALID outside the bitmap. */
 KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc) return CLR_INVALID;
-    const Surface s = dc->surface();
+    const Surface& s = dc->surface();
     if (x < 0 || y < 0 || x >= s.width || y >= s.height) return CLR_INVALID;
-    s.pixels[static_cast<size_t>(y) * s.width + x] = PixelFromColor(color);
-    return color & 0xFFFFFFu;
+    const uint32_t value = s.ValueOf(color);
+    s.Put(x, y, value);
+    return ColorFromPixel(s.WordOf(value));
 } catch (...) {
     return CLR_INVALID;
 }
@@ -454,11 +455,12 @@ KGDI_API COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) noexcept try {
 KGDI_API BOOL KgdiGetSurface(HDC hdc, KgdiSurface* surface) noexcept try {
     const Dc* dc = LookupDc(hdc);
     if (!dc || !surface) return FALSE;
-    const Surface s = dc->surface();
-    surface->pixels = s.pixels;
+    const Surface& s = dc->surface();
+    if (s.bits != 32) return FALSE;
+    surface->pixels = static_cast<uint32_t*>(s.top);
     surface->width = s.width;
     surface->height = s.height;
-    surface->stride = s.width * 4;
+    surface->stride = static_cast<int>(s.stride * 4);
     return TRUE;
 } catch (...) {
     return FALSE;
@@ -474,16 +476,16 @@ KGDI_API BOOL KgdiSetRecorder(HDC hdc, KgdiRecordFn fn, void* user) noexcept try
     return FALSE;
 }
 
-/* Copies the overlap of the source rectangle and both bitmaps; memmove per row so that a copy
- * within one bitmap is right whatever the overlap. */
+/* Copies the overlap of the source rectangle and both bitmaps (CopyPixels: any formats, and
+ * within one bitmap whatever the overlap). */
 KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int y1,
                      DWORD rop) noexcept try {
     if (rop != SRCCOPY) return FALSE;
     const Dc* d = LookupDc(dst);
     const Dc* s = LookupDc(src);
     if (!d || !s || cx < 0 || cy < 0) return FALSE;
-    const Surface ds = d->surface();
-    const Surface ss = s->surface();
+    const Surface& ds = d->surface();
+    const Surface& ss = s->surface();
     // Clip in 64 bits: the shift between source and destination stays fixed.
     int64_t dx0 = x, dy0 = y, dx1 = int64_t{x} + cx, dy1 = int64_t{y} + cy;
     const int64_t shift_x = int64_t{x1} - x, shift_y = int64_t{y1} - y;
@@ -491,18 +493,7 @@ KGDI_API BOOL BitBlt(HDC dst, int x, int y, int cx, int cy, HDC src, int x1, int
     dy0 = std::max({dy0, int64_t{0}, -shift_y});
     dx1 = std::min({dx1, int64_t{ds.width}, int64_t{ss.width} - shift_x});
     dy1 = std::min({dy1, int64_t{ds.height}, int64_t{ss.height} - shift_y});
-    if (dx0 < dx1 && dy0 < dy1) {
-        const size_t bytes = static_cast<size_t>(dx1 - dx0) * 4;
-        auto copy_row = [&](int64_t row) {
-            std::memmove(ds.pixels + row * ds.width + dx0,
-                         ss.pixels + (row + shift_y) * ss.width + dx0 + shift_x, bytes);
-        };
-        if (ds.pixels == ss.pixels && shift_y < 0) {
-            for (int64_t row = dy1 - 1; row >= dy0; --row) copy_row(row);
-        } else {
-            for (int64_t row = dy0; row < dy1; ++row) copy_row(row);
-        }
-    }
+    if (dx0 < dx1 && dy0 < dy1) CopyPixels(ds, dx0, dy0, dx1, dy1, ss, shift_x, shift_y);
     KgdiRecord rec{};
     rec.kind = KGDI_REC_BITBLT;
     rec.rect = RECT{x, y, static_cast<LONG>(int64_t{x} + cx), static_cast<LONG>(int64_t{y} + cy)};

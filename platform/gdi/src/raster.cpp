@@ -1,5 +1,8 @@
 /*
- * raster.cpp: the layer's own rasteriser, integer algorithms writing 32-bit pixels directly.
+ * raster.cpp: the layer's own rasteriser, integer algorithms writing pixels directly. Every
+ * routine is written once for the pixel type of the surface (32-bit words or 8-bit colour-table
+ * indexes, Plane<T>): both depths get exactly the same pixels, and an 8-bit surface writes a
+ * quarter of the bytes (runs of one colour as memset).
  *
  * - One-pixel lines: Bresenham steps along the major axis, leaving out the end point. Pixel i
  *   of a segment (i = 0 .. n-1, n the major-axis length) has minor offset
@@ -22,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -48,13 +52,23 @@ T CeilDiv(T a, T b) {
     return q;
 }
 
-inline void FillSpan(const Surface& s, int y, int64_t x0, int64_t x1, uint32_t pixel) {
+/* Two pixels of a type written with one store (the two-pixel pen's square). */
+template <typename T>
+using PixelPair = std::conditional_t<sizeof(T) == 1, uint16_t, uint64_t>;
+template <typename T>
+constexpr PixelPair<T> PairOf(T pixel) {
+    return static_cast<PixelPair<T>>(PixelPair<T>{pixel} << (8 * sizeof(T)) | pixel);
+}
+
+template <typename T>
+inline void FillSpan(const Plane<T>& s, int y, int64_t x0, int64_t x1, T pixel) {
     // [x0, x1) clipped to the row
     if (y < 0 || y >= s.height) return;
     if (x0 < 0) x0 = 0;
     if (x1 > s.width) x1 = s.width;
-    uint32_t* row = s.pixels + static_cast<size_t>(y) * s.width;
-    for (int64_t x = x0; x < x1; ++x) row[x] = pixel;
+    if (x0 >= x1) return;
+    T* row = s.Row(y);
+    std::fill(row + x0, row + x1, pixel);
 }
 
 /* Calls plot(major, minor) for the steps of a segment whose major coordinate lies in
@@ -120,8 +134,8 @@ constexpr ShortMinor kShortMinor;
  * put(pixel, move) with the pointer move to the next one. Branch-free: whether the minor axis
  * moves is close to random for short road pieces, so a conditional jump would mispredict on
  * many pixels. */
-template <typename Put>
-inline void StepPixels(uint32_t* p, int64_t n, int64_t d, int64_t major, int64_t minor, Put&& put) {
+template <typename T, typename Put>
+inline void StepPixels(T* p, int64_t n, int64_t d, int64_t major, int64_t minor, Put&& put) {
     const int64_t two_n = 2 * n, two_d = 2 * d;
     int64_t rem = n;
     for (int64_t i = 0; i < n; ++i) {
@@ -136,30 +150,32 @@ inline void StepPixels(uint32_t* p, int64_t n, int64_t d, int64_t major, int64_t
 
 /* One-pixel segment from p to q, end point left out, both ends inside the bitmap: a plain
  * loop over pixel pointers. */
-inline void ThinSegmentInside(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1,
-                              uint32_t pixel) {
-    const int64_t w = s.width;
+template <typename T>
+inline void ThinSegmentInside(const Plane<T>& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1,
+                              T pixel) {
+    const int64_t w = s.stride;
     const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
     const int64_t sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
     const int64_t n = std::max(dx, dy), d = std::min(dx, dy);
     const int64_t major = dx >= dy ? sx : sy * w, minor = dx >= dy ? sy * w : sx;
-    uint32_t* p = s.pixels + y0 * w + x0;
+    T* p = s.Row(y0) + x0;
     if (n <= kShortSteps) {
         // Most pieces of a road are a few pixels long, and a loop that ends after a varying
         // count mispredicts its exit once a segment: take a fixed count of steps and send the
         // writes past the end to a scratch word.
-        uint32_t sink;
+        T sink;
         const int8_t* const m = kShortMinor.at[n][d];
         for (int i = 0; i < kShortSteps; ++i)
             *(i < n ? p + i * major + m[i] * minor : &sink) = pixel;
         return;
     }
-    StepPixels(p, n, d, major, minor, [pixel](uint32_t* q, int64_t) { *q = pixel; });
+    StepPixels(p, n, d, major, minor, [pixel](T* q, int64_t) { *q = pixel; });
 }
 
 /* One-pixel segment from p to q, end point left out, anywhere: segments inside the bitmap
  * (the common case) take the plain loop, others are walked with clipping. */
-void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, uint32_t pixel) {
+template <typename T>
+void ThinSegment(const Plane<T>& s, int64_t x0, int64_t y0, int64_t x1, int64_t y1, T pixel) {
     const int64_t w = s.width, h = s.height;
     if (x0 >= 0 && x0 < w && x1 >= 0 && x1 < w && y0 >= 0 && y0 < h && y1 >= 0 && y1 < h) {
         ThinSegmentInside(s, x0, y0, x1, y1, pixel);
@@ -167,15 +183,14 @@ void ThinSegment(const Surface& s, int64_t x0, int64_t y0, int64_t x1, int64_t y
     }
     const int64_t dx = std::llabs(x1 - x0), dy = std::llabs(y1 - y0);
     const int sx = x1 >= x0 ? 1 : -1, sy = y1 >= y0 ? 1 : -1;
-    uint32_t* px = s.pixels;
     if (dx == 0 && dy == 0) return;
     if (dx >= dy) {
         WalkSegment(x0, y0, dx, sx, dy, sy, dx - 1, 0, w, [&](int64_t x, int64_t y) {
-            if (static_cast<uint64_t>(y) < static_cast<uint64_t>(h)) px[y * w + x] = pixel;
+            if (static_cast<uint64_t>(y) < static_cast<uint64_t>(h)) s.Row(y)[x] = pixel;
         });
     } else {
         WalkSegment(y0, x0, dy, sy, dx, sx, dy - 1, 0, h, [&](int64_t y, int64_t x) {
-            if (static_cast<uint64_t>(x) < static_cast<uint64_t>(w)) px[y * w + x] = pixel;
+            if (static_cast<uint64_t>(x) < static_cast<uint64_t>(w)) s.Row(y)[x] = pixel;
         });
     }
 }
@@ -201,7 +216,7 @@ struct Stamp {
         int64_t offset;
         int length;
     };
-    int64_t stride = -1;
+    int64_t stride = 0;  // 0: no offsets yet (a stride is never 0; it is negative bottom-up)
     std::vector<Run> full_runs;
     std::vector<Run> gain_runs[9];
 
@@ -246,7 +261,7 @@ struct Stamp {
     void Build(int w) {
         width = w;
         reach = w / 2 + 1;
-        stride = -1;
+        stride = 0;
         const int e = (w % 2 == 0) ? 1 : 0;
         const int rows = 2 * reach + 1;
         std::vector<int> lo(rows + 2, 1), hi(rows + 2, 0);  // index dy + reach + 1; empty = lo > hi
@@ -303,7 +318,7 @@ struct Stamps {
 /* The stamp of a pen width for rows `stride` pixels apart. The stamps live on the heap: the
  * library's thread-local storage stays small, since a library loaded with dlopen gets its
  * initial-exec storage (the context cache of objects.cpp) from a small static block. */
-Stamp& StampFor(int width, int stride) {
+Stamp& StampFor(int width, int64_t stride) {
     std::unique_ptr<Stamps>& held = PerThread<std::unique_ptr<Stamps>, struct StampTag>();
     if (!held) held = std::make_unique<Stamps>();
     Stamps& stamps = *held;
@@ -313,26 +328,25 @@ Stamp& StampFor(int width, int stride) {
     return stamp;
 }
 
-inline void PutRuns(uint32_t* p, const std::vector<Stamp::Run>& runs, uint32_t pixel) {
-    for (const Stamp::Run& r : runs) {
-        uint32_t* q = p + r.offset;
-        for (int k = 0; k < r.length; ++k) q[k] = pixel;
-    }
+template <typename T>
+inline void PutRuns(T* p, const std::vector<Stamp::Run>& runs, T pixel) {
+    for (const Stamp::Run& r : runs) std::fill_n(p + r.offset, r.length, pixel);
 }
 
-inline void PutPoints(uint32_t* p, const int64_t* offsets, size_t n, uint32_t pixel) {
+template <typename T>
+inline void PutPoints(T* p, const int64_t* offsets, size_t n, T pixel) {
     for (size_t k = 0; k < n; ++k) p[offsets[k]] = pixel;
 }
 
 /* The unclipped Bresenham walk of a wide segment: `put(p, kind)` writes the full disc (kind
  * 0), the gain of a straight step (1) or of a diagonal step (2) at pixel pointer p. */
-template <typename Put>
-inline void WideWalk(const Surface& s, int64_t x0, int64_t y0, int64_t dx, int64_t dy, int sx,
+template <typename T, typename Put>
+inline void WideWalk(const Plane<T>& s, int64_t x0, int64_t y0, int64_t dx, int64_t dy, int sx,
                      int sy, bool start_drawn, Put&& put) {
-    const int64_t w = s.width, n = std::max(dx, dy), d = std::min(dx, dy);
+    const int64_t w = s.stride, n = std::max(dx, dy), d = std::min(dx, dy);
     const bool xmajor = dx >= dy;
     const int64_t major = xmajor ? sx : sy * w, minor = xmajor ? sy * w : sx;
-    uint32_t* p = s.pixels + y0 * w + x0;
+    T* p = s.Row(y0) + x0;
     if (!start_drawn) put(p, 0);
     int64_t rem = n;
     for (int64_t i = 0; i < n; ++i) {
@@ -350,7 +364,8 @@ inline void WideWalk(const Surface& s, int64_t x0, int64_t y0, int64_t dx, int64
 
 /* The two-pixel pen's disc: the pixel and those left of and above it, written as two
  * two-pixel stores. */
-inline void PutSquare(uint32_t* p, int64_t w, uint64_t two_pixels) {
+template <typename T>
+inline void PutSquare(T* p, int64_t w, PixelPair<T> two_pixels) {
     std::memcpy(p - w - 1, &two_pixels, sizeof two_pixels);
     std::memcpy(p - 1, &two_pixels, sizeof two_pixels);
 }
@@ -360,13 +375,14 @@ inline void PutSquare(uint32_t* p, int64_t w, uint64_t two_pixels) {
  * drawn, so the pixels that the gain lists would leave out are only written again in the same
  * colour; that costs fewer cycles than choosing a gain list, whose choice is close to random
  * for short road pieces. */
-inline void WideWalkSquare(const Surface& s, int64_t x0, int64_t y0, int64_t dx, int64_t dy, int sx,
-                           int sy, bool start_drawn, uint32_t pixel) {
-    const int64_t w = s.width, n = std::max(dx, dy), d = std::min(dx, dy);
+template <typename T>
+inline void WideWalkSquare(const Plane<T>& s, int64_t x0, int64_t y0, int64_t dx, int64_t dy,
+                           int sx, int sy, bool start_drawn, T pixel) {
+    const int64_t w = s.stride, n = std::max(dx, dy), d = std::min(dx, dy);
     const bool xmajor = dx >= dy;
     const int64_t major = xmajor ? sx : sy * w, minor = xmajor ? sy * w : sx;
-    const uint64_t two_pixels = uint64_t{pixel} << 32 | pixel;
-    uint32_t* p = s.pixels + y0 * w + x0;
+    const PixelPair<T> two_pixels = PairOf(pixel);
+    T* p = s.Row(y0) + x0;
     if (!start_drawn) PutSquare(p, w, two_pixels);
     if (n <= kShortSteps) {
         // A fixed count of steps, as in ThinSegment, without a mispredicted exit: past the
@@ -382,17 +398,16 @@ inline void WideWalkSquare(const Surface& s, int64_t x0, int64_t y0, int64_t dx,
     }
     // Squares at steps 1 .. n: one step on from each pixel of the one-pixel walk.
     StepPixels(p, n, d, major, minor,
-               [&](uint32_t* q, int64_t step) { PutSquare(q + step, w, two_pixels); });
+               [&](T* q, int64_t step) { PutSquare(q + step, w, two_pixels); });
 }
 
 /* Writes the spans of a stamp around (x, y); `checked` clips each span to the bitmap. */
-inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int64_t x, int64_t y,
-                     uint32_t pixel, bool checked) {
+template <typename T>
+inline void PutStamp(const Plane<T>& s, const std::vector<StampSpan>& spans, int64_t x, int64_t y,
+                     T pixel, bool checked) {
     if (!checked) {
-        for (const StampSpan& sp : spans) {
-            uint32_t* row = s.pixels + (y + sp.dy) * s.width + x;
-            for (int dx = sp.dx0; dx <= sp.dx1; ++dx) row[dx] = pixel;
-        }
+        for (const StampSpan& sp : spans)
+            std::fill(s.Row(y + sp.dy) + x + sp.dx0, s.Row(y + sp.dy) + x + sp.dx1 + 1, pixel);
         return;
     }
     // Spans are in row order: skip straight to the rows inside the bitmap.
@@ -406,8 +421,9 @@ inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int6
  * start is already on the bitmap (the previous segment ended there). Returns whether the disc
  * at the end was drawn. Inlined into the loop over a polyline's segments: a call for each of
  * a map's many short segments costs more than the segment's pixels. */
-[[gnu::always_inline]] inline bool WideSegment(const Surface& s, const Stamp& stamp, int64_t x0,
-                                               int64_t y0, int64_t x1, int64_t y1, uint32_t pixel,
+template <typename T>
+[[gnu::always_inline]] inline bool WideSegment(const Plane<T>& s, const Stamp& stamp, int64_t x0,
+                                               int64_t y0, int64_t x1, int64_t y1, T pixel,
                                                bool start_drawn) {
     const int64_t r = stamp.reach;
     const bool checked = std::min(x0, x1) - r < 0 || std::max(x0, x1) + r >= s.width ||
@@ -423,13 +439,13 @@ inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int6
         } else if (stamp.points) {
             const std::vector<int64_t>* lists[3] = {
                 &stamp.full_points, &stamp.gain_points[straight], &stamp.gain_points[diagonal]};
-            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
+            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](T* p, int kind) {
                 PutPoints(p, lists[kind]->data(), lists[kind]->size(), pixel);
             });
         } else if (stamp.gain_as_points) {
             const std::vector<int64_t>* lists[3] = {nullptr, &stamp.gain_points[straight],
                                                     &stamp.gain_points[diagonal]};
-            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](uint32_t* p, int kind) {
+            WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn, [&](T* p, int kind) {
                 if (kind == 0)
                     PutRuns(p, stamp.full_runs, pixel);
                 else
@@ -439,7 +455,7 @@ inline void PutStamp(const Surface& s, const std::vector<StampSpan>& spans, int6
             const std::vector<Stamp::Run>* lists[3] = {&stamp.full_runs, &stamp.gain_runs[straight],
                                                        &stamp.gain_runs[diagonal]};
             WideWalk(s, x0, y0, dx, dy, sx, sy, start_drawn,
-                     [&](uint32_t* p, int kind) { PutRuns(p, *lists[kind], pixel); });
+                     [&](T* p, int kind) { PutRuns(p, *lists[kind], pixel); });
         }
         return true;
     }
@@ -512,7 +528,8 @@ struct Edge {
 };
 
 /* The alternate-rule fill of a set of closed rings. */
-void FillRings(const Surface& s, uint32_t pixel, const POINT* pts, const int* counts, int rings) {
+template <typename T>
+void FillRings(const Plane<T>& s, T pixel, const POINT* pts, const int* counts, int rings) {
     if (s.width <= 0 || s.height <= 0) return;
     std::vector<Edge>& edges = PerThread<std::vector<Edge>, struct FillEdgesTag>();
     std::vector<int64_t>& xs = PerThread<std::vector<int64_t>, struct FillCrossingsTag>();
@@ -571,7 +588,7 @@ struct PointBox {
 /* The box of count >= 1 points. With SSE2 two points are folded at a time (x and y in
  * alternate lanes, the 32-bit minimum and maximum made of compares and masks); an odd count
  * folds the last two points again, which changes nothing. */
-PointBox BoxOf(const POINT* pts, int count) {
+[[gnu::always_inline]] inline PointBox BoxOf(const POINT* pts, int count) {
 #if defined(__SSE2__)
     if (count >= 2) {
         const auto load = [&](int i) {
@@ -630,8 +647,8 @@ int DropRepeats(const POINT* pts, int count, POINT* kept) {
 
 /* A segment of the two-pixel pen with its square and every pixel it covers inside the bitmap;
  * `start_drawn` as for WideSegment. */
-inline void SquareSegmentInside(const Surface& s, POINT a, POINT b, uint32_t pixel,
-                                bool start_drawn) {
+template <typename T>
+inline void SquareSegmentInside(const Plane<T>& s, POINT a, POINT b, T pixel, bool start_drawn) {
     const int64_t dx = std::llabs(int64_t{b.x} - a.x), dy = std::llabs(int64_t{b.y} - a.y);
     WideWalkSquare(s, a.x, a.y, dx, dy, b.x >= a.x ? 1 : -1, b.y >= a.y ? 1 : -1, start_drawn,
                    pixel);
@@ -645,14 +662,15 @@ inline void SquareSegmentInside(const Surface& s, POINT a, POINT b, uint32_t pix
  * at its start, drawn already; a one-pixel pen must draw nothing for it, so its stores go to
  * the bitmap's sink word instead of the picture (chosen without a branch: a third of a map's
  * pieces have length 0, at places no predictor can guess). */
-void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, bool square,
-                        uint32_t pixel) {
+template <typename T>
+void ShortPiecePolyline(const Plane<T>& s, const POINT* pts, int n, bool closed, bool square,
+                        T pixel) {
     constexpr int kReach = ShortPieces::kReach, kSide = ShortPieces::kSide;
     const int segments = closed ? n : n - 1;
-    const int64_t w = s.width;
-    const uint64_t two_pixels = uint64_t{pixel} << 32 | pixel;
+    const int64_t w = s.stride;
+    const PixelPair<T> two_pixels = PairOf(pixel);
     const auto sink = reinterpret_cast<uintptr_t>(s.sink);
-    if (square) PutSquare(s.pixels + pts[0].y * w + pts[0].x, w, two_pixels);
+    if (square) PutSquare(s.Row(pts[0].y) + pts[0].x, w, two_pixels);
     for (int i = 0; i < segments; ++i) {
         const POINT a = pts[i], b = pts[i + 1 < n ? i + 1 : 0];
         const int64_t dx = int64_t{b.x} - a.x, dy = int64_t{b.y} - a.y;
@@ -665,14 +683,14 @@ void ShortPiecePolyline(const Surface& s, const POINT* pts, int n, bool closed, 
             continue;
         }
         const int k = static_cast<int>((dy + kReach) * kSide + (dx + kReach));
-        uint32_t* const p = s.pixels + a.y * w + a.x;
+        T* const p = s.Row(a.y) + a.x;
         if (square) {
             const int32_t* o = s.pieces->square[k];
             for (int j = 0; j < kReach; ++j) PutSquare(p + o[j], w, two_pixels);
         } else {
             const uintptr_t moves = 0 - static_cast<uintptr_t>((dx | dy) != 0);  // all ones or 0
-            auto* const to = reinterpret_cast<uint32_t*>((reinterpret_cast<uintptr_t>(p) & moves) |
-                                                         (sink & ~moves));
+            auto* const to =
+                reinterpret_cast<T*>((reinterpret_cast<uintptr_t>(p) & moves) | (sink & ~moves));
             const int32_t* o = s.pieces->thin[k];
             for (int j = 0; j < kReach; ++j) to[o[j]] = pixel;
         }
@@ -685,9 +703,9 @@ constexpr int kStackPoints = 128;
 
 /* The segments of a polyline of `n` points (repeats dropped) in a pen wider than one pixel,
  * each segment's disc stamped along it. */
-void StrokeWide(const Surface& s, int width, uint32_t pixel, const POINT* kept, int n,
-                int segments) {
-    const Stamp& stamp = StampFor(width, s.width);
+template <typename T>
+void StrokeWide(const Plane<T>& s, int width, T pixel, const POINT* kept, int n, int segments) {
+    const Stamp& stamp = StampFor(width, s.stride);
     bool drawn = false;
     for (int i = 0; i < segments; ++i) {
         const POINT a = kept[i], b = kept[i + 1 < n ? i + 1 : 0];
@@ -695,20 +713,19 @@ void StrokeWide(const Surface& s, int width, uint32_t pixel, const POINT* kept, 
     }
 }
 
-}  // namespace
-
-void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int count,
-                    bool closed) {
-    if (pen.null || count < 2 || !s.pixels) return;
+/* StrokePolyline on the pixels of one type. */
+template <typename T>
+void StrokePlane(const Plane<T>& s, int pen_width, T pixel, const POINT* pts, int count,
+                 bool closed) {
     // A line whose pixels all lie inside the bitmap, as most lines of a map do, needs no
     // test a segment: a one-pixel pen covers its points, a wider one also its reach.
     const PointBox box = BoxOf(pts, count);
-    const int width = std::min(pen.width, kMaxPenWidth);
+    const int width = std::min(pen_width, kMaxPenWidth);
     const int64_t reach = width <= 1 ? 0 : width / 2 + 1;
     const bool inside = box.left - reach >= 0 && box.right + reach < s.width &&
                         box.top - reach >= 0 && box.bottom + reach < s.height;
     if (inside && s.pieces && s.sink && width <= 2) {
-        ShortPiecePolyline(s, pts, count, closed, width == 2, pen.pixel);
+        ShortPiecePolyline(s, pts, count, closed, width == 2, pixel);
         return;
     }
     POINT stack[kStackPoints];
@@ -725,21 +742,32 @@ void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int
         for (int i = 0; i < segments; ++i) {
             const POINT a = kept[i], b = end_of(i);
             if (inside)
-                ThinSegmentInside(s, a.x, a.y, b.x, b.y, pen.pixel);
+                ThinSegmentInside(s, a.x, a.y, b.x, b.y, pixel);
             else
-                ThinSegment(s, a.x, a.y, b.x, b.y, pen.pixel);
+                ThinSegment(s, a.x, a.y, b.x, b.y, pixel);
         }
         return;
     }
     if (inside && width == 2) {
-        for (int i = 0; i < segments; ++i)
-            SquareSegmentInside(s, kept[i], end_of(i), pen.pixel, i > 0);
+        for (int i = 0; i < segments; ++i) SquareSegmentInside(s, kept[i], end_of(i), pixel, i > 0);
         return;
     }
-    StrokeWide(s, width, pen.pixel, kept, n, segments);
+    StrokeWide(s, width, pixel, kept, n, segments);
 }
 
-std::unique_ptr<const ShortPieces> MakeShortPieces(int width) {
+}  // namespace
+
+void StrokePolyline(const Surface& s, const PenAttrs& pen, const POINT* pts, int count,
+                    bool closed) {
+    if (pen.null || count < 2 || !s.top) return;
+    const uint32_t value = s.ValueOf(pen.color);
+    s.Visit([&](const auto& plane) {
+        using T = std::remove_reference_t<decltype(*plane.top)>;
+        StrokePlane(plane, pen.width, static_cast<T>(value), pts, count, closed);
+    });
+}
+
+std::unique_ptr<const ShortPieces> MakeShortPieces(std::ptrdiff_t stride) {
     constexpr int kReach = ShortPieces::kReach;
     auto t = std::make_unique<ShortPieces>();
     for (int dy = -kReach; dy <= kReach; ++dy)
@@ -748,8 +776,8 @@ std::unique_ptr<const ShortPieces> MakeShortPieces(int width) {
             const int n = std::max(std::abs(dx), std::abs(dy)),
                       d = std::min(std::abs(dx), std::abs(dy));
             const int sx = dx >= 0 ? 1 : -1, sy = dy >= 0 ? 1 : -1;
-            const int64_t major = std::abs(dx) >= std::abs(dy) ? sx : int64_t{sy} * width;
-            const int64_t minor = std::abs(dx) >= std::abs(dy) ? int64_t{sy} * width : sx;
+            const int64_t major = std::abs(dx) >= std::abs(dy) ? sx : int64_t{sy} * stride;
+            const int64_t minor = std::abs(dx) >= std::abs(dy) ? int64_t{sy} * stride : sx;
             const auto at = [&](int i) {
                 return static_cast<int32_t>(i * major + kShortMinor.at[n][d][i] * minor);
             };
@@ -761,20 +789,31 @@ std::unique_ptr<const ShortPieces> MakeShortPieces(int width) {
     return t;
 }
 
-void FillPolygon(const Surface& s, uint32_t pixel, const POINT* pts, int count) {
-    FillRings(s, pixel, pts, &count, 1);
+void FillPolygon(const Surface& s, COLORREF color, const POINT* pts, int count) {
+    FillPolyPolygon(s, color, pts, &count, 1);
 }
 
-void FillPolyPolygon(const Surface& s, uint32_t pixel, const POINT* pts, const int* counts,
+void FillPolyPolygon(const Surface& s, COLORREF color, const POINT* pts, const int* counts,
                      int polys) {
-    FillRings(s, pixel, pts, counts, polys);
+    if (!s.top) return;
+    const uint32_t value = s.ValueOf(color);
+    s.Visit([&](const auto& plane) {
+        using T = std::remove_reference_t<decltype(*plane.top)>;
+        FillRings(plane, static_cast<T>(value), pts, counts, polys);
+    });
 }
 
 void FillRectPixels(const Surface& s, int64_t left, int64_t top, int64_t right, int64_t bottom,
-                    uint32_t pixel) {
+                    COLORREF color) {
+    if (!s.top) return;
     top = std::max<int64_t>(top, 0);
     bottom = std::min<int64_t>(bottom, s.height);
-    for (int64_t y = top; y < bottom; ++y) FillSpan(s, static_cast<int>(y), left, right, pixel);
+    const uint32_t value = s.ValueOf(color);
+    s.Visit([&](const auto& plane) {
+        using T = std::remove_reference_t<decltype(*plane.top)>;
+        for (int64_t y = top; y < bottom; ++y)
+            FillSpan(plane, static_cast<int>(y), left, right, static_cast<T>(value));
+    });
 }
 
 }  // namespace kgdi::detail

@@ -27,6 +27,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 
 #include "kcommon/big5.h"
@@ -317,9 +318,33 @@ void KeysOfUtf16(const uint16_t* text, int len, std::vector<uint32_t>& keys) {
     }
 }
 
-/* Draws the glyphs of `keys` at the context's pixel size with the font lock held. */
+/* Copies the glyphs' ink masks onto the pixels of one type, the first glyph's pen position
+ * at x and the baseline at `baseline`. */
+template <typename T>
+void BlitGlyphs(const Plane<T>& s, const std::vector<const Glyph*>& glyphs, int64_t x,
+                int64_t baseline, T ink) {
+    int64_t pen = x;
+    for (const Glyph* g : glyphs) {
+        const int64_t gx = pen + g->left, gy = baseline - g->top;
+        pen += g->advance;
+        if (gx >= s.width || gy >= s.height || gx + g->width <= 0 || gy + g->rows <= 0) continue;
+        const int r0 = static_cast<int>(std::max<int64_t>(0, -gy));
+        const int r1 = static_cast<int>(std::min<int64_t>(g->rows, s.height - gy));
+        const int c0 = static_cast<int>(std::max<int64_t>(0, -gx));
+        const int c1 = static_cast<int>(std::min<int64_t>(g->width, s.width - gx));
+        for (int r = r0; r < r1; ++r) {
+            const uint8_t* m = g->mask.data() + static_cast<size_t>(r) * g->width;
+            T* row = s.Row(gy + r) + gx;
+            for (int c = c0; c < c1; ++c)
+                if (m[c]) row[c] = ink;
+        }
+    }
+}
+
+/* Draws the glyphs of `keys` at the context's pixel size with the font lock held: the box in
+ * the background colour when the mode is opaque, then the ink in the text colour. */
 void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t>& keys) {
-    const Surface s = dc.surface();
+    const Surface& s = dc.surface();
     font.Trim();
     SizeCache& sc = font.AtSize(dc.font_size);
     std::vector<const Glyph*>& glyphs =
@@ -331,27 +356,14 @@ void DrawKeys(Font& font, const Dc& dc, int x, int y, const std::vector<uint32_t
         glyphs.push_back(&g);
         width += g.advance;
     }
+    if (!s.top) return;
     if (dc.bk_mode == OPAQUE)
-        FillRectPixels(s, x, y, int64_t{x} + width, int64_t{y} + sc.line_height,
-                       PixelFromColor(dc.bk_color));
-    const uint32_t ink = PixelFromColor(dc.text_color);
-    int64_t pen = x;
-    const int64_t baseline = int64_t{y} + sc.ascender;
-    for (const Glyph* g : glyphs) {
-        const int64_t gx = pen + g->left, gy = baseline - g->top;
-        pen += g->advance;
-        if (gx >= s.width || gy >= s.height || gx + g->width <= 0 || gy + g->rows <= 0) continue;
-        const int r0 = static_cast<int>(std::max<int64_t>(0, -gy));
-        const int r1 = static_cast<int>(std::min<int64_t>(g->rows, s.height - gy));
-        const int c0 = static_cast<int>(std::max<int64_t>(0, -gx));
-        const int c1 = static_cast<int>(std::min<int64_t>(g->width, s.width - gx));
-        for (int r = r0; r < r1; ++r) {
-            const uint8_t* m = g->mask.data() + static_cast<size_t>(r) * g->width;
-            uint32_t* row = s.pixels + static_cast<size_t>(gy + r) * s.width + gx;
-            for (int c = c0; c < c1; ++c)
-                if (m[c]) row[c] = ink;
-        }
-    }
+        FillRectPixels(s, x, y, int64_t{x} + width, int64_t{y} + sc.line_height, dc.bk_color);
+    const uint32_t ink = s.ValueOf(dc.text_color);
+    s.Visit([&](const auto& plane) {
+        using T = std::remove_reference_t<decltype(*plane.top)>;
+        BlitGlyphs(plane, glyphs, x, int64_t{y} + sc.ascender, static_cast<T>(ink));
+    });
 }
 
 }  // namespace
