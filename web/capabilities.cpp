@@ -50,8 +50,11 @@ std::string wms_document(const DataSet& data, bool v130) {
     if (v130) {
         w.layout("\n  ").element("LayerLimit",
                                  std::to_string(2 + data.engine().categories().size()));
-        w.layout("\n  ").element("MaxWidth", std::to_string(kMaxSide));
-        w.layout("\n  ").element("MaxHeight", std::to_string(kMaxSide));
+        // The largest map that is drawn in every system listed, at any box, within the
+        // budget: a client that keeps to it (QGIS cuts its prints by it) is never refused.
+        const std::string side = std::to_string(served_side(data.map_budget()));
+        w.layout("\n  ").element("MaxWidth", side);
+        w.layout("\n  ").element("MaxHeight", side);
     }
     w.layout("\n").close_full().layout("\n").open("Capability").layout("\n  ").open("Request");
     const auto operation = [&](const char* name, std::initializer_list<const char*> formats) {

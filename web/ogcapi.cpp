@@ -10,7 +10,6 @@
 #include "json.h"
 #include "kcommon/etag.h"
 #include "render.h"
-#include "wms.h"
 #include "xml.h"
 
 namespace kserve {
@@ -461,11 +460,7 @@ Response OgcApi::map(const Request& r, const Params& p) {
     if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
         cost > data_.map_budget()) {
         if (Metrics* metrics = data_.metrics()) metrics->maps_over_budget.fetch_add(1);
-        return json_problem(400, "the map would cost " + fmt(cost / 1e6) +
-                                     " million pixels, over this service's budget of " +
-                                     fmt(data_.map_budget() / 1e6) +
-                                     " million (see the service's documentation); ask for "
-                                     "fewer pixels");
+        return json_problem(400, over_budget(data_, cost));
     }
     const Crs& crs = *m.crs;
     const Box& box = m.box;

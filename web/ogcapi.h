@@ -35,7 +35,7 @@ class OgcApi {
     Response handle(const Request& r, const std::string& path, const Params& p);
 
     // What the map of /ogcapi/collections/map/map with these parameters costs (map_cost() of
-    // wms.h); 0 for bad parameters. The transport weighs it as the WMS's maps.
+    // render.h); 0 for bad parameters. The transport weighs it as the WMS's maps.
     double cost(const Params& p);
 
   private:

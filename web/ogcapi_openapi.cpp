@@ -1,6 +1,7 @@
 // ogcapi_openapi.cpp: the OpenAPI 3.0 description of /ogcapi: one entry per path that
 // ogcapi.cpp serves, its parameters and its answers.
 #include "ogcapi.h"
+#include "render.h"
 
 namespace kserve {
 
@@ -68,6 +69,13 @@ Json openapi_document(const std::string& base, const DataSet& data) {
                    {{"type", "string"}, {"enum", {"WebMercatorQuad", "native"}}})},
     };
     const Json f = ref("f");
+    // The largest map drawn in every system at any box within the budget (render.h).
+    const int side = served_side(data.map_budget());
+    auto side_text = [&](const char* way) {
+        return "pixels " + std::string(way) + ", 1 to " + std::to_string(side) +
+               " (every map within " + std::to_string(side) + " x " + std::to_string(side) +
+               " is drawn in every system)";
+    };
     Json paths = {
         {"/", get("the landing page", {f}, {"application/json", "text/html"})},
         {"/conformance", get("the conformance classes", {f}, {"application/json", "text/html"})},
@@ -78,10 +86,10 @@ Json openapi_document(const std::string& base, const DataSet& data) {
         {"/collections/map/map",
          get("the map of a box",
              {ref("bbox"), ref("bbox-crs"), ref("crs"),
-              parameter("width", "query", "pixels across, 1 to 4096",
-                        {{"type", "integer"}, {"minimum", 1}, {"maximum", 4096}}),
-              parameter("height", "query", "pixels down, 1 to 4096",
-                        {{"type", "integer"}, {"minimum", 1}, {"maximum", 4096}}),
+              parameter("width", "query", side_text("across").c_str(),
+                        {{"type", "integer"}, {"minimum", 1}, {"maximum", side}}),
+              parameter("height", "query", side_text("down").c_str(),
+                        {{"type", "integer"}, {"minimum", 1}, {"maximum", side}}),
               parameter("f", "query", "the picture's format",
                         {{"type", "string"}, {"enum", {"png", "gif", "bmp"}}, {"default", "png"}}),
               parameter("transparent", "query", "a transparent background",
