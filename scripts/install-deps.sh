@@ -42,10 +42,11 @@ main pkg-config                   needed   the build: finding FreeType, fontconf
 main libfreetype-dev              needed   the drawing layer's text
 main libfontconfig-dev            needed   the drawing layer's fonts
 main fonts-wqy-zenhei             needed   the map labels' Chinese font
-main libpng-dev                   needed   the drawing layer's PNG output
+main libpng-dev                   needed   the drawing layer's PNG output, kserve's JPEG tiles
 main libuemf-dev                  needed   the drawing layer's enhanced metafiles
 main zlib1g-dev                   needed   kserve's compression
 main libgif-dev                   needed   the GIF converter and kserve
+main libjpeg62-turbo-dev          needed   kserve's JPEG maps and tiles (libjpeg-turbo)
 main qt6-base-dev                 needed   the request server tessera (Qt widgets and D-Bus)
 main dbus-daemon                  needed   the main job's private session bus
 main dbus-bin                     needed   the main job's private session bus

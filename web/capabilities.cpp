@@ -2,6 +2,8 @@
 // (line breaks and indentation) that clients have always been sent.
 #include "capabilities.h"
 
+#include <utility>
+
 #include "render.h"
 #include "xml.h"
 
@@ -65,7 +67,7 @@ std::string wms_document(const DataSet& data, bool v130) {
         w.close_full().close_full().close_full().layout("\n    ").close_full();
     };
     operation("GetCapabilities", {v130 ? "text/xml" : "application/vnd.ogc.wms_xml"});
-    operation("GetMap", {"image/png", "image/gif", "image/bmp"});
+    operation("GetMap", {"image/png", "image/gif", "image/jpeg", "image/bmp"});
     operation("GetFeatureInfo", {"text/plain", "application/json", "text/html"});
     w.layout("\n  ").close_full().layout("\n  ").open("Exception").layout("\n    ");
     w.element("Format", v130 ? "XML" : "application/vnd.ogc.se_xml").layout("\n  ").close_full();
@@ -170,19 +172,23 @@ std::string wmts_document(const DataSet& data, const std::vector<TileMatrixSet>&
     w.layout("\n      ").element("ows:Identifier", "map");
     w.layout("\n      ").open("Style").attribute("isDefault", "true");
     w.element("ows:Identifier", "default").close_full();
+    // PNG first: clients that take the first format get the exact colours and transparency.
     w.layout("\n      ").element("Format", "image/png");
+    w.layout("\n      ").element("Format", "image/jpeg");
     for (const auto& set : sets) {
         w.layout("\n      ").open("TileMatrixSetLink");
         w.element("TileMatrixSet", set.id()).close_full();
     }
-    w.layout("\n      ")
-        .open("ResourceURL")
-        .attribute("format", "image/png")
-        .attribute("resourceType", "tile")
-        .attribute("template", base +
-                                   "/wmts/1.0.0/map/default/{TileMatrixSet}/{TileMatrix}/{TileRow}/"
-                                   "{TileCol}.png")
-        .close();
+    for (const auto& [format, extension] : {std::pair{"image/png", ".png"}, {"image/jpeg", ".jpg"}})
+        w.layout("\n      ")
+            .open("ResourceURL")
+            .attribute("format", format)
+            .attribute("resourceType", "tile")
+            .attribute("template", base +
+                                       "/wmts/1.0.0/map/default/{TileMatrixSet}/{TileMatrix}/"
+                                       "{TileRow}/{TileCol}" +
+                                       extension)
+            .close();
     w.layout("\n    ").close_full();
     for (const auto& set : sets) {
         w.layout("\n    ").open("TileMatrixSet");

@@ -35,11 +35,13 @@ const char* const kConformance[] = {
     "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/scaling",
     "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/background",
     "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/png",
+    "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/jpeg",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/core",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/tileset",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/tilesets-list",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/geodata-tilesets",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/png",
+    "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/jpeg",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/oas30",
     "http://www.opengis.net/spec/tms/2.0/conf/tilematrixset",
     "http://www.opengis.net/spec/tms/2.0/conf/json-tilematrixset",
@@ -426,11 +428,13 @@ std::optional<Response> OgcApi::read_map(const Params& p, MapRequest& m) {
     }
     std::string format = p.has("F") ? lower(p.get("F")) : "png";
     if (format.rfind("image/", 0) == 0) format = format.substr(6);
-    if (format != "png" && format != "gif" && format != "bmp")
-        return json_problem(400, "f must be png, gif or bmp");
+    if (format != "png" && format != "jpeg" && format != "gif" && format != "bmp")
+        return json_problem(400, "f must be png, jpeg, gif or bmp");
     format = "image/" + format;
-    const auto transparent = parse_flag(p.get("TRANSPARENT"), false);
+    auto transparent = parse_flag(p.get("TRANSPARENT"), false);
     if (!transparent) return json_problem(400, "transparent must be true or false");
+    // JPEG has no transparency: its map is drawn on bgcolor, as a WMS does.
+    if (format == "image/jpeg") transparent = false;
     unsigned background = kWhite;
     if (p.has("BGCOLOR")) {
         const auto c = parse_colour(p.get("BGCOLOR"));
@@ -519,10 +523,14 @@ Response OgcApi::tiles(const Request& r, const std::vector<std::string>& parts, 
                            (std::string(kRel) + "tiling-scheme").c_str(), "application/json",
                            "the tile matrix set")};
         if (full) {
-            Json item = link(base + "/" + id + "/{tileMatrix}/{tileRow}/{tileCol}", "item",
-                             "image/png", "a tile");
-            item["templated"] = true;
-            links.push_back(std::move(item));
+            for (const char* f : {"png", "jpeg"}) {
+                const std::string type = std::string("image/") + f;
+                Json item = link(base + "/" + id + "/{tileMatrix}/{tileRow}/{tileCol}" +
+                                     (type == "image/png" ? "" : "?f=jpeg"),
+                                 "item", type.c_str(), std::string("a tile as ") + type);
+                item["templated"] = true;
+                links.push_back(std::move(item));
+            }
             // The tiles that hold the data set: its extent in the set's system, at the levels
             // where it covers at least two pixels each way (at the others the data set is a
             // speck: clients such as GDAL cannot cut a window of it).
@@ -571,11 +579,13 @@ Response OgcApi::tiles(const Request& r, const std::vector<std::string>& parts, 
     if (parts.size() != 8)
         return json_problem(404, "a tile is .../{tileMatrix}/{tileRow}/{tileCol}");
     if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-    if (p.has("F") && lower(p.get("F")) != "png") return json_problem(400, "f must be png");
+    const std::string f = p.has("F") ? lower(p.get("F")) : "png";
+    if (f != "png" && f != "jpeg") return json_problem(400, "f must be png or jpeg");
     const auto row = tile_index(parts[6], "");
     const auto col = tile_index(parts[7], "");
     if (!row || !col) return json_problem(400, "tileRow and tileCol must be whole numbers");
-    return wmts_.tile(r, s->id(), parts[5], *row, *col, 1, TileErrors::problem);
+    return wmts_.tile(r, s->id(), parts[5], *row, *col, 1,
+                      f == "jpeg" ? TileFormat::jpeg : TileFormat::png, TileErrors::problem);
 }
 
 // ---- Features -----------------------------------------------------------------------------

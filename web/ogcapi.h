@@ -44,7 +44,7 @@ class OgcApi {
         std::shared_ptr<Crs> crs;
         Box box;
         int width = 0, height = 0;
-        std::string format;  // image/png, image/gif or image/bmp
+        std::string format;  // image/png, image/jpeg, image/gif or image/bmp
         bool transparent = false;
         unsigned background = 0xFFFFFF;
     };

@@ -232,7 +232,12 @@ MapFile draw_map_file(DataSet& data, const Crs& crs, const Box& box, int width, 
     auto im = render_map(data, crs, box, width, height, layers, transparent, background, why, true,
                          factor);
     if (!im) return fail(400, why);
-    out.body = format == "image/gif" ? encode_gif(*im) : encode_png(*im);
+    if (format == "image/gif")
+        out.body = encode_gif(*im);
+    else if (format == "image/jpeg")
+        out.body = encode_jpeg(*im, background);
+    else
+        out.body = encode_png(*im);
     if (out.body.empty()) return fail(500, "the picture could not be encoded");
     return out;
 }

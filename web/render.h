@@ -101,10 +101,11 @@ std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, i
                                 unsigned background, std::string& error, bool fill_outside = true,
                                 int factor = 1);
 
-// A map as a file of `format` (image/png, image/gif or image/bmp, the engine's own RLE8
-// export): the engine's view straight to PNG or BMP where it can draw the box itself, else
-// render_map encoded. On failure `body` is empty, `status` is 400 (the request asks for what
-// cannot be drawn) or 500 (the service's fault) and `error` says why.
+// A map as a file of `format` (image/png, image/gif, image/jpeg or image/bmp, the engine's own
+// RLE8 export): the engine's view straight to PNG or BMP where it can draw the box itself, else
+// render_map encoded. A JPEG has no transparency: ask for it opaque (transparent false). On failure
+// `body` is empty, `status` is 400 (the request asks for what cannot be drawn) or 500 (the
+// service's fault) and `error` says why.
 struct MapFile {
     std::string body;
     int status = 200;

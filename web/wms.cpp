@@ -152,12 +152,15 @@ bool read_map(const Params& p, bool v130, const DataSet& data, MapParams& m, Res
         if (!p.has("FORMAT")) return fail("MissingParameterValue", "FORMAT is missing");
         m.format = lower(p.get("FORMAT"));
         if (m.format == "png") m.format = "image/png";
-        if (m.format != "image/png" && m.format != "image/gif" && m.format != "image/bmp")
+        if (m.format == "jpeg") m.format = "image/jpeg";
+        if (m.format != "image/png" && m.format != "image/gif" && m.format != "image/jpeg" &&
+            m.format != "image/bmp")
             return fail("InvalidFormat", "unsupported FORMAT " + p.get("FORMAT"));
     }
     const auto t = parse_flag(p.get("TRANSPARENT"), false);
     if (!t) return fail("InvalidParameterValue", "TRANSPARENT must be TRUE or FALSE");
-    m.transparent = *t;
+    // A format without transparency ignores it, as WMS has it: the map is drawn on BGCOLOR.
+    m.transparent = *t && m.format != "image/jpeg";
     if (p.has("BGCOLOR")) {
         const auto c = parse_colour(p.get("BGCOLOR"));
         if (!c) return fail("InvalidParameterValue", "BGCOLOR must be 0xRRGGBB");

@@ -22,7 +22,7 @@ import time
 import urllib.parse
 import xml.etree.ElementTree as ET
 
-from PIL import Image, ImageChops
+from PIL import Image, ImageChops, ImageStat
 
 ARGS = None
 # A view of the sample city, as kview's --top-left and --scale give it.
@@ -126,6 +126,20 @@ def exception_code(body):
         if e.tag.endswith("ServiceException") or e.tag.endswith("}Exception") or e.tag == "Exception":
             return e.get("code") or e.get("exceptionCode")
     raise AssertionError(body)
+
+
+def like_png(jpeg_body, png_body, what):
+    """A JPEG answer is the PNG's picture, opaque, within what JPEG's quality loses: on average
+    a few levels of 255 (6 on a dense map), nowhere half the scale (the map shifted by one
+    pixel differs by 38 on average and 255 at places)."""
+    jpeg = image(jpeg_body)
+    assert jpeg.format == "JPEG" and jpeg.mode == "RGB", what
+    png = image(png_body).convert("RGBA")
+    flat = Image.new("RGBA", png.size, (255, 255, 255, 255))
+    flat.alpha_composite(png)
+    diff = ImageChops.difference(jpeg, flat.convert("RGB"))
+    mean = sum(ImageStat.Stat(diff).mean) / 3
+    assert jpeg.size == png.size and mean < 10 and max(hi for _, hi in diff.getextrema()) < 128, (what, mean)
 
 
 def pytest_approx(v, rel=1e-9):
@@ -234,8 +248,15 @@ def test_wms_capabilities(s, tmp):
         assert root.get("version") == version
         names = [e.text for e in root.iter() if e.tag.endswith("Name")]
         assert "map" in names and "poi" in names
+        formats = [e.text for e in root.iter() if e.tag.endswith("GetMap") for e in e if e.tag.endswith("Format")]
+        assert formats == ["image/png", "image/gif", "image/jpeg", "image/bmp"], formats
         out = gdal("gdalinfo", f"WMS:{s.url('/wms')}?SERVICE=WMS&VERSION={version}&REQUEST=GetCapabilities")
         assert "LAYERS=map" in out and "LAYERS=poi" in out, out
+        # Each layer opened as the capabilities list it: GDAL asks for JPEG where a layer is
+        # opaque, PNG where it is not.
+        for layer in re.findall(r"SUBDATASET_\d+_NAME=(.*)", out)[:2]:
+            gdal("gdal_translate", "-q", "-outsize", "64", "64", layer, os.path.join(tmp, "layer.tif"))
+    assert re.search(r'GET /wms\?[^"]*format=image/jpeg[^"]*" 200 ', s.log_text()), "GDAL asked for no JPEG"
     bad = [
         ({"REQUEST": None}, "MissingParameterValue"),
         ({"REQUEST": "GetSomething"}, "OperationNotSupported"),
@@ -243,7 +264,7 @@ def test_wms_capabilities(s, tmp):
         ({"LAYERS": None}, "MissingParameterValue"),
         ({"STYLES": "fancy"}, "StyleNotDefined"),
         ({"CRS": "EPSG:2154"}, "InvalidCRS"),
-        ({"FORMAT": "image/jpeg"}, "InvalidFormat"),
+        ({"FORMAT": "image/tiff"}, "InvalidFormat"),
         ({"BBOX": "3,2,1,4"}, "InvalidParameterValue"),
         ({"BBOX": "a,b,c,d"}, "InvalidParameterValue"),
         ({"BBOX": "1,2,3"}, "InvalidParameterValue"),
@@ -313,6 +334,12 @@ def test_wms_getmap(s, tmp):
     # BGCOLOR paints the background.
     bg = image(s.get(getmap(BGCOLOR="0x102030"))[2]).convert("RGB")
     assert (16, 32, 48) in [c for _, c in bg.getcolors(1000)]
+    # JPEG: the same map, opaque; TRANSPARENT=TRUE gives the map on BGCOLOR, as JPEG has no
+    # transparency; warped maps too.
+    for change in [{}, {"TRANSPARENT": "TRUE"}, {"CRS": "EPSG:3857", "BBOX": "13520000,2860000,13530000,2870000"}]:
+        status, headers, body = s.get(getmap(FORMAT="image/jpeg", **change))
+        assert status == 200 and headers["Content-Type"] == "image/jpeg", (change, body[:300])
+        like_png(body, s.get(getmap(**{**change, "TRANSPARENT": "FALSE"}))[2], change)
     # Different x and y scales stretch the map to the size asked for.
     status, _, body = s.get(getmap(WIDTH=W, HEIGHT=H * 2))
     assert status == 200 and image(body).size == (W, H * 2)
@@ -416,12 +443,32 @@ def test_wmts(s, tmp):
     assert same_pixels(image(kvp[2]), piece)
     tag = kvp[1]["ETag"]
     assert s.get(f"/tiles/native/5/{col}/{row}.png", {"If-None-Match": tag})[0] == 304
+    # JPEG: the capabilities offer it; every address gives the same file, the PNG tile's picture,
+    # with a validator of its own; a google tile outside the data set is white.
+    layer = root.find("w:Contents/w:Layer", ns)
+    assert [f.text for f in layer.findall("w:Format", ns)] == ["image/png", "image/jpeg"]
+    urls = {u.get("format"): u.get("template") for u in layer.findall("w:ResourceURL", ns)}
+    assert urls["image/jpeg"] == urls["image/png"][:-4] + ".jpg", urls
+    jpegs = [s.get(f"/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/jpeg"
+                   f"&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW={row}&TILECOL={col}"),
+             s.get(urls["image/jpeg"][len(s.url("")):].format(TileMatrixSet="native", TileMatrix=5, TileRow=row,
+                                                                TileCol=col)),
+             s.get(f"/tiles/native/5/{col}/{row}.jpg")]
+    assert all(j[0] == 200 and j[1]["Content-Type"] == "image/jpeg" and j[2] == jpegs[0][2] for j in jpegs)
+    like_png(jpegs[0][2], kvp[2], "native tile")
+    assert jpegs[0][1]["ETag"] != tag
+    assert s.get(f"/tiles/native/5/{col}/{row}.jpg", {"If-None-Match": jpegs[0][1]["ETag"]})[0] == 304
+    assert s.get(f"/tiles/native/5/{col}/{row}.jpg", {"If-None-Match": tag})[0] == 200
+    blank = image(s.get("/tiles/google/12/0/0.jpg")[2])
+    assert blank.getextrema() == ((255, 255), (255, 255), (255, 255))
     metrics = s.get("/metrics")[2].decode()
     assert re.search(r"^kserve_tile_cache_hits_total [1-9]", metrics, re.M)
     # Errors by the OWS codes.
     for path, code in [(f"/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/png"
                         f"&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW=99999&TILECOL=0", "TileOutOfRange"),
                        ("/wmts?SERVICE=WMTS&REQUEST=GetTile&LAYER=map", "MissingParameterValue"),
+                       ("/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/gif"
+                        "&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW=0&TILECOL=0", "InvalidParameterValue"),
                        ("/wmts/1.0.0/map/default/nowhere/5/0/0.png", "InvalidParameterValue")]:
         status, _, body = s.get(path)
         assert status == 400 and exception_code(body) == code, (path, body)
@@ -728,6 +775,8 @@ def test_ogcapi(s, tmp):
     info = json.loads(s.get("/api/info")[2])
     for c in collections:
         assert c["extent"]["spatial"]["bbox"][0] == info["lonlat"] and native in c["crs"]
+    assert "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/jpeg" in conf
+    assert "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/jpeg" in conf
 
     # Maps: in the grid, the picture is kview's; the engine's BMP is WMS's; GDAL reads a window.
     # First, on the one worker's fresh engine: its pictures depend on the order in which tiles
@@ -738,6 +787,10 @@ def test_ogcapi(s, tmp):
     assert same_pixels(image(body), kview_picture(tmp))
     bmp = s.get(f"{api}/collections/map/map?bbox={BBOX}&bbox-crs={native}&width={W}&height={H}&f=bmp")[2]
     assert bmp == s.get(getmap(FORMAT="image/bmp"))[2]
+    status, headers, jpeg = s.get(f"{api}/collections/map/map?bbox={BBOX}&bbox-crs={native}&width={W}&height={H}"
+                                  f"&f=jpeg&transparent=true")
+    assert status == 200 and headers["Content-Type"] == "image/jpeg"
+    like_png(jpeg, body, "the OGC API's map")
     window = os.path.join(tmp, "ogcapi-map.tif")
     gdal("gdal_translate", "-q", "-oo", "API=MAP", "-oo", "CACHE=NO", f"OGCAPI:{s.url(api + '/collections/map')}",
          "-projwin", "121.5", "25.06", "121.53", "25.03", "-outsize", "300", "300", window)
@@ -808,6 +861,10 @@ def test_ogcapi(s, tmp):
     tile = s.get(template[len(s.url("")):].format(tileMatrix=15, tileRow=row, tileCol=col))
     xyz = s.get(f"/tiles/google/15/{col}/{row}.png")
     assert tile[0] == 200 and tile[2] == xyz[2] and tile[1]["ETag"] == xyz[1]["ETag"]
+    jpeg_template = next(l["href"] for l in tileset["links"] if l["rel"] == "item" and l["type"] == "image/jpeg")
+    jpeg = s.get(jpeg_template[len(s.url("")):].format(tileMatrix=15, tileRow=row, tileCol=col))
+    assert jpeg[0] == 200 and jpeg[2] == s.get(f"/tiles/google/15/{col}/{row}.jpg")[2]
+    like_png(jpeg[2], xyz[2], "the OGC API's tile")
     assert same_pixels(image(tile[2]), image(xyz[2])) and len(image(tile[2]).convert("RGB").getcolors(1000)) > 3
     native_tile = s.get(f"{api}/collections/map/map/tiles/native/5/18/41")
     assert native_tile[2] == s.get("/tiles/native/5/41/18.png")[2]
