@@ -22,7 +22,8 @@ Installs the Debian packages that a set needs and that are missing (as root, or 
   test     main, plus the tests, benchmarks, fuzz build, Windows build and Debian packages
            (scripts/test.sh)
   peers    test, plus the other map servers that the benchmarks compare with (bench/*/run.sh,
-           run by hand; not part of the test command)
+           run by hand; not part of the test command) and QGIS's Python modules, with which
+           kserve's ogcapi test also checks QGIS's Features client
   --list   print the set's packages, one a line with what needs it, and install nothing
   --help   this text;  --version  the project's version
 
@@ -98,6 +99,7 @@ peers cgi-mapserver              needed   the web benchmark's peer (bench/web/ru
 peers mapserver-bin              needed   the seeding benchmark's peer map files
 peers spawn-fcgi                 needed   the web benchmark's peer under FastCGI
 peers mapproxy                   needed   the seeding benchmark's peer seeder (bench/seed/run.sh)
+peers python3-qgis               optional QGIS's OGC API Features client in kserve's ogcapi test (skipped without it; 140 packages)
 EOF
 }
 

@@ -196,14 +196,21 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
         if (id == "map") {
             c["title"] = "Map";
             c["description"] =
-                "The data set's map: roads, areas and place names, drawn by the "
-                "engine";
+                "The data set's map: roads, areas and place names, drawn by the engine. As "
+                "features it is empty: the roads and points of interest are collections of "
+                "their own";
             c["dataType"] = "map";
-            for (const char* type : {"image/png", "image/gif", "image/bmp"})
+            for (const char* type : {"image/png", "image/jpeg", "image/gif", "image/bmp"})
                 links.push_back(link(self + "/map", (std::string(kRel) + "map").c_str(), type,
                                      std::string("the map as ") + type));
             links.push_back(link(self + "/map/tiles", (std::string(kRel) + "tilesets-map").c_str(),
                                  "application/json", "the map's tile sets"));
+            // Features clients read every collection as one of features (OGC API Features:
+            // a collection without itemType holds features; GDAL's and QGIS's clients list
+            // them all): the map's holds none, and says so.
+            c["itemType"] = "feature";
+            links.push_back(link(self + "/items", "items", "application/geo+json",
+                                 "no features: the map is a picture"));
         } else {
             c["title"] = id == "roads" ? "Roads" : "Points of interest";
             c["description"] = id == "roads" ? "Roads of the tile files: name, district, type "
@@ -272,7 +279,7 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
             if (parts.size() == 3) return map(r, p);
             if (parts[3] == "tiles") return tiles(r, parts, p);
         }
-        if (id != "map" && parts[2] == "items") {
+        if (parts[2] == "items") {
             if (parts.size() == 3) return items(r, id, p);
             if (parts.size() == 4) return item(r, id, parts[3], p);
         }
@@ -664,31 +671,46 @@ Response OgcApi::items(const Request& r, const std::string& collection, const Pa
             return json_problem(400, "cursor must be as a next link gives it (BLOCK.INDEX)");
         from = {*block, *index};
     }
-    Box box{-1e300, -1e300, 1e300, 1e300};
+    // The features that meet the box in its own system; none when the box misses the data set.
+    FeatureQuery selection = FeatureQuery::everything();
+    bool none = false;
     if (p.has("BBOX")) {
         const auto b = parse_box(p.get("BBOX"));
         if (!b) return json_problem(400, "bbox must be minx,miny,maxx,maxy with min < max");
-        box = *b;
+        Box box = *b;
         if (bbox_crs->north_first()) box = {b->miny, b->minx, b->maxy, b->maxx};
         const double lim = bbox_crs->geographic() ? 360.0 : 1e8;
         if (std::fabs(box.minx) > lim || std::fabs(box.maxx) > lim || std::fabs(box.miny) > lim ||
             std::fabs(box.maxy) > lim)
             return json_problem(400, "bbox lies outside its coordinate system");
+        selection.box = selection.grid = box;
         if (bbox_crs->name() != data_.native().name()) {
-            // Only the part over the data set matters; outside it there are no features.
-            Box over = box;
+            // The features are looked for in the envelope in the grid of the part over the
+            // data set (outside it there are none), with room for the edges' curves between
+            // the points transform_box follows; each is then tested in the box's system.
             const Box& e = bbox_crs->geographic() ? data_.extent_lonlat() : data_.extent_mercator();
-            over = {std::max(box.minx, e.minx), std::max(box.miny, e.miny),
-                    std::min(box.maxx, e.maxx), std::min(box.maxy, e.maxy)};
+            const Box over{std::max(box.minx, e.minx), std::max(box.miny, e.miny),
+                           std::min(box.maxx, e.maxx), std::min(box.maxy, e.maxy)};
             const auto t = over.minx < over.maxx && over.miny < over.maxy
                                ? transform_box(*bbox_crs, data_.native(), over)
                                : std::nullopt;
-            box = t ? *t : Box{1, 1, -1, -1};  // empty: nothing meets it
+            none = !t;
+            if (t) {
+                const double room = 1 + std::max(t->maxx - t->minx, t->maxy - t->miny) / 1000;
+                selection.grid = {t->minx - room, t->miny - room, t->maxx + room, t->maxy + room};
+            }
+            selection.to_box = [this,
+                                to = bbox_crs](std::vector<std::pair<double, double>>& points) {
+                return transform_points(data_.native(), *to, points);
+            };
         }
     }
     const bool pois = collection == "pois";
-    const FeaturePage page =
-        pois ? features_.pois(box, from, limit) : features_.roads(box, from, limit);
+    FeaturePage page;
+    // The map's collection holds no features: Features clients that list it read an empty page.
+    if (!none && collection != "map")
+        page =
+            pois ? features_.pois(selection, from, limit) : features_.roads(selection, from, limit);
     Json list;
     if (!features_json(page.features, pois, data_, *crs, list))
         return json_problem(500, "the features cannot be expressed in " + crs_uri(*crs));
@@ -730,7 +752,7 @@ Response OgcApi::item(const Request& r, const std::string& collection, const std
     if (p.has("CRS") && !(crs = crs_named(data_, p.get("CRS"))))
         return json_problem(400, "crs must be " + std::string(kCrs84) + ", " +
                                      crs_uri(data_.native()) + " or " + crs_uri(data_.mercator()));
-    const auto n = parse_int(id, 1, 1LL << 50);
+    const auto n = collection == "map" ? std::nullopt : parse_int(id, 1, 1LL << 50);
     const bool pois = collection == "pois";
     const auto f = n ? (pois ? features_.poi(*n) : features_.road(*n)) : std::nullopt;
     if (!f) return json_problem(404, "no feature " + id + " in " + collection);

@@ -22,6 +22,7 @@ import time
 import urllib.parse
 import xml.etree.ElementTree as ET
 
+from osgeo import ogr, osr
 from PIL import Image, ImageChops, ImageStat
 
 ARGS = None
@@ -126,6 +127,27 @@ def exception_code(body):
         if e.tag.endswith("ServiceException") or e.tag.endswith("}Exception") or e.tag == "Exception":
             return e.get("code") or e.get("exceptionCode")
     raise AssertionError(body)
+
+
+def every_feature(s, path):
+    """The features of an OGC API items address, every page by its next links."""
+    found, pages = [], 0
+    while path:
+        page = json.loads(s.get(path)[2])
+        found += page["features"]
+        nxt = [l["href"] for l in page["links"] if l["rel"] == "next"]
+        path = nxt[0][len(s.url("")):] if nxt else None
+        pages += 1
+        assert pages < 500, path
+    return found
+
+
+def osr_crs(name):
+    """A coordinate system of GDAL's, x east and y north."""
+    crs = osr.SpatialReference()
+    crs.SetFromUserInput(name)
+    crs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    return crs
 
 
 def like_png(jpeg_body, png_body, what):
@@ -778,6 +800,28 @@ def test_ogcapi(s, tmp):
     assert "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/jpeg" in conf
     assert "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/jpeg" in conf
 
+    # Features clients read every collection listed as one of features: GDAL lists them all
+    # without an error, the map's holds none; QGIS (when python3-qgis is there) opens each.
+    listing = subprocess.run(["ogrinfo", "-ro", "-so", f"OAPIF:{s.url(api)}"], capture_output=True, text=True,
+                             timeout=300)
+    assert listing.returncode == 0 and "ERROR" not in listing.stderr, listing.stderr
+    assert re.findall(r"^\d+: (\w+)", listing.stdout, re.M) == ["map", "roads", "pois"], listing.stdout
+    empty = doc(f"{api}/collections/map/items?bbox=121.5,25.03,121.51,25.04", "application/geo+json")
+    assert empty["type"] == "FeatureCollection" and empty["features"] == [] and empty["numberReturned"] == 0
+    qgis_box = (121.50, 25.03, 121.51, 25.04)
+    if subprocess.run(["/usr/bin/python3", "-c", "import qgis.core"], capture_output=True).returncode == 0:
+        r = subprocess.run(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "qgis_oapif.py"),
+                            s.url(api), *map(str, qgis_box)], capture_output=True, text=True, timeout=300,
+                           env={**os.environ, "QT_QPA_PLATFORM": "offscreen"})
+        assert r.returncode == 0, r.stderr
+        opened = json.loads(r.stdout.strip().splitlines()[-1])
+        bbox = ",".join(map(str, qgis_box))
+        assert opened == {c: len(every_feature(s, f"{api}/collections/{c}/items?bbox={bbox}&limit=1000"))
+                          for c in ("map", "roads", "pois")}, opened
+        assert opened["roads"] and opened["pois"]
+    else:
+        print("ogcapi: QGIS's client not checked: python3-qgis is not installed")
+
     # Maps: in the grid, the picture is kview's; the engine's BMP is WMS's; GDAL reads a window.
     # First, on the one worker's fresh engine: its pictures depend on the order in which tiles
     # entered its cache (strokes along tile borders), and kview starts afresh.
@@ -836,6 +880,36 @@ def test_ogcapi(s, tmp):
     assert len(ids) == len(set(ids)) and pages > 1
     if not any(l["rel"] == "next" for l in whole["links"]):
         assert ids == [f["id"] for f in whole["features"]]
+    # A box in longitude and latitude selects what meets it there, not what meets its envelope
+    # in the grid: the road and the point of interest just outside its south and west edges
+    # are left out, and the features given are those that GDAL's projection and geometry find
+    # meeting it, among every feature of a box of the grid around it.
+    road_id, poi_id = 27703001803, 27703004485
+    road = doc(f"{api}/collections/roads/items/{road_id}?crs={native}", "application/geo+json")["geometry"]
+    poi = doc(f"{api}/collections/pois/items/{poi_id}?crs={native}", "application/geo+json")["geometry"]
+    to_lonlat = osr.CoordinateTransformation(osr_crs("EPSG:3826"), osr_crs("OGC:CRS84"))
+    poi_lon = to_lonlat.TransformPoint(*poi["coordinates"])[0]
+    road_lat = max(to_lonlat.TransformPoint(*p)[1] for p in road["coordinates"])
+    west, south = poi_lon + 0.5e-5, road_lat + 0.5e-5  # about half a metre beyond each
+    lonlat_box = [west, south, west + 0.01, south + 0.0115]
+    frame = ogr.CreateGeometryFromWkt("POLYGON(({0} {1},{2} {1},{2} {3},{0} {3},{0} {1}))".format(*lonlat_box))
+    around = osr.CoordinateTransformation(osr_crs("OGC:CRS84"), osr_crs("EPSG:3826")).TransformBounds(*lonlat_box, 21)
+    grid_box = ",".join(str(v) for v in (around[0] - 50, around[1] - 50, around[2] + 50, around[3] + 50))
+    for collection, kind in [("roads", "LINESTRING"), ("pois", "POINT")]:
+        given = {f["id"] for f in every_feature(s, f"{api}/collections/{collection}/items?limit=1000&bbox="
+                                                   + ",".join(map(repr, lonlat_box)))}
+        nearby = every_feature(s, f"{api}/collections/{collection}/items?limit=1000&bbox={grid_box}"
+                                  f"&bbox-crs={native}&crs={native}")
+        meeting = set()
+        for f in nearby:
+            points = f["geometry"]["coordinates"]
+            points = points if kind == "LINESTRING" else [points]
+            shape = ogr.CreateGeometryFromWkt(f"{kind}(" + ",".join(
+                "{} {}".format(*to_lonlat.TransformPoint(*p)[:2]) for p in points) + ")")
+            if shape.Intersects(frame):
+                meeting.add(f["id"])
+        assert given == meeting, (collection, sorted(given ^ meeting)[:10])
+        assert {road_id, poi_id} & {f["id"] for f in nearby} and not {road_id, poi_id} & given
     # An empty box, the default limit, errors as problem details.
     empty = json.loads(s.get(f"{api}/collections/roads/items?bbox=10,10,11,11")[2])
     assert empty["features"] == [] and not any(l["rel"] == "next" for l in empty["links"])
@@ -844,7 +918,8 @@ def test_ogcapi(s, tmp):
     for path, code in [(f"{api}/collections/roads/items?limit=0", 400), (f"{api}/collections/roads/items?bbox=1,2", 400),
                        (f"{api}/collections/roads/items?crs=EPSG:4326", 400), (f"{api}/collections/roads/items?cursor=x", 400),
                        (f"{api}/collections/roads/items?colour=red", 400), (f"{api}/collections/rivers", 404),
-                       (f"{api}/collections/roads/items/12", 404), (f"{api}/collections/map/map?width=99999", 400),
+                       (f"{api}/collections/roads/items/12", 404), (f"{api}/collections/map/items/1", 404),
+                       (f"{api}/collections/map/items?bbox=1,2", 400), (f"{api}/collections/map/map?width=99999", 400),
                        (f"{api}/collections/map/map?f=tiff", 400), (f"{api}/collections/map/map/tiles/WebMercatorQuad/15/99999/0", 404),
                        (f"{api}/tileMatrixSets/Nowhere", 404), (f"{api}?f=xml", 400)]:
         status, headers, body = s.get(path)
