@@ -285,85 +285,89 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
         }
         return json_problem(404, "no resource " + path);
     }
-    if (top == "tileMatrixSets") {
-        if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-        auto ogc_id = [](const TileMatrixSet& s) {
-            return s.id() == "GoogleMapsCompatible" ? std::string(kWebMercatorQuad) : s.id();
-        };
-        if (parts.size() == 1) {
-            Json list = Json::array();
-            for (const auto& s : tiles_.sets()) {
-                const std::string id = ogc_id(s);
-                Json item = {{"id", id},
-                             {"title", id == kWebMercatorQuad ? "Google Maps Compatible for the "
-                                                                "World"
-                                                              : "The data set's grid"}};
-                if (id == kWebMercatorQuad)
-                    item["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + id;
-                item["links"] = {link(base + "/tileMatrixSets/" + id, "self", "application/json",
-                                      "the tile matrix set")};
-                list.push_back(std::move(item));
-            }
-            return document(
-                r, p,
-                Json{
-                    {"title", "Tile matrix sets"},
-                    {"links",
-                     {link(base + "/tileMatrixSets", "self", "application/json", "this document")}},
-                    {"tileMatrixSets", std::move(list)}});
+    if (top == "tileMatrixSets") return tile_matrix_sets(r, path, parts, p);
+    return json_problem(404, "no resource /ogcapi" + path);
+}
+
+Response OgcApi::tile_matrix_sets(const Request& r, const std::string& path,
+                                  const std::vector<std::string>& parts, const Params& p) {
+    const std::string base = base_url(r) + "/ogcapi";
+    if (auto bad = unknown_parameters(p, {"F"})) return *bad;
+    auto ogc_id = [](const TileMatrixSet& s) {
+        return s.id() == "GoogleMapsCompatible" ? std::string(kWebMercatorQuad) : s.id();
+    };
+    if (parts.size() == 1) {
+        Json list = Json::array();
+        for (const auto& s : tiles_.sets()) {
+            const std::string id = ogc_id(s);
+            Json item = {{"id", id},
+                         {"title", id == kWebMercatorQuad ? "Google Maps Compatible for the "
+                                                            "World"
+                                                          : "The data set's grid"}};
+            if (id == kWebMercatorQuad)
+                item["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + id;
+            item["links"] = {link(base + "/tileMatrixSets/" + id, "self", "application/json",
+                                  "the tile matrix set")};
+            list.push_back(std::move(item));
         }
-        if (parts.size() == 2) {
-            for (const auto& s : tiles_.sets()) {
-                if (ogc_id(s) != parts[1]) continue;
-                const auto crs = data_.system(s.crs());
-                const bool mercator = ogc_id(s) == kWebMercatorQuad;
-                // "type" as the 1.0 encoding had it: GDAL 3.6 takes a document without it
-                // for the name of a file.
-                Json doc = {{"type", "TileMatrixSetType"},
-                            {"id", ogc_id(s)},
-                            {"title", mercator ? "Google Maps Compatible for the World"
-                                               : "The data set's grid, 128 to 1 m a pixel"}};
-                if (mercator) {
-                    doc["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + ogc_id(s);
-                    doc["wellKnownScaleSet"] =
-                        "http://www.opengis.net/def/wkss/OGC/1.0/GoogleMapsCompatible";
-                }
-                doc["crs"] = crs_uri(*crs);
-                doc["orderedAxes"] = mercator          ? Json{"X", "Y"}
-                                     : s.north_first() ? Json{"N", "E"}
-                                                       : Json{"E", "N"};
-                // The matrices as the 2.0 encoding has them ("tileMatrices"), and again as the
-                // 1.0 one did ("tileMatrix", "supportedCRS"), which GDAL 3.6 reads. Clients of
-                // either take their keys and leave the others.
-                Json matrices = Json::array();
-                Json matrices10 = Json::array();
-                for (const auto& m : s.matrices()) {
-                    const Json origin = point_json(*crs, m.left, m.top, true);
-                    matrices.push_back({{"id", std::to_string(m.level)},
-                                        {"scaleDenominator", m.scale_denominator()},
-                                        {"cellSize", m.resolution},
-                                        {"cornerOfOrigin", "topLeft"},
-                                        {"pointOfOrigin", origin},
-                                        {"tileWidth", kTileSize},
-                                        {"tileHeight", kTileSize},
-                                        {"matrixWidth", m.cols},
-                                        {"matrixHeight", m.rows}});
-                    matrices10.push_back({{"identifier", std::to_string(m.level)},
-                                          {"scaleDenominator", m.scale_denominator()},
-                                          {"topLeftCorner", origin},
-                                          {"tileWidth", kTileSize},
-                                          {"tileHeight", kTileSize},
-                                          {"matrixWidth", m.cols},
-                                          {"matrixHeight", m.rows}});
-                }
-                doc["identifier"] = ogc_id(s);
-                doc["supportedCRS"] = crs_uri(*crs);
-                doc["tileMatrix"] = std::move(matrices10);
-                doc["tileMatrices"] = std::move(matrices);
-                return document(r, p, doc);
+        return document(
+            r, p,
+            Json{{"title", "Tile matrix sets"},
+                 {"links",
+                  {link(base + "/tileMatrixSets", "self", "application/json", "this document")}},
+                 {"tileMatrixSets", std::move(list)}});
+    }
+    if (parts.size() == 2) {
+        for (const auto& s : tiles_.sets()) {
+            if (ogc_id(s) != parts[1]) continue;
+            const auto crs = data_.system(s.crs());
+            const bool mercator = ogc_id(s) == kWebMercatorQuad;
+            // "type" as the 1.0 encoding had it: GDAL 3.6 takes a document without it
+            // for the name of a file.
+            Json doc = {{"type", "TileMatrixSetType"},
+                        {"id", ogc_id(s)},
+                        {"title", mercator ? "Google Maps Compatible for the World"
+                                           : "The data set's grid, 128 to 1 m a pixel"}};
+            if (mercator) {
+                doc["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + ogc_id(s);
+                doc["wellKnownScaleSet"] =
+                    "http://www.opengis.net/def/wkss/OGC/1.0/GoogleMapsCompatible";
             }
-            return json_problem(404, "no tile matrix set " + parts[1]);
+            doc["crs"] = crs_uri(*crs);
+            doc["orderedAxes"] = mercator          ? Json{"X", "Y"}
+                                 : s.north_first() ? Json{"N", "E"}
+                                                   : Json{"E", "N"};
+            // The matrices as the 2.0 encoding has them ("tileMatrices"), and again as the
+            // 1.0 one did ("tileMatrix", "supportedCRS"), which GDAL 3.6 reads. Clients of
+            // either take their keys and leave the others.
+            Json matrices = Json::array();
+            Json matrices10 = Json::array();
+            for (const auto& m : s.matrices()) {
+                const Json origin = point_json(*crs, m.left, m.top, true);
+                matrices.push_back({{"id", std::to_string(m.level)},
+                                    {"scaleDenominator", m.scale_denominator()},
+                                    {"cellSize", m.resolution},
+                                    {"cornerOfOrigin", "topLeft"},
+                                    {"pointOfOrigin", origin},
+                                    {"tileWidth", kTileSize},
+                                    {"tileHeight", kTileSize},
+                                    {"matrixWidth", m.cols},
+                                    {"matrixHeight", m.rows}});
+                matrices10.push_back({{"identifier", std::to_string(m.level)},
+                                      {"scaleDenominator", m.scale_denominator()},
+                                      {"topLeftCorner", origin},
+                                      {"tileWidth", kTileSize},
+                                      {"tileHeight", kTileSize},
+                                      {"matrixWidth", m.cols},
+                                      {"matrixHeight", m.rows}});
+            }
+            doc["identifier"] = ogc_id(s);
+            doc["supportedCRS"] = crs_uri(*crs);
+            doc["tileMatrix"] = std::move(matrices10);
+            doc["tileMatrices"] = std::move(matrices);
+            return document(r, p, doc);
         }
+        return json_problem(404, "no tile matrix set " + parts[1]);
     }
     return json_problem(404, "no resource /ogcapi" + path);
 }

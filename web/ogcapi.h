@@ -56,6 +56,9 @@ class OgcApi {
     Response item(const Request& r, const std::string& collection, const std::string& id,
                   const Params& p);
     Response tiles(const Request& r, const std::vector<std::string>& parts, const Params& p);
+    // /ogcapi/tileMatrixSets[/{set}], `parts` the path's segments from "tileMatrixSets" on.
+    Response tile_matrix_sets(const Request& r, const std::string& path,
+                              const std::vector<std::string>& parts, const Params& p);
 
     DataSet& data_;
     Tiles& tiles_;
