@@ -329,7 +329,7 @@ bool compress_jpeg(const Image& im, unsigned background, unsigned char*& out, un
     const uint32_t fill = 0xFF000000u | background;
     while (c.next_scanline < c.image_height) {
         const uint32_t* px = &im.pixels[static_cast<size_t>(c.next_scanline) * im.width];
-        for (int x = 0; x < im.width; ++x) {
+        for (size_t x = 0; x < static_cast<size_t>(im.width); ++x) {
             const uint32_t p = (px[x] >> 24) ? px[x] : fill;
             row[3 * x] = static_cast<JSAMPLE>(p >> 16);
             row[3 * x + 1] = static_cast<JSAMPLE>(p >> 8);

@@ -306,8 +306,9 @@ Response OgcApi::tile_matrix_sets(const Request& r, const std::string& path,
                                                           : "The data set's grid"}};
             if (id == kWebMercatorQuad)
                 item["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + id;
-            item["links"] = {link(base + "/tileMatrixSets/" + id, "self", "application/json",
-                                  "the tile matrix set")};
+            std::string self = base;
+            self.append("/tileMatrixSets/").append(id);
+            item["links"] = {link(self, "self", "application/json", "the tile matrix set")};
             list.push_back(std::move(item));
         }
         return document(
@@ -534,11 +535,14 @@ Response OgcApi::tiles(const Request& r, const std::vector<std::string>& parts, 
                            (std::string(kRel) + "tiling-scheme").c_str(), "application/json",
                            "the tile matrix set")};
         if (full) {
-            for (const char* f : {"png", "jpeg"}) {
+            // PNG last: OpenLayers' OGCMapTile, asked for no type, takes the last template of
+            // a type it knows, and PNG is the exact picture, transparent outside the data set.
+            for (const char* f : {"jpeg", "png"}) {
                 const std::string type = std::string("image/") + f;
-                Json item = link(base + "/" + id + "/{tileMatrix}/{tileRow}/{tileCol}" +
-                                     (type == "image/png" ? "" : "?f=jpeg"),
-                                 "item", type.c_str(), std::string("a tile as ") + type);
+                std::string href = base;
+                href.append("/").append(id).append("/{tileMatrix}/{tileRow}/{tileCol}");
+                if (type == "image/jpeg") href += "?f=jpeg";
+                Json item = link(href, "item", type.c_str(), "a tile as " + type);
                 item["templated"] = true;
                 links.push_back(std::move(item));
             }

@@ -929,7 +929,8 @@ def test_ogcapi(s, tmp):
 
     # Tiles: the same file as the XYZ tile; the tile set's template; the matrix sets in GDAL.
     tileset = doc(f"{api}/collections/map/map/tiles/WebMercatorQuad")
-    template = next(l["href"] for l in tileset["links"] if l["rel"] == "item")
+    template = next(l["href"] for l in tileset["links"] if l["rel"] == "item" and l["type"] == "image/png")
+    assert [l["type"] for l in tileset["links"] if l["rel"] == "item"][-1] == "image/png"  # OpenLayers' choice
     lon, lat = (float(lon0) + float(lon1)) / 2, (float(lat0) + float(lat1)) / 2
     col = int((lon + 180) / 360 * 2 ** 15)
     row = int((1 - math.asinh(math.tan(math.radians(lat))) / math.pi) / 2 * 2 ** 15)
