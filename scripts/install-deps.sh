@@ -23,7 +23,8 @@ Installs the Debian packages that a set needs and that are missing (as root, or 
   test     main, plus the tests, benchmarks, fuzz build, Windows build and Debian packages
            (scripts/test.sh)
   peers    test, plus the other map servers that the benchmarks compare with (bench/*/run.sh,
-           run by hand; not part of the test command)
+           run by hand; not part of the test command) and QGIS's Python modules, with which
+           kserve's ogcapi test also checks QGIS's Features client
   --list   print the set's packages, one a line with what needs it, and install nothing
   --help   this text;  --version  the project's version
 
@@ -43,10 +44,11 @@ main pkg-config                   needed   the build: finding FreeType, fontconf
 main libfreetype-dev              needed   the drawing layer's text
 main libfontconfig-dev            needed   the drawing layer's fonts
 main fonts-wqy-zenhei             needed   the map labels' Chinese font
-main libpng-dev                   needed   the drawing layer's PNG output
+main libpng-dev                   needed   the drawing layer's PNG output, kserve's JPEG tiles
 main libuemf-dev                  needed   the drawing layer's enhanced metafiles
 main zlib1g-dev                   needed   kserve's compression
 main libgif-dev                   needed   the GIF converter and kserve
+main libjpeg62-turbo-dev          needed   kserve's JPEG maps and tiles (libjpeg-turbo)
 main qt6-base-dev                 needed   the request server tessera (Qt widgets and D-Bus)
 main dbus-daemon                  needed   the main job's private session bus
 main dbus-bin                     needed   the main job's private session bus
@@ -101,6 +103,7 @@ peers cgi-mapserver              needed   the web benchmark's peer (bench/web/ru
 peers mapserver-bin              needed   the seeding benchmark's peer map files
 peers spawn-fcgi                 needed   the web benchmark's peer under FastCGI
 peers mapproxy                   needed   the seeding benchmark's peer seeder (bench/seed/run.sh)
+peers python3-qgis               optional QGIS's OGC API Features client in kserve's ogcapi test (skipped without it; 140 packages)
 EOF
 }
 

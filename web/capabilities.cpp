@@ -2,6 +2,8 @@
 // (line breaks and indentation) that clients have always been sent.
 #include "capabilities.h"
 
+#include <utility>
+
 #include "render.h"
 #include "xml.h"
 
@@ -50,8 +52,11 @@ std::string wms_document(const DataSet& data, bool v130) {
     if (v130) {
         w.layout("\n  ").element("LayerLimit",
                                  std::to_string(2 + data.engine().categories().size()));
-        w.layout("\n  ").element("MaxWidth", std::to_string(kMaxSide));
-        w.layout("\n  ").element("MaxHeight", std::to_string(kMaxSide));
+        // The largest map that is drawn in every system listed, at any box, within the
+        // budget: a client that keeps to it (QGIS cuts its prints by it) is never refused.
+        const std::string side = std::to_string(served_side(data.map_budget()));
+        w.layout("\n  ").element("MaxWidth", side);
+        w.layout("\n  ").element("MaxHeight", side);
     }
     w.layout("\n").close_full().layout("\n").open("Capability").layout("\n  ").open("Request");
     const auto operation = [&](const char* name, std::initializer_list<const char*> formats) {
@@ -62,7 +67,7 @@ std::string wms_document(const DataSet& data, bool v130) {
         w.close_full().close_full().close_full().layout("\n    ").close_full();
     };
     operation("GetCapabilities", {v130 ? "text/xml" : "application/vnd.ogc.wms_xml"});
-    operation("GetMap", {"image/png", "image/gif", "image/bmp"});
+    operation("GetMap", {"image/png", "image/gif", "image/jpeg", "image/bmp"});
     operation("GetFeatureInfo", {"text/plain", "application/json", "text/html"});
     w.layout("\n  ").close_full().layout("\n  ").open("Exception").layout("\n    ");
     w.element("Format", v130 ? "XML" : "application/vnd.ogc.se_xml").layout("\n  ").close_full();
@@ -167,19 +172,23 @@ std::string wmts_document(const DataSet& data, const std::vector<TileMatrixSet>&
     w.layout("\n      ").element("ows:Identifier", "map");
     w.layout("\n      ").open("Style").attribute("isDefault", "true");
     w.element("ows:Identifier", "default").close_full();
+    // PNG first: clients that take the first format get the exact colours and transparency.
     w.layout("\n      ").element("Format", "image/png");
+    w.layout("\n      ").element("Format", "image/jpeg");
     for (const auto& set : sets) {
         w.layout("\n      ").open("TileMatrixSetLink");
         w.element("TileMatrixSet", set.id()).close_full();
     }
-    w.layout("\n      ")
-        .open("ResourceURL")
-        .attribute("format", "image/png")
-        .attribute("resourceType", "tile")
-        .attribute("template", base +
-                                   "/wmts/1.0.0/map/default/{TileMatrixSet}/{TileMatrix}/{TileRow}/"
-                                   "{TileCol}.png")
-        .close();
+    for (const auto& [format, extension] : {std::pair{"image/png", ".png"}, {"image/jpeg", ".jpg"}})
+        w.layout("\n      ")
+            .open("ResourceURL")
+            .attribute("format", format)
+            .attribute("resourceType", "tile")
+            .attribute("template", base +
+                                       "/wmts/1.0.0/map/default/{TileMatrixSet}/{TileMatrix}/"
+                                       "{TileRow}/{TileCol}" +
+                                       extension)
+            .close();
     w.layout("\n    ").close_full();
     for (const auto& set : sets) {
         w.layout("\n    ").open("TileMatrixSet");

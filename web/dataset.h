@@ -15,8 +15,9 @@
 
 namespace kserve {
 
-// A map's budget: 128 million pixels, a 2,828 x 2,828 map in another system than the grid
-// (about 1.6 s of a worker) or any map in the grid.
+// A map's budget, in pixels the engine draws (map_cost() in render.h): 128 million, so that
+// every map of up to kMaxSide x kMaxSide pixels is drawn in every system, at any box (such a
+// map costs at most about 101 million: worst_map_cost()).
 constexpr double kDefaultMapBudget = 128e6;
 
 struct Config {
@@ -26,7 +27,7 @@ struct Config {
     // The service's public address, the base of the addresses answers give (public_url()'s
     // form); empty: "http://127.0.0.1".
     std::string public_url;
-    // The most a map may cost (map_cost() in wms.h), in pixels.
+    // The most a map may cost (map_cost() in render.h), in pixels.
     double map_budget = kDefaultMapBudget;
 };
 

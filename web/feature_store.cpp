@@ -78,7 +78,46 @@ bool tile_meets(std::int32_t tile, const Box& box) {
     return meets(box, w, s, w + data::TILE_SIZE_M, s + data::TILE_SIZE_M);
 }
 
+// True when the segment from `a` to `b` meets `box`, edges included: the segment's parameter
+// clipped to each of the box's four half-planes (Liang and Barsky) leaves an interval.
+bool segment_meets(std::pair<double, double> a, std::pair<double, double> b, const Box& box) {
+    double t0 = 0, t1 = 1;
+    // The part of the segment where p t <= q.
+    auto clip = [&](double p, double q) {
+        if (p == 0) return q >= 0;
+        const double t = q / p;
+        if (p < 0) {
+            if (t > t1) return false;
+            t0 = std::max(t0, t);
+        } else {
+            if (t < t0) return false;
+            t1 = std::min(t1, t);
+        }
+        return true;
+    };
+    const double dx = b.first - a.first, dy = b.second - a.second;
+    return clip(-dx, a.first - box.minx) && clip(dx, box.maxx - a.first) &&
+           clip(-dy, a.second - box.miny) && clip(dy, box.maxy - a.second);
+}
+
+bool inside(std::pair<double, double> p, const Box& box) {
+    return meets(box, p.first, p.second, p.first, p.second);
+}
+
+// Turns the candidates' points into the query's system; false when they cannot be (then no
+// candidate is selected).
+bool to_query_system(const FeatureQuery& query, std::vector<std::pair<double, double>>& points) {
+    return points.empty() || !query.to_box || query.to_box(points);
+}
+
 }  // namespace
+
+FeatureQuery FeatureQuery::everything() {
+    constexpr double kAll = 1e300;
+    FeatureQuery q;
+    q.grid = q.box = {-kAll, -kAll, kAll, kAll};
+    return q;
+}
 
 FeatureStore::FeatureStore() : slot_(std::make_unique<Slot>()) {}
 FeatureStore::~FeatureStore() = default;
@@ -129,12 +168,17 @@ FeatureStore::TileLoad FeatureStore::load_tile(std::int32_t tile) {
     return TileLoad::loaded;
 }
 
-std::int64_t FeatureStore::tile_roads(const Box& box, std::int64_t first, int limit,
+std::int64_t FeatureStore::tile_roads(const FeatureQuery& query, std::int64_t first, int limit,
                                       FeaturePage& page) {
     const data::TileSlot& s = slot_->tile;
     const int last = data::last_record(s);
     const double ox = s.header.origin_x;
     const double oy = s.header.origin_y;
+    // The candidates: the roads whose vertices' envelope meets the query's box of the grid, with
+    // their vertices, turned into the query's system at once (one transformation a tile).
+    std::vector<std::int64_t> records;
+    std::vector<size_t> starts;
+    std::vector<std::pair<double, double>> points;
     for (std::int64_t i = std::max<std::int64_t>(first, 0); i <= last; ++i) {
         const data::FeatureRecord& r = s.records[i];
         if (!data::is_road_type(r.type)) continue;
@@ -148,27 +192,47 @@ std::int64_t FeatureStore::tile_roads(const Box& box, std::int64_t first, int li
             miny = std::min(miny, oy + v[k].y);
             maxy = std::max(maxy, oy + v[k].y);
         }
-        if (!meets(box, minx, miny, maxx, maxy)) continue;
-        if (static_cast<int>(page.features.size()) >= limit) return i;
-        Feature f;
-        f.id = static_cast<std::int64_t>(loaded_) * kFeatureIdFactor + i;
-        if (const char* name = data::record_name(s, r); name && name[0] != ' ')
-            f.name = text(name, data::NAME_BYTES);
-        f.district = r.district;
-        f.type = r.type;
-        f.code = text(r.code, sizeof r.code);
-        f.points.reserve(static_cast<size_t>(n));
-        for (int k = 0; k < n; ++k) f.points.emplace_back(ox + v[k].x, oy + v[k].y);
-        page.features.push_back(std::move(f));
+        if (!meets(query.grid, minx, miny, maxx, maxy)) continue;
+        records.push_back(i);
+        starts.push_back(points.size());
+        for (int k = 0; k < n; ++k) points.emplace_back(ox + v[k].x, oy + v[k].y);
+    }
+    starts.push_back(points.size());
+    if (!to_query_system(query, points)) return -1;
+    for (size_t c = 0; c < records.size(); ++c) {
+        bool hit = false;
+        for (size_t k = starts[c]; !hit && k + 1 < starts[c + 1]; ++k)
+            hit = segment_meets(points[k], points[k + 1], query.box);
+        if (!hit) continue;
+        if (static_cast<int>(page.features.size()) >= limit) return records[c];
+        page.features.push_back(road_feature(records[c]));
     }
     return -1;
 }
 
-FeaturePage FeatureStore::roads(const Box& box, const FeatureCursor& from, int limit) {
+Feature FeatureStore::road_feature(std::int64_t index) const {
+    const data::TileSlot& s = slot_->tile;
+    const data::FeatureRecord& r = s.records[index];
+    int n = 0;
+    const data::Vertex* v = data::record_vertices(s, r, &n);
+    Feature f;
+    f.id = static_cast<std::int64_t>(loaded_) * kFeatureIdFactor + index;
+    if (const char* name = data::record_name(s, r); name && name[0] != ' ')
+        f.name = text(name, data::NAME_BYTES);
+    f.district = r.district;
+    f.type = r.type;
+    f.code = text(r.code, sizeof r.code);
+    f.points.reserve(static_cast<size_t>(n));
+    for (int k = 0; k < n && v; ++k)
+        f.points.emplace_back(s.header.origin_x + v[k].x, s.header.origin_y + v[k].y);
+    return f;
+}
+
+FeaturePage FeatureStore::roads(const FeatureQuery& query, const FeatureCursor& from, int limit) {
     FeaturePage page;
     int read = 0;
     for (std::int32_t tile : tiles_) {
-        if (tile < from.block || !tile_meets(tile, box)) continue;
+        if (tile < from.block || !tile_meets(tile, query.grid)) continue;
         if (read == kMaxBlocksPerPage || static_cast<int>(page.features.size()) >= limit) {
             page.next = FeatureCursor{tile, 0};
             return page;
@@ -178,7 +242,8 @@ FeaturePage FeatureStore::roads(const Box& box, const FeatureCursor& from, int l
         if (loaded == TileLoad::missing) continue;
         ++read;
         if (loaded == TileLoad::refused) continue;
-        const std::int64_t stop = tile_roads(box, tile == from.block ? from.index : 0, limit, page);
+        const std::int64_t stop =
+            tile_roads(query, tile == from.block ? from.index : 0, limit, page);
         if (stop >= 0) {
             page.next = FeatureCursor{tile, stop};
             return page;
@@ -194,11 +259,11 @@ std::optional<Feature> FeatureStore::road(std::int64_t id) {
     if (!std::binary_search(tiles_.begin(), tiles_.end(), tile)) return std::nullopt;
     if (load_tile(static_cast<std::int32_t>(tile)) != TileLoad::loaded) return std::nullopt;
     if (index > data::last_record(slot_->tile)) return std::nullopt;
-    FeaturePage page;
-    const Box all{-1e300, -1e300, 1e300, 1e300};
-    tile_roads(all, index, 1, page);
-    if (page.features.empty() || page.features[0].id != id) return std::nullopt;
-    return std::move(page.features[0]);
+    const data::FeatureRecord& r = slot_->tile.records[index];
+    int n = 0;
+    if (!data::is_road_type(r.type) || !data::record_vertices(slot_->tile, r, &n) || n < 2)
+        return std::nullopt;
+    return road_feature(index);
 }
 
 std::vector<std::uint8_t> FeatureStore::read_block(const PoiBlock& b) const {
@@ -231,11 +296,11 @@ Feature FeatureStore::poi_feature(const PoiBlock& b, const std::uint8_t* rec,
     return out;
 }
 
-FeaturePage FeatureStore::pois(const Box& box, const FeatureCursor& from, int limit) {
+FeaturePage FeatureStore::pois(const FeatureQuery& query, const FeatureCursor& from, int limit) {
     FeaturePage page;
     int read = 0;
     for (const PoiBlock& b : blocks_) {
-        if (b.tile < from.block || !tile_meets(b.tile, box)) continue;
+        if (b.tile < from.block || !tile_meets(b.tile, query.grid)) continue;
         if (read == kMaxBlocksPerPage || static_cast<int>(page.features.size()) >= limit) {
             page.next = FeatureCursor{b.tile, 0};
             return page;
@@ -244,16 +309,25 @@ FeaturePage FeatureStore::pois(const Box& box, const FeatureCursor& from, int li
         const std::vector<std::uint8_t> records = read_block(b);
         const std::int64_t count =
             static_cast<std::int64_t>(records.size() / data::POI_RECORD_BYTES);
+        // The candidates in the query's box of the grid, turned into its system at once.
+        std::vector<std::int64_t> candidates;
+        std::vector<std::pair<double, double>> points;
         for (std::int64_t i = b.tile == from.block ? std::max<std::int64_t>(from.index, 0) : 0;
              i < count; ++i) {
-            const std::uint8_t* rec = records.data() + i * data::POI_RECORD_BYTES;
-            const auto [x, y] = poi_point(b.tile, rec);
-            if (!meets(box, x, y, x, y)) continue;
+            const auto point = poi_point(b.tile, records.data() + i * data::POI_RECORD_BYTES);
+            if (!inside(point, query.grid)) continue;
+            candidates.push_back(i);
+            points.push_back(point);
+        }
+        if (!to_query_system(query, points)) continue;
+        for (size_t c = 0; c < candidates.size(); ++c) {
+            if (!inside(points[c], query.box)) continue;
             if (static_cast<int>(page.features.size()) >= limit) {
-                page.next = FeatureCursor{b.tile, i};
+                page.next = FeatureCursor{b.tile, candidates[c]};
                 return page;
             }
-            page.features.push_back(poi_feature(b, rec, i));
+            page.features.push_back(poi_feature(
+                b, records.data() + candidates[c] * data::POI_RECORD_BYTES, candidates[c]));
         }
     }
     return page;

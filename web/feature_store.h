@@ -9,6 +9,7 @@
 #define KSERVE_FEATURE_STORE_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,20 @@ struct FeaturePage {
     std::optional<FeatureCursor> next;  // where the next page starts; none after the last
 };
 
+// Which features a page holds: those that meet `box`, a box in some coordinate system. `grid`
+// is a box of the grid that holds every point of the grid inside `box` (the features outside
+// it are passed over unread), and `to_box` turns points of the grid into the box's system in
+// place (false when it cannot); empty when `box` is in the grid. A road meets the box when one
+// of its segments, straight in the box's system, does; a point of interest when it lies in
+// the box; edges included.
+struct FeatureQuery {
+    Box grid{};
+    Box box{};
+    std::function<bool(std::vector<std::pair<double, double>>&)> to_box;
+    // Every feature: the whole grid, no system to turn to.
+    static FeatureQuery everything();
+};
+
 class FeatureStore {
   public:
     // Blocks (tile files or point-of-interest blocks) read for one page at most (a tile
@@ -55,11 +70,11 @@ class FeatureStore {
     // `error` set, when the index cannot be read.
     bool open(const std::string& dir, const Box& extent, std::string& error);
 
-    // At most `limit` roads whose vertices' bounding box meets `box`, from `from` on, in the
-    // order of tile number and record.
-    FeaturePage roads(const Box& box, const FeatureCursor& from, int limit);
-    // At most `limit` points of interest inside `box` (edges included), from `from` on.
-    FeaturePage pois(const Box& box, const FeatureCursor& from, int limit);
+    // At most `limit` roads that meet the query's box, from `from` on, in the order of tile
+    // number and record.
+    FeaturePage roads(const FeatureQuery& query, const FeatureCursor& from, int limit);
+    // At most `limit` points of interest inside the query's box, from `from` on.
+    FeaturePage pois(const FeatureQuery& query, const FeatureCursor& from, int limit);
     // The road or point of interest of that id, or nothing.
     std::optional<Feature> road(std::int64_t id);
     std::optional<Feature> poi(std::int64_t id);
@@ -79,10 +94,13 @@ class FeatureStore {
     // Decodes tile file `tile` into the slot (kept while the next calls ask for the same).
     enum class TileLoad { loaded, missing, refused };
     TileLoad load_tile(std::int32_t tile);
-    // Appends the roads of the loaded tile from record `first` on that meet `box`, up to
-    // `limit` features in the page; returns the record index where it stopped (-1: the tile's
-    // end).
-    std::int64_t tile_roads(const Box& box, std::int64_t first, int limit, FeaturePage& page);
+    // Appends the roads of the loaded tile from record `first` on that meet the query's box,
+    // up to `limit` features in the page; returns the record index where it stopped (-1: the
+    // tile's end).
+    std::int64_t tile_roads(const FeatureQuery& query, std::int64_t first, int limit,
+                            FeaturePage& page);
+    // The road of record `index` of the loaded tile (which must hold a line).
+    Feature road_feature(std::int64_t index) const;
     // Reads the records of a point-of-interest block; empty when it cannot be read or is not
     // whole in the file.
     std::vector<std::uint8_t> read_block(const PoiBlock& b) const;

@@ -1,10 +1,18 @@
-// image.cpp: PNG written here (its rows compressed by deflate.h), GIF through giflib.
+// image.cpp: PNG written here (its rows compressed by deflate.h) and read by libpng, GIF through
+// giflib, JPEG through libjpeg-turbo.
 #include "image.h"
 
 #include <gif_lib.h>
+#include <png.h>
 #include <zlib.h>
 
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "deflate.h"
@@ -274,6 +282,102 @@ std::string encode_gif(const Image& im) {
     if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
     GifFreeMapObject(map);
     return ok ? out : std::string{};
+}
+
+namespace {
+
+// libjpeg's error manager: a fatal error ends the compression by a jump back to it (libjpeg
+// would otherwise end the process), its messages are not printed.
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf back;
+};
+
+[[noreturn]] void jpeg_fatal(j_common_ptr c) {
+    std::longjmp(reinterpret_cast<JpegErrors*>(c->err)->back, 1);
+}
+
+void jpeg_silent(j_common_ptr) {}
+
+// Compresses the picture into `out` (libjpeg's buffer, malloc'd, `size` bytes; the caller
+// frees it whatever the result). Only plain data lives across the jump: `row` is made before
+// it and freed after.
+bool compress_jpeg(const Image& im, unsigned background, unsigned char*& out, unsigned long& size) {
+    std::vector<JSAMPLE> row(static_cast<size_t>(im.width) * 3);
+    jpeg_compress_struct c{};
+    JpegErrors errors{};
+    c.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = jpeg_fatal;
+    errors.manager.output_message = jpeg_silent;
+    if (setjmp(errors.back)) {
+        jpeg_destroy_compress(&c);
+        return false;
+    }
+    jpeg_create_compress(&c);
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = static_cast<JDIMENSION>(im.width);
+    c.image_height = static_cast<JDIMENSION>(im.height);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, kJpegQuality, TRUE);
+    // Every pixel keeps its colour (4:4:4): a map's thin coloured lines survive.
+    for (int k = 0; k < c.num_components; ++k)
+        c.comp_info[k].h_samp_factor = c.comp_info[k].v_samp_factor = 1;
+    c.optimize_coding = TRUE;
+    jpeg_start_compress(&c, TRUE);
+    const uint32_t fill = 0xFF000000u | background;
+    while (c.next_scanline < c.image_height) {
+        const uint32_t* px = &im.pixels[static_cast<size_t>(c.next_scanline) * im.width];
+        for (size_t x = 0; x < static_cast<size_t>(im.width); ++x) {
+            const uint32_t p = (px[x] >> 24) ? px[x] : fill;
+            row[3 * x] = static_cast<JSAMPLE>(p >> 16);
+            row[3 * x + 1] = static_cast<JSAMPLE>(p >> 8);
+            row[3 * x + 2] = static_cast<JSAMPLE>(p);
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    return true;
+}
+
+}  // namespace
+
+std::string encode_jpeg(const Image& im, unsigned background) {
+    if (im.width <= 0 || im.height <= 0 || im.width > JPEG_MAX_DIMENSION ||
+        im.height > JPEG_MAX_DIMENSION)
+        return {};
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    const bool ok = compress_jpeg(im, background & 0xFFFFFFu, out, size);
+    std::string file = ok && out ? std::string(reinterpret_cast<const char*>(out), size) : "";
+    std::free(out);
+    return file;
+}
+
+std::optional<Image> decode_png(const std::string& png) {
+    png_image p{};
+    p.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&p, png.data(), png.size())) return std::nullopt;
+    p.format = PNG_FORMAT_RGBA;
+    if (p.width == 0 || p.height == 0 || p.width > 65536 || p.height > 65536) {
+        png_image_free(&p);
+        return std::nullopt;
+    }
+    std::vector<uint8_t> rgba(PNG_IMAGE_SIZE(p));
+    if (!png_image_finish_read(&p, nullptr, rgba.data(), 0, nullptr)) {
+        png_image_free(&p);
+        return std::nullopt;
+    }
+    Image im(static_cast<int>(p.width), static_cast<int>(p.height));
+    for (size_t k = 0; k < im.pixels.size(); ++k) {
+        const uint8_t* q = &rgba[4 * k];
+        im.pixels[k] =
+            q[3] ? (uint32_t{q[3]} << 24 | uint32_t{q[0]} << 16 | uint32_t{q[1]} << 8 | q[2]) : 0u;
+    }
+    return im;
 }
 
 }  // namespace kserve

@@ -10,7 +10,6 @@
 #include "json.h"
 #include "kcommon/etag.h"
 #include "render.h"
-#include "wms.h"
 #include "xml.h"
 
 namespace kserve {
@@ -36,11 +35,13 @@ const char* const kConformance[] = {
     "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/scaling",
     "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/background",
     "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/png",
+    "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/jpeg",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/core",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/tileset",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/tilesets-list",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/geodata-tilesets",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/png",
+    "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/jpeg",
     "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/oas30",
     "http://www.opengis.net/spec/tms/2.0/conf/tilematrixset",
     "http://www.opengis.net/spec/tms/2.0/conf/json-tilematrixset",
@@ -195,14 +196,21 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
         if (id == "map") {
             c["title"] = "Map";
             c["description"] =
-                "The data set's map: roads, areas and place names, drawn by the "
-                "engine";
+                "The data set's map: roads, areas and place names, drawn by the engine. As "
+                "features it is empty: the roads and points of interest are collections of "
+                "their own";
             c["dataType"] = "map";
-            for (const char* type : {"image/png", "image/gif", "image/bmp"})
+            for (const char* type : {"image/png", "image/jpeg", "image/gif", "image/bmp"})
                 links.push_back(link(self + "/map", (std::string(kRel) + "map").c_str(), type,
                                      std::string("the map as ") + type));
             links.push_back(link(self + "/map/tiles", (std::string(kRel) + "tilesets-map").c_str(),
                                  "application/json", "the map's tile sets"));
+            // Features clients read every collection as one of features (OGC API Features:
+            // a collection without itemType holds features; GDAL's and QGIS's clients list
+            // them all): the map's holds none, and says so.
+            c["itemType"] = "feature";
+            links.push_back(link(self + "/items", "items", "application/geo+json",
+                                 "no features: the map is a picture"));
         } else {
             c["title"] = id == "roads" ? "Roads" : "Points of interest";
             c["description"] = id == "roads" ? "Roads of the tile files: name, district, type "
@@ -271,91 +279,96 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
             if (parts.size() == 3) return map(r, p);
             if (parts[3] == "tiles") return tiles(r, parts, p);
         }
-        if (id != "map" && parts[2] == "items") {
+        if (parts[2] == "items") {
             if (parts.size() == 3) return items(r, id, p);
             if (parts.size() == 4) return item(r, id, parts[3], p);
         }
         return json_problem(404, "no resource " + path);
     }
-    if (top == "tileMatrixSets") {
-        if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-        auto ogc_id = [](const TileMatrixSet& s) {
-            return s.id() == "GoogleMapsCompatible" ? std::string(kWebMercatorQuad) : s.id();
-        };
-        if (parts.size() == 1) {
-            Json list = Json::array();
-            for (const auto& s : tiles_.sets()) {
-                const std::string id = ogc_id(s);
-                Json item = {{"id", id},
-                             {"title", id == kWebMercatorQuad ? "Google Maps Compatible for the "
-                                                                "World"
-                                                              : "The data set's grid"}};
-                if (id == kWebMercatorQuad)
-                    item["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + id;
-                item["links"] = {link(base + "/tileMatrixSets/" + id, "self", "application/json",
-                                      "the tile matrix set")};
-                list.push_back(std::move(item));
-            }
-            return document(
-                r, p,
-                Json{
-                    {"title", "Tile matrix sets"},
-                    {"links",
-                     {link(base + "/tileMatrixSets", "self", "application/json", "this document")}},
-                    {"tileMatrixSets", std::move(list)}});
+    if (top == "tileMatrixSets") return tile_matrix_sets(r, path, parts, p);
+    return json_problem(404, "no resource /ogcapi" + path);
+}
+
+Response OgcApi::tile_matrix_sets(const Request& r, const std::string& path,
+                                  const std::vector<std::string>& parts, const Params& p) {
+    const std::string base = base_url(r) + "/ogcapi";
+    if (auto bad = unknown_parameters(p, {"F"})) return *bad;
+    auto ogc_id = [](const TileMatrixSet& s) {
+        return s.id() == "GoogleMapsCompatible" ? std::string(kWebMercatorQuad) : s.id();
+    };
+    if (parts.size() == 1) {
+        Json list = Json::array();
+        for (const auto& s : tiles_.sets()) {
+            const std::string id = ogc_id(s);
+            Json item = {{"id", id},
+                         {"title", id == kWebMercatorQuad ? "Google Maps Compatible for the "
+                                                            "World"
+                                                          : "The data set's grid"}};
+            if (id == kWebMercatorQuad)
+                item["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + id;
+            std::string self = base;
+            self.append("/tileMatrixSets/").append(id);
+            item["links"] = {link(self, "self", "application/json", "the tile matrix set")};
+            list.push_back(std::move(item));
         }
-        if (parts.size() == 2) {
-            for (const auto& s : tiles_.sets()) {
-                if (ogc_id(s) != parts[1]) continue;
-                const auto crs = data_.system(s.crs());
-                const bool mercator = ogc_id(s) == kWebMercatorQuad;
-                // "type" as the 1.0 encoding had it: GDAL 3.6 takes a document without it
-                // for the name of a file.
-                Json doc = {{"type", "TileMatrixSetType"},
-                            {"id", ogc_id(s)},
-                            {"title", mercator ? "Google Maps Compatible for the World"
-                                               : "The data set's grid, 128 to 1 m a pixel"}};
-                if (mercator) {
-                    doc["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + ogc_id(s);
-                    doc["wellKnownScaleSet"] =
-                        "http://www.opengis.net/def/wkss/OGC/1.0/GoogleMapsCompatible";
-                }
-                doc["crs"] = crs_uri(*crs);
-                doc["orderedAxes"] = mercator          ? Json{"X", "Y"}
-                                     : s.north_first() ? Json{"N", "E"}
-                                                       : Json{"E", "N"};
-                // The matrices as the 2.0 encoding has them ("tileMatrices"), and again as the
-                // 1.0 one did ("tileMatrix", "supportedCRS"), which GDAL 3.6 reads. Clients of
-                // either take their keys and leave the others.
-                Json matrices = Json::array();
-                Json matrices10 = Json::array();
-                for (const auto& m : s.matrices()) {
-                    const Json origin = point_json(*crs, m.left, m.top, true);
-                    matrices.push_back({{"id", std::to_string(m.level)},
-                                        {"scaleDenominator", m.scale_denominator()},
-                                        {"cellSize", m.resolution},
-                                        {"cornerOfOrigin", "topLeft"},
-                                        {"pointOfOrigin", origin},
-                                        {"tileWidth", kTileSize},
-                                        {"tileHeight", kTileSize},
-                                        {"matrixWidth", m.cols},
-                                        {"matrixHeight", m.rows}});
-                    matrices10.push_back({{"identifier", std::to_string(m.level)},
-                                          {"scaleDenominator", m.scale_denominator()},
-                                          {"topLeftCorner", origin},
-                                          {"tileWidth", kTileSize},
-                                          {"tileHeight", kTileSize},
-                                          {"matrixWidth", m.cols},
-                                          {"matrixHeight", m.rows}});
-                }
-                doc["identifier"] = ogc_id(s);
-                doc["supportedCRS"] = crs_uri(*crs);
-                doc["tileMatrix"] = std::move(matrices10);
-                doc["tileMatrices"] = std::move(matrices);
-                return document(r, p, doc);
+        return document(
+            r, p,
+            Json{{"title", "Tile matrix sets"},
+                 {"links",
+                  {link(base + "/tileMatrixSets", "self", "application/json", "this document")}},
+                 {"tileMatrixSets", std::move(list)}});
+    }
+    if (parts.size() == 2) {
+        for (const auto& s : tiles_.sets()) {
+            if (ogc_id(s) != parts[1]) continue;
+            const auto crs = data_.system(s.crs());
+            const bool mercator = ogc_id(s) == kWebMercatorQuad;
+            // "type" as the 1.0 encoding had it: GDAL 3.6 takes a document without it
+            // for the name of a file.
+            Json doc = {{"type", "TileMatrixSetType"},
+                        {"id", ogc_id(s)},
+                        {"title", mercator ? "Google Maps Compatible for the World"
+                                           : "The data set's grid, 128 to 1 m a pixel"}};
+            if (mercator) {
+                doc["uri"] = "http://www.opengis.net/def/tilematrixset/OGC/1.0/" + ogc_id(s);
+                doc["wellKnownScaleSet"] =
+                    "http://www.opengis.net/def/wkss/OGC/1.0/GoogleMapsCompatible";
             }
-            return json_problem(404, "no tile matrix set " + parts[1]);
+            doc["crs"] = crs_uri(*crs);
+            doc["orderedAxes"] = mercator          ? Json{"X", "Y"}
+                                 : s.north_first() ? Json{"N", "E"}
+                                                   : Json{"E", "N"};
+            // The matrices as the 2.0 encoding has them ("tileMatrices"), and again as the
+            // 1.0 one did ("tileMatrix", "supportedCRS"), which GDAL 3.6 reads. Clients of
+            // either take their keys and leave the others.
+            Json matrices = Json::array();
+            Json matrices10 = Json::array();
+            for (const auto& m : s.matrices()) {
+                const Json origin = point_json(*crs, m.left, m.top, true);
+                matrices.push_back({{"id", std::to_string(m.level)},
+                                    {"scaleDenominator", m.scale_denominator()},
+                                    {"cellSize", m.resolution},
+                                    {"cornerOfOrigin", "topLeft"},
+                                    {"pointOfOrigin", origin},
+                                    {"tileWidth", kTileSize},
+                                    {"tileHeight", kTileSize},
+                                    {"matrixWidth", m.cols},
+                                    {"matrixHeight", m.rows}});
+                matrices10.push_back({{"identifier", std::to_string(m.level)},
+                                      {"scaleDenominator", m.scale_denominator()},
+                                      {"topLeftCorner", origin},
+                                      {"tileWidth", kTileSize},
+                                      {"tileHeight", kTileSize},
+                                      {"matrixWidth", m.cols},
+                                      {"matrixHeight", m.rows}});
+            }
+            doc["identifier"] = ogc_id(s);
+            doc["supportedCRS"] = crs_uri(*crs);
+            doc["tileMatrix"] = std::move(matrices10);
+            doc["tileMatrices"] = std::move(matrices);
+            return document(r, p, doc);
         }
+        return json_problem(404, "no tile matrix set " + parts[1]);
     }
     return json_problem(404, "no resource /ogcapi" + path);
 }
@@ -427,11 +440,13 @@ std::optional<Response> OgcApi::read_map(const Params& p, MapRequest& m) {
     }
     std::string format = p.has("F") ? lower(p.get("F")) : "png";
     if (format.rfind("image/", 0) == 0) format = format.substr(6);
-    if (format != "png" && format != "gif" && format != "bmp")
-        return json_problem(400, "f must be png, gif or bmp");
+    if (format != "png" && format != "jpeg" && format != "gif" && format != "bmp")
+        return json_problem(400, "f must be png, jpeg, gif or bmp");
     format = "image/" + format;
-    const auto transparent = parse_flag(p.get("TRANSPARENT"), false);
+    auto transparent = parse_flag(p.get("TRANSPARENT"), false);
     if (!transparent) return json_problem(400, "transparent must be true or false");
+    // JPEG has no transparency: its map is drawn on bgcolor, as a WMS does.
+    if (format == "image/jpeg") transparent = false;
     unsigned background = kWhite;
     if (p.has("BGCOLOR")) {
         const auto c = parse_colour(p.get("BGCOLOR"));
@@ -461,11 +476,7 @@ Response OgcApi::map(const Request& r, const Params& p) {
     if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
         cost > data_.map_budget()) {
         if (Metrics* metrics = data_.metrics()) metrics->maps_over_budget.fetch_add(1);
-        return json_problem(400, "the map would cost " + fmt(cost / 1e6) +
-                                     " million pixels, over this service's budget of " +
-                                     fmt(data_.map_budget() / 1e6) +
-                                     " million (see the service's documentation); ask for "
-                                     "fewer pixels");
+        return json_problem(400, over_budget(data_, cost));
     }
     const Crs& crs = *m.crs;
     const Box& box = m.box;
@@ -524,10 +535,17 @@ Response OgcApi::tiles(const Request& r, const std::vector<std::string>& parts, 
                            (std::string(kRel) + "tiling-scheme").c_str(), "application/json",
                            "the tile matrix set")};
         if (full) {
-            Json item = link(base + "/" + id + "/{tileMatrix}/{tileRow}/{tileCol}", "item",
-                             "image/png", "a tile");
-            item["templated"] = true;
-            links.push_back(std::move(item));
+            // PNG last: OpenLayers' OGCMapTile, asked for no type, takes the last template of
+            // a type it knows, and PNG is the exact picture, transparent outside the data set.
+            for (const char* f : {"jpeg", "png"}) {
+                const std::string type = std::string("image/") + f;
+                std::string href = base;
+                href.append("/").append(id).append("/{tileMatrix}/{tileRow}/{tileCol}");
+                if (type == "image/jpeg") href += "?f=jpeg";
+                Json item = link(href, "item", type.c_str(), "a tile as " + type);
+                item["templated"] = true;
+                links.push_back(std::move(item));
+            }
             // The tiles that hold the data set: its extent in the set's system, at the levels
             // where it covers at least two pixels each way (at the others the data set is a
             // speck: clients such as GDAL cannot cut a window of it).
@@ -576,11 +594,13 @@ Response OgcApi::tiles(const Request& r, const std::vector<std::string>& parts, 
     if (parts.size() != 8)
         return json_problem(404, "a tile is .../{tileMatrix}/{tileRow}/{tileCol}");
     if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-    if (p.has("F") && lower(p.get("F")) != "png") return json_problem(400, "f must be png");
+    const std::string f = p.has("F") ? lower(p.get("F")) : "png";
+    if (f != "png" && f != "jpeg") return json_problem(400, "f must be png or jpeg");
     const auto row = tile_index(parts[6], "");
     const auto col = tile_index(parts[7], "");
     if (!row || !col) return json_problem(400, "tileRow and tileCol must be whole numbers");
-    return wmts_.tile(r, s->id(), parts[5], *row, *col, 1, TileErrors::problem);
+    return wmts_.tile(r, s->id(), parts[5], *row, *col, 1,
+                      f == "jpeg" ? TileFormat::jpeg : TileFormat::png, TileErrors::problem);
 }
 
 // ---- Features -----------------------------------------------------------------------------
@@ -659,31 +679,46 @@ Response OgcApi::items(const Request& r, const std::string& collection, const Pa
             return json_problem(400, "cursor must be as a next link gives it (BLOCK.INDEX)");
         from = {*block, *index};
     }
-    Box box{-1e300, -1e300, 1e300, 1e300};
+    // The features that meet the box in its own system; none when the box misses the data set.
+    FeatureQuery selection = FeatureQuery::everything();
+    bool none = false;
     if (p.has("BBOX")) {
         const auto b = parse_box(p.get("BBOX"));
         if (!b) return json_problem(400, "bbox must be minx,miny,maxx,maxy with min < max");
-        box = *b;
+        Box box = *b;
         if (bbox_crs->north_first()) box = {b->miny, b->minx, b->maxy, b->maxx};
         const double lim = bbox_crs->geographic() ? 360.0 : 1e8;
         if (std::fabs(box.minx) > lim || std::fabs(box.maxx) > lim || std::fabs(box.miny) > lim ||
             std::fabs(box.maxy) > lim)
             return json_problem(400, "bbox lies outside its coordinate system");
+        selection.box = selection.grid = box;
         if (bbox_crs->name() != data_.native().name()) {
-            // Only the part over the data set matters; outside it there are no features.
-            Box over = box;
+            // The features are looked for in the envelope in the grid of the part over the
+            // data set (outside it there are none), with room for the edges' curves between
+            // the points transform_box follows; each is then tested in the box's system.
             const Box& e = bbox_crs->geographic() ? data_.extent_lonlat() : data_.extent_mercator();
-            over = {std::max(box.minx, e.minx), std::max(box.miny, e.miny),
-                    std::min(box.maxx, e.maxx), std::min(box.maxy, e.maxy)};
+            const Box over{std::max(box.minx, e.minx), std::max(box.miny, e.miny),
+                           std::min(box.maxx, e.maxx), std::min(box.maxy, e.maxy)};
             const auto t = over.minx < over.maxx && over.miny < over.maxy
                                ? transform_box(*bbox_crs, data_.native(), over)
                                : std::nullopt;
-            box = t ? *t : Box{1, 1, -1, -1};  // empty: nothing meets it
+            none = !t;
+            if (t) {
+                const double room = 1 + std::max(t->maxx - t->minx, t->maxy - t->miny) / 1000;
+                selection.grid = {t->minx - room, t->miny - room, t->maxx + room, t->maxy + room};
+            }
+            selection.to_box = [this,
+                                to = bbox_crs](std::vector<std::pair<double, double>>& points) {
+                return transform_points(data_.native(), *to, points);
+            };
         }
     }
     const bool pois = collection == "pois";
-    const FeaturePage page =
-        pois ? features_.pois(box, from, limit) : features_.roads(box, from, limit);
+    FeaturePage page;
+    // The map's collection holds no features: Features clients that list it read an empty page.
+    if (!none && collection != "map")
+        page =
+            pois ? features_.pois(selection, from, limit) : features_.roads(selection, from, limit);
     Json list;
     if (!features_json(page.features, pois, data_, *crs, list))
         return json_problem(500, "the features cannot be expressed in " + crs_uri(*crs));
@@ -725,7 +760,7 @@ Response OgcApi::item(const Request& r, const std::string& collection, const std
     if (p.has("CRS") && !(crs = crs_named(data_, p.get("CRS"))))
         return json_problem(400, "crs must be " + std::string(kCrs84) + ", " +
                                      crs_uri(data_.native()) + " or " + crs_uri(data_.mercator()));
-    const auto n = parse_int(id, 1, 1LL << 50);
+    const auto n = collection == "map" ? std::nullopt : parse_int(id, 1, 1LL << 50);
     const bool pois = collection == "pois";
     const auto f = n ? (pois ? features_.poi(*n) : features_.road(*n)) : std::nullopt;
     if (!f) return json_problem(404, "no feature " + id + " in " + collection);

@@ -35,7 +35,7 @@ class OgcApi {
     Response handle(const Request& r, const std::string& path, const Params& p);
 
     // What the map of /ogcapi/collections/map/map with these parameters costs (map_cost() of
-    // wms.h); 0 for bad parameters. The transport weighs it as the WMS's maps.
+    // render.h); 0 for bad parameters. The transport weighs it as the WMS's maps.
     double cost(const Params& p);
 
   private:
@@ -44,7 +44,7 @@ class OgcApi {
         std::shared_ptr<Crs> crs;
         Box box;
         int width = 0, height = 0;
-        std::string format;  // image/png, image/gif or image/bmp
+        std::string format;  // image/png, image/jpeg, image/gif or image/bmp
         bool transparent = false;
         unsigned background = 0xFFFFFF;
     };
@@ -56,6 +56,9 @@ class OgcApi {
     Response item(const Request& r, const std::string& collection, const std::string& id,
                   const Params& p);
     Response tiles(const Request& r, const std::vector<std::string>& parts, const Params& p);
+    // /ogcapi/tileMatrixSets[/{set}], `parts` the path's segments from "tileMatrixSets" on.
+    Response tile_matrix_sets(const Request& r, const std::string& path,
+                              const std::vector<std::string>& parts, const Params& p);
 
     DataSet& data_;
     Tiles& tiles_;

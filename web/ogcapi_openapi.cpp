@@ -1,6 +1,7 @@
 // ogcapi_openapi.cpp: the OpenAPI 3.0 description of /ogcapi: one entry per path that
 // ogcapi.cpp serves, its parameters and its answers.
 #include "ogcapi.h"
+#include "render.h"
 
 namespace kserve {
 
@@ -61,13 +62,21 @@ Json openapi_document(const std::string& base, const DataSet& data) {
         {"crs", parameter("crs", "query", "the system of the answer", crs_enum)},
         {"collectionId", parameter("collectionId", "path", "a collection",
                                    {{"type", "string"}, {"enum", {"map", "roads", "pois"}}})},
-        {"featureCollectionId", parameter("collectionId", "path", "a collection of features",
-                                          {{"type", "string"}, {"enum", {"roads", "pois"}}})},
+        {"featureCollectionId",
+         parameter("collectionId", "path", "a collection of features (the map's holds none)",
+                   {{"type", "string"}, {"enum", {"map", "roads", "pois"}}})},
         {"tileMatrixSetId",
          parameter("tileMatrixSetId", "path", "a tile matrix set",
                    {{"type", "string"}, {"enum", {"WebMercatorQuad", "native"}}})},
     };
     const Json f = ref("f");
+    // The largest map drawn in every system at any box within the budget (render.h).
+    const int side = served_side(data.map_budget());
+    auto side_text = [&](const char* way) {
+        return "pixels " + std::string(way) + ", 1 to " + std::to_string(side) +
+               " (every map within " + std::to_string(side) + " x " + std::to_string(side) +
+               " is drawn in every system)";
+    };
     Json paths = {
         {"/", get("the landing page", {f}, {"application/json", "text/html"})},
         {"/conformance", get("the conformance classes", {f}, {"application/json", "text/html"})},
@@ -78,16 +87,19 @@ Json openapi_document(const std::string& base, const DataSet& data) {
         {"/collections/map/map",
          get("the map of a box",
              {ref("bbox"), ref("bbox-crs"), ref("crs"),
-              parameter("width", "query", "pixels across, 1 to 4096",
-                        {{"type", "integer"}, {"minimum", 1}, {"maximum", 4096}}),
-              parameter("height", "query", "pixels down, 1 to 4096",
-                        {{"type", "integer"}, {"minimum", 1}, {"maximum", 4096}}),
+              parameter("width", "query", side_text("across").c_str(),
+                        {{"type", "integer"}, {"minimum", 1}, {"maximum", side}}),
+              parameter("height", "query", side_text("down").c_str(),
+                        {{"type", "integer"}, {"minimum", 1}, {"maximum", side}}),
               parameter("f", "query", "the picture's format",
-                        {{"type", "string"}, {"enum", {"png", "gif", "bmp"}}, {"default", "png"}}),
-              parameter("transparent", "query", "a transparent background",
+                        {{"type", "string"},
+                         {"enum", {"png", "jpeg", "gif", "bmp"}},
+                         {"default", "png"}}),
+              parameter("transparent", "query",
+                        "a transparent background (not in JPEG, which is drawn on bgcolor)",
                         {{"type", "boolean"}, {"default", false}}),
               parameter("bgcolor", "query", "the background colour, 0xRRGGBB", string)},
-             {"image/png", "image/gif", "image/bmp"})},
+             {"image/png", "image/jpeg", "image/gif", "image/bmp"})},
         {"/collections/map/map/tiles",
          get("the map's tile sets", {f}, {"application/json", "text/html"})},
         {"/collections/map/map/tiles/{tileMatrixSetId}",
@@ -100,8 +112,8 @@ Json openapi_document(const std::string& base, const DataSet& data) {
               parameter("tileCol", "path", "the column from the left",
                         {{"type", "integer"}, {"minimum", 0}}),
               parameter("f", "query", "the tile's format",
-                        {{"type", "string"}, {"enum", {"png"}}})},
-             {"image/png"})},
+                        {{"type", "string"}, {"enum", {"png", "jpeg"}}, {"default", "png"}})},
+             {"image/png", "image/jpeg"})},
         {"/collections/{collectionId}/items",
          get("features in a box, a page at a time",
              {ref("featureCollectionId"), ref("bbox"), ref("bbox-crs"), ref("crs"),

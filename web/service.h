@@ -35,7 +35,7 @@ class Service {
     // a damaged or unreadable tile file is answered with a 500 that no cache keeps, counted in
     // /metrics, and /healthz says "degraded" for kTileFaultMemory after the last one.
     Response handle(const Request& request);
-    // What answering `request` costs: a WMS map's cost (map_cost() in wms.h), 0 for anything
+    // What answering `request` costs: a WMS map's cost (map_cost() in render.h), 0 for anything
     // else. The transport lets at most a few expensive maps be drawn at once over the workers.
     double cost(const Request& request) const;
     double map_budget() const { return data_.map_budget(); }

@@ -143,12 +143,22 @@ std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set,
     return meta;
 }
 
+const char* media_type(TileFormat format) {
+    return format == TileFormat::jpeg ? "image/jpeg" : "image/png";
+}
+
 std::optional<TileName> parse_tile_name(std::string_view segment) {
     constexpr std::string_view kPng = ".png";
-    if (segment.size() <= kPng.size() || segment.substr(segment.size() - kPng.size()) != kPng)
+    constexpr std::string_view kJpeg = ".jpg";
+    TileName name;
+    auto ends = [&](std::string_view end) {
+        return segment.size() > end.size() && segment.substr(segment.size() - end.size()) == end;
+    };
+    if (ends(kJpeg))
+        name.format = TileFormat::jpeg;
+    else if (!ends(kPng))
         return std::nullopt;
     segment.remove_suffix(kPng.size());
-    TileName name;
     const size_t at = segment.find('@');
     if (at != std::string_view::npos) {
         // "@{F}x" with F a single digit from 2 to kMaxTileFactor.
@@ -171,7 +181,7 @@ std::string TileKey::text() const {
         std::snprintf(numbers, sizeof numbers, "/%d/%ld/%ld", level, row, col);
     else
         std::snprintf(numbers, sizeof numbers, "/%d/%ld/%ld@%dx", level, row, col, factor);
-    return set + numbers;
+    return set + numbers + (format == TileFormat::jpeg ? ".jpg" : "");
 }
 
 std::shared_ptr<const std::string> TileCache::find(const std::string& key) {
@@ -205,8 +215,25 @@ const TileMatrixSet* Tiles::set(std::string_view id) const {
 Tiles::Result Tiles::get(const TileKey& key) {
     Result result;
     const std::string text = key.text();
-    if ((result.png = cache_.find(text))) {
+    if ((result.file = cache_.find(text))) {
         result.cached = true;
+        return result;
+    }
+    if (key.format == TileFormat::jpeg) {
+        TileKey png_key = key;
+        png_key.format = TileFormat::png;
+        result = get(png_key);
+        if (!result.file) return result;
+        const auto picture = decode_png(*result.file);
+        auto jpeg = picture ? encode_jpeg(*picture, kWhite) : std::string();
+        if (jpeg.empty()) {
+            result.file = nullptr;
+            result.error = "the tile could not be encoded as JPEG";
+            return result;
+        }
+        result.file = std::make_shared<const std::string>(std::move(jpeg));
+        result.cached = false;
+        cache_.add(text, result.file);
         return result;
     }
     const TileMatrixSet* s = set(key.set);
@@ -227,11 +254,11 @@ Tiles::Result Tiles::get(const TileKey& key) {
             auto png = std::make_shared<const std::string>(
                 std::move(meta->png[static_cast<size_t>(r) * meta->cols + c]));
             if (k.row == key.row && k.col == key.col)
-                result.png = std::move(png);
+                result.file = std::move(png);
             else
                 cache_.add(k.text(), std::move(png));
         }
-    cache_.add(text, result.png);
+    cache_.add(text, result.file);
     return result;
 }
 

@@ -105,24 +105,33 @@ std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set,
 // Drawing scale factors of tiles: 1 (256-pixel tiles), 2 (512: "@2x") and 3 (768: "@3x").
 constexpr int kMaxTileFactor = 3;
 
+// A tile's file: PNG (the tile as drawn) or JPEG (the same picture, opaque: what is transparent
+// in the PNG, outside the data set, is white).
+enum class TileFormat { png, jpeg };
+// "image/png" or "image/jpeg".
+const char* media_type(TileFormat format);
+
 // The last part of a tile's address: "{n}.png" for a tile of factor 1, "{n}@{F}x.png" for
-// F = 2 to kMaxTileFactor. Every address scheme of tiles (WMTS REST, XYZ) reads its last
-// segment here, so that all of them know the same factors.
+// F = 2 to kMaxTileFactor, and the same with ".jpg" for the JPEG file. Every address scheme of
+// tiles (WMTS REST, XYZ) reads its last segment here, so that all of them know the same
+// factors and formats.
 struct TileName {
     long number = 0;  // the row or column the segment names, 0 to 2^30
     int factor = 1;
+    TileFormat format = TileFormat::png;
 };
 // Nothing for anything else ("@1x", a number with signs or blanks, another extension).
 std::optional<TileName> parse_tile_name(std::string_view segment);
 
-// A tile's place and drawing scale factor, and its key in caches and validators:
-// "SET/LEVEL/ROW/COL", with "@FACTORx" appended for factors other than 1.
+// A tile's place, drawing scale factor and format, and its key in caches and validators:
+// "SET/LEVEL/ROW/COL", with "@FACTORx" appended for factors other than 1 and ".jpg" for JPEG.
 struct TileKey {
     std::string set;
     int level = 0;
     long row = 0;
     long col = 0;
     int factor = 1;
+    TileFormat format = TileFormat::png;
     std::string text() const;
 };
 
@@ -154,13 +163,15 @@ class Tiles {
     const TileMatrixSet* set(std::string_view id) const;
 
     struct Result {
-        std::shared_ptr<const std::string> png;  // null on failure
-        bool cached = false;                     // from the cache, not drawn
+        std::shared_ptr<const std::string> file;  // null on failure
+        bool cached = false;                      // from the cache, not drawn or encoded
         std::string error;
     };
-    // The PNG file of the tile `key`: from the cache, or drawn with the rest of its metatile,
-    // whose other tiles are then kept. A failure (a tile outside its matrix, a view the engine
-    // refuses) says why in `error`.
+    // The file of the tile `key`: from the cache; or, for a PNG, drawn with the rest of its
+    // metatile, whose other tiles are then kept; for a JPEG, the tile's PNG (from the cache or
+    // drawn) decoded and encoded again, so both are the same picture. Each file is kept under
+    // its own key. A failure (a tile outside its matrix, a view the engine refuses) says why
+    // in `error`.
     Result get(const TileKey& key);
 
   private:

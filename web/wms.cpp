@@ -152,12 +152,15 @@ bool read_map(const Params& p, bool v130, const DataSet& data, MapParams& m, Res
         if (!p.has("FORMAT")) return fail("MissingParameterValue", "FORMAT is missing");
         m.format = lower(p.get("FORMAT"));
         if (m.format == "png") m.format = "image/png";
-        if (m.format != "image/png" && m.format != "image/gif" && m.format != "image/bmp")
+        if (m.format == "jpeg") m.format = "image/jpeg";
+        if (m.format != "image/png" && m.format != "image/gif" && m.format != "image/jpeg" &&
+            m.format != "image/bmp")
             return fail("InvalidFormat", "unsupported FORMAT " + p.get("FORMAT"));
     }
     const auto t = parse_flag(p.get("TRANSPARENT"), false);
     if (!t) return fail("InvalidParameterValue", "TRANSPARENT must be TRUE or FALSE");
-    m.transparent = *t;
+    // A format without transparency ignores it, as WMS has it: the map is drawn on BGCOLOR.
+    m.transparent = *t && m.format != "image/jpeg";
     if (p.has("BGCOLOR")) {
         const auto c = parse_colour(p.get("BGCOLOR"));
         if (!c) return fail("InvalidParameterValue", "BGCOLOR must be 0xRRGGBB");
@@ -198,23 +201,13 @@ Layers layers_of(const std::vector<std::string>& names) {
 
 }  // namespace
 
-double map_cost(const DataSet& data, const Crs& crs, const Box& box, int width, int height) {
-    const double pixels = double{1} * width * height;
-    if (crs.name() != data.native().name()) return pixels * kWarpFactor;
-    if (engine_view(box, width, height)) return pixels;
-    const double sx = (box.maxx - box.minx) / width;
-    const double sy = (box.maxy - box.miny) / height;
-    const double s = std::max(1.0, std::min(sx, sy));
-    return pixels + std::ceil((box.maxx - box.minx) / s) * std::ceil((box.maxy - box.miny) / s);
-}
-
 double Wms::cost(const Params& p) const {
     if (lower(p.get("REQUEST")) != "getmap" && lower(p.get("REQUEST")) != "map") return 0;
     const std::string version = p.has("VERSION") ? p.get("VERSION") : p.get("WMTVER");
     MapParams m;
     Response ignored;
     if (!read_map(p, version.rfind("1.1", 0) != 0, data_, m, ignored, true)) return 0;
-    return map_cost(data_, *m.crs, m.box, m.width, m.height);
+    return map_cost(data_, *m.crs, m.box, m.width, m.height, m.factor);
 }
 
 Response Wms::handle(const Request& r, const Params& p) {
@@ -247,15 +240,10 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
     Response error;
     if (!read_map(p, v130, data_, m, error, true)) return error;
     const Layers layers = layers_of(m.layer_names);
-    if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
+    if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height, m.factor);
         cost > data_.map_budget()) {
         if (Metrics* metrics = data_.metrics()) metrics->maps_over_budget.fetch_add(1);
-        std::ostringstream why;
-        why << "the map would cost " << fmt(cost / 1e6) << " million pixels, over this service's "
-            << fmt(data_.map_budget() / 1e6)
-            << " (a pixel in the native grid costs 1, in another system " << fmt(kWarpFactor)
-            << "): ask for fewer pixels";
-        return wms_exception(v130, "InvalidParameterValue", why.str());
+        return wms_exception(v130, "InvalidParameterValue", over_budget(data_, cost));
     }
 
     // The validator: the data set and every parameter that changes the picture.

@@ -17,22 +17,13 @@ namespace kserve {
 Response wms_exception(bool v130, const std::string& code, const std::string& message,
                        int status = 400);
 
-// The cost of a map: the pixels the engine draws for it, weighted by how much a pixel costs.
-// A view the engine draws directly costs its pixels; a native map at unequal x and y scales
-// (or finer than 1 m a pixel) costs the native picture drawn behind it plus its own pixels; a
-// map in another system costs its pixels times kWarpFactor (the native picture, the
-// reprojection of every pixel; a 4096 x 4096 map in EPSG:3857 took about 3.3 s of a worker,
-// 15 to 40 times the native one).
-constexpr double kWarpFactor = 16;
-double map_cost(const DataSet& data, const Crs& crs, const Box& box, int width, int height);
-
 class Wms {
   public:
     Wms(DataSet& data, const Capabilities& capabilities)
         : data_(data), capabilities_(capabilities) {}
     Response handle(const Request& r, const Params& p);
-    // What a GetMap of these parameters costs (map_cost()); 0 for anything else or parameters
-    // that the map would refuse.
+    // What a GetMap of these parameters costs (map_cost() of render.h); 0 for anything else or
+    // parameters that the map would refuse.
     double cost(const Params& p) const;
 
   private:

@@ -24,6 +24,16 @@ Response ows_exception(const std::string& code, const std::string& locator,
     return answer(status, w.finish(), "text/xml; charset=utf-8");
 }
 
+namespace {
+
+// True when the last segment of a tile's address ends in ".png" or ".jpg" after something.
+bool has_tile_extension(std::string_view segment) {
+    return segment.size() > 4 && (segment.substr(segment.size() - 4) == ".png" ||
+                                  segment.substr(segment.size() - 4) == ".jpg");
+}
+
+}  // namespace
+
 std::optional<long> tile_index(std::string_view text, std::string_view suffix) {
     if (text.size() <= suffix.size() || text.substr(text.size() - suffix.size()) != suffix)
         return std::nullopt;
@@ -56,8 +66,10 @@ Response Wmts::kvp(const Request& r, const Params& p) {
         return ows_exception("InvalidParameterValue", "layer", "unknown LAYER");
     if (p.get("STYLE") != "default" && !p.get("STYLE").empty())
         return ows_exception("InvalidParameterValue", "style", "unknown STYLE");
-    if (p.get("FORMAT") != "image/png")
-        return ows_exception("InvalidParameterValue", "format", "FORMAT must be image/png");
+    const std::string& format = p.get("FORMAT");
+    if (format != "image/png" && format != "image/jpeg")
+        return ows_exception("InvalidParameterValue", "format",
+                             "FORMAT must be image/png or image/jpeg");
     const auto row = parse_int(p.get("TILEROW"), 0, 1L << 30);
     const auto col = parse_int(p.get("TILECOL"), 0, 1L << 30);
     if (!row)
@@ -65,13 +77,14 @@ Response Wmts::kvp(const Request& r, const Params& p) {
     if (!col)
         return ows_exception("InvalidParameterValue", "tilecol", "TILECOL must be a whole number");
     return tile(r, p.get("TILEMATRIXSET"), p.get("TILEMATRIX"), static_cast<long>(*row),
-                static_cast<long>(*col), 1, TileErrors::ows);
+                static_cast<long>(*col), 1,
+                format == "image/jpeg" ? TileFormat::jpeg : TileFormat::png, TileErrors::ows);
 }
 
 Response Wmts::rest(const Request& r, const std::string& rest) {
-    // {layer}/{style}/{set}/{matrix}/{row}/{col}.png, or {col}@2x.png
+    // {layer}/{style}/{set}/{matrix}/{row}/{col}.png, or {col}@2x.png, or .jpg
     const auto parts = split(rest, '/');
-    if (parts.size() != 6 || parts[5].size() < 5 || parts[5].substr(parts[5].size() - 4) != ".png")
+    if (parts.size() != 6 || !has_tile_extension(parts[5]))
         return ows_exception("InvalidParameterValue", "path",
                              "unknown resource /wmts/1.0.0/" + rest);
     if (parts[0] != "map") return ows_exception("InvalidParameterValue", "layer", "unknown layer");
@@ -81,13 +94,14 @@ Response Wmts::rest(const Request& r, const std::string& rest) {
     const auto col = parse_tile_name(parts[5]);
     if (!row || !col)
         return ows_exception("InvalidParameterValue", "TileRow", "bad tile row or column");
-    return tile(r, parts[2], parts[3], *row, col->number, col->factor, TileErrors::ows);
+    return tile(r, parts[2], parts[3], *row, col->number, col->factor, col->format,
+                TileErrors::ows);
 }
 
 Response Wmts::xyz(const Request& r, const std::string& rest) {
-    // {native|google}/{z}/{x}/{y}.png, or {y}@2x.png
+    // {native|google}/{z}/{x}/{y}.png, or {y}@2x.png, or .jpg
     const auto parts = split(rest, '/');
-    if (parts.size() != 4 || parts[3].size() < 5 || parts[3].substr(parts[3].size() - 4) != ".png")
+    if (parts.size() != 4 || !has_tile_extension(parts[3]))
         return answer(404, "no such tile address\n");
     const auto x = tile_index(parts[2], "");
     const auto y = parse_tile_name(parts[3]);
@@ -97,7 +111,7 @@ Response Wmts::xyz(const Request& r, const std::string& rest) {
                             : parts[0] == "native" ? "native"
                                                    : "";
     if (set.empty()) return answer(404, "unknown tile set\n");
-    return tile(r, set, parts[1], y->number, *x, y->factor, TileErrors::plain);
+    return tile(r, set, parts[1], y->number, *x, y->factor, y->format, TileErrors::plain);
 }
 
 std::optional<Response> Wmts::tilejson(const Request& r, const std::string& name) {
@@ -139,7 +153,7 @@ std::optional<Response> Wmts::tilejson(const Request& r, const std::string& name
 }
 
 Response Wmts::tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                    long col, int factor, TileErrors errors) {
+                    long col, int factor, TileFormat format, TileErrors errors) {
     auto fail = [&](const std::string& code, const std::string& locator, const std::string& msg) {
         switch (errors) {
             case TileErrors::ows:
@@ -159,11 +173,12 @@ Response Wmts::tile(const Request& r, const std::string& set, const std::string&
     if (row >= m->rows) return fail("TileOutOfRange", "tilerow", "TILEROW is outside the matrix");
     if (col >= m->cols) return fail("TileOutOfRange", "tilecol", "TILECOL is outside the matrix");
 
-    const TileKey key{set, m->level, row, col, factor};
+    const TileKey key{set, m->level, row, col, factor, format};
     Response res;
+    // A JPEG tile's key ends in ".jpg": its validator is not its PNG's.
     res.etag = data_.etag("tile|" + key.text());
     res.cache_control = "public, max-age=86400";
-    res.content_type = "image/png";
+    res.content_type = media_type(format);
     Metrics* metrics = data_.metrics();
     if (kcommon::if_none_match(r.if_none_match, res.etag)) {
         res.status = 304;
@@ -172,8 +187,8 @@ Response Wmts::tile(const Request& r, const std::string& set, const std::string&
     }
     const Tiles::Result found = tiles_.get(key);
     if (metrics) (found.cached ? metrics->tile_hits : metrics->tile_misses).fetch_add(1);
-    if (!found.png) return fail("NoApplicableCode", "", found.error);
-    res.body = *found.png;
+    if (!found.file) return fail("NoApplicableCode", "", found.error);
+    res.body = *found.file;
     return res;
 }
 

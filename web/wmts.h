@@ -1,7 +1,7 @@
 // wmts.h: OGC WMTS 1.0.0 (KVP at /wmts, REST under /wmts/1.0.0/) and XYZ tile addresses
 // (/tiles/{native|google}/{z}/{x}/{y}.png), over the tiles of tiles.h, and OWS exception
 // reports. The REST and XYZ addresses also name tiles drawn at a scale factor, "{y}@2x.png"
-// and "{y}@3x.png" (parse_tile_name).
+// and "{y}@3x.png", and JPEG files, "{y}.jpg" (parse_tile_name).
 #ifndef KSERVE_WMTS_H
 #define KSERVE_WMTS_H
 
@@ -41,21 +41,21 @@ class Wmts {
     Response kvp(const Request& r, const Params& p);
     // /wmts/1.0.0/WMTSCapabilities.xml
     Response capabilities(const Request& r);
-    // /wmts/1.0.0/{layer}/{style}/{set}/{matrix}/{row}/{col}.png (or {col}@2x.png), `rest` the
-    // part after "/wmts/1.0.0/".
+    // /wmts/1.0.0/{layer}/{style}/{set}/{matrix}/{row}/{col}.png (or {col}@2x.png, or .jpg for
+    // the JPEG file), `rest` the part after "/wmts/1.0.0/".
     Response rest(const Request& r, const std::string& rest);
-    // /tiles/{native|google}/{z}/{x}/{y}.png (or {y}@2x.png), `rest` the part after "/tiles/":
-    // errors are plain 404s.
+    // /tiles/{native|google}/{z}/{x}/{y}.png (or {y}@2x.png, or .jpg), `rest` the part after
+    // "/tiles/": errors are plain 404s.
     Response xyz(const Request& r, const std::string& rest);
     // /tiles/google.json and /tiles/native.json: TileJSON 3.0.0 of the set named "google" or
     // "native" (nothing for another name).
     std::optional<Response> tilejson(const Request& r, const std::string& name);
 
-    // The tile (row, col) of level `matrix` of the set `set` (an id of tiles.h), from the
-    // cache or drawn with its metatile, with its validator (a matching If-None-Match gives
-    // 304); every address of a tile answers through here.
+    // The tile (row, col) of level `matrix` of the set `set` (an id of tiles.h) as a file of
+    // `format`, from the cache or drawn with its metatile, with its validator (a matching
+    // If-None-Match gives 304); every address of a tile answers through here.
     Response tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                  long col, int factor, TileErrors errors);
+                  long col, int factor, TileFormat format, TileErrors errors);
 
   private:
     DataSet& data_;

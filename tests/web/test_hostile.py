@@ -6,7 +6,9 @@ Run: test_hostile.py --kserve BIN --kview BIN --bmpref BIN --data DIR GROUP
 (the arguments of test_web.py, whose helpers this uses).
 """
 import argparse
+import concurrent.futures
 import http.client
+import json
 import os
 import re
 import shutil
@@ -18,6 +20,7 @@ import tempfile
 import threading
 import time
 import urllib.parse
+import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import test_web  # noqa: E402
@@ -511,15 +514,64 @@ def test_damaged_tiles(tmp):
         s.stop()
 
 
+def advertised(s):
+    """What the service says it draws: MaxWidth and MaxHeight of WMS 1.3.0, the maxima of the
+    OGC API map's width and height, and each system with a box of the layer in it (WMS's
+    BoundingBox, CRS:84 from the geographic one), axes as WMS 1.3.0 writes them."""
+    caps = ET.fromstring(s.get("/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetCapabilities")[2])
+    ns = {"w": "http://www.opengis.net/wms"}
+    side = (int(caps.find("w:Service/w:MaxWidth", ns).text), int(caps.find("w:Service/w:MaxHeight", ns).text))
+    layer = caps.find("w:Capability/w:Layer", ns)
+    boxes = {b.get("CRS"): [float(b.get(k)) for k in ("minx", "miny", "maxx", "maxy")]
+             for b in layer.findall("w:BoundingBox", ns)}
+    g = layer.find("w:EX_GeographicBoundingBox", ns)
+    boxes["CRS:84"] = [float(g.find("w:" + k, ns).text) for k in
+                       ("westBoundLongitude", "southBoundLatitude", "eastBoundLongitude", "northBoundLatitude")]
+    assert sorted(boxes) == sorted(e.text for e in layer.findall("w:CRS", ns)), boxes
+    api = json.loads(s.get("/ogcapi/api")[2])
+    parameters = {q["name"]: q["schema"] for q in api["paths"]["/collections/map/map"]["get"]["parameters"]
+                  if "name" in q}
+    return side, (parameters["width"]["maximum"], parameters["height"]["maximum"]), boxes
+
+
+def served_everywhere(s, side, boxes):
+    """Maps of side x side pixels in every system: by WMS over the layer's box and over a quarter
+    of its width (x and y scales four times apart: the largest native picture behind a map),
+    by the OGC API over the layer's box. All drawn."""
+    crs_uri = {"CRS:84": "http://www.opengis.net/def/crs/OGC/1.3/CRS84",
+               "EPSG:4326": None}  # the OGC API offers CRS84 in its place
+    w, h = side
+    for crs, (x0, y0, x1, y1) in boxes.items():
+        for b in ([x0, y0, x1, y1], [x0, y0, x0 + (x1 - x0) / 4, y1]):
+            status, headers, body = s.get(getmap(CRS=crs, BBOX=",".join(map(repr, b)), WIDTH=w, HEIGHT=h))
+            assert status == 200 and image(body).size == (w, h), (crs, b, body[:400])
+        uri = crs_uri.get(crs, "http://www.opengis.net/def/crs/EPSG/0/" + crs.split(":")[1])
+        if uri:
+            status, _, body = s.get(f"/ogcapi/collections/map/map?bbox={x0},{y0},{x1},{y1}&bbox-crs={uri}"
+                                    f"&width={w}&height={h}")
+            assert status == 200 and image(body).size == (w, h), (crs, body[:400])
+
+
 def test_map_cost(tmp):
-    """A map over the budget gets a 400 at once; over half of it, a map waits for one of the
-    places for expensive maps (the workers less one) without holding its worker, and gets a 503
-    with Retry-After when none frees in time; cheap requests flow meanwhile, and a worker that
-    dies gives its place back."""
-    s = Server(workers=2, extra=["--map-budget", "200", "--watchdog", "0"])
+    """Every map within the advertised size (WMS MaxWidth and MaxHeight, the OGC API's maxima) is
+    drawn in every advertised system, with the default budget (4096 a side) and with a smaller
+    one, whose size the documents then advertise; a map over the budget gets a 400 at once;
+    over half of it, a map waits for one of the places for expensive maps (the workers less
+    one) without holding its worker, and gets a 503 with Retry-After when none frees in time;
+    cheap requests flow meanwhile, and a worker that dies gives its place back."""
+    s = Server(workers=2)
+    try:
+        side, api_side, boxes = advertised(s)
+        assert side == api_side == (4096, 4096), (side, api_side)
+        served_everywhere(s, side, boxes)
+    finally:
+        s.stop()
+
+    # 40 million: the worst map of 2,296 x 2,296 costs 39.99 million (render.h, worst_map_cost).
+    s = Server(workers=2, extra=["--map-budget", "40", "--watchdog", "0"])
     big = "13490000,2840000,13550000,2890000"  # EPSG:3857 over the city
 
-    def warped(width, height=None, bbox=big):  # costs 16 x its pixels
+    def warped(width, height=None, bbox=big):
         return getmap(CRS="EPSG:3857", BBOX=bbox, WIDTH=width, HEIGHT=height or width)
 
     def holding_worker(k):
@@ -530,10 +582,10 @@ def test_map_cost(tmp):
         return int(re.search(r"pid=(\d+)", out).group(1))
 
     def hold_place():
-        """Starts a 4096 x 2048 warped map (134 million, over half the budget: expensive) and stops
-        its worker while it draws, so that the one place stays taken."""
+        """Starts a warped map of the advertised size (about 26 million, over half the budget:
+        expensive) and stops its worker while it draws, so that the one place stays taken."""
         k = connect(s, timeout=60)
-        k.sendall(f"GET {warped(4096, 2048)} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
+        k.sendall(f"GET {warped(side[0])} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
         # Asked once the map is being drawn: a connection made at once might be taken by the
         # same worker just before it starts, and wait for the map's end.
         time.sleep(0.2)
@@ -543,9 +595,14 @@ def test_map_cost(tmp):
         return k, pid
 
     try:
-        status, _, body = s.get(warped(4096))  # 268 million, over the budget of 200
+        side, api_side, boxes = advertised(s)
+        assert side == api_side == (2296, 2296), (side, api_side)
+        served_everywhere(s, side, boxes)
+        status, _, body = s.get(warped(4096))  # 84 million, over the budget of 40
         assert status == 400 and exception_code(body) == "InvalidParameterValue" and b"million pixels" in body
-        assert s.get(getmap(WIDTH=4096, HEIGHT=4096))[0] == 200  # the grid: 16.8 million
+        assert b"at most 2296 x 2296 pixels is drawn" in body, body
+        grid = f"{test_web.LEFT},{test_web.TOP - 40960},{test_web.LEFT + 40960},{test_web.TOP}"
+        assert s.get(getmap(BBOX=grid, WIDTH=4096, HEIGHT=4096))[0] == 200  # the grid: 16.8 million
         # The OGC API's maps are weighed alike.
         ogc = "/ogcapi/collections/map/map?bbox-crs=http://www.opengis.net/def/crs/EPSG/0/3857&bbox=" + big
         status, _, body = s.get(f"{ogc}&width=4096&height=4096")
@@ -557,7 +614,7 @@ def test_map_cost(tmp):
 
         def parked():
             t = time.time()
-            waited["answer"] = s.get(warped(3000, 3000, "13491000,2841000,13551000,2891000"))
+            waited["answer"] = s.get(warped(2200, 2200, "13491000,2841000,13551000,2891000"))
             waited["seconds"] = time.time() - t
 
         t = threading.Thread(target=parked)
@@ -574,18 +631,18 @@ def test_map_cost(tmp):
         assert status == 503 and headers.get("Retry-After") == "2" and headers.get("Cache-Control") == "no-store"
         assert 1.8 < waited["seconds"] < 10, waited["seconds"]
         assert re.search(r'kserve_maps_refused_total\{reason="busy"\} 1$', s.get("/metrics")[2].decode(), re.M)
-        assert s.get(f"{ogc}&width=3000&height=3000")[0] == 503
+        assert s.get(f"{ogc}&width=2200&height=2200")[0] == 503
         os.kill(pid, signal.SIGCONT)
         assert read_answer(k)[0] == 200
         k.close()
         wait_for(lambda: metric(s, "kserve_expensive_maps") == 0, 10, "the place given back")
-        assert s.get(warped(3000))[0] == 200
+        assert s.get(warped(2200))[0] == 200
         # A worker killed while it holds the place gives it back.
         k, pid = hold_place()
         os.kill(pid, signal.SIGKILL)
         k.close()
         wait_for(lambda: len(s.workers()) == 2 and pid not in s.workers(), 20, "the worker's replacement")
-        assert s.get(warped(3000))[0] == 200
+        assert s.get(warped(2200))[0] == 200
     finally:
         s.stop()
 

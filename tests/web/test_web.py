@@ -22,7 +22,8 @@ import time
 import urllib.parse
 import xml.etree.ElementTree as ET
 
-from PIL import Image, ImageChops
+from osgeo import ogr, osr
+from PIL import Image, ImageChops, ImageStat
 
 ARGS = None
 # A view of the sample city, as kview's --top-left and --scale give it.
@@ -126,6 +127,41 @@ def exception_code(body):
         if e.tag.endswith("ServiceException") or e.tag.endswith("}Exception") or e.tag == "Exception":
             return e.get("code") or e.get("exceptionCode")
     raise AssertionError(body)
+
+
+def every_feature(s, path):
+    """The features of an OGC API items address, every page by its next links."""
+    found, pages = [], 0
+    while path:
+        page = json.loads(s.get(path)[2])
+        found += page["features"]
+        nxt = [l["href"] for l in page["links"] if l["rel"] == "next"]
+        path = nxt[0][len(s.url("")):] if nxt else None
+        pages += 1
+        assert pages < 500, path
+    return found
+
+
+def osr_crs(name):
+    """A coordinate system of GDAL's, x east and y north."""
+    crs = osr.SpatialReference()
+    crs.SetFromUserInput(name)
+    crs.SetAxisMappingStrategy(osr.OAMS_TRADITIONAL_GIS_ORDER)
+    return crs
+
+
+def like_png(jpeg_body, png_body, what):
+    """A JPEG answer is the PNG's picture, opaque, within what JPEG's quality loses: on average
+    a few levels of 255 (6 on a dense map), nowhere half the scale (the map shifted by one
+    pixel differs by 38 on average and 255 at places)."""
+    jpeg = image(jpeg_body)
+    assert jpeg.format == "JPEG" and jpeg.mode == "RGB", what
+    png = image(png_body).convert("RGBA")
+    flat = Image.new("RGBA", png.size, (255, 255, 255, 255))
+    flat.alpha_composite(png)
+    diff = ImageChops.difference(jpeg, flat.convert("RGB"))
+    mean = sum(ImageStat.Stat(diff).mean) / 3
+    assert jpeg.size == png.size and mean < 10 and max(hi for _, hi in diff.getextrema()) < 128, (what, mean)
 
 
 def pytest_approx(v, rel=1e-9):
@@ -234,8 +270,15 @@ def test_wms_capabilities(s, tmp):
         assert root.get("version") == version
         names = [e.text for e in root.iter() if e.tag.endswith("Name")]
         assert "map" in names and "poi" in names
+        formats = [e.text for e in root.iter() if e.tag.endswith("GetMap") for e in e if e.tag.endswith("Format")]
+        assert formats == ["image/png", "image/gif", "image/jpeg", "image/bmp"], formats
         out = gdal("gdalinfo", f"WMS:{s.url('/wms')}?SERVICE=WMS&VERSION={version}&REQUEST=GetCapabilities")
         assert "LAYERS=map" in out and "LAYERS=poi" in out, out
+        # Each layer opened as the capabilities list it: GDAL asks for JPEG where a layer is
+        # opaque, PNG where it is not.
+        for layer in re.findall(r"SUBDATASET_\d+_NAME=(.*)", out)[:2]:
+            gdal("gdal_translate", "-q", "-outsize", "64", "64", layer, os.path.join(tmp, "layer.tif"))
+    assert re.search(r'GET /wms\?[^"]*format=image/jpeg[^"]*" 200 ', s.log_text()), "GDAL asked for no JPEG"
     bad = [
         ({"REQUEST": None}, "MissingParameterValue"),
         ({"REQUEST": "GetSomething"}, "OperationNotSupported"),
@@ -243,7 +286,7 @@ def test_wms_capabilities(s, tmp):
         ({"LAYERS": None}, "MissingParameterValue"),
         ({"STYLES": "fancy"}, "StyleNotDefined"),
         ({"CRS": "EPSG:2154"}, "InvalidCRS"),
-        ({"FORMAT": "image/jpeg"}, "InvalidFormat"),
+        ({"FORMAT": "image/tiff"}, "InvalidFormat"),
         ({"BBOX": "3,2,1,4"}, "InvalidParameterValue"),
         ({"BBOX": "a,b,c,d"}, "InvalidParameterValue"),
         ({"BBOX": "1,2,3"}, "InvalidParameterValue"),
@@ -313,6 +356,12 @@ def test_wms_getmap(s, tmp):
     # BGCOLOR paints the background.
     bg = image(s.get(getmap(BGCOLOR="0x102030"))[2]).convert("RGB")
     assert (16, 32, 48) in [c for _, c in bg.getcolors(1000)]
+    # JPEG: the same map, opaque; TRANSPARENT=TRUE gives the map on BGCOLOR, as JPEG has no
+    # transparency; warped maps too.
+    for change in [{}, {"TRANSPARENT": "TRUE"}, {"CRS": "EPSG:3857", "BBOX": "13520000,2860000,13530000,2870000"}]:
+        status, headers, body = s.get(getmap(FORMAT="image/jpeg", **change))
+        assert status == 200 and headers["Content-Type"] == "image/jpeg", (change, body[:300])
+        like_png(body, s.get(getmap(**{**change, "TRANSPARENT": "FALSE"}))[2], change)
     # Different x and y scales stretch the map to the size asked for.
     status, _, body = s.get(getmap(WIDTH=W, HEIGHT=H * 2))
     assert status == 200 and image(body).size == (W, H * 2)
@@ -416,12 +465,32 @@ def test_wmts(s, tmp):
     assert same_pixels(image(kvp[2]), piece)
     tag = kvp[1]["ETag"]
     assert s.get(f"/tiles/native/5/{col}/{row}.png", {"If-None-Match": tag})[0] == 304
+    # JPEG: the capabilities offer it; every address gives the same file, the PNG tile's picture,
+    # with a validator of its own; a google tile outside the data set is white.
+    layer = root.find("w:Contents/w:Layer", ns)
+    assert [f.text for f in layer.findall("w:Format", ns)] == ["image/png", "image/jpeg"]
+    urls = {u.get("format"): u.get("template") for u in layer.findall("w:ResourceURL", ns)}
+    assert urls["image/jpeg"] == urls["image/png"][:-4] + ".jpg", urls
+    jpegs = [s.get(f"/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/jpeg"
+                   f"&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW={row}&TILECOL={col}"),
+             s.get(urls["image/jpeg"][len(s.url("")):].format(TileMatrixSet="native", TileMatrix=5, TileRow=row,
+                                                                TileCol=col)),
+             s.get(f"/tiles/native/5/{col}/{row}.jpg")]
+    assert all(j[0] == 200 and j[1]["Content-Type"] == "image/jpeg" and j[2] == jpegs[0][2] for j in jpegs)
+    like_png(jpegs[0][2], kvp[2], "native tile")
+    assert jpegs[0][1]["ETag"] != tag
+    assert s.get(f"/tiles/native/5/{col}/{row}.jpg", {"If-None-Match": jpegs[0][1]["ETag"]})[0] == 304
+    assert s.get(f"/tiles/native/5/{col}/{row}.jpg", {"If-None-Match": tag})[0] == 200
+    blank = image(s.get("/tiles/google/12/0/0.jpg")[2])
+    assert blank.getextrema() == ((255, 255), (255, 255), (255, 255))
     metrics = s.get("/metrics")[2].decode()
     assert re.search(r"^kserve_tile_cache_hits_total [1-9]", metrics, re.M)
     # Errors by the OWS codes.
     for path, code in [(f"/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/png"
                         f"&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW=99999&TILECOL=0", "TileOutOfRange"),
                        ("/wmts?SERVICE=WMTS&REQUEST=GetTile&LAYER=map", "MissingParameterValue"),
+                       ("/wmts?SERVICE=WMTS&REQUEST=GetTile&VERSION=1.0.0&LAYER=map&STYLE=default&FORMAT=image/gif"
+                        "&TILEMATRIXSET=native&TILEMATRIX=5&TILEROW=0&TILECOL=0", "InvalidParameterValue"),
                        ("/wmts/1.0.0/map/default/nowhere/5/0/0.png", "InvalidParameterValue")]:
         status, _, body = s.get(path)
         assert status == 400 and exception_code(body) == code, (path, body)
@@ -728,6 +797,30 @@ def test_ogcapi(s, tmp):
     info = json.loads(s.get("/api/info")[2])
     for c in collections:
         assert c["extent"]["spatial"]["bbox"][0] == info["lonlat"] and native in c["crs"]
+    assert "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/jpeg" in conf
+    assert "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/jpeg" in conf
+
+    # Features clients read every collection listed as one of features: GDAL lists them all
+    # without an error, the map's holds none; QGIS (when python3-qgis is there) opens each.
+    listing = subprocess.run(["ogrinfo", "-ro", "-so", f"OAPIF:{s.url(api)}"], capture_output=True, text=True,
+                             timeout=300)
+    assert listing.returncode == 0 and "ERROR" not in listing.stderr, listing.stderr
+    assert re.findall(r"^\d+: (\w+)", listing.stdout, re.M) == ["map", "roads", "pois"], listing.stdout
+    empty = doc(f"{api}/collections/map/items?bbox=121.5,25.03,121.51,25.04", "application/geo+json")
+    assert empty["type"] == "FeatureCollection" and empty["features"] == [] and empty["numberReturned"] == 0
+    qgis_box = (121.50, 25.03, 121.51, 25.04)
+    if subprocess.run(["/usr/bin/python3", "-c", "import qgis.core"], capture_output=True).returncode == 0:
+        r = subprocess.run(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "qgis_oapif.py"),
+                            s.url(api), *map(str, qgis_box)], capture_output=True, text=True, timeout=300,
+                           env={**os.environ, "QT_QPA_PLATFORM": "offscreen"})
+        assert r.returncode == 0, r.stderr
+        opened = json.loads(r.stdout.strip().splitlines()[-1])
+        bbox = ",".join(map(str, qgis_box))
+        assert opened == {c: len(every_feature(s, f"{api}/collections/{c}/items?bbox={bbox}&limit=1000"))
+                          for c in ("map", "roads", "pois")}, opened
+        assert opened["roads"] and opened["pois"]
+    else:
+        print("ogcapi: QGIS's client not checked: python3-qgis is not installed")
 
     # Maps: in the grid, the picture is kview's; the engine's BMP is WMS's; GDAL reads a window.
     # First, on the one worker's fresh engine: its pictures depend on the order in which tiles
@@ -738,6 +831,10 @@ def test_ogcapi(s, tmp):
     assert same_pixels(image(body), kview_picture(tmp))
     bmp = s.get(f"{api}/collections/map/map?bbox={BBOX}&bbox-crs={native}&width={W}&height={H}&f=bmp")[2]
     assert bmp == s.get(getmap(FORMAT="image/bmp"))[2]
+    status, headers, jpeg = s.get(f"{api}/collections/map/map?bbox={BBOX}&bbox-crs={native}&width={W}&height={H}"
+                                  f"&f=jpeg&transparent=true")
+    assert status == 200 and headers["Content-Type"] == "image/jpeg"
+    like_png(jpeg, body, "the OGC API's map")
     window = os.path.join(tmp, "ogcapi-map.tif")
     gdal("gdal_translate", "-q", "-oo", "API=MAP", "-oo", "CACHE=NO", f"OGCAPI:{s.url(api + '/collections/map')}",
          "-projwin", "121.5", "25.06", "121.53", "25.03", "-outsize", "300", "300", window)
@@ -783,6 +880,36 @@ def test_ogcapi(s, tmp):
     assert len(ids) == len(set(ids)) and pages > 1
     if not any(l["rel"] == "next" for l in whole["links"]):
         assert ids == [f["id"] for f in whole["features"]]
+    # A box in longitude and latitude selects what meets it there, not what meets its envelope
+    # in the grid: the road and the point of interest just outside its south and west edges
+    # are left out, and the features given are those that GDAL's projection and geometry find
+    # meeting it, among every feature of a box of the grid around it.
+    road_id, poi_id = 27703001803, 27703004485
+    road = doc(f"{api}/collections/roads/items/{road_id}?crs={native}", "application/geo+json")["geometry"]
+    poi = doc(f"{api}/collections/pois/items/{poi_id}?crs={native}", "application/geo+json")["geometry"]
+    to_lonlat = osr.CoordinateTransformation(osr_crs("EPSG:3826"), osr_crs("OGC:CRS84"))
+    poi_lon = to_lonlat.TransformPoint(*poi["coordinates"])[0]
+    road_lat = max(to_lonlat.TransformPoint(*p)[1] for p in road["coordinates"])
+    west, south = poi_lon + 0.5e-5, road_lat + 0.5e-5  # about half a metre beyond each
+    lonlat_box = [west, south, west + 0.01, south + 0.0115]
+    frame = ogr.CreateGeometryFromWkt("POLYGON(({0} {1},{2} {1},{2} {3},{0} {3},{0} {1}))".format(*lonlat_box))
+    around = osr.CoordinateTransformation(osr_crs("OGC:CRS84"), osr_crs("EPSG:3826")).TransformBounds(*lonlat_box, 21)
+    grid_box = ",".join(str(v) for v in (around[0] - 50, around[1] - 50, around[2] + 50, around[3] + 50))
+    for collection, kind in [("roads", "LINESTRING"), ("pois", "POINT")]:
+        given = {f["id"] for f in every_feature(s, f"{api}/collections/{collection}/items?limit=1000&bbox="
+                                                   + ",".join(map(repr, lonlat_box)))}
+        nearby = every_feature(s, f"{api}/collections/{collection}/items?limit=1000&bbox={grid_box}"
+                                  f"&bbox-crs={native}&crs={native}")
+        meeting = set()
+        for f in nearby:
+            points = f["geometry"]["coordinates"]
+            points = points if kind == "LINESTRING" else [points]
+            shape = ogr.CreateGeometryFromWkt(f"{kind}(" + ",".join(
+                "{} {}".format(*to_lonlat.TransformPoint(*p)[:2]) for p in points) + ")")
+            if shape.Intersects(frame):
+                meeting.add(f["id"])
+        assert given == meeting, (collection, sorted(given ^ meeting)[:10])
+        assert {road_id, poi_id} & {f["id"] for f in nearby} and not {road_id, poi_id} & given
     # An empty box, the default limit, errors as problem details.
     empty = json.loads(s.get(f"{api}/collections/roads/items?bbox=10,10,11,11")[2])
     assert empty["features"] == [] and not any(l["rel"] == "next" for l in empty["links"])
@@ -791,7 +918,8 @@ def test_ogcapi(s, tmp):
     for path, code in [(f"{api}/collections/roads/items?limit=0", 400), (f"{api}/collections/roads/items?bbox=1,2", 400),
                        (f"{api}/collections/roads/items?crs=EPSG:4326", 400), (f"{api}/collections/roads/items?cursor=x", 400),
                        (f"{api}/collections/roads/items?colour=red", 400), (f"{api}/collections/rivers", 404),
-                       (f"{api}/collections/roads/items/12", 404), (f"{api}/collections/map/map?width=99999", 400),
+                       (f"{api}/collections/roads/items/12", 404), (f"{api}/collections/map/items/1", 404),
+                       (f"{api}/collections/map/items?bbox=1,2", 400), (f"{api}/collections/map/map?width=99999", 400),
                        (f"{api}/collections/map/map?f=tiff", 400), (f"{api}/collections/map/map/tiles/WebMercatorQuad/15/99999/0", 404),
                        (f"{api}/tileMatrixSets/Nowhere", 404), (f"{api}?f=xml", 400)]:
         status, headers, body = s.get(path)
@@ -801,13 +929,18 @@ def test_ogcapi(s, tmp):
 
     # Tiles: the same file as the XYZ tile; the tile set's template; the matrix sets in GDAL.
     tileset = doc(f"{api}/collections/map/map/tiles/WebMercatorQuad")
-    template = next(l["href"] for l in tileset["links"] if l["rel"] == "item")
+    template = next(l["href"] for l in tileset["links"] if l["rel"] == "item" and l["type"] == "image/png")
+    assert [l["type"] for l in tileset["links"] if l["rel"] == "item"][-1] == "image/png"  # OpenLayers' choice
     lon, lat = (float(lon0) + float(lon1)) / 2, (float(lat0) + float(lat1)) / 2
     col = int((lon + 180) / 360 * 2 ** 15)
     row = int((1 - math.asinh(math.tan(math.radians(lat))) / math.pi) / 2 * 2 ** 15)
     tile = s.get(template[len(s.url("")):].format(tileMatrix=15, tileRow=row, tileCol=col))
     xyz = s.get(f"/tiles/google/15/{col}/{row}.png")
     assert tile[0] == 200 and tile[2] == xyz[2] and tile[1]["ETag"] == xyz[1]["ETag"]
+    jpeg_template = next(l["href"] for l in tileset["links"] if l["rel"] == "item" and l["type"] == "image/jpeg")
+    jpeg = s.get(jpeg_template[len(s.url("")):].format(tileMatrix=15, tileRow=row, tileCol=col))
+    assert jpeg[0] == 200 and jpeg[2] == s.get(f"/tiles/google/15/{col}/{row}.jpg")[2]
+    like_png(jpeg[2], xyz[2], "the OGC API's tile")
     assert same_pixels(image(tile[2]), image(xyz[2])) and len(image(tile[2]).convert("RGB").getcolors(1000)) > 3
     native_tile = s.get(f"{api}/collections/map/map/tiles/native/5/18/41")
     assert native_tile[2] == s.get("/tiles/native/5/41/18.png")[2]

@@ -69,23 +69,28 @@ TEST(TileMatrixSets, GoogleMapsCompatibleHasTheWellKnownScales) {
     EXPECT_NEAR(world.maxy, 20037508.3427892, 1e-6);
 }
 
-TEST(TileKeys, NameTheFactorOnlyWhenItIsNotOne) {
+TEST(TileKeys, NameTheFactorOnlyWhenItIsNotOneAndJpegFiles) {
+    using kserve::TileFormat;
     EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 1}.text()), "native/5/18/41");
     EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 2}.text()), "native/5/18/41@2x");
+    EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 2, TileFormat::jpeg}.text()),
+              "native/5/18/41@2x.jpg");
 }
 
-TEST(TileNames, ReadTheNumberAndTheFactorOfAnAddressesLastSegment) {
+TEST(TileNames, ReadTheNumberFactorAndFormatOfAnAddressesLastSegment) {
     struct Case {
         const char* segment;
         long number;  // -1: not a tile name
         int factor;
+        bool jpeg = false;
     };
     for (const Case& c : {Case{"41.png", 41, 1}, Case{"0@2x.png", 0, 2}, Case{"7@3x.png", 7, 3},
                           Case{"1073741824.png", 1073741824, 1}, Case{"1073741825.png", -1, 0},
                           Case{"5@1x.png", -1, 0}, Case{"5@4x.png", -1, 0}, Case{"5@2X.png", -1, 0},
                           Case{"5@22x.png", -1, 0}, Case{"5@x.png", -1, 0}, Case{"@2x.png", -1, 0},
-                          Case{"5@2x.jpg", -1, 0}, Case{"-5.png", -1, 0}, Case{"5.png@2x", -1, 0},
-                          Case{".png", -1, 0}}) {
+                          Case{"5@2x.jpg", 5, 2, true}, Case{"9.jpg", 9, 1, true},
+                          Case{"9.jpeg", -1, 0}, Case{"9.JPG", -1, 0}, Case{".jpg", -1, 0},
+                          Case{"-5.png", -1, 0}, Case{"5.png@2x", -1, 0}, Case{".png", -1, 0}}) {
         const auto name = kserve::parse_tile_name(c.segment);
         if (c.number < 0) {
             EXPECT_FALSE(name) << c.segment;
@@ -94,6 +99,7 @@ TEST(TileNames, ReadTheNumberAndTheFactorOfAnAddressesLastSegment) {
         ASSERT_TRUE(name) << c.segment;
         EXPECT_EQ(name->number, c.number) << c.segment;
         EXPECT_EQ(name->factor, c.factor) << c.segment;
+        EXPECT_EQ(name->format == kserve::TileFormat::jpeg, c.jpeg) << c.segment;
     }
 }
 
