@@ -93,8 +93,7 @@ TEST_F(DataFiles, PointsOfInterestComeFromEachTilesBlockAsTheEngineFindsIt) {
     kserve::FeatureStore store;
     std::string error;
     ASSERT_TRUE(store.open(dir.path(), kserve::Box{0, 0, 1, 1}, error)) << error;
-    const kserve::Box everywhere{-1e9, -1e9, 1e9, 1e9};
-    const kserve::FeaturePage page = store.pois(everywhere, {}, 100);
+    const kserve::FeaturePage page = store.pois(kserve::FeatureQuery::everything(), {}, 100);
     std::vector<std::string> names;
     for (const kserve::Feature& f : page.features) names.push_back(f.name);
     EXPECT_EQ(names, (std::vector<std::string>{"A0", "A1"}));
