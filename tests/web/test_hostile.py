@@ -583,16 +583,26 @@ def test_map_cost(tmp):
 
     def hold_place():
         """Starts a warped map of the advertised size (about 26 million, over half the budget:
-        expensive) and stops its worker while it draws, so that the one place stays taken."""
-        k = connect(s, timeout=60)
-        k.sendall(f"GET {warped(side[0])} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
-        # Asked once the map is being drawn: a connection made at once might be taken by the
-        # same worker just before it starts, and wait for the map's end.
-        time.sleep(0.2)
-        wait_for(lambda: metric(s, "kserve_expensive_maps") == 1, 20, "the expensive map's place")
-        pid = holding_worker(k)
-        os.kill(pid, signal.SIGSTOP)
-        return k, pid
+        expensive) and stops its worker while it draws, so that the one place stays taken. The
+        map takes a few tenths of a second: when it was done before its worker stopped (the
+        place is free again), the worker goes on and the map is asked for again."""
+        for _ in range(10):
+            k = connect(s, timeout=60)
+            k.sendall(f"GET {warped(side[0])} HTTP/1.1\r\nHost: x\r\n\r\n".encode())
+            # Asked once the map is being drawn: a connection made at once might be taken by
+            # the same worker just before it starts, and wait for the map's end.
+            time.sleep(0.05)
+            deadline = time.time() + 20
+            while metric(s, "kserve_expensive_maps") != 1 and time.time() < deadline:
+                time.sleep(0.01)
+            pid = holding_worker(k)
+            os.kill(pid, signal.SIGSTOP)
+            if metric(s, "kserve_expensive_maps") == 1:
+                return k, pid
+            os.kill(pid, signal.SIGCONT)
+            read_answer(k)
+            k.close()
+        raise AssertionError("no expensive map was caught while it was drawn")
 
     try:
         side, api_side, boxes = advertised(s)
