@@ -47,7 +47,19 @@ class Builder {
     std::vector<LogicalRoad> build();
 
   private:
+    struct Grid;
+    // A zone's street grid: its lines of both families, then lanes and alleys in its blocks.
     void grid(const Zone& zone);
+    // The world point at grid coordinates (u, v), warped as every street grid is.
+    P grid_point(const Grid& g, double u, double v) const;
+    // The name and type of line k of a family (0: lines of constant u, 1: of constant v).
+    RoadName grid_line_name(Grid& g, int family, int k, int16_t* type);
+    void grid_lines(Grid& g);
+    void grid_lanes(Grid& g);
+    // A lane's name: its parent line's name at `start` with a house number (odd on one side,
+    // even on the other), or none; `parent` indexes `parents`.
+    RoadName lane_name(const std::vector<RoadName>& parents, size_t parent, P start, bool from_low,
+                       Rng& rng);
     void perimeter(const Zone& zone, int16_t type, const std::string& stem);
     void ring();
     void river_roads();
@@ -90,74 +102,92 @@ void Builder::add(int16_t type, const Poly& line, const RoadName& name,
     }
 }
 
-void Builder::grid(const Zone& zone) {
-    Rng rng = rng_.fork(1000 + zone.id);
-    const double s = zone.street;
-    const P e1{std::cos(zone.angle), std::sin(zone.angle)},
-        e2{-std::sin(zone.angle), std::cos(zone.angle)};
-    auto world_at = [&](double u, double v) { return world_.warp(zone.centre + e1 * u + e2 * v); };
-    const double reach = zone.id == 0 ? 12500 : zone.radius * 1.9;
-    const int K = static_cast<int>(std::ceil(reach / s));
-    auto mine = [&](P p) { return world_.zone_at(p) == zone.id; };
-    const size_t nstems = zone.stems.size();
+// A zone's street grid while it is laid out: the zone, its axes, how far the grid reaches, the
+// grid's own random stream (forked per zone, so zones never disturb each other's streets) and
+// the names of its lines, which the lanes take their house numbers from.
+struct Builder::Grid {
+    const Zone& zone;
+    Rng rng;
+    P e1, e2;      // the grid's axes: lines of constant u run along e2, of constant v along e1
+    double reach;  // metres from the centre to the grid's last lines
+    int K;         // lines -K .. K of each family
+    std::vector<RoadName> names[2];
+};
 
-    // Name and type of grid line k of a family (0: lines of constant u, 1: constant v).
-    auto line_of = [&](int family, int k, int16_t* type) {
-        RoadName name;
-        const int ak = ((k % zone.arterial_every) + zone.arterial_every) % zone.arterial_every;
-        const int sk = ((k % zone.secondary_every) + zone.secondary_every) % zone.secondary_every;
-        const int group = static_cast<int>(std::floor(double(k) / zone.arterial_every));
-        const std::string& stem = zone.stems[static_cast<size_t>(
-            ((group * 7 + family * 31) % static_cast<int>(nstems) + static_cast<int>(nstems)) %
-            static_cast<int>(nstems))];
-        if (ak == 0) {
-            *type = (((group % 3) + 3) % 3 == 0) ? kBoulevard : kArterial;
-            name.stem = stem;
-            name.suffix = "路";
-            if (zone.core) {
-                name.mode = family == 0 ? RoadName::NorthSouth : RoadName::EastWest;
-                name.origin = {kCentreX, kCentreY};
-                name.section = zone.id == 1 ? 1200 : 1700;
-            } else {
-                // Every town has its own 中正路 and 中山路 on its main cross.
-                if (group == 0) name.stem = family == 0 ? "中正" : "中山";
-                name.mode = RoadName::Sections;
-                name.origin = zone.centre;
-                name.section = 1500;
-            }
-        } else if (sk == 0) {
-            *type = kSecondary;
-            const std::string& other = zone.stems[static_cast<size_t>(
-                ((k * 13 + family * 5 + 3) % static_cast<int>(nstems) + static_cast<int>(nstems)) %
-                static_cast<int>(nstems))];
-            name.stem = other;
-            name.suffix = "路";
+void Builder::grid(const Zone& zone) {
+    const double reach = zone.id == 0 ? 12500 : zone.radius * 1.9;
+    Grid g{zone,
+           rng_.fork(1000 + zone.id),
+           P{std::cos(zone.angle), std::sin(zone.angle)},
+           P{-std::sin(zone.angle), std::cos(zone.angle)},
+           reach,
+           static_cast<int>(std::ceil(reach / zone.street)),
+           {}};
+    grid_lines(g);
+    grid_lanes(g);
+}
+
+P Builder::grid_point(const Grid& g, double u, double v) const {
+    return world_.warp(g.zone.centre + g.e1 * u + g.e2 * v);
+}
+
+RoadName Builder::grid_line_name(Grid& g, int family, int k, int16_t* type) {
+    const Zone& zone = g.zone;
+    const size_t nstems = zone.stems.size();
+    RoadName name;
+    const int ak = ((k % zone.arterial_every) + zone.arterial_every) % zone.arterial_every;
+    const int sk = ((k % zone.secondary_every) + zone.secondary_every) % zone.secondary_every;
+    const int group = static_cast<int>(std::floor(double(k) / zone.arterial_every));
+    const std::string& stem = zone.stems[static_cast<size_t>(
+        ((group * 7 + family * 31) % static_cast<int>(nstems) + static_cast<int>(nstems)) %
+        static_cast<int>(nstems))];
+    if (ak == 0) {
+        *type = (((group % 3) + 3) % 3 == 0) ? kBoulevard : kArterial;
+        name.stem = stem;
+        name.suffix = "路";
+        if (zone.core) {
+            name.mode = family == 0 ? RoadName::NorthSouth : RoadName::EastWest;
+            name.origin = {kCentreX, kCentreY};
+            name.section = zone.id == 1 ? 1200 : 1700;
+        } else {
+            // Every town has its own 中正路 and 中山路 on its main cross.
+            if (group == 0) name.stem = family == 0 ? "中正" : "中山";
             name.mode = RoadName::Sections;
             name.origin = zone.centre;
-            name.section = 2000;
-        } else {
-            *type = rng.chance(0.55) ? kStreet : kMinorStreet;
-            name.mode = RoadName::Fixed;
-            // Streets between two arterials share the stem of the lower one and are numbered.
-            name.fixed = stem + chinese_number(ak) + "街";
-            if (rng.chance(0.06)) name.fixed.clear();
+            name.section = 1500;
         }
-        return name;
-    };
+    } else if (sk == 0) {
+        *type = kSecondary;
+        const std::string& other = zone.stems[static_cast<size_t>(
+            ((k * 13 + family * 5 + 3) % static_cast<int>(nstems) + static_cast<int>(nstems)) %
+            static_cast<int>(nstems))];
+        name.stem = other;
+        name.suffix = "路";
+        name.mode = RoadName::Sections;
+        name.origin = zone.centre;
+        name.section = 2000;
+    } else {
+        *type = g.rng.chance(0.55) ? kStreet : kMinorStreet;
+        name.mode = RoadName::Fixed;
+        // Streets between two arterials share the stem of the lower one and are numbered.
+        name.fixed = stem + chinese_number(ak) + "街";
+        if (g.rng.chance(0.06)) name.fixed.clear();
+    }
+    return name;
+}
 
-    // The lines.
-    std::vector<RoadName> names[2];
-    std::vector<int16_t> types[2];
+void Builder::grid_lines(Grid& g) {
+    const Zone& zone = g.zone;
+    const double s = zone.street;
+    auto mine = [&](P p) { return world_.zone_at(p) == zone.id; };
     for (int family = 0; family < 2; ++family) {
-        for (int k = -K; k <= K; ++k) {
+        for (int k = -g.K; k <= g.K; ++k) {
             int16_t type = kStreet;
-            RoadName name = line_of(family, k, &type);
-            names[family].push_back(name);
-            types[family].push_back(type);
+            RoadName name = grid_line_name(g, family, k, &type);
+            g.names[family].push_back(name);
             Poly line;
-            for (double t = -reach; t <= reach + 1e-9; t += kGridStep)
-                line.push_back(family == 0 ? world_at(k * s, t) : world_at(t, k * s));
-            // A few streets stop short in the suburbs, so the grid frays at its edges.
+            for (double t = -g.reach; t <= g.reach + 1e-9; t += kGridStep)
+                line.push_back(family == 0 ? grid_point(g, k * s, t) : grid_point(g, t, k * s));
             // Minor roads thin out where the zone is less built up, so the grid frays at its edges.
             const double need = type <= kArterial    ? 0.03
                                 : type == kSecondary ? 0.15
@@ -171,11 +201,17 @@ void Builder::grid(const Zone& zone) {
                 60);
         }
     }
+}
 
-    // Lanes inside the blocks.
+void Builder::grid_lanes(Grid& g) {
+    const Zone& zone = g.zone;
+    const double s = zone.street;
+    const int K = g.K;
+    Rng& rng = g.rng;
+    auto mine = [&](P p) { return world_.zone_at(p) == zone.id; };
     for (int i = -K; i < K; ++i) {
         for (int j = -K; j < K; ++j) {
-            const P mid = world_at((i + 0.5) * s, (j + 0.5) * s);
+            const P mid = grid_point(g, (i + 0.5) * s, (j + 0.5) * s);
             if (!mine(mid) || !land_ok(mid, kLane)) continue;
             const double p = zone.lane_density * world_.density(mid, zone.id);
             if (!rng.chance(p)) continue;
@@ -193,27 +229,14 @@ void Builder::grid(const Zone& zone) {
                 auto at = [&](double along, double off) {
                     const double base_a = (dir == 0 ? j : i) * s, base_c = (dir == 0 ? i : j) * s;
                     const double a = base_a + along, c = base_c + off;
-                    return dir == 0 ? world_at(c, a) : world_at(a, c);
+                    return dir == 0 ? grid_point(g, c, a) : grid_point(g, a, c);
                 };
                 Poly lane{at(a0, across), at((a0 + a1) / 2, across + wobble), at(a1, across)};
                 // Parent street: the grid line the lane starts from.
                 const int pk = (dir == 0 ? j : i) + (from_low ? 0 : 1);
                 const int pfamily = dir == 0 ? 1 : 0;
-                const size_t pidx = static_cast<size_t>(pk + K);
-                RoadName name;
-                if (pidx < names[pfamily].size() && rng.chance(0.85)) {
-                    const RoadName& parent = names[pfamily][pidx];
-                    const std::string pname = parent.at(lane.front());
-                    if (!pname.empty()) {
-                        // House numbers every 8 m along the parent; odd on one side, even on the
-                        // other.
-                        int number =
-                            static_cast<int>(parent.offset_in_section(lane.front()) / 8) + 1;
-                        if ((number % 2 == 0) != from_low) ++number;
-                        const std::string full = pname + std::to_string(number) + "巷";
-                        if (big5_length(full) <= kRoadNameBytes) name.fixed = full;
-                    }
-                }
+                const RoadName name = lane_name(g.names[pfamily], static_cast<size_t>(pk + K),
+                                                lane.front(), from_low, rng);
                 add_lane(lane, name, through, [&](P q) { return mine(q) && land_ok(q, kLane); });
                 // Alleys off the lane, short dead ends between it and its neighbours.
                 const double gap = s / (n + 1);
@@ -235,6 +258,22 @@ void Builder::grid(const Zone& zone) {
             }
         }
     }
+}
+
+RoadName Builder::lane_name(const std::vector<RoadName>& parents, size_t parent, P start,
+                            bool from_low, Rng& rng) {
+    RoadName name;
+    if (parent < parents.size() && rng.chance(0.85)) {
+        const std::string pname = parents[parent].at(start);
+        if (!pname.empty()) {
+            // House numbers every 8 m along the parent; odd on one side, even on the other.
+            int number = static_cast<int>(parents[parent].offset_in_section(start) / 8) + 1;
+            if ((number % 2 == 0) != from_low) ++number;
+            const std::string full = pname + std::to_string(number) + "巷";
+            if (big5_length(full) <= kRoadNameBytes) name.fixed = full;
+        }
+    }
+    return name;
 }
 
 void Builder::add_lane(const Poly& lane, const RoadName& name, bool through,
