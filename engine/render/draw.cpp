@@ -182,7 +182,7 @@ void paint_background(const Drawing& d) noexcept {
 }
 
 // Plays the base-map metafile into the rectangle that its world frame covers in the view.
-void play_base_map(const Drawing& d) noexcept {
+[[maybe_unused]] void play_base_map(const Drawing& d) noexcept {
     namespace fmt = data::format;
     HENHMETAFILE base_map = data::dataset().base_map;
     if (base_map == nullptr) return;

@@ -103,7 +103,7 @@ void add_record_colours(const uint8_t* r, uint32_t type, uint32_t size,
 // Adds the colours of the data set's base map, walking its records as far as they are well
 // formed (each at least 8 bytes, a multiple of 4, within the file) up to the end-of-file
 // record. A base map that cannot be read leaves the palette incomplete.
-void add_base_map_colours(PaletteBuilder& out) noexcept {
+[[maybe_unused]] void add_base_map_colours(PaletteBuilder& out) noexcept {
     HENHMETAFILE base_map = data::dataset().base_map;
     if (base_map == nullptr) return;
     const UINT size = GetEnhMetaFileBits(base_map, 0, nullptr);

@@ -59,7 +59,7 @@ class InstanceObject : public QObject, protected QDBusContext {
     const QString& path() const { return path_; }
     const QString& owner() const { return owner_; }
 
-  public slots:
+  public slots:  // NOLINT(readability-redundant-access-specifiers): moc's slot section
     int myend();
     int show();
     int test(int a, int b);
@@ -86,7 +86,7 @@ class ClassFactoryObject : public QObject, protected QDBusContext {
   public:
     ClassFactoryObject(ServiceHost& service, ServerBus& bus);
 
-  public slots:
+  public slots:  // NOLINT(readability-redundant-access-specifiers): moc's slot section
     QDBusObjectPath CreateInstance();
 
   private:
@@ -100,7 +100,7 @@ class DebugObject : public QObject, protected QDBusContext {
   public:
     explicit DebugObject(ServiceHost& service);
 
-  public slots:
+  public slots:  // NOLINT(readability-redundant-access-specifiers): moc's slot section
     QVariantMap controls();
     void setText(const QString& control, const QString& text);
     QString press(const QString& control);

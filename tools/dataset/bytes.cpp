@@ -50,7 +50,7 @@ std::string write_file(const std::string& path, const void* data, std::size_t si
         return "cannot write " + part + ": " + std::strerror(wrote ? errno : err);
     }
     if (std::rename(part.c_str(), path.c_str()) != 0) {
-        const std::string why = "cannot rename " + part + ": " + std::strerror(errno);
+        std::string why = "cannot rename " + part + ": " + std::strerror(errno);
         std::remove(part.c_str());
         return why;
     }

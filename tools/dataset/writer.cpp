@@ -549,7 +549,7 @@ std::string write_dataset(const DataSetContent& content, const std::string& dir,
     for (std::size_t i = 0; i < written.size(); ++i) {
         const std::string from = dir + written[i] + kTempSuffix;
         if (std::rename(from.c_str(), (dir + written[i]).c_str()) != 0) {
-            const std::string err = "cannot rename " + from + ": " + std::strerror(errno);
+            std::string err = "cannot rename " + from + ": " + std::strerror(errno);
             for (std::size_t k = 0; k < i; ++k) std::remove((dir + written[k]).c_str());
             discard();
             return err;

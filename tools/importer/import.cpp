@@ -849,8 +849,9 @@ void Builder::fill_empty_tiles(kdataset::DataSetContent* content) {
         cover((*opt_.extent)[2], (*opt_.extent)[3]);
     } else {
         for (const auto& [number, tile] : content->tiles) {
-            const double x = double(number % kTileColumns) * kTileSize;
-            const double y = double(number / kTileColumns) * kTileSize;
+            const auto column = number % kTileColumns, row = number / kTileColumns;
+            const double x = double(column) * kTileSize;
+            const double y = double(row) * kTileSize;
             cover(x + 1, y + 1);
             cover(x + kTileSize - 1, y + kTileSize - 1);
         }

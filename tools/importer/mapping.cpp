@@ -266,8 +266,11 @@ bool Mapping::parse(std::string_view text, std::string_view name, std::string* e
             else if (r == "+water" && rule.kind == Kind::Area)
                 rule.roles |= kRoleWater;
             else {
-                return fail("role \"" + r + "\" is unknown or not allowed for " + kind +
-                            " (road: +main; line: +coast, +river; area: +water)");
+                std::string why = "role \"" + r;
+                why += "\" is unknown or not allowed for ";
+                why += kind;
+                why += " (road: +main; line: +coast, +river; area: +water)";
+                return fail(why);
             }
         }
         if (i == words.size()) return fail("a rule needs at least one condition");

@@ -166,7 +166,8 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
     }
     for (const std::string& want : options.layers) {
         if (ds->GetLayerByName(want.c_str()) == nullptr) {
-            *error = path + " has no layer \"" + want + "\"";
+            *error = path;
+            *error += " has no layer \"" + want + "\"";
             return false;
         }
     }

@@ -234,8 +234,8 @@ void Builder::grid_lanes(Grid& g) {
                 Poly lane{at(a0, across), at((a0 + a1) / 2, across + wobble), at(a1, across)};
                 // Parent street: the grid line the lane starts from.
                 const int pk = (dir == 0 ? j : i) + (from_low ? 0 : 1);
-                const int pfamily = dir == 0 ? 1 : 0;
-                const RoadName name = lane_name(g.names[pfamily], static_cast<size_t>(pk + K),
+                const int pfamily = dir == 0 ? 1 : 0, parent = pk + K;
+                const RoadName name = lane_name(g.names[pfamily], static_cast<size_t>(parent),
                                                 lane.front(), from_low, rng);
                 add_lane(lane, name, through, [&](P q) { return mine(q) && land_ok(q, kLane); });
                 // Alleys off the lane, short dead ends between it and its neighbours.

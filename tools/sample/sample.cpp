@@ -141,6 +141,7 @@ class Assembler {
 void Assembler::make_roads() {
     const std::vector<LogicalRoad> roads = lay_roads(world_, seed_ ^ 0x5EED);
     std::vector<IPoly> rounded;
+    rounded.reserve(roads.size());
     for (const LogicalRoad& r : roads) rounded.push_back(round_line(r.line));
     Noded noded = node_lines(
         rounded, [&](size_t a, size_t b) { return may_meet(roads[a].type, roads[b].type); });
@@ -459,7 +460,7 @@ void Assembler::make_pois() {
             const Category& cat = categories[ci];
             std::string form = cat.forms[static_cast<size_t>(
                 rng.irange(0, static_cast<int>(cat.forms.size()) - 1))];
-            const std::string stem =
+            const std::string& stem =
                 stems[static_cast<size_t>(rng.irange(0, static_cast<int>(stems.size()) - 1))];
             form.replace(form.find('@'), 1, stem);
             kdataset::Poi poi;

@@ -102,7 +102,7 @@ void World::make_island(Rng& rng) {
 
 void World::make_rivers(Rng& rng) {
     const uint64_t s = rng.next();
-    auto river = [&](const char* name, Poly controls, double half, double meander) {
+    auto river = [&](const char* name, const Poly& controls, double half, double meander) {
         River r{name,
                 noisy(spline(controls, 120), s + rivers_.size() * 11, meander, meander * 0.35),
                 half};

@@ -63,12 +63,12 @@ typedef DWORD COLORREF;
 #endif
 
 /* Opaque handles. Their values are never dereferenced by callers. */
-typedef struct KgdiHandle__* HGDIOBJ;
+typedef struct KgdiHandle* HGDIOBJ;
 typedef HGDIOBJ HPEN;
 typedef HGDIOBJ HBRUSH;
 typedef HGDIOBJ HBITMAP;
-typedef struct KgdiDc__* HDC;
-typedef struct KgdiEmf__* HENHMETAFILE;
+typedef struct KgdiDc* HDC;
+typedef struct KgdiEmf* HENHMETAFILE;
 typedef void* HANDLE;
 
 typedef struct tagPOINT {

@@ -101,7 +101,7 @@ bool ReadHeader(const Reader& r, Header& h) {
         // Masks follow a 40-byte header, or are part of a longer one.
         const size_t at = kFileHeaderSize + kInfoHeaderMin;
         if (!r.Has(at, 12)) return false;
-        for (int i = 0; i < 3; ++i) h.masks[i] = r.U32(at + 4 * i);
+        for (size_t i = 0; i < 3; ++i) h.masks[i] = r.U32(at + 4 * i);
     }
     return h.data_offset >= kFileHeaderSize + h.info_size && r.Has(h.data_offset, 0);
 }
@@ -124,7 +124,7 @@ bool ReadPalette(const Reader& r, const Header& h, uint32_t* palette) {
         if (n == 0 || !r.Has(at, uint64_t{n} * 4)) return false;
     }
     for (uint32_t i = 0; i < kMaxPalette; ++i)
-        palette[i] = i < n ? (r.U32(static_cast<size_t>(at + 4 * i)) & 0xFFFFFFu) : 0;
+        palette[i] = i < n ? (r.U32(static_cast<size_t>(at) + size_t{4} * i) & 0xFFFFFFu) : 0;
     return true;
 }
 
@@ -188,7 +188,7 @@ bool DecodeRaw(const Reader& r, const Header& h, const uint32_t* palette, KgdiIm
     for (int y = 0; y < h.height; ++y) {
         const uint8_t* in = r.At(static_cast<size_t>(h.data_offset + stride * y));
         uint32_t* out = RowOf(img, h, y);
-        for (int x = 0; x < h.width; ++x) {
+        for (ptrdiff_t x = 0; x < h.width; ++x) {
             if (h.bpp == 8) {
                 out[x] = palette[in[x]];
             } else if (h.bpp == 24) {

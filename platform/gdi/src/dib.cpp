@@ -90,12 +90,12 @@ int ToRgb(const Band& band, int bpp, bool top_down, void* bits, BITMAPINFO* info
         const uint32_t* row = band.Words(top_down ? band.rows - 1 - k : k, scratch.data());
         uint8_t* o = out + stride * k;
         if (bpp == 32) {
-            for (int x = 0; x < width; ++x) {
+            for (ptrdiff_t x = 0; x < width; ++x) {
                 const uint32_t p = row[x] & 0xFFFFFFu;
                 std::memcpy(o + 4 * x, &p, 4);
             }
         } else {
-            for (int x = 0; x < width; ++x) {
+            for (ptrdiff_t x = 0; x < width; ++x) {
                 o[3 * x] = static_cast<uint8_t>(row[x]);
                 o[3 * x + 1] = static_cast<uint8_t>(row[x] >> 8);
                 o[3 * x + 2] = static_cast<uint8_t>(row[x] >> 16);

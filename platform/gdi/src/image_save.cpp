@@ -55,7 +55,7 @@ bool WriteBmp(FILE* f, const Surface& s, uint8_t* row, uint32_t* words) {
     std::memset(row, 0, stride);
     for (int y = s.height - 1; y >= 0; --y) {
         const uint32_t* p = s.Words(y, words);
-        for (int x = 0; x < s.width; ++x) {
+        for (ptrdiff_t x = 0; x < s.width; ++x) {
             row[3 * x] = static_cast<uint8_t>(p[x]);
             row[3 * x + 1] = static_cast<uint8_t>(p[x] >> 8);
             row[3 * x + 2] = static_cast<uint8_t>(p[x] >> 16);
@@ -86,7 +86,7 @@ bool WritePng(FILE* f, const Surface& s, uint8_t* row, uint32_t* words) {
     png_write_info(png, info);
     for (int y = 0; y < s.height; ++y) {
         const uint32_t* p = s.Words(y, words);
-        for (int x = 0; x < s.width; ++x) {
+        for (ptrdiff_t x = 0; x < s.width; ++x) {
             row[3 * x] = static_cast<uint8_t>(p[x] >> 16);
             row[3 * x + 1] = static_cast<uint8_t>(p[x] >> 8);
             row[3 * x + 2] = static_cast<uint8_t>(p[x]);

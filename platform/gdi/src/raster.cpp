@@ -674,8 +674,8 @@ void ShortPiecePolyline(const Plane<T>& s, const POINT* pts, int n, bool closed,
     for (int i = 0; i < segments; ++i) {
         const POINT a = pts[i], b = pts[i + 1 < n ? i + 1 : 0];
         const int64_t dx = int64_t{b.x} - a.x, dy = int64_t{b.y} - a.y;
-        if (static_cast<uint64_t>(dx + kReach) > 2 * kReach ||
-            static_cast<uint64_t>(dy + kReach) > 2 * kReach) {
+        if (static_cast<uint64_t>(dx + kReach) > uint64_t{2} * kReach ||
+            static_cast<uint64_t>(dy + kReach) > uint64_t{2} * kReach) {
             if (square)
                 SquareSegmentInside(s, a, b, pixel, true);
             else
