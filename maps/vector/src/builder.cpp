@@ -149,6 +149,12 @@ struct TileBuilder::Impl {
     Parts<IPoint> rounded;
     std::vector<IPoint> simple;
     std::vector<PieceEnd> ends;
+    std::vector<std::uint32_t> candidates;
+    std::vector<std::int32_t> link;
+    std::vector<char> used;
+    std::vector<bool> holes;
+    std::vector<int> owner;
+    std::vector<IPoint> whole;
     std::vector<std::uint32_t> tags;
     LayerWriter writer;
 
@@ -227,17 +233,7 @@ std::shared_ptr<const SourceTile> TileBuilder::Impl::tile(std::int32_t number, s
         error = "tile file " + std::to_string(number) + " cannot be projected";
         return nullptr;
     }
-    for (SourceFeature& f : t->features) {
-        const double* p = t->xy.data() + 2 * std::size_t{f.first};
-        f.minx = f.maxx = p[0];
-        f.miny = f.maxy = p[1];
-        for (std::uint32_t k = 1; k < f.count; ++k) {
-            f.minx = std::min(f.minx, p[2 * k]);
-            f.maxx = std::max(f.maxx, p[2 * k]);
-            f.miny = std::min(f.miny, p[2 * k + 1]);
-            f.maxy = std::max(f.maxy, p[2 * k + 1]);
-        }
-    }
+    t->index();
     ++stats.files_read;
     lru.push_front(std::move(t));
     while (lru.size() > std::max<std::size_t>(options.cache_tiles, 1)) lru.pop_back();
@@ -324,8 +320,7 @@ void TileBuilder::Impl::add_polygon(const SourceFeature& f, const SourceTile& t)
     geometry::clip_polygon(in_rings, rect, clipped);
     // Each ring rounded and simplified, kept only while it stays simple and wound as before.
     rounded.clear();
-    std::vector<bool> holes;
-    std::vector<IPoint> whole;
+    holes.clear();
     for (std::size_t i = 0; i < clipped.size(); ++i) {
         const double area = geometry::ring_area2(clipped.part(i));
         if (area == 0) continue;
@@ -347,7 +342,7 @@ void TileBuilder::Impl::add_polygon(const SourceFeature& f, const SourceTile& t)
         holes.push_back(area < 0);
     }
     // Each exterior followed by its holes: a hole goes to the smallest exterior holding it.
-    std::vector<int> owner(rounded.size(), -1);
+    owner.assign(rounded.size(), -1);
     for (std::size_t h = 0; h < rounded.size(); ++h) {
         if (!holes[h]) continue;
         const IPoint& p = rounded.part(h)[0];
@@ -379,7 +374,9 @@ void TileBuilder::Impl::add_polygon(const SourceFeature& f, const SourceTile& t)
 }
 
 void TileBuilder::Impl::add_tile_features(const SourceTile& t) {
-    for (const SourceFeature& f : t.features) {
+    t.candidates(reach.minx, reach.miny, reach.maxx, reach.maxy, candidates);
+    for (std::uint32_t i : candidates) {
+        const SourceFeature& f = t.features[i];
         if (!meets(f.minx, f.miny, f.maxx, f.maxy, reach)) continue;
         const double* xy = t.xy.data() + 2 * std::size_t{f.first};
         const auto id = static_cast<std::uint64_t>(f.id);
@@ -425,7 +422,7 @@ void TileBuilder::Impl::join_groups() {
             ends.push_back(PieceEnd{g, point_key(part.back()), p, 1});
         }
     std::sort(ends.begin(), ends.end());
-    std::vector<std::int32_t> link(2 * pieces.size(), -1);  // 2 * piece + end: the end it meets
+    link.assign(2 * pieces.size(), -1);  // 2 * piece + end: the end it meets
     for (std::size_t i = 0; i < ends.size();) {
         std::size_t j = i + 1;
         while (j < ends.size() && ends[j].group == ends[i].group && ends[j].point == ends[i].point)
@@ -438,7 +435,7 @@ void TileBuilder::Impl::join_groups() {
         }
         i = j;
     }
-    std::vector<char> used(pieces.size(), 0);
+    used.assign(pieces.size(), 0);
     for (const LineGroup& g : groups) join_group(g, link, used);
 }
 

@@ -2,6 +2,7 @@
 #include "source.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -246,6 +247,89 @@ void SourceTile::clear() {
     xy.clear();
     ring_at.assign(1, 0);
     texts.assign(1, std::string());
+}
+
+namespace {
+
+constexpr int kWideCells = 16;  // a feature over more cells than this is kept aside
+
+}  // namespace
+
+void SourceTile::index() {
+    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+    for (SourceFeature& f : features) {
+        const double* p = xy.data() + 2 * std::size_t{f.first};
+        f.minx = f.maxx = p[0];
+        f.miny = f.maxy = p[1];
+        for (std::uint32_t k = 1; k < f.count; ++k) {
+            f.minx = std::min(f.minx, p[2 * k]);
+            f.maxx = std::max(f.maxx, p[2 * k]);
+            f.miny = std::min(f.miny, p[2 * k + 1]);
+            f.maxy = std::max(f.maxy, p[2 * k + 1]);
+        }
+        x0 = std::min(x0, f.minx);
+        y0 = std::min(y0, f.miny);
+        x1 = std::max(x1, f.maxx);
+        y1 = std::max(y1, f.maxy);
+    }
+    grid_x = x0;
+    grid_y = y0;
+    grid_cell = std::max({(x1 - x0) / kGridCells, (y1 - y0) / kGridCells, 1e-9});
+    const std::size_t cells = kGridCells * kGridCells;
+    cell_at.assign(cells + 1, 0);
+    wide.clear();
+    // Two passes: count each cell's features, then place them.
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) {
+            for (std::size_t c = 0; c < cells; ++c) cell_at[c + 1] += cell_at[c];
+            cell_items.resize(cell_at[cells]);
+        }
+        std::vector<std::uint32_t> fill(cell_at.begin(), cell_at.end() - 1);
+        for (std::uint32_t i = 0; i < features.size(); ++i) {
+            const SourceFeature& f = features[i];
+            int cx0, cy0, cx1, cy1;
+            cells_of(f.minx, f.miny, f.maxx, f.maxy, cx0, cy0, cx1, cy1);
+            if ((cx1 - cx0 + 1) * (cy1 - cy0 + 1) > kWideCells) {
+                if (pass == 0) wide.push_back(i);
+                continue;
+            }
+            for (int cy = cy0; cy <= cy1; ++cy)
+                for (int cx = cx0; cx <= cx1; ++cx) {
+                    const std::size_t c = static_cast<std::size_t>(cy) * kGridCells + cx;
+                    if (pass == 0)
+                        ++cell_at[c + 1];
+                    else
+                        cell_items[fill[c]++] = i;
+                }
+        }
+    }
+}
+
+void SourceTile::cells_of(double minx, double miny, double maxx, double maxy, int& cx0, int& cy0,
+                          int& cx1, int& cy1) const {
+    const auto cell = [&](double v, double origin) {
+        return static_cast<int>(
+            std::clamp(std::floor((v - origin) / grid_cell), 0.0, double{kGridCells - 1}));
+    };
+    cx0 = cell(minx, grid_x);
+    cx1 = cell(maxx, grid_x);
+    cy0 = cell(miny, grid_y);
+    cy1 = cell(maxy, grid_y);
+}
+
+void SourceTile::candidates(double minx, double miny, double maxx, double maxy,
+                            std::vector<std::uint32_t>& out) const {
+    out.assign(wide.begin(), wide.end());
+    int cx0, cy0, cx1, cy1;
+    cells_of(minx, miny, maxx, maxy, cx0, cy0, cx1, cy1);
+    for (int cy = cy0; cy <= cy1; ++cy)
+        for (int cx = cx0; cx <= cx1; ++cx) {
+            const std::size_t c = static_cast<std::size_t>(cy) * kGridCells + cx;
+            out.insert(out.end(), cell_items.begin() + cell_at[c],
+                       cell_items.begin() + cell_at[c + 1]);
+        }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
 }
 
 std::uint32_t SourceTile::text(std::string s) {

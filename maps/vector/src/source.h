@@ -39,8 +39,25 @@ struct SourceTile {
     std::vector<double> xy;              // points, x and y interleaved
     std::vector<std::uint32_t> ring_at;  // rings: first point of each, then one past the last
     std::vector<std::string> texts;      // texts[0] is empty
+    // The features by where they lie: a grid of kGridCells x kGridCells cells over the
+    // features' box, cell c holding cell_items[cell_at[c] .. cell_at[c + 1]); features that
+    // would take many cells are in `wide`.
+    static constexpr int kGridCells = 32;
+    double grid_x = 0, grid_y = 0, grid_cell = 1;
+    std::vector<std::uint32_t> cell_at, cell_items, wide;
 
     void clear();
+    // Sets the features' boxes from their projected points and makes the grid.
+    void index();
+    // The features whose box may meet the box (minx, miny, maxx, maxy), in storage order.
+    void candidates(double minx, double miny, double maxx, double maxy,
+                    std::vector<std::uint32_t>& out) const;
+
+  private:
+    void cells_of(double minx, double miny, double maxx, double maxy, int& cx0, int& cy0, int& cx1,
+                  int& cy1) const;
+
+  public:
     std::uint32_t text(std::string s);
 };
 

@@ -18,6 +18,7 @@
 
 #include "data/limits.h"
 #include "kmaps/vector/tile_builder.h"
+#include "source.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ double cpu_seconds() {
 }
 
 struct Options {
-    std::string data, set = "google", crs = "EPSG:3826", out;
+    std::string data, set = "google", crs = "EPSG:3826", out, geojson;
     int zmin = 12, zmax = 16;
 };
 
@@ -87,6 +88,77 @@ vec::Box data_extent(const vec::DataSource& source, const vec::Projection& proje
     return b;
 }
 
+// A JSON string.
+std::string json_text(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        if (static_cast<unsigned char>(c) >= 0x20) out += c;
+    }
+    return out + "\"";
+}
+
+// Writes every feature the tiles take from the tile files (in the set's system, EPSG:3857 for
+// the google set) as one GeoJSON file, for the benchmark's peers to cut the same features.
+int write_geojson(const vec::DataSource& source, const vec::Projection& projection,
+                  const std::string& path) {
+    static const char* layers[] = {"areas", "lines", "roads", "overview", "places", "pois"};
+    std::ofstream out(path);
+    out.precision(10);
+    out << "{\"type\":\"FeatureCollection\",\"crs\":{\"type\":\"name\",\"properties\":"
+           "{\"name\":\"EPSG:3857\"}},\"features\":[";
+    vec::ReadBuffers buffers;
+    vec::SourceTile t;
+    std::string error;
+    bool first = true;
+    for (std::int32_t n : source.tiles()) {
+        if (!vec::read_source_tile(source.state(), n, buffers, t, error) ||
+            !projection.forward(t.xy))
+            return 1;
+        for (const vec::SourceFeature& f : t.features) {
+            out << (first ? "" : ",") << "{\"type\":\"Feature\",\"properties\":{\"layer\":\""
+                << layers[static_cast<int>(f.layer)] << "\",\"type\":" << f.type;
+            if (f.name) out << ",\"name\":" << json_text(t.texts[f.name]);
+            if (f.code) out << ",\"code\":" << json_text(t.texts[f.code]);
+            if (f.note) out << ",\"note\":" << json_text(t.texts[f.note]);
+            if (f.layer == vec::Layer::roads || f.layer == vec::Layer::pois)
+                out << ",\"district\":" << f.district;
+            first = false;
+            const auto point = [&](std::uint32_t k) {
+                out << "[" << t.xy[2 * k] << "," << t.xy[2 * k + 1] << "]";
+            };
+            out << "},\"geometry\":";
+            if (f.count == 1) {
+                out << "{\"type\":\"Point\",\"coordinates\":";
+                point(f.first);
+            } else if (f.rings == 0) {
+                out << "{\"type\":\"LineString\",\"coordinates\":[";
+                for (std::uint32_t k = 0; k < f.count; ++k) {
+                    if (k) out << ",";
+                    point(f.first + k);
+                }
+                out << "]";
+            } else {
+                out << "{\"type\":\"Polygon\",\"coordinates\":[";
+                for (std::uint32_t r = 0; r < f.rings; ++r) {
+                    out << (r ? ",[" : "[");
+                    const std::uint32_t a = t.ring_at[f.first_ring + r],
+                                        b = t.ring_at[f.first_ring + r + 1];
+                    for (std::uint32_t k = a; k <= b; ++k) {  // closed: the first point again
+                        if (k > a) out << ",";
+                        point(k == b ? a : k);
+                    }
+                    out << "]";
+                }
+                out << "]";
+            }
+            out << "}}";
+        }
+    }
+    out << "]}\n";
+    return out ? 0 : 1;
+}
+
 int run(const Options& o) {
     std::string error;
     auto source = vec::DataSource::open(o.data, error);
@@ -106,6 +178,7 @@ int run(const Options& o) {
     } else {
         projection = std::make_unique<vec::IdentityProjection>();
     }
+    if (!o.geojson.empty()) return write_geojson(*source, *projection, o.geojson);
     const vec::Box extent = data_extent(*source, *projection);
     vec::TileBuilder builder(*source, *projection);
     long tiles = 0, empty = 0;
@@ -171,9 +244,11 @@ int main(int argc, char** argv) {
             o.out = value();
         else if (a == "--zoom")
             zoom = value();
+        else if (a == "--geojson")
+            o.geojson = value();
         else {
             std::cerr << "usage: kvector-tiles --data DIR [--set google|native] [--zoom A-B] "
-                         "[--crs EPSG:3826] [--out DIR]\n";
+                         "[--crs EPSG:3826] [--out DIR] [--geojson FILE]\n";
             return 2;
         }
     }
