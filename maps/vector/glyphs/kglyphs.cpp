@@ -136,6 +136,7 @@ bool find_font(const std::string& family, std::string& file, int& index) {
         if (FcPatternGetInteger(match, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
         FcPatternDestroy(match);
     }
+    FcFini();  // fontconfig's configuration, no longer needed
     return found;
 }
 
