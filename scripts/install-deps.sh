@@ -59,6 +59,7 @@ main libsqlite3-dev               needed   kseed's MBTiles archives
 main libboost-dev                 needed   kserve (Boost.Beast)
 main libxml2-dev                  needed   kserve's capabilities documents (XML)
 main nlohmann-json3-dev           needed   kserve's JSON answers
+main libprotozero-dev             needed   the vector tiles and their glyph ranges (protobuf)
 main curl                         needed   the main job's check that kserve answers
 main nodejs                       optional the map viewer (not built without it)
 main npm                          optional the map viewer (not built without it)
@@ -80,6 +81,7 @@ test xvfb                         needed   the console windows' tests (virtual d
 test xauth                        needed   the console windows' tests (xvfb-run)
 test x11-apps                     needed   the console windows' tests (xwd)
 test gdal-bin                     needed   the tests' checks of georeferenced output
+test python3-gdal                 needed   the vector tiles' checks (GDAL's MVT driver)
 test nginx                        needed   kserve's scale-out test
 test wrk                          needed   kserve's benchmark
 test chromium                     optional the map viewer's browser test (skipped without it)

@@ -1,6 +1,7 @@
 // The viewer is served by kserve from its own folder: relative asset addresses, no source
 // maps, everything bundled (no request leaves for another server). Every page of the folder
-// (index.html, ogcapi-tiles.html, pmtiles.html) is an entry of its own.
+// (index.html, ogcapi-tiles.html, pmtiles.html, vector.html) is an entry of its own. Workers
+// (MapLibre's, for vector.html) are bundled as ES modules, as MapLibre starts them.
 import {readdirSync} from 'node:fs';
 import {fileURLToPath} from 'node:url';
 
@@ -11,6 +12,7 @@ const pages = Object.fromEntries(readdirSync(here)
 
 export default {
   base: './',
+  worker: {format: 'es'},
   build: {
     sourcemap: false, chunkSizeWarningLimit: 2000, assetsInlineLimit: 0,
     rollupOptions: { input: pages },

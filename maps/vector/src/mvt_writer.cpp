@@ -1,0 +1,116 @@
+// mvt_writer.cpp: a vector tile's messages through protozero (which does the varints and the
+// zigzag encoding).
+#include "mvt_writer.h"
+
+#include <protozero/varint.hpp>
+
+namespace kmaps::vector {
+
+namespace {
+
+// Field numbers of the format's messages.
+enum TileField : protozero::pbf_tag_type { kTileLayers = 3 };
+enum LayerField : protozero::pbf_tag_type {
+    kLayerName = 1,
+    kLayerFeatures = 2,
+    kLayerKeys = 3,
+    kLayerValues = 4,
+    kLayerExtent = 5,
+    kLayerVersion = 15
+};
+enum FeatureField : protozero::pbf_tag_type {
+    kFeatureId = 1,
+    kFeatureTags = 2,
+    kFeatureType = 3,
+    kFeatureGeometry = 4
+};
+enum ValueField : protozero::pbf_tag_type { kValueString = 1, kValueInt = 4 };
+
+constexpr std::uint32_t kVersion = 2;
+constexpr std::uint32_t kMoveTo = 1;
+constexpr std::uint32_t kLineTo = 2;
+constexpr std::uint32_t kClosePath = 7;
+
+constexpr std::uint32_t command(std::uint32_t id, std::uint32_t count) {
+    return (id & 0x7) | (count << 3);
+}
+
+}  // namespace
+
+void GeometryCommands::move(const geometry::IPoint& p) {
+    out_.push_back(protozero::encode_zigzag32(p.x - cursor_.x));
+    out_.push_back(protozero::encode_zigzag32(p.y - cursor_.y));
+    cursor_ = p;
+}
+
+void GeometryCommands::point(const geometry::IPoint& p) {
+    out_.push_back(command(kMoveTo, 1));
+    move(p);
+}
+
+void GeometryCommands::line(std::span<const geometry::IPoint> points) {
+    out_.push_back(command(kMoveTo, 1));
+    move(points[0]);
+    out_.push_back(command(kLineTo, static_cast<std::uint32_t>(points.size() - 1)));
+    for (std::size_t i = 1; i < points.size(); ++i) move(points[i]);
+}
+
+void GeometryCommands::ring(std::span<const geometry::IPoint> points) {
+    line(points);
+    out_.push_back(command(kClosePath, 1));
+}
+
+void LayerWriter::begin(protozero::pbf_writer& tile, std::string_view name, std::uint32_t extent) {
+    layer_ = protozero::pbf_writer(tile, kTileLayers);
+    extent_ = extent;
+    keys_.clear();
+    key_index_.clear();
+    values_.clear();
+    text_index_.clear();
+    integer_index_.clear();
+    layer_.add_uint32(kLayerVersion, kVersion);
+    layer_.add_string(kLayerName, name.data(), name.size());
+}
+
+std::uint32_t LayerWriter::key(std::string_view k) {
+    const auto [it, added] = key_index_.try_emplace(k, static_cast<std::uint32_t>(keys_.size()));
+    if (added) keys_.push_back(k);
+    return it->second;
+}
+
+std::uint32_t LayerWriter::text(std::string_view v) {
+    const auto [it, added] = text_index_.try_emplace(v, static_cast<std::uint32_t>(values_.size()));
+    if (added) values_.push_back(Value{true, v, 0});
+    return it->second;
+}
+
+std::uint32_t LayerWriter::integer(std::int64_t v) {
+    const auto [it, added] =
+        integer_index_.try_emplace(v, static_cast<std::uint32_t>(values_.size()));
+    if (added) values_.push_back(Value{false, {}, v});
+    return it->second;
+}
+
+void LayerWriter::feature(std::uint64_t id, GeomType type, std::span<const std::uint32_t> tags,
+                          std::span<const std::uint32_t> geometry) {
+    protozero::pbf_writer f(layer_, kLayerFeatures);
+    f.add_uint64(kFeatureId, id);
+    if (!tags.empty()) f.add_packed_uint32(kFeatureTags, tags.begin(), tags.end());
+    f.add_enum(kFeatureType, static_cast<std::int32_t>(type));
+    f.add_packed_uint32(kFeatureGeometry, geometry.begin(), geometry.end());
+}
+
+void LayerWriter::end() {
+    for (std::string_view k : keys_) layer_.add_string(kLayerKeys, k.data(), k.size());
+    for (const Value& v : values_) {
+        protozero::pbf_writer value(layer_, kLayerValues);
+        if (v.is_text)
+            value.add_string(kValueString, v.text.data(), v.text.size());
+        else
+            value.add_int64(kValueInt, v.integer);
+    }
+    layer_.add_uint32(kLayerExtent, extent_);
+    layer_.commit();
+}
+
+}  // namespace kmaps::vector
