@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "json.h"
-#include "render.h"
+#include "kmaps/render.h"
 
 namespace kserve {
 
@@ -43,7 +43,7 @@ Response Api::handle(const Request& r, const std::string& path, const Params& p)
         const auto scale =
             p.has("scale") ? parse_decimal(p.get("SCALE")) : std::optional<double>(10.0);
         if (!x || !y) return json_error(400, "x and y must be whole metres");
-        if (!scale || *scale < 0.5 || *scale > kMaxScale)
+        if (!scale || *scale < 0.5 || *scale > kmaps::kMaxScale)
             return json_error(400, "scale must be 0.5 to 100000 metres per pixel");
         const auto road = engine.road_at(static_cast<int>(*x), static_cast<int>(*y), *scale);
         return json_answer(200, Json{{"road", road_json(road)}});
@@ -51,7 +51,7 @@ Response Api::handle(const Request& r, const std::string& path, const Params& p)
     if (path == "roads" && p.has("NAME")) {
         const std::string& name = p.get("NAME");
         if (name.empty() || name.size() > 80) return json_error(400, "name must be 1 to 80 bytes");
-        if (!utf8_to_big5(name))
+        if (!kmaps::utf8_to_big5(name))
             return json_error(400, "the name has characters the data set cannot hold");
         return roads_named(name);
     }
@@ -81,7 +81,7 @@ Response Api::handle(const Request& r, const std::string& path, const Params& p)
             const std::string& name = p.get("MEETING");
             if (name.empty() || name.size() > 80)
                 return json_error(400, "meeting must name a road");
-            if (!utf8_to_big5(name))
+            if (!kmaps::utf8_to_big5(name))
                 return json_error(400, "the road name has characters the data set cannot hold");
             return result(engine.meeting_roads(static_cast<int>(*district), name), false);
         }
@@ -96,7 +96,7 @@ Response Api::handle(const Request& r, const std::string& path, const Params& p)
             // An empty name would match every point (tens of thousands): refused, as for roads.
             if (name.empty() || name.size() > 112)
                 return json_error(400, "name must be 1 to 112 bytes");
-            if (!utf8_to_big5(name))
+            if (!kmaps::utf8_to_big5(name))
                 return json_error(400, "the name has characters the data set cannot hold");
             return result(engine.pois_named(name), true);
         }

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "dataset.h"
 #include "params.h"
 #include "request.h"
+#include "site.h"
 
 namespace kserve {
 
 class Api {
   public:
-    explicit Api(DataSet& data) : data_(data) {}
+    explicit Api(Site& site) : data_(site.data()) {}
     // The answer to /api/<path>.
     Response handle(const Request& r, const std::string& path, const Params& p);
 

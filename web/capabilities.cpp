@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "render.h"
+#include "kmaps/render.h"
 #include "xml.h"
 
 namespace kserve {
@@ -15,7 +15,8 @@ namespace {
 // from a data set can hold it (numbers, system names, fixed texts).
 constexpr std::string_view kBase = "@KSERVE-BASE-URL@";
 
-std::string wms_document(const DataSet& data, bool v130) {
+std::string wms_document(const Site& site, bool v130) {
+    const DataSet& data = site.data();
     const std::string url = std::string(kBase) + "/wms?";
     const char* crs_tag = v130 ? "CRS" : "SRS";
     XmlWriter w;
@@ -54,7 +55,7 @@ std::string wms_document(const DataSet& data, bool v130) {
                                  std::to_string(2 + data.engine().categories().size()));
         // The largest map that is drawn in every system listed, at any box, within the
         // budget: a client that keeps to it (QGIS cuts its prints by it) is never refused.
-        const std::string side = std::to_string(served_side(data.map_budget()));
+        const std::string side = std::to_string(kmaps::served_side(site.map_budget()));
         w.layout("\n  ").element("MaxWidth", side);
         w.layout("\n  ").element("MaxHeight", side);
     }
@@ -73,10 +74,9 @@ std::string wms_document(const DataSet& data, bool v130) {
     w.element("Format", v130 ? "XML" : "application/vnd.ogc.se_xml").layout("\n  ").close_full();
 
     w.layout("\n  ").open("Layer").layout("\n    ").element("Title", "Road map");
-    for (const std::string& c : {data.native().name(), std::string("EPSG:3857"),
-                                 std::string("EPSG:4326"), std::string("CRS:84")}) {
-        if (!v130 && c == "CRS:84") continue;
-        w.layout("\n    ").element(crs_tag, c);
+    for (const auto& system : data.systems()) {
+        if (!v130 && system->name() == kmaps::kCrs84) continue;  // WMS 1.3.0's
+        w.layout("\n    ").element(crs_tag, system->name());
     }
     const Box& ll = data.extent_lonlat();
     w.layout("\n    ");
@@ -106,8 +106,8 @@ std::string wms_document(const DataSet& data, bool v130) {
             .close();
     };
     bbox(data.native().name(), data.extent(), v130 && data.native().north_first());
-    bbox("EPSG:3857", data.extent_mercator(), false);
-    bbox("EPSG:4326", ll, v130);
+    bbox(kmaps::kWebMercator, data.extent_mercator(), false);
+    bbox(kmaps::kLonLat, ll, v130);
     const auto style = [&] {
         w.layout("\n      ")
             .open("Style")
@@ -136,7 +136,7 @@ std::string wms_document(const DataSet& data, bool v130) {
     return w.finish();
 }
 
-std::string wmts_document(const DataSet& data, const std::vector<TileMatrixSet>& sets) {
+std::string wmts_document(const DataSet& data, const std::vector<kmaps::TileMatrixSet>& sets) {
     const std::string base(kBase);
     XmlWriter w;
     w.open("Capabilities")
@@ -196,15 +196,15 @@ std::string wmts_document(const DataSet& data, const std::vector<TileMatrixSet>&
         w.layout("\n      ").element("ows:SupportedCRS", set.crs_urn());
         if (!set.well_known_scale_set().empty())
             w.layout("\n      ").element("WellKnownScaleSet", set.well_known_scale_set());
-        for (const TileMatrix& m : set.matrices()) {
+        for (const kmaps::TileMatrix& m : set.matrices()) {
             const double a = set.north_first() ? m.top : m.left;
             const double b = set.north_first() ? m.left : m.top;
             w.layout("\n      ").open("TileMatrix");
             w.element("ows:Identifier", std::to_string(m.level));
             w.element("ScaleDenominator", fmt(m.scale_denominator()));
             w.element("TopLeftCorner", fmt(a) + ' ' + fmt(b));
-            w.element("TileWidth", std::to_string(kTileSize));
-            w.element("TileHeight", std::to_string(kTileSize));
+            w.element("TileWidth", std::to_string(kmaps::kTileSize));
+            w.element("TileHeight", std::to_string(kmaps::kTileSize));
             w.element("MatrixWidth", std::to_string(m.cols));
             w.element("MatrixHeight", std::to_string(m.rows));
             w.close_full();
@@ -241,10 +241,10 @@ std::string Capabilities::Document::with(std::string_view base) const {
     return out;
 }
 
-void Capabilities::build(const DataSet& data, const std::vector<TileMatrixSet>& sets) {
-    wms130_.take(wms_document(data, true));
-    wms111_.take(wms_document(data, false));
-    wmts_.take(wmts_document(data, sets));
+void Capabilities::build(const Site& site, const std::vector<kmaps::TileMatrixSet>& sets) {
+    wms130_.take(wms_document(site, true));
+    wms111_.take(wms_document(site, false));
+    wmts_.take(wmts_document(site.data(), sets));
 }
 
 std::string Capabilities::wms(bool v130, std::string_view base) const {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "dataset.h"
-#include "tiles.h"
+#include "kmaps/tiles.h"
+#include "site.h"
 
 namespace kserve {
 
@@ -21,7 +21,7 @@ constexpr const char* kCapabilitiesCacheControl = "public, max-age=300";
 class Capabilities {
   public:
     // Writes the three documents for the data set and its tile matrix sets.
-    void build(const DataSet& data, const std::vector<TileMatrixSet>& sets);
+    void build(const Site& site, const std::vector<kmaps::TileMatrixSet>& sets);
 
     // The documents with the service at `base` ("http://host:port").
     std::string wms(bool v130, std::string_view base) const;

@@ -3,21 +3,21 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 
-#include "dataset.h"
+#include "kcommon/numbers.h"
+#include "kmaps/geometry.h"
 
 namespace kserve {
 
 Json json_number(double v) {
     if (!std::isfinite(v)) return nullptr;
-    const double shown = std::strtod(fmt(v).c_str(), nullptr);
+    const double shown = kcommon::parse_decimal(kmaps::fmt(v)).value_or(v);
     if (shown == std::trunc(shown) && std::fabs(shown) < 9e15)
         return static_cast<std::int64_t>(shown);
     return shown;
 }
 
-Json road_json(const std::optional<Road>& road) {
+Json road_json(const std::optional<kmaps::Road>& road) {
     if (!road) return nullptr;
     return {{"name", road->name},
             {"district", road->district},

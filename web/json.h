@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "engine.h"
+#include "kmaps/engine.h"
 #include "request.h"
 
 namespace kserve {
@@ -18,7 +18,7 @@ using Json = nlohmann::ordered_json;
 // fraction.
 Json json_number(double v);
 // {"name", "district", "type", "code", "slope"} of a road (slope null when not finite), or null.
-Json road_json(const std::optional<Road>& road);
+Json road_json(const std::optional<kmaps::Road>& road);
 
 // The document and a line break, as application/json.
 Response json_answer(int status, const Json& document);

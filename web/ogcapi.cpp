@@ -9,15 +9,31 @@
 
 #include "json.h"
 #include "kcommon/etag.h"
-#include "render.h"
+#include "kmaps/render.h"
 #include "xml.h"
 
 namespace kserve {
 
+using kmaps::draw_map_file;
+using kmaps::Feature;
+using kmaps::FeatureCursor;
+using kmaps::FeaturePage;
+using kmaps::FeatureQuery;
+using kmaps::kMaxScale;
+using kmaps::kMaxSide;
+using kmaps::kMinScale;
+using kmaps::kTileSize;
+using kmaps::kWhite;
+using kmaps::Layers;
+using kmaps::map_cost;
+using kmaps::MapFile;
+using kmaps::TileFormat;
+using kmaps::TileMatrixSet;
+using kmaps::transform_box;
+using kmaps::transform_points;
+
 namespace {
 
-constexpr const char* kCrs84 = "http://www.opengis.net/def/crs/OGC/1.3/CRS84";
-constexpr const char* kEpsgUri = "http://www.opengis.net/def/crs/EPSG/0/";
 constexpr const char* kRel = "http://www.opengis.net/def/rel/ogc/1.0/";
 constexpr const char* kOpenApiType = "application/vnd.oai.openapi+json;version=3.0";
 constexpr const char* kWebMercatorQuad = "WebMercatorQuad";
@@ -55,25 +71,17 @@ const char* const kConformance[] = {
 
 // The URI of an offered system: CRS84, or the EPSG register's.
 std::string crs_uri(const Crs& crs) {
-    if (crs.name() == "CRS:84") return kCrs84;
-    return kEpsgUri + crs.name().substr(crs.name().find(':') + 1);
+    return kmaps::crs_uri(crs.name());
 }
 
 // The system a `crs` or `bbox-crs` value names: CRS84, the grid or EPSG:3857, by URI (or as
 // a safe CURIE "[EPSG:3857]"); null for anything else.
-std::shared_ptr<Crs> crs_named(const DataSet& data, std::string v) {
-    if (v.size() > 2 && v.front() == '[' && v.back() == ']') v = v.substr(1, v.size() - 2);
-    if (v == kCrs84 || v == "OGC:CRS84" || v == "CRS:84") return data.system("CRS:84");
-    std::string code;
-    if (v.rfind(kEpsgUri, 0) == 0)
-        code = v.substr(std::string(kEpsgUri).size());
-    else if (upper(v).rfind("EPSG:", 0) == 0)
-        code = v.substr(5);
-    else
+std::shared_ptr<Crs> crs_named(const DataSet& data, const std::string& v) {
+    const auto name = kmaps::crs_name_of(v);
+    if (!name) return nullptr;
+    if (*name != kmaps::kCrs84 && *name != data.native().name() && *name != kmaps::kWebMercator)
         return nullptr;
-    const std::string name = "EPSG:" + code;
-    if (name != data.native().name() && name != "EPSG:3857") return nullptr;
-    return data.system(name);
+    return data.system(*name);
 }
 
 // A point in a system's axis order (northing first where the system says so), with 10
@@ -186,7 +194,7 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
     const Json bbox84 = {json_number(ll.minx), json_number(ll.miny), json_number(ll.maxx),
                          json_number(ll.maxy)};
     const std::string native_uri = crs_uri(data_.native());
-    const Json crs_list = {kCrs84, native_uri, crs_uri(data_.mercator())};
+    const Json crs_list = {kmaps::crs_uri(kmaps::kCrs84), native_uri, crs_uri(data_.mercator())};
 
     auto collection = [&](const std::string& id) -> Json {
         const std::string self = base + "/collections/" + id;
@@ -220,7 +228,8 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
             c["itemType"] = "feature";
             links.push_back(link(self + "/items", "items", "application/geo+json", "the features"));
         }
-        c["extent"] = {{"spatial", {{"bbox", Json::array({bbox84})}, {"crs", kCrs84}}}};
+        c["extent"] = {
+            {"spatial", {{"bbox", Json::array({bbox84})}, {"crs", kmaps::crs_uri(kmaps::kCrs84)}}}};
         c["crs"] = crs_list;
         c["storageCrs"] = native_uri;
         c["links"] = std::move(links);
@@ -253,7 +262,7 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
     }
     if (top == "api" && parts.size() == 1) {
         if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-        return document(r, p, openapi_document(base, data_), kOpenApiType);
+        return document(r, p, openapi_document(base, site_), kOpenApiType);
     }
     if (top == "collections") {
         if (parts.size() == 1) {
@@ -379,13 +388,13 @@ std::optional<Response> OgcApi::read_map(const Params& p, MapRequest& m) {
     if (auto bad = unknown_parameters(
             p, {"BBOX", "BBOX-CRS", "CRS", "WIDTH", "HEIGHT", "F", "TRANSPARENT", "BGCOLOR"}))
         return bad;
-    std::shared_ptr<Crs> bbox_crs = data_.system("CRS:84");
+    std::shared_ptr<Crs> bbox_crs = data_.system(kmaps::kCrs84);
     if (p.has("BBOX-CRS") && !(bbox_crs = crs_named(data_, p.get("BBOX-CRS"))))
-        return json_problem(400, "bbox-crs must be " + std::string(kCrs84) + ", " +
+        return json_problem(400, "bbox-crs must be " + kmaps::crs_uri(kmaps::kCrs84) + ", " +
                                      crs_uri(data_.native()) + " or " + crs_uri(data_.mercator()));
     std::shared_ptr<Crs> crs = bbox_crs;
     if (p.has("CRS") && !(crs = crs_named(data_, p.get("CRS"))))
-        return json_problem(400, "crs must be " + std::string(kCrs84) + ", " +
+        return json_problem(400, "crs must be " + kmaps::crs_uri(kmaps::kCrs84) + ", " +
                                      crs_uri(data_.native()) + " or " + crs_uri(data_.mercator()));
     Box box{};
     if (p.has("BBOX")) {
@@ -474,9 +483,9 @@ Response OgcApi::map(const Request& r, const Params& p) {
     MapRequest m;
     if (auto bad = read_map(p, m)) return *bad;
     if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
-        cost > data_.map_budget()) {
-        if (Metrics* metrics = data_.metrics()) metrics->maps_over_budget.fetch_add(1);
-        return json_problem(400, over_budget(data_, cost));
+        cost > site_.map_budget()) {
+        if (Metrics* metrics = site_.metrics()) metrics->maps_over_budget.fetch_add(1);
+        return json_problem(400, site_.over_budget(cost));
     }
     const Crs& crs = *m.crs;
     const Box& box = m.box;
@@ -485,7 +494,7 @@ Response OgcApi::map(const Request& r, const Params& p) {
     key << "ogcmap|" << crs.name() << '|' << fmt(box.minx) << ',' << fmt(box.miny) << ','
         << fmt(box.maxx) << ',' << fmt(box.maxy) << '|' << m.width << 'x' << m.height << '|'
         << m.format << '|' << m.transparent << '|' << m.background;
-    res.etag = data_.etag(key.str());
+    res.etag = site_.etag(key.str());
     res.cache_control = "public, max-age=300";
     const Json shown = {
         point_json(crs, box.minx, box.miny)[0], point_json(crs, box.minx, box.miny)[1],
@@ -495,7 +504,7 @@ Response OgcApi::map(const Request& r, const Params& p) {
     res.headers = {{"Content-Crs", "<" + crs_uri(crs) + ">"}, {"Content-Bbox", bbox_text}};
     if (kcommon::if_none_match(r.if_none_match, res.etag)) {
         res.status = 304;
-        if (data_.metrics()) data_.metrics()->not_modified.fetch_add(1);
+        if (site_.metrics()) site_.metrics()->not_modified.fetch_add(1);
         return res;
     }
     Layers layers;
@@ -649,13 +658,13 @@ Response OgcApi::items(const Request& r, const std::string& collection, const Pa
         const std::string f = lower(p.get("F"));
         if (f != "json" && f != "geojson") return json_problem(400, "f must be json or geojson");
     }
-    std::shared_ptr<Crs> crs = data_.system("CRS:84");
+    std::shared_ptr<Crs> crs = data_.system(kmaps::kCrs84);
     if (p.has("CRS") && !(crs = crs_named(data_, p.get("CRS"))))
-        return json_problem(400, "crs must be " + std::string(kCrs84) + ", " +
+        return json_problem(400, "crs must be " + kmaps::crs_uri(kmaps::kCrs84) + ", " +
                                      crs_uri(data_.native()) + " or " + crs_uri(data_.mercator()));
-    std::shared_ptr<Crs> bbox_crs = data_.system("CRS:84");
+    std::shared_ptr<Crs> bbox_crs = data_.system(kmaps::kCrs84);
     if (p.has("BBOX-CRS") && !(bbox_crs = crs_named(data_, p.get("BBOX-CRS"))))
-        return json_problem(400, "bbox-crs must be " + std::string(kCrs84) + ", " +
+        return json_problem(400, "bbox-crs must be " + kmaps::crs_uri(kmaps::kCrs84) + ", " +
                                      crs_uri(data_.native()) + " or " + crs_uri(data_.mercator()));
     if (p.has("BBOX-CRS") && !p.has("BBOX")) return json_problem(400, "bbox-crs without bbox");
     int limit = kDefaultLimit;
@@ -756,9 +765,9 @@ Response OgcApi::item(const Request& r, const std::string& collection, const std
         const std::string f = lower(p.get("F"));
         if (f != "json" && f != "geojson") return json_problem(400, "f must be json or geojson");
     }
-    std::shared_ptr<Crs> crs = data_.system("CRS:84");
+    std::shared_ptr<Crs> crs = data_.system(kmaps::kCrs84);
     if (p.has("CRS") && !(crs = crs_named(data_, p.get("CRS"))))
-        return json_problem(400, "crs must be " + std::string(kCrs84) + ", " +
+        return json_problem(400, "crs must be " + kmaps::crs_uri(kmaps::kCrs84) + ", " +
                                      crs_uri(data_.native()) + " or " + crs_uri(data_.mercator()));
     const auto n = collection == "map" ? std::nullopt : parse_int(id, 1, 1LL << 50);
     const bool pois = collection == "pois";

@@ -8,19 +8,19 @@
 #include <optional>
 #include <string>
 
-#include "dataset.h"
-#include "feature_store.h"
 #include "json.h"
+#include "kmaps/feature_store.h"
+#include "kmaps/tiles.h"
 #include "params.h"
 #include "request.h"
-#include "tiles.h"
+#include "site.h"
 #include "wmts.h"
 
 namespace kserve {
 
 // The OpenAPI 3.0 description of every path under /ogcapi (`base` its address), with the
 // parameters each takes (ogcapi_openapi.cpp).
-Json openapi_document(const std::string& base, const DataSet& data);
+Json openapi_document(const std::string& base, const Site& site);
 
 class OgcApi {
   public:
@@ -29,8 +29,8 @@ class OgcApi {
     static constexpr int kDefaultLimit = 100;
     static constexpr int kMaxLimit = 1000;
 
-    OgcApi(DataSet& data, Tiles& tiles, Wmts& wmts, FeatureStore& features)
-        : data_(data), tiles_(tiles), wmts_(wmts), features_(features) {}
+    OgcApi(Site& site, kmaps::Tiles& tiles, Wmts& wmts, kmaps::FeatureStore& features)
+        : site_(site), data_(site.data()), tiles_(tiles), wmts_(wmts), features_(features) {}
     // The answer to /ogcapi<path>, `path` "" or starting with '/'.
     Response handle(const Request& r, const std::string& path, const Params& p);
 
@@ -60,10 +60,11 @@ class OgcApi {
     Response tile_matrix_sets(const Request& r, const std::string& path,
                               const std::vector<std::string>& parts, const Params& p);
 
+    Site& site_;
     DataSet& data_;
-    Tiles& tiles_;
+    kmaps::Tiles& tiles_;
     Wmts& wmts_;
-    FeatureStore& features_;
+    kmaps::FeatureStore& features_;
 };
 
 }  // namespace kserve

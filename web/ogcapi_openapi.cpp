@@ -1,7 +1,7 @@
 // ogcapi_openapi.cpp: the OpenAPI 3.0 description of /ogcapi: one entry per path that
 // ogcapi.cpp serves, its parameters and its answers.
+#include "kmaps/render.h"
 #include "ogcapi.h"
-#include "render.h"
 
 namespace kserve {
 
@@ -40,7 +40,8 @@ Json get(const char* summary, Json parameters, std::initializer_list<const char*
 
 }  // namespace
 
-Json openapi_document(const std::string& base, const DataSet& data) {
+Json openapi_document(const std::string& base, const Site& site) {
+    const DataSet& data = site.data();
     const Json string = {{"type", "string"}};
     const Json crs_enum = {{"type", "string"},
                            {"enum",
@@ -71,7 +72,7 @@ Json openapi_document(const std::string& base, const DataSet& data) {
     };
     const Json f = ref("f");
     // The largest map drawn in every system at any box within the budget (render.h).
-    const int side = served_side(data.map_budget());
+    const int side = kmaps::served_side(site.map_budget());
     auto side_text = [&](const char* way) {
         return "pixels " + std::string(way) + ", 1 to " + std::to_string(side) +
                " (every map within " + std::to_string(side) + " x " + std::to_string(side) +

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kcommon/numbers.h"
+#include "kmaps/geometry.h"
 
 namespace kserve {
 
@@ -44,9 +45,7 @@ std::string lower(std::string_view s);
 using kcommon::parse_decimal;
 using kcommon::parse_int;
 
-struct Box {
-    double minx, miny, maxx, maxy;
-};
+using kmaps::Box;
 // "a,b,c,d" as four finite numbers with a < c and b < d.
 std::optional<Box> parse_box(std::string_view s);
 

@@ -2,8 +2,10 @@
 #include "service.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "files.h"
@@ -12,16 +14,26 @@
 namespace kserve {
 
 bool Service::start(const Config& config, Metrics* metrics, std::string& error) {
-    if (!data_.open(config, metrics, error)) return false;
+    if (!site_.open(config, metrics, error)) return false;
+    site_.data().engine().on_tile_news([](const std::string& path, const std::string& why) {
+        if (why.empty())
+            std::fprintf(stderr, "kserve: worker %d: tile file %s is sound again\n", ::getpid(),
+                         path.c_str());
+        else
+            std::fprintf(stderr,
+                         "kserve: worker %d: tile file %s %s; maps that need it get a 500\n",
+                         ::getpid(), path.c_str(), why.c_str());
+    });
     public_url_ = config.public_url;
     data_dir_ = config.data;
-    tiles_ = std::make_unique<Tiles>(data_);
-    capabilities_.build(data_, tiles_->sets());
-    wms_ = std::make_unique<Wms>(data_, capabilities_);
-    wmts_ = std::make_unique<Wmts>(data_, capabilities_, *tiles_);
-    api_ = std::make_unique<Api>(data_);
-    if (!features_.open(data_.engine().dir(), data_.extent(), error)) return false;
-    ogcapi_ = std::make_unique<OgcApi>(data_, *tiles_, *wmts_, features_);
+    DataSet& data = site_.data();
+    tiles_ = std::make_unique<kmaps::Tiles>(data);
+    capabilities_.build(site_, tiles_->sets());
+    wms_ = std::make_unique<Wms>(site_, capabilities_);
+    wmts_ = std::make_unique<Wmts>(site_, capabilities_, *tiles_);
+    api_ = std::make_unique<Api>(site_);
+    if (!features_.open(data.engine().dir(), data.extent(), error)) return false;
+    ogcapi_ = std::make_unique<OgcApi>(site_, *tiles_, *wmts_, features_);
     if (!config.viewer.empty()) {
         viewer_ = std::make_shared<StaticFiles>();
         if (!viewer_->open(config.viewer, error)) return false;
@@ -62,7 +74,7 @@ Response Service::handle(const Request& request) {
 }
 
 Response Service::checked_route(const Request& r) {
-    Engine& engine = data_.engine();
+    Engine& engine = site_.data().engine();
     engine.clear_tile_fault();
     Response res = route(r);
     if (engine.tile_fault().empty()) return res;
@@ -89,7 +101,7 @@ Response Service::checked_route(const Request& r) {
     res.status = 500;
     res.etag.clear();
     res.cache_control = "no-store";
-    if (Metrics* m = data_.metrics()) {
+    if (Metrics* m = site_.metrics()) {
         m->tile_faults.fetch_add(1, std::memory_order_relaxed);
         m->last_tile_fault_ms.store(monotonic_ms(), std::memory_order_relaxed);
     }
@@ -104,10 +116,10 @@ Response Service::health() const {
         ::closedir(d);
     else
         problem = "the data set's folder cannot be read: " + std::string(std::strerror(errno));
-    if (const Metrics* m = data_.metrics(); m && problem.empty()) {
+    if (const Metrics* m = site_.metrics(); m && problem.empty()) {
         const int64_t last = m->last_tile_fault_ms.load(std::memory_order_relaxed);
         const int64_t ago = monotonic_ms() - last;
-        if (last != 0 && ago < kTileFaultMemory * 1000)
+        if (last != 0 && ago < int64_t{kTileFaultMemory} * 1000)
             problem = std::to_string(m->tile_faults.load()) +
                       " maps refused since the start for damaged or unreadable tile files, the "
                       "last " +
@@ -151,7 +163,7 @@ Response Service::route(const Request& r) {
 
     if (path == "/healthz") return health();
     if (path == "/metrics") {
-        Metrics* metrics = data_.metrics();
+        Metrics* metrics = site_.metrics();
         return answer(200, metrics ? metrics->text() : "",
                       "text/plain; version=0.0.4; charset=utf-8");
     }

@@ -9,12 +9,12 @@
 
 #include "api.h"
 #include "capabilities.h"
-#include "dataset.h"
-#include "feature_store.h"
+#include "kmaps/feature_store.h"
+#include "kmaps/tiles.h"
 #include "metrics.h"
 #include "ogcapi.h"
 #include "request.h"
-#include "tiles.h"
+#include "site.h"
 #include "wms.h"
 #include "wmts.h"
 
@@ -35,10 +35,10 @@ class Service {
     // a damaged or unreadable tile file is answered with a 500 that no cache keeps, counted in
     // /metrics, and /healthz says "degraded" for kTileFaultMemory after the last one.
     Response handle(const Request& request);
-    // What answering `request` costs: a WMS map's cost (map_cost() in render.h), 0 for anything
+    // What answering `request` costs: a map's cost (kmaps::map_cost), 0 for anything
     // else. The transport lets at most a few expensive maps be drawn at once over the workers.
     double cost(const Request& request) const;
-    double map_budget() const { return data_.map_budget(); }
+    double map_budget() const { return site_.map_budget(); }
 
   private:
     // route() with a map that met a damaged tile file turned into a 500 (handle()).
@@ -46,13 +46,13 @@ class Service {
     Response route(const Request& r);
     Response health() const;
 
-    DataSet data_;
-    std::unique_ptr<Tiles> tiles_;
+    Site site_;
+    std::unique_ptr<kmaps::Tiles> tiles_;
     Capabilities capabilities_;  // made once, in start()
     std::unique_ptr<Wms> wms_;
     std::unique_ptr<Wmts> wmts_;
     std::unique_ptr<Api> api_;
-    FeatureStore features_;
+    kmaps::FeatureStore features_;
     std::unique_ptr<OgcApi> ogcapi_;
     std::shared_ptr<StaticFiles> viewer_;
     std::string public_url_;

@@ -8,10 +8,23 @@
 
 #include "json.h"
 #include "kcommon/etag.h"
-#include "render.h"
+#include "kmaps/drawing.h"
+#include "kmaps/render.h"
 #include "xml.h"
 
 namespace kserve {
+
+using kmaps::draw_map_file;
+using kmaps::kMaxFactor;
+using kmaps::kMaxScale;
+using kmaps::kMaxSide;
+using kmaps::kMinScale;
+using kmaps::kWhite;
+using kmaps::Layers;
+using kmaps::map_cost;
+using kmaps::MapFile;
+using kmaps::transform_box;
+using kmaps::transform_point;
 
 Response wms_exception(bool v130, const std::string& code, const std::string& message, int status) {
     XmlWriter w;
@@ -241,9 +254,9 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
     if (!read_map(p, v130, data_, m, error, true)) return error;
     const Layers layers = layers_of(m.layer_names);
     if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height, m.factor);
-        cost > data_.map_budget()) {
-        if (Metrics* metrics = data_.metrics()) metrics->maps_over_budget.fetch_add(1);
-        return wms_exception(v130, "InvalidParameterValue", over_budget(data_, cost));
+        cost > site_.map_budget()) {
+        if (Metrics* metrics = site_.metrics()) metrics->maps_over_budget.fetch_add(1);
+        return wms_exception(v130, "InvalidParameterValue", site_.over_budget(cost));
     }
 
     // The validator: the data set and every parameter that changes the picture.
@@ -254,11 +267,11 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
     for (int c : layers.pois) key << ',' << c;
     if (m.factor != 1) key << "|@" << m.factor << 'x';
     Response res;
-    res.etag = data_.etag(key.str());
+    res.etag = site_.etag(key.str());
     res.cache_control = "public, max-age=300";
     if (kcommon::if_none_match(r.if_none_match, res.etag)) {
         res.status = 304;
-        if (data_.metrics()) data_.metrics()->not_modified.fetch_add(1);
+        if (site_.metrics()) site_.metrics()->not_modified.fetch_add(1);
         return res;
     }
 

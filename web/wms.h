@@ -6,9 +6,9 @@
 #include <string>
 
 #include "capabilities.h"
-#include "dataset.h"
 #include "params.h"
 #include "request.h"
+#include "site.h"
 
 namespace kserve {
 
@@ -19,8 +19,8 @@ Response wms_exception(bool v130, const std::string& code, const std::string& me
 
 class Wms {
   public:
-    Wms(DataSet& data, const Capabilities& capabilities)
-        : data_(data), capabilities_(capabilities) {}
+    Wms(Site& site, const Capabilities& capabilities)
+        : site_(site), data_(site.data()), capabilities_(capabilities) {}
     Response handle(const Request& r, const Params& p);
     // What a GetMap of these parameters costs (map_cost() of render.h); 0 for anything else or
     // parameters that the map would refuse.
@@ -30,6 +30,7 @@ class Wms {
     Response map(const Request& r, const Params& p, bool v130);
     Response feature_info(const Params& p, bool v130);
 
+    Site& site_;
     DataSet& data_;
     const Capabilities& capabilities_;
 };

@@ -3,9 +3,16 @@
 
 #include "json.h"
 #include "kcommon/etag.h"
+#include "kmaps/drawing.h"
 #include "xml.h"
 
 namespace kserve {
+
+using kmaps::TileFormat;
+using kmaps::TileKey;
+using kmaps::TileMatrix;
+using kmaps::TileMatrixSet;
+using kmaps::Tiles;
 
 Response ows_exception(const std::string& code, const std::string& locator,
                        const std::string& message) {
@@ -33,6 +40,34 @@ bool has_tile_extension(std::string_view segment) {
 }
 
 }  // namespace
+
+std::optional<TileName> parse_tile_name(std::string_view segment) {
+    constexpr std::string_view kPng = ".png";
+    constexpr std::string_view kJpeg = ".jpg";
+    TileName name;
+    auto ends = [&](std::string_view end) {
+        return segment.size() > end.size() && segment.substr(segment.size() - end.size()) == end;
+    };
+    if (ends(kJpeg))
+        name.format = TileFormat::jpeg;
+    else if (!ends(kPng))
+        return std::nullopt;
+    segment.remove_suffix(kPng.size());
+    const size_t at = segment.find('@');
+    if (at != std::string_view::npos) {
+        // "@{F}x" with F a single digit from 2 to kmaps::kMaxFactor.
+        const std::string_view suffix = segment.substr(at);
+        if (suffix.size() != 3 || suffix[2] != 'x' || suffix[1] < '2' ||
+            suffix[1] > '0' + kmaps::kMaxFactor)
+            return std::nullopt;
+        name.factor = suffix[1] - '0';
+        segment = segment.substr(0, at);
+    }
+    const auto number = parse_int(segment, 0, 1L << 30);
+    if (!number) return std::nullopt;
+    name.number = static_cast<long>(*number);
+    return name;
+}
 
 std::optional<long> tile_index(std::string_view text, std::string_view suffix) {
     if (text.size() <= suffix.size() || text.substr(text.size() - suffix.size()) != suffix)
@@ -176,10 +211,10 @@ Response Wmts::tile(const Request& r, const std::string& set, const std::string&
     const TileKey key{set, m->level, row, col, factor, format};
     Response res;
     // A JPEG tile's key ends in ".jpg": its validator is not its PNG's.
-    res.etag = data_.etag("tile|" + key.text());
+    res.etag = site_.etag("tile|" + key.text());
     res.cache_control = "public, max-age=86400";
-    res.content_type = media_type(format);
-    Metrics* metrics = data_.metrics();
+    res.content_type = kmaps::media_type(format);
+    Metrics* metrics = site_.metrics();
     if (kcommon::if_none_match(r.if_none_match, res.etag)) {
         res.status = 304;
         if (metrics) metrics->not_modified.fetch_add(1);

@@ -10,10 +10,10 @@
 #include <string_view>
 
 #include "capabilities.h"
-#include "dataset.h"
+#include "kmaps/tiles.h"
 #include "params.h"
 #include "request.h"
-#include "tiles.h"
+#include "site.h"
 
 namespace kserve {
 
@@ -25,8 +25,20 @@ Response ows_exception(const std::string& code, const std::string& locator,
 // A tile row or column of an address: a whole number from 0, followed by `suffix` (".png",
 // or "" where the address has no extension). Every tile address scheme reads its numbers here,
 // but for the last segment of an address that may carry a scale factor ("{col}@2x.png"), which
-// parse_tile_name (tiles.h) reads.
+// parse_tile_name reads.
 std::optional<long> tile_index(std::string_view text, std::string_view suffix);
+
+// The last part of a tile's address: "{n}.png" for a tile of factor 1, "{n}@{F}x.png" for
+// F = 2 to kmaps::kMaxFactor, and the same with ".jpg" for the JPEG file. Every address scheme of
+// tiles (WMTS REST, XYZ) reads its last segment here, so that all of them know the same
+// factors and formats.
+struct TileName {
+    long number = 0;  // the row or column the segment names, 0 to 2^30
+    int factor = 1;
+    kmaps::TileFormat format = kmaps::TileFormat::png;
+};
+// Nothing for anything else ("@1x", a number with signs or blanks, another extension).
+std::optional<TileName> parse_tile_name(std::string_view segment);
 
 // How a tile request that fails is answered: an OWS exception report (WMTS), a plain 404 (XYZ
 // addresses), or problem details (OGC API: 404 for a tile outside its matrix).
@@ -34,8 +46,8 @@ enum class TileErrors { ows, plain, problem };
 
 class Wmts {
   public:
-    Wmts(DataSet& data, const Capabilities& capabilities, Tiles& tiles)
-        : data_(data), capabilities_(capabilities), tiles_(tiles) {}
+    Wmts(Site& site, const Capabilities& capabilities, kmaps::Tiles& tiles)
+        : site_(site), data_(site.data()), capabilities_(capabilities), tiles_(tiles) {}
 
     // /wmts?SERVICE=WMTS&REQUEST=...
     Response kvp(const Request& r, const Params& p);
@@ -55,12 +67,13 @@ class Wmts {
     // `format`, from the cache or drawn with its metatile, with its validator (a matching
     // If-None-Match gives 304); every address of a tile answers through here.
     Response tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                  long col, int factor, TileFormat format, TileErrors errors);
+                  long col, int factor, kmaps::TileFormat format, TileErrors errors);
 
   private:
+    Site& site_;
     DataSet& data_;
     const Capabilities& capabilities_;
-    Tiles& tiles_;
+    kmaps::Tiles& tiles_;
 };
 
 }  // namespace kserve

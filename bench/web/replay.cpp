@@ -21,9 +21,7 @@
 #include <vector>
 
 #include "bench_worker.h"
-#include "image.h"
 #include "kcommon/hash.h"
-#include "params.h"
 #include "service.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // deflate_test.cpp: the PNG row encoder's zlib streams inflate, with zlib's own decoder, to
 // exactly the bytes given: empty and one-byte input, runs longer than a match, rows that
 // repeat the row above, noise that needs several blocks, and rows too long to be matched.
-#include "deflate.h"
+#include "kmaps/deflate.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -47,7 +47,7 @@ class RowDeflate : public ::testing::TestWithParam<Case> {};
 TEST_P(RowDeflate, InflatesToTheSameBytes) {
     const std::vector<uint8_t> in = make(GetParam());
     std::string z;
-    kserve::zlib_compress_rows(in.data(), in.size(), GetParam().row, z);
+    kmaps::zlib_compress_rows(in.data(), in.size(), GetParam().row, z);
     std::vector<uint8_t> out(in.size() + 1);
     uLongf n = out.size();
     ASSERT_EQ(uncompress(out.data(), &n, reinterpret_cast<const Bytef*>(z.data()), z.size()), Z_OK);

@@ -1,7 +1,7 @@
 // deflate.cpp: the row encoder of deflate.h. Block layout, code tables and the order of the
 // code length codes are those of RFC 1951; the zlib header and the Adler-32 check those of
 // RFC 1950 (zlib's own adler32 computes the check).
-#include "deflate.h"
+#include "kmaps/deflate.h"
 
 #include <zlib.h>
 
@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-namespace kserve {
+namespace kmaps {
 namespace {
 
 constexpr size_t kMinMatch = 3;
@@ -337,4 +337,4 @@ void zlib_compress_rows(const uint8_t* data, size_t n, size_t row, std::string& 
     out.resize(static_cast<size_t>(end - reinterpret_cast<uint8_t*>(out.data())));
 }
 
-}  // namespace kserve
+}  // namespace kmaps

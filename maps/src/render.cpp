@@ -1,22 +1,18 @@
 // render.cpp: maps drawn by the engine, stretched to unequal scales or warped to other systems.
-#include "render.h"
+#include "kmaps/render.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace kserve {
+#include "kmaps/warp.h"
+
+namespace kmaps {
 
 namespace {
 
 // True when the x and y scales differ by at most a thousandth.
 bool same_scale(double sx, double sy) {
     return std::fabs(sx - sy) <= 1e-3 * std::max(sx, sy);
-}
-
-bool intersect(const Box& a, const Box& b, Box& out) {
-    out = {std::max(a.minx, b.minx), std::max(a.miny, b.miny), std::min(a.maxx, b.maxx),
-           std::min(a.maxy, b.maxy)};
-    return out.minx < out.maxx && out.miny < out.maxy;
 }
 
 void flatten(Image& im, unsigned background) {
@@ -114,6 +110,10 @@ double map_cost(const DataSet& data, const Crs& crs, const Box& box, int width, 
     return pixels;
 }
 
+double map_cost(const DataSet& data, const MapRequest& map) {
+    return map_cost(data, *map.crs, map.box, map.width, map.height, map.factor);
+}
+
 double worst_map_cost(int width, int height) {
     // plan_map's native picture: along the axis whose scale it follows, at most the map's
     // pixels; along the other, at most kMaxRenderSide; each with a margin of 8 pixels (the
@@ -135,15 +135,6 @@ int served_side(double budget) {
             hi = mid - 1;
     }
     return lo;
-}
-
-std::string over_budget(const DataSet& data, double cost) {
-    const std::string side = std::to_string(served_side(data.map_budget()));
-    return "the map would cost " + fmt(cost / 1e6) +
-           " million pixels, over this service's budget of " + fmt(data.map_budget() / 1e6) +
-           " million (a pixel the engine draws costs 1, a warped pixel " + fmt(kWarpFactor) +
-           " more); every map of at most " + side + " x " + side +
-           " pixels is drawn: ask for fewer pixels";
 }
 
 std::optional<Image> render_map(DataSet& data, const Crs& crs, const Box& box, int width,
@@ -242,4 +233,9 @@ MapFile draw_map_file(DataSet& data, const Crs& crs, const Box& box, int width, 
     return out;
 }
 
-}  // namespace kserve
+MapFile draw_map_file(DataSet& data, const MapRequest& map) {
+    return draw_map_file(data, *map.crs, map.box, map.width, map.height, map.layers, map.format,
+                         map.transparent, map.background, map.factor);
+}
+
+}  // namespace kmaps

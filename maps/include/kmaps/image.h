@@ -1,13 +1,13 @@
 // image.h: pictures as 32-bit pixels and their PNG, GIF and JPEG encodings.
-#ifndef KSERVE_IMAGE_H
-#define KSERVE_IMAGE_H
+#ifndef KMAPS_IMAGE_H
+#define KMAPS_IMAGE_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace kserve {
+namespace kmaps {
 
 // Pixels 0xAARRGGBB, rows top-down. Alpha 0 is transparent, 255 opaque; the renderer makes
 // nothing in between.
@@ -60,6 +60,6 @@ std::string encode_jpeg(const Image& image, unsigned background);
 // The pixels of a PNG file (libpng), or nothing when it is not one.
 std::optional<Image> decode_png(const std::string& png);
 
-}  // namespace kserve
+}  // namespace kmaps
 
 #endif

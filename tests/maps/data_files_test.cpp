@@ -1,5 +1,5 @@
-// data_files_test.cpp: kserve reads a data set's files as the engine does: the district list
-// keeps every code the engine keeps (codes above 999 too), and the points of interest (the
+// data_files_test.cpp: the maps library reads a data set's files as the engine does: the district
+// list keeps every code the engine keeps (codes above 999 too), and the points of interest (the
 // categories, the features and a feature by its id) come from the block of each tile as the
 // engine finds it, on a data set built byte by byte from the format tables with the forms that
 // once read differently: a tile listed twice, tile numbers 0 and below, a tile whose first
@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
-#include "feature_store.h"
+#include "kmaps/engine.h"
+#include "kmaps/feature_store.h"
 #include "test_support/temp_dir.h"
 
 namespace {
@@ -80,22 +80,22 @@ class DataFiles : public ::testing::Test {
 };
 
 TEST_F(DataFiles, TheDistrictListKeepsEveryCodeTheEngineKeeps) {
-    kserve::Engine engine;
+    kmaps::Engine engine;
     ASSERT_TRUE(engine.load(dir.path()));
     EXPECT_EQ(engine.districts(), (std::vector<int>{100, 999, 1234}));
 }
 
 TEST_F(DataFiles, PointsOfInterestComeFromEachTilesBlockAsTheEngineFindsIt) {
-    kserve::Engine engine;
+    kmaps::Engine engine;
     ASSERT_TRUE(engine.load(dir.path()));
     EXPECT_EQ(engine.categories(), (std::vector<int>{3, 4}));
 
-    kserve::FeatureStore store;
+    kmaps::FeatureStore store;
     std::string error;
-    ASSERT_TRUE(store.open(dir.path(), kserve::Box{0, 0, 1, 1}, error)) << error;
-    const kserve::FeaturePage page = store.pois(kserve::FeatureQuery::everything(), {}, 100);
+    ASSERT_TRUE(store.open(dir.path(), kmaps::Box{0, 0, 1, 1}, error)) << error;
+    const kmaps::FeaturePage page = store.pois(kmaps::FeatureQuery::everything(), {}, 100);
     std::vector<std::string> names;
-    for (const kserve::Feature& f : page.features) names.push_back(f.name);
+    for (const kmaps::Feature& f : page.features) names.push_back(f.name);
     EXPECT_EQ(names, (std::vector<std::string>{"A0", "A1"}));
     EXPECT_FALSE(page.next);
     const auto a1 = store.poi(27702500001);
@@ -109,7 +109,7 @@ TEST_F(DataFiles, PointsOfInterestComeFromEachTilesBlockAsTheEngineFindsIt) {
     const auto near = engine.pois_near(260000, 2770000, 15000, 0);
     ASSERT_TRUE(near);
     std::vector<std::string> reported;
-    for (const kserve::Place& p : *near) reported.push_back(p.name);
+    for (const kmaps::Place& p : *near) reported.push_back(p.name);
     std::sort(reported.begin(), reported.end());
     EXPECT_EQ(reported, names);
 }

@@ -1,21 +1,28 @@
 // tiles.cpp: tile matrix sets, metatiles, the tile cache.
-#include "tiles.h"
+#include "kmaps/tiles.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "image.h"
-#include "kcommon/numbers.h"
-#include "render.h"
+#include "kmaps/drawing.h"
+#include "kmaps/image.h"
+#include "kmaps/render.h"
 
-namespace kserve {
+namespace kmaps {
 
 namespace {
 
 constexpr double kNativeResolutions[] = {128, 64, 32, 16, 8, 4, 2, 1};
 constexpr int kGoogleLevels = 19;  // 0 to 18
 constexpr double kWebMercatorHalf = 20037508.3427892;
+constexpr const char* kNativeId = "native";
+constexpr const char* kGoogleId = "GoogleMapsCompatible";
+constexpr const char* kGoogleOgcId = "WebMercatorQuad";
+constexpr const char* kRegisteredSets = "http://www.opengis.net/def/tilematrixset/OGC/1.0/";
+constexpr const char* kGoogleScaleSetUrn = "urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible";
+constexpr const char* kGoogleScaleSetUri =
+    "http://www.opengis.net/def/wkss/OGC/1.0/GoogleMapsCompatible";
 
 }  // namespace
 
@@ -27,7 +34,7 @@ Box TileMatrix::box(long row, long col, long nrows, long ncols) const {
 
 TileMatrixSet TileMatrixSet::native(const Crs& grid, const Box& extent) {
     TileMatrixSet s;
-    s.id_ = "native";
+    s.id_ = s.ogc_id_ = kNativeId;
     s.crs_ = grid.name();
     s.north_first_ = grid.north_first();
     s.native_grid_ = true;
@@ -49,9 +56,10 @@ TileMatrixSet TileMatrixSet::native(const Crs& grid, const Box& extent) {
 
 TileMatrixSet TileMatrixSet::google_maps_compatible() {
     TileMatrixSet s;
-    s.id_ = "GoogleMapsCompatible";
-    s.crs_ = "EPSG:3857";
-    s.scale_set_ = "urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible";
+    s.id_ = kGoogleId;
+    s.ogc_id_ = kGoogleOgcId;
+    s.crs_ = kWebMercator;
+    s.scale_set_ = kGoogleScaleSetUrn;
     s.bounds_ = {-kWebMercatorHalf, -kWebMercatorHalf, kWebMercatorHalf, kWebMercatorHalf};
     for (int level = 0; level < kGoogleLevels; ++level) {
         TileMatrix m;
@@ -66,13 +74,15 @@ TileMatrixSet TileMatrixSet::google_maps_compatible() {
 }
 
 std::string TileMatrixSet::crs_urn() const {
-    // "EPSG:3826" -> "urn:ogc:def:crs:EPSG::3826"
-    const size_t colon = crs_.find(':');
-    std::string urn = "urn:ogc:def:crs:";
-    urn.append(crs_, 0, colon);
-    urn += "::";
-    if (colon != std::string::npos) urn.append(crs_, colon + 1);
-    return urn;
+    return kmaps::crs_urn(crs_);
+}
+
+std::string TileMatrixSet::uri() const {
+    return native_grid_ ? std::string() : kRegisteredSets + ogc_id_;
+}
+
+std::string TileMatrixSet::well_known_scale_set_uri() const {
+    return scale_set_.empty() ? std::string() : kGoogleScaleSetUri;
 }
 
 const TileMatrix* TileMatrixSet::matrix(long level) const {
@@ -90,8 +100,8 @@ std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set,
         error = "the metatile lies outside the tile matrix";
         return std::nullopt;
     }
-    if (factor < 1 || factor > kMaxTileFactor) {
-        error = "tiles are drawn at scale factors 1 to " + std::to_string(kMaxTileFactor);
+    if (factor < 1 || factor > kMaxFactor) {
+        error = "tiles are drawn at scale factors 1 to " + std::to_string(kMaxFactor);
         return std::nullopt;
     }
     const int side = kTileSize * factor;
@@ -147,34 +157,6 @@ const char* media_type(TileFormat format) {
     return format == TileFormat::jpeg ? "image/jpeg" : "image/png";
 }
 
-std::optional<TileName> parse_tile_name(std::string_view segment) {
-    constexpr std::string_view kPng = ".png";
-    constexpr std::string_view kJpeg = ".jpg";
-    TileName name;
-    auto ends = [&](std::string_view end) {
-        return segment.size() > end.size() && segment.substr(segment.size() - end.size()) == end;
-    };
-    if (ends(kJpeg))
-        name.format = TileFormat::jpeg;
-    else if (!ends(kPng))
-        return std::nullopt;
-    segment.remove_suffix(kPng.size());
-    const size_t at = segment.find('@');
-    if (at != std::string_view::npos) {
-        // "@{F}x" with F a single digit from 2 to kMaxTileFactor.
-        const std::string_view suffix = segment.substr(at);
-        if (suffix.size() != 3 || suffix[2] != 'x' || suffix[1] < '2' ||
-            suffix[1] > '0' + kMaxTileFactor)
-            return std::nullopt;
-        name.factor = suffix[1] - '0';
-        segment = segment.substr(0, at);
-    }
-    const auto number = kcommon::parse_int(segment, 0, 1L << 30);
-    if (!number) return std::nullopt;
-    name.number = static_cast<long>(*number);
-    return name;
-}
-
 std::string TileKey::text() const {
     char numbers[96];
     if (factor == 1)
@@ -209,6 +191,12 @@ Tiles::Tiles(DataSet& data, size_t cache_tiles) : data_(data), cache_(cache_tile
 const TileMatrixSet* Tiles::set(std::string_view id) const {
     for (const auto& s : sets_)
         if (s.id() == id) return &s;
+    return nullptr;
+}
+
+const TileMatrixSet* Tiles::set_by_ogc_id(std::string_view id) const {
+    for (const auto& s : sets_)
+        if (s.ogc_id() == id) return &s;
     return nullptr;
 }
 
@@ -262,4 +250,4 @@ Tiles::Result Tiles::get(const TileKey& key) {
     return result;
 }
 
-}  // namespace kserve
+}  // namespace kmaps

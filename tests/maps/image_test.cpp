@@ -1,7 +1,7 @@
 // image_test.cpp: the service's own PNG writer and its GIF writer give the exact pixels back
 // through independent decoders (libpng, giflib's reader): palettes of any size up to 256 with
 // the smallest bit depth, transparency as one palette entry, and pictures of more colours.
-#include "image.h"
+#include "kmaps/image.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -14,8 +14,8 @@
 namespace {
 
 // A picture of `colours` colours in stripes and blocks; with `hole` a transparent square.
-kserve::Image picture(int colours, bool hole) {
-    kserve::Image im(61, 37);
+kmaps::Image picture(int colours, bool hole) {
+    kmaps::Image im(61, 37);
     for (int y = 0; y < im.height; ++y)
         for (int x = 0; x < im.width; ++x) {
             const int k = (x / 3 + y * 7) % colours;
@@ -37,8 +37,8 @@ struct Kind {
 class Encodings : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(Encodings, PngDecodesToTheSamePixels) {
-    const kserve::Image im = picture(GetParam().colours, GetParam().hole);
-    const std::string png = kserve::encode_png(im);
+    const kmaps::Image im = picture(GetParam().colours, GetParam().hole);
+    const std::string png = kmaps::encode_png(im);
     ASSERT_GT(png.size(), 33u);
     EXPECT_EQ(static_cast<int>(static_cast<unsigned char>(png[24])), GetParam().depth);
     const auto back = test_support::decode_png(png);
@@ -63,8 +63,8 @@ int gif_read(GifFileType* gif, GifByteType* out, int n) {
 class GifEncodings : public Encodings {};
 
 TEST_P(GifEncodings, DecodeToTheSameColours) {
-    const kserve::Image im = picture(GetParam().colours, GetParam().hole);
-    std::string gif = kserve::encode_gif(im);
+    const kmaps::Image im = picture(GetParam().colours, GetParam().hole);
+    std::string gif = kmaps::encode_gif(im);
     int error = 0;
     GifFileType* g = DGifOpen(&gif, gif_read, &error);
     ASSERT_NE(g, nullptr);
@@ -98,8 +98,8 @@ INSTANTIATE_TEST_SUITE_P(MoreColours, Encodings, ::testing::ValuesIn(kMoreColour
 INSTANTIATE_TEST_SUITE_P(Palettes, GifEncodings, ::testing::ValuesIn(kPalettes), kName);
 
 TEST(Pictures, ACropIsThatRectangle) {
-    const kserve::Image im = picture(16, false);
-    const kserve::Image part = im.crop(10, 4, 5, 3);
+    const kmaps::Image im = picture(16, false);
+    const kmaps::Image part = im.crop(10, 4, 5, 3);
     ASSERT_EQ(part.width, 5);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x) EXPECT_EQ(part.at(x, y), im.at(10 + x, 4 + y));

@@ -5,8 +5,8 @@
 // tile that is not empty) and their notes from dat44_2.bin. Every request reads a bounded
 // number of files; a feature's id names the file block and record it comes from, so it stays
 // the same for as long as the data set does.
-#ifndef KSERVE_FEATURE_STORE_H
-#define KSERVE_FEATURE_STORE_H
+#ifndef KMAPS_FEATURE_STORE_H
+#define KMAPS_FEATURE_STORE_H
 
 #include <cstdint>
 #include <functional>
@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "params.h"
+#include "kmaps/geometry.h"
 
-namespace kserve {
+namespace kmaps {
 
 // One road (a polyline of the tile files' road section) or one point of interest, in the data
 // set's grid.
@@ -113,6 +113,6 @@ class FeatureStore {
     std::int32_t loaded_ = 0;  // the tile in the slot; 0: none
 };
 
-}  // namespace kserve
+}  // namespace kmaps
 
 #endif

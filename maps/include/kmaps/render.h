@@ -1,17 +1,21 @@
-// render.h: maps of the data set in any offered coordinate system, as pictures: the engine's
-// own view where it can draw the box directly, else a native view stretched or warped onto the
-// box. WMS maps and metatiles are drawn here.
-#ifndef KSERVE_RENDER_H
-#define KSERVE_RENDER_H
+// kmaps/render.h: maps of the data set in any offered coordinate system, as pictures and as
+// files: the engine's own view where it can draw the box directly, else a native view stretched
+// or warped onto the box; and what drawing a map costs. Maps of every interface (WMS, OGC API)
+// and metatiles are drawn here.
+#ifndef KMAPS_RENDER_H
+#define KMAPS_RENDER_H
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "dataset.h"
-#include "image.h"
+#include "kmaps/crs.h"
+#include "kmaps/dataset.h"
+#include "kmaps/geometry.h"
+#include "kmaps/image.h"
 
-namespace kserve {
+namespace kmaps {
 
 constexpr int kMaxSide = 4096;        // WIDTH and HEIGHT of a map
 constexpr int kMaxRenderSide = 8192;  // a native render behind a warped or stretched map
@@ -25,6 +29,24 @@ struct Layers {
     bool map = false;
     std::vector<int> pois;
 };
+
+// One map asked for, its parameters checked: the box in the system, the picture's size, what
+// it shows, the file's media type (map_formats), its background, and the drawing scale factor
+// (1 to kMaxFactor, kmaps/drawing.h).
+struct MapRequest {
+    std::shared_ptr<Crs> crs;
+    Box box{};
+    int width = 0;
+    int height = 0;
+    Layers layers;
+    std::string format = "image/png";
+    bool transparent = false;
+    unsigned background = kWhite;
+    int factor = 1;
+};
+
+// The media types of map files, as draw_map_file writes them.
+inline constexpr const char* kMapFormats[] = {"image/png", "image/gif", "image/jpeg", "image/bmp"};
 
 // The engine's own view of a box in the data set's grid: equal x and y scales, drawn from its
 // north-west corner, at `factor` (1 to kMaxFactor) with a 1x scale `scale` (the picture's
@@ -75,6 +97,7 @@ constexpr double kStretchFactor = 3;
 // pixel of a warped map kWarpFactor times. 0 for a map that cannot be drawn.
 double map_cost(const DataSet& data, const Crs& crs, const Box& box, int width, int height,
                 int factor = 1);
+double map_cost(const DataSet& data, const MapRequest& map);
 
 // The most any map of at most width x height pixels can cost, in any offered system, at any
 // box and factor: the native picture behind a stretched or warped map is at most
@@ -86,10 +109,6 @@ double worst_map_cost(int width, int height);
 // more than `budget` in any offered system; 0 when not even a map of one pixel fits. The
 // capabilities and the OpenAPI document advertise it as the most a map may measure.
 int served_side(double budget);
-
-// Why a map of cost `cost` is refused under the data set's budget, for its exception or problem
-// details: the cost, the budget and the side every map within which is drawn.
-std::string over_budget(const DataSet& data, double cost);
 
 // The map of `box` in `crs` at width x height. Outside the data set the picture is transparent,
 // or the background unless `fill_outside` is false. At `factor` 2 or 3 the picture keeps its
@@ -115,7 +134,8 @@ struct MapFile {
 MapFile draw_map_file(DataSet& data, const Crs& crs, const Box& box, int width, int height,
                       const Layers& layers, const std::string& format, bool transparent,
                       unsigned background, int factor = 1);
+MapFile draw_map_file(DataSet& data, const MapRequest& map);
 
-}  // namespace kserve
+}  // namespace kmaps
 
 #endif

@@ -7,19 +7,19 @@
 // what the Up filter and run-length matching would find together, in one pass with no hash
 // table: on Taipei maps a little faster than zlib's run-length setting through libpng, and
 // about 5 % smaller.
-#ifndef KSERVE_DEFLATE_H
-#define KSERVE_DEFLATE_H
+#ifndef KMAPS_DEFLATE_H
+#define KMAPS_DEFLATE_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace kserve {
+namespace kmaps {
 
 // Appends to `out` the zlib stream of the `n` bytes at `data`, whose rows are `row` bytes
 // apart (0: no row matches).
 void zlib_compress_rows(const uint8_t* data, size_t n, size_t row, std::string& out);
 
-}  // namespace kserve
+}  // namespace kmaps
 
 #endif

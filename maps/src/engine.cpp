@@ -1,5 +1,5 @@
-// engine.cpp: the engine's views, exports, queries and reports, as the service needs them.
-#include "engine.h"
+// engine.cpp: the engine's views, exports, queries and reports, as maps need them.
+#include "kmaps/engine.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,8 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <set>
-#include <sstream>
+#include <string_view>
 #include <unordered_map>
 
 #include "data/format.h"
@@ -24,12 +25,15 @@
 #include "data/store.h"
 #include "kcommon/big5.h"
 #include "kcommon/hash.h"
+#include "kcommon/numbers.h"
 #include "kestrel.h"
 #include "kgdi.h"
+#include "kmaps/drawing.h"
 #include "query/query.h"
 #include "render/view.h"
+#include "surface.h"
 
-namespace kserve {
+namespace kmaps {
 
 namespace data = kestrel::data;
 namespace format = kestrel::data::format;
@@ -38,13 +42,23 @@ namespace render = kestrel::render;
 
 namespace {
 
-constexpr const char* kLayers = "00210000";
-// The colour under a transparent picture: one the engine's colour table does not use.
-constexpr COLORREF kKey = RGB(1, 254, 3);
-
 std::string rtrim(std::string s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
     return s;
+}
+
+// The whole number after the blanks at the start of `rest`, up to the next blank or the end,
+// which `rest` then starts at; nothing when there is none.
+std::optional<long> next_number(std::string_view& rest) {
+    const size_t start = rest.find_first_not_of(' ');
+    if (start == std::string_view::npos) return std::nullopt;
+    rest.remove_prefix(start);
+    const size_t end = std::min(rest.find(' '), rest.size());
+    const auto n = kcommon::parse_int(rest.substr(0, end), std::numeric_limits<long>::min(),
+                                      std::numeric_limits<long>::max());
+    rest.remove_prefix(end);
+    if (!n) return std::nullopt;
+    return static_cast<long>(*n);
 }
 
 // Reads the points of a report file: each line is a name of `width` bytes, blanks, X, a
@@ -58,12 +72,15 @@ std::vector<Place> read_report(const std::string& path, size_t width) {
         if (line.size() < width) continue;
         Place p;
         p.name = big5_to_utf8(rtrim(line.substr(0, width)));
-        const char* rest = line.c_str() + width;
-        int used = 0;
-        if (std::sscanf(rest, " %ld %ld%n", &p.x, &p.y, &used) != 2) continue;
-        std::string note = rest + used;
-        const size_t start = note.find_first_not_of(' ');
-        if (start != std::string::npos) p.note = big5_to_utf8(rtrim(note.substr(start)));
+        std::string_view rest = std::string_view(line).substr(width);
+        const auto x = next_number(rest);
+        const auto y = x ? next_number(rest) : std::nullopt;
+        if (!y) continue;
+        p.x = *x;
+        p.y = *y;
+        const size_t start = rest.find_first_not_of(' ');
+        if (start != std::string_view::npos)
+            p.note = big5_to_utf8(rtrim(std::string(rest.substr(start))));
         out.push_back(std::move(p));
     }
     return out;
@@ -146,28 +163,6 @@ std::vector<int> read_districts(const std::string& dir) {
 
 }  // namespace
 
-// A drawing surface of the drawing layer with the picture box's text settings.
-struct Engine::Surface {
-    int width = 0;
-    int height = 0;
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ old = nullptr;
-    Surface(int w, int h) : width(w), height(h) {
-        dc = CreateCompatibleDC(nullptr);
-        bitmap = dc ? CreateCompatibleBitmap(dc, w, h) : nullptr;
-        if (bitmap) old = SelectObject(dc, bitmap);
-    }
-    ~Surface() {
-        if (dc && old) SelectObject(dc, old);
-        if (bitmap) DeleteObject(bitmap);
-        if (dc) DeleteDC(dc);
-    }
-    Surface(const Surface&) = delete;
-    Surface& operator=(const Surface&) = delete;
-    bool ok() const { return bitmap != nullptr; }
-};
-
 namespace {
 
 COLORREF colorref(unsigned rgb) {
@@ -193,8 +188,8 @@ bool draw_into(HDC dc, int left, int top, int width, int height, double scale, b
     fill(dc, width, height, background);
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
-    if (render::draw_view(dc, left, top, width, height, scale, kLayers,
-                          render::ViewOptions{factor, render::DrawingOrder::kTileList}) != 0)
+    if (render::draw_view(dc, left, top, width, height, scale, kMapLayers, view_options(factor)) !=
+        0)
         return false;
     if (!map) fill(dc, width, height, background);
     for (int category : pois) dlldraw44(category, map ? 2 : 3);
@@ -307,6 +302,12 @@ int ceil_div(int pixels, int factor) {
 }
 }  // namespace
 
+bool Engine::fault(const std::string& name, const std::string& why) {
+    tile_fault_ = name;
+    tile_fault_.append(": ").append(why);
+    return false;
+}
+
 bool Engine::tiles_sound(int left, int top, int width, int height, double scale) {
     if (extent_.maxx <= extent_.minx) return true;
     if (!checks_) checks_ = std::make_unique<TileChecks>();
@@ -347,26 +348,16 @@ bool Engine::tiles_sound(int left, int top, int width, int height, double scale)
                 const int64_t mtime = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
                 if (seen.ino == st.st_ino && seen.size == st.st_size && seen.mtime_ns == mtime) {
                     if (seen.why.empty()) continue;
-                    tile_fault_ = name + ": " + seen.why;
-                    return false;
+                    return fault(name, seen.why);
                 }
                 seen.ino = st.st_ino;
                 seen.size = st.st_size;
                 seen.mtime_ns = mtime;
                 why = checks_->check(path);
             }
-            if (why != seen.why && !why.empty())
-                std::fprintf(stderr,
-                             "kserve: worker %d: tile file %s %s; maps that need it get a 500\n",
-                             ::getpid(), path.c_str(), why.c_str());
-            else if (why != seen.why)
-                std::fprintf(stderr, "kserve: worker %d: tile file %s is sound again\n", ::getpid(),
-                             path.c_str());
+            if (why != seen.why && tile_news_) tile_news_(path, why);
             seen.why = why;
-            if (!why.empty()) {
-                tile_fault_ = name + ": " + why;
-                return false;
-            }
+            if (!why.empty()) return fault(name, why);
         }
     return true;
 }
@@ -394,38 +385,6 @@ Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>
     return *kept;
 }
 
-namespace {
-
-// The Image colour of a drawn pixel 0x..RRGGBB, given the word of the transparent key.
-uint32_t colour_of(uint32_t rgb, uint32_t key) {
-    rgb &= 0xFFFFFFu;
-    return rgb == key ? 0u : (rgb | 0xFF000000u);
-}
-
-}  // namespace
-
-// The drawn pixels of a surface: rows of 0x00RRGGBB words, and the word of the transparent
-// key. Without transparency the key is one no 24-bit pixel equals, so that loops over the
-// pixels need no branch for it.
-struct Engine::Drawn {
-    KgdiSurface px{};
-    uint32_t key = 0xFFFFFFFFu;
-
-    const uint32_t* row(int y) const {
-        return reinterpret_cast<const uint32_t*>(reinterpret_cast<const unsigned char*>(px.pixels) +
-                                                 static_cast<size_t>(y) * px.stride);
-    }
-    Image picture() const {
-        Image im(px.width, px.height);
-        for (int y = 0; y < px.height; ++y) {
-            const uint32_t* in = row(y);
-            uint32_t* out = &im.pixels[static_cast<size_t>(y) * px.width];
-            for (int x = 0; x < px.width; ++x) out[x] = colour_of(in[x], key);
-        }
-        return im;
-    }
-};
-
 bool Engine::draw_surface(int left, int top, int width, int height, double scale, bool map,
                           const std::vector<int>& pois, bool transparent, unsigned background,
                           int factor, std::unique_ptr<Surface>& once, Drawn& drawn) {
@@ -433,12 +392,14 @@ bool Engine::draw_surface(int left, int top, int width, int height, double scale
         return false;
     const Surface& s = surface(width, height, once);
     if (!s.ok()) return false;
-    const COLORREF back = transparent ? kKey : colorref(background);
+    const COLORREF back = transparent ? kTransparentKey : colorref(background);
     if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back, factor)) return false;
     if (!KgdiGetSurface(s.dc, &drawn.px) || drawn.px.width != width || drawn.px.height != height ||
         drawn.px.stride < int64_t{width} * 4 || drawn.px.stride % 4 != 0)
         return false;
-    if (transparent) drawn.key = (GetRValue(kKey) << 16) | (GetGValue(kKey) << 8) | GetBValue(kKey);
+    if (transparent)
+        drawn.key = (GetRValue(kTransparentKey) << 16) | (GetGValue(kTransparentKey) << 8) |
+                    GetBValue(kTransparentKey);
     return true;
 }
 
@@ -528,7 +489,9 @@ std::optional<Road> Engine::road_at(int x, int y, double scale) {
     // District (3 digits) and type (1 digit), code, name.
     const char* code = text + query::ROAD_TEXT_CODE;
     const char* name = text + query::ROAD_TEXT_NAME;
-    r.district = std::atoi(std::string(text, 3).c_str());
+    std::string_view district(text, 3);  // "%3d": blanks before the digits
+    district.remove_prefix(std::min(district.find_first_not_of(' '), district.size()));
+    r.district = static_cast<int>(kcommon::parse_int(district, -99, 999).value_or(0));
     r.type = text[3] - '0';
     r.code = std::string(code, strnlen(code, query::ROAD_CODE_BYTES));
     r.name = big5_to_utf8(rtrim(std::string(name, strnlen(name, data::NAME_BYTES))));
@@ -567,4 +530,4 @@ std::optional<std::vector<Place>> Engine::pois_named(const std::string& text_utf
                   [&] { return dlldistsearch(big5->c_str()); });
 }
 
-}  // namespace kserve
+}  // namespace kmaps

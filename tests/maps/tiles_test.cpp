@@ -3,7 +3,7 @@
 // (so a seeding tool and the service give the same pixels), and the same bytes whatever the
 // engine drew and queried before; the tile cache drops the least recently used tile first; a
 // coordinate system, which owns its spatial reference, is moved, never copied.
-#include "tiles.h"
+#include "kmaps/tiles.h"
 
 #include <gtest/gtest.h>
 
@@ -15,28 +15,29 @@
 #include <vector>
 
 #include "data/store.h"
-#include "render.h"
+#include "kmaps/render.h"
+#include "kmaps/warp.h"
 #include "test_support/png.h"
-#include "warp.h"
 
 namespace {
 
-using kserve::Box;
-using kserve::TileMatrixSet;
+using kmaps::Box;
+using kmaps::TileMatrixSet;
 
 // A copy would free the spatial reference twice.
-static_assert(!std::is_copy_constructible_v<kserve::Crs> &&
-              !std::is_copy_assignable_v<kserve::Crs>);
-static_assert(std::is_nothrow_move_constructible_v<kserve::Crs>);
+static_assert(!std::is_copy_constructible_v<kmaps::Crs> && !std::is_copy_assignable_v<kmaps::Crs>);
+static_assert(std::is_nothrow_move_constructible_v<kmaps::Crs>);
 
 // The sample city: tiles of 10 km from x 260000 to 330000 and y 2730000 to 2790000.
 constexpr Box kSampleExtent{260000, 2730000, 330000, 2790000};
 
 TEST(TileMatrixSets, NativeLevelsHalveFrom128MetresAndCoverTheExtent) {
-    const auto grid = kserve::Crs::make("EPSG:3826");
+    const auto grid = kmaps::Crs::make("EPSG:3826");
     ASSERT_TRUE(grid);
     const TileMatrixSet s = TileMatrixSet::native(*grid, kSampleExtent);
     EXPECT_EQ(s.id(), "native");
+    EXPECT_EQ(s.ogc_id(), "native");
+    EXPECT_EQ(s.uri(), "");
     EXPECT_EQ(s.crs_urn(), "urn:ogc:def:crs:EPSG::3826");
     ASSERT_EQ(s.matrices().size(), 8u);
     for (int level = 0; level < 8; ++level) {
@@ -59,7 +60,12 @@ TEST(TileMatrixSets, NativeLevelsHalveFrom128MetresAndCoverTheExtent) {
 TEST(TileMatrixSets, GoogleMapsCompatibleHasTheWellKnownScales) {
     const TileMatrixSet s = TileMatrixSet::google_maps_compatible();
     EXPECT_EQ(s.crs(), "EPSG:3857");
+    EXPECT_EQ(s.id(), "GoogleMapsCompatible");
+    EXPECT_EQ(s.ogc_id(), "WebMercatorQuad");
+    EXPECT_EQ(s.uri(), "http://www.opengis.net/def/tilematrixset/OGC/1.0/WebMercatorQuad");
     EXPECT_EQ(s.well_known_scale_set(), "urn:ogc:def:wkss:OGC:1.0:GoogleMapsCompatible");
+    EXPECT_EQ(s.well_known_scale_set_uri(),
+              "http://www.opengis.net/def/wkss/OGC/1.0/GoogleMapsCompatible");
     ASSERT_EQ(s.matrices().size(), 19u);
     EXPECT_NEAR(s.matrix(0)->scale_denominator(), 559082264.0287178, 1e-3);
     EXPECT_NEAR(s.matrix(18)->scale_denominator(), 2132.729583849784, 1e-6);
@@ -70,41 +76,15 @@ TEST(TileMatrixSets, GoogleMapsCompatibleHasTheWellKnownScales) {
 }
 
 TEST(TileKeys, NameTheFactorOnlyWhenItIsNotOneAndJpegFiles) {
-    using kserve::TileFormat;
-    EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 1}.text()), "native/5/18/41");
-    EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 2}.text()), "native/5/18/41@2x");
-    EXPECT_EQ((kserve::TileKey{"native", 5, 18, 41, 2, TileFormat::jpeg}.text()),
+    using kmaps::TileFormat;
+    EXPECT_EQ((kmaps::TileKey{"native", 5, 18, 41, 1}.text()), "native/5/18/41");
+    EXPECT_EQ((kmaps::TileKey{"native", 5, 18, 41, 2}.text()), "native/5/18/41@2x");
+    EXPECT_EQ((kmaps::TileKey{"native", 5, 18, 41, 2, TileFormat::jpeg}.text()),
               "native/5/18/41@2x.jpg");
 }
 
-TEST(TileNames, ReadTheNumberFactorAndFormatOfAnAddressesLastSegment) {
-    struct Case {
-        const char* segment;
-        long number;  // -1: not a tile name
-        int factor;
-        bool jpeg = false;
-    };
-    for (const Case& c : {Case{"41.png", 41, 1}, Case{"0@2x.png", 0, 2}, Case{"7@3x.png", 7, 3},
-                          Case{"1073741824.png", 1073741824, 1}, Case{"1073741825.png", -1, 0},
-                          Case{"5@1x.png", -1, 0}, Case{"5@4x.png", -1, 0}, Case{"5@2X.png", -1, 0},
-                          Case{"5@22x.png", -1, 0}, Case{"5@x.png", -1, 0}, Case{"@2x.png", -1, 0},
-                          Case{"5@2x.jpg", 5, 2, true}, Case{"9.jpg", 9, 1, true},
-                          Case{"9.jpeg", -1, 0}, Case{"9.JPG", -1, 0}, Case{".jpg", -1, 0},
-                          Case{"-5.png", -1, 0}, Case{"5.png@2x", -1, 0}, Case{".png", -1, 0}}) {
-        const auto name = kserve::parse_tile_name(c.segment);
-        if (c.number < 0) {
-            EXPECT_FALSE(name) << c.segment;
-            continue;
-        }
-        ASSERT_TRUE(name) << c.segment;
-        EXPECT_EQ(name->number, c.number) << c.segment;
-        EXPECT_EQ(name->factor, c.factor) << c.segment;
-        EXPECT_EQ(name->format == kserve::TileFormat::jpeg, c.jpeg) << c.segment;
-    }
-}
-
 TEST(TileCache, DropsTheLeastRecentlyUsedTileFirst) {
-    kserve::TileCache cache(2);
+    kmaps::TileCache cache(2);
     const auto png = [](const char* s) { return std::make_shared<const std::string>(s); };
     cache.add("a", png("A"));
     cache.add("b", png("B"));
@@ -120,16 +100,14 @@ TEST(TileCache, DropsTheLeastRecentlyUsedTileFirst) {
 class Metatiles : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        data_ = new kserve::DataSet;
-        kserve::Config config;
-        config.data = KESTREL_SAMPLE_DIR;
+        data_ = new kmaps::DataSet;
         std::string error;
-        if (!data_->open(config, nullptr, error)) FAIL() << error;
+        if (!data_->open(KESTREL_SAMPLE_DIR, kmaps::kDefaultGrid, error)) FAIL() << error;
     }
     static void TearDownTestSuite() { delete data_; }
-    static kserve::DataSet* data_;
+    static kmaps::DataSet* data_;
 };
-kserve::DataSet* Metatiles::data_ = nullptr;
+kmaps::DataSet* Metatiles::data_ = nullptr;
 
 struct Place {
     const char* name;
@@ -146,17 +124,17 @@ TEST_P(NativeMetatiles, ArePiecesOfTheEngineViewOfTheirWindow) {
     const TileMatrixSet set = TileMatrixSet::native(data_->native(), data_->extent());
     std::string error;
     const auto meta =
-        kserve::render_metatile(*data_, set, at.level, at.metarow, at.metacol, at.factor, error);
+        kmaps::render_metatile(*data_, set, at.level, at.metarow, at.metacol, at.factor, error);
     ASSERT_TRUE(meta) << error;
     ASSERT_EQ(meta->rows, at.rows);
     ASSERT_EQ(meta->cols, at.cols);
     ASSERT_EQ(meta->png.size(), static_cast<size_t>(at.rows * at.cols));
-    const kserve::TileMatrix& m = *set.matrix(at.level);
+    const kmaps::TileMatrix& m = *set.matrix(at.level);
     const Box box = m.box(meta->row, meta->col, at.rows, at.cols);
     const int side = 256 * at.factor;
     const auto view = data_->engine().draw(
         static_cast<int>(std::lround(box.minx)), static_cast<int>(std::lround(box.maxy)),
-        at.cols * side, at.rows * side, m.resolution, true, {}, false, kserve::kWhite, at.factor);
+        at.cols * side, at.rows * side, m.resolution, true, {}, false, kmaps::kWhite, at.factor);
     ASSERT_TRUE(view);
     for (int r = 0; r < at.rows; ++r)
         for (int c = 0; c < at.cols; ++c) {
@@ -185,12 +163,12 @@ INSTANTIATE_TEST_SUITE_P(Places, NativeMetatiles,
 // draws the second picture from the tiles in another order, and its names and points of
 // interest win other places.
 TEST_F(Metatiles, ArePicturesOfTheRequestAloneWhateverTheEngineDrewOrQueriedBefore) {
-    kserve::Engine& engine = data_->engine();
+    kmaps::Engine& engine = data_->engine();
     const TileMatrixSet google = TileMatrixSet::google_maps_compatible();
     const TileMatrixSet native = TileMatrixSet::native(data_->native(), data_->extent());
     const auto metatile = [&](const TileMatrixSet& set, int level, long row, long col) {
         std::string error, bytes;
-        const auto meta = kserve::render_metatile(*data_, set, level, row, col, 1, error);
+        const auto meta = kmaps::render_metatile(*data_, set, level, row, col, 1, error);
         EXPECT_TRUE(meta) << error;
         if (meta)
             for (const auto& png : meta->png) bytes += png;
@@ -200,7 +178,7 @@ TEST_F(Metatiles, ArePicturesOfTheRequestAloneWhateverTheEngineDrewOrQueriedBefo
         const int w = 800, h = 600;
         const auto png = engine.draw_png(300000 - static_cast<int>(w / 2 * scale),
                                          2770000 + static_cast<int>(h / 2 * scale), w, h, scale,
-                                         true, {0}, false, kserve::kWhite);
+                                         true, {0}, false, kmaps::kWhite);
         EXPECT_TRUE(png);
         return png.value_or("");
     };
@@ -218,7 +196,7 @@ TEST_F(Metatiles, ArePicturesOfTheRequestAloneWhateverTheEngineDrewOrQueriedBefo
         // queried in tiles 276029 and 276030 (slots 3 and 4): the corner's four tiles lie in
         // the cache in another order than a fresh engine's.
         data::empty_tile_cache();
-        ASSERT_TRUE(engine.draw(285000, 2776000, 2000, 500, 10, true, {}, false, kserve::kWhite));
+        ASSERT_TRUE(engine.draw(285000, 2776000, 2000, 500, 10, true, {}, false, kmaps::kWhite));
         engine.road_at(295000, 2765000, 10);
         engine.road_at(305000, 2765000, 10);
         ASSERT_GT(data::find_slot(276029), data::find_slot(277029)) << "the cache is not permuted";
@@ -229,13 +207,13 @@ TEST_F(Metatiles, ArePicturesOfTheRequestAloneWhateverTheEngineDrewOrQueriedBefo
 TEST_F(Metatiles, OutsideTheMatrixOrAtAnotherFactorNothingIsDrawn) {
     const TileMatrixSet set = TileMatrixSet::google_maps_compatible();
     std::string error;
-    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 1, 0, 1, error));  // 4 x 4 tiles: one
+    EXPECT_FALSE(kmaps::render_metatile(*data_, set, 2, 1, 0, 1, error));  // 4 x 4 tiles: one
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 0, 0, 0, error));
-    EXPECT_FALSE(kserve::render_metatile(*data_, set, 2, 0, 0, 4, error));
-    EXPECT_FALSE(kserve::render_metatile(*data_, set, 19, 0, 0, 1, error));
+    EXPECT_FALSE(kmaps::render_metatile(*data_, set, 2, 0, 0, 0, error));
+    EXPECT_FALSE(kmaps::render_metatile(*data_, set, 2, 0, 0, 4, error));
+    EXPECT_FALSE(kmaps::render_metatile(*data_, set, 19, 0, 0, 1, error));
     // Far from the data set the tiles of another system are transparent.
-    const auto far = kserve::render_metatile(*data_, set, 3, 0, 0, 1, error);
+    const auto far = kmaps::render_metatile(*data_, set, 3, 0, 0, 1, error);
     ASSERT_TRUE(far) << error;
     const auto tile = test_support::decode_png(far->png.front());
     ASSERT_TRUE(tile);

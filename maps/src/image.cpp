@@ -1,6 +1,6 @@
 // image.cpp: PNG written here (its rows compressed by deflate.h) and read by libpng, GIF through
 // giflib, JPEG through libjpeg-turbo.
-#include "image.h"
+#include "kmaps/image.h"
 
 #include <gif_lib.h>
 #include <png.h>
@@ -15,9 +15,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "deflate.h"
+#include "kmaps/deflate.h"
 
-namespace kserve {
+namespace kmaps {
 
 Image Image::crop(int x, int y, int w, int h) const {
     Image out(w, h);
@@ -380,4 +380,4 @@ std::optional<Image> decode_png(const std::string& png) {
     return im;
 }
 
-}  // namespace kserve
+}  // namespace kmaps

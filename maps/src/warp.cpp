@@ -1,5 +1,5 @@
-// warp.cpp: GDAL's warper and PROJ's transforms behind the service's coordinate systems.
-#include "warp.h"
+// warp.cpp: GDAL's warper, nearest neighbour, for pictures of the grid in other systems.
+#include "kmaps/warp.h"
 
 #include <cpl_conv.h>
 #include <gdal_alg.h>
@@ -7,101 +7,11 @@
 #include <gdalwarper.h>
 #include <ogr_spatialref.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
-namespace kserve {
-
-void init_gdal() {
-    GDALRegister_MEM();
-    CPLSetErrorHandler(CPLQuietErrorHandler);
-}
-
-// The system of that name with x east and y north; null when it is unknown.
-std::shared_ptr<Crs> Crs::make(const std::string& name) {
-    auto crs = std::make_shared<Crs>();
-    auto* srs = new OGRSpatialReference();
-    crs->srs_.reset(srs);
-    const std::string u = upper(name);
-    OGRErr err = OGRERR_FAILURE;
-    if (u == "CRS:84") {
-        err = srs->SetWellKnownGeogCS("WGS84");
-    } else if (u.rfind("EPSG:", 0) == 0) {
-        const auto code = parse_int(u.substr(5), 1, 999999);
-        if (code) err = srs->importFromEPSG(static_cast<int>(*code));
-        if (err == OGRERR_NONE)
-            crs->north_first_ = srs->EPSGTreatsAsLatLong() || srs->EPSGTreatsAsNorthingEasting();
-    }
-    if (err != OGRERR_NONE) return nullptr;
-    srs->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-    crs->name_ = u;
-    return crs;
-}
-
-void Crs::Release::operator()(void* srs) const {
-    delete static_cast<OGRSpatialReference*>(srs);
-}
-
-bool Crs::geographic() const {
-    return static_cast<OGRSpatialReference*>(srs_.get())->IsGeographic();
-}
-
-std::string Crs::wkt() const {
-    char* w = nullptr;
-    static_cast<OGRSpatialReference*>(srs_.get())->exportToWkt(&w);
-    std::string r = w ? w : "";
-    CPLFree(w);
-    return r;
-}
-
-std::string Crs::proj4() const {
-    char* w = nullptr;
-    static_cast<OGRSpatialReference*>(srs_.get())->exportToProj4(&w);
-    std::string r = w ? w : "";
-    CPLFree(w);
-    return r;
-}
-
-namespace {
-struct Transform {
-    OGRCoordinateTransformation* ct;
-    Transform(const Crs& a, const Crs& b)
-        : ct(OGRCreateCoordinateTransformation(static_cast<OGRSpatialReference*>(a.handle()),
-                                               static_cast<OGRSpatialReference*>(b.handle()))) {}
-    ~Transform() { OGRCoordinateTransformation::DestroyCT(ct); }
-};
-}  // namespace
-
-std::optional<Box> transform_box(const Crs& from, const Crs& to, const Box& box) {
-    Transform t(from, to);
-    if (!t.ct) return std::nullopt;
-    Box out{};
-    if (!t.ct->TransformBounds(box.minx, box.miny, box.maxx, box.maxy, &out.minx, &out.miny,
-                               &out.maxx, &out.maxy, 21))
-        return std::nullopt;
-    if (!(out.minx < out.maxx) || !(out.miny < out.maxy)) return std::nullopt;
-    return out;
-}
-
-std::optional<std::pair<double, double>> transform_point(const Crs& from, const Crs& to, double x,
-                                                         double y) {
-    Transform t(from, to);
-    if (!t.ct || !t.ct->Transform(1, &x, &y)) return std::nullopt;
-    return std::make_pair(x, y);
-}
-
-bool transform_points(const Crs& from, const Crs& to, std::vector<std::pair<double, double>>& pts) {
-    if (pts.empty()) return true;
-    Transform t(from, to);
-    if (!t.ct) return false;
-    std::vector<double> x(pts.size()), y(pts.size());
-    for (size_t i = 0; i < pts.size(); ++i) {
-        x[i] = pts[i].first;
-        y[i] = pts[i].second;
-    }
-    if (!t.ct->Transform(pts.size(), x.data(), y.data())) return false;
-    for (size_t i = 0; i < pts.size(); ++i) pts[i] = {x[i], y[i]};
-    return true;
-}
+namespace kmaps {
 
 namespace {
 GDALDataset* mem_dataset(int w, int h, const Crs& crs, const double gt[6]) {
@@ -194,4 +104,4 @@ std::optional<Image> warp(const Image& source, const Crs& native, double left, d
     return result;
 }
 
-}  // namespace kserve
+}  // namespace kmaps

@@ -1,7 +1,7 @@
 // feature_store.cpp: roads from the tile files and points of interest from their files, a bounded
 // number of blocks a page. The files are read by the data area's readers (data/reader.h), so
 // that a feature is what the engine reads.
-#include "feature_store.h"
+#include "kmaps/feature_store.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,9 +12,9 @@
 #include "data/limits.h"
 #include "data/reader.h"
 #include "data/store.h"
-#include "engine.h"
+#include "kmaps/engine.h"
 
-namespace kserve {
+namespace kmaps {
 
 namespace data = kestrel::data;
 
@@ -348,4 +348,4 @@ std::optional<Feature> FeatureStore::poi(std::int64_t id) {
     return std::nullopt;
 }
 
-}  // namespace kserve
+}  // namespace kmaps

@@ -1,21 +1,28 @@
-// engine.h: the worker's map engine, reached through the engine's C interface, and for views
-// drawn at a scale factor through the render area's C++ interface (render/view.h); kserve links
-// the engine's objects (kestrel_static), not the shared library. One engine per process: the engine
-// keeps process-global state, so a worker makes one call at a time and nothing here is thread-safe.
-// Every picture is drawn in the view's tile order (render::DrawingOrder::kTileList): it depends
-// on the data set and the call alone, never on what the engine's tile cache holds from the
-// calls before.
-#ifndef KSERVE_ENGINE_H
-#define KSERVE_ENGINE_H
+// kmaps/engine.h: the engine adapter: the process's map engine, reached through the engine's C
+// interface, and for views drawn at a scale factor through the render area's C++ interface
+// (render/view.h); its programs link the engine's objects (kestrel_public_static), not the
+// shared library. One engine per process: the engine keeps process-global state, so a process
+// makes one call at a time and nothing here is thread-safe. Every picture is drawn by the
+// rules of kmaps/drawing.h (the map's layer string, the view's tile order): it depends on the
+// data set and the call alone, never on what the engine's tile cache holds from the calls
+// before.
+//
+// A view is drawn into a drawing surface of the adapter (src/surface.h) and encoded from it
+// straight where it can be (PNG tiles and maps, the engine's RLE8 BMP), or copied into an
+// Image for the stretch, the warp and the other encoders.
+#ifndef KMAPS_ENGINE_H
+#define KMAPS_ENGINE_H
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "image.h"
+#include "kmaps/image.h"
 
-namespace kserve {
+namespace kmaps {
 
 struct Extent {
     double minx = 0, miny = 0, maxx = 0, maxy = 0;
@@ -34,9 +41,6 @@ struct Place {
     long x = 0, y = 0;
     std::string note;  // UTF-8, may be empty
 };
-
-// Drawing scale factors of views: 1 (the classic map) to 3.
-constexpr int kMaxFactor = 3;
 
 struct Engine {
     // Loads the data set in `dir` (a '/' is added when missing). False when the engine
@@ -57,10 +61,10 @@ struct Engine {
     // first, black text on a transparent background. `pois` lists the categories of points of
     // interest (0: all) to lay over the map; `map` false keeps only the points
     // (on a transparent picture). `transparent` makes the background transparent.
-    // At `factor` 2 or 3 (kMaxFactor) the map of `scale` metres a pixel is drawn with that many
-    // times the pixels: width x height are the picture's pixels, each scale / factor metres,
-    // with the features, names and points of the 1x map of that window (render::ViewOptions).
-    // Nothing when the engine refuses.
+    // At `factor` 2 to kMaxFactor (kmaps/drawing.h) the map of `scale` metres a pixel is drawn with
+    // that many times the pixels: width x height are the picture's pixels, each scale / factor
+    // metres, with the features, names and points of the 1x map of that window
+    // (render::ViewOptions). Nothing when the engine refuses.
     std::optional<Image> draw(int left, int top, int width, int height, double scale, bool map,
                               const std::vector<int>& pois, bool transparent, unsigned background,
                               int factor = 1);
@@ -85,6 +89,10 @@ struct Engine {
     // with a 500 instead. An absent tile file is no fault: there is no data there.
     const std::string& tile_fault() const { return tile_fault_; }
     void clear_tile_fault() { tile_fault_.clear(); }
+    // Told (the file's path, and why it cannot be used or "" when it is sound again) whenever
+    // what a tile file's check finds changes, for the program's log; none by default.
+    using TileNews = std::function<void(const std::string& path, const std::string& why)>;
+    void on_tile_news(TileNews news) { tile_news_ = std::move(news); }
 
     // The road at (x, y) for a view at `scale`.
     std::optional<Road> road_at(int x, int y, double scale);
@@ -115,6 +123,8 @@ struct Engine {
     // false, with tile_fault_ set, when one is damaged or unreadable. A file is decoded again
     // only when its inode, size or time have changed since it was last checked.
     bool tiles_sound(int left, int top, int width, int height, double scale);
+    // Notes why the tile file `name` cannot be used (tile_fault()); false.
+    bool fault(const std::string& name, const std::string& why);
     struct TileChecks;
 
     std::unique_ptr<Surface> kept_;        // up to 1024 x 1024 pixels
@@ -126,6 +136,7 @@ struct Engine {
     std::string fingerprint_;
     std::unique_ptr<TileChecks> checks_;
     std::string tile_fault_;
+    TileNews tile_news_;
 };
 
 // Text conversions between the data set's Big5 (code page 950) and UTF-8. Bytes that do not
@@ -133,6 +144,6 @@ struct Engine {
 std::string big5_to_utf8(const std::string& big5);
 std::optional<std::string> utf8_to_big5(const std::string& utf8);
 
-}  // namespace kserve
+}  // namespace kmaps
 
 #endif

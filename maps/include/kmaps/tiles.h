@@ -1,11 +1,11 @@
-// tiles.h: the map as tiles, apart from any address or protocol: the tile matrix sets, the
+// kmaps/tiles.h: the map as tiles, apart from any address or protocol: the tile matrix sets, the
 // drawing of metatiles of 4 x 4 tiles as one engine view each (so that names are placed once
-// across a metatile's tiles and never cut at their inner borders), the PNG file of each tile,
-// and a least-recently-used cache of tile files. kserve's WMTS and XYZ addresses answer from
-// here; any other way to the same tiles (another address scheme, a seeding tool writing tile
-// archives) gets the same pixels by calling the same functions.
-#ifndef KSERVE_TILES_H
-#define KSERVE_TILES_H
+// across a metatile's tiles and never cut at their inner borders), the files of each tile in
+// its formats, and a least-recently-used cache of tile files. kserve's WMTS, XYZ and OGC API
+// addresses answer from here, and kseed writes its archives from here: every way to the same
+// tiles gets the same bytes by calling the same functions.
+#ifndef KMAPS_TILES_H
+#define KMAPS_TILES_H
 
 #include <cstddef>
 #include <list>
@@ -17,9 +17,11 @@
 #include <utility>
 #include <vector>
 
-#include "dataset.h"
+#include "kmaps/crs.h"
+#include "kmaps/dataset.h"
+#include "kmaps/geometry.h"
 
-namespace kserve {
+namespace kmaps {
 
 constexpr int kTileSize = 256;          // pixels a side at drawing scale factor 1
 constexpr int kMetatileTiles = 4;       // tiles a side of a metatile
@@ -48,13 +50,20 @@ class TileMatrixSet {
     // tiles a side over the whole square. Tiles outside the data set are transparent.
     static TileMatrixSet google_maps_compatible();
 
+    // The set's name in WMTS and kserve's own addresses ("native", "GoogleMapsCompatible"), and
+    // in OGC APIs, which name the registered set "WebMercatorQuad".
     const std::string& id() const { return id_; }
+    const std::string& ogc_id() const { return ogc_id_; }
+    // The URI of the registered set's definition, or "" for the data set's own.
+    std::string uri() const;
     // The system as requests name it ("EPSG:3826"), and as capabilities do
     // ("urn:ogc:def:crs:EPSG::3826").
     const std::string& crs() const { return crs_; }
     std::string crs_urn() const;
-    // The well-known scale set the levels follow (a URN), or "".
+    // The well-known scale set the levels follow, as a URN (WMTS) and as a URI (OGC APIs); ""
+    // for none.
     const std::string& well_known_scale_set() const { return scale_set_; }
+    std::string well_known_scale_set_uri() const;
     // True when the system's own axis order is northing first (TopLeftCorner is written so).
     bool north_first() const { return north_first_; }
     // True for the data set's grid, where the engine draws tiles directly.
@@ -68,6 +77,7 @@ class TileMatrixSet {
 
   private:
     std::string id_;
+    std::string ogc_id_;
     std::string crs_;
     std::string scale_set_;
     bool north_first_ = false;
@@ -94,34 +104,19 @@ struct Metatile {
 
 // Draws the metatile (metarow, metacol) of level `level` of `set` (its first tile is at row
 // metarow * 4, column metacol * 4) as one view of the engine, and encodes each of its tiles.
-// `factor` is the drawing scale factor of the tiles, 1 to kMaxTileFactor: tiles of 256 x
-// factor pixels over the same ground as the 1x tile, with the features and names of the 1x
+// `factor` is the drawing scale factor of the tiles, 1 to kMaxFactor (kmaps/drawing.h): tiles of
+// 256 x factor pixels over the same ground as the 1x tile, with the features and names of the 1x
 // tile drawn with factor times the pixels (pens, text, symbols), placed once across the
 // metatile as at 1x. Nothing, with `error` set, for a place outside the matrix, a factor
-// outside 1 to kMaxTileFactor, or when the engine refuses the view.
+// outside 1 to kMaxFactor, or when the engine refuses the view.
 std::optional<Metatile> render_metatile(DataSet& data, const TileMatrixSet& set, int level,
                                         long metarow, long metacol, int factor, std::string& error);
-
-// Drawing scale factors of tiles: 1 (256-pixel tiles), 2 (512: "@2x") and 3 (768: "@3x").
-constexpr int kMaxTileFactor = 3;
 
 // A tile's file: PNG (the tile as drawn) or JPEG (the same picture, opaque: what is transparent
 // in the PNG, outside the data set, is white).
 enum class TileFormat { png, jpeg };
 // "image/png" or "image/jpeg".
 const char* media_type(TileFormat format);
-
-// The last part of a tile's address: "{n}.png" for a tile of factor 1, "{n}@{F}x.png" for
-// F = 2 to kMaxTileFactor, and the same with ".jpg" for the JPEG file. Every address scheme of
-// tiles (WMTS REST, XYZ) reads its last segment here, so that all of them know the same
-// factors and formats.
-struct TileName {
-    long number = 0;  // the row or column the segment names, 0 to 2^30
-    int factor = 1;
-    TileFormat format = TileFormat::png;
-};
-// Nothing for anything else ("@1x", a number with signs or blanks, another extension).
-std::optional<TileName> parse_tile_name(std::string_view segment);
 
 // A tile's place, drawing scale factor and format, and its key in caches and validators:
 // "SET/LEVEL/ROW/COL", with "@FACTORx" appended for factors other than 1 and ".jpg" for JPEG.
@@ -161,6 +156,8 @@ class Tiles {
     explicit Tiles(DataSet& data, size_t cache_tiles = kCacheTiles);
     const std::vector<TileMatrixSet>& sets() const { return sets_; }
     const TileMatrixSet* set(std::string_view id) const;
+    // The set of that OGC API name ("WebMercatorQuad", "native"), or null.
+    const TileMatrixSet* set_by_ogc_id(std::string_view id) const;
 
     struct Result {
         std::shared_ptr<const std::string> file;  // null on failure
@@ -180,6 +177,6 @@ class Tiles {
     TileCache cache_;
 };
 
-}  // namespace kserve
+}  // namespace kmaps
 
 #endif

@@ -1,26 +1,29 @@
-// dataset.cpp: the data set, its systems and extents, and the validators of answers.
-#include "dataset.h"
+// dataset.cpp: the data set, its systems and extents, and the digests of its pictures.
+#include "kmaps/dataset.h"
 
 #include <cstdio>
 
 #include "kcommon/hash.h"
 
-namespace kserve {
+namespace kmaps {
 
-bool DataSet::open(const Config& config, Metrics* metrics, std::string& error) {
-    metrics_ = metrics;
-    map_budget_ = config.map_budget;
+bool DataSet::open(const std::string& dir, const std::string& grid, std::string& error) {
     init_gdal();
-    native_ = Crs::make(config.crs);
-    mercator_ = Crs::make("EPSG:3857");
-    const auto wgs84 = Crs::make("CRS:84");
-    systems_ = {native_, mercator_, Crs::make("EPSG:4326"), wgs84};
+    native_ = Crs::make(grid);
+    mercator_ = Crs::make(kWebMercator);
+    const auto wgs84 = Crs::make(kCrs84);
+    systems_ = {native_, mercator_, Crs::make(kLonLat), wgs84};
     if (!native_ || native_->geographic()) {
-        error = "unknown or unprojected coordinate system " + config.crs;
+        error = "unknown or unprojected coordinate system " + grid;
         return false;
     }
-    if (!engine_.load(config.data)) {
-        error = "the engine could not load the data set in " + config.data;
+    for (const auto& system : systems_)
+        if (!system) {
+            error = "the coordinate systems cannot be made (is PROJ's database installed?)";
+            return false;
+        }
+    if (!engine_.load(dir)) {
+        error = "the engine could not load the data set in " + dir;
         return false;
     }
     const Extent& e = engine_.extent();
@@ -42,7 +45,7 @@ std::shared_ptr<Crs> DataSet::system(std::string_view name) const {
     return nullptr;
 }
 
-std::string DataSet::etag(std::string_view key) const {
+std::string DataSet::digest(std::string_view key) const {
     // The revision of the pictures: raised whenever a change of the drawing or warping code
     // changes the picture of the same data set and request, so that what a cache keeps from
     // an earlier version no longer validates. 2: warping approximates the projection to an
@@ -51,15 +54,9 @@ std::string DataSet::etag(std::string_view key) const {
     constexpr std::string_view kPictureRevision = "3|";
     char b[64];
     std::snprintf(
-        b, sizeof b, "\"%s-%016llx\"", engine_.fingerprint().c_str(),
+        b, sizeof b, "%s-%016llx", engine_.fingerprint().c_str(),
         static_cast<unsigned long long>(kcommon::fnv1a(key, kcommon::fnv1a(kPictureRevision))));
     return b;
 }
 
-std::string fmt(double v) {
-    char b[40];
-    std::snprintf(b, sizeof b, "%.10g", v);
-    return b;
-}
-
-}  // namespace kserve
+}  // namespace kmaps
