@@ -24,7 +24,7 @@
 
 #include "bench_worker.h"
 #include "kmaps/deflate.h"
-#include "service.h"
+#include "service/service.h"
 
 namespace {
 

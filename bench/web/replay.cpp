@@ -22,7 +22,7 @@
 
 #include "bench_worker.h"
 #include "kcommon/hash.h"
-#include "service.h"
+#include "service/service.h"
 
 namespace {
 

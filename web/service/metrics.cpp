@@ -1,5 +1,5 @@
 // metrics.cpp: the shared counters and their Prometheus text, and the workers' slots.
-#include "metrics.h"
+#include "service/metrics.h"
 
 #include <sys/mman.h>
 

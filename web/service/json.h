@@ -8,7 +8,7 @@
 #include <string>
 
 #include "kmaps/engine.h"
-#include "request.h"
+#include "service/request.h"
 
 namespace kserve {
 

@@ -1,7 +1,7 @@
 // ogcapi_openapi.cpp: the OpenAPI 3.0 description of /ogcapi: one entry per path that
 // ogcapi.cpp serves, its parameters and its answers.
 #include "kmaps/render.h"
-#include "ogcapi.h"
+#include "service/ogcapi.h"
 
 namespace kserve {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "request.h"
+#include "service/request.h"
 
 namespace kserve {
 

@@ -2,7 +2,7 @@
 // refused when any is empty, hidden ('.', '..', '.git') or holds a backslash; the file found
 // must still lie inside the folder once every link is resolved, and be a regular file (a FIFO
 // or a device is never opened in a way that waits).
-#include "files.h"
+#include "service/files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "kcommon/etag.h"
-#include "params.h"
+#include "service/params.h"
 
 namespace kserve {
 

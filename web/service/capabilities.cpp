@@ -1,11 +1,11 @@
 // capabilities.cpp: the capabilities documents, written with the XML writer in the layout
 // (line breaks and indentation) that clients have always been sent.
-#include "capabilities.h"
+#include "service/capabilities.h"
 
 #include <utility>
 
 #include "kmaps/render.h"
-#include "xml.h"
+#include "service/xml.h"
 
 namespace kserve {
 

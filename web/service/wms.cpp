@@ -1,16 +1,16 @@
 // wms.cpp: WMS requests, their checks, the maps and the feature information.
-#include "wms.h"
+#include "service/wms.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
 
-#include "json.h"
 #include "kcommon/etag.h"
 #include "kmaps/drawing.h"
 #include "kmaps/render.h"
-#include "xml.h"
+#include "service/json.h"
+#include "service/xml.h"
 
 namespace kserve {
 

@@ -1,10 +1,10 @@
 // wmts.cpp: WMTS and XYZ requests, checked, answered from the tiles.
-#include "wmts.h"
+#include "service/wmts.h"
 
-#include "json.h"
 #include "kcommon/etag.h"
 #include "kmaps/drawing.h"
-#include "xml.h"
+#include "service/json.h"
+#include "service/xml.h"
 
 namespace kserve {
 

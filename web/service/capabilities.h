@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "kmaps/tiles.h"
-#include "site.h"
+#include "service/site.h"
 
 namespace kserve {
 

@@ -1,5 +1,5 @@
 // json.cpp: JSON answers.
-#include "json.h"
+#include "service/json.h"
 
 #include <cmath>
 #include <cstdint>

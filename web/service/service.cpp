@@ -1,5 +1,5 @@
 // service.cpp: the routing of requests to the interfaces.
-#include "service.h"
+#include "service/service.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "files.h"
-#include "json.h"
+#include "service/files.h"
+#include "service/json.h"
 
 namespace kserve {
 

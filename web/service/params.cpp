@@ -1,5 +1,5 @@
 // params.cpp: query strings and the checked readers of their values.
-#include "params.h"
+#include "service/params.h"
 
 #include <array>
 

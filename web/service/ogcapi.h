@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 
-#include "json.h"
 #include "kmaps/feature_store.h"
 #include "kmaps/tiles.h"
-#include "params.h"
-#include "request.h"
-#include "site.h"
-#include "wmts.h"
+#include "service/json.h"
+#include "service/params.h"
+#include "service/request.h"
+#include "service/site.h"
+#include "service/wmts.h"
 
 namespace kserve {
 

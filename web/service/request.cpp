@@ -1,5 +1,5 @@
 // request.cpp: answers and the service's own address.
-#include "request.h"
+#include "service/request.h"
 
 #include <cctype>
 #include <utility>

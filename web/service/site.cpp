@@ -1,5 +1,5 @@
 // site.cpp: the data set served, its validators and the refusal of maps over the budget.
-#include "site.h"
+#include "service/site.h"
 
 #include "kmaps/render.h"
 

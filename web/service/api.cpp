@@ -1,12 +1,12 @@
 // api.cpp: the JSON queries.
-#include "api.h"
+#include "service/api.h"
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
-#include "json.h"
 #include "kmaps/render.h"
+#include "service/json.h"
 
 namespace kserve {
 

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "capabilities.h"
-#include "params.h"
-#include "request.h"
-#include "site.h"
+#include "service/capabilities.h"
+#include "service/params.h"
+#include "service/request.h"
+#include "service/site.h"
 
 namespace kserve {
 

@@ -1,16 +1,16 @@
 // ogcapi.cpp: OGC API Common, Maps, Tiles and Features over the service's maps, tiles and the
 // data set's features.
-#include "ogcapi.h"
+#include "service/ogcapi.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 
-#include "json.h"
 #include "kcommon/etag.h"
 #include "kmaps/render.h"
-#include "xml.h"
+#include "service/json.h"
+#include "service/xml.h"
 
 namespace kserve {
 

@@ -7,16 +7,16 @@
 #include <memory>
 #include <string>
 
-#include "api.h"
-#include "capabilities.h"
 #include "kmaps/feature_store.h"
 #include "kmaps/tiles.h"
-#include "metrics.h"
-#include "ogcapi.h"
-#include "request.h"
-#include "site.h"
-#include "wms.h"
-#include "wmts.h"
+#include "service/api.h"
+#include "service/capabilities.h"
+#include "service/metrics.h"
+#include "service/ogcapi.h"
+#include "service/request.h"
+#include "service/site.h"
+#include "service/wms.h"
+#include "service/wmts.h"
 
 namespace kserve {
 

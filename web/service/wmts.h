@@ -9,11 +9,11 @@
 #include <string>
 #include <string_view>
 
-#include "capabilities.h"
 #include "kmaps/tiles.h"
-#include "params.h"
-#include "request.h"
-#include "site.h"
+#include "service/capabilities.h"
+#include "service/params.h"
+#include "service/request.h"
+#include "service/site.h"
 
 namespace kserve {
 

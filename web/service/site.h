@@ -11,7 +11,7 @@
 #include "kmaps/engine.h"
 #include "kmaps/geometry.h"
 #include "kmaps/image.h"
-#include "metrics.h"
+#include "service/metrics.h"
 
 namespace kserve {
 

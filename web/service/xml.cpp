@@ -1,5 +1,5 @@
 // xml.cpp: the XML writer over libxml2's xmlTextWriter.
-#include "xml.h"
+#include "service/xml.h"
 
 #include <libxml/xmlwriter.h>
 

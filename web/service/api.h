@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "params.h"
-#include "request.h"
-#include "site.h"
+#include "service/params.h"
+#include "service/request.h"
+#include "service/site.h"
 
 namespace kserve {
 
