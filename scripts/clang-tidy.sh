@@ -4,7 +4,7 @@
 # fails when there is any.
 #
 #   scripts/clang-tidy.sh [BUILD]            the Linux build's sources (default: build): common/,
-#                                            engine/, platform/, server/, tools/, web/
+#                                            engine/, platform/, server/, tools/, maps/, web/
 #   scripts/clang-tidy.sh --windows BUILD    windows/'s own sources, from a mingw-w64 x86-64
 #                                            build (build-win64); the shared sources are checked
 #                                            with the Linux build
@@ -40,7 +40,7 @@ if [ $windows -eq 1 ]; then
     extra=(--extra-arg=--target=x86_64-w64-mingw32 "--extra-arg=-isystem$cxx"
            "--extra-arg=-isystem$cxx/x86_64-w64-mingw32")
 else
-    folders='common|engine|platform|server|tools|web'
+    folders='common|engine|platform|server|tools|maps|web'
 fi
 
 # The product sources of the compile database, once each.

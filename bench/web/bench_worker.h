@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "service.h"
+#include "service/service.h"
 
 // Starts `service` on the data set `data` with the allocator settings of kserve's workers
 // (server.cpp), so that the figures are theirs; prints the reason and returns false when it

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "bench_worker.h"
-#include "deflate.h"
-#include "service.h"
+#include "kmaps/deflate.h"
+#include "service/service.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
         {"kserve row encoder",
          [](const Rows& rows, std::string& out) {
              out.clear();
-             kserve::zlib_compress_rows(rows.bytes.data(), rows.bytes.size(), rows.stride, out);
+             kmaps::zlib_compress_rows(rows.bytes.data(), rows.bytes.size(), rows.stride, out);
          }},
         {"zlib level 1", zlib_encoder(1, Z_DEFAULT_STRATEGY)},
         {"zlib level 6", zlib_encoder(6, Z_DEFAULT_STRATEGY)},

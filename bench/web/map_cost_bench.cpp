@@ -24,8 +24,8 @@
 #include <optional>
 #include <string>
 
-#include "dataset.h"
-#include "render.h"
+#include "kmaps/dataset.h"
+#include "kmaps/render.h"
 
 #ifndef KESTREL_SAMPLE_DIR
 #define KESTREL_SAMPLE_DIR ""
@@ -48,15 +48,15 @@ struct Cpu {
 
 // The fastest of `rounds` drawings of the map file (user and system time); nothing when it is
 // not drawn.
-std::optional<Cpu> time_map(kserve::DataSet& data, const kserve::Crs& crs, const kserve::Box& box,
+std::optional<Cpu> time_map(kmaps::DataSet& data, const kmaps::Crs& crs, const kmaps::Box& box,
                             int width, int height, int rounds) {
-    kserve::Layers layers;
+    kmaps::Layers layers;
     layers.map = true;
     std::optional<Cpu> best;
     for (int k = 0; k < rounds; ++k) {
         const Cpu t0 = Cpu::now();
-        const kserve::MapFile file = kserve::draw_map_file(data, crs, box, width, height, layers,
-                                                           "image/png", false, kserve::kWhite);
+        const kmaps::MapFile file = kmaps::draw_map_file(data, crs, box, width, height, layers,
+                                                         "image/png", false, kmaps::kWhite);
         const Cpu t1 = Cpu::now();
         if (file.body.empty()) {
             std::fprintf(stderr, "bench_web_map_cost: %s\n", file.error.c_str());
@@ -85,31 +85,31 @@ struct Square {
 };
 
 // The time of the native picture of `plan` alone: the engine's own view of its window.
-std::optional<Cpu> native_time(kserve::DataSet& data, const kserve::MapPlan& plan, int rounds) {
-    const kserve::Box window{static_cast<double>(plan.left), plan.top - plan.scale * plan.height,
-                             plan.left + plan.scale * plan.width, static_cast<double>(plan.top)};
+std::optional<Cpu> native_time(kmaps::DataSet& data, const kmaps::MapPlan& plan, int rounds) {
+    const kmaps::Box window{static_cast<double>(plan.left), plan.top - plan.scale * plan.height,
+                            plan.left + plan.scale * plan.width, static_cast<double>(plan.top)};
     return time_map(data, data.native(), window, plan.width, plan.height, rounds);
 }
 
 // Draws the maps of the square `box` of the grid at side x side and prints their figures.
-std::optional<Square> measure(kserve::DataSet& data, const kserve::Box& box, int side, int rounds) {
+std::optional<Square> measure(kmaps::DataSet& data, const kmaps::Box& box, int side, int rounds) {
     Square q;
     const double pixels = double{1} * side * side;
     const auto grid = time_map(data, data.native(), box, side, side, rounds);
     if (!grid) return std::nullopt;
     // Below 1 m a pixel the map in the grid is itself stretched: no engine pixel alone.
     std::string error;
-    const auto own = kserve::plan_map(data, data.native(), box, side, side, 1, error);
-    const bool view = own && own->kind == kserve::MapPlan::Kind::view;
+    const auto own = kmaps::plan_map(data, data.native(), box, side, side, 1, error);
+    const bool view = own && own->kind == kmaps::MapPlan::Kind::view;
     if (view) q.engine = grid->total() / pixels;
     std::printf("%.0f,%.0f,%.0f,%.0f, %.2f m a pixel: grid %s, %.1f ns a pixel%s\n", box.minx,
                 box.miny, box.maxx, box.maxy, (box.maxx - box.minx) / side, shown(*grid).c_str(),
                 grid->total() / pixels * 1e9, view ? "" : " (stretched)");
     // A map of another system and of unequal scales, each against its native picture.
-    auto against_native = [&](const char* what, const kserve::Crs& crs, const kserve::Box& b,
+    auto against_native = [&](const char* what, const kmaps::Crs& crs, const kmaps::Box& b,
                               double& beyond) {
-        const auto plan = kserve::plan_map(data, crs, b, side, side, 1, error);
-        if (!plan || plan->kind == kserve::MapPlan::Kind::view) {
+        const auto plan = kmaps::plan_map(data, crs, b, side, side, 1, error);
+        if (!plan || plan->kind == kmaps::MapPlan::Kind::view) {
             std::fprintf(stderr, "bench_web_map_cost: %s: no native picture: %s\n", what,
                          error.c_str());
             return false;
@@ -125,12 +125,12 @@ std::optional<Square> measure(kserve::DataSet& data, const kserve::Box& box, int
             "beyond it; cost %.1f million\n",
             what, shown(*map).c_str(), map->total() / grid->total(), plan->width, plan->height,
             shown(*native).c_str(), (map->total() - native->total()) / pixels * 1e9,
-            kserve::map_cost(data, crs, b, side, side) / 1e6);
+            kmaps::map_cost(data, crs, b, side, side) / 1e6);
         return true;
     };
     for (const char* name : {"EPSG:3857", "CRS:84"}) {
         const auto crs = data.system(name);
-        const auto there = kserve::transform_box(data.native(), *crs, box);
+        const auto there = kmaps::transform_box(data.native(), *crs, box);
         if (!there || !against_native(name, *crs, *there, q.warped)) return std::nullopt;
     }
     const double cy = (box.miny + box.maxy) / 2, h = box.maxy - box.miny;
@@ -145,19 +145,17 @@ std::optional<Square> measure(kserve::DataSet& data, const kserve::Box& box, int
 int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : KESTREL_SAMPLE_DIR;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    const int side = argc > 3 ? std::clamp(std::atoi(argv[3]), 16, kserve::kMaxSide) : 4096;
+    const int side = argc > 3 ? std::clamp(std::atoi(argv[3]), 16, kmaps::kMaxSide) : 4096;
     // The allocator settings of kserve's workers (server.cpp), so that the figures are theirs.
     ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    kserve::DataSet data;
-    kserve::Config config;
-    config.data = dir;
+    kmaps::DataSet data;
     std::string error;
-    if (!data.open(config, nullptr, error)) {
+    if (!data.open(dir, kmaps::kDefaultGrid, error)) {
         std::fprintf(stderr, "bench_web_map_cost: %s\n", error.c_str());
         return 1;
     }
-    const kserve::Box& e = data.extent();
+    const kmaps::Box& e = data.extent();
     const double half = std::min(e.maxx - e.minx, e.maxy - e.miny) / 2;
     const double cx = (e.minx + e.maxx) / 2, cy = (e.miny + e.maxy) / 2;
     std::printf("data set %s, %d x %d maps, CPU time of the fastest of %d rounds\n", dir.c_str(),
@@ -175,7 +173,7 @@ int main(int argc, char** argv) {
         "slowest engine pixel %.1f ns; beyond its native picture a warped pixel took at "
         "most %.1f ns = %.2f engine pixels (kWarpFactor %g), a stretched pixel %.1f ns = "
         "%.2f (kStretchFactor %g)\n",
-        worst.engine * 1e9, worst.warped * 1e9, worst.warped / worst.engine, kserve::kWarpFactor,
-        worst.stretched * 1e9, worst.stretched / worst.engine, kserve::kStretchFactor);
+        worst.engine * 1e9, worst.warped * 1e9, worst.warped / worst.engine, kmaps::kWarpFactor,
+        worst.stretched * 1e9, worst.stretched / worst.engine, kmaps::kStretchFactor);
     return 0;
 }

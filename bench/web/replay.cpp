@@ -21,10 +21,8 @@
 #include <vector>
 
 #include "bench_worker.h"
-#include "image.h"
 #include "kcommon/hash.h"
-#include "params.h"
-#include "service.h"
+#include "service/service.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
-#include "dataset.h"
-#include "tiles.h"
+#include "kmaps/dataset.h"
+#include "kmaps/tiles.h"
 
 #ifndef KESTREL_SAMPLE_DIR
 #define KESTREL_SAMPLE_DIR ""
@@ -29,8 +29,8 @@ namespace {
 std::string g_data = KESTREL_SAMPLE_DIR;
 
 struct Fixture {
-    kserve::DataSet data;
-    kserve::TileMatrixSet set;
+    kmaps::DataSet data;
+    kmaps::TileMatrixSet set;
     bool ok = false;
 };
 
@@ -40,14 +40,12 @@ Fixture& fixture() {
         ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
         ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
         auto* fx = new Fixture;
-        kserve::Config config;
-        config.data = g_data;
         std::string error;
-        if (!fx->data.open(config, nullptr, error)) {
+        if (!fx->data.open(g_data, kmaps::kDefaultGrid, error)) {
             std::fprintf(stderr, "bench_web_tiles: %s\n", error.c_str());
             return fx;
         }
-        fx->set = kserve::TileMatrixSet::native(fx->data.native(), fx->data.extent());
+        fx->set = kmaps::TileMatrixSet::native(fx->data.native(), fx->data.extent());
         fx->ok = true;
         return fx;
     }();
@@ -63,9 +61,9 @@ void BM_Metatile(benchmark::State& state) {
     }
     const int level = static_cast<int>(state.range(0));
     const int factor = static_cast<int>(state.range(1));
-    const kserve::TileMatrix* m = f.set.matrix(level);
-    const long metarows = (m->rows + kserve::kMetatileTiles - 1) / kserve::kMetatileTiles;
-    const long metacols = (m->cols + kserve::kMetatileTiles - 1) / kserve::kMetatileTiles;
+    const kmaps::TileMatrix* m = f.set.matrix(level);
+    const long metarows = (m->rows + kmaps::kMetatileTiles - 1) / kmaps::kMetatileTiles;
+    const long metacols = (m->cols + kmaps::kMetatileTiles - 1) / kmaps::kMetatileTiles;
     // The same metatiles at every factor: the 3 x 3 around the middle of the level.
     std::vector<std::pair<long, long>> places;
     for (long r = std::max(0L, metarows / 2 - 1); r <= std::min(metarows - 1, metarows / 2 + 1);
@@ -77,7 +75,7 @@ void BM_Metatile(benchmark::State& state) {
     std::string error;
     for (auto _ : state)
         for (const auto& [r, c] : places) {
-            const auto meta = kserve::render_metatile(f.data, f.set, level, r, c, factor, error);
+            const auto meta = kmaps::render_metatile(f.data, f.set, level, r, c, factor, error);
             if (!meta) {
                 state.SkipWithError(error.c_str());
                 return;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "deflate.h"
+#include "kmaps/deflate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* rows = data + 2;
     const size_t n = size - 2;
     std::string z;
-    kserve::zlib_compress_rows(rows, n, row, z);
+    kmaps::zlib_compress_rows(rows, n, row, z);
     std::vector<uint8_t> back(n + 1);
     uLongf got = back.size();
     if (uncompress(back.data(), &got, reinterpret_cast<const Bytef*>(z.data()), z.size()) != Z_OK ||

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "service.h"
+#include "service/service.h"
 
 #ifndef KESTREL_SAMPLE_DIR
 #error "KESTREL_SAMPLE_DIR names the sample data set"

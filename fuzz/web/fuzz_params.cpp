@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "params.h"
+#include "service/params.h"
 
 namespace {
 void check(bool ok) {

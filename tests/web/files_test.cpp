@@ -1,7 +1,7 @@
 // files_test.cpp: the viewer's files are served from their folder only, with their media
 // types, validators and cache rules; a matching If-None-Match (any tag of a list, weak or not)
 // gives a 304.
-#include "files.h"
+#include "service/files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

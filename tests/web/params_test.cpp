@@ -2,7 +2,7 @@
 // percent escapes and repeated keys with one value; malformed ones, and keys repeated with
 // different values, are refused with a reason;
 // the readers of boxes, flags and colours take only what their contracts say.
-#include "params.h"
+#include "service/params.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
 // kseed.cpp: renders a zoom range of the web service's tiles into a tile archive, MBTiles or
 // PMTiles, for static hosting and offline use.
 //
-// The tiles are kserve's (its tile module, web/tiles.h, through tile_source.h): the same tile
-// matrix sets, the same metatiles of 4 x 4 tiles drawn as one engine view, the same PNG encoder, so
-// an archive's tile equals the tile kserve serves at that address. The engine keeps process-global
-// state, so the work is spread over processes as kserve does: the parent loads the data set, plans
-// the metatiles and forks the workers (each inheriting the loaded engine); it hands each worker a
-// metatile at a time over a pipe, reads back the PNG tiles over another, and alone writes the
-// archive. The archive is written into a temporary file beside the output and renamed over it once
-// complete, so an interrupted or failed run leaves the output as it was.
+// The tiles are kserve's (the maps library's tile module, kmaps/tiles.h, through tile_source.h):
+// the same tile matrix sets, the same metatiles of 4 x 4 tiles drawn as one engine view, the same
+// PNG encoder, so an archive's tile equals the tile kserve serves at that address. The engine keeps
+// process-global state, so the work is spread over processes as kserve does: the parent loads the
+// data set, plans the metatiles and forks the workers (each inheriting the loaded engine); it hands
+// each worker a metatile at a time over a pipe, reads back the PNG tiles over another, and alone
+// writes the archive. The archive is written into a temporary file beside the output and renamed
+// over it once complete, so an interrupted or failed run leaves the output as it was.
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
@@ -34,14 +34,17 @@
 
 #include "kcommon/cli.h"
 #include "kcommon/numbers.h"
+#include "kmaps/crs.h"
+#include "kmaps/drawing.h"
+#include "kmaps/geometry.h"
 #include "mbtiles.h"
 #include "pmtiles.h"
 #include "tile_source.h"
 
 namespace {
 
+using kmaps::Box;
 using kseed::TileSet;
-using kserve::Box;
 
 constexpr int kMaxWorkers = 64;
 constexpr uint64_t kMaxTiles = 100'000'000;  // the PMTiles writer keeps 16 bytes a tile
@@ -69,7 +72,7 @@ const char* const kNotes =
 enum class Format { kMbtiles, kPmtiles };
 
 struct Options {
-    std::string data, crs = "EPSG:3826", output, name, attribution, description;
+    std::string data, crs = kmaps::kDefaultGrid, output, name, attribution, description;
     TileSet set = TileSet::kGoogle;
     std::string set_name = "google";
     int zmin = -1, zmax = -1;
@@ -181,7 +184,7 @@ kcli::Program command_line(Options& o) {
          .value = "N",
          .help = "drawing scale factor: 1 (256-pixel tiles, the default), 2 (512-pixel tiles, "
                  "kserve's @2x) or 3 (768 pixels, @3x)",
-         .handle = kcli::whole(1, kserve::kMaxTileFactor, &o.scale)},
+         .handle = kcli::whole(1, kmaps::kMaxFactor, &o.scale)},
         {.name = "--output",
          .value = "FILE",
          .help = "the archive: .mbtiles or .pmtiles",
@@ -262,12 +265,6 @@ std::optional<int> parse(int argc, char** argv, Options& o) {
 
 // ---- the plan ---------------------------------------------------------------------------
 
-bool intersect(const Box& a, const Box& b, Box& out) {
-    out = {std::max(a.minx, b.minx), std::max(a.miny, b.miny), std::min(a.maxx, b.maxx),
-           std::min(a.maxy, b.maxy)};
-    return out.minx < out.maxx && out.miny < out.maxy;
-}
-
 // The smallest k with 2^k >= n.
 int bits_for(long n) {
     int k = 0;
@@ -292,7 +289,7 @@ int zoom_offset(const kseed::Tiles& tiles, TileSet set) {
 struct Range {
     long c0, c1, r0, r1;
 };
-Range range_of(const kserve::TileMatrix& m, const Box& area) {
+Range range_of(const kmaps::TileMatrix& m, const Box& area) {
     const double span = kseed::kTileSize * m.resolution;
     Range r;
     r.c0 = std::max(0L, static_cast<long>(std::floor((area.minx - m.left) / span)));
@@ -302,15 +299,9 @@ Range range_of(const kserve::TileMatrix& m, const Box& area) {
     return r;
 }
 
-std::string number(double v) {
-    char b[40];
-    std::snprintf(b, sizeof b, "%.10g", v);
-    return b;
-}
-
 std::string numbers(const Box& b) {
-    return "[" + number(b.minx) + "," + number(b.miny) + "," + number(b.maxx) + "," +
-           number(b.maxy) + "]";
+    return "[" + kmaps::fmt(b.minx) + "," + kmaps::fmt(b.miny) + "," + kmaps::fmt(b.maxx) + "," +
+           kmaps::fmt(b.maxy) + "]";
 }
 
 // What a client needs to place the tiles, for the PMTiles metadata (the member "kestrel"): the
@@ -326,17 +317,17 @@ std::string grid_json(const kseed::Tiles& tiles, TileSet set, int offset, int zm
         const int level = z - offset;
         const double r = level >= 0 ? m[static_cast<size_t>(level)].resolution
                                     : m[0].resolution * std::ldexp(1.0, -level);
-        resolutions += (z ? "," : "") + number(r / scale);
+        resolutions += (z ? "," : "") + kmaps::fmt(r / scale);
     }
-    const kserve::Crs& crs = google ? tiles.mercator() : tiles.native();
-    return "\"kestrel\":{\"set\":" +
-           kseed::json_string(google ? "GoogleMapsCompatible" : "native") +
+    const kmaps::Crs& crs = google ? tiles.mercator() : tiles.native();
+    return "\"kestrel\":{\"set\":" + kseed::json_string(tiles.set(set).id()) +
            ",\"crs\":" + kseed::json_string(crs.name()) +
            ",\"proj4\":" + kseed::json_string(crs.proj4()) +
            ",\"extent\":" + numbers(tiles.extent(set)) +
-           ",\"lonlat\":" + numbers(tiles.extent_lonlat()) + ",\"origin\":[" + number(m[0].left) +
-           "," + number(m[0].top) + "],\"tile_size\":" + std::to_string(kseed::kTileSize * scale) +
-           ",\"resolutions\":[" + resolutions + "],\"zoom_offset\":" + std::to_string(offset) + "}";
+           ",\"lonlat\":" + numbers(tiles.extent_lonlat()) + ",\"origin\":[" +
+           kmaps::fmt(m[0].left) + "," + kmaps::fmt(m[0].top) +
+           "],\"tile_size\":" + std::to_string(kseed::kTileSize * scale) + ",\"resolutions\":[" +
+           resolutions + "],\"zoom_offset\":" + std::to_string(offset) + "}";
 }
 
 // ---- the workers ------------------------------------------------------------------------
@@ -488,20 +479,20 @@ int run(const Options& o) {
         return usage("the data set's grid needs more zoom levels than an archive holds");
 
     // The area, in the set's system, within the data set.
-    const kserve::Crs& set_crs = o.set == TileSet::kGoogle ? tiles.mercator() : tiles.native();
+    const kmaps::Crs& set_crs = o.set == TileSet::kGoogle ? tiles.mercator() : tiles.native();
     Box area = tiles.extent(o.set);
     if (o.has_bbox || o.has_extent) {
         const auto box =
-            kserve::transform_box(o.has_bbox ? tiles.wgs84() : tiles.native(), set_crs, o.area);
+            kmaps::transform_box(o.has_bbox ? tiles.wgs84() : tiles.native(), set_crs, o.area);
         const Box& e = tiles.extent_lonlat();
         char where[160];
         std::snprintf(where, sizeof where, "%.6f,%.6f,%.6f,%.6f", e.minx, e.miny, e.maxx, e.maxy);
-        if (!box || !intersect(*box, tiles.extent(o.set), area))
+        if (!box || !kmaps::intersect(*box, tiles.extent(o.set), area))
             return usage(std::string(o.has_bbox ? "--bbox" : "--extent") +
                          " does not meet the data set, which covers " + where +
                          " (longitude, latitude)");
     }
-    const auto area_ll = kserve::transform_box(set_crs, tiles.wgs84(), area);
+    const auto area_ll = kmaps::transform_box(set_crs, tiles.wgs84(), area);
 
     // The metatiles, level by level, and the tiles of each to draw: those meeting the area that
     // the archive does not hold yet.

@@ -4,17 +4,10 @@
 namespace kseed {
 
 bool Tiles::start(const std::string& data, const std::string& crs, std::string& error) {
-    kserve::Config config;
-    config.data = data;
-    config.crs = crs;
-    if (!data_.open(config, nullptr, error)) return false;
-    wgs84_ = data_.system("CRS:84");
-    if (!wgs84_) {
-        error = "longitude and latitude are not offered";
-        return false;
-    }
-    native_ = kserve::TileMatrixSet::native(data_.native(), data_.extent());
-    google_ = kserve::TileMatrixSet::google_maps_compatible();
+    if (!data_.open(data, crs, error)) return false;
+    wgs84_ = data_.system(kmaps::kCrs84);
+    native_ = kmaps::TileMatrixSet::native(data_.native(), data_.extent());
+    google_ = kmaps::TileMatrixSet::google_maps_compatible();
     return true;
 }
 
