@@ -12,8 +12,8 @@
 namespace kserve {
 
 // A request's header fields and body at most.
-inline constexpr std::size_t kHeaderLimit = 8 * 1024;
-inline constexpr std::size_t kBodyLimit = 16 * 1024;
+inline constexpr std::size_t kHeaderLimit = std::size_t{8} * 1024;
+inline constexpr std::size_t kBodyLimit = std::size_t{16} * 1024;
 // A worker's time to load the data set and say it is ready.
 inline constexpr int kReadyTimeoutMs = 120000;
 // The workers' time to stop on SIGTERM or SIGINT before they are killed, and the part of it

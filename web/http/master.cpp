@@ -122,6 +122,7 @@ bool Master::start_generation() {
     // asked for meanwhile (SIGTERM, SIGINT: blocked, so they stay pending for the caller)
     // is not kept waiting for a worker that may never be ready.
     std::vector<pollfd> waiting;
+    waiting.reserve(ready.size());
     for (int fd : ready) waiting.push_back({fd, POLLIN, 0});
     const auto until =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);

@@ -176,7 +176,7 @@ void Session::wait_for_place(Request r) {
     });
 }
 
-void Session::answer(Request r, bool expensive) {
+void Session::answer(const Request& r, bool expensive) {
     Response res;
     {
         const Answering answering(stream_.socket().native_handle());

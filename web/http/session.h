@@ -48,7 +48,7 @@ class Session : public std::enable_shared_from_this<Session> {
     bool keep_alive(const http::request<http::string_body>& req);
     void respond(Response res, bool keep_alive, unsigned version, bool head);
     void wait_for_place(Request r);
-    void answer(Request r, bool expensive);
+    void answer(const Request& r, bool expensive);
     void release();
     void linger();
     void discard();

@@ -79,7 +79,7 @@ class Worker {
 
   private:
     // Answers up to this size are always kept in memory.
-    static constexpr size_t kSmallAnswer = 16 * 1024;
+    static constexpr size_t kSmallAnswer = size_t{16} * 1024;
 
     // Logs (once until a spill works again) why an answer could not be spilled; -1.
     int spill_failed(const char* why);
