@@ -271,7 +271,7 @@ def check_options(image, extra):
         check(status == 200 and (public + "/wms").encode() in body,
               "KSERVE_PUBLIC_URL gives the capabilities' addresses", body[:600])
         status, _, body = get(c.port, getmap(width=1200))
-        check(status == 400 and b"million pixels, over this service's 1 " in body,
+        check(status == 400 and b"over this service's budget of 1 million" in body,
               "an argument after the image (--map-budget 1) reaches kserve", (status, body[:300]))
     finally:
         c.remove()
