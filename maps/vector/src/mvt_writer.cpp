@@ -64,7 +64,6 @@ void LayerWriter::begin(protozero::pbf_writer& tile, std::string_view name, std:
     layer_ = protozero::pbf_writer(tile, kTileLayers);
     extent_ = extent;
     keys_.clear();
-    key_index_.clear();
     values_.clear();
     text_index_.clear();
     integer_index_.clear();
@@ -73,9 +72,11 @@ void LayerWriter::begin(protozero::pbf_writer& tile, std::string_view name, std:
 }
 
 std::uint32_t LayerWriter::key(std::string_view k) {
-    const auto [it, added] = key_index_.try_emplace(k, static_cast<std::uint32_t>(keys_.size()));
-    if (added) keys_.push_back(k);
-    return it->second;
+    // A layer has a handful of keys: a look along them is cheaper than hashing.
+    for (std::size_t i = 0; i < keys_.size(); ++i)
+        if (keys_[i] == k) return static_cast<std::uint32_t>(i);
+    keys_.push_back(k);
+    return static_cast<std::uint32_t>(keys_.size() - 1);
 }
 
 std::uint32_t LayerWriter::text(std::string_view v) {

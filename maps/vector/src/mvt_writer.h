@@ -55,7 +55,6 @@ class LayerWriter {
     protozero::pbf_writer layer_;
     std::uint32_t extent_ = 0;
     std::vector<std::string_view> keys_;
-    std::unordered_map<std::string_view, std::uint32_t> key_index_;
     struct Value {
         bool is_text;
         std::string_view text;

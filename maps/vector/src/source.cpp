@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <system_error>
 #include <unordered_map>
 
@@ -162,6 +163,10 @@ void add_records(const data::TileSlot& s, std::int32_t tile, SourceTile& out) {
     const std::int64_t ox = s.header.origin_x, oy = s.header.origin_y;
     thread_local geometry::Parts<geometry::Point> loops;
     const int last = data::last_record(s);
+    // Room for every record and vertex at once (areas may take a few points more).
+    out.features.reserve(out.features.size() + static_cast<std::size_t>(last + 1));
+    out.xy.reserve(out.xy.size() + 2 * static_cast<std::size_t>(std::clamp(s.header.vertex_last + 1,
+                                                                           0, data::MAX_VERTICES)));
     for (int r = 0; r <= last; ++r) {
         const data::FeatureRecord& rec = s.records[r];
         SourceFeature f{};
@@ -249,6 +254,8 @@ void add_pois(const DataSource::State& source, std::int32_t tile, ReadBuffers& b
     const double west = data::tile_west(tile);
     const double south = static_cast<double>(data::tile_south_wide(tile));
     const NoteRange notes = read_notes(source, buffers, count);
+    out.features.reserve(out.features.size() + static_cast<std::size_t>(count));
+    out.xy.reserve(out.xy.size() + 2 * static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const data::PoiRecord r = data::poi_record_at(buffers.poi_block.data(), i);
         SourceFeature f{};
@@ -354,9 +361,15 @@ void SourceTile::cells_of(double minx, double miny, double maxx, double maxy, in
 
 void SourceTile::candidates(double minx, double miny, double maxx, double maxy,
                             std::vector<std::uint32_t>& out) const {
-    out.assign(wide.begin(), wide.end());
     int cx0, cy0, cx1, cy1;
     cells_of(minx, miny, maxx, maxy, cx0, cy0, cx1, cy1);
+    if (cx0 == 0 && cy0 == 0 && cx1 == kGridCells - 1 && cy1 == kGridCells - 1) {
+        // Every cell: every feature, without gathering and sorting them.
+        out.resize(features.size());
+        std::iota(out.begin(), out.end(), 0u);
+        return;
+    }
+    out.assign(wide.begin(), wide.end());
     for (int cy = cy0; cy <= cy1; ++cy)
         for (int cx = cx0; cx <= cx1; ++cx) {
             const std::size_t c = static_cast<std::size_t>(cy) * kGridCells + cx;
