@@ -592,7 +592,7 @@ bool TileBuilder::build(const Box& box, double resolution, std::string& out, std
     m.commands.clear();
     m.pieces.clear();
     m.groups.clear();
-    m.group_index.clear();
+    empty_map(m.group_index);
     m.pinned.clear();
     if (m.grid_res > rules::kTileModeMax) {
         m.stats.catalogue = true;

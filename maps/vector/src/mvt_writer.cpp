@@ -65,8 +65,8 @@ void LayerWriter::begin(protozero::pbf_writer& tile, std::string_view name, std:
     extent_ = extent;
     keys_.clear();
     values_.clear();
-    text_index_.clear();
-    integer_index_.clear();
+    empty_map(text_index_);
+    empty_map(integer_index_);
     layer_.add_uint32(kLayerVersion, kVersion);
     layer_.add_string(kLayerName, name.data(), name.size());
 }
