@@ -557,6 +557,19 @@ double TileBuilder::grid_resolution(const Box& box, double resolution) const {
     return resolution / impl_->scale_at(box);
 }
 
+bool TileBuilder::preload(const Box& box, std::string& error) {
+    Impl& m = *impl_;
+    if (!m.prepare_bounds(error) || !m.project_catalogue(error)) return false;
+    std::size_t kept = 0;
+    for (const TileBounds& b : m.bounds) {
+        if (kept == m.options.cache_tiles) break;
+        if (!meets(b.minx, b.miny, b.maxx, b.maxy, box)) continue;
+        if (!m.tile(b.tile, error)) return false;
+        ++kept;
+    }
+    return true;
+}
+
 bool TileBuilder::build(const Box& box, double resolution, std::string& out, std::string& error,
                         BuildStats* stats) {
     out.clear();
