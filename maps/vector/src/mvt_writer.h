@@ -64,6 +64,7 @@ class LayerWriter {
 
   private:
     protozero::pbf_writer layer_;
+    std::string feature_;  // the message of a feature being written
     std::uint32_t extent_ = 0;
     std::vector<std::string_view> keys_;
     struct Value {
