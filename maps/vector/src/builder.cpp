@@ -475,12 +475,12 @@ void TileBuilder::Impl::join_group(const LineGroup& g, std::vector<std::int32_t>
 
 void TileBuilder::Impl::write_tags(const OutFeature& f) {
     tags.clear();
-    auto text = [&](const char* k, std::string_view v) {
+    auto text = [&](std::string_view k, std::string_view v) {
         if (v.empty()) return;
         tags.push_back(writer.key(k));
         tags.push_back(writer.text(v));
     };
-    auto number = [&](const char* k, std::int64_t v) {
+    auto number = [&](std::string_view k, std::int64_t v) {
         tags.push_back(writer.key(k));
         tags.push_back(writer.integer(v));
     };

@@ -104,7 +104,7 @@ void LayerWriter::begin(protozero::pbf_writer& tile, std::string_view name, std:
 std::uint32_t LayerWriter::key(std::string_view k) {
     // A layer has a handful of keys: a look along them is cheaper than hashing.
     for (std::size_t i = 0; i < keys_.size(); ++i)
-        if (keys_[i] == k) return static_cast<std::uint32_t>(i);
+        if (keys_[i].data() == k.data() || keys_[i] == k) return static_cast<std::uint32_t>(i);
     keys_.push_back(k);
     return static_cast<std::uint32_t>(keys_.size() - 1);
 }
