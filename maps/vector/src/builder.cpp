@@ -277,10 +277,30 @@ void TileBuilder::Impl::add_point(Layer layer, std::uint64_t id, int type, doubl
 
 void TileBuilder::Impl::add_line(const double* xy, std::uint32_t count, Layer layer, int type,
                                  std::uint64_t id, const SourceFeature* src, const SourceTile* t) {
-    points.clear();
-    for (std::uint32_t k = 0; k < count; ++k) points.push_back(to_tile(xy[2 * k], xy[2 * k + 1]));
+    // Only the runs of segments that come near the tile are turned into tile units and cut: a
+    // segment whose box lies a unit or more beyond the buffer on one side is one the cut drops,
+    // and it ends the piece before it as the cut would.
+    const double x0 = reach.minx - ux, x1 = reach.maxx + ux;
+    const double y0 = reach.miny - uy, y1 = reach.maxy + uy;
+    const auto near = [&](std::uint32_t k) {
+        const double* a = xy + 2 * std::size_t{k};
+        return std::max(a[0], a[2]) >= x0 && std::min(a[0], a[2]) <= x1 &&
+               std::max(a[1], a[3]) >= y0 && std::min(a[1], a[3]) <= y1;
+    };
     clipped.clear();
-    geometry::clip_line(points, rect, clipped);
+    for (std::uint32_t k = 0; k + 1 < count;) {
+        if (!near(k)) {
+            ++k;
+            continue;
+        }
+        std::uint32_t end = k + 1;
+        while (end + 1 < count && near(end)) ++end;
+        points.clear();
+        for (std::uint32_t j = k; j <= end; ++j)
+            points.push_back(to_tile(xy[2 * j], xy[2 * j + 1]));
+        geometry::clip_line(points, rect, clipped);
+        k = end;
+    }
     rounded.clear();
     geometry::round_parts(clipped, false, rounded);
     if (rounded.size() == 0) return;
