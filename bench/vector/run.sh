@@ -3,7 +3,8 @@
 # sample city and the central-Taipei data (imported with kimport), at zooms 12 to 16 of the
 # google set, against GDAL's MVT writer (ogr2ogr -f MVT) and geojson-vt with vt-pbf on the same
 # features (kvector-tiles --geojson: EPSG:3857), in one run. Each is run REPEAT times; the
-# median CPU time (user + system) is reported. Run by hand (docs/benchmarks.md):
+# median CPU time (user + system) is reported: for kestrel both its whole run (kestrel) and its
+# building alone after the tile files are read and projected (kestrel-build). Run by hand (docs/benchmarks.md):
 #   bench/vector/run.sh [BUILD_DIR] [REPEAT]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,12 +26,18 @@ printf '%-8s %-12s %8s %12s %12s %14s %10s\n' data tool tiles bytes bytes/tile c
 for data in sample taipei; do
   dir=$build/appdir/kgrid; [ $data = taipei ] && dir=$work/taipei
   "$build/bin/kvector-tiles" --data "$dir" --geojson "$work/$data.geojson"
-  # kestrel: the tiles with features, and every tile of the zooms over the data set timed.
+  # kestrel: the tiles with features, and every tile of the zooms over the data set timed: the
+  # whole run of kvector-tiles (as GDAL's), and its building alone (the tile files read and
+  # projected before, as geojson-vt's data is read before).
   rm -rf "$work/k"; "$build/bin/kvector-tiles" --data "$dir" --zoom $zmin-$zmax --out "$work/k" >/dev/null
   ktiles=$(find "$work/k" -name '*.mvt' -size +0 | wc -l)
   kbytes=$(find "$work/k" -name '*.mvt' -printf '%s\n' | awk '{s+=$1} END {print s}')
-  kcpu=$(for i in $(seq "$repeat"); do
-    "$build/bin/kvector-tiles" --data "$dir" --zoom $zmin-$zmax | awk '{print $8}'; done | median)
+  kout=$(for i in $(seq "$repeat"); do
+    /usr/bin/time -f '%U %S' -o "$work/t" "$build/bin/kvector-tiles" --data "$dir" --zoom $zmin-$zmax |
+      awk '{print $12}' | tr '\n' ' '
+    awk '{print $1 + $2}' "$work/t"; done)
+  kcpu=$(awk '{print $2}' <<<"$kout" | median)
+  kbuild=$(awk '{print $1}' <<<"$kout" | median)
   # GDAL: the whole run of ogr2ogr, reading the GeoJSON included.
   gcpu=$(for i in $(seq "$repeat"); do rm -rf "$work/g"
     /usr/bin/time -f '%U %S' -o "$work/t" ogr2ogr -f MVT "$work/g" "$work/$data.geojson" \
@@ -44,7 +51,8 @@ for data in sample taipei; do
   out=$(for i in $(seq "$repeat"); do node "$here/geojson_vt.mjs" "$work/$data.geojson" $zmin $zmax; done)
   vtiles=$(awk 'NR==1 {print $2}' <<<"$out"); vbytes=$(awk 'NR==1 {print $4}' <<<"$out")
   vcpu=$(awk '{print $6}' <<<"$out" | median)
-  for row in "kestrel $ktiles $kbytes $kcpu" "gdal $gtiles $gbytes $gcpu" "geojson-vt $vtiles $vbytes $vcpu"; do
+  for row in "kestrel $ktiles $kbytes $kcpu" "kestrel-build $ktiles $kbytes $kbuild" \
+      "gdal $gtiles $gbytes $gcpu" "geojson-vt $vtiles $vbytes $vcpu"; do
     set -- $row
     printf '%-8s %-12s %8d %12d %12d %14.3f %10.0f\n' $data $1 $2 $3 $(( $3 / ($2 > 0 ? $2 : 1) )) $4 \
       "$(awk -v t=$2 -v c=$4 'BEGIN {print (c > 0 ? t / c : 0)}')"

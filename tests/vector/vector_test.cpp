@@ -161,7 +161,8 @@ class Builder : public testing::Test {
     vec::IdentityProjection identity_;
 };
 
-// The bytes of a tile never depend on the tiles built before, whatever the builder keeps.
+// The bytes of a tile never depend on the tiles built before, whatever the builder keeps or
+// read ahead.
 TEST_F(Builder, GivesTheSameBytesWhateverWasBuiltBefore) {
     vec::TileBuilder fresh(*source_, identity_);
     const std::string b = tile(fresh, vector_fixture::kBoxB);
@@ -175,6 +176,11 @@ TEST_F(Builder, GivesTheSameBytesWhateverWasBuiltBefore) {
     vec::BuildStats stats;
     EXPECT_EQ(tile(fresh, vector_fixture::kBoxB, &stats), b);
     EXPECT_EQ(stats.files_read, 0) << "the tile files were kept from the first build";
+    vec::TileBuilder preloaded(*source_, identity_);
+    std::string error;
+    ASSERT_TRUE(preloaded.preload(vector_fixture::kBoxB, error)) << error;
+    EXPECT_EQ(tile(preloaded, vector_fixture::kBoxB, &stats), b);
+    EXPECT_EQ(stats.files_read, 0) << "the tile files were read ahead";
 }
 
 // Over the byte limit the points of interest go first: the tile fits, its roads stay.

@@ -277,10 +277,30 @@ void TileBuilder::Impl::add_point(Layer layer, std::uint64_t id, int type, doubl
 
 void TileBuilder::Impl::add_line(const double* xy, std::uint32_t count, Layer layer, int type,
                                  std::uint64_t id, const SourceFeature* src, const SourceTile* t) {
-    points.clear();
-    for (std::uint32_t k = 0; k < count; ++k) points.push_back(to_tile(xy[2 * k], xy[2 * k + 1]));
+    // Only the runs of segments that come near the tile are turned into tile units and cut: a
+    // segment whose box lies a unit or more beyond the buffer on one side is one the cut drops,
+    // and it ends the piece before it as the cut would.
+    const double x0 = reach.minx - ux, x1 = reach.maxx + ux;
+    const double y0 = reach.miny - uy, y1 = reach.maxy + uy;
+    const auto near = [&](std::uint32_t k) {
+        const double* a = xy + 2 * std::size_t{k};
+        return std::max(a[0], a[2]) >= x0 && std::min(a[0], a[2]) <= x1 &&
+               std::max(a[1], a[3]) >= y0 && std::min(a[1], a[3]) <= y1;
+    };
     clipped.clear();
-    geometry::clip_line(points, rect, clipped);
+    for (std::uint32_t k = 0; k + 1 < count;) {
+        if (!near(k)) {
+            ++k;
+            continue;
+        }
+        std::uint32_t end = k + 1;
+        while (end + 1 < count && near(end)) ++end;
+        points.clear();
+        for (std::uint32_t j = k; j <= end; ++j)
+            points.push_back(to_tile(xy[2 * j], xy[2 * j + 1]));
+        geometry::clip_line(points, rect, clipped);
+        k = end;
+    }
     rounded.clear();
     geometry::round_parts(clipped, false, rounded);
     if (rounded.size() == 0) return;
@@ -475,12 +495,12 @@ void TileBuilder::Impl::join_group(const LineGroup& g, std::vector<std::int32_t>
 
 void TileBuilder::Impl::write_tags(const OutFeature& f) {
     tags.clear();
-    auto text = [&](const char* k, std::string_view v) {
+    auto text = [&](std::string_view k, std::string_view v) {
         if (v.empty()) return;
         tags.push_back(writer.key(k));
         tags.push_back(writer.text(v));
     };
-    auto number = [&](const char* k, std::int64_t v) {
+    auto number = [&](std::string_view k, std::int64_t v) {
         tags.push_back(writer.key(k));
         tags.push_back(writer.integer(v));
     };
@@ -557,6 +577,19 @@ double TileBuilder::grid_resolution(const Box& box, double resolution) const {
     return resolution / impl_->scale_at(box);
 }
 
+bool TileBuilder::preload(const Box& box, std::string& error) {
+    Impl& m = *impl_;
+    if (!m.prepare_bounds(error) || !m.project_catalogue(error)) return false;
+    std::size_t kept = 0;
+    for (const TileBounds& b : m.bounds) {
+        if (kept == m.options.cache_tiles) break;
+        if (!meets(b.minx, b.miny, b.maxx, b.maxy, box)) continue;
+        if (!m.tile(b.tile, error)) return false;
+        ++kept;
+    }
+    return true;
+}
+
 bool TileBuilder::build(const Box& box, double resolution, std::string& out, std::string& error,
                         BuildStats* stats) {
     out.clear();
@@ -592,7 +625,7 @@ bool TileBuilder::build(const Box& box, double resolution, std::string& out, std
     m.commands.clear();
     m.pieces.clear();
     m.groups.clear();
-    m.group_index.clear();
+    empty_map(m.group_index);
     m.pinned.clear();
     if (m.grid_res > rules::kTileModeMax) {
         m.stats.catalogue = true;

@@ -265,11 +265,22 @@ namespace {
 // Rounds one part to whole units onto the end of `out` (repeated points dropped; for a ring
 // also spikes, out to a point and straight back, and a last point equal to the first); returns
 // how many points it kept.
+// `v` rounded to the nearest whole unit, halves away from zero (as std::lround, without the
+// library call): v minus its truncation is exact for the tile's coordinates (|v| < 2^31).
+std::int32_t round_unit(double v) {
+    auto i = static_cast<std::int32_t>(v);
+    const double rest = v - static_cast<double>(i);
+    if (rest >= 0.5)
+        ++i;
+    else if (rest <= -0.5)
+        --i;
+    return i;
+}
+
 std::size_t round_part(std::span<const Point> in, bool closed, std::vector<IPoint>& out) {
     const std::size_t base = out.size();
     for (const Point& p : in) {
-        const IPoint q{static_cast<std::int32_t>(std::lround(p.x)),
-                       static_cast<std::int32_t>(std::lround(p.y))};
+        const IPoint q{round_unit(p.x), round_unit(p.y)};
         const std::size_t n = out.size() - base;
         if (n >= 1 && out.back() == q) continue;
         if (closed && n >= 2 && out[out.size() - 2] == q) {

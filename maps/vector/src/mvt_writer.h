@@ -15,6 +15,17 @@
 
 namespace kmaps::vector {
 
+// Empties a hash map in time proportional to what it holds. clear() also wipes every bucket,
+// and the buckets that one large tile grew would be wiped again for each small tile after it.
+template <class Map>
+void empty_map(Map& map) {
+    if (map.empty()) return;
+    if (map.bucket_count() > 8 * map.size() + 64)
+        map = Map();
+    else
+        map.clear();
+}
+
 // The geometry types of the format.
 enum class GeomType : std::uint32_t { point = 1, linestring = 2, polygon = 3 };
 
@@ -53,9 +64,9 @@ class LayerWriter {
 
   private:
     protozero::pbf_writer layer_;
+    std::string feature_;  // the message of a feature being written
     std::uint32_t extent_ = 0;
     std::vector<std::string_view> keys_;
-    std::unordered_map<std::string_view, std::uint32_t> key_index_;
     struct Value {
         bool is_text;
         std::string_view text;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <system_error>
 #include <unordered_map>
 
@@ -162,6 +163,10 @@ void add_records(const data::TileSlot& s, std::int32_t tile, SourceTile& out) {
     const std::int64_t ox = s.header.origin_x, oy = s.header.origin_y;
     thread_local geometry::Parts<geometry::Point> loops;
     const int last = data::last_record(s);
+    // Room for every record and vertex at once (areas may take a few points more).
+    out.features.reserve(out.features.size() + static_cast<std::size_t>(last + 1));
+    out.xy.reserve(out.xy.size() + 2 * static_cast<std::size_t>(std::clamp(s.header.vertex_last + 1,
+                                                                           0, data::MAX_VERTICES)));
     for (int r = 0; r <= last; ++r) {
         const data::FeatureRecord& rec = s.records[r];
         SourceFeature f{};
@@ -202,6 +207,41 @@ void add_records(const data::TileSlot& s, std::int32_t tile, SourceTile& out) {
     }
 }
 
+// The notes of a block of points of interest, read in one piece: the notes from the least to
+// the greatest index the block names (those that lie wholly inside the file), when the piece
+// is no larger than a work buffer; otherwise each note is read on its own.
+struct NoteRange {
+    std::int64_t first = 0, count = 0;  // notes in buffers.notes
+
+    // Note `note`'s 52 bytes, or null when it has none (a negative index, or past the file).
+    const char* at(const DataSource::State& source, std::int32_t note, ReadBuffers& buffers) const {
+        if (note < 0) return nullptr;
+        if (note >= first && note < first + count)
+            return reinterpret_cast<const char*>(buffers.notes.data()) +
+                   (note - first) * data::POI_NOTE_BYTES;
+        if (count > 0 || !data::read_poi_note(source.notes, note, buffers.note)) return nullptr;
+        return buffers.note.data();
+    }
+};
+
+NoteRange read_notes(const DataSource::State& source, ReadBuffers& buffers, int records) {
+    std::int64_t lo = -1, hi = -1;
+    for (int i = 0; i < records; ++i) {
+        const std::int32_t n = data::poi_record_at(buffers.poi_block.data(), i).note;
+        if (n < 0) continue;
+        lo = lo < 0 ? n : std::min<std::int64_t>(lo, n);
+        hi = std::max<std::int64_t>(hi, n);
+    }
+    hi = std::min(hi, source.notes.size() / data::POI_NOTE_BYTES - 1);
+    if (lo < 0 || hi < lo ||
+        (hi - lo + 1) * data::POI_NOTE_BYTES > static_cast<std::int64_t>(data::WORK_BUFFER_SIZE))
+        return {};
+    const auto bytes = static_cast<std::size_t>(hi - lo + 1) * data::POI_NOTE_BYTES;
+    buffers.notes.resize(bytes);
+    if (!source.notes.read_at(lo * data::POI_NOTE_BYTES, buffers.notes.data(), bytes)) return {};
+    return {lo, hi - lo + 1};
+}
+
 // The tile's points of interest, from its block as the engine finds it.
 void add_pois(const DataSource::State& source, std::int32_t tile, ReadBuffers& buffers,
               SourceTile& out) {
@@ -213,6 +253,9 @@ void add_pois(const DataSource::State& source, std::int32_t tile, ReadBuffers& b
     const int count = data::read_poi_records(source.points, entry, buffers.poi_block);
     const double west = data::tile_west(tile);
     const double south = static_cast<double>(data::tile_south_wide(tile));
+    const NoteRange notes = read_notes(source, buffers, count);
+    out.features.reserve(out.features.size() + static_cast<std::size_t>(count));
+    out.xy.reserve(out.xy.size() + 2 * static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const data::PoiRecord r = data::poi_record_at(buffers.poi_block.data(), i);
         SourceFeature f{};
@@ -221,9 +264,8 @@ void add_pois(const DataSource::State& source, std::int32_t tile, ReadBuffers& b
         f.district = r.district;
         f.id = std::int64_t{tile} * kIdFactor + i;
         f.name = out.text(utf8_text(r.name, data::POI_NAME_BYTES));
-        if (char note[data::POI_NOTE_BYTES];
-            r.note >= 0 && data::read_poi_note(source.notes, r.note, note))
-            f.note = out.text(utf8_text(note, sizeof note));
+        if (const char* note = notes.at(source, r.note, buffers))
+            f.note = out.text(utf8_text(note, data::POI_NOTE_BYTES));
         f.first = static_cast<std::uint32_t>(out.xy.size() / 2);
         f.count = 1;
         out.xy.push_back(west + r.x);
@@ -319,9 +361,15 @@ void SourceTile::cells_of(double minx, double miny, double maxx, double maxy, in
 
 void SourceTile::candidates(double minx, double miny, double maxx, double maxy,
                             std::vector<std::uint32_t>& out) const {
-    out.assign(wide.begin(), wide.end());
     int cx0, cy0, cx1, cy1;
     cells_of(minx, miny, maxx, maxy, cx0, cy0, cx1, cy1);
+    if (cx0 == 0 && cy0 == 0 && cx1 == kGridCells - 1 && cy1 == kGridCells - 1) {
+        // Every cell: every feature, without gathering and sorting them.
+        out.resize(features.size());
+        std::iota(out.begin(), out.end(), 0u);
+        return;
+    }
+    out.assign(wide.begin(), wide.end());
     for (int cy = cy0; cy <= cy1; ++cy)
         for (int cx = cx0; cx <= cx1; ++cx) {
             const std::size_t c = static_cast<std::size_t>(cy) * kGridCells + cx;

@@ -3,6 +3,7 @@
 #ifndef KMAPS_VECTOR_SOURCE_H
 #define KMAPS_VECTOR_SOURCE_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -95,6 +96,8 @@ struct ReadBuffers {
     std::unique_ptr<std::uint8_t[]> file =
         std::make_unique_for_overwrite<std::uint8_t[]>(kestrel::data::WORK_BUFFER_SIZE);
     std::vector<std::uint8_t> poi_block;
+    std::vector<std::uint8_t> notes;  // the notes of a block, read in one piece
+    std::array<char, kestrel::data::POI_NOTE_BYTES> note{};
 };
 
 // Reads tile file `tile` and the tile's points of interest into `out`, the points in grid

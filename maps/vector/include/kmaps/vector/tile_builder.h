@@ -127,6 +127,12 @@ class TileBuilder {
     bool build(const Box& box, double resolution, std::string& out, std::string& error,
                BuildStats* stats = nullptr);
 
+    // Reads and projects ahead the tile files that meet `box` (at most cache_tiles of them are
+    // kept) and the place catalogue, so that the builds after it pay for none of that. False,
+    // with `error` saying why, when a file is refused or cannot be projected. The tiles built
+    // after it are the same bytes as without it.
+    bool preload(const Box& box, std::string& error);
+
     // The data set's grid metres a pixel of a tile: what the rules of what is shown go by.
     double grid_resolution(const Box& box, double resolution) const;
 
