@@ -145,6 +145,10 @@ void Session::on_read(beast::error_code ec) {
         if (!r.accept.empty()) r.accept += ", ";
         r.accept += std::string(h->value());
     }
+    for (auto [h, end] = req.equal_range(http::field::accept_encoding); h != end; ++h) {
+        if (!r.accept_encoding.empty()) r.accept_encoding += ", ";
+        r.accept_encoding += std::string(h->value());
+    }
     const double cost = worker_.service().cost(r);
     // A map over the budget of one map is refused by its interface without taking a place.
     if (cost > worker_.limits().expensive_cost && cost <= worker_.service().map_budget()) {

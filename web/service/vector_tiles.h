@@ -1,0 +1,63 @@
+// vector_tiles.h: the vector tiles over HTTP: /tiles/{google|native}/{z}/{x}/{y}.mvt, their
+// TileJSON (/tiles/google.mvt.json, /tiles/native.mvt.json), the MapLibre style
+// (/styles/kestrel.json), the labels' glyph ranges (/fonts/{fontstack}/{range}.pbf) and the
+// OGC API's vector tile sets of the collection `map` (/ogcapi/collections/map/tiles/...).
+// The tiles come from kmaps/vector_tiles.h, as kseed's vector archives do.
+#ifndef KSERVE_VECTOR_TILES_H
+#define KSERVE_VECTOR_TILES_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "kmaps/tiles.h"
+#include "kmaps/vector_tiles.h"
+#include "service/params.h"
+#include "service/request.h"
+#include "service/site.h"
+
+namespace kserve {
+
+// The folder of the glyph ranges: $KESTREL_FONTS_DIR, else <bin>/../share/kestrel/fonts beside
+// the running program (the build tree and an installation alike).
+std::string default_fonts_dir();
+
+// True when an Accept-Encoding field value (every field line joined by commas) accepts gzip:
+// "gzip", "x-gzip" or "*" without a weight of 0 (RFC 9110, 12.5.3).
+bool accepts_gzip(std::string_view accept_encoding);
+
+class VectorTileService {
+  public:
+    VectorTileService(Site& site, kmaps::Tiles& tiles) : site_(site), tiles_(tiles) {}
+
+    // Opens the data set's files for the tiles and finds the glyphs in `fonts_dir`. False, with
+    // `error` set, when the data set's folder cannot be read.
+    bool open(const std::string& fonts_dir, std::string& error);
+
+    // The answer to the decoded path `path` when it is one of the addresses above; nothing for
+    // any other path.
+    std::optional<Response> route(const Request& r, const std::string& path, const Params& p);
+
+  private:
+    Response tile(const Request& r, const kmaps::TileMatrixSet& set, std::string_view level,
+                  long row, long col, bool problems);
+    Response xyz(const Request& r, const std::string& rest);
+    Response tilejson(const Request& r, const std::string& name);
+    Response style(const Request& r);
+    Response font(const Request& r, const std::string& rest);
+    Response ogc_tiles(const Request& r, const std::vector<std::string>& parts, const Params& p);
+    // `res` with its body `body`, gzipped when the client accepts it and it pays, its
+    // validator made from `key` (the gzipped form has its own), or a 304.
+    Response deliver(const Request& r, Response res, const std::string& body,
+                     const std::string& key);
+
+    Site& site_;
+    kmaps::Tiles& tiles_;
+    kmaps::VectorTiles vector_;
+    kmaps::TileCache cache_{2048};
+    std::string fonts_dir_;
+};
+
+}  // namespace kserve
+
+#endif
