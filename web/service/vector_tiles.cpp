@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -77,6 +78,24 @@ std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     return s;
+}
+
+// The tiles of each level of `set` that hold `box` (the data set's extent in the set's system),
+// as OGC API Tiles' tileMatrixSetLimits: clients read one of them to learn the layers' fields.
+Json tile_limits(const TileMatrixSet& set, const Box& box) {
+    Json out = Json::array();
+    for (const TileMatrix& m : set.matrices()) {
+        const double span = kmaps::kTileSize * m.resolution;
+        auto index = [](double v, long last) {
+            return std::clamp(static_cast<long>(std::floor(v)), 0L, last);
+        };
+        out.push_back({{"tileMatrix", std::to_string(m.level)},
+                       {"minTileRow", index((m.top - box.maxy) / span, m.rows - 1)},
+                       {"maxTileRow", index((m.top - box.miny) / span - 1e-9, m.rows - 1)},
+                       {"minTileCol", index((box.minx - m.left) / span, m.cols - 1)},
+                       {"maxTileCol", index((box.maxx - m.left) / span - 1e-9, m.cols - 1)}});
+    }
+    return out;
 }
 
 }  // namespace
@@ -333,6 +352,8 @@ Response VectorTileService::ogc_tiles(const Request& r, const std::vector<std::s
                      {"dataType", "vector"},
                      {"propertiesSchema", {{"type", "object"}, {"properties", l["fields"]}}}});
             t["layers"] = std::move(layers);
+            t["tileMatrixSetLimits"] = tile_limits(
+                s, s.native_grid() ? site_.data().extent() : site_.data().extent_mercator());
         }
         t["links"] = std::move(links);
         return t;
@@ -344,7 +365,8 @@ Response VectorTileService::ogc_tiles(const Request& r, const std::vector<std::s
         return json_problem(400, parts.size() == 7 ? "f must be mvt" : "f must be json");
     if (parts.size() == 3) {
         Json list = Json::array();
-        for (const TileMatrixSet& s : tiles_.sets()) list.push_back(tileset(s, false));
+        for (const char* id : {"WebMercatorQuad", "native"})
+            list.push_back(tileset(*set_of(id), false));
         return json_answer(
             200, Json{{"title", "The data set's vector tile sets"},
                       {"links", {link(base, "self", "application/json", "this document")}},
