@@ -155,13 +155,13 @@ void Session::on_read(beast::error_code ec) {
         parked_until_ = std::chrono::steady_clock::now() + worker_.limits().expensive_wait;
         return wait_for_place(std::move(r));
     }
-    answer(std::move(r), false);
+    answer(r, false);
 }
 
 // An expensive map: drawn once one of the places for them is free. Meanwhile the worker serves
 // its other connections; the map looks again every 25 ms, until parked_until_.
 void Session::wait_for_place(Request r) {
-    if (worker_.take_expensive()) return answer(std::move(r), true);
+    if (worker_.take_expensive()) return answer(r, true);
     const auto& req = parser_->get();
     if (closed_ || std::chrono::steady_clock::now() >= parked_until_) {
         if (worker_.metrics()) worker_.metrics()->maps_busy.fetch_add(1, std::memory_order_relaxed);

@@ -331,7 +331,7 @@ Response VectorTileService::ogc_tiles(const Request& r, const std::vector<std::s
     };
     const std::string rel = "http://www.opengis.net/def/rel/ogc/1.0/";
     auto tileset = [&](const TileMatrixSet& s, bool full) {
-        const std::string id = s.ogc_id();
+        const std::string& id = s.ogc_id();
         Json t = {{"title", "The data set's vector tiles in " + id},
                   {"dataType", "vector"},
                   {"crs", kmaps::crs_uri(s.crs())}};
