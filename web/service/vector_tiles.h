@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kmaps/tiles.h"
 #include "kmaps/vector_tiles.h"
@@ -39,12 +40,20 @@ class VectorTileService {
     std::optional<Response> route(const Request& r, const std::string& path, const Params& p);
 
   private:
+    // The tile (row, col) of `level` of `set`, from the cache or built (204 when empty); errors
+    // as plain text, or as problem details when `problems`.
     Response tile(const Request& r, const kmaps::TileMatrixSet& set, std::string_view level,
                   long row, long col, bool problems);
+    // /tiles/{set}/{z}/{x}/{y}.mvt, `rest` the part after "/tiles/".
     Response xyz(const Request& r, const std::string& rest);
+    // The TileJSON of the set named "google" or "native".
     Response tilejson(const Request& r, const std::string& name);
+    // The MapLibre style, its centre and zoom from the data set's extent.
     Response style(const Request& r);
+    // A glyph range, `rest` the part after "/fonts/".
     Response font(const Request& r, const std::string& rest);
+    // /ogcapi/collections/map/tiles[/{set}[/{matrix}/{row}/{col}]], `parts` its segments from
+    // "collections".
     Response ogc_tiles(const Request& r, const std::vector<std::string>& parts, const Params& p);
     // `res` with its body `body`, gzipped when the client accepts it and it pays, its
     // validator made from `key` (the gzipped form has its own), or a 304.
