@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 
 #include "kcommon/etag.h"
 #include "kmaps/vector/style.h"
@@ -313,7 +314,10 @@ Response VectorTileService::font(const Request& r, const std::string& rest) {
         Response res = answer(200, "", kGlyphType);
         res.cache_control = kTileCacheControl;
         res.headers.emplace_back("Vary", "Accept-Encoding");
-        return deliver(r, std::move(res), *data, "glyphs|" + name + "/" + parts[1] + "|" + *data);
+        // Keyed by the file's content, so that a new build of the glyphs is a new validator.
+        const size_t digest = std::hash<std::string>{}(*data);
+        return deliver(r, std::move(res), *data,
+                       "glyphs|" + name + "/" + parts[1] + "|" + std::to_string(digest));
     }
     return answer(404, "no glyph range " + parts[1] + " of the fonts " + parts[0] + "\n");
 }

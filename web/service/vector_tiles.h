@@ -63,7 +63,10 @@ class VectorTileService {
     Site& site_;
     kmaps::Tiles& tiles_;
     kmaps::VectorTiles vector_;
-    kmaps::TileCache cache_{2048};
+    // The last tiles and glyph ranges made, each with its gzip form as a second entry: 512
+    // entries hold a few megabytes of common tiles, and at most about 180 MB of tiles at the
+    // byte limit.
+    kmaps::TileCache cache_{512};
     std::string fonts_dir_;
 };
 
