@@ -6,6 +6,7 @@ Run: test_web.py --kserve BIN --kview BIN --bmpref BIN --data DIR GROUP
 """
 import argparse
 import concurrent.futures
+import gzip
 import http.client
 import io
 import json
@@ -977,6 +978,79 @@ def test_ogcapi(s, tmp):
     assert "ETag" in xyz[1]["Access-Control-Expose-Headers"]
 
 
+def test_vector_tiles(s, tmp):
+    """Vector tiles: GDAL's MVT driver reads kserve's tile (layers and fields as the TileJSON
+    lists them, UTF-8 names) and the same tile from the OGC API; gzip only when accepted, with
+    its own validator; 204 for an empty tile and 400 or 404 with a message for bad addresses;
+    the style names the TileJSON and the glyphs, whose ranges are served and whose folder no
+    path leaves; QGIS draws the layer (when python3-qgis is there)."""
+    from osgeo import gdal
+    gdal.UseExceptions()
+    info = json.loads(s.get("/api/info")[2])
+    tilejson = json.loads(s.get(urllib.parse.urlsplit(info["vector_tilejson"]["google"]).path)[2])
+    fields = {l["id"]: l["fields"] for l in tilejson["vector_layers"]}
+    assert {"roads", "areas", "lines", "places", "pois"} <= set(fields), fields
+    z = 14
+    x = int((121.4594 + 180) / 360 * 2 ** z)
+    y = int((1 - math.asinh(math.tan(math.radians(25.0209))) / math.pi) / 2 * 2 ** z)
+    path = f"/tiles/google/{z}/{x}/{y}.mvt"
+    status, plain_h, raw = s.get(path)
+    assert status == 200 and plain_h["Content-Type"] == "application/vnd.mapbox-vector-tile"
+    assert "Content-Encoding" not in plain_h and plain_h["Vary"] == "Accept-Encoding"
+    assert plain_h["Cache-Control"] == s.get(f"/tiles/google/{z}/{x}/{y}.png")[1]["Cache-Control"]
+    status, gz_h, packed = s.get(path, {"Accept-Encoding": "br, gzip"})
+    assert gz_h["Content-Encoding"] == "gzip" and gzip.decompress(packed) == raw
+    assert gz_h["ETag"] != plain_h["ETag"]
+    assert "Content-Encoding" not in s.get(path, {"Accept-Encoding": "gzip;q=0, identity"})[1]
+    assert s.get(path, {"Accept-Encoding": "gzip", "If-None-Match": gz_h["ETag"]})[0] == 304
+    ds = gdal.OpenEx("/vsicurl/" + s.url(path), gdal.OF_VECTOR, open_options=[f"X={x}", f"Y={y}", f"Z={z}"])
+    found = {}
+    for layer in (ds.GetLayer(i) for i in range(ds.GetLayerCount())):
+        d = layer.GetLayerDefn()
+        names = {d.GetFieldDefn(k).GetName() for k in range(d.GetFieldCount())} - {"mvt_id"}
+        assert names <= set(fields[layer.GetName()]), (layer.GetName(), names)
+        found[layer.GetName()] = [f.GetField("name") for f in layer if "name" in names]
+    assert len(found["roads"]) > 100 and len(found["pois"]) > 100, {k: len(v) for k, v in found.items()}
+    assert any(n and re.search("[\u4e00-\u9fff]", n) for n in found["roads"])
+    ds = None
+    status, h, body = s.get(f"/ogcapi/collections/map/tiles/WebMercatorQuad/{z}/{y}/{x}")
+    assert status == 200 and body == raw and h["Content-Type"] == "application/vnd.mapbox-vector-tile"
+    status, h, body = s.get("/tiles/google/14/0/0.mvt")
+    assert status == 204 and body == b"" and h["ETag"], status
+    for bad, want in [("/tiles/moon/1/0/0.mvt", 404), ("/tiles/google/1/2/0.mvt", 404),
+                      ("/tiles/google/19/0/0.mvt", 404), ("/tiles/native/9/0/0.mvt", 404),
+                      ("/tiles/google/1/x/0.mvt", 400), ("/tiles/google/1/0/-1.mvt", 400),
+                      ("/tiles/google/1/0/0/0.mvt", 400)]:
+        status, h, body = s.get(bad)
+        assert status == want and h["Content-Type"].startswith("text/plain") and len(body) > 10, (bad, status)
+    style = json.loads(s.get("/styles/kestrel.json")[2])
+    assert style["sources"][next(iter(style["sources"]))]["url"] == info["vector_tilejson"]["google"]
+    lon, lat = style["center"]
+    assert tilejson["bounds"][0] < lon < tilejson["bounds"][2] and tilejson["bounds"][1] < lat < tilejson["bounds"][3]
+    font = next(l["layout"]["text-font"][0] for l in style["layers"] if "text-font" in l.get("layout", {}))
+    glyphs = urllib.parse.urlsplit(style["glyphs"]).path.replace("{fontstack}", urllib.parse.quote(font))
+    status, h, body = s.get(glyphs.replace("{range}", "0-255"))
+    assert status == 200 and h["Content-Type"] == "application/x-protobuf" and body[:1] == b"\x0a"
+    for bad in ["0-256", "1-256", "65536-65791"]:
+        assert s.get(glyphs.replace("{range}", bad))[0] == 404, bad
+    for bad in ["/fonts/..%2F..%2Fshare/0-255.pbf", "/fonts/%2E%2E/0-255.pbf", "/fonts/.hidden/0-255.pbf",
+                "/fonts/Nothing/0-255.pbf", "/fonts/a/b/0-255.pbf"]:
+        assert s.get(bad)[0] == 404, bad
+    collection = json.loads(s.get("/ogcapi/collections/map")[2])
+    assert any(l["rel"].endswith("tilesets-vector") for l in collection["links"])
+    assert "/collections/map/tiles/{tileMatrixSetId}/{tileMatrix}/{tileRow}/{tileCol}" in \
+        json.loads(s.get("/ogcapi/api")[2])["paths"]
+    if subprocess.run(["/usr/bin/python3", "-c", "import qgis.core"], capture_output=True).returncode != 0:
+        print("vector_tiles: QGIS's vector tile layer not checked: python3-qgis is not installed")
+        return
+    template = s.url("/tiles/google/%7Bz%7D/%7Bx%7D/%7By%7D.mvt")
+    r = subprocess.run(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "qgis_vector_tiles.py"),
+                        template, "14", "13519000", "2877000", "13523000", "2881000", os.path.join(tmp, "qgis.png")],
+                       capture_output=True, text=True, timeout=300, env={**os.environ, "QT_QPA_PLATFORM": "offscreen"})
+    share = float(r.stdout.split()[-1])
+    assert share > 0.1, (share, r.stderr)
+
+
 GROUPS = {
     "process": (test_process, ["--timeout", "2"]),
     "wms_capabilities": (test_wms_capabilities, []),
@@ -987,6 +1061,7 @@ GROUPS = {
     "api": (test_api, []),
     "viewer_files": (test_viewer_files, []),
     "ogcapi": (test_ogcapi, ["--workers", "1"]),
+    "vector_tiles": (test_vector_tiles, ["--workers", "1"]),
 }
 
 

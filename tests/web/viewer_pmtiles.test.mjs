@@ -1,7 +1,7 @@
 // The map viewer's static page (pmtiles.html) in Debian's headless Chromium, driven by
-// playwright-core: the built viewer and kseed's PMTiles archives of the sample city on a plain
-// static file server (below: files as they are, and byte ranges, as any web server or CDN
-// answers them), no kserve. Run by ctest: node --test viewer_pmtiles.test.mjs, with KSEED,
+// playwright-core: the built viewer and kseed's PMTiles archives (pictures and vector tiles) of
+// the sample city on a plain static file server (below: files as they are, and byte ranges, as
+// any web server or CDN answers them), no kserve. Run by ctest: node --test viewer_pmtiles.test.mjs, with KSEED,
 // KSERVE_DATA (the data set), VIEWER_DIR (the built viewer), VIEWER_MODULES and
 // PMTILES_FIXTURE (a program writing a PMTiles archive of other tiles, without kseed's
 // metadata) set.
@@ -69,6 +69,7 @@ before(async () => {
   // The native grid, and a zoom of the google set.
   seed('--set', 'native', '--zoom', '0-3', '--output', join(root, 'native.pmtiles'));
   seed('--set', 'google', '--zoom', '11', '--output', join(root, 'google.pmtiles'));
+  seed('--tiles', 'mvt', '--zoom', '12-13', '--output', join(root, 'vector.pmtiles'));
   execFileSync(process.env.PMTILES_FIXTURE, [join(root, 'other.pmtiles')]);
   rmSync(join(root, 'index.html'));  // no kserve page: nothing of it can be used
   server = await serve(root);
@@ -104,7 +105,7 @@ function ink(page) {
 }
 
 for (const [archive, crs, zoom] of [['native.pmtiles', 'EPSG:3826', [2, 5]],
-  ['google.pmtiles', 'EPSG:3857', [11, 11]]]) {
+  ['google.pmtiles', 'EPSG:3857', [11, 11]], ['vector.pmtiles', 'EPSG:3857', [12, 13]]]) {
   test(`the static page shows ${archive} in ${crs} from its metadata, read by ranges`, async () => {
     const page = await browser.newPage();
     await page.setViewportSize({width: 900, height: 650});

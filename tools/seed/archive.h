@@ -32,6 +32,11 @@ struct ArchiveInfo {
     double center[2] = {0, 0};                                      // longitude, latitude
     int center_zoom = 0;
     int scale = 1;  // the drawing scale factor: tiles of 256 x scale pixels
+    // The tiles' format: "png" (pictures) or "pbf" (vector tiles, gzip-compressed).
+    std::string format = "png";
+    // Vector tiles: their layers and fields as TileJSON's `vector_layers` (a JSON array as
+    // text), written in the metadata; empty for pictures.
+    std::string vector_layers;
     // PMTiles only: further members of the JSON metadata object, as JSON text
     // ("\"a\":1,\"b\":{...}"), written after the standard ones.
     std::string json_members;

@@ -37,6 +37,7 @@
 #include "kmaps/crs.h"
 #include "kmaps/drawing.h"
 #include "kmaps/geometry.h"
+#include "kmaps/vector_tiles.h"
 #include "mbtiles.h"
 #include "pmtiles.h"
 #include "tile_source.h"
@@ -59,7 +60,8 @@ const char* const kUsage =
     "Tiles are drawn as kserve draws them, in metatiles of 4 x 4 tiles, so each tile equals\n"
     "kserve's in pixels. Tiles outside the data set are left out; a tile repeated (such as a\n"
     "blank one) is stored once. The archive is written beside FILE and renamed to FILE when\n"
-    "complete: an interrupted run (Ctrl-C) leaves FILE as it was.\n";
+    "complete: an interrupted run (Ctrl-C) leaves FILE as it was. With --tiles mvt it writes\n"
+    "kserve's vector tiles (.mvt) instead of the pictures.\n";
 
 const char* const kNotes =
     "Progress (tiles done, rate, time left) goes to standard error when it is a terminal; a\n"
@@ -81,6 +83,7 @@ struct Options {
     int scale = 1;
     int workers = 0;
     bool resume = false, overwrite = false, quiet = false, list = false;
+    bool vector = false;  // --tiles mvt
     Format format = Format::kMbtiles;
 };
 
@@ -149,6 +152,15 @@ kcli::Handler tile_set(Options& o) {
     };
 }
 
+// --tiles png or mvt.
+kcli::Handler tile_kind(Options& o) {
+    return [&o](const std::string& value) -> std::string {
+        if (value != "png" && value != "mvt") return "wants png or mvt, not '" + value + "'";
+        o.vector = value == "mvt";
+        return {};
+    };
+}
+
 // kseed's command line, its values kept in `o`.
 kcli::Program command_line(Options& o) {
     std::vector<kcli::Option> options = {
@@ -185,6 +197,12 @@ kcli::Program command_line(Options& o) {
          .help = "drawing scale factor: 1 (256-pixel tiles, the default), 2 (512-pixel tiles, "
                  "kserve's @2x) or 3 (768 pixels, @3x)",
          .handle = kcli::whole(1, kmaps::kMaxFactor, &o.scale)},
+        {.name = "--tiles",
+         .value = "KIND",
+         .help = "png: the map's pictures (the default); mvt: the data set as vector tiles "
+                 "(kserve's .mvt tiles, gzip-compressed, with their layers in the metadata; "
+                 "empty tiles are left out)",
+         .handle = tile_kind(o)},
         {.name = "--output",
          .value = "FILE",
          .help = "the archive: .mbtiles or .pmtiles",
@@ -243,6 +261,8 @@ std::optional<int> check(const kcli::Program& program, Options& o) {
         return usage(
             "MBTiles holds Web Mercator tiles only (--set google); write the native "
             "grid's tiles into a .pmtiles archive");
+    if (o.vector && o.scale != 1)
+        return usage("--scale draws pictures: vector tiles have none (clients draw them sharp)");
     if (o.resume && o.format != Format::kMbtiles)
         return usage("--resume works on MBTiles archives only: a PMTiles archive is written whole");
     if (o.resume && o.overwrite) return usage("give --resume or --overwrite, not both");
@@ -362,9 +382,45 @@ void append(std::string& out, const Message& m, const std::string& bytes) {
     out += bytes;
 }
 
-// A worker: draws the metatiles it is given until its job pipe closes, and sends back the
-// tiles of each that the job keeps.
-[[noreturn]] void work(kseed::Tiles& tiles, TileSet set, int scale, int jobs, int results) {
+// The tiles of `job` that it keeps, as the messages of their PNG files: drawn as one metatile.
+bool picture_job(kseed::Tiles& tiles, const Options& o, const Job& job, std::string& out,
+                 std::string& error) {
+    const auto meta = tiles.metatile(o.set, job.level, job.mrow / kseed::kMetatile,
+                                     job.mcol / kseed::kMetatile, o.scale, error);
+    if (!meta) return false;
+    for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k) {
+        if (!(job.mask & (1u << k))) continue;
+        const long row = job.mrow + k / kseed::kMetatile;
+        const long col = job.mcol + k % kseed::kMetatile;
+        const std::string& png = meta->tile(row, col);
+        append(out, {kTile, job.level, row, col, static_cast<uint32_t>(png.size()), 0}, png);
+    }
+    return true;
+}
+
+// The same as vector tiles, each gzip-compressed (an empty tile is a message without bytes).
+bool vector_job(kseed::Tiles& tiles, kmaps::VectorTiles& vector, const Options& o, const Job& job,
+                std::string& out, std::string& error) {
+    const kmaps::TileMatrix& m = tiles.matrices(o.set)[static_cast<size_t>(job.level)];
+    std::string mvt, packed;
+    for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k) {
+        if (!(job.mask & (1u << k))) continue;
+        const long row = job.mrow + k / kseed::kMetatile;
+        const long col = job.mcol + k % kseed::kMetatile;
+        if (!vector.build(tiles.set(o.set), m, row, col, mvt, error)) return false;
+        packed.clear();
+        if (!mvt.empty() && !kmaps::gzip(mvt, packed, 9)) {
+            error = "cannot compress a vector tile";
+            return false;
+        }
+        append(out, {kTile, job.level, row, col, static_cast<uint32_t>(packed.size()), 0}, packed);
+    }
+    return true;
+}
+
+// A worker: makes the tiles of the jobs it is given until its job pipe closes, and sends back
+// the tiles of each that the job keeps.
+[[noreturn]] void work(kseed::Tiles& tiles, const Options& o, int jobs, int results) {
     ::signal(SIGINT, SIG_IGN);  // Ctrl-C reaches the parent, which stops the workers
     ::signal(SIGTERM, SIG_DFL);
     ::signal(SIGPIPE, SIG_DFL);
@@ -375,25 +431,21 @@ void append(std::string& out, const Message& m, const std::string& bytes) {
     // again, as kserve's workers do.
     ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
     ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-    Job job;
+    Job job{};
     std::string out, error;
+    // Each worker its own builder, which keeps the tile files it read for its next jobs.
+    kmaps::VectorTiles vector;
+    const bool opened = !o.vector || vector.open(o.data, o.crs, error);
     while (read_all(jobs, &job, sizeof job)) {
         out.clear();
-        const auto meta = tiles.metatile(set, job.level, job.mrow / kseed::kMetatile,
-                                         job.mcol / kseed::kMetatile, scale, error);
-        if (!meta) {
+        if (!opened || !(o.vector ? vector_job(tiles, vector, o, job, out, error)
+                                  : picture_job(tiles, o, job, out, error))) {
+            out.clear();
             append(out,
                    {kError, job.level, job.mrow, job.mcol, static_cast<uint32_t>(error.size()), 0},
                    error);
             write_all(results, out.data(), out.size());
             _exit(1);
-        }
-        for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k) {
-            if (!(job.mask & (1u << k))) continue;
-            const long row = job.mrow + k / kseed::kMetatile;
-            const long col = job.mcol + k % kseed::kMetatile;
-            const std::string& png = meta->tile(row, col);
-            append(out, {kTile, job.level, row, col, static_cast<uint32_t>(png.size()), 0}, png);
         }
         append(out, {kDone, job.level, job.mrow, job.mcol, 0, 0}, "");
         if (!write_all(results, out.data(), out.size())) _exit(1);
@@ -454,161 +506,197 @@ struct TempFile {
     }
 };
 
-int run(const Options& o) {
-    // From here on a signal stops the run where it is checked (at the latest in the loop that
-    // collects the tiles), so that the temporary file never outlives it.
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-    kseed::Tiles tiles;
+// One run: the data set, the plan of jobs, the archive and the workers that fill it.
+class Seed {
+  public:
+    explicit Seed(const Options& o) : o_(o) {}
+    int run();
+
+  private:
+    std::optional<int> load();
+    void plan(const kseed::TileArchive* archive);
+    int list() const;
+    std::optional<int> open_archive();
+    bool start_workers();
+    bool feed(Worker& w);
+    void show(bool last);
+    std::string collect();
+    bool take(Worker& w, std::string& failure);
+    kseed::ArchiveInfo archive_info() const;
+    int finish();
+
+    double elapsed() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    }
+
+    const Options& o_;
+    kseed::Tiles tiles_;
+    Box area_{};                  // in the set's system, within the data set
+    std::optional<Box> area_ll_;  // the same in degrees
+    int offset_ = 0;
+    std::vector<Job> jobs_;
+    size_t next_ = 0;  // the next job to hand out
+    int busy_ = 0;     // jobs handed out and not done
+    uint64_t total_ = 0, kept_ = 0, done_ = 0, empty_ = 0;
+    TempFile temp_;
+    std::unique_ptr<kseed::TileArchive> archive_;
+    std::vector<Worker> workers_;
+    bool progress_ = false;
+    double shown_ = -1;
+    std::chrono::steady_clock::time_point started_;
+};
+
+// Loads the data set and checks the levels and the area against it. Nothing to go on, or the
+// exit status (reported).
+std::optional<int> Seed::load() {
     std::string error;
-    if (!tiles.start(o.data, o.crs, error)) {
+    if (!tiles_.start(o_.data, o_.crs, error)) {
         std::fprintf(stderr, "kseed: %s\n", error.c_str());
         return 1;
     }
-    const auto& matrices = tiles.matrices(o.set);
-    const int levels = static_cast<int>(matrices.size());
-    if (o.zmax >= levels)
-        return usage("--zoom " + std::to_string(o.zmin) + "-" + std::to_string(o.zmax) +
-                     " is outside the levels of --set " + o.set_name + ", 0 to " +
+    const int levels = static_cast<int>(tiles_.matrices(o_.set).size());
+    if (o_.zmax >= levels)
+        return usage("--zoom " + std::to_string(o_.zmin) + "-" + std::to_string(o_.zmax) +
+                     " is outside the levels of --set " + o_.set_name + ", 0 to " +
                      std::to_string(levels - 1));
-    const int offset = zoom_offset(tiles, o.set);
-    if (o.zmax + offset > kseed::kMaxZoom)
+    offset_ = zoom_offset(tiles_, o_.set);
+    if (o_.zmax + offset_ > kseed::kMaxZoom)
         return usage("the data set's grid needs more zoom levels than an archive holds");
-
-    // The area, in the set's system, within the data set.
-    const kmaps::Crs& set_crs = o.set == TileSet::kGoogle ? tiles.mercator() : tiles.native();
-    Box area = tiles.extent(o.set);
-    if (o.has_bbox || o.has_extent) {
+    const kmaps::Crs& set_crs = o_.set == TileSet::kGoogle ? tiles_.mercator() : tiles_.native();
+    area_ = tiles_.extent(o_.set);
+    if (o_.has_bbox || o_.has_extent) {
         const auto box =
-            kmaps::transform_box(o.has_bbox ? tiles.wgs84() : tiles.native(), set_crs, o.area);
-        const Box& e = tiles.extent_lonlat();
+            kmaps::transform_box(o_.has_bbox ? tiles_.wgs84() : tiles_.native(), set_crs, o_.area);
+        const Box& e = tiles_.extent_lonlat();
         char where[160];
         std::snprintf(where, sizeof where, "%.6f,%.6f,%.6f,%.6f", e.minx, e.miny, e.maxx, e.maxy);
-        if (!box || !kmaps::intersect(*box, tiles.extent(o.set), area))
-            return usage(std::string(o.has_bbox ? "--bbox" : "--extent") +
+        if (!box || !kmaps::intersect(*box, tiles_.extent(o_.set), area_))
+            return usage(std::string(o_.has_bbox ? "--bbox" : "--extent") +
                          " does not meet the data set, which covers " + where +
                          " (longitude, latitude)");
     }
-    const auto area_ll = kmaps::transform_box(set_crs, tiles.wgs84(), area);
-
-    // The metatiles, level by level, and the tiles of each to draw: those meeting the area that
-    // the archive does not hold yet.
+    area_ll_ = kmaps::transform_box(set_crs, tiles_.wgs84(), area_);
     uint64_t wanted = 0;
-    for (int level = o.zmin; level <= o.zmax; ++level) {
-        const Range r = range_of(matrices[level], area);
+    for (int level = o_.zmin; level <= o_.zmax; ++level) {
+        const Range r = range_of(tiles_.matrices(o_.set)[level], area_);
         wanted += static_cast<uint64_t>(std::max(0L, r.c1 - r.c0 + 1)) *
                   static_cast<uint64_t>(std::max(0L, r.r1 - r.r0 + 1));
     }
     if (wanted > kMaxTiles)
         return usage("more than " + std::to_string(kMaxTiles) +
                      " tiles: seed fewer levels or a smaller box");
-    std::vector<Job> jobs;
-    uint64_t total = 0, kept = 0;
-    auto plan = [&](const kseed::TileArchive* archive) {
-        for (int level = o.zmin; level <= o.zmax; ++level) {
-            const Range r = range_of(matrices[level], area);
-            for (long mrow = r.r0 / kseed::kMetatile * kseed::kMetatile; mrow <= r.r1;
-                 mrow += kseed::kMetatile)
-                for (long mcol = r.c0 / kseed::kMetatile * kseed::kMetatile; mcol <= r.c1;
-                     mcol += kseed::kMetatile) {
-                    uint32_t mask = 0;
-                    for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k) {
-                        const long row = mrow + k / kseed::kMetatile;
-                        const long col = mcol + k % kseed::kMetatile;
-                        if (row < r.r0 || row > r.r1 || col < r.c0 || col > r.c1) continue;
-                        if (archive && archive->has(level + offset, col, row)) {
-                            ++kept;
-                            continue;
-                        }
-                        mask |= 1u << k;
-                        ++total;
-                    }
-                    if (mask) jobs.push_back({level, mrow, mcol, mask});
-                }
-        }
-    };
-    if (o.list) {
-        plan(nullptr);
-        for (const Job& j : jobs)
-            for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k)
-                if (j.mask & (1u << k))
-                    std::printf("%d/%ld/%ld\n", j.level, j.mcol + k % kseed::kMetatile,
-                                j.mrow + k / kseed::kMetatile);
-        return std::fflush(stdout) == 0 ? 0 : 1;
-    }
+    return std::nullopt;
+}
 
-    // The output: refused when it exists (unless added to or replaced), made beside it.
+// The metatiles, level by level, and the tiles of each to make: those meeting the area that
+// `archive` (when given) does not hold yet.
+void Seed::plan(const kseed::TileArchive* archive) {
+    constexpr int kSide = kseed::kMetatile;
+    for (int level = o_.zmin; level <= o_.zmax; ++level) {
+        const Range r = range_of(tiles_.matrices(o_.set)[level], area_);
+        for (long mrow = r.r0 / kSide * kSide; mrow <= r.r1; mrow += kSide)
+            for (long mcol = r.c0 / kSide * kSide; mcol <= r.c1; mcol += kSide) {
+                uint32_t mask = 0;
+                for (int k = 0; k < kSide * kSide; ++k) {
+                    const long row = mrow + k / kSide;
+                    const long col = mcol + k % kSide;
+                    if (row < r.r0 || row > r.r1 || col < r.c0 || col > r.c1) continue;
+                    if (archive && archive->has(level + offset_, col, row)) {
+                        ++kept_;
+                        continue;
+                    }
+                    mask |= 1u << k;
+                    ++total_;
+                }
+                if (mask) jobs_.push_back({level, mrow, mcol, mask});
+            }
+    }
+}
+
+// --list: the planned tiles, one LEVEL/COLUMN/ROW a line.
+int Seed::list() const {
+    for (const Job& j : jobs_)
+        for (int k = 0; k < kseed::kMetatile * kseed::kMetatile; ++k)
+            if (j.mask & (1u << k))
+                std::printf("%d/%ld/%ld\n", j.level, j.mcol + k % kseed::kMetatile,
+                            j.mrow + k / kseed::kMetatile);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+// The output: refused when it exists (unless added to or replaced); the archive is written
+// into a temporary file beside it. Nothing to go on, or the exit status (reported).
+std::optional<int> Seed::open_archive() {
     struct stat st {};
-    const bool exists = ::stat(o.output.c_str(), &st) == 0;
-    if (exists && !o.resume && !o.overwrite)
-        return usage(o.output + " exists: --resume adds to it (MBTiles), --overwrite replaces it");
-    if (exists && !S_ISREG(st.st_mode)) return usage(o.output + " is not a file");
-    TempFile temp;
-    temp.path = o.output + ".kseed-XXXXXX";
-    const int fd = ::mkstemp(temp.path.data());
+    const bool exists = ::stat(o_.output.c_str(), &st) == 0;
+    if (exists && !o_.resume && !o_.overwrite)
+        return usage(o_.output + " exists: --resume adds to it (MBTiles), --overwrite replaces it");
+    if (exists && !S_ISREG(st.st_mode)) return usage(o_.output + " is not a file");
+    temp_.path = o_.output + ".kseed-XXXXXX";
+    const int fd = ::mkstemp(temp_.path.data());
     if (fd < 0) {
         const int e = errno;
-        temp.path.clear();
-        return usage("cannot write " + o.output + ": " + std::strerror(e));
+        temp_.path.clear();
+        return usage("cannot write " + o_.output + ": " + std::strerror(e));
     }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, exists ? (st.st_mode & 07777) : (0666 & ~mask));
     ::close(fd);
-
-    std::unique_ptr<kseed::TileArchive> archive;
-    if (o.format == Format::kPmtiles) {
-        archive = kseed::PmtilesWriter::create(temp.path, error);
-    } else if (o.resume && exists) {
+    std::string error;
+    if (o_.format == Format::kPmtiles) {
+        archive_ = kseed::PmtilesWriter::create(temp_.path, error);
+    } else if (o_.resume && exists) {
         std::error_code ec;
-        std::filesystem::copy_file(o.output, temp.path,
+        std::filesystem::copy_file(o_.output, temp_.path,
                                    std::filesystem::copy_options::overwrite_existing, ec);
         if (ec) {
-            std::fprintf(stderr, "kseed: cannot copy %s: %s\n", o.output.c_str(),
+            std::fprintf(stderr, "kseed: cannot copy %s: %s\n", o_.output.c_str(),
                          ec.message().c_str());
             return 1;
         }
-        archive = kseed::MbtilesWriter::open(temp.path, error);
-        if (!archive) return usage("--resume: " + o.output + ": " + error);
-        if (const int was = static_cast<kseed::MbtilesWriter&>(*archive).existing_scale();
-            was != o.scale)
-            return usage("--resume: " + o.output + " holds tiles of scale " + std::to_string(was) +
-                         ", not " + std::to_string(o.scale));
+        auto mbtiles = kseed::MbtilesWriter::open(temp_.path, error);
+        if (!mbtiles) return usage("--resume: " + o_.output + ": " + error);
+        const std::string format = o_.vector ? "pbf" : "png";
+        if (mbtiles->existing_format() != format)
+            return usage("--resume: " + o_.output + " holds tiles of format " +
+                         mbtiles->existing_format() + ", not " + format);
+        if (const int was = mbtiles->existing_scale(); was != o_.scale)
+            return usage("--resume: " + o_.output + " holds tiles of scale " + std::to_string(was) +
+                         ", not " + std::to_string(o_.scale));
+        archive_ = std::move(mbtiles);
     } else {
-        archive = kseed::MbtilesWriter::create(temp.path, error);
+        archive_ = kseed::MbtilesWriter::create(temp_.path, error);
     }
-    if (!archive) {
+    if (!archive_) {
         std::fprintf(stderr, "kseed: %s\n", error.c_str());
         return 1;
     }
+    return std::nullopt;
+}
 
-    plan(archive.get());
-
-    // The workers, each with the data set loaded (inherited).
+// The workers, each with the data set loaded (inherited). False (reported) when one cannot
+// be started.
+bool Seed::start_workers() {
     std::fflush(nullptr);
-    std::vector<Worker> workers(
-        static_cast<size_t>(std::max<size_t>(1, std::min<size_t>(o.workers, jobs.size()))));
-    if (jobs.empty()) workers.clear();
-    for (Worker& w : workers) {
+    workers_.resize(
+        static_cast<size_t>(std::max<size_t>(1, std::min<size_t>(o_.workers, jobs_.size()))));
+    if (jobs_.empty()) workers_.clear();
+    for (Worker& w : workers_) {
         int job_pipe[2], result_pipe[2];
         if (::pipe2(job_pipe, O_CLOEXEC) != 0 || ::pipe2(result_pipe, O_CLOEXEC) != 0) {
             std::perror("kseed: pipe");
-            stop_workers(workers);
-            return 1;
+            return false;
         }
         w.pid = ::fork();
         if (w.pid == 0) {
             ::close(job_pipe[1]);
             ::close(result_pipe[0]);
-            for (Worker& other : workers) {
+            for (Worker& other : workers_) {
                 if (&other == &w) break;
                 ::close(other.jobs);
                 ::close(other.results);
             }
-            work(tiles, o.set, o.scale, job_pipe[0], result_pipe[1]);
+            work(tiles_, o_, job_pipe[0], result_pipe[1]);
         }
         ::close(job_pipe[0]);
         ::close(result_pipe[1]);
@@ -616,112 +704,109 @@ int run(const Options& o) {
         w.results = result_pipe[0];
         if (w.pid < 0) {
             std::perror("kseed: fork");
-            stop_workers(workers);
-            return 1;
+            return false;
         }
     }
+    return true;
+}
 
-    const bool progress = !o.quiet && ::isatty(2);
-    const auto started = std::chrono::steady_clock::now();
-    auto elapsed = [&] {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    };
-    double shown = -1;
-    size_t next = 0;
-    uint64_t done = 0;
-    int busy = 0;
-    std::string failure;
-    auto show = [&](bool last) {
-        const double t = elapsed();
-        if (!progress || (!last && t - shown < 0.25)) return;
-        shown = t;
-        const double rate = t > 0 ? done / t : 0;
-        std::fprintf(stderr, "\rkseed: %llu of %llu tiles (%d%%), %.0f tiles/s, %s left   ",
-                     static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
-                     total ? static_cast<int>(100 * done / total) : 100, rate,
-                     rate > 0 ? duration((total - done) / rate).c_str() : "?");
-        if (last) std::fputc('\n', stderr);
-    };
-    auto feed = [&](Worker& w) {
-        while (w.in_flight < kJobsInFlight && next < jobs.size()) {
-            if (!write_all(w.jobs, &jobs[next], sizeof(Job))) return false;
-            w.last = jobs[next++];
-            ++w.in_flight;
-            ++busy;
-        }
-        return true;
-    };
-    for (Worker& w : workers)
-        if (!feed(w)) failure = "a worker stopped";
-    std::vector<pollfd> fds(workers.size());
+// Hands `w` jobs until it has kJobsInFlight. False when it stopped.
+bool Seed::feed(Worker& w) {
+    while (w.in_flight < kJobsInFlight && next_ < jobs_.size()) {
+        if (!write_all(w.jobs, &jobs_[next_], sizeof(Job))) return false;
+        w.last = jobs_[next_++];
+        ++w.in_flight;
+        ++busy_;
+    }
+    return true;
+}
+
+// The progress line, at most four times a second (and the `last` one).
+void Seed::show(bool last) {
+    const double t = elapsed();
+    if (!progress_ || (!last && t - shown_ < 0.25)) return;
+    shown_ = t;
+    const double rate = t > 0 ? done_ / t : 0;
+    std::fprintf(stderr, "\rkseed: %llu of %llu tiles (%d%%), %.0f tiles/s, %s left   ",
+                 static_cast<unsigned long long>(done_), static_cast<unsigned long long>(total_),
+                 total_ ? static_cast<int>(100 * done_ / total_) : 100, rate,
+                 rate > 0 ? duration((total_ - done_) / rate).c_str() : "?");
+    if (last) std::fputc('\n', stderr);
+}
+
+// Reads what `w` sent and adds its tiles to the archive (an empty vector tile is left out).
+// False, with `failure` set, when the worker stopped or failed or the archive refused a tile.
+bool Seed::take(Worker& w, std::string& failure) {
     std::vector<char> chunk(1 << 16);
-    while (failure.empty() && busy > 0 && !g_signal) {
-        for (size_t i = 0; i < workers.size(); ++i)
-            fds[i] = {workers[i].results, static_cast<short>(workers[i].in_flight ? POLLIN : 0), 0};
+    const ssize_t n = ::read(w.results, chunk.data(), chunk.size());
+    if (n < 0 && errno == EINTR) return true;
+    if (n <= 0) {
+        char what[160];
+        std::snprintf(what, sizeof what,
+                      "a worker stopped while making level %d, metatile at row %ld, column %ld",
+                      w.last.level, w.last.mrow, w.last.mcol);
+        failure = what;
+        return false;
+    }
+    w.buffer.append(chunk.data(), static_cast<size_t>(n));
+    size_t at = 0;
+    std::string error;
+    while (failure.empty() && w.buffer.size() - at >= sizeof(Message)) {
+        Message m;
+        std::memcpy(&m, w.buffer.data() + at, sizeof m);
+        if (w.buffer.size() - at - sizeof m < m.length) break;
+        const std::string_view body(w.buffer.data() + at + sizeof m, m.length);
+        at += sizeof m + m.length;
+        if (m.kind == kError) {
+            failure = std::string(body);
+        } else if (m.kind == kDone) {
+            --w.in_flight;
+            --busy_;
+            if (!feed(w)) failure = "a worker stopped";
+        } else if (body.empty()) {
+            ++done_;
+            ++empty_;
+        } else if (!archive_->add(m.level + offset_, static_cast<long>(m.col),
+                                  static_cast<long>(m.row), body, error)) {
+            failure = error;
+        } else {
+            ++done_;
+        }
+    }
+    w.buffer.erase(0, at);
+    return failure.empty();
+}
+
+// Hands out the jobs and collects the tiles until all are done, a worker fails or a signal
+// comes. The failure, or "".
+std::string Seed::collect() {
+    std::string failure;
+    for (Worker& w : workers_)
+        if (!feed(w)) failure = "a worker stopped";
+    std::vector<pollfd> fds(workers_.size());
+    while (failure.empty() && busy_ > 0 && !g_signal) {
+        for (size_t i = 0; i < workers_.size(); ++i)
+            fds[i] = {workers_[i].results, static_cast<short>(workers_[i].in_flight ? POLLIN : 0),
+                      0};
         const int ready = ::poll(fds.data(), fds.size(), 250);
         show(false);
         if (ready <= 0) continue;
-        for (size_t i = 0; i < workers.size() && failure.empty(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            Worker& w = workers[i];
-            const ssize_t n = ::read(w.results, chunk.data(), chunk.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                char what[160];
-                std::snprintf(what, sizeof what,
-                              "a worker stopped while drawing level %d, metatile at row %ld, "
-                              "column %ld",
-                              w.last.level, w.last.mrow, w.last.mcol);
-                failure = what;
-                break;
-            }
-            w.buffer.append(chunk.data(), static_cast<size_t>(n));
-            size_t at = 0;
-            while (failure.empty() && w.buffer.size() - at >= sizeof(Message)) {
-                Message m;
-                std::memcpy(&m, w.buffer.data() + at, sizeof m);
-                if (w.buffer.size() - at - sizeof m < m.length) break;
-                const std::string_view body(w.buffer.data() + at + sizeof m, m.length);
-                at += sizeof m + m.length;
-                if (m.kind == kError) {
-                    failure = std::string(body);
-                } else if (m.kind == kDone) {
-                    --w.in_flight;
-                    --busy;
-                    if (!feed(w)) failure = "a worker stopped";
-                } else if (!archive->add(m.level + offset, static_cast<long>(m.col),
-                                         static_cast<long>(m.row), body, error)) {
-                    failure = error;
-                } else {
-                    ++done;
-                }
-            }
-            w.buffer.erase(0, at);
-        }
+        for (size_t i = 0; i < workers_.size() && failure.empty(); ++i)
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) take(workers_[i], failure);
     }
-    stop_workers(workers);
-    if (g_signal) {
-        if (progress) std::fputc('\n', stderr);
-        archive.reset();
-        std::fprintf(stderr, "kseed: stopped by a signal; %s was left as it was\n",
-                     o.output.c_str());
-        return 128 + g_signal;
-    }
-    if (!failure.empty()) {
-        if (progress) std::fputc('\n', stderr);
-        std::fprintf(stderr, "kseed: %s\n", failure.c_str());
-        return 1;
-    }
-    show(true);
+    return failure;
+}
 
+// What the archive's metadata says of its tiles.
+kseed::ArchiveInfo Seed::archive_info() const {
     kseed::ArchiveInfo info;
-    info.name = o.name;
-    info.attribution = o.attribution;
-    info.description = o.description;
-    info.version = o.format == Format::kPmtiles ? "1.0.0" : "";
-    info.minzoom = o.zmin + offset;
-    info.maxzoom = o.zmax + offset;
-    const Box ll = area_ll ? *area_ll : tiles.extent_lonlat();
+    info.name = o_.name;
+    info.attribution = o_.attribution;
+    info.description = o_.description;
+    info.version = o_.format == Format::kPmtiles ? "1.0.0" : "";
+    info.minzoom = o_.zmin + offset_;
+    info.maxzoom = o_.zmax + offset_;
+    const Box ll = area_ll_ ? *area_ll_ : tiles_.extent_lonlat();
     info.bounds[0] = ll.minx;
     info.bounds[1] = ll.miny;
     info.bounds[2] = ll.maxx;
@@ -729,48 +814,102 @@ int run(const Options& o) {
     info.center[0] = (ll.minx + ll.maxx) / 2;
     info.center[1] = (ll.miny + ll.maxy) / 2;
     // The first level at which the area is at least two tiles wide.
-    info.center_zoom = o.zmax + offset;
-    for (int level = o.zmin; level <= o.zmax; ++level) {
-        const Range r = range_of(matrices[level], area);
+    info.center_zoom = o_.zmax + offset_;
+    for (int level = o_.zmin; level <= o_.zmax; ++level) {
+        const Range r = range_of(tiles_.matrices(o_.set)[level], area_);
         if (r.c1 - r.c0 >= 1) {
-            info.center_zoom = level + offset;
+            info.center_zoom = level + offset_;
             break;
         }
     }
-    info.scale = o.scale;
-    if (o.format == Format::kPmtiles)
-        info.json_members = grid_json(tiles, o.set, offset, o.zmax, o.scale);
+    info.scale = o_.scale;
+    if (o_.vector) {
+        info.format = "pbf";
+        info.vector_layers = kmaps::vector_layers_json(info.minzoom, info.maxzoom);
+    }
+    // A vector tile is drawn at 512 pixels over the ground of a 256-pixel picture tile: its
+    // grid is that of the pictures at scale 2.
+    if (o_.format == Format::kPmtiles)
+        info.json_members = grid_json(tiles_, o_.set, offset_, o_.zmax, o_.vector ? 2 : o_.scale);
+    return info;
+}
+
+// Finishes the archive, puts it in place of the output and prints the summary.
+int Seed::finish() {
     const double w = elapsed();
-    if (!archive->finish(info, error)) {
+    std::string error;
+    if (!archive_->finish(archive_info(), error)) {
         std::fprintf(stderr, "kseed: %s\n", error.c_str());
         return 1;
     }
-    const uint64_t stored = archive->tiles(), distinct = archive->contents();
-    archive.reset();
+    const uint64_t stored = archive_->tiles(), distinct = archive_->contents();
+    archive_.reset();
     if (g_signal) {
         std::fprintf(stderr, "kseed: stopped by a signal; %s was left as it was\n",
-                     o.output.c_str());
+                     o_.output.c_str());
         return 128 + g_signal;
     }
-    const int out = ::open(temp.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = ::open(temp_.path.c_str(), O_RDONLY | O_CLOEXEC);
     const bool synced = out >= 0 && ::fsync(out) == 0;
     if (out >= 0) ::close(out);
-    if (!synced || ::rename(temp.path.c_str(), o.output.c_str()) != 0) {
-        std::fprintf(stderr, "kseed: cannot write %s: %s\n", o.output.c_str(),
+    if (!synced || ::rename(temp_.path.c_str(), o_.output.c_str()) != 0) {
+        std::fprintf(stderr, "kseed: cannot write %s: %s\n", o_.output.c_str(),
                      std::strerror(errno));
         return 1;
     }
-    temp.keep = true;
+    temp_.keep = true;
     struct stat written {};
-    ::stat(o.output.c_str(), &written);
+    ::stat(o_.output.c_str(), &written);
+    const std::string empty =
+        empty_ ? ", " + std::to_string(empty_) + " empty ones left out" : std::string();
     std::printf(
-        "kseed: %llu tiles drawn at levels %d-%d in %.1f s (%.0f tiles/s)%s; %s holds "
+        "kseed: %llu %s at levels %d-%d in %.1f s (%.0f tiles/s)%s%s; %s holds "
         "%llu tiles, %llu distinct, %s\n",
-        static_cast<unsigned long long>(done), o.zmin, o.zmax, w, w > 0 ? done / w : 0.0,
-        kept ? (", " + std::to_string(kept) + " already there").c_str() : "", o.output.c_str(),
+        static_cast<unsigned long long>(done_), o_.vector ? "vector tiles made" : "tiles drawn",
+        o_.zmin, o_.zmax, w, w > 0 ? done_ / w : 0.0, empty.c_str(),
+        kept_ ? (", " + std::to_string(kept_) + " already there").c_str() : "", o_.output.c_str(),
         static_cast<unsigned long long>(stored), static_cast<unsigned long long>(distinct),
         megabytes(static_cast<uint64_t>(written.st_size)).c_str());
     return 0;
+}
+
+int Seed::run() {
+    // From here on a signal stops the run where it is checked (at the latest in the loop that
+    // collects the tiles), so that the temporary file never outlives it.
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    if (const auto end = load()) return *end;
+    if (o_.list) {
+        plan(nullptr);
+        return list();
+    }
+    if (const auto end = open_archive()) return *end;
+    plan(archive_.get());
+    if (!start_workers()) {
+        stop_workers(workers_);
+        return 1;
+    }
+    progress_ = !o_.quiet && ::isatty(2);
+    started_ = std::chrono::steady_clock::now();
+    const std::string failure = collect();
+    stop_workers(workers_);
+    if (g_signal) {
+        if (progress_) std::fputc('\n', stderr);
+        archive_.reset();
+        std::fprintf(stderr, "kseed: stopped by a signal; %s was left as it was\n",
+                     o_.output.c_str());
+        return 128 + g_signal;
+    }
+    if (!failure.empty()) {
+        if (progress_) std::fputc('\n', stderr);
+        std::fprintf(stderr, "kseed: %s\n", failure.c_str());
+        return 1;
+    }
+    show(true);
+    return finish();
 }
 
 }  // namespace
@@ -778,5 +917,5 @@ int run(const Options& o) {
 int main(int argc, char** argv) {
     Options o;
     if (const auto end = parse(argc, argv, o)) return *end;
-    return run(o);
+    return Seed(o).run();
 }

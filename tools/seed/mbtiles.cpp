@@ -164,6 +164,7 @@ bool MbtilesWriter::load_existing(std::string& error) {
         const auto zoom = kcommon::parse_int(v, 0, kMaxZoom);
         if (name == "minzoom") before_.minzoom = zoom ? static_cast<int>(*zoom) : kMaxZoom + 1;
         if (name == "maxzoom") before_.maxzoom = zoom ? static_cast<int>(*zoom) : -1;
+        if (name == "format") before_.format = v;
         if (name == "scale")
             before_.scale = static_cast<int>(kcommon::parse_int(v, 0, 99).value_or(0));
         if (name == "bounds" && !kcommon::parse_decimals(v, ',', before_.bounds))
@@ -244,7 +245,7 @@ bool MbtilesWriter::finish(const ArchiveInfo& given, std::string& error) {
     }
     const std::pair<const char*, std::string> rows[] = {
         {"name", info.name},
-        {"format", "png"},
+        {"format", info.format},
         {"bounds", number(info.bounds[0]) + "," + number(info.bounds[1]) + "," +
                        number(info.bounds[2]) + "," + number(info.bounds[3])},
         {"center", number(info.center[0]) + "," + number(info.center[1]) + "," +
@@ -258,6 +259,9 @@ bool MbtilesWriter::finish(const ArchiveInfo& given, std::string& error) {
         // Not one of the format's own keys: the drawing scale factor of the 256 x scale-pixel
         // tiles, which kseed --resume checks.
         {"scale", std::to_string(info.scale)},
+        // Vector tiles: their layers, which clients read from the JSON of the row "json".
+        {"json", info.vector_layers.empty() ? std::string()
+                                            : "{\"vector_layers\":" + info.vector_layers + "}"},
     };
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO metadata (name, value) VALUES (?, ?)", -1,
@@ -267,7 +271,8 @@ bool MbtilesWriter::finish(const ArchiveInfo& given, std::string& error) {
     }
     bool ok = true;
     for (const auto& [name, value] : rows) {
-        if (value.empty() && std::strcmp(name, "version") == 0) continue;
+        if (value.empty() && (std::strcmp(name, "version") == 0 || std::strcmp(name, "json") == 0))
+            continue;
         sqlite3_reset(s);
         sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
         sqlite3_bind_text(s, 2, value.c_str(), static_cast<int>(value.size()), SQLITE_STATIC);

@@ -38,6 +38,8 @@ class MbtilesWriter : public TileArchive {
     // The scale factor of an archive opened to be added to (its metadata's "scale", 1 when
     // absent): tiles of another factor must not be mixed into it.
     int existing_scale() const { return before_.scale; }
+    // The tiles' format of an archive opened to be added to ("png", "pbf").
+    const std::string& existing_format() const { return before_.format; }
 
   private:
     MbtilesWriter() = default;

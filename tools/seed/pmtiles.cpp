@@ -21,6 +21,7 @@ constexpr size_t kFirstLeafEntries = 4096;
 constexpr size_t kSpoolBuffer = 1 << 20;  // tiles kept in memory before they go to the spool
 constexpr uint8_t kCompressionNone = 1;
 constexpr uint8_t kCompressionGzip = 2;
+constexpr uint8_t kTypeMvt = 1;
 constexpr uint8_t kTypePng = 2;
 
 struct Entry {
@@ -192,6 +193,87 @@ bool PmtilesWriter::add(int z, long x, long y, std::string_view bytes, std::stri
     return true;
 }
 
+namespace {
+
+// The root directory of `entries`, and leaf directories when the root alone would pass
+// kRootLimit: leaves of kFirstLeafEntries entries and more, doubled until the root directory
+// of the leaves fits. False when zlib fails.
+bool lay_out_directories(const std::vector<Entry>& entries, std::string& root, std::string& leaves,
+                         size_t& leaf_count) {
+    if (!encode_directory(entries, 0, entries.size(), root)) return false;
+    leaf_count = 0;
+    for (size_t per_leaf = kFirstLeafEntries; kHeaderBytes + root.size() > kRootLimit;
+         per_leaf *= 2) {
+        leaves.clear();
+        std::vector<Entry> pointers;
+        for (size_t from = 0; from < entries.size(); from += per_leaf) {
+            const size_t to = std::min(entries.size(), from + per_leaf);
+            std::string leaf;
+            if (!encode_directory(entries, from, to, leaf)) return false;
+            pointers.push_back(
+                {entries[from].tile_id, leaves.size(), static_cast<uint32_t>(leaf.size()), 0});
+            leaves += leaf;
+        }
+        if (!encode_directory(pointers, 0, pointers.size(), root)) return false;
+        leaf_count = pointers.size();
+    }
+    return true;
+}
+
+// The JSON metadata: the standard members, the vector tiles' layers, then the caller's own.
+std::string metadata_json(const ArchiveInfo& info) {
+    std::string json = "{\"name\":" + json_string(info.name) +
+                       ",\"description\":" + json_string(info.description) +
+                       ",\"attribution\":" + json_string(info.attribution) +
+                       ",\"type\":\"baselayer\",\"version\":" + json_string(info.version) +
+                       ",\"format\":" + json_string(info.format);
+    if (!info.vector_layers.empty()) json += ",\"vector_layers\":" + info.vector_layers;
+    if (!info.json_members.empty()) json += "," + info.json_members;
+    return json + "}";
+}
+
+// The 127 bytes of the header of an archive laid out as `layout` says, the root directory
+// right after the header, then the metadata of `metadata_bytes`, the leaves and the data.
+std::string header(const PmtilesWriter::Layout& layout, const ArchiveInfo& info, int minzoom,
+                   int maxzoom) {
+    const bool vector = info.format == "pbf";
+    const uint64_t root_at = kHeaderBytes;
+    const uint64_t metadata_at = root_at + layout.root_bytes;
+    const uint64_t leaves_at = metadata_at + layout.metadata_bytes;
+    const uint64_t data_at = leaves_at + layout.leaf_bytes;
+    std::string h = "PMTiles";
+    h += static_cast<char>(3);
+    put_le(h, root_at, 8);
+    put_le(h, layout.root_bytes, 8);
+    put_le(h, metadata_at, 8);
+    put_le(h, layout.metadata_bytes, 8);
+    put_le(h, leaves_at, 8);
+    put_le(h, layout.leaf_bytes, 8);
+    put_le(h, data_at, 8);
+    put_le(h, layout.data_bytes, 8);
+    put_le(h, layout.addressed, 8);
+    put_le(h, layout.entries, 8);
+    put_le(h, layout.contents, 8);
+    h += static_cast<char>(1);  // clustered
+    h += static_cast<char>(kCompressionGzip);
+    // Vector tiles arrive gzip-compressed, as clients expect them; pictures are stored as
+    // they are.
+    h += static_cast<char>(vector ? kCompressionGzip : kCompressionNone);
+    h += static_cast<char>(vector ? kTypeMvt : kTypePng);
+    h += static_cast<char>(minzoom);
+    h += static_cast<char>(maxzoom);
+    put_degrees(h, info.bounds[0]);
+    put_degrees(h, info.bounds[1]);
+    put_degrees(h, info.bounds[2]);
+    put_degrees(h, info.bounds[3]);
+    h += static_cast<char>(std::clamp(info.center_zoom, minzoom, maxzoom));
+    put_degrees(h, info.center[0]);
+    put_degrees(h, info.center[1]);
+    return h;
+}
+
+}  // namespace
+
 bool PmtilesWriter::finish(const ArchiveInfo& info, std::string& error) {
     if (added_.empty()) {
         error = "no tiles to write";
@@ -204,18 +286,17 @@ bool PmtilesWriter::finish(const ArchiveInfo& info, std::string& error) {
     std::vector<Entry> entries;
     std::vector<uint32_t> order;  // contents in the order of the data section
     std::vector<uint64_t> offset(contents_.size(), UINT64_MAX);
-    uint64_t data_bytes = 0;
-    uint64_t addressed = 0;
+    Layout layout;
     for (size_t i = 0; i < added_.size(); ++i) {
         if (i + 1 < added_.size() && added_[i + 1].tile_id == added_[i].tile_id) continue;
         const Added& a = added_[i];
         const Content& c = contents_[a.content];
         if (offset[a.content] == UINT64_MAX) {
-            offset[a.content] = data_bytes;
-            data_bytes += c.length;
+            offset[a.content] = layout.data_bytes;
+            layout.data_bytes += c.length;
             order.push_back(a.content);
         }
-        ++addressed;
+        ++layout.addressed;
         if (!entries.empty()) {
             Entry& last = entries.back();
             if (last.tile_id + last.run_length == a.tile_id && last.offset == offset[a.content] &&
@@ -226,82 +307,31 @@ bool PmtilesWriter::finish(const ArchiveInfo& info, std::string& error) {
         }
         entries.push_back({a.tile_id, offset[a.content], c.length, 1});
     }
-
-    // The root directory alone when it fits; else leaves of 4096 entries and more, doubled
-    // until the root directory of the leaves fits.
-    std::string root, leaves;
-    if (!encode_directory(entries, 0, entries.size(), root)) {
+    std::string root, leaves, metadata;
+    size_t leaf_count = 0;
+    if (!lay_out_directories(entries, root, leaves, leaf_count)) {
         error = "cannot compress a directory";
         return false;
     }
-    size_t leaf_count = 0;
-    for (size_t per_leaf = kFirstLeafEntries; kHeaderBytes + root.size() > kRootLimit;
-         per_leaf *= 2) {
-        leaves.clear();
-        std::vector<Entry> pointers;
-        for (size_t from = 0; from < entries.size(); from += per_leaf) {
-            const size_t to = std::min(entries.size(), from + per_leaf);
-            std::string leaf;
-            if (!encode_directory(entries, from, to, leaf)) {
-                error = "cannot compress a directory";
-                return false;
-            }
-            pointers.push_back(
-                {entries[from].tile_id, leaves.size(), static_cast<uint32_t>(leaf.size()), 0});
-            leaves += leaf;
-        }
-        if (!encode_directory(pointers, 0, pointers.size(), root)) {
-            error = "cannot compress a directory";
-            return false;
-        }
-        leaf_count = pointers.size();
-    }
-
-    std::string json = "{\"name\":" + json_string(info.name) +
-                       ",\"description\":" + json_string(info.description) +
-                       ",\"attribution\":" + json_string(info.attribution) +
-                       ",\"type\":\"baselayer\",\"version\":" + json_string(info.version) +
-                       ",\"format\":\"png\"";
-    if (!info.json_members.empty()) json += "," + info.json_members;
-    json += "}";
-    std::string metadata;
-    if (!gzip(json, metadata)) {
+    if (!gzip(metadata_json(info), metadata)) {
         error = "cannot compress the metadata";
         return false;
     }
+    layout.root_bytes = root.size();
+    layout.metadata_bytes = metadata.size();
+    layout.leaf_bytes = leaves.size();
+    layout.entries = entries.size();
+    layout.contents = order.size();
+    layout.leaves = leaf_count;
+    if (!write_archive(header(layout, info, minzoom_, maxzoom_) + root + metadata + leaves, order,
+                       error))
+        return false;
+    layout_ = layout;
+    return true;
+}
 
-    const uint64_t root_at = kHeaderBytes;
-    const uint64_t metadata_at = root_at + root.size();
-    const uint64_t leaves_at = metadata_at + metadata.size();
-    const uint64_t data_at = leaves_at + leaves.size();
-    std::string h = "PMTiles";
-    h += static_cast<char>(3);
-    put_le(h, root_at, 8);
-    put_le(h, root.size(), 8);
-    put_le(h, metadata_at, 8);
-    put_le(h, metadata.size(), 8);
-    put_le(h, leaves_at, 8);
-    put_le(h, leaves.size(), 8);
-    put_le(h, data_at, 8);
-    put_le(h, data_bytes, 8);
-    put_le(h, addressed, 8);
-    put_le(h, entries.size(), 8);
-    put_le(h, order.size(), 8);
-    h += static_cast<char>(1);  // clustered
-    h += static_cast<char>(kCompressionGzip);
-    h += static_cast<char>(kCompressionNone);
-    h += static_cast<char>(kTypePng);
-    h += static_cast<char>(minzoom_);
-    h += static_cast<char>(maxzoom_);
-    put_degrees(h, info.bounds[0]);
-    put_degrees(h, info.bounds[1]);
-    put_degrees(h, info.bounds[2]);
-    put_degrees(h, info.bounds[3]);
-    h += static_cast<char>(std::clamp(info.center_zoom, minzoom_, maxzoom_));
-    put_degrees(h, info.center[0]);
-    put_degrees(h, info.center[1]);
-
-    std::string out = h + root + metadata + leaves;
+bool PmtilesWriter::write_archive(std::string out, const std::vector<uint32_t>& order,
+                                  std::string& error) {
     std::string tile;
     for (const uint32_t c : order) {
         if (!spool_read(contents_[c], tile)) {
@@ -323,8 +353,6 @@ bool PmtilesWriter::finish(const ArchiveInfo& info, std::string& error) {
         return false;
     }
     out_ = -1;
-    layout_ = {root.size(), metadata.size(), leaves.size(), data_bytes,
-               addressed,   entries.size(),  order.size(),  leaf_count};
     return true;
 }
 

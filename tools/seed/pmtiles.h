@@ -7,8 +7,9 @@
 // each distinct content stored once at its first tile, so that neighbours on the map are
 // neighbours in the file. Directory entries of consecutive tiles with the same content are one
 // entry with a run length. Directories and metadata are gzip-compressed; the tiles are PNG,
-// stored as they are. When the root directory would pass the 16 KiB that clients fetch first,
-// the entries move into leaf directories, as few as let the root fit.
+// stored as they are, or vector tiles (ArchiveInfo::format "pbf"), stored gzip-compressed. When the
+// root directory would pass the 16 KiB that clients fetch first, the entries move into leaf
+// directories, as few as let the root fit.
 //
 // Tiles arrive in any order, so until finish() they wait in a spool file beside the archive,
 // removed from the folder at once (the system frees it when the writer closes or dies).
@@ -61,6 +62,9 @@ class PmtilesWriter : public TileArchive {
     PmtilesWriter() = default;
     bool spool_read(const Content& c, std::string& out) const;
     bool flush(std::string& error);
+    // Writes `head` (header, directories, metadata) and the contents in `order`, and closes
+    // the file.
+    bool write_archive(std::string head, const std::vector<uint32_t>& order, std::string& error);
 
     int out_ = -1;
     int spool_ = -1;

@@ -145,19 +145,23 @@ void Session::on_read(beast::error_code ec) {
         if (!r.accept.empty()) r.accept += ", ";
         r.accept += std::string(h->value());
     }
+    for (auto [h, end] = req.equal_range(http::field::accept_encoding); h != end; ++h) {
+        if (!r.accept_encoding.empty()) r.accept_encoding += ", ";
+        r.accept_encoding += std::string(h->value());
+    }
     const double cost = worker_.service().cost(r);
     // A map over the budget of one map is refused by its interface without taking a place.
     if (cost > worker_.limits().expensive_cost && cost <= worker_.service().map_budget()) {
         parked_until_ = std::chrono::steady_clock::now() + worker_.limits().expensive_wait;
         return wait_for_place(std::move(r));
     }
-    answer(std::move(r), false);
+    answer(r, false);
 }
 
 // An expensive map: drawn once one of the places for them is free. Meanwhile the worker serves
 // its other connections; the map looks again every 25 ms, until parked_until_.
 void Session::wait_for_place(Request r) {
-    if (worker_.take_expensive()) return answer(std::move(r), true);
+    if (worker_.take_expensive()) return answer(r, true);
     const auto& req = parser_->get();
     if (closed_ || std::chrono::steady_clock::now() >= parked_until_) {
         if (worker_.metrics()) worker_.metrics()->maps_busy.fetch_add(1, std::memory_order_relaxed);

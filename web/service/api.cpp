@@ -72,6 +72,10 @@ Response Api::handle(const Request& r, const std::string& path, const Params& p)
                                      {"tilejson",
                                       {{"google", base_url(r) + "/tiles/google.json"},
                                        {"native", base_url(r) + "/tiles/native.json"}}},
+                                     {"vector_tilejson",
+                                      {{"google", base_url(r) + "/tiles/google.mvt.json"},
+                                       {"native", base_url(r) + "/tiles/native.mvt.json"}}},
+                                     {"style", base_url(r) + "/styles/kestrel.json"},
                                      {"ogcapi", base_url(r) + "/ogcapi"}});
     }
     if (path == "roads") {

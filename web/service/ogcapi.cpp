@@ -213,6 +213,8 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
                                      std::string("the map as ") + type));
             links.push_back(link(self + "/map/tiles", (std::string(kRel) + "tilesets-map").c_str(),
                                  "application/json", "the map's tile sets"));
+            links.push_back(link(self + "/tiles", (std::string(kRel) + "tilesets-vector").c_str(),
+                                 "application/json", "the data set's vector tile sets"));
             // Features clients read every collection as one of features (OGC API Features:
             // a collection without itemType holds features; GDAL's and QGIS's clients list
             // them all): the map's holds none, and says so.

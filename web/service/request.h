@@ -19,7 +19,8 @@ struct Request {
     std::string if_none_match;  // every If-None-Match field line, joined by commas
     // The service's public address, filled in by Service::handle from its configuration.
     std::string public_url;
-    std::string accept;  // every Accept field line, joined by commas
+    std::string accept;           // every Accept field line, joined by commas
+    std::string accept_encoding;  // every Accept-Encoding field line, joined by commas
 };
 
 struct Response {

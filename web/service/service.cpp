@@ -34,6 +34,8 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     api_ = std::make_unique<Api>(site_);
     if (!features_.open(data.engine().dir(), data.extent(), error)) return false;
     ogcapi_ = std::make_unique<OgcApi>(site_, *tiles_, *wmts_, features_);
+    vector_ = std::make_unique<VectorTileService>(site_, *tiles_);
+    if (!vector_->open(default_fonts_dir(), error)) return false;
     if (!config.viewer.empty()) {
         viewer_ = std::make_shared<StaticFiles>();
         if (!viewer_->open(config.viewer, error)) return false;
@@ -167,6 +169,7 @@ Response Service::route(const Request& r) {
         return answer(200, metrics ? metrics->text() : "",
                       "text/plain; version=0.0.4; charset=utf-8");
     }
+    if (auto res = vector_->route(r, path, p)) return std::move(*res);
     if (path == "/wms") return wms_->handle(r, p);
     if (path == "/wmts" || path == "/wmts/") return wmts_->kvp(r, p);
     if (path == "/wmts/1.0.0/WMTSCapabilities.xml") return wmts_->capabilities(r);
@@ -185,6 +188,8 @@ Response Service::route(const Request& r) {
                            "  /wms?SERVICE=WMS&REQUEST=GetCapabilities\n"
                            "  /wmts/1.0.0/WMTSCapabilities.xml\n"
                            "  /tiles/{native|google}/{z}/{x}/{y}.png  /tiles/google.json\n"
+                           "  /tiles/{native|google}/{z}/{x}/{y}.mvt  /tiles/google.mvt.json\n"
+                           "  /styles/kestrel.json  /fonts/{fontstack}/{range}.pbf\n"
                            "  /ogcapi (OGC API Maps, Tiles, Features)\n"
                            "  /api/road?x=X&y=Y  /api/roads?district=N  /api/pois?name=TEXT\n"
                            "  /healthz  /metrics\n");

@@ -15,6 +15,7 @@
 #include "service/ogcapi.h"
 #include "service/request.h"
 #include "service/site.h"
+#include "service/vector_tiles.h"
 #include "service/wms.h"
 #include "service/wmts.h"
 
@@ -54,6 +55,7 @@ class Service {
     std::unique_ptr<Api> api_;
     kmaps::FeatureStore features_;
     std::unique_ptr<OgcApi> ogcapi_;
+    std::unique_ptr<VectorTileService> vector_;
     std::shared_ptr<StaticFiles> viewer_;
     std::string public_url_;
     std::string data_dir_;

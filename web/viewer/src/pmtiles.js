@@ -4,11 +4,17 @@
 // map.pmtiles beside it). Where the kserve page asks /api/info for the grid, this one reads
 // the same facts from the archive's metadata (its "kestrel" member): the tile set's system and
 // PROJ definition, the data set's extent, the tile matrices' origin and resolutions.
+// An archive of vector tiles (kseed --tiles mvt) is drawn by OpenLayers from its features, in
+// a plain style by layer: areas, lines, roads by type, places and points of interest.
 import 'ol/ol.css';
 import './style.css';
 import Map from 'ol/Map.js';
 import View from 'ol/View.js';
 import TileLayer from 'ol/layer/Tile.js';
+import VectorTileLayer from 'ol/layer/VectorTile.js';
+import VectorTileSource from 'ol/source/VectorTile.js';
+import MVT from 'ol/format/MVT.js';
+import {Circle, Fill, Stroke, Style, Text} from 'ol/style.js';
 import TileImage from 'ol/source/TileImage.js';
 import TileGrid from 'ol/tilegrid/TileGrid.js';
 import TileState from 'ol/TileState.js';
@@ -44,6 +50,52 @@ function gridOf(metadata) {
   return k;
 }
 
+// A plain style of the vector tiles' layers (the archive carries no style of its own).
+const areaStyle = new Style({fill: new Fill({color: '#cfe8c4'})});
+const lineStyle = new Style({stroke: new Stroke({color: '#6fa8dc', width: 1})});
+const poiStyle = new Style({image: new Circle({radius: 2, fill: new Fill({color: '#a05a2c'})})});
+const roadStyles = {};  // by road type
+function vectorStyle(feature) {
+  const layer = feature.get('layer');
+  if (layer === 'areas') return areaStyle;
+  if (layer === 'lines' || layer === 'overview') return lineStyle;
+  if (layer === 'pois') return poiStyle;
+  if (layer === 'places') {
+    return new Style({text: new Text({text: String(feature.get('name') ?? ''),
+      font: '12px sans-serif', fill: new Fill({color: '#222'}),
+      stroke: new Stroke({color: '#fff', width: 3})})});
+  }
+  const type = Number(feature.get('type')) || 0;
+  roadStyles[type] ??= new Style({stroke: new Stroke({color: type <= 2 ? '#e07b39' : '#888',
+    width: type <= 2 ? 3 : type <= 5 ? 2 : 1})});
+  return roadStyles[type];
+}
+
+// The archive's vector tiles as OpenLayers features (the pmtiles package undoes their gzip).
+function vectorSource(archive, projection, tileGrid, metadata) {
+  return new VectorTileSource({
+    projection,
+    tileGrid,
+    format: new MVT(),
+    wrapX: false,
+    attributions: metadata.attribution ? escapeHtml(metadata.attribution) : undefined,
+    url: '{z}/{x}/{y}',
+    tileLoadFunction(tile, address) {
+      const [z, x, y] = address.split('/').map(Number);
+      tile.setLoader((extent, resolution, tileProjection) => {
+        archive.getZxy(z, x, y).then(
+          (found) => {
+            const features = found ? tile.getFormat().readFeatures(found.data,
+              {extent, featureProjection: tileProjection}) : [];
+            tile.setFeatures(features);
+          },
+          () => tile.setState(TileState.ERROR),
+        );
+      });
+    },
+  });
+}
+
 async function start() {
   const archive = new PMTiles(new URL(name, location.href).href);
   let header, metadata, grid;
@@ -55,7 +107,8 @@ async function start() {
     say(`The tile archive ${name} cannot be read (${e.message}). Check that it lies on this web server beside the page, and that the server answers range requests.`, true);
     return;
   }
-  if (!grid || header.tileType !== TileType.Png) {
+  const vector = header.tileType === TileType.Mvt;
+  if (!grid || (header.tileType !== TileType.Png && !vector)) {
     say(`${name} is not a tile archive written by kseed: its metadata does not say where its tiles lie.`, true);
     return;
   }
@@ -73,7 +126,7 @@ async function start() {
     extent: grid.extent,
     minZoom: header.minZoom,
   });
-  const tiles = new TileImage({
+  const tiles = vector ? vectorSource(archive, projection, tileGrid, metadata) : new TileImage({
     projection,
     tileGrid,
     wrapX: false,
@@ -119,7 +172,8 @@ async function start() {
   });
   const map = new Map({
     target: 'map',
-    layers: [new TileLayer({source: tiles})],
+    layers: [vector ? new VectorTileLayer({source: tiles, style: vectorStyle, declutter: true})
+      : new TileLayer({source: tiles})],
     view,
     controls: defaultControls().extend([new ScaleLine({units: 'metric'})]),
   });
