@@ -471,8 +471,8 @@ std::optional<Image> Engine::draw(int left, int top, int width, int height, doub
     return d.picture();
 }
 
-std::optional<std::string> Engine::draw_file(int left, int top, int width, int height,
-                                             double scale, bool map, const std::vector<int>& pois,
+std::optional<std::string> Engine::draw_file(int left, int top, int width, int height, double scale,
+                                             bool map, const std::vector<int>& pois,
                                              bool transparent, unsigned background, int factor,
                                              bool gif) {
     std::unique_ptr<Surface> once;

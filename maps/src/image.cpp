@@ -235,7 +235,8 @@ std::string encode_gif(const Image& im) {
                 const long dr = static_cast<long>((k >> 16) & 255) - ((pc >> 16) & 255);
                 const long dg = static_cast<long>((k >> 8) & 255) - ((pc >> 8) & 255);
                 const long db = static_cast<long>(k & 255) - (pc & 255);
-                const long d = dr * dr + dg * dg + db * db + ((k >> 24) != (pc >> 24) ? 1000000 : 0);
+                const long d =
+                    dr * dr + dg * dg + db * db + ((k >> 24) != (pc >> 24) ? 1000000 : 0);
                 if (best_d < 0 || d < best_d) {
                     best_d = d;
                     best = c;
