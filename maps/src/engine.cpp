@@ -439,6 +439,7 @@ bool Engine::draw_surface(int left, int top, int width, int height, double scale
     drawn.width = width;
     drawn.height = height;
     drawn.depth = s.depth;
+    last_bits_ = s.depth;
     if (s.depth == 8) {
         BITMAP bm{};
         if (GetObjectA(s.bitmap, sizeof bm, &bm) == 0 || bm.bmBits == nullptr ||

@@ -97,6 +97,8 @@ struct Engine {
     // it holds every colour they may draw. False: every view is drawn into a 32-bit surface,
     // for comparing the two and for benchmarks. The pictures and files are the same either way.
     void set_eight_bit(bool on) { eight_bit_ = on; }
+    // The bits a pixel (8 or 32) of the surface the last view was drawn into; 0 before any.
+    int last_surface_bits() const { return last_bits_; }
 
     // Why the last draw was refused because of a tile file it needs: "N.dat: reason" for a
     // tile file that is there but damaged (the engine's own decoder refuses it) or cannot be
@@ -158,6 +160,7 @@ struct Engine {
     std::unique_ptr<Surface> kept_large_;  // up to 16 MB
     std::unique_ptr<Palettes> palettes_;
     bool eight_bit_ = true;
+    int last_bits_ = 0;
     std::string dir_;
     Extent extent_;
     std::vector<int> categories_;
