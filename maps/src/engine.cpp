@@ -515,6 +515,14 @@ std::optional<std::vector<std::string>> Engine::draw_tiles_png(int left, int top
                       once, d))
         return std::nullopt;
     std::vector<std::string> files;
+    if (d.depth == 8) {
+        std::vector<Paletted> row;
+        for (int r = 0; r < rows; ++r) {
+            d.paletted_tiles(r * side, side, row);
+            for (const Paletted& tile : row) files.push_back(encode_png(tile));
+        }
+        return files;
+    }
     Paletted p;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) {

@@ -14,6 +14,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "kgdi.h"
 #include "kmaps/engine.h"
@@ -110,6 +111,9 @@ struct Engine::Drawn {
     // surface (no colour is looked up), or by a scan of a 32-bit one. False when a 32-bit
     // rectangle has more than 256 colours.
     bool paletted(int x, int y, int w, int h, Paletted& out) const;
+    // The tiles of `side` x `side` pixels of an 8-bit surface's row of tiles from row `y`, as
+    // palette pictures (those of paletted()), left to right.
+    void paletted_tiles(int y, int side, std::vector<Paletted>& out) const;
 };
 
 }  // namespace kmaps
