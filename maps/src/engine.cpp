@@ -407,14 +407,15 @@ const render::MapPalette* Engine::palette(unsigned clear) {
 Engine::Surface& Engine::surface(int width, int height, const render::MapPalette* palette,
                                  std::unique_ptr<Surface>& once) {
     // A map or tile is drawn on a surface of the same size request after request: keeping it
-    // saves making, clearing and freeing its pixels each time. One surface of up to 4 MB is
-    // kept (maps, 1x metatiles) and one of up to 16 MB (2x metatiles, and 3x ones in 8 bits);
-    // larger ones (warped views, 3x metatiles in 32 bits) are made for the request alone, so
-    // that a worker does not hold their memory.
-    constexpr int64_t kKeptBytes = int64_t{4} << 20;
+    // saves making, clearing and freeing its pixels each time. One surface of up to 1024 x 1024
+    // pixels is kept (maps, 1x metatiles) and one larger (2x metatiles, and 3x ones in 8 bits)
+    // of up to 16 MB; larger ones (warped views, 3x metatiles in 32 bits) are made for the
+    // request alone, so that a worker does not hold their memory.
+    constexpr int64_t kKeptPixels = int64_t{1024} * 1024;
     constexpr int64_t kKeptLargeBytes = int64_t{16} << 20;
-    const int64_t bytes = int64_t{width} * height * (palette ? 1 : 4);
-    std::unique_ptr<Surface>& kept = bytes > kKeptBytes ? kept_large_ : kept_;
+    const int64_t pixels = int64_t{width} * height;
+    const int64_t bytes = pixels * (palette ? 1 : 4);
+    std::unique_ptr<Surface>& kept = pixels > kKeptPixels ? kept_large_ : kept_;
     if (kept && kept->width == width && kept->height == height && kept->draws(palette))
         return *kept;
     auto fresh = palette ? std::make_unique<Surface>(width, height, *palette)

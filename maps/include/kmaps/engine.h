@@ -156,8 +156,8 @@ struct Engine {
     bool fault(const std::string& name, const std::string& why);
     struct TileChecks;
 
-    std::unique_ptr<Surface> kept_;        // up to 4 MB of pixels
-    std::unique_ptr<Surface> kept_large_;  // up to 16 MB
+    std::unique_ptr<Surface> kept_;        // up to 1024 x 1024 pixels
+    std::unique_ptr<Surface> kept_large_;  // more, up to 16 MB
     std::unique_ptr<Palettes> palettes_;
     bool eight_bit_ = true;
     int last_bits_ = 0;
