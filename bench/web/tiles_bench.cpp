@@ -6,8 +6,9 @@
 // engine view of 4 x 4 tiles and the PNG file of each tile), the 3 x 3 metatiles around the
 // middle of a level in each iteration, at factor 1 (1024 x 1024 pixels, 256-pixel tiles) and factor
 // 2 (2048 x 2048, "@2x" tiles of 512 pixels) of the same ground, so the two costs are taken in one
-// run. The figure per tile is the time of a metatile divided by its tiles. DATA_DIR defaults to
-// the build's sample data set.
+// run, each drawn into an 8-bit surface with the map's palette (what the service does) and into
+// a 32-bit one (Engine::set_eight_bit), for the same files. The figure per tile is the time of a
+// metatile divided by its tiles. DATA_DIR defaults to the build's sample data set.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -52,7 +53,7 @@ Fixture& fixture() {
     return *f;
 }
 
-// Arguments: level, factor.
+// Arguments: level, factor, bits a pixel of the surface (8 or 32).
 void BM_Metatile(benchmark::State& state) {
     Fixture& f = fixture();
     if (!f.ok) {
@@ -61,6 +62,8 @@ void BM_Metatile(benchmark::State& state) {
     }
     const int level = static_cast<int>(state.range(0));
     const int factor = static_cast<int>(state.range(1));
+    const int bits = static_cast<int>(state.range(2));
+    f.data.engine().set_eight_bit(bits == 8);
     const kmaps::TileMatrix* m = f.set.matrix(level);
     const long metarows = (m->rows + kmaps::kMetatileTiles - 1) / kmaps::kMetatileTiles;
     const long metacols = (m->cols + kmaps::kMetatileTiles - 1) / kmaps::kMetatileTiles;
@@ -87,12 +90,13 @@ void BM_Metatile(benchmark::State& state) {
         benchmark::Counter(tiles, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["png_bytes"] = tiles > 0 ? bytes / tiles : 0;
     state.SetLabel("level " + std::to_string(level) + " @" + std::to_string(factor) + "x, " +
-                   std::to_string(places.size()) + " metatiles");
+                   std::to_string(bits) + "-bit, " + std::to_string(places.size()) + " metatiles");
 }
 
 void arguments(benchmark::internal::Benchmark* b) {
     for (int level : {3, 5})
-        for (int factor : {1, 2}) b->Args({level, factor});
+        for (int factor : {1, 2})
+            for (int bits : {8, 32}) b->Args({level, factor, bits});
 }
 BENCHMARK(BM_Metatile)->Apply(arguments)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,7 @@
 #include "kgdi.h"
 #include "kmaps/drawing.h"
 #include "query/query.h"
+#include "render/palette.h"
 #include "render/view.h"
 #include "surface.h"
 
@@ -165,6 +167,9 @@ std::vector<int> read_districts(const std::string& dir) {
 
 namespace {
 
+// The colour of the text the caller writes (the engine's labels and names).
+constexpr COLORREF kTextColour = RGB(0, 0, 0);
+
 COLORREF colorref(unsigned rgb) {
     return RGB((rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255);
 }
@@ -186,7 +191,7 @@ void fill(HDC dc, int w, int h, COLORREF c) {
 bool draw_into(HDC dc, int left, int top, int width, int height, double scale, bool map,
                const std::vector<int>& pois, COLORREF background, int factor) {
     fill(dc, width, height, background);
-    SetTextColor(dc, RGB(0, 0, 0));
+    SetTextColor(dc, kTextColour);
     SetBkMode(dc, TRANSPARENT);
     if (render::draw_view(dc, left, top, width, height, scale, kMapLayers, view_options(factor)) !=
         0)
@@ -208,6 +213,7 @@ std::optional<std::string> utf8_to_big5(const std::string& utf8) {
 
 bool Engine::load(const std::string& dir) {
     dir_ = dir;
+    palettes_.reset();  // a palette holds the base map's colours
     if (dir_.empty() || dir_.back() != '/') dir_ += '/';
     if (dllsetpath(dir_.c_str()) != 1) return false;
 
@@ -365,19 +371,56 @@ bool Engine::tiles_sound(int left, int top, int width, int height, double scale)
 Engine::Engine() = default;
 Engine::~Engine() = default;
 
-Engine::Surface& Engine::surface(int width, int height, std::unique_ptr<Surface>& once) {
+// The palettes of the surfaces' clear colours met so far (a handful: white, the transparent
+// key, the backgrounds asked for), each with the colour table it was made with.
+struct Engine::Palettes {
+    struct Kept {
+        COLORREF clear;
+        std::array<COLORREF, render::COLOUR_ENTRIES> table;
+        render::MapPalette palette;
+    };
+    static constexpr size_t kKept = 8;
+    std::vector<Kept> kept;
+};
+
+const render::MapPalette* Engine::palette(unsigned clear) {
+    if (!eight_bit_) return nullptr;
+    if (!palettes_) palettes_ = std::make_unique<Palettes>();
+    std::array<COLORREF, render::COLOUR_ENTRIES> table{};
+    const render::ColourEntry* entries = render::colour_table();
+    for (int i = 0; i < render::COLOUR_ENTRIES; ++i) table[i] = render::colour_of(entries[i]);
+    const COLORREF clear_colour = colorref(clear);
+    auto& kept = palettes_->kept;
+    auto found = std::find_if(kept.begin(), kept.end(), [&](const Palettes::Kept& k) {
+        return k.clear == clear_colour && k.table == table;
+    });
+    if (found == kept.end()) {
+        if (kept.size() == Palettes::kKept) kept.erase(kept.begin());
+        // The caller's colours: the clear colour first (entry 0), then the text's.
+        const COLORREF own[] = {clear_colour, kTextColour};
+        kept.push_back({clear_colour, table, render::map_palette(own, 2)});
+        found = kept.end() - 1;
+    }
+    return found->palette.complete ? &found->palette : nullptr;
+}
+
+Engine::Surface& Engine::surface(int width, int height, const render::MapPalette* palette,
+                                 std::unique_ptr<Surface>& once) {
     // A map or tile is drawn on a surface of the same size request after request: keeping it
     // saves making, clearing and freeing its pixels each time. One surface of up to 1024 x 1024
-    // pixels is kept (maps, 1x metatiles) and one of up to 2048 x 2048 (2x metatiles, 16 MB);
-    // larger ones (warped views, 3x metatiles) are made for the request alone, so that a worker
-    // does not hold their memory.
+    // pixels is kept (maps, 1x metatiles) and one larger (2x metatiles, and 3x ones in 8 bits)
+    // of up to 16 MB; larger ones (warped views, 3x metatiles in 32 bits) are made for the
+    // request alone, so that a worker does not hold their memory.
     constexpr int64_t kKeptPixels = int64_t{1024} * 1024;
-    constexpr int64_t kKeptLargePixels = int64_t{2048} * 2048;
+    constexpr int64_t kKeptLargeBytes = int64_t{16} << 20;
     const int64_t pixels = int64_t{width} * height;
+    const int64_t bytes = pixels * (palette ? 1 : 4);
     std::unique_ptr<Surface>& kept = pixels > kKeptPixels ? kept_large_ : kept_;
-    if (kept && kept->width == width && kept->height == height) return *kept;
-    auto fresh = std::make_unique<Surface>(width, height);
-    if (pixels > kKeptLargePixels || !fresh->ok()) {
+    if (kept && kept->width == width && kept->height == height && kept->draws(palette))
+        return *kept;
+    auto fresh = palette ? std::make_unique<Surface>(width, height, *palette)
+                         : std::make_unique<Surface>(width, height);
+    if (bytes > kKeptLargeBytes || !fresh->ok()) {
         once = std::move(fresh);
         return *once;
     }
@@ -390,16 +433,32 @@ bool Engine::draw_surface(int left, int top, int width, int height, double scale
                           int factor, std::unique_ptr<Surface>& once, Drawn& drawn) {
     if (map && !tiles_sound(left, top, ceil_div(width, factor), ceil_div(height, factor), scale))
         return false;
-    const Surface& s = surface(width, height, once);
-    if (!s.ok()) return false;
     const COLORREF back = transparent ? kTransparentKey : colorref(background);
+    const Surface& s = surface(width, height, palette(word_of(back)), once);
+    if (!s.ok()) return false;
     if (!draw_into(s.dc, left, top, width, height, scale, map, pois, back, factor)) return false;
-    if (!KgdiGetSurface(s.dc, &drawn.px) || drawn.px.width != width || drawn.px.height != height ||
-        drawn.px.stride < int64_t{width} * 4 || drawn.px.stride % 4 != 0)
-        return false;
-    if (transparent)
-        drawn.key = (GetRValue(kTransparentKey) << 16) | (GetGValue(kTransparentKey) << 8) |
-                    GetBValue(kTransparentKey);
+    drawn.width = width;
+    drawn.height = height;
+    drawn.depth = s.depth;
+    last_bits_ = s.depth;
+    if (s.depth == 8) {
+        BITMAP bm{};
+        if (GetObjectA(s.bitmap, sizeof bm, &bm) == 0 || bm.bmBits == nullptr ||
+            bm.bmWidth != width || bm.bmHeight != height || bm.bmBitsPixel != 8 ||
+            bm.bmWidthBytes < width)
+            return false;
+        drawn.bits = static_cast<const unsigned char*>(bm.bmBits);
+        drawn.stride = static_cast<size_t>(bm.bmWidthBytes);
+        drawn.table = s.table.data();
+    } else {
+        KgdiSurface px{};
+        if (!KgdiGetSurface(s.dc, &px) || px.width != width || px.height != height ||
+            px.stride < int64_t{width} * 4 || px.stride % 4 != 0)
+            return false;
+        drawn.bits = reinterpret_cast<const unsigned char*>(px.pixels);
+        drawn.stride = static_cast<size_t>(px.stride);
+    }
+    if (transparent) drawn.key = word_of(kTransparentKey);
     return true;
 }
 
@@ -414,22 +473,37 @@ std::optional<Image> Engine::draw(int left, int top, int width, int height, doub
     return d.picture();
 }
 
-std::optional<std::string> Engine::draw_png(int left, int top, int width, int height, double scale,
-                                            bool map, const std::vector<int>& pois,
-                                            bool transparent, unsigned background, int factor) {
+std::optional<std::string> Engine::draw_file(int left, int top, int width, int height, double scale,
+                                             bool map, const std::vector<int>& pois,
+                                             bool transparent, unsigned background, int factor,
+                                             bool gif) {
     std::unique_ptr<Surface> once;
     Drawn d;
     if (!draw_surface(left, top, width, height, scale, map, pois, transparent, background, factor,
                       once, d))
         return std::nullopt;
-    // A map has a few dozen colours: its palette is taken from the surface in one pass, with
-    // no 32-bit copy of the picture in between.
-    Paletted p{width, height, {}, {}};
-    if (!palette_of_rgb(d.row(0), d.px.stride / sizeof(uint32_t), width, height, p.colours,
-                        p.index))
-        return encode_png(d.picture());
-    for (uint32_t& c : p.colours) c = colour_of(c, d.key);
-    return encode_png(p);
+    // A map has a few dozen colours: the palette picture comes from the surface in one pass,
+    // with no 32-bit copy of the picture in between.
+    Paletted p;
+    if (!d.paletted(0, 0, width, height, p)) {
+        const Image im = d.picture();
+        return gif ? encode_gif(im) : encode_png(im);
+    }
+    return gif ? encode_gif(p) : encode_png(p);
+}
+
+std::optional<std::string> Engine::draw_png(int left, int top, int width, int height, double scale,
+                                            bool map, const std::vector<int>& pois,
+                                            bool transparent, unsigned background, int factor) {
+    return draw_file(left, top, width, height, scale, map, pois, transparent, background, factor,
+                     false);
+}
+
+std::optional<std::string> Engine::draw_gif(int left, int top, int width, int height, double scale,
+                                            bool map, const std::vector<int>& pois,
+                                            bool transparent, unsigned background, int factor) {
+    return draw_file(left, top, width, height, scale, map, pois, transparent, background, factor,
+                     true);
 }
 
 std::optional<std::vector<std::string>> Engine::draw_tiles_png(int left, int top, int cols,
@@ -442,21 +516,21 @@ std::optional<std::vector<std::string>> Engine::draw_tiles_png(int left, int top
                       once, d))
         return std::nullopt;
     std::vector<std::string> files;
-    Paletted p{side, side, {}, {}};
-    const size_t stride = d.px.stride / sizeof(uint32_t);
+    if (d.depth == 8) {
+        std::vector<Paletted> row;
+        for (int r = 0; r < rows; ++r) {
+            d.paletted_tiles(r * side, side, row);
+            for (const Paletted& tile : row) files.push_back(encode_png(tile));
+        }
+        return files;
+    }
+    Paletted p;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < cols; ++c) {
-            const uint32_t* corner = d.row(r * side) + static_cast<size_t>(c) * side;
-            if (palette_of_rgb(corner, stride, side, side, p.colours, p.index)) {
-                for (uint32_t& colour : p.colours) colour = colour_of(colour, d.key);
+            if (d.paletted(c * side, r * side, side, side, p))
                 files.push_back(encode_png(p));
-                continue;
-            }
-            Image im(side, side);
-            for (int y = 0; y < side; ++y)
-                for (int x = 0; x < side; ++x)
-                    im.at(x, y) = colour_of(corner[static_cast<size_t>(y) * stride + x], d.key);
-            files.push_back(encode_png(im));
+            else
+                files.push_back(encode_png(d.picture(c * side, r * side, side, side)));
         }
     return files;
 }
@@ -465,8 +539,9 @@ std::string Engine::draw_bmp(int left, int top, int width, int height, double sc
                              const std::vector<int>& pois, unsigned background, int factor) {
     if (map && !tiles_sound(left, top, ceil_div(width, factor), ceil_div(height, factor), scale))
         return {};
+    // A 32-bit surface: the export reads the engine's own view of it.
     std::unique_ptr<Surface> once;
-    const Surface& s = surface(width, height, once);
+    const Surface& s = surface(width, height, nullptr, once);
     if (!s.ok() ||
         !draw_into(s.dc, left, top, width, height, scale, map, pois, colorref(background), factor))
         return {};

@@ -222,29 +222,38 @@ int gif_write_to_string(GifFileType* gif, const GifByteType* data, int length) {
 }  // namespace
 
 std::string encode_gif(const Image& im) {
-    std::vector<uint32_t> colours;
-    std::vector<uint8_t> index;
-    if (!palette_of(im, colours, index)) {
+    Paletted p{im.width, im.height, {}, {}};
+    if (!palette_of(im, p.colours, p.index)) {
         // More than 256 colours: keep the first 256 and map every pixel to the nearest.
-        colours.resize(256);
+        p.colours.resize(256);
         for (size_t i = 0; i < im.pixels.size(); ++i) {
             const uint32_t k = key_of(im.pixels[i]);
             int best = 0;
             long best_d = -1;
             for (int c = 0; c < 256; ++c) {
-                const long dr = static_cast<long>((k >> 16) & 255) - ((colours[c] >> 16) & 255);
-                const long dg = static_cast<long>((k >> 8) & 255) - ((colours[c] >> 8) & 255);
-                const long db = static_cast<long>(k & 255) - (colours[c] & 255);
+                const uint32_t pc = p.colours[c];
+                const long dr = static_cast<long>((k >> 16) & 255) - ((pc >> 16) & 255);
+                const long dg = static_cast<long>((k >> 8) & 255) - ((pc >> 8) & 255);
+                const long db = static_cast<long>(k & 255) - (pc & 255);
                 const long d =
-                    dr * dr + dg * dg + db * db + ((k >> 24) != (colours[c] >> 24) ? 1000000 : 0);
+                    dr * dr + dg * dg + db * db + ((k >> 24) != (pc >> 24) ? 1000000 : 0);
                 if (best_d < 0 || d < best_d) {
                     best_d = d;
                     best = c;
                 }
             }
-            index[i] = static_cast<uint8_t>(best);
+            p.index[i] = static_cast<uint8_t>(best);
         }
     }
+    return encode_gif(p);
+}
+
+std::string encode_gif(const Paletted& im) {
+    const std::vector<uint32_t>& colours = im.colours;
+    const std::vector<uint8_t>& index = im.index;
+    if (im.width <= 0 || im.height <= 0 || colours.empty() || colours.size() > 256 ||
+        index.size() != static_cast<size_t>(im.width) * im.height)
+        return {};
     int transparent = -1;
     for (size_t i = 0; i < colours.size(); ++i)
         if ((colours[i] >> 24) == 0) transparent = static_cast<int>(i);
@@ -277,8 +286,12 @@ std::string encode_gif(const Image& im) {
         ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(n), ext) == GIF_OK;
     }
     ok = ok && EGifPutImageDesc(gif, 0, 0, im.width, im.height, false, nullptr) == GIF_OK;
-    for (int y = 0; ok && y < im.height; ++y)
-        ok = EGifPutLine(gif, &index[static_cast<size_t>(y) * im.width], im.width) == GIF_OK;
+    // giflib masks the bytes of a line in place: each row is given as a copy.
+    std::vector<GifByteType> line(static_cast<size_t>(im.width));
+    for (int y = 0; ok && y < im.height; ++y) {
+        std::memcpy(line.data(), &index[static_cast<size_t>(y) * im.width], line.size());
+        ok = EGifPutLine(gif, line.data(), im.width) == GIF_OK;
+    }
     if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
     GifFreeMapObject(map);
     return ok ? out : std::string{};

@@ -210,13 +210,16 @@ MapFile draw_map_file(DataSet& data, const Crs& crs, const Box& box, int width, 
             return fail(500, "the engine's RLE8 export cannot hold this view; ask for image/png");
         return out;
     }
-    if (direct && format == "image/png") {
-        // The commonest request: the engine's view straight to PNG.
-        auto png = engine.draw_png(view.left, view.top, width, height, view.scale, layers.map,
-                                   layers.pois, transparent, background, factor);
-        if (!png) return fail(400, "the engine refused the view");
-        if (png->empty()) return fail(500, "the picture could not be encoded");
-        out.body = std::move(*png);
+    if (direct && (format == "image/png" || format == "image/gif")) {
+        // The commonest requests: the engine's view straight to a palette file.
+        auto file = format == "image/png"
+                        ? engine.draw_png(view.left, view.top, width, height, view.scale,
+                                          layers.map, layers.pois, transparent, background, factor)
+                        : engine.draw_gif(view.left, view.top, width, height, view.scale,
+                                          layers.map, layers.pois, transparent, background, factor);
+        if (!file) return fail(400, "the engine refused the view");
+        if (file->empty()) return fail(500, "the picture could not be encoded");
+        out.body = std::move(*file);
         return out;
     }
     std::string why;

@@ -7,9 +7,11 @@
 // data set and the call alone, never on what the engine's tile cache holds from the calls
 // before.
 //
-// A view is drawn into a drawing surface of the adapter (src/surface.h) and encoded from it
-// straight where it can be (PNG tiles and maps, the engine's RLE8 BMP), or copied into an
-// Image for the stretch, the warp and the other encoders.
+// A view is drawn into a drawing surface of the adapter (src/surface.h): an 8-bit one whose
+// colour table is the map's palette, or a 32-bit one when the palette cannot hold every colour
+// the view may draw. It is encoded from it straight where it can be (palette PNG and GIF files
+// from the 8-bit rows, the engine's RLE8 BMP), or copied into an Image (expanded through the
+// colour table) for the stretch, the warp and the other encoders.
 #ifndef KMAPS_ENGINE_H
 #define KMAPS_ENGINE_H
 
@@ -21,6 +23,10 @@
 #include <vector>
 
 #include "kmaps/image.h"
+
+namespace kestrel::render {
+struct MapPalette;
+}
 
 namespace kmaps {
 
@@ -73,6 +79,10 @@ struct Engine {
     std::optional<std::string> draw_png(int left, int top, int width, int height, double scale,
                                         bool map, const std::vector<int>& pois, bool transparent,
                                         unsigned background, int factor = 1);
+    // The same view as a GIF file (encode_gif), made from the drawing surface directly.
+    std::optional<std::string> draw_gif(int left, int top, int width, int height, double scale,
+                                        bool map, const std::vector<int>& pois, bool transparent,
+                                        unsigned background, int factor = 1);
     // The same view of the map alone on white, cut into `cols` x `rows` tiles of `side` pixels
     // (the view is cols * side x rows * side), each encoded as a PNG file (encode_png), row by
     // row, straight from the drawing surface: the files of encode_png(draw(...).crop(...))
@@ -82,6 +92,13 @@ struct Engine {
     // The same view exported by the engine as its RLE8 BMP file image; empty when refused.
     std::string draw_bmp(int left, int top, int width, int height, double scale, bool map,
                          const std::vector<int>& pois, unsigned background, int factor = 1);
+
+    // True (the default): views are drawn into 8-bit surfaces with the map's palette whenever
+    // it holds every colour they may draw. False: every view is drawn into a 32-bit surface,
+    // for comparing the two and for benchmarks. The pictures and files are the same either way.
+    void set_eight_bit(bool on) { eight_bit_ = on; }
+    // The bits a pixel (8 or 32) of the surface the last view was drawn into; 0 before any.
+    int last_surface_bits() const { return last_bits_; }
 
     // Why the last draw was refused because of a tile file it needs: "N.dat: reason" for a
     // tile file that is there but damaged (the engine's own decoder refuses it) or cannot be
@@ -116,9 +133,21 @@ struct Engine {
     bool draw_surface(int left, int top, int width, int height, double scale, bool map,
                       const std::vector<int>& pois, bool transparent, unsigned background,
                       int factor, std::unique_ptr<Surface>& once, Drawn& drawn);
-    // A drawing surface of width x height: the one kept from the request before when it has
-    // that size, else a new one (kept when it is small enough to keep).
-    Surface& surface(int width, int height, std::unique_ptr<Surface>& once);
+    // The file of a view (draw_png, draw_gif): of its palette picture when it has at most 256
+    // colours, else of its picture.
+    std::optional<std::string> draw_file(int left, int top, int width, int height, double scale,
+                                         bool map, const std::vector<int>& pois, bool transparent,
+                                         unsigned background, int factor, bool gif);
+    // A drawing surface of width x height with the colour table `palette` (nullptr: a 32-bit
+    // one): the one kept from the request before when it is the same, else a new one (kept
+    // when it is small enough to keep).
+    Surface& surface(int width, int height, const kestrel::render::MapPalette* palette,
+                     std::unique_ptr<Surface>& once);
+    // The palette of a view whose surface is cleared to `clear` (the map's palette with
+    // `clear` and the text colour first), or nullptr when it may not hold every colour of the
+    // view, or 8-bit surfaces are off. Kept for the loaded data set and the colour table.
+    const kestrel::render::MapPalette* palette(unsigned clear);
+    struct Palettes;
     // Checks the tile files of the view (those the engine lists for it, within the data set);
     // false, with tile_fault_ set, when one is damaged or unreadable. A file is decoded again
     // only when its inode, size or time have changed since it was last checked.
@@ -128,7 +157,10 @@ struct Engine {
     struct TileChecks;
 
     std::unique_ptr<Surface> kept_;        // up to 1024 x 1024 pixels
-    std::unique_ptr<Surface> kept_large_;  // up to 2048 x 2048
+    std::unique_ptr<Surface> kept_large_;  // more, up to 16 MB
+    std::unique_ptr<Palettes> palettes_;
+    bool eight_bit_ = true;
+    int last_bits_ = 0;
     std::string dir_;
     Extent extent_;
     std::vector<int> categories_;

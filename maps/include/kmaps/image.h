@@ -53,6 +53,7 @@ std::string encode_png(const Paletted& picture);
 // GIF89a: the exact colours when there are at most 256 (transparency as one transparent index),
 // else each pixel's nearest of the 256 colours met first. Empty on failure.
 std::string encode_gif(const Image& image);
+std::string encode_gif(const Paletted& picture);
 // JPEG (baseline, YCbCr without chroma subsampling, kJpegQuality) of an opaque picture:
 // transparent pixels take the colour `background` (0xRRGGBB), since JPEG has no transparency.
 // Empty on failure.
