@@ -183,6 +183,39 @@ def gdal(*cmd):
 # ---- groups ------------------------------------------------------------------------------
 
 
+def check_environment(tmp):
+    """KSERVE_* variables set the options the command line leaves out; the command line wins;
+    a bad value is refused naming its variable; /livez answers."""
+    env = dict(os.environ, KSERVE_DATA=ARGS.data, KSERVE_WORKERS="1",
+               KSERVE_PUBLIC_URL="http://env.test", KSERVE_VIEWER="")
+    bad = subprocess.run([ARGS.kserve], env=dict(env, KSERVE_WORKERS="0"), capture_output=True,
+                         text=True)
+    assert bad.returncode == 2 and "KSERVE_WORKERS" in bad.stderr, bad.stderr
+    for extra, address in (([], "http://env.test"), (["--public-url", "http://cli.test"], "http://cli.test")):
+        port = free_port()
+        with open(tmp + "/env.log", "w") as log:
+            p = subprocess.Popen([ARGS.kserve, "--listen", f"127.0.0.1:{port}", *extra], env=env,
+                                 stdout=log, stderr=log)
+        try:
+            deadline = time.time() + 60
+            while True:
+                try:
+                    c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+                    c.request("GET", "/livez")
+                    r = c.getresponse()
+                    assert (r.status, r.read()) == (200, b"ok\n")
+                    break
+                except OSError:
+                    assert time.time() < deadline and p.poll() is None, open(tmp + "/env.log").read()
+                    time.sleep(0.1)
+            c.request("GET", "/wmts/1.0.0/WMTSCapabilities.xml")
+            assert address + "/wmts" in c.getresponse().read().decode()
+            assert "with 1 workers" in open(tmp + "/env.log").read()
+        finally:
+            p.terminate()
+            p.wait(timeout=30)
+
+
 def test_process(s, tmp):
     """Command line, keep-alive, limits, slow clients, log lines, worker restarts, SIGHUP and
     SIGTERM."""
@@ -194,6 +227,7 @@ def test_process(s, tmp):
     r = subprocess.run([ARGS.kserve, "--data", tmp + "/", "--listen", "127.0.0.1:0", "--workers", "1"],
                        capture_output=True, text=True, timeout=60)
     assert r.returncode == 1 and "could not load" in r.stderr, r.stderr
+    check_environment(tmp)
 
     # Keep-alive: several requests on one connection.
     c = http.client.HTTPConnection("127.0.0.1", s.port, timeout=30)
