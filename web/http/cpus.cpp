@@ -82,7 +82,11 @@ std::optional<double> cgroup_cpu_quota(const std::string& root, const std::strin
         if (!cpu) continue;
         // The controller's folder: "cpu,cpuacct" or "cpu" (a link to it on most systems).
         for (const std::string& folder : {controllers, std::string("cpu")})
-            for (const auto& p : with_parents(path)) take(quota_v1(root + "/" + folder + p));
+            for (const auto& p : with_parents(path)) {
+                std::string dir = root;
+                dir.append("/").append(folder).append(p);
+                take(quota_v1(dir));
+            }
     }
     return lowest;
 }

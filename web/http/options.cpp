@@ -195,11 +195,12 @@ std::optional<int> parse(int argc, char** argv, Options& o, const Environment& e
     if (const auto end = kcli::parse(program, argc, argv)) return end;
     for (const auto& option : program.options) {
         if (given.count(option.name)) continue;
-        const std::string variable = environment_name(option.name);
+        std::string variable = environment_name(option.name);
         const std::optional<std::string> value = environment(variable);
         if (!value) continue;
         if (const std::string why = option.handle(*value); !why.empty())
-            return kcli::refuse(program, variable + " (" + option.name + ") " + why);
+            return kcli::refuse(program,
+                                variable.append(" (").append(option.name).append(") ") + why);
     }
     o.limits.drain = o.limits.read + o.limits.write + std::chrono::seconds(5);
     if (!o.viewer_given) o.config.viewer = default_viewer();
