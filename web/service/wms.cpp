@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <sstream>
 
 #include "kcommon/etag.h"
@@ -161,6 +160,11 @@ bool read_map(const Params& p, bool v130, const DataSet& data, MapRequest& m, Re
     return true;
 }
 
+// The category of a layer "poi.N" that read_map has checked.
+int category_of(const std::string& layer) {
+    return static_cast<int>(parse_int(std::string_view(layer).substr(4), -32768, 32767).value_or(0));
+}
+
 // The layers named: the map, and the categories of points of interest (0 alone for all).
 Layers layers_of(const std::vector<std::string>& names) {
     Layers layers;
@@ -170,7 +174,7 @@ Layers layers_of(const std::vector<std::string>& names) {
         else if (n == "poi")
             layers.pois.push_back(0);
         else
-            layers.pois.push_back(std::atoi(n.c_str() + 4));
+            layers.pois.push_back(category_of(n));
     }
     std::vector<int>& cats = layers.pois;
     if (std::find(cats.begin(), cats.end(), 0) != cats.end()) cats = {0};
@@ -318,7 +322,7 @@ Response Wms::feature_info(const Params& p, bool v130) {
         else if (q == "poi")
             category = 0;
         else if (category != 0)
-            category = std::atoi(q.c_str() + 4);
+            category = category_of(q);
     }
     Engine& engine = data_.engine();
     std::optional<Road> road;
