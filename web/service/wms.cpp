@@ -162,7 +162,8 @@ bool read_map(const Params& p, bool v130, const DataSet& data, MapRequest& m, Re
 
 // The category of a layer "poi.N" that read_map has checked.
 int category_of(const std::string& layer) {
-    return static_cast<int>(parse_int(std::string_view(layer).substr(4), -32768, 32767).value_or(0));
+    return static_cast<int>(
+        parse_int(std::string_view(layer).substr(4), -32768, 32767).value_or(0));
 }
 
 // The layers named: the map, and the categories of points of interest (0 alone for all).
