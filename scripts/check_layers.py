@@ -17,11 +17,14 @@ The engine is layered data < render < query < exports (see docs/conventions.md):
   query/reports_file.cpp;
 - no include climbs out of its folder ("../").
 
-The programs around it (web/, tools/, bench/, fuzz/) include of the engine only the areas'
+The programs around it (maps/, web/, tools/, bench/, fuzz/) include of the engine only the areas'
 public headers, kestrel.h and kgdi.h, by their names in the area ("data/reader.h", not
 "engine/data/reader.h"); the engine's seams (gdi_api.h, build_config.h) and every other header
 of an area are internal. A benchmark or fuzz target of an area (bench/<area>/, fuzz/<area>/)
 exercises that area and may include its internals, as its tests do.
+
+Above the engine, the maps library (maps/, kmaps) stands below the map service (web/) and the
+tools: nothing in maps/ or tools/ includes a header of web/ ("service/...", "http/...").
 
 Exit status 0 when every include is allowed; otherwise each offending line is printed.
 """
@@ -33,7 +36,11 @@ import shutil
 import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-PROGRAMS = ("web", "tools", "bench", "fuzz")
+PROGRAMS = ("maps", "web", "tools", "bench", "fuzz")
+# The layers of web/, by the folder its headers are included by.
+WEB_FOLDERS = ("service", "http")
+# The folders that stand below web/.
+BELOW_WEB = ("maps", "tools")
 AREAS = ("data", "render", "query", "exports")
 
 PUBLIC = {
@@ -123,6 +130,11 @@ def check_programs(root):
             parts = project.split("/")
             own_area = parts[1] if top in ("bench", "fuzz") and len(parts) > 2 else None
             for number, line, kind, name in includes(path):
+                if (kind == '"' and top in BELOW_WEB and name.split("/")[0] in WEB_FOLDERS
+                        and not (path.parent / name).exists()):
+                    faults.append(f"{project}:{number}: {line.strip()}  (web/ stands above "
+                                  f"{top}/)")
+                    continue
                 header = engine_header(root, path, name) if kind == '"' else None
                 if header is None:
                     continue
@@ -150,8 +162,11 @@ def self_test():
         "engine/render/view_state.cpp": '#include "kgdi.h"',
         "engine/data/tile_cache.cpp": "#include <unistd.h>",
         "engine/render/poi_overlay.cpp": '#include "kcommon/big5.h"',
-        "web/feature_store.cpp": '#include "data/store_detail.h"',
-        "web/engine.cpp": '#include "render/road_names.h"',
+        "maps/src/feature_store.cpp": '#include "data/store_detail.h"',
+        "maps/src/engine.cpp": '#include "render/road_names.h"',
+        "maps/include/kmaps/tiles.h": '#include "service/request.h"',
+        "tools/seed/kseed.cpp": '#include "http/options.h"',
+        "web/service/wms.cpp": '#include "data/store_detail.h"',
         "tools/dataset/dump.cpp": '#include "gdi_api.h"',
         "tools/importer/import.h": '#include "engine/data/limits.h"',
         "bench/render/bench_render.cpp": '#include "data/byte_view.h"',

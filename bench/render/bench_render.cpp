@@ -28,6 +28,7 @@
 
 #include "data/store.h"
 #include "kgdi.h"
+#include "kmaps/drawing.h"
 #include "render/palette.h"
 #include "render/pinned_slots.h"
 #include "render/view.h"
@@ -38,7 +39,7 @@ namespace {
 namespace data = kestrel::data;
 namespace render = kestrel::render;
 
-constexpr const char* kServerLayers = "00210000";
+constexpr const char* kServerLayers = kmaps::kMapLayers;
 constexpr int32_t kCityX = 300000;  // centre of the synthetic city
 constexpr int32_t kCityY = 2770000;
 constexpr int kCityTiles = 4;    // tiles on a side

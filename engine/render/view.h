@@ -140,17 +140,10 @@ inline int32_t truncate_to_int32(double v) noexcept {
     return static_cast<int32_t>(v);
 }
 
-// Pixel mapping of a world coordinate at scale factor 1: the difference is an integer, divided
-// in double precision and truncated toward zero.
-inline int32_t to_column(int32_t x, int32_t left, double scale) noexcept {
-    return truncate_to_int32(static_cast<double>(int64_t{x} - left) / scale);
-}
-inline int32_t to_row(int32_t y, int32_t top, double scale) noexcept {
-    return truncate_to_int32(static_cast<double>(int64_t{top} - y) / scale);
-}
-
-// The same mapping for a world coordinate held in 64 bits (a slot origin plus a vertex offset,
-// or a tile corner), so that sums near the ends of the int32 range cannot overflow.
+// Pixel mapping of a world coordinate at scale factor 1, held in 64 bits (a slot origin plus a
+// vertex offset, or a tile corner) so that sums near the ends of the int32 range cannot
+// overflow: the difference is an integer, divided in double precision and truncated toward
+// zero.
 inline int32_t to_column_wide(int64_t x, int32_t left, double scale) noexcept {
     return truncate_to_int32(static_cast<double>(x - left) / scale);
 }

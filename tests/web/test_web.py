@@ -184,6 +184,39 @@ def gdal(*cmd):
 # ---- groups ------------------------------------------------------------------------------
 
 
+def check_environment(tmp):
+    """KSERVE_* variables set the options the command line leaves out; the command line wins;
+    a bad value is refused naming its variable; /livez answers."""
+    env = dict(os.environ, KSERVE_DATA=ARGS.data, KSERVE_WORKERS="1",
+               KSERVE_PUBLIC_URL="http://env.test", KSERVE_VIEWER="")
+    bad = subprocess.run([ARGS.kserve], env=dict(env, KSERVE_WORKERS="0"), capture_output=True,
+                         text=True)
+    assert bad.returncode == 2 and "KSERVE_WORKERS" in bad.stderr, bad.stderr
+    for extra, address in (([], "http://env.test"), (["--public-url", "http://cli.test"], "http://cli.test")):
+        port = free_port()
+        with open(tmp + "/env.log", "w") as log:
+            p = subprocess.Popen([ARGS.kserve, "--listen", f"127.0.0.1:{port}", *extra], env=env,
+                                 stdout=log, stderr=log)
+        try:
+            deadline = time.time() + 60
+            while True:
+                try:
+                    c = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+                    c.request("GET", "/livez")
+                    r = c.getresponse()
+                    assert (r.status, r.read()) == (200, b"ok\n")
+                    break
+                except OSError:
+                    assert time.time() < deadline and p.poll() is None, open(tmp + "/env.log").read()
+                    time.sleep(0.1)
+            c.request("GET", "/wmts/1.0.0/WMTSCapabilities.xml")
+            assert address + "/wmts" in c.getresponse().read().decode()
+            assert "with 1 workers" in open(tmp + "/env.log").read()
+        finally:
+            p.terminate()
+            p.wait(timeout=30)
+
+
 def test_process(s, tmp):
     """Command line, keep-alive, limits, slow clients, log lines, worker restarts, SIGHUP and
     SIGTERM."""
@@ -195,6 +228,7 @@ def test_process(s, tmp):
     r = subprocess.run([ARGS.kserve, "--data", tmp + "/", "--listen", "127.0.0.1:0", "--workers", "1"],
                        capture_output=True, text=True, timeout=60)
     assert r.returncode == 1 and "could not load" in r.stderr, r.stderr
+    check_environment(tmp)
 
     # Keep-alive: several requests on one connection.
     c = http.client.HTTPConnection("127.0.0.1", s.port, timeout=30)
@@ -756,22 +790,24 @@ http {{
                 h.stop()
 
 
-def test_ogcapi(s, tmp):
-    """OGC API: the documents link each other and the OpenAPI description names every path
-    served; GDAL's OAPIF driver reads roads and points of interest in a box (UTF-8), which agree
-    with the engine's own queries; paging by next links visits every feature once; maps in the
-    grid are kview's pictures, GDAL's OGCAPI driver reads a window; tiles are the XYZ tiles;
-    the tile matrix sets parse in GDAL; TileJSON and CORS preflights; errors are problem
-    details."""
-    api = "/ogcapi"
-    native = "http://www.opengis.net/def/crs/EPSG/0/3826"
-    crs84 = "http://www.opengis.net/def/crs/OGC/1.3/CRS84"
+OGCAPI_CITY = (301234, 2771234, 300)  # a point in the city and the half side of a box around it
 
+
+def ogcapi_context(s):
+    """The API's root, the grid's and CRS84's URIs, and a reader of a JSON document of the
+    expected type."""
     def doc(path, expect_type="application/json"):
         status, headers, body = s.get(path)
         assert status == 200 and headers["Content-Type"].startswith(expect_type), (path, status, body[:300])
         return json.loads(body)
+    return ("/ogcapi", "http://www.opengis.net/def/crs/EPSG/0/3826",
+            "http://www.opengis.net/def/crs/OGC/1.3/CRS84", doc)
 
+
+def check_ogcapi_documents(s, tmp):
+    """The documents link each other, HTML for a browser, the conformance classes, and the
+    OpenAPI description names every path served and every parameter it refers to."""
+    api, native, crs84, doc = ogcapi_context(s)
     landing = doc(api)
     rels = {l["rel"]: l["href"] for l in landing["links"]}
     assert {"self", "service-desc", "conformance", "data"} <= set(rels)
@@ -801,6 +837,10 @@ def test_ogcapi(s, tmp):
     assert "http://www.opengis.net/spec/ogcapi-maps-1/1.0/conf/jpeg" in conf
     assert "http://www.opengis.net/spec/ogcapi-tiles-1/1.0/conf/jpeg" in conf
 
+
+def check_ogcapi_collections_listed(s, tmp):
+    """Features clients list every collection without an error (GDAL; QGIS when installed)."""
+    api, native, crs84, doc = ogcapi_context(s)
     # Features clients read every collection listed as one of features: GDAL lists them all
     # without an error, the map's holds none; QGIS (when python3-qgis is there) opens each.
     listing = subprocess.run(["ogrinfo", "-ro", "-so", f"OAPIF:{s.url(api)}"], capture_output=True, text=True,
@@ -823,6 +863,11 @@ def test_ogcapi(s, tmp):
     else:
         print("ogcapi: QGIS's client not checked: python3-qgis is not installed")
 
+
+def check_ogcapi_maps(s, tmp):
+    """Maps in the grid are kview's pictures, the BMP is WMS's, JPEG looks like PNG, and GDAL's
+    OGCAPI driver reads a window."""
+    api, native, crs84, doc = ogcapi_context(s)
     # Maps: in the grid, the picture is kview's; the engine's BMP is WMS's; GDAL reads a window.
     # First, on the one worker's fresh engine: its pictures depend on the order in which tiles
     # entered its cache (strokes along tile borders), and kview starts afresh.
@@ -843,8 +888,13 @@ def test_ogcapi(s, tmp):
     assert abs(read["geoTransform"][0] - 121.5) < 1e-6 and abs(read["geoTransform"][3] - 25.06) < 1e-6
     assert read["bands"][0]["minimum"] < 100 and read["bands"][0]["maximum"] == 255, read["bands"][0]
 
+
+def check_ogcapi_features(s, tmp):
+    """GDAL's OAPIF driver reads the roads and points of interest of a box, which agree with the
+    engine's own queries, in longitude and latitude and in the grid."""
+    api, native, crs84, doc = ogcapi_context(s)
     # Features through GDAL's OAPIF driver: a box in the city, in longitude and latitude.
-    x, y, r = 301234, 2771234, 300
+    x, y, r = OGCAPI_CITY
     ll = json.loads(s.get(f"/wms?SERVICE=WMS&VERSION=1.3.0&REQUEST=GetFeatureInfo&LAYERS=map&QUERY_LAYERS=map"
                           f"&CRS=EPSG:3826&BBOX={x - 1},{y - 1},{x + 1},{y + 1}&WIDTH=2&HEIGHT=2&I=1&J=1"
                           f"&INFO_FORMAT=application/json")[2])
@@ -868,6 +918,13 @@ def test_ogcapi(s, tmp):
     feature = json.loads(body)["features"][0]
     one = doc(f"{api}/collections/pois/items/{feature['id']}?crs={native}", "application/geo+json")
     assert one["geometry"] == feature["geometry"] and one["properties"] == feature["properties"]
+
+
+def check_ogcapi_paging(s, tmp):
+    """Small pages by their next links visit the features of one big page, once each."""
+    api, native, crs84, doc = ogcapi_context(s)
+    x, y, r = OGCAPI_CITY
+    box = f"{x - r + 0.5},{y - r + 0.5},{x + r - 0.5},{y + r - 0.5}"
     # Paging: small pages by their next links visit the features of one big page, once each.
     whole = json.loads(s.get(f"{api}/collections/roads/items?bbox={box}&bbox-crs={native}&limit=5000")[2])
     ids, url, pages = [], f"{api}/collections/roads/items?bbox={box}&bbox-crs={native}&limit=7", 0
@@ -881,6 +938,11 @@ def test_ogcapi(s, tmp):
     assert len(ids) == len(set(ids)) and pages > 1
     if not any(l["rel"] == "next" for l in whole["links"]):
         assert ids == [f["id"] for f in whole["features"]]
+
+
+def check_ogcapi_lonlat_box(s, tmp):
+    """A box in longitude and latitude selects what meets it there, not its envelope in the grid."""
+    api, native, crs84, doc = ogcapi_context(s)
     # A box in longitude and latitude selects what meets it there, not what meets its envelope
     # in the grid: the road and the point of interest just outside its south and west edges
     # are left out, and the features given are those that GDAL's projection and geometry find
@@ -911,6 +973,11 @@ def test_ogcapi(s, tmp):
                 meeting.add(f["id"])
         assert given == meeting, (collection, sorted(given ^ meeting)[:10])
         assert {road_id, poi_id} & {f["id"] for f in nearby} and not {road_id, poi_id} & given
+
+
+def check_ogcapi_errors(s, tmp):
+    """An empty box, the default and largest limit, and errors as problem details."""
+    api, native, crs84, doc = ogcapi_context(s)
     # An empty box, the default limit, errors as problem details.
     empty = json.loads(s.get(f"{api}/collections/roads/items?bbox=10,10,11,11")[2])
     assert empty["features"] == [] and not any(l["rel"] == "next" for l in empty["links"])
@@ -928,6 +995,14 @@ def test_ogcapi(s, tmp):
         assert status == code and headers["Content-Type"].startswith("application/problem+json"), (path, status)
         assert problem["status"] == code and problem["detail"], path
 
+
+def check_ogcapi_tiles(s, tmp):
+    """Tiles are the XYZ tiles (PNG and JPEG), the tile set's templates and limits hold, and the
+    native set's tiles are the native XYZ ones."""
+    api, native, crs84, doc = ogcapi_context(s)
+    x, y, r = OGCAPI_CITY
+    to_lonlat = osr.CoordinateTransformation(osr_crs("EPSG:3826"), osr_crs("OGC:CRS84"))
+    (lon0, lat0, _), (lon1, lat1, _) = to_lonlat.TransformPoint(x - r, y - r), to_lonlat.TransformPoint(x + r, y + r)
     # Tiles: the same file as the XYZ tile; the tile set's template; the matrix sets in GDAL.
     tileset = doc(f"{api}/collections/map/map/tiles/WebMercatorQuad")
     template = next(l["href"] for l in tileset["links"] if l["rel"] == "item" and l["type"] == "image/png")
@@ -948,6 +1023,11 @@ def test_ogcapi(s, tmp):
     limits = {l["tileMatrix"]: l for l in tileset["tileMatrixSetLimits"]}
     assert limits["15"]["minTileRow"] <= row <= limits["15"]["maxTileRow"]
     assert limits["15"]["minTileCol"] <= col <= limits["15"]["maxTileCol"]
+
+
+def check_ogcapi_matrix_sets(s, tmp):
+    """GDAL reads each tile matrix set given as text (a COG cut by it)."""
+    api, native, crs84, doc = ogcapi_context(s)
     # GDAL reads each matrix set given as text (a COG cut by it has the set's first level).
     source = os.path.join(tmp, "tiny.tif")
     gdal("gdal_create", "-q", "-outsize", "8", "8", "-a_srs", "EPSG:3826", "-a_ullr", "300000", "2772000",
@@ -959,6 +1039,13 @@ def test_ogcapi(s, tmp):
         gdal("gdal_translate", "-q", "-of", "COG", "-co", "TILING_SCHEME=" + json.dumps(definition), source, cog)
         assert json.loads(gdal("gdalinfo", "-json", cog))["size"][0] % 256 == 0
 
+
+def check_tilejson_and_cors(s, tmp):
+    """TileJSON, linked from /api/info, names its tiles; a preflight names what may be asked and
+    answers expose their validator."""
+    api, native, crs84, doc = ogcapi_context(s)
+    info = json.loads(s.get("/api/info")[2])
+    xyz = s.get("/tiles/google/15/0/0.png")
     # TileJSON, linked from /api/info, and its tiles.
     for name, maxzoom in [("google", 18), ("native", 7)]:
         tj = doc(info["tilejson"][name][len(s.url("")):])
@@ -1049,6 +1136,14 @@ def test_vector_tiles(s, tmp):
                        capture_output=True, text=True, timeout=300, env={**os.environ, "QT_QPA_PLATFORM": "offscreen"})
     share = float(r.stdout.split()[-1])
     assert share > 0.1, (share, r.stderr)
+
+
+def test_ogcapi(s, tmp):
+    """OGC API, each check on its own (in this order: the maps are drawn first, on the one
+    worker's fresh engine, whose pictures depend on the order in which tiles entered its
+    cache)."""
+    for check in (check_ogcapi_documents, check_ogcapi_collections_listed, check_ogcapi_maps, check_ogcapi_features, check_ogcapi_paging, check_ogcapi_lonlat_box, check_ogcapi_errors, check_ogcapi_tiles, check_ogcapi_matrix_sets, check_tilejson_and_cors):
+        check(s, tmp)
 
 
 GROUPS = {

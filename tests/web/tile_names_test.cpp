@@ -2,7 +2,7 @@
 // scale factor and format, and nothing else.
 #include <gtest/gtest.h>
 
-#include "service/wmts.h"
+#include "service/tile_answer.h"
 
 namespace {
 

@@ -33,6 +33,7 @@
 #endif
 #include "kestrel.h"
 #include "kgdi.h"
+#include "kmaps/drawing.h"
 #include "render/view.h"
 
 #ifdef KVIEW_HAVE_GDAL
@@ -46,7 +47,6 @@ namespace {
 constexpr int kDefaultWidth = 356;  // the server's picture box
 constexpr int kDefaultHeight = 276;
 constexpr double kDefaultScale = 10.0;
-constexpr const char* kDefaultLayers = "00210000";
 constexpr const char* kDefaultCrs = "EPSG:3826";
 constexpr int kMaxSide = 16384;
 constexpr int kBmpHeaderBytes = 1078;  // the engine's 8-bit export: headers and colour table
@@ -68,7 +68,7 @@ struct Options {
     std::string data;
     std::string output;
     std::string track;
-    std::string layers = kDefaultLayers;
+    std::string layers = kmaps::kMapLayers;  // the web service's maps'
     std::string crs = kDefaultCrs;
     Format format = Format::kNone;
     bool has_centre = false;
@@ -255,7 +255,8 @@ kcli::Program command_line(Options& o) {
                                &o.factor)},
         {.name = "--layers",
          .value = "STR",
-         .help = "layer string (default 00210000): character 0 '1' paints the background, "
+         .help = std::string("layer string (default ") + kmaps::kMapLayers +
+                 "): character 0 '1' paints the background, "
                  "character 2 shows lines 13 ('1') or 13 and 14 ('2'), character 3 '1' draws "
                  "place labels and road names",
          .handle = kcli::store(&o.layers)},

@@ -79,8 +79,7 @@ int bind_socket(const Options& o, int& family, std::string& shown) {
 int main(int argc, char** argv) {
     using namespace kserve;
     Options o;
-    const int parsed = parse(argc, argv, o);
-    if (parsed != 0) return parsed == 2 ? 0 : 2;
+    if (const auto end = parse(argc, argv, o)) return *end;
     if (o.config.data.empty()) {
         std::fputs("kserve: --data must name a directory\n", stderr);
         return 2;

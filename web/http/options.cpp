@@ -3,11 +3,14 @@
 
 #include <unistd.h>
 
-#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "http/cpus.h"
 #include "kcommon/cli.h"
 #include "service/metrics.h"
 #include "service/params.h"
@@ -22,44 +25,13 @@ const char* const kUsage =
     "\n"
     "Serves the map views and queries of one data set over HTTP: WMS 1.3.0 and 1.1.1 at /wms,\n"
     "WMTS 1.0.0 at /wmts, OGC API (Maps, Tiles, Features) at /ogcapi, XYZ tiles and TileJSON\n"
-    "at /tiles/, JSON queries at /api/, /healthz and /metrics,\n"
-    "and the map viewer (a web page) at /.\n"
-    "\n"
-    "Options:\n"
-    "  --data DIR       data set directory (default: the build's sample, " KSERVE_DEFAULT_DATA
-    ")\n"
-    "  --crs EPSG:N     the data set's grid (default EPSG:3826)\n"
-    "  --listen A:P     address and port to listen on (default 127.0.0.1:8080; port 0 picks a\n"
-    "                   free port, printed at start)\n"
-    "  --public-url URL the service's address as its clients reach it, for the addresses in\n"
-    "                   the capabilities: http[s]://HOST[:PORT][/PATH] (default: the --listen\n"
-    "                   address; the machine's name for 0.0.0.0 or [::]). Set it behind a proxy\n"
-    "  --workers N      worker processes, 1 to 64 (default: the number of cores)\n"
-    "  --viewer DIR     the built viewer's folder, served at / (default: " KSERVE_VIEWER_RELATIVE
-    "\n"
-    "                   beside the program, as installed and in the build; '' serves none)\n"
-    "  --timeout S      seconds a client has to send a whole request, 1 to 3600 (default 15);\n"
-    "                   an idle kept-alive connection is closed after twice that\n"
-    "  --max-connections N\n"
-    "                   connections a worker holds, 1 to 4096 (default 512); at the limit the\n"
-    "                   longest idle one is closed for a new one, else the new one gets a 503\n"
-    "  --client-connections N\n"
-    "                   connections one client address may hold over all workers (default\n"
-    "                   64; 0: no limit, as behind a proxy that limits them itself)\n"
-    "  --answer-memory MB\n"
-    "                   memory a worker keeps for answers not yet taken by their clients, 1 to\n"
-    "                   65536 MB (default 64); larger answers go through a temporary file\n"
-    "  --map-budget MPX the most a map may cost, in millions of pixels the engine draws (a\n"
-    "                   warped pixel counts 4 more), 1 to 100000 (default 128: every map of up\n"
-    "                   to 4096 x 4096 in every system); the capabilities advertise the size\n"
-    "                   drawn within it; maps over half of it are drawn a few at a time\n"
-    "                   (docs/web.md)\n"
-    "  --watchdog S     seconds a worker may make no progress before it is replaced, 0 (never)\n"
-    "                   to 3600 (default 60)\n"
-    "  --help           show this text\n"
-    "  --version        show the version\n"
-    "\n"
-    "Options take their value as the next argument or after '=' (--data=DIR).\n"
+    "at /tiles/, JSON queries at /api/, /healthz (ready), /livez (alive) and /metrics,\n"
+    "and the map viewer (a web page) at /.\n";
+
+const char* const kNotes =
+    "Every option may also be set by the environment: KSERVE_ and its name in capitals with\n"
+    "'_' for '-' (KSERVE_DATA, KSERVE_PUBLIC_URL, KSERVE_MAP_BUDGET). An option given on the\n"
+    "command line wins over its variable.\n"
     "\n"
     "Signals: SIGTERM or SIGINT stop the service, SIGHUP replaces the workers (the new ones\n"
     "load the data set again). The workers stopping first answer every request that has\n"
@@ -78,129 +50,164 @@ std::string default_viewer() {
     return ::access((dir + "/index.html").c_str(), R_OK) == 0 ? dir : std::string();
 }
 
+// Reads --listen's ADDRESS:PORT ("[::1]:8080" too; an empty address is 127.0.0.1).
+std::string listen_on(const std::string& value, Options& o) {
+    const size_t colon = value.rfind(':');
+    if (colon == std::string::npos || !parse_int(value.substr(colon + 1), 0, 65535))
+        return "wants ADDRESS:PORT, not '" + value + "'";
+    o.host = value.substr(0, colon);
+    if (o.host.size() >= 2 && o.host.front() == '[' && o.host.back() == ']')
+        o.host = o.host.substr(1, o.host.size() - 2);
+    if (o.host.empty()) o.host = "127.0.0.1";
+    o.port = value.substr(colon + 1);
+    return {};
+}
+
+// The option table of kserve, each row keeping its value in `o`.
+std::vector<kcli::Option> option_table(Options& o) {
+    using kcli::whole;
+    return {
+        {.name = "--data",
+         .value = "DIR",
+         .help = "data set directory (default: the build's sample, " KSERVE_DEFAULT_DATA ")",
+         .handle = kcli::store(&o.config.data)},
+        {.name = "--crs",
+         .value = "EPSG:N",
+         .help = "the data set's grid (default EPSG:3826)",
+         .handle =
+             [&o](const std::string& v) {
+                 o.config.crs = upper(v);
+                 return std::string();
+             }},
+        {.name = "--listen",
+         .value = "A:P",
+         .help = "address and port to listen on (default 127.0.0.1:8080; port 0 picks a free "
+                 "port, printed at start)",
+         .handle = [&o](const std::string& v) { return listen_on(v, o); }},
+        {.name = "--public-url",
+         .value = "URL",
+         .help = "the service's address as its clients reach it, for the addresses in the "
+                 "capabilities: http[s]://HOST[:PORT][/PATH] (default: the --listen address; "
+                 "the machine's name for 0.0.0.0 or [::]). Set it behind a proxy",
+         .handle =
+             [&o](const std::string& v) {
+                 const auto url = public_url(v);
+                 if (!url) return "wants http[s]://HOST[:PORT][/PATH], not '" + v + "'";
+                 o.config.public_url = *url;
+                 o.public_url_given = true;
+                 return std::string();
+             }},
+        {.name = "--workers",
+         .value = "N",
+         .help = "worker processes, 1 to 64 (default: the processors the process may use, "
+                 "within its control group's CPU quota rounded up)",
+         .handle = whole(1, 64, &o.workers)},
+        {.name = "--viewer",
+         .value = "DIR",
+         .help = "the built viewer's folder, served at / (default: " KSERVE_VIEWER_RELATIVE
+                 " beside the program, as installed and in the build; '' serves none)",
+         .handle =
+             [&o](const std::string& v) {
+                 o.config.viewer = v;
+                 o.viewer_given = true;
+                 return std::string();
+             }},
+        {.name = "--timeout",
+         .value = "S",
+         .help = "seconds a client has to send a whole request, 1 to 3600 (default 15); an "
+                 "idle kept-alive connection is closed after twice that",
+         .handle =
+             [&o](const std::string& v) {
+                 int seconds = 0;
+                 std::string why = whole(1, 3600, &seconds)(v);
+                 if (why.empty()) {
+                     o.limits.read = std::chrono::seconds(seconds);
+                     o.limits.idle = std::chrono::seconds(2 * seconds);
+                 }
+                 return why;
+             }},
+        {.name = "--max-connections",
+         .value = "N",
+         .help = "connections a worker holds, 1 to 4096 (default 512); at the limit the "
+                 "longest idle one is closed for a new one, else the new one gets a 503",
+         .handle = whole(1, kMaxConnectionsLimit, &o.limits.max_connections)},
+        {.name = "--client-connections",
+         .value = "N",
+         .help = "connections one client address may hold over all workers (default 64; 0: "
+                 "no limit, as behind a proxy that limits them itself)",
+         .handle = whole(0, 1000000, &o.limits.client_connections)},
+        {.name = "--answer-memory",
+         .value = "MB",
+         .help = "memory a worker keeps for answers not yet taken by their clients, 1 to 65536 "
+                 "MB (default 64); larger answers go through a temporary file",
+         .handle =
+             [&o](const std::string& v) {
+                 size_t mb = 0;
+                 std::string why = whole(1, 65536, &mb)(v);
+                 if (why.empty()) o.limits.answer_memory = mb << 20;
+                 return why;
+             }},
+        {.name = "--map-budget",
+         .value = "MPX",
+         .help = "the most a map may cost, in millions of pixels the engine draws (a warped "
+                 "pixel counts 4 more), 1 to 100000 (default 128: every map of up to 4096 x "
+                 "4096 in every system); the capabilities advertise the size drawn within it; "
+                 "maps over half of it are drawn a few at a time (docs/web.md)",
+         .handle =
+             [&o](const std::string& v) {
+                 long long mpx = 0;
+                 std::string why = whole(1, 100000, &mpx)(v);
+                 if (why.empty()) o.config.map_budget = static_cast<double>(mpx) * 1e6;
+                 return why;
+             }},
+        {.name = "--watchdog",
+         .value = "S",
+         .help = "seconds a worker may make no progress before it is replaced, 0 (never) to "
+                 "3600 (default 60)",
+         .handle = whole(0, 3600, &o.limits.watchdog)},
+    };
+}
+
 }  // namespace
 
-int parse(int argc, char** argv, Options& o) {
+std::string environment_name(const std::string& option) {
+    std::string name = "KSERVE_";
+    for (const char c : std::string_view(option).substr(2))
+        name += c == '-' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+std::optional<int> parse(int argc, char** argv, Options& o, const Environment& environment) {
     o.config.data = KSERVE_DEFAULT_DATA;
-    std::vector<std::string> args;
-    const std::string refused =
-        kcli::expand_args(argc, argv,
-                          {"--data", "--viewer", "--crs", "--listen", "--public-url", "--timeout",
-                           "--workers", "--max-connections", "--client-connections",
-                           "--answer-memory", "--watchdog", "--map-budget"},
-                          &args);
-    if (!refused.empty()) {
-        std::fprintf(stderr, "kserve: %s (see --help)\n", refused.c_str());
-        return 1;
-    }
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 2;
-        }
-        if (arg == "--version") {
-            std::puts("kserve " KSERVE_VERSION);
-            return 2;
-        }
-        if (arg.rfind("--", 0) != 0) {
-            std::fprintf(stderr, "kserve: unexpected argument '%s' (see --help)\n", arg.c_str());
-            return 1;
-        }
-        if (i + 1 >= args.size()) {
-            std::fprintf(stderr, "kserve: %s needs a value (see --help)\n", arg.c_str());
-            return 1;
-        }
-        const std::string value = args[++i];
-        if (arg == "--data") {
-            o.config.data = value;
-        } else if (arg == "--viewer") {
-            o.config.viewer = value;
-            o.viewer_given = true;
-        } else if (arg == "--crs") {
-            o.config.crs = upper(value);
-        } else if (arg == "--listen") {
-            const size_t colon = value.rfind(':');
-            if (colon == std::string::npos || !parse_int(value.substr(colon + 1), 0, 65535)) {
-                std::fprintf(stderr, "kserve: --listen wants ADDRESS:PORT, not '%s'\n",
-                             value.c_str());
-                return 1;
-            }
-            o.host = value.substr(0, colon);
-            if (o.host.size() >= 2 && o.host.front() == '[' && o.host.back() == ']')
-                o.host = o.host.substr(1, o.host.size() - 2);
-            if (o.host.empty()) o.host = "127.0.0.1";
-            o.port = value.substr(colon + 1);
-        } else if (arg == "--map-budget") {
-            const auto n = parse_int(value, 1, 100000);
-            if (!n) {
-                std::fprintf(stderr,
-                             "kserve: --map-budget wants 1 to 100000 million pixels, not '%s'\n",
-                             value.c_str());
-                return 1;
-            }
-            o.config.map_budget = static_cast<double>(*n) * 1e6;
-        } else if (arg == "--public-url") {
-            const auto url = public_url(value);
-            if (!url) {
-                std::fprintf(stderr,
-                             "kserve: --public-url wants http[s]://HOST[:PORT][/PATH], not '%s'\n",
-                             value.c_str());
-                return 1;
-            }
-            o.config.public_url = *url;
-            o.public_url_given = true;
-        } else if (arg == "--timeout") {
-            const auto n = parse_int(value, 1, 3600);
-            if (!n) {
-                std::fprintf(stderr, "kserve: --timeout wants 1 to 3600 seconds, not '%s'\n",
-                             value.c_str());
-                return 1;
-            }
-            o.limits.read = std::chrono::seconds(*n);
-            o.limits.idle = std::chrono::seconds(2 * *n);
-        } else if (arg == "--max-connections" || arg == "--client-connections" ||
-                   arg == "--answer-memory" || arg == "--watchdog") {
-            const bool client = arg == "--client-connections";
-            const long lo = arg == "--max-connections" || arg == "--answer-memory" ? 1 : 0;
-            const long hi = arg == "--max-connections" ? kMaxConnectionsLimit
-                            : arg == "--answer-memory" ? 65536
-                            : client                   ? 1000000
-                                                       : 3600;
-            const auto n = parse_int(value, lo, hi);
-            if (!n) {
-                std::fprintf(stderr, "kserve: %s wants %ld to %ld, not '%s'\n", arg.c_str(), lo, hi,
-                             value.c_str());
-                return 1;
-            }
-            if (arg == "--max-connections") o.limits.max_connections = static_cast<size_t>(*n);
-            if (client) o.limits.client_connections = static_cast<size_t>(*n);
-            if (arg == "--answer-memory") o.limits.answer_memory = static_cast<size_t>(*n) << 20;
-            if (arg == "--watchdog") o.limits.watchdog = static_cast<int>(*n);
-        } else if (arg == "--workers") {
-            const auto n = parse_int(value, 1, 64);
-            if (!n) {
-                std::fprintf(stderr, "kserve: --workers wants 1 to 64, not '%s'\n", value.c_str());
-                return 1;
-            }
-            o.workers = static_cast<int>(*n);
-        } else {
-            std::fprintf(stderr, "kserve: unknown option '%s' (see --help)\n", arg.c_str());
-            return 1;
-        }
+    kcli::Program program{.name = "kserve",
+                          .usage = kUsage,
+                          .options = option_table(o),
+                          .notes = kNotes,
+                          .version = "kserve " KSERVE_VERSION};
+    // The command line first, noting what it gives; then the variables of the options it did
+    // not give, so that the command line wins.
+    std::set<std::string> given;
+    for (auto& option : program.options)
+        option.handle = [&given, name = option.name, handle = option.handle](const std::string& v) {
+            given.insert(name);
+            return handle(v);
+        };
+    if (const auto end = kcli::parse(program, argc, argv)) return end;
+    for (const auto& option : program.options) {
+        if (given.count(option.name)) continue;
+        std::string variable = environment_name(option.name);
+        const std::optional<std::string> value = environment(variable);
+        if (!value) continue;
+        if (const std::string why = option.handle(*value); !why.empty())
+            return kcli::refuse(program,
+                                variable.append(" (").append(option.name).append(") ") + why);
     }
     o.limits.drain = o.limits.read + o.limits.write + std::chrono::seconds(5);
     if (!o.viewer_given) o.config.viewer = default_viewer();
-    if (!o.config.viewer.empty() &&
-        ::access((o.config.viewer + "/index.html").c_str(), R_OK) != 0) {
-        std::fprintf(stderr, "kserve: --viewer %s holds no index.html\n", o.config.viewer.c_str());
-        return 1;
-    }
-    if (o.workers == 0) {
-        const long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-        o.workers = static_cast<int>(std::clamp(cores, 1L, 64L));
-    }
-    return 0;
+    if (!o.config.viewer.empty() && ::access((o.config.viewer + "/index.html").c_str(), R_OK) != 0)
+        return kcli::refuse(program, "--viewer " + o.config.viewer + " holds no index.html");
+    if (o.workers == 0) o.workers = default_workers(64);
+    return std::nullopt;
 }
 
 }  // namespace kserve

@@ -149,19 +149,21 @@ void Session::on_read(beast::error_code ec) {
         if (!r.accept_encoding.empty()) r.accept_encoding += ", ";
         r.accept_encoding += std::string(h->value());
     }
-    const double cost = worker_.service().cost(r);
+    // The request is read once; its cost and then its answer come from what was read.
+    PreparedRequest q = worker_.service().prepare(r);
+    const double cost = Service::cost(q);
     // A map over the budget of one map is refused by its interface without taking a place.
     if (cost > worker_.limits().expensive_cost && cost <= worker_.service().map_budget()) {
         parked_until_ = std::chrono::steady_clock::now() + worker_.limits().expensive_wait;
-        return wait_for_place(std::move(r));
+        return wait_for_place(std::move(q));
     }
-    answer(r, false);
+    answer(q, false);
 }
 
 // An expensive map: drawn once one of the places for them is free. Meanwhile the worker serves
 // its other connections; the map looks again every 25 ms, until parked_until_.
-void Session::wait_for_place(Request r) {
-    if (worker_.take_expensive()) return answer(r, true);
+void Session::wait_for_place(PreparedRequest q) {
+    if (worker_.take_expensive()) return answer(q, true);
     const auto& req = parser_->get();
     if (closed_ || std::chrono::steady_clock::now() >= parked_until_) {
         if (worker_.metrics()) worker_.metrics()->maps_busy.fetch_add(1, std::memory_order_relaxed);
@@ -171,26 +173,26 @@ void Session::wait_for_place(Request r) {
             "smaller one\n");
         res.cache_control = "no-store";
         res.retry_after = 2;
-        return respond(std::move(res), keep_alive(req), req.version(), r.method == "HEAD");
+        return respond(std::move(res), keep_alive(req), req.version(), q.request.method == "HEAD");
     }
     if (!parked_) parked_.emplace(stream_.get_executor());
     parked_->expires_after(std::chrono::milliseconds(25));
-    parked_->async_wait([self = shared_from_this(), r = std::move(r)](beast::error_code) mutable {
-        self->wait_for_place(std::move(r));
+    parked_->async_wait([self = shared_from_this(), q = std::move(q)](beast::error_code) mutable {
+        self->wait_for_place(std::move(q));
     });
 }
 
-void Session::answer(const Request& r, bool expensive) {
+void Session::answer(const PreparedRequest& q, bool expensive) {
     Response res;
     {
         const Answering answering(stream_.socket().native_handle());
         worker_.busy(true);
-        res = worker_.service().handle(r);
+        res = worker_.service().answer(q);
         worker_.busy(false);
     }
     if (expensive) worker_.leave_expensive();
     const auto& req = parser_->get();
-    respond(std::move(res), keep_alive(req), req.version(), r.method == "HEAD");
+    respond(std::move(res), keep_alive(req), req.version(), q.request.method == "HEAD");
 }
 
 // Whether the answer keeps the connection open: as the request asks, unless the worker is

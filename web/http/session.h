@@ -11,6 +11,7 @@
 #include <string>
 
 #include "http/beast.h"
+#include "service/prepared.h"
 #include "service/request.h"
 
 namespace kserve {
@@ -47,8 +48,8 @@ class Session : public std::enable_shared_from_this<Session> {
     void on_read(beast::error_code ec);
     bool keep_alive(const http::request<http::string_body>& req);
     void respond(Response res, bool keep_alive, unsigned version, bool head);
-    void wait_for_place(Request r);
-    void answer(const Request& r, bool expensive);
+    void wait_for_place(PreparedRequest q);
+    void answer(const PreparedRequest& q, bool expensive);
     void release();
     void linger();
     void discard();

@@ -187,74 +187,56 @@ std::optional<Response> unknown_parameters(const Params& p,
 
 // ---- the resources ------------------------------------------------------------------------
 
-Response OgcApi::handle(const Request& r, const std::string& path, const Params& p) {
-    const std::string base = base_url(r) + "/ogcapi";
-    const auto parts = split(path.empty() ? std::string() : path.substr(1), '/');
+Json OgcApi::collection(const std::string& base, const std::string& id) const {
+    const std::string self = base + "/collections/" + id;
+    Json c = {{"id", id}};
+    Json links = {link(self, "self", "application/json", "this collection"),
+                  link(self + "?f=html", "alternate", "text/html", "this collection as HTML")};
+    if (id == "map") {
+        c["title"] = "Map";
+        c["description"] =
+            "The data set's map: roads, areas and place names, drawn by the engine. As "
+            "features it is empty: the roads and points of interest are collections of "
+            "their own";
+        c["dataType"] = "map";
+        for (const char* type : {"image/png", "image/jpeg", "image/gif", "image/bmp"})
+            links.push_back(link(self + "/map", (std::string(kRel) + "map").c_str(), type,
+                                 std::string("the map as ") + type));
+        links.push_back(link(self + "/map/tiles", (std::string(kRel) + "tilesets-map").c_str(),
+                             "application/json", "the map's tile sets"));
+        links.push_back(link(self + "/tiles", (std::string(kRel) + "tilesets-vector").c_str(),
+                             "application/json", "the data set's vector tile sets"));
+        // Features clients read every collection as one of features (OGC API Features:
+        // a collection without itemType holds features; GDAL's and QGIS's clients list
+        // them all): the map's holds none, and says so.
+        c["itemType"] = "feature";
+        links.push_back(link(self + "/items", "items", "application/geo+json",
+                             "no features: the map is a picture"));
+    } else {
+        c["title"] = id == "roads" ? "Roads" : "Points of interest";
+        c["description"] = id == "roads" ? "Roads of the tile files: name, district, type "
+                                           "and code, as lines"
+                                         : "Points of interest: name, category, district "
+                                           "and note";
+        c["itemType"] = "feature";
+        links.push_back(link(self + "/items", "items", "application/geo+json", "the features"));
+    }
     const Box& ll = data_.extent_lonlat();
     const Json bbox84 = {json_number(ll.minx), json_number(ll.miny), json_number(ll.maxx),
                          json_number(ll.maxy)};
     const std::string native_uri = crs_uri(data_.native());
-    const Json crs_list = {kmaps::crs_uri(kmaps::kCrs84), native_uri, crs_uri(data_.mercator())};
+    c["extent"] = {
+        {"spatial", {{"bbox", Json::array({bbox84})}, {"crs", kmaps::crs_uri(kmaps::kCrs84)}}}};
+    c["crs"] = {kmaps::crs_uri(kmaps::kCrs84), native_uri, crs_uri(data_.mercator())};
+    c["storageCrs"] = native_uri;
+    c["links"] = std::move(links);
+    return c;
+}
 
-    auto collection = [&](const std::string& id) -> Json {
-        const std::string self = base + "/collections/" + id;
-        Json c = {{"id", id}};
-        Json links = {link(self, "self", "application/json", "this collection"),
-                      link(self + "?f=html", "alternate", "text/html", "this collection as HTML")};
-        if (id == "map") {
-            c["title"] = "Map";
-            c["description"] =
-                "The data set's map: roads, areas and place names, drawn by the engine. As "
-                "features it is empty: the roads and points of interest are collections of "
-                "their own";
-            c["dataType"] = "map";
-            for (const char* type : {"image/png", "image/jpeg", "image/gif", "image/bmp"})
-                links.push_back(link(self + "/map", (std::string(kRel) + "map").c_str(), type,
-                                     std::string("the map as ") + type));
-            links.push_back(link(self + "/map/tiles", (std::string(kRel) + "tilesets-map").c_str(),
-                                 "application/json", "the map's tile sets"));
-            links.push_back(link(self + "/tiles", (std::string(kRel) + "tilesets-vector").c_str(),
-                                 "application/json", "the data set's vector tile sets"));
-            // Features clients read every collection as one of features (OGC API Features:
-            // a collection without itemType holds features; GDAL's and QGIS's clients list
-            // them all): the map's holds none, and says so.
-            c["itemType"] = "feature";
-            links.push_back(link(self + "/items", "items", "application/geo+json",
-                                 "no features: the map is a picture"));
-        } else {
-            c["title"] = id == "roads" ? "Roads" : "Points of interest";
-            c["description"] = id == "roads" ? "Roads of the tile files: name, district, type "
-                                               "and code, as lines"
-                                             : "Points of interest: name, category, district "
-                                               "and note";
-            c["itemType"] = "feature";
-            links.push_back(link(self + "/items", "items", "application/geo+json", "the features"));
-        }
-        c["extent"] = {
-            {"spatial", {{"bbox", Json::array({bbox84})}, {"crs", kmaps::crs_uri(kmaps::kCrs84)}}}};
-        c["crs"] = crs_list;
-        c["storageCrs"] = native_uri;
-        c["links"] = std::move(links);
-        return c;
-    };
-
-    if (parts.empty() || (parts.size() == 1 && parts[0].empty())) {
-        if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-        Json doc = {{"title", "kestrel map service"},
-                    {"description",
-                     "The map, its tiles, and its roads and points of interest as "
-                     "features, by OGC API Maps, Tiles and Features"},
-                    {"links",
-                     {link(base, "self", "application/json", "this document"),
-                      link(base + "?f=html", "alternate", "text/html", "this document as HTML"),
-                      link(base + "/api", "service-desc", kOpenApiType, "the API definition"),
-                      link(base + "/conformance", "conformance", "application/json",
-                           "the conformance classes"),
-                      link(base + "/collections", "data", "application/json", "the collections"),
-                      link(base + "/tileMatrixSets", (std::string(kRel) + "tiling-schemes").c_str(),
-                           "application/json", "the tile matrix sets")}}};
-        return document(r, p, doc);
-    }
+Response OgcApi::handle(const Request& r, const std::string& path, const Params& p,
+                        const CheckedMap* checked) {
+    const auto parts = split(path.empty() ? std::string() : path.substr(1), '/');
+    if (parts.empty() || (parts.size() == 1 && parts[0].empty())) return landing(r, p);
     const std::string& top = parts[0];
     if (top == "conformance" && parts.size() == 1) {
         if (auto bad = unknown_parameters(p, {"F"})) return *bad;
@@ -264,40 +246,67 @@ Response OgcApi::handle(const Request& r, const std::string& path, const Params&
     }
     if (top == "api" && parts.size() == 1) {
         if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-        return document(r, p, openapi_document(base, site_), kOpenApiType);
+        return document(r, p, openapi_document(base_url(r) + "/ogcapi", site_), kOpenApiType);
     }
-    if (top == "collections") {
-        if (parts.size() == 1) {
-            if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-            return document(
-                r, p,
-                Json{
-                    {"title", "Collections"},
-                    {"links",
-                     {link(base + "/collections", "self", "application/json", "this document"),
-                      link(base + "/collections?f=html", "alternate", "text/html",
-                           "this document as HTML")}},
-                    {"collections", {collection("map"), collection("roads"), collection("pois")}}});
-        }
-        const std::string& id = parts[1];
-        if (id != "map" && id != "roads" && id != "pois")
-            return json_problem(404, "no collection " + id);
-        if (parts.size() == 2) {
-            if (auto bad = unknown_parameters(p, {"F"})) return *bad;
-            return document(r, p, collection(id));
-        }
-        if (id == "map" && parts[2] == "map") {
-            if (parts.size() == 3) return map(r, p);
-            if (parts[3] == "tiles") return tiles(r, parts, p);
-        }
-        if (parts[2] == "items") {
-            if (parts.size() == 3) return items(r, id, p);
-            if (parts.size() == 4) return item(r, id, parts[3], p);
-        }
-        return json_problem(404, "no resource " + path);
-    }
+    if (top == "collections") return collections(r, path, parts, p, checked);
     if (top == "tileMatrixSets") return tile_matrix_sets(r, path, parts, p);
     return json_problem(404, "no resource /ogcapi" + path);
+}
+
+Response OgcApi::landing(const Request& r, const Params& p) const {
+    if (auto bad = unknown_parameters(p, {"F"})) return *bad;
+    const std::string base = base_url(r) + "/ogcapi";
+    Json doc = {
+        {"title", "kestrel map service"},
+        {"description",
+         "The map, its tiles, and its roads and points of interest as "
+         "features, by OGC API Maps, Tiles and Features"},
+        {"links",
+         {link(base, "self", "application/json", "this document"),
+          link(base + "?f=html", "alternate", "text/html", "this document as HTML"),
+          link(base + "/api", "service-desc", kOpenApiType, "the API definition"),
+          link(base + "/conformance", "conformance", "application/json", "the conformance classes"),
+          link(base + "/collections", "data", "application/json", "the collections"),
+          link(base + "/tileMatrixSets", (std::string(kRel) + "tiling-schemes").c_str(),
+               "application/json", "the tile matrix sets")}}};
+    return document(r, p, doc);
+}
+
+Response OgcApi::collections(const Request& r, const std::string& path,
+                             const std::vector<std::string>& parts, const Params& p,
+                             const CheckedMap* checked) {
+    const std::string base = base_url(r) + "/ogcapi";
+    if (parts.size() == 1) {
+        if (auto bad = unknown_parameters(p, {"F"})) return *bad;
+        return document(
+            r, p,
+            Json{{"title", "Collections"},
+                 {"links",
+                  {link(base + "/collections", "self", "application/json", "this document"),
+                   link(base + "/collections?f=html", "alternate", "text/html",
+                        "this document as HTML")}},
+                 {"collections",
+                  {collection(base, "map"), collection(base, "roads"), collection(base, "pois")}}});
+    }
+    const std::string& id = parts[1];
+    if (id != "map" && id != "roads" && id != "pois")
+        return json_problem(404, "no collection " + id);
+    if (parts.size() == 2) {
+        if (auto bad = unknown_parameters(p, {"F"})) return *bad;
+        return document(r, p, collection(base, id));
+    }
+    if (id == "map" && parts[2] == "map") {
+        if (parts.size() == 3) {
+            if (checked) return map(r, *checked);
+            return map(r, check_map(p));
+        }
+        if (parts[3] == "tiles") return tiles(r, parts, p);
+    }
+    if (parts[2] == "items") {
+        if (parts.size() == 3) return items(r, id, p);
+        if (parts.size() == 4) return item(r, id, parts[3], p);
+    }
+    return json_problem(404, "no resource " + path);
 }
 
 Response OgcApi::tile_matrix_sets(const Request& r, const std::string& path,
@@ -386,7 +395,7 @@ Response OgcApi::tile_matrix_sets(const Request& r, const std::string& path,
 
 // ---- Maps ---------------------------------------------------------------------------------
 
-std::optional<Response> OgcApi::read_map(const Params& p, MapRequest& m) {
+std::optional<Response> OgcApi::read_map(const Params& p, MapRequest& m) const {
     if (auto bad = unknown_parameters(
             p, {"BBOX", "BBOX-CRS", "CRS", "WIDTH", "HEIGHT", "F", "TRANSPARENT", "BGCOLOR"}))
         return bad;
@@ -475,19 +484,24 @@ std::optional<Response> OgcApi::read_map(const Params& p, MapRequest& m) {
     return std::nullopt;
 }
 
-double OgcApi::cost(const Params& p) {
+CheckedMap OgcApi::check_map(const Params& p) const {
+    CheckedMap checked;
     MapRequest m;
-    if (read_map(p, m)) return 0;
-    return map_cost(data_, *m.crs, m.box, m.width, m.height);
+    if (auto bad = read_map(p, m)) {
+        checked.refusal = std::move(*bad);
+        return checked;
+    }
+    checked.cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
+    checked.map = std::move(m);
+    return checked;
 }
 
-Response OgcApi::map(const Request& r, const Params& p) {
-    MapRequest m;
-    if (auto bad = read_map(p, m)) return *bad;
-    if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height);
-        cost > site_.map_budget()) {
+Response OgcApi::map(const Request& r, const CheckedMap& checked) {
+    if (!checked.map) return checked.refusal;
+    const MapRequest& m = *checked.map;
+    if (checked.cost > site_.map_budget()) {
         if (Metrics* metrics = site_.metrics()) metrics->maps_over_budget.fetch_add(1);
-        return json_problem(400, site_.over_budget(cost));
+        return json_problem(400, site_.over_budget(checked.cost));
     }
     const Crs& crs = *m.crs;
     const Box& box = m.box;
@@ -610,8 +624,9 @@ Response OgcApi::tiles(const Request& r, const std::vector<std::string>& parts, 
     const auto row = tile_index(parts[6], "");
     const auto col = tile_index(parts[7], "");
     if (!row || !col) return json_problem(400, "tileRow and tileCol must be whole numbers");
-    return wmts_.tile(r, s->id(), parts[5], *row, *col, 1,
-                      f == "jpeg" ? TileFormat::jpeg : TileFormat::png, TileErrors::problem);
+    const TileAddress at{s->id(), parts[5], *row,
+                         *col,    1,        f == "jpeg" ? TileFormat::jpeg : TileFormat::png};
+    return tile_answer(site_, tiles_, r, at, TileErrors::problem);
 }
 
 // ---- Features -----------------------------------------------------------------------------

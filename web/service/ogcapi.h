@@ -12,9 +12,10 @@
 #include "kmaps/tiles.h"
 #include "service/json.h"
 #include "service/params.h"
+#include "service/prepared.h"
 #include "service/request.h"
 #include "service/site.h"
-#include "service/wmts.h"
+#include "service/tile_answer.h"
 
 namespace kserve {
 
@@ -29,29 +30,31 @@ class OgcApi {
     static constexpr int kDefaultLimit = 100;
     static constexpr int kMaxLimit = 1000;
 
-    OgcApi(Site& site, kmaps::Tiles& tiles, Wmts& wmts, kmaps::FeatureStore& features)
-        : site_(site), data_(site.data()), tiles_(tiles), wmts_(wmts), features_(features) {}
-    // The answer to /ogcapi<path>, `path` "" or starting with '/'.
-    Response handle(const Request& r, const std::string& path, const Params& p);
+    OgcApi(Site& site, kmaps::Tiles& tiles, kmaps::FeatureStore& features)
+        : site_(site), data_(site.data()), tiles_(tiles), features_(features) {}
+    // The answer to /ogcapi<path>, `path` "" or starting with '/'; `checked` is check_map(p)
+    // when the request was prepared for /ogcapi/collections/map/map (null: read here).
+    Response handle(const Request& r, const std::string& path, const Params& p,
+                    const CheckedMap* checked);
 
-    // What the map of /ogcapi/collections/map/map with these parameters costs (map_cost() of
-    // render.h); 0 for bad parameters. The transport weighs it as the WMS's maps.
-    double cost(const Params& p);
+    // The map of /ogcapi/collections/map/map with these parameters, read and checked, with
+    // its cost (kmaps::map_cost; the transport weighs it as the WMS's maps) or the problem
+    // details that refuse it.
+    CheckedMap check_map(const Params& p) const;
 
   private:
-    // A map request's parameters, read and checked.
-    struct MapRequest {
-        std::shared_ptr<Crs> crs;
-        Box box;
-        int width = 0, height = 0;
-        std::string format;  // image/png, image/jpeg, image/gif or image/bmp
-        bool transparent = false;
-        unsigned background = 0xFFFFFF;
-    };
     // Nothing when `p` asks for a map that can be drawn (`m` then holds it), else the answer
     // that says what is wrong.
-    std::optional<Response> read_map(const Params& p, MapRequest& m);
-    Response map(const Request& r, const Params& p);
+    std::optional<Response> read_map(const Params& p, MapRequest& m) const;
+    Response map(const Request& r, const CheckedMap& checked);
+    // The landing page, /ogcapi.
+    Response landing(const Request& r, const Params& p) const;
+    // /ogcapi/collections and everything under it, `parts` the path's segments.
+    Response collections(const Request& r, const std::string& path,
+                         const std::vector<std::string>& parts, const Params& p,
+                         const CheckedMap* checked);
+    // The description of the collection `id` (map, roads or pois), `base` the API's address.
+    Json collection(const std::string& base, const std::string& id) const;
     Response items(const Request& r, const std::string& collection, const Params& p);
     Response item(const Request& r, const std::string& collection, const std::string& id,
                   const Params& p);
@@ -63,7 +66,6 @@ class OgcApi {
     Site& site_;
     DataSet& data_;
     kmaps::Tiles& tiles_;
-    Wmts& wmts_;
     kmaps::FeatureStore& features_;
 };
 

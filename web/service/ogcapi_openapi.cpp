@@ -73,6 +73,9 @@ Json openapi_document(const std::string& base, const Site& site) {
     const Json f = ref("f");
     // The largest map drawn in every system at any box within the budget (render.h).
     const int side = kmaps::served_side(site.map_budget());
+    const std::string limit_text = "features a page (more than " +
+                                   std::to_string(OgcApi::kMaxLimit) + " count as " +
+                                   std::to_string(OgcApi::kMaxLimit) + ")";
     auto side_text = [&](const char* way) {
         return "pixels " + std::string(way) + ", 1 to " + std::to_string(side) +
                " (every map within " + std::to_string(side) + " x " + std::to_string(side) +
@@ -132,8 +135,8 @@ Json openapi_document(const std::string& base, const Site& site) {
         {"/collections/{collectionId}/items",
          get("features in a box, a page at a time",
              {ref("featureCollectionId"), ref("bbox"), ref("bbox-crs"), ref("crs"),
-              parameter("limit", "query", "features a page (more than 1000 count as 1000)",
-                        {{"type", "integer"}, {"minimum", 1}, {"default", 100}}),
+              parameter("limit", "query", limit_text.c_str(),
+                        {{"type", "integer"}, {"minimum", 1}, {"default", OgcApi::kDefaultLimit}}),
               parameter("cursor", "query", "where the page starts, as a next link gives it",
                         string),
               parameter("f", "query", "the answer's format",

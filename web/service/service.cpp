@@ -1,4 +1,4 @@
-// service.cpp: the routing of requests to the interfaces.
+// service.cpp: the routing table, the reading of a request and its answer.
 #include "service/service.h"
 
 #include <dirent.h>
@@ -33,7 +33,7 @@ bool Service::start(const Config& config, Metrics* metrics, std::string& error) 
     wmts_ = std::make_unique<Wmts>(site_, capabilities_, *tiles_);
     api_ = std::make_unique<Api>(site_);
     if (!features_.open(data.engine().dir(), data.extent(), error)) return false;
-    ogcapi_ = std::make_unique<OgcApi>(site_, *tiles_, *wmts_, features_);
+    ogcapi_ = std::make_unique<OgcApi>(site_, *tiles_, features_);
     vector_ = std::make_unique<VectorTileService>(site_, *tiles_);
     if (!vector_->open(default_fonts_dir(), error)) return false;
     if (!config.viewer.empty()) {
@@ -55,7 +55,7 @@ constexpr const char* kAllowHeaders =
 constexpr const char* kExposeHeaders = "ETag, Content-Crs, Content-Bbox, Link";
 
 Response preflight() {
-    Response res = answer(200, "");
+    Response res = kserve::answer(200, "");
     res.content_type.clear();
     res.headers = {{"Allow", kAllowMethods},
                    {"Access-Control-Allow-Methods", kAllowMethods},
@@ -66,41 +66,96 @@ Response preflight() {
 
 }  // namespace
 
-Response Service::handle(const Request& request) {
-    Request r = request;
-    r.public_url = public_url_;
-    Response res = r.method == "OPTIONS" ? preflight() : checked_route(r);
+// The routing table: the first row that matches a request's decoded path takes it. The rows
+// of a prefix come after the exact paths under it.
+const Route Service::kRoutes[] = {
+    {"/healthz", false, "health", ErrorForm::plain, &Service::health, nullptr},
+    {"/livez", false, "live", ErrorForm::plain, &Service::live, nullptr},
+    {"/metrics", false, "metrics", ErrorForm::plain, &Service::metrics, nullptr},
+    {"/wms", false, "wms", ErrorForm::wms, &Service::wms, &Service::wms_map},
+    {"/wmts", false, "wmts", ErrorForm::ows, &Service::wmts_kvp, nullptr},
+    {"/wmts/", false, "wmts", ErrorForm::ows, &Service::wmts_kvp, nullptr},
+    {"/wmts/1.0.0/WMTSCapabilities.xml", false, "wmts", ErrorForm::ows, &Service::wmts_capabilities,
+     nullptr},
+    {"/wmts/1.0.0/", true, "wmts", ErrorForm::ows, &Service::wmts_rest, nullptr},
+    // Other paths of the WMTS's prefix are the viewer's files (or 404), but a query that
+    // cannot be read is refused as the WMTS refuses it.
+    {"/wmts", true, "files", ErrorForm::ows, &Service::files, nullptr},
+    {"/tiles/google.json", false, "tilejson", ErrorForm::plain, &Service::tilejson, nullptr},
+    {"/tiles/native.json", false, "tilejson", ErrorForm::plain, &Service::tilejson, nullptr},
+    {"/tiles/google.mvt.json", false, "vector", ErrorForm::plain, &Service::vector, nullptr},
+    {"/tiles/native.mvt.json", false, "vector", ErrorForm::plain, &Service::vector, nullptr},
+    {"/tiles/", true, "xyz", ErrorForm::plain, &Service::xyz, nullptr},
+    {"/styles/kestrel.json", false, "vector", ErrorForm::plain, &Service::vector, nullptr},
+    {"/fonts/", true, "vector", ErrorForm::plain, &Service::vector, nullptr},
+    {"/ogcapi/collections/map/tiles", false, "vector", ErrorForm::problem, &Service::vector,
+     nullptr},
+    {"/ogcapi/collections/map/tiles/", true, "vector", ErrorForm::problem, &Service::vector,
+     nullptr},
+    {"/ogcapi/collections/map/map", false, "ogcapi", ErrorForm::problem, &Service::ogcapi,
+     &Service::ogcapi_map},
+    {"/ogcapi", false, "ogcapi", ErrorForm::problem, &Service::ogcapi, nullptr},
+    {"/ogcapi/", true, "ogcapi", ErrorForm::problem, &Service::ogcapi, nullptr},
+    {"/api/", true, "api", ErrorForm::json, &Service::api, nullptr},
+};
+
+const Route* Service::route_of(std::string_view path) {
+    for (const Route& route : kRoutes)
+        if (route.prefix ? path.rfind(route.pattern, 0) == 0 : path == route.pattern) return &route;
+    return nullptr;
+}
+
+PreparedRequest Service::prepare(const Request& request) const {
+    PreparedRequest q;
+    q.request = request;
+    q.request.public_url = public_url_;
+    const Request& r = q.request;
+    if (r.method == "OPTIONS") {
+        q.decided = preflight();
+        return q;
+    }
+    if (r.method != "GET" && r.method != "HEAD") {
+        q.decided = kserve::answer(405, "only GET, HEAD and OPTIONS are served\n");
+        return q;
+    }
+    const size_t mark = r.target.find('?');
+    if (!percent_decode(std::string_view(r.target).substr(0, mark), q.path) || q.path.empty() ||
+        q.path[0] != '/') {
+        q.decided = kserve::answer(400, "malformed path\n");
+        return q;
+    }
+    q.route = route_of(q.path);
+    std::string error;
+    if (mark != std::string::npos &&
+        !q.params.parse(std::string_view(r.target).substr(mark + 1), error)) {
+        q.decided = error_answer(q.route ? q.route->errors : ErrorForm::plain, 400, error);
+        return q;
+    }
+    if (q.route && q.route->check_map) q.map = (this->*q.route->check_map)(q.params);
+    return q;
+}
+
+Response Service::answer(const PreparedRequest& q) {
+    Response res = q.decided ? *q.decided : checked_answer(q);
     if (res.status == 405) res.headers.emplace_back("Allow", kAllowMethods);
     res.headers.emplace_back("Access-Control-Expose-Headers", kExposeHeaders);
     return res;
 }
 
-Response Service::checked_route(const Request& r) {
+Response Service::checked_answer(const PreparedRequest& q) {
     Engine& engine = site_.data().engine();
     engine.clear_tile_fault();
-    Response res = route(r);
+    Response res = q.route ? (this->*q.route->answer)(q) : files(q);
     if (engine.tile_fault().empty()) return res;
     // The engine would have drawn the damaged tile blank: a picture that looks right and is
     // not, which caches would keep. The map is refused in its interface's form instead.
     const std::string why = "a tile file of the data set is damaged or unreadable (" +
                             engine.tile_fault() + "); the map cannot be drawn";
     engine.clear_tile_fault();
-    const size_t q = r.target.find('?');
-    const std::string path = r.target.substr(0, q);
-    if (path == "/wms") {
-        Params p;
-        std::string ignored;
-        if (q != std::string::npos) p.parse(std::string_view(r.target).substr(q + 1), ignored);
-        const std::string version = p.has("VERSION") ? p.get("VERSION") : p.get("WMTVER");
-        res = wms_exception(version.rfind("1.1", 0) != 0, "", why, 500);
-    } else if (path.rfind("/wmts", 0) == 0) {
-        res = ows_exception("NoApplicableCode", "", why);
-    } else if (path.rfind("/api/", 0) == 0) {
-        res = json_error(500, why);
-    } else {
-        res = answer(500, why + "\n");
-    }
-    res.status = 500;
+    const std::string version =
+        q.params.has("VERSION") ? q.params.get("VERSION") : q.params.get("WMTVER");
+    res = error_answer(q.route ? q.route->errors : ErrorForm::plain, 500, why,
+                       version.rfind("1.1", 0) != 0);
     res.etag.clear();
     res.cache_control = "no-store";
     if (Metrics* m = site_.metrics()) {
@@ -112,7 +167,7 @@ Response Service::checked_route(const Request& r) {
 
 // "ok", or a 503 "degraded: ..." while the data set's folder cannot be read or a map met a
 // damaged or unreadable tile file less than kTileFaultMemory ago (in any worker).
-Response Service::health() const {
+Response Service::health(const PreparedRequest&) {
     std::string problem;
     if (DIR* d = ::opendir(data_dir_.c_str()))
         ::closedir(d);
@@ -127,73 +182,92 @@ Response Service::health() const {
                       "last " +
                       std::to_string(ago / 1000) + " s ago (see the log)";
     }
-    Response res =
-        problem.empty() ? answer(200, "ok\n") : answer(503, "degraded: " + problem + "\n");
+    Response res = problem.empty() ? kserve::answer(200, "ok\n")
+                                   : kserve::answer(503, "degraded: " + problem + "\n");
     res.cache_control = "no-store";
     return res;
 }
 
-double Service::cost(const Request& r) const {
-    const size_t q = r.target.find('?');
-    if (q == std::string::npos) return 0;
-    const std::string_view path = std::string_view(r.target).substr(0, q);
-    const bool wms = path == "/wms", ogc = path == "/ogcapi/collections/map/map";
-    if (!wms && !ogc) return 0;
-    Params p;
-    std::string error;
-    if (!p.parse(std::string_view(r.target).substr(q + 1), error)) return 0;
-    return wms ? wms_->cost(p) : ogcapi_->cost(p);
+// "ok" while the process answers, whatever the data set's state: for liveness probes, which
+// restart a process that stopped answering (readiness is /healthz's).
+Response Service::live(const PreparedRequest&) {
+    Response res = kserve::answer(200, "ok\n");
+    res.cache_control = "no-store";
+    return res;
 }
 
-Response Service::route(const Request& r) {
-    if (r.method != "GET" && r.method != "HEAD")
-        return answer(405, "only GET, HEAD and OPTIONS are served\n");
-    const size_t q = r.target.find('?');
-    const std::string raw_path = r.target.substr(0, q);
-    std::string path;
-    if (!percent_decode(raw_path, path) || path.empty() || path[0] != '/')
-        return answer(400, "malformed path\n");
-    Params p;
-    std::string error;
-    if (q != std::string::npos && !p.parse(std::string_view(r.target).substr(q + 1), error)) {
-        if (path == "/wms") return wms_exception(true, "", error);
-        if (path.rfind("/wmts", 0) == 0) return ows_exception("InvalidParameterValue", "", error);
-        if (path.rfind("/api/", 0) == 0) return json_error(400, error);
-        if (path == "/ogcapi" || path.rfind("/ogcapi/", 0) == 0) return json_problem(400, error);
-        return answer(400, error + "\n");
-    }
+Response Service::metrics(const PreparedRequest&) {
+    Metrics* metrics = site_.metrics();
+    return kserve::answer(200, metrics ? metrics->text() : "",
+                          "text/plain; version=0.0.4; charset=utf-8");
+}
 
-    if (path == "/healthz") return health();
-    if (path == "/metrics") {
-        Metrics* metrics = site_.metrics();
-        return answer(200, metrics ? metrics->text() : "",
-                      "text/plain; version=0.0.4; charset=utf-8");
-    }
-    if (auto res = vector_->route(r, path, p)) return std::move(*res);
-    if (path == "/wms") return wms_->handle(r, p);
-    if (path == "/wmts" || path == "/wmts/") return wmts_->kvp(r, p);
-    if (path == "/wmts/1.0.0/WMTSCapabilities.xml") return wmts_->capabilities(r);
-    if (path.rfind("/wmts/1.0.0/", 0) == 0) return wmts_->rest(r, path.substr(12));
-    if (path == "/tiles/google.json" || path == "/tiles/native.json")
-        return *wmts_->tilejson(r, path.substr(7, path.size() - 12));
-    if (path.rfind("/tiles/", 0) == 0) return wmts_->xyz(r, path.substr(7));
-    if (path == "/ogcapi" || path.rfind("/ogcapi/", 0) == 0)
-        return ogcapi_->handle(r, path.substr(7), p);
-    if (path.rfind("/api/", 0) == 0) return api_->handle(r, path.substr(5), p);
+std::optional<CheckedMap> Service::wms_map(const Params& p) const {
+    return wms_->check_map(p);
+}
+
+std::optional<CheckedMap> Service::ogcapi_map(const Params& p) const {
+    return ogcapi_->check_map(p);
+}
+
+Response Service::wms(const PreparedRequest& q) {
+    return wms_->handle(q.request, q.params, q.map ? &*q.map : nullptr);
+}
+
+Response Service::wmts_kvp(const PreparedRequest& q) {
+    return wmts_->kvp(q.request, q.params);
+}
+
+Response Service::wmts_capabilities(const PreparedRequest& q) {
+    return wmts_->capabilities(q.request);
+}
+
+Response Service::wmts_rest(const PreparedRequest& q) {
+    return wmts_->rest(q.request, q.path.substr(std::strlen("/wmts/1.0.0/")));
+}
+
+Response Service::tilejson(const PreparedRequest& q) {
+    // "/tiles/{name}.json"
+    const std::string name = q.path.substr(7, q.path.size() - 12);
+    return *wmts_->tilejson(q.request, name);
+}
+
+Response Service::xyz(const PreparedRequest& q) {
+    if (auto res = vector_->route(q.request, q.path, q.params)) return std::move(*res);
+    return wmts_->xyz(q.request, q.path.substr(std::strlen("/tiles/")));
+}
+
+Response Service::ogcapi(const PreparedRequest& q) {
+    return ogcapi_->handle(q.request, q.path.substr(std::strlen("/ogcapi")), q.params,
+                           q.map ? &*q.map : nullptr);
+}
+
+// The vector tiles' descriptions, their style and glyphs, and the OGC API's vector tile sets.
+Response Service::vector(const PreparedRequest& q) {
+    if (auto res = vector_->route(q.request, q.path, q.params)) return std::move(*res);
+    return kserve::answer(404, "not found\n");
+}
+
+Response Service::api(const PreparedRequest& q) {
+    return api_->handle(q.request, q.path.substr(std::strlen("/api/")), q.params);
+}
+
+Response Service::files(const PreparedRequest& q) {
     if (viewer_)
-        if (auto file = viewer_->get(path, r.if_none_match)) return std::move(*file);
-    if (path == "/" || path == "/index.html")
-        return answer(200, "kserve " KSERVE_VERSION
-                           "\n"
-                           "  /wms?SERVICE=WMS&REQUEST=GetCapabilities\n"
-                           "  /wmts/1.0.0/WMTSCapabilities.xml\n"
-                           "  /tiles/{native|google}/{z}/{x}/{y}.png  /tiles/google.json\n"
-                           "  /tiles/{native|google}/{z}/{x}/{y}.mvt  /tiles/google.mvt.json\n"
-                           "  /styles/kestrel.json  /fonts/{fontstack}/{range}.pbf\n"
-                           "  /ogcapi (OGC API Maps, Tiles, Features)\n"
-                           "  /api/road?x=X&y=Y  /api/roads?district=N  /api/pois?name=TEXT\n"
-                           "  /healthz  /metrics\n");
-    return answer(404, "not found\n");
+        if (auto file = viewer_->get(q.path, q.request.if_none_match)) return std::move(*file);
+    if (q.path == "/" || q.path == "/index.html")
+        return kserve::answer(200,
+                              "kserve " KSERVE_VERSION
+                              "\n"
+                              "  /wms?SERVICE=WMS&REQUEST=GetCapabilities\n"
+                              "  /wmts/1.0.0/WMTSCapabilities.xml\n"
+                              "  /tiles/{native|google}/{z}/{x}/{y}.png  /tiles/google.json\n"
+                              "  /tiles/{native|google}/{z}/{x}/{y}.mvt  /tiles/google.mvt.json\n"
+                              "  /styles/kestrel.json  /fonts/{fontstack}/{range}.pbf\n"
+                              "  /ogcapi (OGC API Maps, Tiles, Features)\n"
+                              "  /api/road?x=X&y=Y  /api/roads?district=N  /api/pois?name=TEXT\n"
+                              "  /healthz  /livez  /metrics\n");
+    return kserve::answer(404, "not found\n");
 }
 
 }  // namespace kserve

@@ -3,12 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <sstream>
 
 #include "kcommon/etag.h"
 #include "kmaps/drawing.h"
 #include "kmaps/render.h"
+#include "service/errors.h"
 #include "service/json.h"
 #include "service/xml.h"
 
@@ -26,41 +26,7 @@ using kmaps::MapFile;
 using kmaps::transform_box;
 using kmaps::transform_point;
 
-Response wms_exception(bool v130, const std::string& code, const std::string& message, int status) {
-    XmlWriter w;
-    if (v130) {
-        w.open("ServiceExceptionReport")
-            .attribute("version", "1.3.0")
-            .attribute("xmlns", "http://www.opengis.net/ogc")
-            .attribute("xmlns:xsi", "http://www.w3.org/2001/XMLSchema-instance")
-            .attribute("xsi:schemaLocation",
-                       "http://www.opengis.net/ogc "
-                       "http://schemas.opengis.net/wms/1.3.0/exceptions_1_3_0.xsd");
-    } else {
-        w.doctype("ServiceExceptionReport",
-                  "http://schemas.opengis.net/wms/1.1.1/exception_1_1_1.dtd");
-        w.open("ServiceExceptionReport").attribute("version", "1.1.1");
-    }
-    w.layout("\n  ").open("ServiceException");
-    if (!code.empty()) w.attribute("code", code);
-    w.text(message).close_full().layout("\n").close_full();
-    return answer(status, w.finish(),
-                  v130 ? "text/xml; charset=utf-8" : "application/vnd.ogc.se_xml; charset=utf-8");
-}
-
 namespace {
-
-// The map parameters common to GetMap and GetFeatureInfo, checked.
-struct MapParams {
-    std::shared_ptr<Crs> crs;
-    Box box{};
-    int width = 0, height = 0;
-    std::string format;
-    bool transparent = false;
-    unsigned background = kWhite;
-    int factor = 1;  // drawing scale factor from the client's resolution (read_factor)
-    std::vector<std::string> layer_names;
-};
 
 // The resolution of a map's client, 90.7 dots an inch at factor 1: the pixel of 0.28 mm that
 // OGC scale denominators assume.
@@ -99,7 +65,7 @@ std::optional<int> read_factor(const Params& p, std::string& which) {
 }
 
 // Reads and checks the parameters of a map; on failure fills `error` with the exception.
-bool read_map(const Params& p, bool v130, const DataSet& data, MapParams& m, Response& error,
+bool read_map(const Params& p, bool v130, const DataSet& data, MapRequest& m, Response& error,
               bool need_format) {
     const std::vector<int>& categories = data.engine().categories();
     auto fail = [&](const std::string& code, const std::string& msg) {
@@ -194,6 +160,12 @@ bool read_map(const Params& p, bool v130, const DataSet& data, MapParams& m, Res
     return true;
 }
 
+// The category of a layer "poi.N" that read_map has checked.
+int category_of(const std::string& layer) {
+    return static_cast<int>(
+        parse_int(std::string_view(layer).substr(4), -32768, 32767).value_or(0));
+}
+
 // The layers named: the map, and the categories of points of interest (0 alone for all).
 Layers layers_of(const std::vector<std::string>& names) {
     Layers layers;
@@ -203,7 +175,7 @@ Layers layers_of(const std::vector<std::string>& names) {
         else if (n == "poi")
             layers.pois.push_back(0);
         else
-            layers.pois.push_back(std::atoi(n.c_str() + 4));
+            layers.pois.push_back(category_of(n));
     }
     std::vector<int>& cats = layers.pois;
     if (std::find(cats.begin(), cats.end(), 0) != cats.end()) cats = {0};
@@ -214,16 +186,19 @@ Layers layers_of(const std::vector<std::string>& names) {
 
 }  // namespace
 
-double Wms::cost(const Params& p) const {
-    if (lower(p.get("REQUEST")) != "getmap" && lower(p.get("REQUEST")) != "map") return 0;
+std::optional<CheckedMap> Wms::check_map(const Params& p) const {
+    if (lower(p.get("REQUEST")) != "getmap" && lower(p.get("REQUEST")) != "map")
+        return std::nullopt;
     const std::string version = p.has("VERSION") ? p.get("VERSION") : p.get("WMTVER");
-    MapParams m;
-    Response ignored;
-    if (!read_map(p, version.rfind("1.1", 0) != 0, data_, m, ignored, true)) return 0;
-    return map_cost(data_, *m.crs, m.box, m.width, m.height, m.factor);
+    CheckedMap checked;
+    MapRequest m;
+    if (!read_map(p, version.rfind("1.1", 0) != 0, data_, m, checked.refusal, true)) return checked;
+    checked.cost = map_cost(data_, *m.crs, m.box, m.width, m.height, m.factor);
+    checked.map = std::move(m);
+    return checked;
 }
 
-Response Wms::handle(const Request& r, const Params& p) {
+Response Wms::handle(const Request& r, const Params& p, const CheckedMap* checked) {
     const std::string request = p.get("REQUEST");
     std::string version = p.has("VERSION") ? p.get("VERSION") : p.get("WMTVER");
     bool v130 = true;
@@ -243,20 +218,22 @@ Response Wms::handle(const Request& r, const Params& p) {
     if (version.empty()) return wms_exception(v130, "MissingParameterValue", "VERSION is missing");
     if (version != "1.3.0" && version != "1.1.1" && version != "1.1.0")
         return wms_exception(v130, "InvalidParameterValue", "VERSION must be 1.3.0 or 1.1.1");
-    if (req == "getmap" || req == "map") return map(r, p, v130);
+    if (req == "getmap" || req == "map") {
+        if (checked) return map(r, v130, *checked);
+        const auto own = check_map(p);
+        return map(r, v130, *own);
+    }
     if (req == "getfeatureinfo" || req == "feature_info") return feature_info(p, v130);
     return wms_exception(v130, "OperationNotSupported", "unknown REQUEST " + request);
 }
 
-Response Wms::map(const Request& r, const Params& p, bool v130) {
-    MapParams m;
-    Response error;
-    if (!read_map(p, v130, data_, m, error, true)) return error;
+Response Wms::map(const Request& r, bool v130, const CheckedMap& checked) {
+    if (!checked.map) return checked.refusal;
+    const MapRequest& m = *checked.map;
     const Layers layers = layers_of(m.layer_names);
-    if (const double cost = map_cost(data_, *m.crs, m.box, m.width, m.height, m.factor);
-        cost > site_.map_budget()) {
+    if (checked.cost > site_.map_budget()) {
         if (Metrics* metrics = site_.metrics()) metrics->maps_over_budget.fetch_add(1);
-        return wms_exception(v130, "InvalidParameterValue", site_.over_budget(cost));
+        return wms_exception(v130, "InvalidParameterValue", site_.over_budget(checked.cost));
     }
 
     // The validator: the data set and every parameter that changes the picture.
@@ -286,7 +263,7 @@ Response Wms::map(const Request& r, const Params& p, bool v130) {
 }
 
 Response Wms::feature_info(const Params& p, bool v130) {
-    MapParams m;
+    MapRequest m;
     Response error;
     if (!read_map(p, v130, data_, m, error, false)) return error;
     if (!p.has("QUERY_LAYERS") || p.get("QUERY_LAYERS").empty())
@@ -346,7 +323,7 @@ Response Wms::feature_info(const Params& p, bool v130) {
         else if (q == "poi")
             category = 0;
         else if (category != 0)
-            category = std::atoi(q.c_str() + 4);
+            category = category_of(q);
     }
     Engine& engine = data_.engine();
     std::optional<Road> road;

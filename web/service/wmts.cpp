@@ -1,35 +1,14 @@
 // wmts.cpp: WMTS and XYZ requests, checked, answered from the tiles.
 #include "service/wmts.h"
 
-#include "kcommon/etag.h"
-#include "kmaps/drawing.h"
+#include "service/errors.h"
 #include "service/json.h"
 #include "service/xml.h"
 
 namespace kserve {
 
 using kmaps::TileFormat;
-using kmaps::TileKey;
-using kmaps::TileMatrix;
 using kmaps::TileMatrixSet;
-using kmaps::Tiles;
-
-Response ows_exception(const std::string& code, const std::string& locator,
-                       const std::string& message) {
-    int status = 400;
-    if (code == "OperationNotSupported") status = 501;
-    if (code == "NoApplicableCode") status = 500;
-    XmlWriter w;
-    w.open("ExceptionReport")
-        .attribute("xmlns", "http://www.opengis.net/ows/1.1")
-        .attribute("version", "1.1.0")
-        .attribute("xml:lang", "en");
-    w.layout("\n  ").open("Exception").attribute("exceptionCode", code);
-    if (!locator.empty()) w.attribute("locator", locator);
-    w.layout("\n    ").element("ExceptionText", message).layout("\n  ").close_full();
-    w.layout("\n").close_full();
-    return answer(status, w.finish(), "text/xml; charset=utf-8");
-}
 
 namespace {
 
@@ -40,42 +19,6 @@ bool has_tile_extension(std::string_view segment) {
 }
 
 }  // namespace
-
-std::optional<TileName> parse_tile_name(std::string_view segment) {
-    constexpr std::string_view kPng = ".png";
-    constexpr std::string_view kJpeg = ".jpg";
-    TileName name;
-    auto ends = [&](std::string_view end) {
-        return segment.size() > end.size() && segment.substr(segment.size() - end.size()) == end;
-    };
-    if (ends(kJpeg))
-        name.format = TileFormat::jpeg;
-    else if (!ends(kPng))
-        return std::nullopt;
-    segment.remove_suffix(kPng.size());
-    const size_t at = segment.find('@');
-    if (at != std::string_view::npos) {
-        // "@{F}x" with F a single digit from 2 to kmaps::kMaxFactor.
-        const std::string_view suffix = segment.substr(at);
-        if (suffix.size() != 3 || suffix[2] != 'x' || suffix[1] < '2' ||
-            suffix[1] > '0' + kmaps::kMaxFactor)
-            return std::nullopt;
-        name.factor = suffix[1] - '0';
-        segment = segment.substr(0, at);
-    }
-    const auto number = parse_int(segment, 0, 1L << 30);
-    if (!number) return std::nullopt;
-    name.number = static_cast<long>(*number);
-    return name;
-}
-
-std::optional<long> tile_index(std::string_view text, std::string_view suffix) {
-    if (text.size() <= suffix.size() || text.substr(text.size() - suffix.size()) != suffix)
-        return std::nullopt;
-    const auto n = parse_int(text.substr(0, text.size() - suffix.size()), 0, 1L << 30);
-    if (!n) return std::nullopt;
-    return static_cast<long>(*n);
-}
 
 Response Wmts::capabilities(const Request& r) {
     Response res = answer(200, capabilities_.wmts(base_url(r)), "text/xml; charset=utf-8");
@@ -111,9 +54,13 @@ Response Wmts::kvp(const Request& r, const Params& p) {
         return ows_exception("InvalidParameterValue", "tilerow", "TILEROW must be a whole number");
     if (!col)
         return ows_exception("InvalidParameterValue", "tilecol", "TILECOL must be a whole number");
-    return tile(r, p.get("TILEMATRIXSET"), p.get("TILEMATRIX"), static_cast<long>(*row),
-                static_cast<long>(*col), 1,
-                format == "image/jpeg" ? TileFormat::jpeg : TileFormat::png, TileErrors::ows);
+    const TileAddress at{p.get("TILEMATRIXSET"),
+                         p.get("TILEMATRIX"),
+                         static_cast<long>(*row),
+                         static_cast<long>(*col),
+                         1,
+                         format == "image/jpeg" ? TileFormat::jpeg : TileFormat::png};
+    return tile_answer(site_, tiles_, r, at, TileErrors::ows);
 }
 
 Response Wmts::rest(const Request& r, const std::string& rest) {
@@ -129,8 +76,8 @@ Response Wmts::rest(const Request& r, const std::string& rest) {
     const auto col = parse_tile_name(parts[5]);
     if (!row || !col)
         return ows_exception("InvalidParameterValue", "TileRow", "bad tile row or column");
-    return tile(r, parts[2], parts[3], *row, col->number, col->factor, col->format,
-                TileErrors::ows);
+    const TileAddress at{parts[2], parts[3], *row, col->number, col->factor, col->format};
+    return tile_answer(site_, tiles_, r, at, TileErrors::ows);
 }
 
 Response Wmts::xyz(const Request& r, const std::string& rest) {
@@ -146,7 +93,8 @@ Response Wmts::xyz(const Request& r, const std::string& rest) {
                             : parts[0] == "native" ? "native"
                                                    : "";
     if (set.empty()) return answer(404, "unknown tile set\n");
-    return tile(r, set, parts[1], y->number, *x, y->factor, y->format, TileErrors::plain);
+    const TileAddress at{set, parts[1], y->number, *x, y->factor, y->format};
+    return tile_answer(site_, tiles_, r, at, TileErrors::plain);
 }
 
 std::optional<Response> Wmts::tilejson(const Request& r, const std::string& name) {
@@ -184,46 +132,6 @@ std::optional<Response> Wmts::tilejson(const Request& r, const std::string& name
     }
     Response res = json_answer(200, doc);
     res.cache_control = "public, max-age=300";
-    return res;
-}
-
-Response Wmts::tile(const Request& r, const std::string& set, const std::string& matrix, long row,
-                    long col, int factor, TileFormat format, TileErrors errors) {
-    auto fail = [&](const std::string& code, const std::string& locator, const std::string& msg) {
-        switch (errors) {
-            case TileErrors::ows:
-                return ows_exception(code, locator, msg);
-            case TileErrors::problem:
-                return json_problem(code == "NoApplicableCode" ? 500 : 404, msg);
-            case TileErrors::plain:
-                break;
-        }
-        return answer(404, msg + "\n");
-    };
-    const TileMatrixSet* s = tiles_.set(set);
-    if (!s) return fail("InvalidParameterValue", "tilematrixset", "unknown tile matrix set " + set);
-    const auto level = parse_int(matrix, 0, 30);
-    const TileMatrix* m = level ? s->matrix(static_cast<long>(*level)) : nullptr;
-    if (!m) return fail("InvalidParameterValue", "tilematrix", "unknown tile matrix " + matrix);
-    if (row >= m->rows) return fail("TileOutOfRange", "tilerow", "TILEROW is outside the matrix");
-    if (col >= m->cols) return fail("TileOutOfRange", "tilecol", "TILECOL is outside the matrix");
-
-    const TileKey key{set, m->level, row, col, factor, format};
-    Response res;
-    // A JPEG tile's key ends in ".jpg": its validator is not its PNG's.
-    res.etag = site_.etag("tile|" + key.text());
-    res.cache_control = "public, max-age=86400";
-    res.content_type = kmaps::media_type(format);
-    Metrics* metrics = site_.metrics();
-    if (kcommon::if_none_match(r.if_none_match, res.etag)) {
-        res.status = 304;
-        if (metrics) metrics->not_modified.fetch_add(1);
-        return res;
-    }
-    const Tiles::Result found = tiles_.get(key);
-    if (metrics) (found.cached ? metrics->tile_hits : metrics->tile_misses).fetch_add(1);
-    if (!found.file) return fail("NoApplicableCode", "", found.error);
-    res.body = *found.file;
     return res;
 }
 

@@ -94,11 +94,11 @@ struct LayerInfo {
 const std::vector<LayerInfo>& vector_layers();
 
 struct BuildOptions {
-    std::uint32_t extent = 4096;         // tile units a side
-    std::uint32_t buffer = 64;           // units beyond each edge where geometry is cut
+    std::uint32_t extent = 4096;  // tile units a side
+    std::uint32_t buffer = 64;    // units beyond each edge where geometry is cut
     std::size_t max_bytes = std::size_t{500} * 1024;  // the largest tile, before compression
-    double simplify_pixels = 0.25;       // tolerance of simplification, pixels of the tile
-    std::size_t cache_tiles = 64;        // projected tile files kept for the next tiles
+    double simplify_pixels = 0.25;  // tolerance of simplification, pixels of the tile
+    std::size_t cache_tiles = 64;   // projected tile files kept for the next tiles
 };
 
 // What a build did, for logs, metrics and the tests.
