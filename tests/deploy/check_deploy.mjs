@@ -112,11 +112,11 @@ function checkReferences(objects) {
           p.backend.service.name === service.metadata.name &&
           service.spec.ports.some((sp) => sp.name === p.backend.service.port.name)))),
         "the Service's, the autoscaler's and the Ingress's targets exist");
-  const probes = containers.flatMap((c) => [c.readinessProbe, c.livenessProbe, c.startupProbe]);
-  check(containers.every((c) => c.readinessProbe && c.livenessProbe) &&
-        probes.filter(Boolean).every((p) => p.httpGet?.path === "/healthz" &&
-                                            ports.has(p.httpGet.port)),
-        "readiness and liveness probes ask /healthz on the container's port");
+  // Readiness (and start-up) follow the data set's state; liveness only whether kserve answers.
+  const asks = (probe, path) => probe?.httpGet?.path === path && ports.has(probe.httpGet.port);
+  check(containers.every((c) => asks(c.readinessProbe, "/healthz") && asks(c.livenessProbe, "/livez") &&
+                                (!c.startupProbe || asks(c.startupProbe, "/healthz"))),
+        "readiness probes ask /healthz and liveness probes /livez on the container's port");
   const volumes = new Map(pod.spec.volumes.map((v) => [v.name, v]));
   const claims = new Set(of("PersistentVolumeClaim").map((c) => c.metadata.name));
   const mounts = containers.flatMap((c) => c.volumeMounts || []);

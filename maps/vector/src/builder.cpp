@@ -96,6 +96,7 @@ struct PieceEnd {
     std::uint64_t point;
     std::uint32_t piece;
     std::uint8_t end;
+    // NOLINTNEXTLINE(modernize-use-nullptr): clang-tidy takes the defaulted <=> for a 0 pointer
     auto operator<=>(const PieceEnd&) const = default;
 };
 
@@ -297,7 +298,8 @@ void TileBuilder::Impl::add_line(const double* xy, std::uint32_t count, Layer la
         while (end + 1 < count && near(end)) ++end;
         points.clear();
         for (std::uint32_t j = k; j <= end; ++j)
-            points.push_back(to_tile(xy[2 * j], xy[2 * j + 1]));
+            points.push_back(to_tile(xy[2 * static_cast<std::size_t>(j)],
+                                     xy[2 * static_cast<std::size_t>(j) + 1]));
         geometry::clip_line(points, rect, clipped);
         k = end;
     }
@@ -333,7 +335,8 @@ void TileBuilder::Impl::add_polygon(const SourceFeature& f, const SourceTile& t)
     for (std::uint32_t r = 0; r < f.rings; ++r) {
         for (std::uint32_t k = t.ring_at[f.first_ring + r]; k < t.ring_at[f.first_ring + r + 1];
              ++k)
-            in_rings.points.push_back(to_tile(t.xy[2 * k], t.xy[2 * k + 1]));
+            in_rings.points.push_back(to_tile(t.xy[2 * static_cast<std::size_t>(k)],
+                                              t.xy[2 * static_cast<std::size_t>(k) + 1]));
         in_rings.close_part();
     }
     clipped.clear();
@@ -467,7 +470,8 @@ void TileBuilder::Impl::join_group(const LineGroup& g, std::vector<std::int32_t>
     for (int pass = 0; pass < 2; ++pass)
         for (std::uint32_t start : g.pieces) {
             if (used[start]) continue;
-            const bool free0 = link[2 * start] < 0, free1 = link[2 * start + 1] < 0;
+            const bool free0 = link[2 * static_cast<std::size_t>(start)] < 0,
+                       free1 = link[2 * static_cast<std::size_t>(start) + 1] < 0;
             if (pass == 0 && !free0 && !free1) continue;
             std::uint32_t p = start;
             int from = pass == 0 && !free0 ? 1 : 0;  // the end the walk enters the piece by

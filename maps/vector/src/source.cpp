@@ -304,8 +304,8 @@ void SourceTile::index() {
         f.minx = f.maxx = p[0];
         f.miny = f.maxy = p[1];
         for (std::uint32_t k = 1; k < f.count; ++k) {
-            f.minx = std::min(f.minx, p[2 * k]);
-            f.maxx = std::max(f.maxx, p[2 * k]);
+            f.minx = std::min(f.minx, p[2 * static_cast<std::size_t>(k)]);
+            f.maxx = std::max(f.maxx, p[2 * static_cast<std::size_t>(k)]);
             f.miny = std::min(f.miny, p[2 * k + 1]);
             f.maxy = std::max(f.maxy, p[2 * k + 1]);
         }
@@ -317,7 +317,7 @@ void SourceTile::index() {
     grid_x = x0;
     grid_y = y0;
     grid_cell = std::max({(x1 - x0) / kGridCells, (y1 - y0) / kGridCells, 1e-9});
-    const std::size_t cells = kGridCells * kGridCells;
+    const std::size_t cells = std::size_t{kGridCells} * kGridCells;
     cell_at.assign(cells + 1, 0);
     wide.clear();
     // Two passes: count each cell's features, then place them.

@@ -129,7 +129,8 @@ int write_geojson(const vec::DataSource& source, const vec::Projection& projecti
                 out << ",\"district\":" << f.district;
             first = false;
             const auto point = [&](std::uint32_t k) {
-                out << "[" << t.xy[2 * k] << "," << t.xy[2 * k + 1] << "]";
+                out << "[" << t.xy[2 * static_cast<std::size_t>(k)] << ","
+                    << t.xy[2 * static_cast<std::size_t>(k) + 1] << "]";
             };
             out << "},\"geometry\":";
             if (f.count == 1) {
