@@ -23,9 +23,9 @@ QIcon makeWindowIcon() {
         QPixmap pixmap(size, size);
         pixmap.fill(QColor(ground.red, ground.green, ground.blue));
         QPainter painter(&pixmap);
-        painter.setPen(QPen(QColor(128, 0, 0), static_cast<qreal>(size / 8)));
+        painter.setPen(QPen(QColor(128, 0, 0), size / 8.0));
         painter.drawLine(0, size * 3 / 4, size, size / 4);
-        painter.setPen(QPen(QColor(255, 0, 0), static_cast<qreal>(size / 16 + 1)));
+        painter.setPen(QPen(QColor(255, 0, 0), size / 16.0 + 1));
         painter.drawLine(size / 4, 0, size / 2, size);
         painter.setPen(QPen(QColor(0, 0, 0), 1));
         painter.drawRect(0, 0, size - 1, size - 1);
