@@ -1,5 +1,6 @@
 // ogcapi_openapi.cpp: the OpenAPI 3.0 description of /ogcapi: one entry per path that
 // ogcapi.cpp serves, its parameters and its answers.
+#include "kmaps/crs.h"
 #include "kmaps/render.h"
 #include "service/ogcapi.h"
 
@@ -38,20 +39,16 @@ Json get(const char* summary, Json parameters, std::initializer_list<const char*
                 {"500", problem}}}}}};
 }
 
-}  // namespace
-
-Json openapi_document(const std::string& base, const Site& site) {
-    const DataSet& data = site.data();
-    const Json string = {{"type", "string"}};
-    const Json crs_enum = {{"type", "string"},
-                           {"enum",
-                            {"http://www.opengis.net/def/crs/OGC/1.3/CRS84",
-                             "http://www.opengis.net/def/crs/EPSG/0/" +
-                                 data.native().name().substr(data.native().name().find(':') + 1),
-                             "http://www.opengis.net/def/crs/EPSG/0/3857"}},
-                           {"default", "http://www.opengis.net/def/crs/OGC/1.3/CRS84"}};
+// The parameters that several paths share, under #/components/parameters.
+Json shared_parameters(const DataSet& data) {
+    const std::string crs84 = kmaps::crs_uri(kmaps::kCrs84);
+    const Json crs_enum = {
+        {"type", "string"},
+        {"enum",
+         {crs84, kmaps::crs_uri(data.native().name()), kmaps::crs_uri(data.mercator().name())}},
+        {"default", crs84}};
     const Json f_json = {{"type", "string"}, {"enum", {"json", "html"}}};
-    Json parameters = {
+    return {
         {"f", parameter("f", "query", "the answer's format", f_json)},
         {"bbox",
          parameter("bbox", "query", "minx,miny,maxx,maxy in bbox-crs (longitude first in CRS84)",
@@ -70,6 +67,25 @@ Json openapi_document(const std::string& base, const Site& site) {
          parameter("tileMatrixSetId", "path", "a tile matrix set",
                    {{"type", "string"}, {"enum", {"WebMercatorQuad", "native"}}})},
     };
+}
+
+// The parameters of a tile's address, and its format `f` among `formats` (the first the
+// default).
+Json tile_parameters(std::initializer_list<const char*> formats) {
+    const Json string = {{"type", "string"}};
+    return {
+        ref("tileMatrixSetId"), parameter("tileMatrix", "path", "the level", string),
+        parameter("tileRow", "path", "the row from the top", {{"type", "integer"}, {"minimum", 0}}),
+        parameter("tileCol", "path", "the column from the left",
+                  {{"type", "integer"}, {"minimum", 0}}),
+        parameter("f", "query", "the tile's format",
+                  {{"type", "string"}, {"enum", Json(formats)}, {"default", *formats.begin()}})};
+}
+
+}  // namespace
+
+Json openapi_document(const std::string& base, const Site& site) {
+    const Json string = {{"type", "string"}};
     const Json f = ref("f");
     // The largest map drawn in every system at any box within the budget (render.h).
     const int side = kmaps::served_side(site.map_budget());
@@ -109,28 +125,13 @@ Json openapi_document(const std::string& base, const Site& site) {
         {"/collections/map/map/tiles/{tileMatrixSetId}",
          get("a tile set", {ref("tileMatrixSetId"), f}, {"application/json", "text/html"})},
         {"/collections/map/map/tiles/{tileMatrixSetId}/{tileMatrix}/{tileRow}/{tileCol}",
-         get("a tile",
-             {ref("tileMatrixSetId"), parameter("tileMatrix", "path", "the level", string),
-              parameter("tileRow", "path", "the row from the top",
-                        {{"type", "integer"}, {"minimum", 0}}),
-              parameter("tileCol", "path", "the column from the left",
-                        {{"type", "integer"}, {"minimum", 0}}),
-              parameter("f", "query", "the tile's format",
-                        {{"type", "string"}, {"enum", {"png", "jpeg"}}, {"default", "png"}})},
-             {"image/png", "image/jpeg"})},
+         get("a tile", tile_parameters({"png", "jpeg"}), {"image/png", "image/jpeg"})},
         {"/collections/map/tiles",
          get("the data set's vector tile sets", {f}, {"application/json"})},
         {"/collections/map/tiles/{tileMatrixSetId}",
          get("a vector tile set", {ref("tileMatrixSetId"), f}, {"application/json"})},
         {"/collections/map/tiles/{tileMatrixSetId}/{tileMatrix}/{tileRow}/{tileCol}",
-         get("a vector tile (204 when nothing lies in it)",
-             {ref("tileMatrixSetId"), parameter("tileMatrix", "path", "the level", string),
-              parameter("tileRow", "path", "the row from the top",
-                        {{"type", "integer"}, {"minimum", 0}}),
-              parameter("tileCol", "path", "the column from the left",
-                        {{"type", "integer"}, {"minimum", 0}}),
-              parameter("f", "query", "the tile's format",
-                        {{"type", "string"}, {"enum", {"mvt"}}, {"default", "mvt"}})},
+         get("a vector tile (204 when nothing lies in it)", tile_parameters({"mvt"}),
              {"application/vnd.mapbox-vector-tile"})},
         {"/collections/{collectionId}/items",
          get("features in a box, a page at a time",
@@ -164,7 +165,7 @@ Json openapi_document(const std::string& base, const Site& site) {
                "roads and points of interest"}}},
             {"servers", {{{"url", base}}}},
             {"paths", std::move(paths)},
-            {"components", {{"parameters", std::move(parameters)}}}};
+            {"components", {{"parameters", shared_parameters(site.data())}}}};
 }
 
 }  // namespace kserve
