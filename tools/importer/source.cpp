@@ -141,18 +141,19 @@ bool Grid::set(const std::string& text, std::string* error) {
     return true;
 }
 
-bool read_source(const std::string& path, const Grid& grid, const ReadOptions& options,
-                 const std::function<void(const SourceFeature&)>& visit, ReadStats* stats,
-                 Progress* progress, std::string* error) {
-    init_gdal();
-    CPLErrorReset();
+namespace {
+
+// Opens `path` as a vector source whose layers include every one `options` names; null with
+// `error` set otherwise.
+std::unique_ptr<GDALDataset> open_source(const std::string& path, const ReadOptions& options,
+                                         std::string* error) {
     // A plain file name that names nothing: say so (GDAL gives no reason for it). Virtual
     // files (/vsi...) and connection strings (PG:...) are left to GDAL.
     struct stat st;
     if (path.rfind("/vsi", 0) != 0 && path.find(':') == std::string::npos &&
         stat(path.c_str(), &st) != 0) {
         *error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
+        return nullptr;
     }
     std::unique_ptr<GDALDataset> ds(GDALDataset::Open(
         path.c_str(), GDAL_OF_VECTOR | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
@@ -162,33 +163,56 @@ bool read_source(const std::string& path, const Grid& grid, const ReadOptions& o
                  (why.empty() ? "no vector format that GDAL knows (OpenStreetMap, GeoJSON, "
                                 "shapefile, GeoPackage...)"
                               : why);
-        return false;
+        return nullptr;
     }
     for (const std::string& want : options.layers) {
         if (ds->GetLayerByName(want.c_str()) == nullptr) {
             *error = path;
             *error += " has no layer \"" + want + "\"";
-            return false;
+            return nullptr;
         }
     }
-    std::unique_ptr<OGRSpatialReference> given;
-    if (!options.source_crs.empty()) {
-        given = std::make_unique<OGRSpatialReference>();
-        if (given->SetFromUserInput(options.source_crs.c_str()) != OGRERR_NONE) {
-            *error = "unknown source CRS \"" + options.source_crs + "\": " + last_gdal_error();
-            return false;
-        }
-        given->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    return ds;
+}
+
+// The source's CRS that `options` give (null when none); false with `error` set when it is
+// unknown.
+bool given_crs(const ReadOptions& options, std::unique_ptr<OGRSpatialReference>* given,
+               std::string* error) {
+    if (options.source_crs.empty()) return true;
+    *given = std::make_unique<OGRSpatialReference>();
+    if ((*given)->SetFromUserInput(options.source_crs.c_str()) != OGRERR_NONE) {
+        *error = "unknown source CRS \"" + options.source_crs + "\": " + last_gdal_error();
+        return false;
     }
+    (*given)->SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    return true;
+}
+
+// The features of every layer of `ds`, for the progress line; 0 when a layer cannot say
+// without reading it all.
+long feature_count(GDALDataset& ds) {
     long total = 0;
-    for (OGRLayer* layer : ds->GetLayers()) {
+    for (OGRLayer* layer : ds.GetLayers()) {
         GIntBig n = layer->GetFeatureCount(FALSE);
-        if (n < 0) {
-            total = 0;
-            break;
-        }
+        if (n < 0) return 0;
         total += static_cast<long>(n);
     }
+    return total;
+}
+
+}  // namespace
+
+bool read_source(const std::string& path, const Grid& grid, const ReadOptions& options,
+                 const std::function<void(const SourceFeature&)>& visit, ReadStats* stats,
+                 Progress* progress, std::string* error) {
+    init_gdal();
+    CPLErrorReset();
+    std::unique_ptr<GDALDataset> ds = open_source(path, options, error);
+    if (!ds) return false;
+    std::unique_ptr<OGRSpatialReference> given;
+    if (!given_crs(options, &given, error)) return false;
+    const long total = feature_count(*ds);
 
     std::map<OGRLayer*, LayerContext> contexts;
     // Builds the context of a layer met for the first time; false with `error` set when its
