@@ -14,7 +14,7 @@ import {pathToFileURL} from 'node:url';
 const module = (name) => import(pathToFileURL(join(process.env.VECTOR_MODULES, name, 'index.js')).href);
 const {VectorTile} = await module('@mapbox/vector-tile');
 const {PbfReader} = await module('pbf');
-const spec = await import(pathToFileURL(join(process.env.VECTOR_MODULES,
+const styleRules = await import(pathToFileURL(join(process.env.VECTOR_MODULES,
   '@maplibre/maplibre-gl-style-spec/dist/index.mjs')).href);
 
 const tmp = mkdtempSync(join(tmpdir(), 'vector-node-'));
@@ -74,6 +74,6 @@ test('every tile of the sample city at zooms 13 to 15 decodes, names in Chinese'
 
 test('the style passes MapLibre\'s style validator', () => {
   const style = JSON.parse(readFileSync(join(tmp, 'style.json'), 'utf8'));
-  assert.deepEqual(spec.validateStyleMin(style), []);
+  assert.deepEqual(styleRules.validateStyleMin(style), []);
   assert.ok(style.layers.some((l) => l.layout?.['symbol-placement'] === 'line'));
 });
